@@ -1,0 +1,239 @@
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
+
+namespace platform {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+void AppendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Reads one code point of UTF-16 at i (advancing i); a lone surrogate gives U+FFFD.
+char32_t NextCodePoint(std::u16string_view s, size_t& i) {
+    char16_t c = s[i++];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+        if (i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
+            char32_t lo = s[i++];
+            return 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (lo - 0xDC00);
+        }
+        return kReplacement;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF)
+        return kReplacement;
+    return c;
+}
+
+bool IsUtf8Codeset(const std::string& cs) {
+    return strcasecmp(cs.c_str(), "UTF-8") == 0 || strcasecmp(cs.c_str(), "UTF8") == 0;
+}
+
+// RAII holder of an iconv descriptor.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (ok())
+            iconv_close(cd_);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+} // namespace
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t cp = 0;
+        char32_t min = 0;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+            min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+            min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+            min = 0x10000;
+        } else {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        int k = 1;
+        for (; k < len && i + k < n; ++k) {
+            unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80)
+                break;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(kReplacement);
+            i += static_cast<size_t>(k);
+            continue;
+        }
+        AppendCodePoint(out, cp);
+        i += static_cast<size_t>(len);
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();)
+        AppendUtf8(out, NextCodePoint(s, i));
+    return out;
+}
+
+std::string LocaleCodeset() {
+    const char* cs = nl_langinfo(CODESET);
+    return cs && *cs ? cs : "ANSI_X3.4-1968";
+}
+
+std::string Utf16ToLocale(std::u16string_view s) {
+    const std::string cs = LocaleCodeset();
+    if (IsUtf8Codeset(cs))
+        return Utf16ToUtf8(s);
+    Iconv conv(cs.c_str(), "UTF-8");
+    std::string out;
+    if (!conv.ok()) {
+        for (size_t i = 0; i < s.size();) {
+            char32_t cp = NextCodePoint(s, i);
+            out.push_back(cp < 0x80 ? static_cast<char>(cp) : '?');
+        }
+        return out;
+    }
+    // Character by character, so one that the codeset cannot hold becomes '?'.
+    for (size_t i = 0; i < s.size();) {
+        char32_t cp = NextCodePoint(s, i);
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+            continue;
+        }
+        std::string in;
+        AppendUtf8(in, cp);
+        char buf[16];
+        char* inp = in.data();
+        size_t inleft = in.size();
+        char* outp = buf;
+        size_t outleft = sizeof buf;
+        iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+        if (cp == kReplacement ||
+            iconv(conv.get(), &inp, &inleft, &outp, &outleft) == static_cast<size_t>(-1) ||
+            inleft != 0) {
+            out.push_back('?');
+        } else {
+            out.append(buf, static_cast<size_t>(outp - buf));
+        }
+    }
+    return out;
+}
+
+std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset) {
+    if (IsUtf8Codeset(codeset))
+        return Utf8ToUtf16(bytes);
+    Iconv conv("UTF-16LE", codeset);
+    if (!conv.ok())
+        return BytesToUtf16(bytes);
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::string in(bytes);
+    char* inp = in.data();
+    size_t inleft = in.size();
+    char buf[4096];
+    while (inleft > 0) {
+        char* outp = buf;
+        size_t outleft = sizeof buf;
+        size_t r = iconv(conv.get(), &inp, &inleft, &outp, &outleft);
+        for (char* p = buf; p + 1 < outp; p += 2)
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
+                                                (static_cast<unsigned char>(p[1]) << 8)));
+        if (r == static_cast<size_t>(-1)) {
+            if (errno == E2BIG)
+                continue;
+            // Invalid or incomplete sequence: replace one byte and go on.
+            out.push_back(kReplacement);
+            ++inp;
+            --inleft;
+            iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    return out;
+}
+
+std::u16string LocaleToUtf16(std::string_view bytes) {
+    return DecodeToUtf16(bytes, LocaleCodeset().c_str());
+}
+
+std::u16string BytesToUtf16(std::string_view bytes) {
+    std::u16string out(bytes.size(), u'\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        out[i] = static_cast<unsigned char>(bytes[i]);
+    return out;
+}
+
+bool EqualsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'A' && x <= u'Z')
+            x = static_cast<char16_t>(x + 32);
+        if (y >= u'A' && y <= u'Z')
+            y = static_cast<char16_t>(y + 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace platform

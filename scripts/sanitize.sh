@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the Qt-free core and its tests twice more and runs them: with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then with ThreadSanitizer. Any report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+"$(dirname "$0")/install-deps.sh"
+jobs=$(nproc)
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+run_config() {
+    local dir=$1 sanitize=$2
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_UI=OFF \
+        -DQUILLON_SANITIZE="$sanitize" -DQUILLON_WERROR=ON >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    # ThreadSanitizer cannot map its shadow memory with high address-space randomisation.
+    local prefix=()
+    [ "$sanitize" = thread ] && prefix=(setarch "$(uname -m)" -R)
+    "${prefix[@]}" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900
+}
+
+case "${1:-all}" in
+    asan) run_config build-asan address,undefined ;;
+    tsan) run_config build-tsan thread ;;
+    all) run_config build-asan address,undefined; run_config build-tsan thread ;;
+    *) echo "usage: $0 [asan|tsan|all]" >&2; exit 2 ;;
+esac

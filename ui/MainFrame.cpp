@@ -1,0 +1,6 @@
+#include "ui/MainFrame.h"
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Quillon (64bit)"));
+    resize(900, 600);
+}
