@@ -27,11 +27,14 @@ QString CWaitMsgDlg::Message() const { return m_message->text(); }
 void CWaitMsgDlg::ShowCentred(QWidget* owner, const QString& caption, const QString& text) {
     setWindowTitle(caption);
     SetMessage(text);
-    if (owner) {
-        const QRect area = owner->frameGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
     show();
+    if (owner) {
+        // Centred with its frame, which the window only has once it is shown.
+        const QRect area = owner->frameGeometry();
+        const QSize size = frameGeometry().size();
+        move(area.x() + (area.width() - size.width()) / 2,
+             area.y() + (area.height() - size.height()) / 2);
+    }
     raise();
     repaint();
 }
