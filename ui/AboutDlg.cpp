@@ -1,18 +1,20 @@
 #include "ui/AboutDlg.h"
 
-#include <QApplication>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-
 #include "app/MessageTable.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ImageStrip.h"
 
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
 namespace {
 
-QString M(int id) { return QString::fromUtf16(Msg(id)); }
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
 
 // The interface list is a console output of 36 columns and 5 rows.
 constexpr int kListColumns = 36;

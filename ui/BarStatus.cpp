@@ -18,8 +18,7 @@ Rgb PortColour(std::u16string_view portName, bool hasCurrentPort) {
     return portName != commsettings::kNoSettings && hasCurrentPort ? kGood : kBad;
 }
 
-ResultLook MakeResultLook(int transactionStatus, int replyCode,
-                          std::u16string_view replyCodeText) {
+ResultLook MakeResultLook(int transactionStatus, int replyCode, std::u16string_view replyCodeText) {
     switch (transactionStatus) {
     case kStatusReceiveTimeout:
         return {Msg(MSG_RECEIVE_TIMEOUT), kBad};

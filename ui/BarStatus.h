@@ -16,8 +16,8 @@ struct Rgb {
 };
 
 constexpr Rgb kWhite{255, 255, 255};
-constexpr Rgb kGood{128, 192, 128};    // green: port set, reply "OK"
-constexpr Rgb kBad{200, 128, 128};     // red: no port, time-outs, error replies
+constexpr Rgb kGood{128, 192, 128};      // green: port set, reply "OK"
+constexpr Rgb kBad{200, 128, 128};       // red: no port, time-outs, error replies
 constexpr Rgb kCancelled{200, 200, 128}; // yellow: receiving cancelled by the user
 
 // Transaction statuses of the engine that the result display names itself.

@@ -1,5 +1,8 @@
 #include "ui/CamSelDlg.h"
 
+#include "app/MessageTable.h"
+#include "ui/DialogTemplate.h"
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -8,12 +11,11 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "app/MessageTable.h"
-#include "ui/DialogTemplate.h"
-
 namespace {
 
-QString M(int id) { return QString::fromUtf16(Msg(id)); }
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
 
 } // namespace
 
@@ -39,14 +41,16 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
     const Row rows[3] = {{1104, MSG_FIRST_RECEIVE, IDC_FIRST_RECEIVE, 65},
                          {1106, MSG_NEXT_RECEIVE, IDC_NEXT_RECEIVE, 83},
                          {1109, MSG_SEND_TIMEOUT, IDC_SEND, 101}};
-    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
     for (int i = 0; i < 3; ++i) {
         t.place(new QLabel(M(rows[i].labelMsg), this), rows[i].labelId, {14, rows[i].y + 2, 76, 8});
         m_edits[i] = t.place(new QLineEdit(this), rows[i].editId, {97, rows[i].y, 58, 14});
         m_edits[i]->setValidator(digits);
         t.place(new QLabel(QStringLiteral("msec"), this), -1, {159, rows[i].y + 6, 17, 8});
     }
-    auto* byDefault = t.place(new QPushButton(M(MSG_DEFAULT), this), IDC_DEFAULT, {129, 124, 50, 14});
+    auto* byDefault =
+        t.place(new QPushButton(M(MSG_DEFAULT), this), IDC_DEFAULT, {129, 124, 50, 14});
     m_ok = t.place(new QPushButton(QStringLiteral("OK"), this), IDC_OK, {137, 152, 50, 14});
     auto* cancel = t.place(new QPushButton(M(MSG_CANCEL), this), IDC_CANCEL, {188, 152, 50, 14});
     m_ok->setDefault(true);
@@ -74,13 +78,12 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
 }
 
 QString CCamSelDlg::RangeMessageText() {
-    return UiLanguageIndex() == 0
-               ? QStringLiteral("%1 から %2 までの整数を入力してください。")
-                     .arg(commsettings::kMinTimeout)
-                     .arg(commsettings::kMaxTimeout)
-               : QStringLiteral("Please enter an integer between %1 and %2.")
-                     .arg(commsettings::kMinTimeout)
-                     .arg(commsettings::kMaxTimeout);
+    return UiLanguageIndex() == 0 ? QStringLiteral("%1 から %2 までの整数を入力してください。")
+                                        .arg(commsettings::kMinTimeout)
+                                        .arg(commsettings::kMaxTimeout)
+                                  : QStringLiteral("Please enter an integer between %1 and %2.")
+                                        .arg(commsettings::kMinTimeout)
+                                        .arg(commsettings::kMaxTimeout);
 }
 
 void CCamSelDlg::UpdateEnables() {

@@ -4,10 +4,10 @@
 // 4294967294 ms; a bad time-out keeps the dialog open with the focus on that edit.
 #pragma once
 
+#include "ui/CommSettings.h"
+
 #include <QDialog>
 #include <functional>
-
-#include "ui/CommSettings.h"
 
 class QComboBox;
 class QLineEdit;

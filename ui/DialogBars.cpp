@@ -1,17 +1,19 @@
 #include "ui/DialogBars.h"
 
-#include <QLabel>
-#include <QMenu>
-#include <QPushButton>
-
 #include "app/MessageTable.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageStrip.h"
 
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
 namespace {
 
-QString M(int id) { return QString::fromUtf16(Msg(id)); }
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
 
 void SetTooltip(QWidget* control, int id) {
     const std::u16string tip = barstatus::TooltipText(id);
@@ -27,13 +29,23 @@ QLineEdit* ReadOnlyEdit(QLineEdit* edit) {
 
 } // namespace
 
-QColor ToQColor(barstatus::Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
+QColor ToQColor(barstatus::Rgb rgb) {
+    return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+void SetBarSize(QWidget* bar, const QSize& templateSize) {
+    bar->setMinimumSize(0, templateSize.height());
+    bar->setMaximumHeight(templateSize.height());
+    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    bar->resize(templateSize);
+}
 
 // ---- upper bar ----
 
 CDialogBarUpper::CDialogBarUpper(QWidget* parent) : QWidget(parent) {
     const DialogTemplate t(this);
-    t.setFixedSize(326, 55);
+    m_templateSize = t.toPixels({0, 0, 326, 55}).size();
+    SetBarSize(this, m_templateSize);
 
     auto* fileMenu = t.place(new CImageButton(this), IDC_FILE_MENU, {4, 0, 20, 15});
     fileMenu->SetPicture(imagestrip::OpenFolder());
@@ -44,8 +56,10 @@ CDialogBarUpper::CDialogBarUpper(QWidget* parent) : QWidget(parent) {
     m_autoSelect = m_filePopup->addAction(M(MSG_AUTO_SELECT_BY_STA));
     m_autoSelect->setObjectName(QStringLiteral("cmd32781"));
     fileMenu->SetPopupMenu(m_filePopup);
-    connect(m_selectFile, &QAction::triggered, this, [this] { emit commandTriggered(ID_SELECT_FILE); });
-    connect(m_autoSelect, &QAction::triggered, this, [this] { emit commandTriggered(ID_AUTO_SELECT); });
+    connect(m_selectFile, &QAction::triggered, this,
+            [this] { emit commandTriggered(ID_SELECT_FILE); });
+    connect(m_autoSelect, &QAction::triggered, this,
+            [this] { emit commandTriggered(ID_AUTO_SELECT); });
 
     AddButton(IDC_CLOSE_DEFINE, imagestrip::kCross, 28, 0, false);
     AddButton(IDC_TEXT_SAVE, imagestrip::kWriting, 48, 0, false);
@@ -69,17 +83,22 @@ CDialogBarUpper::CDialogBarUpper(QWidget* parent) : QWidget(parent) {
 
 CImageButton* CDialogBarUpper::AddButton(int id, int cell, int x, int y, bool toggle) {
     const DialogTemplate t(this);
-    auto* button = t.place(new CImageButton(this, toggle ? CImageButton::kToggle : CImageButton::kPlain),
-                           id, {x, y, 14, 15});
+    auto* button =
+        t.place(new CImageButton(this, toggle ? CImageButton::kToggle : CImageButton::kPlain), id,
+                {x, y, 14, 15});
     button->SetImageCell(cell);
     SetTooltip(button, id);
     connect(button, &QAbstractButton::clicked, this, [this, id] { emit commandTriggered(id); });
     return button;
 }
 
-CImageButton* CDialogBarUpper::Button(int id) const { return FindControl<CImageButton>(this, id); }
+CImageButton* CDialogBarUpper::Button(int id) const {
+    return FindControl<CImageButton>(this, id);
+}
 
-CColorEdit* CDialogBarUpper::Edit(int id) const { return FindControl<CColorEdit>(this, id); }
+CColorEdit* CDialogBarUpper::Edit(int id) const {
+    return FindControl<CColorEdit>(this, id);
+}
 
 void CDialogBarUpper::SetCameraIdentity(const QString& model, const QString& version,
                                         const QString& serial) {
@@ -97,7 +116,9 @@ void CDialogBarUpper::SetPort(const QString& portName, const QString& descriptio
     edit->SetColour(ToQColor(barstatus::PortColour(name, hasCurrentPort)));
 }
 
-void CDialogBarUpper::SetLineSpeed(const QString& text) { Edit(IDC_LINE_SPEED)->SetTextAtEnd(text); }
+void CDialogBarUpper::SetLineSpeed(const QString& text) {
+    Edit(IDC_LINE_SPEED)->SetTextAtEnd(text);
+}
 
 void CDialogBarUpper::SetConnectionState(bool portSelected, bool connected) {
     CImageButton* connect = Button(IDC_CONNECT);
@@ -126,10 +147,13 @@ void CDialogBarUpper::SetCommandEnabled(int id, bool enabled) {
 
 CDialogBarLower::CDialogBarLower(QWidget* parent) : QWidget(parent) {
     const DialogTemplate t(this);
-    t.setFixedSize(330, 38);
+    m_templateSize = t.toPixels({0, 0, 330, 38}).size();
+    SetBarSize(this, m_templateSize);
 
-    auto* show = t.place(new QPushButton(M(MSG_SHOW_CONSOLE), this), IDC_SHOW_CONSOLE, {4, 2, 100, 15});
-    auto* hide = t.place(new QPushButton(M(MSG_HIDE_CONSOLE), this), IDC_HIDE_CONSOLE, {107, 2, 100, 15});
+    auto* show =
+        t.place(new QPushButton(M(MSG_SHOW_CONSOLE), this), IDC_SHOW_CONSOLE, {4, 2, 100, 15});
+    auto* hide =
+        t.place(new QPushButton(M(MSG_HIDE_CONSOLE), this), IDC_HIDE_CONSOLE, {107, 2, 100, 15});
     m_connection = t.place(ReadOnlyEdit(new QLineEdit(this)), IDC_CONNECTION, {4, 21, 43, 15});
     t.place(new QLabel(M(MSG_RESULT), this), IDC_RESULT_LABEL, {55, 25, 37, 8});
     m_result = t.place(new CColorEdit(this), IDC_RESULT, {97, 21, 100, 15});
@@ -159,6 +183,10 @@ void CDialogBarLower::SetResult(const barstatus::ResultLook& look) {
     SetResult(QString::fromStdU16String(look.text), ToQColor(look.colour));
 }
 
-void CDialogBarLower::SetElapsedTime(const QString& text) { m_elapsed->setText(text); }
+void CDialogBarLower::SetElapsedTime(const QString& text) {
+    m_elapsed->setText(text);
+}
 
-void CDialogBarLower::SetCancelEnabled(bool enabled) { m_cancel->setEnabled(enabled); }
+void CDialogBarLower::SetCancelEnabled(bool enabled) {
+    m_cancel->setEnabled(enabled);
+}

@@ -5,9 +5,9 @@
 // colours through the setters.
 #pragma once
 
-#include <QWidget>
-
 #include "ui/BarStatus.h"
+
+#include <QWidget>
 
 class QLabel;
 class QLineEdit;
@@ -18,6 +18,10 @@ class CColorEdit;
 class CImageButton;
 
 QColor ToQColor(barstatus::Rgb rgb);
+
+// A bar has its template's height; it prefers the template's width but lets the window be
+// narrower (its right end is clipped then).
+void SetBarSize(QWidget* bar, const QSize& templateSize);
 
 class CDialogBarUpper : public QWidget {
     Q_OBJECT
@@ -44,6 +48,7 @@ public:
     };
 
     explicit CDialogBarUpper(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return m_templateSize; }
 
     // The popup of the file menu button ("Select file", "Auto select by sta command"); the
     // main window also hangs it into its File menu.
@@ -71,6 +76,7 @@ signals:
 private:
     CImageButton* AddButton(int id, int cell, int x, int y, bool toggle);
 
+    QSize m_templateSize;
     QMenu* m_filePopup = nullptr;
     QAction* m_selectFile = nullptr;
     QAction* m_autoSelect = nullptr;
@@ -91,6 +97,7 @@ public:
     };
 
     explicit CDialogBarLower(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return m_templateSize; }
 
     // "Connect" or "Disconnect".
     void SetConnected(bool connected);
@@ -105,6 +112,7 @@ signals:
     void commandTriggered(int id);
 
 private:
+    QSize m_templateSize;
     QLineEdit* m_connection = nullptr;
     CColorEdit* m_result = nullptr;
     QLineEdit* m_elapsed = nullptr;

@@ -1,11 +1,11 @@
 #include "ui/ImageButton.h"
 
+#include "ui/ImageStrip.h"
+
 #include <QMenu>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
-
-#include "ui/ImageStrip.h"
 
 namespace {
 
@@ -40,7 +40,9 @@ void CImageButton::SetToggled(bool on) {
     update();
 }
 
-void CImageButton::SetPopupMenu(QMenu* menu) { m_menu = menu; }
+void CImageButton::SetPopupMenu(QMenu* menu) {
+    m_menu = menu;
+}
 
 void CImageButton::ShowPopup() {
     if (m_menu)

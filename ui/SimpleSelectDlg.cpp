@@ -1,10 +1,10 @@
 #include "ui/SimpleSelectDlg.h"
 
+#include "ui/DialogTemplate.h"
+
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-
-#include "ui/DialogTemplate.h"
 
 CSimpleSelectDlg::CSimpleSelectDlg(const QString& caption, const QString& prompt,
                                    const QStringList& entries, QWidget* parent)
@@ -33,7 +33,9 @@ CSimpleSelectDlg::CSimpleSelectDlg(const QString& caption, const QString& prompt
     UpdateEnables();
 }
 
-void CSimpleSelectDlg::UpdateEnables() { m_ok->setEnabled(!m_list->selectedItems().isEmpty()); }
+void CSimpleSelectDlg::UpdateEnables() {
+    m_ok->setEnabled(!m_list->selectedItems().isEmpty());
+}
 
 void CSimpleSelectDlg::accept() {
     const auto selected = m_list->selectedItems();

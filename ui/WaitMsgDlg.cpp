@@ -1,9 +1,9 @@
 #include "ui/WaitMsgDlg.h"
 
+#include "ui/DialogTemplate.h"
+
 #include <QLabel>
 #include <QPushButton>
-
-#include "ui/DialogTemplate.h"
 
 CWaitMsgDlg::CWaitMsgDlg(QWidget* parent) : QDialog(parent) {
     setModal(false);
@@ -20,9 +20,13 @@ CWaitMsgDlg::CWaitMsgDlg(QWidget* parent) : QDialog(parent) {
     cancel->hide();
 }
 
-void CWaitMsgDlg::SetMessage(const QString& text) { m_message->setText(text); }
+void CWaitMsgDlg::SetMessage(const QString& text) {
+    m_message->setText(text);
+}
 
-QString CWaitMsgDlg::Message() const { return m_message->text(); }
+QString CWaitMsgDlg::Message() const {
+    return m_message->text();
+}
 
 void CWaitMsgDlg::ShowCentred(QWidget* owner, const QString& caption, const QString& text) {
     setWindowTitle(caption);

@@ -1,25 +1,27 @@
 // The bars' states and colours as the main window sets them, the image buttons' looks and
 // the program-drawn image strip.
-#include <gtest/gtest.h>
+#include "ui/DialogBars.h"
+
+#include "app/MessageTable.h"
+#include "ui/DialogTemplate.h"
+#include "ui/ImageButton.h"
+#include "ui/ImageStrip.h"
 
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-
-#include "app/MessageTable.h"
-#include "ui/DialogBars.h"
-#include "ui/DialogTemplate.h"
-#include "ui/ImageButton.h"
-#include "ui/ImageStrip.h"
+#include <gtest/gtest.h>
 
 using barstatus::ResultLook;
 using barstatus::Rgb;
 
 namespace {
 
-QColor Pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+QColor Pixel(const QImage& image, int x, int y) {
+    return image.pixelColor(x, y);
+}
 
 bool AllChannelsAtLeast(const QImage& image, int floor) {
     for (int y = 0; y < image.height(); ++y)
@@ -39,13 +41,16 @@ const QColor kPaledBlack(128, 128, 128);
 } // namespace
 
 TEST(ResultLook, EveryTransactionOutcome) {
-    EXPECT_EQ(barstatus::MakeResultLook(5, 0, u"OK"), (ResultLook{Msg(MSG_RECEIVE_TIMEOUT), barstatus::kBad}));
-    EXPECT_EQ(barstatus::MakeResultLook(7, 0, u"OK"), (ResultLook{Msg(MSG_TRANSMIT_TIMEOUT), barstatus::kBad}));
+    EXPECT_EQ(barstatus::MakeResultLook(5, 0, u"OK"),
+              (ResultLook{Msg(MSG_RECEIVE_TIMEOUT), barstatus::kBad}));
+    EXPECT_EQ(barstatus::MakeResultLook(7, 0, u"OK"),
+              (ResultLook{Msg(MSG_TRANSMIT_TIMEOUT), barstatus::kBad}));
     EXPECT_EQ(barstatus::MakeResultLook(6, 0, u"OK"),
               (ResultLook{Msg(MSG_CANCEL_RECEIVING), Rgb{200, 200, 128}}));
     EXPECT_EQ(barstatus::MakeResultLook(0, -1, u""), (ResultLook{u"???", barstatus::kBad}));
     EXPECT_EQ(barstatus::MakeResultLook(0, 0, u"OK"), (ResultLook{u"OK", Rgb{128, 192, 128}}));
-    EXPECT_EQ(barstatus::MakeResultLook(0, 2, u"CMD ERR!"), (ResultLook{u"CMD ERR!", Rgb{200, 128, 128}}));
+    EXPECT_EQ(barstatus::MakeResultLook(0, 2, u"CMD ERR!"),
+              (ResultLook{u"CMD ERR!", Rgb{200, 128, 128}}));
 }
 
 TEST(UpperBar, ConnectAndDisconnectLookFollowTheConnection) {
@@ -127,7 +132,8 @@ TEST(UpperBar, PortLineIdentityAndColours) {
     EXPECT_EQ(port->Colour(), QColor(200, 128, 128));
 
     bar.SetLineSpeed(QStringLiteral("9600 bps"));
-    bar.SetCameraIdentity(QStringLiteral("XC-100"), QStringLiteral("1.02"), QStringLiteral("12345"));
+    bar.SetCameraIdentity(QStringLiteral("XC-100"), QStringLiteral("1.02"),
+                          QStringLiteral("12345"));
     EXPECT_EQ(bar.Edit(CDialogBarUpper::IDC_LINE_SPEED)->text(), QStringLiteral("9600 bps"));
     EXPECT_EQ(bar.Edit(CDialogBarUpper::IDC_MODEL)->text(), QStringLiteral("XC-100"));
     EXPECT_EQ(bar.Edit(CDialogBarUpper::IDC_VERSION)->text(), QStringLiteral("1.02"));
@@ -163,7 +169,8 @@ TEST(UpperBar, CommandsMenuAndTooltips) {
 TEST(LowerBar, StateResultElapsedAndCommands) {
     CDialogBarLower bar;
     bar.show();
-    EXPECT_EQ(FindControl<QPushButton>(&bar, 1203)->text(), QString::fromUtf16(Msg(MSG_SHOW_CONSOLE)));
+    EXPECT_EQ(FindControl<QPushButton>(&bar, 1203)->text(),
+              QString::fromUtf16(Msg(MSG_SHOW_CONSOLE)));
     EXPECT_EQ(FindControl<QLabel>(&bar, 1074)->text(), QString::fromUtf16(Msg(MSG_ELAPSED_TIME)));
     bar.SetConnected(true);
     EXPECT_EQ(FindControl<QLineEdit>(&bar, 1045)->text(), QString::fromUtf16(Msg(MSG_CONNECT)));

@@ -1,14 +1,5 @@
 // The communication settings dialog's enables, validation and Default; the list chooser;
 // the wait and about dialogs.
-#include <gtest/gtest.h>
-
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTest>
-
 #include "app/MessageTable.h"
 #include "ui/AboutDlg.h"
 #include "ui/CamSelDlg.h"
@@ -16,6 +7,14 @@
 #include "ui/DialogTemplate.h"
 #include "ui/SimpleSelectDlg.h"
 #include "ui/WaitMsgDlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
 
 using commsettings::Data;
 
@@ -50,7 +49,9 @@ struct CamSel {
     }
     QLineEdit* edit(int id) const { return FindControl<QLineEdit>(dlg.get(), id); }
     QPushButton* button(int id) const { return FindControl<QPushButton>(dlg.get(), id); }
-    QComboBox* combo() const { return FindControl<QComboBox>(dlg.get(), CCamSelDlg::IDC_INTERFACE); }
+    QComboBox* combo() const {
+        return FindControl<QComboBox>(dlg.get(), CCamSelDlg::IDC_INTERFACE);
+    }
     void choose(int index) {
         combo()->setCurrentIndex(index);
         emit combo()->activated(index);
@@ -94,7 +95,8 @@ TEST(CamSelDlg, OpensWithTheCallersDataAndTexts) {
     EXPECT_EQ(s.edit(CCamSelDlg::IDC_SEND)->text(), QStringLiteral("3000"));
     EXPECT_TRUE(s.button(CCamSelDlg::IDC_OK)->isEnabled());
     EXPECT_EQ(s.button(CCamSelDlg::IDC_DEFAULT)->text(), QString::fromUtf16(Msg(MSG_DEFAULT)));
-    EXPECT_EQ(FindControl<QLabel>(s.dlg.get(), 1109)->text(), QString::fromUtf16(Msg(MSG_SEND_TIMEOUT)));
+    EXPECT_EQ(FindControl<QLabel>(s.dlg.get(), 1109)->text(),
+              QString::fromUtf16(Msg(MSG_SEND_TIMEOUT)));
 }
 
 TEST(CamSelDlg, NoInterfaceSelectedDisablesOkAndDetailedUntilOneIsChosen) {
@@ -172,12 +174,14 @@ TEST(CamSelDlg, EditsTakeDigitsOnly) {
 }
 
 TEST(SimpleSelectDlg, OkOnlyWithASelectionAndGivesItsText) {
-    CSimpleSelectDlg dlg(QStringLiteral("Search result"), QStringLiteral("Found 3 files"),
-                         {QStringLiteral("b.xml"), QStringLiteral("a.xml"), QStringLiteral("c.xml")});
+    CSimpleSelectDlg dlg(
+        QStringLiteral("Search result"), QStringLiteral("Found 3 files"),
+        {QStringLiteral("b.xml"), QStringLiteral("a.xml"), QStringLiteral("c.xml")});
     auto* list = FindControl<QListWidget>(&dlg, CSimpleSelectDlg::IDC_LIST);
     auto* ok = FindControl<QPushButton>(&dlg, CSimpleSelectDlg::IDC_OK);
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Search result"));
-    EXPECT_EQ(FindControl<QLabel>(&dlg, CSimpleSelectDlg::IDC_PROMPT)->text(), QStringLiteral("Found 3 files"));
+    EXPECT_EQ(FindControl<QLabel>(&dlg, CSimpleSelectDlg::IDC_PROMPT)->text(),
+              QStringLiteral("Found 3 files"));
     EXPECT_EQ(list->item(0)->text(), QStringLiteral("b.xml")); // caller's order, not sorted
     EXPECT_FALSE(ok->isEnabled());
     dlg.show();
@@ -207,7 +211,8 @@ TEST(WaitMsgDlg, ShowsCentredWithoutButtonsAndHides) {
     EXPECT_FALSE(FindControl<QPushButton>(&wait, CWaitMsgDlg::IDC_OK)->isVisible());
     EXPECT_FALSE(FindControl<QPushButton>(&wait, CWaitMsgDlg::IDC_CANCEL)->isVisible());
     EXPECT_EQ(wait.Message(), QString::fromUtf16(Msg(MSG_PLEASE_WAIT)));
-    EXPECT_LE((wait.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_LE((wait.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(),
+              2);
     QTest::keyClick(&wait, Qt::Key_Escape); // the user cannot close it
     EXPECT_TRUE(wait.isVisible());
     wait.HideWait(&owner);
@@ -222,8 +227,10 @@ TEST(AboutDlg, ProgramLineAndOnlyTheLastFourInterfaces) {
     for (int i = 1; i <= 6; ++i)
         info.interfaceLabels.push_back(u"Interface " + std::u16string(1, char16_t(u'0' + i)));
     CAboutDlg dlg(info);
-    EXPECT_EQ(FindControl<QLabel>(&dlg, CAboutDlg::IDC_PROGRAM)->text(), QStringLiteral("Quillon Ver.1.0.1"));
-    EXPECT_EQ(FindControl<QLabel>(&dlg, CAboutDlg::IDC_COPYRIGHT)->text(), QStringLiteral("Copyright (C) 2026"));
+    EXPECT_EQ(FindControl<QLabel>(&dlg, CAboutDlg::IDC_PROGRAM)->text(),
+              QStringLiteral("Quillon Ver.1.0.1"));
+    EXPECT_EQ(FindControl<QLabel>(&dlg, CAboutDlg::IDC_COPYRIGHT)->text(),
+              QStringLiteral("Copyright (C) 2026"));
     EXPECT_EQ(FindControl<QLabel>(&dlg, CAboutDlg::IDC_LANGUAGE)->text(),
               QString::fromUtf16(Msg(MSG_BILINGUAL_SUPPORT)));
     EXPECT_EQ(dlg.Interfaces()->toPlainText(),
