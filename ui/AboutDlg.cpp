@@ -59,6 +59,7 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, QWidget* parent) : QDialog(parent) {
         m_interfaces->Append(label);
         m_interfaces->Append(u"\n");
     }
+    FitTexts(this);
     auto* ok = t.place(new QPushButton(QStringLiteral("OK"), this), IDC_OK, {64, 119, 50, 16});
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -72,6 +72,7 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
     connect(m_ok, &QPushButton::clicked, this, &CCamSelDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CCamSelDlg::reject);
 
+    FitTexts(this);
     m_rangeMessage = [](QWidget* owner, const QString& text) {
         QMessageBox::warning(owner, QString(), text);
     };

@@ -72,6 +72,7 @@ void CConsoleForm::InitialUpdate(int consoleRows, bool appendCr, bool engineRead
     m_clear->setText(M(MSG_CLEAR));
     m_send->setText(M(MSG_SEND));
     m_appendCr->setText(M(MSG_APPEND_CR));
+    FitTexts(this);
     m_initialised = true;
     Refresh(engineReady);
     ApplyLayout(console::ResizeForm(m_initialLayout, width(), height()));

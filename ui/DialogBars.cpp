@@ -79,6 +79,7 @@ CDialogBarUpper::CDialogBarUpper(QWidget* parent) : QWidget(parent) {
     t.place(new CColorEdit(this), IDC_SERIAL, {280, 18, 42, 15});
     t.place(new CColorEdit(this), IDC_PORT, {4, 37, 184, 15});
     t.place(new CColorEdit(this), IDC_LINE_SPEED, {193, 37, 73, 15});
+    FitTexts(this);
 }
 
 CImageButton* CDialogBarUpper::AddButton(int id, int cell, int x, int y, bool toggle) {
@@ -163,6 +164,7 @@ CDialogBarLower::CDialogBarLower(QWidget* parent) : QWidget(parent) {
     m_cancel->SetImageCell(imagestrip::kNoEntry);
     SetTooltip(m_cancel, IDC_CANCEL_RECEIVING);
 
+    FitTexts(this);
     connect(show, &QPushButton::clicked, this, [this] { emit commandTriggered(IDC_SHOW_CONSOLE); });
     connect(hide, &QPushButton::clicked, this, [this] { emit commandTriggered(IDC_HIDE_CONSOLE); });
     connect(m_cancel, &QAbstractButton::clicked, this,

@@ -20,6 +20,11 @@ T* FindControl(const QWidget* parent, int id) {
     return parent->findChild<T*>(ControlName(id));
 }
 
+// Texts of the host's labels, check boxes and push buttons that do not fit their template
+// width get a smaller font (not below 6 points), so no caption is cut off when the system
+// font runs wider than the one the templates were made for.
+void FitTexts(QWidget* host);
+
 class DialogTemplate {
 public:
     explicit DialogTemplate(QWidget* host);

@@ -26,6 +26,7 @@ CSimpleSelectDlg::CSimpleSelectDlg(const QString& caption, const QString& prompt
     // The template's own caption, kept in every language.
     auto* cancel = t.place(new QPushButton(QStringLiteral("キャンセル"), this), IDC_CANCEL,
                            {239, 132, 50, 14});
+    FitTexts(this);
     m_ok->setDefault(true);
     connect(m_list, &QListWidget::itemSelectionChanged, this, &CSimpleSelectDlg::UpdateEnables);
     connect(m_ok, &QPushButton::clicked, this, &CSimpleSelectDlg::accept);
