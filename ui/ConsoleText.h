@@ -97,6 +97,19 @@ public:
     virtual uint8_t TakeConsoleByte() = 0;
 };
 
+// The console reader of a receive ring with Pending(reader) and Take(reader) and a
+// kConsoleReader constant (the engine's clRingBuffer).
+template <typename Ring>
+class RingSource : public IReceiveSource {
+public:
+    explicit RingSource(Ring& ring) : m_ring(ring) {}
+    uint64_t ConsoleBacklog() override { return m_ring.Pending(Ring::kConsoleReader); }
+    uint8_t TakeConsoleByte() override { return m_ring.Take(Ring::kConsoleReader); }
+
+private:
+    Ring& m_ring;
+};
+
 using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
 struct FlushLimits {

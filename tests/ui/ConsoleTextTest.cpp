@@ -243,3 +243,25 @@ TEST(ConsoleLayout, ResizeFollowsTheInitialRectangles) {
     EXPECT_EQ(tiny.input.w, 91);
     EXPECT_EQ(tiny.send.x, 6 + 91 + 6);
 }
+
+namespace {
+
+// The shape of the engine's receive ring as the console sees it.
+struct FakeRing {
+    enum Reader : int { kConsoleReader = 0, kTransactionReader = 1 };
+    std::string bytes;
+    std::size_t taken[2] = {0, 0};
+    uint64_t Pending(Reader r) const { return bytes.size() - taken[r]; }
+    uint8_t Take(Reader r) { return static_cast<uint8_t>(bytes[taken[r]++]); }
+};
+
+} // namespace
+
+TEST(ConsoleFlush, ReadsOnlyTheConsoleReaderOfARing) {
+    FakeRing ring{">OK\r", {0, 2}};
+    console::RingSource<FakeRing> source(ring);
+    const auto batch = console::CollectFlush(source);
+    EXPECT_EQ(batch.text, u">OK\n");
+    EXPECT_EQ(ring.taken[FakeRing::kConsoleReader], 4u);
+    EXPECT_EQ(ring.taken[FakeRing::kTransactionReader], 2u);
+}
