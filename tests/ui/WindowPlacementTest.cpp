@@ -237,3 +237,27 @@ TEST(WindowPlacement, RectangleOffEveryScreenComesBack) {
     EXPECT_TRUE(work.intersects(w.main.frameGeometry()));
     EXPECT_EQ(w.main.frameGeometry().topLeft(), work.topLeft());
 }
+
+#if __has_include("platform/IniProfile.h")
+#include "TempDir.h"
+#include "platform/Text.h"
+#include "ui/WindowPlaceIni.h"
+
+TEST(WindowPlaceIni, KeysRoundTripThroughTheSettingsFile) {
+    TempDir dir;
+    const std::string path = dir.file("Quillon_00.ini");
+    // What a first start writes: every key present and empty.
+    WriteFileBytes(path, "[App]\r\nConsole Rows=2000\r\n[WindowPlace]\r\nLeft=\r\nTop=\r\n"
+                         "Right=\r\nBottom=\r\nState=\r\nSplit=\r\n");
+    placement::IniStore store(platform::Utf8ToUtf16(path));
+    const Rect current{10, 20, 610, 520};
+    EXPECT_EQ(placement::ReadPlacement(store, current), (Values{current, 0, 1}));
+
+    const Values maximized{{-8, -8, 1288, 1008}, 1, 0};
+    ASSERT_TRUE(placement::SavePlacement(store, maximized));
+    EXPECT_EQ(placement::ReadPlacement(store, current), maximized);
+    const std::string text = ReadFileBytes(path);
+    EXPECT_NE(text.find("Left=-8"), std::string::npos);
+    EXPECT_NE(text.find("Console Rows=2000"), std::string::npos);
+}
+#endif
