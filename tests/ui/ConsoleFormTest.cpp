@@ -2,6 +2,7 @@
 // and copy, Send through the callback, enables, flush into the output.
 #include "ui/ConsoleForm.h"
 
+#include "QtAppTest.h"
 #include "app/MessageTable.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
@@ -37,7 +38,10 @@ private:
 
 } // namespace
 
-TEST(ConsoleEdit, WidgetMirrorsTheStoreThroughWrapsAndRowDrops) {
+using ConsoleEditTest = QtAppTest;
+using ConsoleFormTest = QtAppTest;
+
+TEST_F(ConsoleEditTest, WidgetMirrorsTheStoreThroughWrapsAndRowDrops) {
     CConsoleEdit edit;
     edit.Append(u"ignored before set-up");
     EXPECT_TRUE(edit.toPlainText().isEmpty());
@@ -55,7 +59,7 @@ TEST(ConsoleEdit, WidgetMirrorsTheStoreThroughWrapsAndRowDrops) {
     EXPECT_TRUE(edit.toPlainText().isEmpty());
 }
 
-TEST(ConsoleEdit, CtrlASelectsAllAndCtrlCCopies) {
+TEST_F(ConsoleEditTest, CtrlASelectsAllAndCtrlCCopies) {
     CConsoleEdit edit;
     edit.SetUp(78, 100);
     edit.Append(u"first\nsecond");
@@ -69,7 +73,7 @@ TEST(ConsoleEdit, CtrlASelectsAllAndCtrlCCopies) {
     EXPECT_EQ(edit.toPlainText(), QStringLiteral("first\nsecond"));
 }
 
-TEST(ConsoleForm, SendReportsTheCommandAndKeepsTheInput) {
+TEST_F(ConsoleFormTest, SendReportsTheCommandAndKeepsTheInput) {
     CConsoleForm form;
     form.InitialUpdate(2000, true, true);
     std::vector<std::u16string> sent;
@@ -89,7 +93,7 @@ TEST(ConsoleForm, SendReportsTheCommandAndKeepsTheInput) {
     EXPECT_EQ(sent.size(), 3u);
 }
 
-TEST(ConsoleForm, EnablesTextsAndAppendCrBox) {
+TEST_F(ConsoleFormTest, EnablesTextsAndAppendCrBox) {
     CConsoleForm form;
     form.InitialUpdate(2000, true, false);
     auto* box = FindControl<QCheckBox>(&form, CConsoleForm::IDC_APPEND_CR);
@@ -108,7 +112,7 @@ TEST(ConsoleForm, EnablesTextsAndAppendCrBox) {
     EXPECT_FALSE(box->isEnabled());
 }
 
-TEST(ConsoleForm, FlushEchoAndClear) {
+TEST_F(ConsoleFormTest, FlushEchoAndClear) {
     CConsoleForm form;
     form.InitialUpdate(100, false, true);
     form.AppendEcho(u"sta\r");
@@ -123,7 +127,7 @@ TEST(ConsoleForm, FlushEchoAndClear) {
     EXPECT_TRUE(form.Output()->toPlainText().isEmpty());
 }
 
-TEST(ConsoleForm, ResizingMovesTheInputRowBelowTheOutput) {
+TEST_F(ConsoleFormTest, ResizingMovesTheInputRowBelowTheOutput) {
     CConsoleForm form;
     form.InitialUpdate(2000, false, true);
     form.show();

@@ -2,6 +2,7 @@
 // the program-drawn image strip.
 #include "ui/DialogBars.h"
 
+#include "QtAppTest.h"
 #include "app/MessageTable.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ImageButton.h"
@@ -40,6 +41,10 @@ const QColor kPaledBlack(128, 128, 128);
 
 } // namespace
 
+using UpperBarTest = QtAppTest;
+using LowerBarTest = QtAppTest;
+using ImageStripTest = QtAppTest;
+
 TEST(ResultLook, EveryTransactionOutcome) {
     EXPECT_EQ(barstatus::MakeResultLook(5, 0, u"OK"),
               (ResultLook{Msg(MSG_RECEIVE_TIMEOUT), barstatus::kBad}));
@@ -53,7 +58,7 @@ TEST(ResultLook, EveryTransactionOutcome) {
               (ResultLook{u"CMD ERR!", Rgb{200, 128, 128}}));
 }
 
-TEST(UpperBar, ConnectAndDisconnectLookFollowTheConnection) {
+TEST_F(UpperBarTest, ConnectAndDisconnectLookFollowTheConnection) {
     CDialogBarUpper bar;
     bar.show();
     CImageButton* connect = bar.Button(CDialogBarUpper::IDC_CONNECT);
@@ -102,7 +107,7 @@ TEST(UpperBar, ConnectAndDisconnectLookFollowTheConnection) {
     EXPECT_FALSE(disconnect->isEnabled());
 }
 
-TEST(UpperBar, CameraPictureAlwaysPaled) {
+TEST_F(UpperBarTest, CameraPictureAlwaysPaled) {
     CDialogBarUpper bar;
     CImageButton* camera = bar.Button(CDialogBarUpper::IDC_CAMERA_PICTURE);
     bar.SetCommandEnabled(CDialogBarUpper::IDC_CAMERA_PICTURE, true);
@@ -115,7 +120,7 @@ TEST(UpperBar, CameraPictureAlwaysPaled) {
     EXPECT_FALSE(AllChannelsAtLeast(camera->Render(), 128));
 }
 
-TEST(UpperBar, PortLineIdentityAndColours) {
+TEST_F(UpperBarTest, PortLineIdentityAndColours) {
     CDialogBarUpper bar;
     CColorEdit* port = bar.Edit(CDialogBarUpper::IDC_PORT);
     EXPECT_EQ(port->Colour(), kWhite);
@@ -140,7 +145,7 @@ TEST(UpperBar, PortLineIdentityAndColours) {
     EXPECT_EQ(bar.Edit(CDialogBarUpper::IDC_SERIAL)->text(), QStringLiteral("12345"));
 }
 
-TEST(UpperBar, CommandsMenuAndTooltips) {
+TEST_F(UpperBarTest, CommandsMenuAndTooltips) {
     CDialogBarUpper bar;
     bar.show();
     QSignalSpy spy(&bar, &CDialogBarUpper::commandTriggered);
@@ -166,7 +171,7 @@ TEST(UpperBar, CommandsMenuAndTooltips) {
     EXPECT_TRUE(FindControl<QWidget>(&bar, 1202)->toolTip().isEmpty());
 }
 
-TEST(LowerBar, StateResultElapsedAndCommands) {
+TEST_F(LowerBarTest, StateResultElapsedAndCommands) {
     CDialogBarLower bar;
     bar.show();
     EXPECT_EQ(FindControl<QPushButton>(&bar, 1203)->text(),
@@ -199,7 +204,7 @@ TEST(LowerBar, StateResultElapsedAndCommands) {
     EXPECT_EQ(bar.CancelButton()->geometry().right() + 1, t.toPixels({0, 0, 326, 1}).width());
 }
 
-TEST(ImageStrip, UsedCellsHavePicturesOnATransparentGround) {
+TEST_F(ImageStripTest, UsedCellsHavePicturesOnATransparentGround) {
     EXPECT_EQ(imagestrip::Strip().size(), QSize(30 * 16, 15));
     for (int cell : {8, 12, 16, 19, 20, 21, 22, 23, 24}) {
         const QImage image = imagestrip::Cell(cell).toImage();

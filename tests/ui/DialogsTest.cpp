@@ -1,5 +1,6 @@
 // The communication settings dialog's enables, validation and Default; the list chooser;
 // the wait and about dialogs.
+#include "QtAppTest.h"
 #include "app/MessageTable.h"
 #include "ui/AboutDlg.h"
 #include "ui/CamSelDlg.h"
@@ -69,6 +70,11 @@ Data Timeouts(uint32_t first, uint32_t next, uint32_t send, int32_t selected) {
 
 } // namespace
 
+using CamSelDlgTest = QtAppTest;
+using SimpleSelectDlgTest = QtAppTest;
+using WaitMsgDlgTest = QtAppTest;
+using AboutDlgTest = QtAppTest;
+
 TEST(TimeoutParsing, RangeAndForm) {
     using commsettings::ParseTimeout;
     EXPECT_EQ(ParseTimeout(u"100"), 100u);
@@ -84,7 +90,7 @@ TEST(TimeoutParsing, RangeAndForm) {
     EXPECT_FALSE(ParseTimeout(u"1e3"));
 }
 
-TEST(CamSelDlg, OpensWithTheCallersDataAndTexts) {
+TEST_F(CamSelDlgTest, OpensWithTheCallersDataAndTexts) {
     CamSel s(Timeouts(1000, 200, 3000, 0));
     EXPECT_EQ(s.dlg->windowTitle(), QString::fromUtf16(Msg(MSG_COMM_SETTINGS)));
     EXPECT_EQ(s.combo()->count(), 2);
@@ -99,7 +105,7 @@ TEST(CamSelDlg, OpensWithTheCallersDataAndTexts) {
               QString::fromUtf16(Msg(MSG_SEND_TIMEOUT)));
 }
 
-TEST(CamSelDlg, NoInterfaceSelectedDisablesOkAndDetailedUntilOneIsChosen) {
+TEST_F(CamSelDlgTest, NoInterfaceSelectedDisablesOkAndDetailedUntilOneIsChosen) {
     CamSel s(Timeouts(20000, 20000, 20000, -1));
     EXPECT_EQ(s.combo()->currentIndex(), -1);
     EXPECT_FALSE(s.button(CCamSelDlg::IDC_OK)->isEnabled());
@@ -118,7 +124,7 @@ TEST(CamSelDlg, NoInterfaceSelectedDisablesOkAndDetailedUntilOneIsChosen) {
     EXPECT_FALSE(beyond.button(CCamSelDlg::IDC_OK)->isEnabled());
 }
 
-TEST(CamSelDlg, InterfaceWithoutPortNeedsDetailedSettingBeforeOk) {
+TEST_F(CamSelDlgTest, InterfaceWithoutPortNeedsDetailedSettingBeforeOk) {
     CamSel s(Timeouts(20000, 20000, 20000, 0));
     s.choose(1);
     EXPECT_TRUE(s.button(CCamSelDlg::IDC_DETAILED)->isEnabled());
@@ -131,7 +137,7 @@ TEST(CamSelDlg, InterfaceWithoutPortNeedsDetailedSettingBeforeOk) {
     EXPECT_EQ(s.dlg->Data().selectedInterface, 1);
 }
 
-TEST(CamSelDlg, DefaultThenOkStores20000Everywhere) {
+TEST_F(CamSelDlgTest, DefaultThenOkStores20000Everywhere) {
     CamSel s(Timeouts(150, 250, 350, 0));
     s.button(CCamSelDlg::IDC_DEFAULT)->click();
     EXPECT_EQ(s.edit(CCamSelDlg::IDC_SEND)->text(), QStringLiteral("20000"));
@@ -141,7 +147,7 @@ TEST(CamSelDlg, DefaultThenOkStores20000Everywhere) {
     EXPECT_TRUE(s.rangeMessages.isEmpty());
 }
 
-TEST(CamSelDlg, BadTimeoutKeepsTheDialogOpenOnThatEdit) {
+TEST_F(CamSelDlgTest, BadTimeoutKeepsTheDialogOpenOnThatEdit) {
     CamSel s(Timeouts(20000, 20000, 20000, 0));
     s.dlg->show();
     s.edit(CCamSelDlg::IDC_FIRST_RECEIVE)->setText(QStringLiteral("50"));
@@ -165,7 +171,7 @@ TEST(CamSelDlg, BadTimeoutKeepsTheDialogOpenOnThatEdit) {
     EXPECT_EQ(s.dlg->Data(), Timeouts(100, 20000, 4294967294u, 0));
 }
 
-TEST(CamSelDlg, EditsTakeDigitsOnly) {
+TEST_F(CamSelDlgTest, EditsTakeDigitsOnly) {
     CamSel s(Timeouts(20000, 20000, 20000, 0));
     QLineEdit* edit = s.edit(CCamSelDlg::IDC_NEXT_RECEIVE);
     edit->clear();
@@ -173,7 +179,7 @@ TEST(CamSelDlg, EditsTakeDigitsOnly) {
     EXPECT_EQ(edit->text(), QStringLiteral("123"));
 }
 
-TEST(SimpleSelectDlg, OkOnlyWithASelectionAndGivesItsText) {
+TEST_F(SimpleSelectDlgTest, OkOnlyWithASelectionAndGivesItsText) {
     CSimpleSelectDlg dlg(
         QStringLiteral("Search result"), QStringLiteral("Found 3 files"),
         {QStringLiteral("b.xml"), QStringLiteral("a.xml"), QStringLiteral("c.xml")});
@@ -197,7 +203,7 @@ TEST(SimpleSelectDlg, OkOnlyWithASelectionAndGivesItsText) {
     EXPECT_EQ(dlg.Result(), QStringLiteral("a.xml"));
 }
 
-TEST(WaitMsgDlg, ShowsCentredWithoutButtonsAndHides) {
+TEST_F(WaitMsgDlgTest, ShowsCentredWithoutButtonsAndHides) {
     QWidget owner;
     owner.setGeometry(100, 100, 800, 600);
     owner.show();
@@ -219,7 +225,7 @@ TEST(WaitMsgDlg, ShowsCentredWithoutButtonsAndHides) {
     EXPECT_FALSE(wait.isVisible());
 }
 
-TEST(AboutDlg, ProgramLineAndOnlyTheLastFourInterfaces) {
+TEST_F(AboutDlgTest, ProgramLineAndOnlyTheLastFourInterfaces) {
     AboutInfo info;
     info.programName = u"Quillon";
     SplitFileVersion(0x00010000u, 0x00010000u, info);

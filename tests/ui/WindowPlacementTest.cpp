@@ -2,6 +2,7 @@
 // real widgets, plus the saving rules with a docked panel that Qt's offscreen screen lacks.
 #include "ui/WindowPlacement.h"
 
+#include "QtAppTest.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
@@ -78,6 +79,8 @@ struct Window {
 
 } // namespace
 
+using WindowPlacementTest = QtAppTest;
+
 TEST(PlacementRules, InitialSizeAndConsoleWidths) {
     placement::InitialSizeInput in;
     in.cancelRight = 700;
@@ -128,7 +131,7 @@ TEST(PlacementRules, ReadingDefaultsAndRestoreStates) {
     EXPECT_EQ(placement::RestoreShow(-1), placement::ShowAs::kUnchanged);
 }
 
-TEST(WindowPlacement, InitialSizeIsTheMinimumAndReachesTheCancelButton) {
+TEST_F(WindowPlacementTest, InitialSizeIsTheMinimumAndReachesTheCancelButton) {
     Window w;
     const QSize initial = w.main.size();
     EXPECT_EQ(w.main.minimumSize(), initial);
@@ -140,7 +143,7 @@ TEST(WindowPlacement, InitialSizeIsTheMinimumAndReachesTheCancelButton) {
     EXPECT_EQ(w.main.size(), initial);
 }
 
-TEST(WindowPlacement, ShowAndHideConsole) {
+TEST_F(WindowPlacementTest, ShowAndHideConsole) {
     Window w;
     w.main.resize(1200, 800);
     QApplication::processEvents();
@@ -156,7 +159,7 @@ TEST(WindowPlacement, ShowAndHideConsole) {
     EXPECT_EQ(placement::ConsoleColumnWidth(w.splitter), 10);
 }
 
-TEST(WindowPlacement, FirstStartKeepsInitialPlaceWithConsoleHidden) {
+TEST_F(WindowPlacementTest, FirstStartKeepsInitialPlaceWithConsoleHidden) {
     Window w;
     const QRect before = w.main.frameGeometry();
     Store store;
@@ -168,7 +171,7 @@ TEST(WindowPlacement, FirstStartKeepsInitialPlaceWithConsoleHidden) {
     EXPECT_EQ(placement::ConsoleColumnWidth(w.splitter), 0);
 }
 
-TEST(WindowPlacement, NormalRoundTrip) {
+TEST_F(WindowPlacementTest, NormalRoundTrip) {
     Store store;
     Values saved;
     {
@@ -196,7 +199,7 @@ TEST(WindowPlacement, NormalRoundTrip) {
     EXPECT_EQ(placement::CapturePlacement(&next.main, next.splitter), saved);
 }
 
-TEST(WindowPlacement, MaximizedRoundTripKeepsTheNormalRectangle) {
+TEST_F(WindowPlacementTest, MaximizedRoundTripKeepsTheNormalRectangle) {
     Store store;
     Rect normal;
     {
@@ -223,7 +226,7 @@ TEST(WindowPlacement, MaximizedRoundTripKeepsTheNormalRectangle) {
     EXPECT_EQ(placement::FrameRect(&next.main), normal);
 }
 
-TEST(WindowPlacement, RectangleOffEveryScreenComesBack) {
+TEST_F(WindowPlacementTest, RectangleOffEveryScreenComesBack) {
     Store store;
     store.WriteInt(u"Left", -50000);
     store.WriteInt(u"Top", -50000);
