@@ -110,12 +110,15 @@ TEST_F(CamSelDlgTest, NoInterfaceSelectedDisablesOkAndDetailedUntilOneIsChosen) 
     EXPECT_EQ(s.combo()->currentIndex(), -1);
     EXPECT_FALSE(s.button(CCamSelDlg::IDC_OK)->isEnabled());
     EXPECT_FALSE(s.button(CCamSelDlg::IDC_DETAILED)->isEnabled());
-    s.dlg->accept(); // Enter must not get round the disabled OK
+    s.dlg->show();
+    QTest::keyClick(s.dlg.get(), Qt::Key_Return); // Enter must not get round the disabled OK
+    s.dlg->accept();
+    EXPECT_TRUE(s.dlg->isVisible());
     EXPECT_EQ(s.dlg->result(), QDialog::Rejected);
-    EXPECT_FALSE(s.dlg->isVisible());
 
     s.choose(0);
     EXPECT_EQ(s.dlg->Data().selectedInterface, 0);
+    EXPECT_EQ(s.dlg->focusWidget(), s.button(CCamSelDlg::IDC_DETAILED));
     EXPECT_TRUE(s.button(CCamSelDlg::IDC_DETAILED)->isEnabled());
     EXPECT_TRUE(s.button(CCamSelDlg::IDC_OK)->isEnabled());
     // An index beyond the list counts as none.
