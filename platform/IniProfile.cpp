@@ -257,8 +257,10 @@ bool WritePrivateProfileString(std::u16string_view section, std::u16string_view 
         return false;
     struct stat st {};
     const bool exists = state == FileState::Read;
-    if (exists && (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), W_OK) != 0))
-        return false; // a read-only file stays untouched
+    // A read-only file stays untouched, also for a user whom permissions do not stop.
+    if (exists && (::stat(path.c_str(), &st) != 0 || (st.st_mode & 0222) == 0 ||
+                   ::access(path.c_str(), W_OK) != 0))
+        return false;
 
     const size_t firstNl = bytes.find('\n');
     const std::string eol =
