@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/xmlversion.h>
 #include <sys/stat.h>
@@ -29,6 +30,17 @@ std::u16string FormatNumbered(const char* format, int number) {
 
 std::string Path(const std::u16string& text) {
     return platform::Utf16ToUtf8(text);
+}
+
+// The log file is there from the first start on, holding its byte-order mark until the first
+// line; an existing log is left as it is. A log that cannot be created loses its lines, as every
+// later line would.
+void CreateLogFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    (void)!::write(fd, "\xFF\xFE", 2);
+    ::close(fd);
 }
 
 } // namespace
@@ -175,6 +187,7 @@ int32_t clApplication::StartUp() {
     // 4. Application log.
     m_logFilePath = m_programFolder + FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
     m_appLog = std::make_unique<clSimpleLog>(Path(m_logFilePath));
+    CreateLogFile(Path(m_logFilePath));
 
     // 5. Settings values.
     const std::u16string& ini = m_settingsFilePath;
