@@ -199,7 +199,7 @@ int32_t clApplication::StartUp() {
     m_timeoutSend = ApplyTimeoutRule(
         platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Send", kDefaultTimeoutMs, ini));
     m_selectedInterfaceName = platform::GetPrivateProfileString(
-        m_channelSection, u"SelectInterface", kNoSettings, ini, kMaxSwitchChars);
+        m_channelSection, u"SelectInterface", kNoSettings, ini, kMaxInterfaceNameChars);
     m_consoleRows = static_cast<int32_t>(
         platform::GetPrivateProfileInt(u"App", u"Console Rows", kDefaultConsoleRows, ini));
     m_receiveBufferBytes = platform::GetPrivateProfileInt(u"App", u"Receive Buffer Bytes",

@@ -39,6 +39,7 @@ public:
     static constexpr uint32_t kDefaultReceiveBufferBytes = 20971520;
     static constexpr uint64_t kWorkingSetReserve = 268435456; // 256 MiB
     static constexpr size_t kMaxSwitchChars = 500;
+    static constexpr size_t kMaxInterfaceNameChars = 500;
 
     clApplication();
     virtual ~clApplication();
