@@ -171,8 +171,8 @@ int32_t clApplication::StartUp() {
     if (folder.back() != '/')
         folder.push_back('/');
     m_programFolder = platform::Utf8ToUtf16(folder);
-    if (m_environment.changeCurrentDirectory && ::chdir(folder.c_str()) != 0)
-        return 1;
+    if (m_environment.changeCurrentDirectory)
+        (void)!::chdir(folder.c_str()); // every path below is absolute; a failure changes nothing
 
     // 2. Instance number.
     if (!ChooseInstanceNumber())
