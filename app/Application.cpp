@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/MessageTable.h"
 #include "app/Messages.h"
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
@@ -15,8 +16,6 @@
 #include <libxml/xmlversion.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-int clApplication::s_uiLanguageIndex = 1;
 
 namespace {
 
@@ -150,16 +149,6 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Language
-
-void clApplication::ChooseLanguage(uint32_t forceEnglish, uint16_t userUiLanguage, int& index,
-                                   std::u16string& code) {
-    const bool japanese = userUiLanguage == platform::kLanguageJapanese;
-    index = forceEnglish != 0 || !japanese ? 1 : 0;
-    code = japanese && forceEnglish == 0 ? u"ja" : u"en";
-}
-
-// ---------------------------------------------------------------------------------------------
 // Start-up and shutdown
 
 int32_t clApplication::StartUp() {
@@ -211,8 +200,8 @@ int32_t clApplication::StartUp() {
     m_xmlInitialised = true;
 
     // 7. UI language.
-    ChooseLanguage(m_forceEnglish, platform::UserDefaultUiLanguage(), s_uiLanguageIndex,
-                   m_languageCode);
+    SetUiLanguage(m_forceEnglish, platform::UserDefaultUiLanguage());
+    m_languageCode = UiLanguageCode();
 
     // 8. Wait dialog.
     CreateWaitDialog();

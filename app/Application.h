@@ -75,13 +75,6 @@ public:
     // (m_messageBoxResult); 0 when no main frame was there to ask.
     int32_t RequestMessageBox(std::u16string text, std::u16string caption, uint32_t style);
 
-    // The UI language index: 0 Japanese, 1 English. Set once by start-up.
-    static int UiLanguageIndex() { return s_uiLanguageIndex; }
-    // Language choice from "Force English" and the user's UI language id: index and code
-    // ("ja"/"en").
-    static void ChooseLanguage(uint32_t forceEnglish, uint16_t userUiLanguage, int& index,
-                               std::u16string& code);
-
     // ---- program folder, instance, settings, log
     std::u16string m_programFolder;    // ends in "/"
     std::u16string m_settingsFilePath; // program folder + "Quillon_NN.ini"
@@ -134,8 +127,8 @@ public:
     int32_t m_jobKind = 0;
     std::u16string m_lastCommandText;
     int64_t m_consoleBacklog = 0;
-    std::mutex m_appLock; // guards m_consoleBacklog
-    std::u16string m_languageCode;
+    std::mutex m_appLock;          // guards m_consoleBacklog
+    std::u16string m_languageCode; // "ja" or "en", as UiLanguageCode() (app/MessageTable.h)
 
     // ---- elapsed-time watch
     uint32_t m_watchPeriodMs = 50;
@@ -162,5 +155,4 @@ private:
     Environment m_environment;
     platform::SystemWorkingSet m_systemWorkingSet;
     bool m_xmlInitialised = false;
-    static int s_uiLanguageIndex;
 };

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "TempDir.h"
+#include "app/MessageTable.h"
 #include "app/Messages.h"
 #include "platform/IniProfile.h"
 #include "platform/InstanceLock.h"
@@ -282,20 +283,6 @@ TEST(TimeoutRule, RaisesSmallValuesAndKeepsTheNoLimitValueOut) {
     EXPECT_EQ(clApplication::ApplyTimeoutRule(4294967295u), 4294967294u);
 }
 
-TEST(Language, ForceEnglishAndTheUserLanguagePickIndexAndCode) {
-    int index = -1;
-    std::u16string code;
-    clApplication::ChooseLanguage(0, 1041, index, code);
-    EXPECT_EQ(index, 0);
-    EXPECT_EQ(code, u"ja");
-    clApplication::ChooseLanguage(1, 1041, index, code);
-    EXPECT_EQ(index, 1);
-    EXPECT_EQ(code, u"en");
-    clApplication::ChooseLanguage(0, 1033, index, code);
-    EXPECT_EQ(index, 1);
-    EXPECT_EQ(code, u"en");
-}
-
 TEST_F(ApplicationTest, WorkingSetIsRaisedWhenTheMaximumIsTooSmallAndRestoredAtShutDown) {
     workingSet.minimum = 4 * MiB;
     workingSet.maximum = 100 * MiB;
@@ -411,6 +398,32 @@ TEST_F(ApplicationTest, ForceEnglishInTheSettingsFileChoosesEnglish) {
     WriteFileBytes(programFolder.file("Quillon_00.ini"), "[Internationalize]\nForce English=1\n");
     auto app = MakeApp();
     ASSERT_EQ(app->StartUp(), 0);
-    EXPECT_EQ(clApplication::UiLanguageIndex(), 1);
+    EXPECT_EQ(UiLanguageIndex(), 1);
     EXPECT_EQ(app->m_languageCode, u"en");
+}
+
+TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish) {
+    const char* old = std::getenv("LANGUAGE");
+    const std::string saved = old ? old : "";
+    setenv("LANGUAGE", "ja_JP", 1);
+    auto japanese = MakeApp();
+    const int32_t first = japanese->StartUp();
+    const int index = UiLanguageIndex();
+    const std::u16string code = japanese->m_languageCode;
+    japanese->ShutDown();
+    platform::WritePrivateProfileString(
+        u"Internationalize", u"Force English", u"7",
+        platform::Utf8ToUtf16(programFolder.file("Quillon_00.ini")));
+    auto forced = MakeApp();
+    const int32_t second = forced->StartUp();
+    if (old)
+        setenv("LANGUAGE", saved.c_str(), 1);
+    else
+        unsetenv("LANGUAGE");
+    ASSERT_EQ(first, 0);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(code, u"ja");
+    ASSERT_EQ(second, 0);
+    EXPECT_EQ(UiLanguageIndex(), 1);
+    EXPECT_EQ(forced->m_languageCode, u"en");
 }
