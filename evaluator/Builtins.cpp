@@ -128,14 +128,14 @@ Builtins::Builtins() {
         charClass[c] = kClassLetter;
     for (int c = 'a'; c <= 'z'; ++c)
         charClass[c] = kClassLetter;
-    charClass['_'] = kClassLetter;
+    charClass[static_cast<unsigned char>('_')] = kClassLetter;
     for (int c = '0'; c <= '9'; ++c)
         charClass[c] = kClassDigit;
     for (unsigned char c : {' ', '\t', '\n', '\r'})
         charClass[c] = kClassSpace;
     for (const char* p = "+-/*^~()<>%$,?:=&|;"; *p != '\0'; ++p)
         charClass[static_cast<unsigned char>(*p)] = kClassOperator;
-    charClass['\''] = kClassQuote;
+    charClass[static_cast<unsigned char>('\'')] = kClassQuote;
     charClass[0] = kClassEnd;
 
     for (const FunctionDef& def : kFunctions) {

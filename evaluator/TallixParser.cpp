@@ -302,15 +302,15 @@ const char* TallixParser::ApplyTop() {
     const OperatorRecord record = operators_[opTop_--];
     double result;
     if (record.kind == kCall) {
+        // An operator inside the call may have taken values from below the mark: then there are
+        // no arguments at all, and no call accepts a negative count.
         const int count = valueTop_ - record.valueMark;
-        if (count < 0)
-            return kErrInternal;
-        if (const char* error =
-                record.call(count, values_ + record.valueMark + 1, record.strings, &result)) {
-            delete record.strings;
-            return error;
-        }
+        const char* error = count < 0 ? kErrParamCount
+                                      : record.call(count, values_ + (record.valueMark + 1),
+                                                    record.strings, &result);
         delete record.strings;
+        if (error != nullptr)
+            return error;
         valueTop_ = record.valueMark;
         return PushValue(result);
     }

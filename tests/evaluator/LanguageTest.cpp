@@ -165,7 +165,10 @@ LANGUAGE_SUITE(
     Ok("round_string_then_number", "ROUND(2.5,'x')", 0),
     Fails("round_no_arguments", "ROUND()", "#Invalid parameters count for function call!"),
     Fails("round_three_arguments", "ROUND(1,2,3)", "#Invalid parameters count for function call!"),
-    Fails("round_alone", "ROUND", "#Invalid parameters count for function call!"));
+    Fails("round_alone", "ROUND", "#Invalid parameters count for function call!"),
+    // Found by the fuzzer: an operator inside the call takes the value from before the call.
+    Fails("round_argument_operator_reaches_below_call", "4 5 ROUND(2 % %)",
+          "#Invalid parameters count for function call!"));
 
 LANGUAGE_SUITE(Conditional, Ok("true_branch", "1?2:3", 2), Ok("false_branch", "0?2:3", 3),
                Ok("nan_condition_is_true", "SQRT(-1)?2:3", 2),
