@@ -65,6 +65,7 @@ const char* TallixParser::CopyText(const char* text) {
             return kErrInternal;
     }
     std::memcpy(text_, text, size);
+    textEnd_ = text_ + (size - 1);
     return nullptr;
 }
 
@@ -195,10 +196,9 @@ Token TallixParser::NextToken() {
                 pos_ = start + 1; // a lone "0"; the "x" starts the next token
                 return {TokenKind::Number, 0, 0.0, nullptr, 0};
             }
-            const char* end = start + std::strlen(start);
             double value = 0.0;
             const std::from_chars_result read =
-                std::from_chars(start, end, value, std::chars_format::general);
+                std::from_chars(start, textEnd_, value, std::chars_format::general);
             if (read.ec == std::errc::result_out_of_range)
                 value = ConvertOutOfRange(start);
             pos_ = read.ptr;
@@ -211,7 +211,7 @@ Token TallixParser::NextToken() {
             if (entry->code == kCommentStart) {
                 const char* close = std::strstr(start + 2, "*/");
                 if (close == nullptr) {
-                    pos_ = start + std::strlen(start);
+                    pos_ = textEnd_;
                     return {TokenKind::Error, 0, 0.0, nullptr, 0};
                 }
                 pos_ = close + 2;
@@ -223,7 +223,7 @@ Token TallixParser::NextToken() {
         case kClassQuote: {
             const char* close = std::strchr(start + 1, '\'');
             if (close == nullptr) {
-                pos_ = start + std::strlen(start);
+                pos_ = textEnd_;
                 return {TokenKind::Error, 0, 0.0, nullptr, 0};
             }
             pos_ = close + 1;

@@ -62,8 +62,9 @@ private:
     tallix::NameTable variables_{8, 20};
     tallix::NameTable scriptVariables_{8, 20};
 
-    char* text_ = nullptr;    // copy of the caller's text
-    size_t textCapacity_ = 0; // bytes allocated for it
+    char* text_ = nullptr;          // copy of the caller's text
+    size_t textCapacity_ = 0;       // bytes allocated for it
+    const char* textEnd_ = nullptr; // its terminating NUL
     const char* pos_ = nullptr;
     bool script_ = false;
 
