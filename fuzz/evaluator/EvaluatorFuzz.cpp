@@ -25,7 +25,7 @@ void Check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     double values[4] = {3.0, -2.5, 0.0, 1e10};
     const char* text = reinterpret_cast<const char*>(data);
-    const void* split = std::memchr(data, 0x01, size);
+    const void* split = size > 0 ? std::memchr(data, 0x01, size) : nullptr;
     if (split != nullptr) {
         const size_t head = static_cast<size_t>(static_cast<const uint8_t*>(split) - data);
         unsigned char bytes[sizeof values] = {};
