@@ -40,8 +40,10 @@ double Sqrt(double x) {
 double Trunc(double x) {
     return x >= 0 ? std::floor(x) : std::ceil(x);
 }
+// The fractional part keeps the sign of x, also when it is zero (FRAC(-3) is -0).
 double Frac(double x) {
-    return x - Trunc(x);
+    double whole;
+    return std::modf(x, &whole);
 }
 double Floor(double x) {
     return std::floor(x);
