@@ -28,9 +28,10 @@ thread_local char tUnknownName[kUnknownNameMax + sizeof kErrUnknownFormat];
 bool InInt32Range(double x) {
     return x >= -2147483648.0 && x <= 2147483647.0;
 }
+// Truncates toward zero; only for values within the 32-bit range.
 int32_t ToInt32(double x) {
     return static_cast<int32_t>(x);
-} // only for values in range
+}
 
 // Decimal numbers out of the double range: the same result as strtod in the "C" locale.
 double ConvertOutOfRange(const char* start) {
@@ -499,7 +500,7 @@ const char* TallixParser::EvaluateExpression(double& result) {
                     if (token.code == kMinus) {
                         error = PushRecord(kFunction);
                         if (error == nullptr)
-                            operators_[opTop_].function = Neg;
+                            operators_[opTop_].function = FunctionAt(builtins_, kBuiltinNeg);
                     }
                     break;
                 }
