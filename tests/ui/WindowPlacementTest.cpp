@@ -3,9 +3,12 @@
 #include "ui/WindowPlacement.h"
 
 #include "QtAppTest.h"
+#include "TempDir.h"
+#include "platform/Text.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
+#include "ui/WindowPlaceIni.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -241,11 +244,6 @@ TEST_F(WindowPlacementTest, RectangleOffEveryScreenComesBack) {
     EXPECT_EQ(w.main.frameGeometry().topLeft(), work.topLeft());
 }
 
-#if __has_include("platform/IniProfile.h")
-#include "TempDir.h"
-#include "platform/Text.h"
-#include "ui/WindowPlaceIni.h"
-
 TEST(WindowPlaceIni, KeysRoundTripThroughTheSettingsFile) {
     TempDir dir;
     const std::string path = dir.file("Quillon_00.ini");
@@ -263,4 +261,3 @@ TEST(WindowPlaceIni, KeysRoundTripThroughTheSettingsFile) {
     EXPECT_NE(text.find("Left=-8"), std::string::npos);
     EXPECT_NE(text.find("Console Rows=2000"), std::string::npos);
 }
-#endif
