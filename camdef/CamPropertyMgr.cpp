@@ -181,12 +181,16 @@ int clCamPropertyMgr::ValueAsFloat(std::u16string_view name, double& value, CamP
 }
 
 int clCamPropertyMgr::GetIntegerValue(const clCamPropertyInteger* p, int64_t& value) const {
+    if (!p)
+        return 1;
     ResolveChain chain;
     value = IntegerValueOf(p, chain);
     return 0;
 }
 
 int clCamPropertyMgr::GetFloatValue(const clCamPropertyFloat* p, double& value) const {
+    if (!p)
+        return 1;
     ResolveChain chain;
     value = FloatValueOf(p, chain);
     return 0;
@@ -216,16 +220,22 @@ int64_t clCamPropertyMgr::ReferencedBound(const std::u16string& reference, int64
 }
 
 int clCamPropertyMgr::GetIntegerMin(const clCamPropertyInteger* p, int64_t& value) const {
+    if (!p)
+        return 1;
     value = ReferencedBound(p->minReference, p->min, 0);
     return 0;
 }
 
 int clCamPropertyMgr::GetIntegerMax(const clCamPropertyInteger* p, int64_t& value) const {
+    if (!p)
+        return 1;
     value = ReferencedBound(p->maxReference, p->max, 0);
     return 0;
 }
 
 int clCamPropertyMgr::GetIntegerInc(const clCamPropertyInteger* p, int64_t& value) const {
+    if (!p)
+        return 1;
     value = ReferencedBound(p->incReference, p->inc, 1);
     return 0;
 }
@@ -233,31 +243,43 @@ int clCamPropertyMgr::GetIntegerInc(const clCamPropertyInteger* p, int64_t& valu
 // --- Setters ---------------------------------------------------------------------------------
 
 int clCamPropertyMgr::SetIntegerValue(clCamPropertyInteger* p, int64_t value) {
+    if (!p)
+        return 1;
     p->value = value;
     return RecalculateDependents(p);
 }
 
 int clCamPropertyMgr::SetBoolValue(clCamPropertyBool* p, int32_t state) {
+    if (!p)
+        return 1;
     p->state = state;
     return RecalculateDependents(p);
 }
 
 int clCamPropertyMgr::SetFloatValue(clCamPropertyFloat* p, double value) {
+    if (!p)
+        return 1;
     p->value = value;
     return RecalculateDependents(p);
 }
 
 int clCamPropertyMgr::SetStringValue(clCamPropertyString* p, std::u16string value) {
+    if (!p)
+        return 1;
     p->value = std::move(value);
     return RecalculateDependents(p);
 }
 
 int clCamPropertyMgr::SetSelectionValue(clCamPropertySelection* p, int64_t value) {
+    if (!p)
+        return 1;
     p->value = value;
     return RecalculateDependents(p);
 }
 
 int clCamPropertyMgr::RecalculateDependents(const clCamProperty* p) {
+    if (!p)
+        return 1;
     for (const std::u16string& name : p->dependents) {
         clCamProperty* dependent = FindProperty(name);
         if (!dependent || !dependent->isCalculator)

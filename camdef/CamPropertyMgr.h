@@ -85,6 +85,7 @@ public:
     clCamCommand* FindCommand(std::u16string_view name) const;
 
     // --- Values ----------------------------------------------------------------------------
+    // Operations on a record return 0, or 1 when given no record (nullptr).
     // Effective values: ValueReference first, then the value table selected by pIndex, then the
     // own value. References are resolved anew on every call.
     int GetIntegerValue(const clCamPropertyInteger* p, int64_t& value) const;
