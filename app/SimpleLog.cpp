@@ -33,7 +33,7 @@ void clSimpleLog::Write(std::u16string_view text) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    char stamp[32];
+    char stamp[80];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     PutUtf16Le(bytes, platform::Utf8ToUtf16(stamp));

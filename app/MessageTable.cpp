@@ -1,0 +1,117 @@
+#include "app/MessageTable.h"
+
+#include <atomic>
+
+namespace {
+
+struct Entry {
+    const char16_t* text[2]; // Japanese, English
+};
+
+// clang-format off
+constexpr Entry kTable[MSG_COUNT] = {
+    {u"ファイル(&F)", u"&File"}, // 0
+    {u"通信(&C)", u"&Communication"}, // 1
+    {u"ヘルプ(&H)", u"&Help"}, // 2
+    {u"終了(&x)", u"E&xit"}, // 3
+    {u"接続", u"Connect"}, // 4
+    {u"切断", u"Disconnect"}, // 5
+    {u"通信設定", u"Communication settings"}, // 6
+    {u"カメラ定義ファイルを開く", u"Open camera define"}, // 7
+    {u"バージョン情報", u"About"}, // 8
+    {u"設定をテキストに保存", u"Text Save"}, // 9
+    {u"送信", u"Send"}, // 10
+    {u"切断して終了しますか？", u"Does it disconnect and exit?"}, // 11
+    {u"接続に失敗しました", u"Failed in connection."}, // 12
+    {u"エラー", u"Error"}, // 13
+    {u"(ホスト側)受信タイムアウト", u"(host side)Receive timeout"}, // 14
+    {u"通信ポートを開けません。", u"Can't open port."}, // 15
+    {u"通信ポートの設定取得に失敗", u"Failed in getting a parameter of port."}, // 16
+    {u"通信ポートの設定に失敗", u"Failed in setting of port."}, // 17
+    {u"通信ポートの初期化に失敗", u"Failed in initialization of port."}, // 18
+    {u"通信バッファの初期化に失敗", u"Failed in initialization of buffer."}, // 19
+    {u"タイムアウト設定に失敗", u"Failed in setting of timeout."}, // 20
+    {u"DTRのセットに失敗", u"Failed to setting DTR."}, // 21
+    {u"(ホスト側)送信タイムアウト", u"(host side)Transmit timeout"}, // 22
+    {u"インターフェイス選択", u"Select Interface"}, // 23
+    {u"設定", u"Setting"}, // 24
+    {u"キャンセル", u"Cancel"}, // 25
+    {u"切断中", u"Disconnecting"}, // 26
+    {u"切断しています。少々お待ち下さい。", u"Please wait."}, // 27
+    {u"バージョン情報", u"About"}, // 28
+    {u"インターフェイス（プラグイン）のバージョン情報", u"About Interfaces(Plug Ins)"}, // 29
+    {u"二ヶ国語対応：日本語", u"Bilingual support:English"}, // 30
+    {u"カメラ定義(*.xml)|*.xml||", u"Camera define(*.xml)|*.xml||"}, // 31
+    {u"タイムアウト", u"Timeouts"}, // 32
+    {u"受信(１文字目)：", u"First Receive:"}, // 33
+    {u"受信(文字間） ：", u"Next Receive :"}, // 34
+    {u"送信          ：", u"Send         :"}, // 35
+    {u"初期値", u"Default"}, // 36
+    {u"処理中", u"Proccessing"}, // 37
+    {u"テキストから一括設定", u"Text Load"}, // 38
+    {u"CR付加", u"Append CR"}, // 39
+    {u"クリア", u"Clear"}, // 40
+    {u"テキストファイル(*.txt)|*.txt||", u"Text file(*.txt)|*.txt||"}, // 41
+    {u"終了", u"Exit"}, // 42
+    {u"経過時間", u"Elapsed time"}, // 43
+    {u"(ホスト側)受信をキャンセル", u"(host side)Cancel receiving"}, // 44
+    {u"詳細設定", u"Detailed setting"}, // 45
+    {u"XML解析失敗", u"XML parse error"}, // 46
+    {u"XMLにRoot要素なし", u"Root not found in XML"}, // 47
+    {u"サポート対象外のXML", u"non supported XML"}, // 48
+    {u"不明なエラー", u"unknown error"}, // 49
+    {u"カメラ定義ファイルのオープン失敗", u"Fail open camera define file"}, // 50
+    {u"最後に使用したカメラ定義ファイルを開きますか？", u"Would you like to open last used camera define file ?"}, // 51
+    {u"表示(&V)", u"&View"}, // 52
+    {u"分割(&P)", u"S&plit"}, // 53
+    {u"ファイルを選ぶ", u"Select file"}, // 54
+    {u"自動選択(staコマンド)", u"Auto select by sta command"}, // 55
+    {u"Consoleを見せる --->", u"Show Console --->"}, // 56
+    {u"<--- Consoleを隠す", u"<--- Hide Console"}, // 57
+    {u"<----> 全て展開", u"<----> Expand All"}, // 58
+    {u"--><-- 全て畳む", u"--><-- Collapse All"}, // 59
+    {u"通信結果", u"Result"}, // 60
+    {u"機種名が検出できませんでした", u"Model not detect"}, // 61
+    {u"カメラ定義ファイルが見つかりませんでした", u"Camera define file not found"}, // 62
+    {u"%dつのファイルが見つかりました", u"Found %d files"}, // 63
+    {u"検索結果", u"Search result"}, // 64
+    {u"カメラ定義ファイルを閉じる", u"Close camera define file"}, // 65
+    {u"スキーマファイルが見つかりませんでした", u"Schema file not found"}, // 66
+    {u"カメラ定義ファイルのオープン失敗", u"Fail open camera define file"}, // 67
+    {u"スキーマ解析エラー", u"Schema parse error"}, // 68
+    {u"バリデータ生成失敗", u"Fail create validator"}, // 69
+    {u"XML検証エラー", u"XML validation error"}, // 70
+    {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
+};
+// clang-format on
+
+std::atomic<int> g_languageIndex{1};
+const std::u16string kJa = u"ja";
+const std::u16string kEn = u"en";
+std::atomic<const std::u16string*> g_languageCode{&kEn};
+
+} // namespace
+
+void SetUiLanguage(unsigned forceEnglish, int userUiLanguage) {
+    const bool japanese = userUiLanguage == 1041;
+    g_languageIndex = (forceEnglish != 0 || !japanese) ? 1 : 0;
+    g_languageCode = (japanese && forceEnglish == 0) ? &kJa : &kEn;
+}
+
+int UiLanguageIndex() {
+    return g_languageIndex;
+}
+
+const std::u16string& UiLanguageCode() {
+    return *g_languageCode.load();
+}
+
+const char16_t* MsgIn(int id, int languageIndex) {
+    if (id < 0 || id >= MSG_COUNT)
+        return u"";
+    return kTable[id].text[languageIndex == 0 ? 0 : 1];
+}
+
+const char16_t* Msg(int id) {
+    return MsgIn(id, g_languageIndex);
+}

@@ -1,0 +1,97 @@
+// The bilingual message table: every text the program sets at run time (menus, captions,
+// tooltips, message boxes, file-dialog filters), in Japanese and English. The UI language is
+// chosen once at start-up, before any window exists, and never changes afterwards.
+#pragma once
+
+#include <string>
+
+enum MessageId : int {
+    MSG_MENU_FILE = 0,
+    MSG_MENU_COMMUNICATION = 1,
+    MSG_MENU_HELP = 2,
+    MSG_MENU_EXIT = 3,
+    MSG_CONNECT = 4,
+    MSG_DISCONNECT = 5,
+    MSG_COMM_SETTINGS = 6,
+    MSG_OPEN_CAMERA_DEFINE = 7,
+    MSG_ABOUT = 8,
+    MSG_TEXT_SAVE = 9,
+    MSG_SEND = 10,
+    MSG_CONFIRM_DISCONNECT_EXIT = 11,
+    MSG_CONNECT_FAILED = 12,
+    MSG_ERROR = 13,
+    MSG_RECEIVE_TIMEOUT = 14,
+    MSG_CANT_OPEN_PORT = 15,
+    MSG_GET_PORT_PARAM_FAILED = 16,
+    MSG_SET_PORT_FAILED = 17,
+    MSG_INIT_PORT_FAILED = 18,
+    MSG_INIT_BUFFER_FAILED = 19,
+    MSG_SET_TIMEOUT_FAILED = 20,
+    MSG_SET_DTR_FAILED = 21,
+    MSG_TRANSMIT_TIMEOUT = 22,
+    MSG_SELECT_INTERFACE = 23,
+    MSG_SETTING = 24,
+    MSG_CANCEL = 25,
+    MSG_DISCONNECTING = 26,
+    MSG_PLEASE_WAIT = 27,
+    MSG_ABOUT_CAPTION = 28,
+    MSG_ABOUT_INTERFACES = 29,
+    MSG_BILINGUAL_SUPPORT = 30,
+    MSG_FILTER_CAMERA_DEFINE = 31,
+    MSG_TIMEOUTS = 32,
+    MSG_FIRST_RECEIVE = 33,
+    MSG_NEXT_RECEIVE = 34,
+    MSG_SEND_TIMEOUT = 35,
+    MSG_DEFAULT = 36,
+    MSG_PROCESSING = 37,
+    MSG_TEXT_LOAD = 38,
+    MSG_APPEND_CR = 39,
+    MSG_CLEAR = 40,
+    MSG_FILTER_TEXT_FILE = 41,
+    MSG_EXIT = 42,
+    MSG_ELAPSED_TIME = 43,
+    MSG_CANCEL_RECEIVING = 44,
+    MSG_DETAILED_SETTING = 45,
+    MSG_XML_PARSE_ERROR = 46,
+    MSG_XML_NO_ROOT = 47,
+    MSG_XML_NOT_SUPPORTED = 48,
+    MSG_UNKNOWN_ERROR = 49,
+    MSG_FAIL_OPEN_DEFINE = 50,
+    MSG_REOPEN_LAST_DEFINE = 51,
+    MSG_MENU_VIEW = 52,
+    MSG_MENU_SPLIT = 53,
+    MSG_SELECT_FILE = 54,
+    MSG_AUTO_SELECT_BY_STA = 55,
+    MSG_SHOW_CONSOLE = 56,
+    MSG_HIDE_CONSOLE = 57,
+    MSG_EXPAND_ALL = 58,
+    MSG_COLLAPSE_ALL = 59,
+    MSG_RESULT = 60,
+    MSG_MODEL_NOT_DETECTED = 61,
+    MSG_DEFINE_NOT_FOUND = 62,
+    MSG_FOUND_FILES = 63,
+    MSG_SEARCH_RESULT = 64,
+    MSG_CLOSE_CAMERA_DEFINE = 65,
+    MSG_SCHEMA_NOT_FOUND = 66,
+    MSG_FAIL_OPEN_DEFINE_FILE = 67,
+    MSG_SCHEMA_PARSE_ERROR = 68,
+    MSG_FAIL_CREATE_VALIDATOR = 69,
+    MSG_XML_VALIDATION_ERROR = 70,
+    MSG_FAIL_OPEN_BATCH_FILE = 71,
+    MSG_COUNT = 72,
+};
+
+// Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
+// definition-file texts ("ja" or "en") from "Force English" and the user's UI language
+// (1041 = Japanese).
+void SetUiLanguage(unsigned forceEnglish, int userUiLanguage);
+
+// 0 Japanese, 1 English.
+int UiLanguageIndex();
+// "ja" or "en".
+const std::u16string& UiLanguageCode();
+
+// The text of a message in the UI language. Ids outside the table give an empty text.
+const char16_t* Msg(int id);
+// The text of a message in the given language index.
+const char16_t* MsgIn(int id, int languageIndex);

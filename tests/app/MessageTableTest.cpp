@@ -1,0 +1,49 @@
+#include "app/MessageTable.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+struct Restore {
+    ~Restore() { SetUiLanguage(1, 1033); }
+};
+
+} // namespace
+
+TEST(MessageTable, LanguageChoice) {
+    Restore restore;
+    SetUiLanguage(0, 1041); // Japanese system, no "Force English"
+    EXPECT_EQ(UiLanguageIndex(), 0);
+    EXPECT_EQ(UiLanguageCode(), u"ja");
+    EXPECT_EQ(std::u16string(Msg(MSG_CONNECT)), u"接続");
+
+    SetUiLanguage(1, 1041); // forced English on a Japanese system
+    EXPECT_EQ(UiLanguageIndex(), 1);
+    EXPECT_EQ(UiLanguageCode(), u"en");
+    EXPECT_EQ(std::u16string(Msg(MSG_CONNECT)), u"Connect");
+
+    SetUiLanguage(0, 1033);
+    EXPECT_EQ(UiLanguageIndex(), 1);
+    EXPECT_EQ(UiLanguageCode(), u"en");
+}
+
+TEST(MessageTable, TextsKeepTheirExactSpacingPlaceholdersAndFilters) {
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FIRST_RECEIVE, 1)), u"First Receive:");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_NEXT_RECEIVE, 1)), u"Next Receive :");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_SEND_TIMEOUT, 1)), u"Send         :");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_SEND_TIMEOUT, 0)), u"送信          ：");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FOUND_FILES, 1)), u"Found %d files");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FILTER_CAMERA_DEFINE, 1)), u"Camera define(*.xml)|*.xml||");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FILTER_TEXT_FILE, 0)), u"テキストファイル(*.txt)|*.txt||");
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FAIL_OPEN_BATCH_FILE, 1)), u"Fail open batch text file");
+    // Shared texts.
+    EXPECT_EQ(std::u16string(MsgIn(8, 0)), std::u16string(MsgIn(28, 0)));
+    EXPECT_EQ(std::u16string(MsgIn(50, 1)), std::u16string(MsgIn(67, 1)));
+    // Every entry has both texts.
+    for (int id = 0; id < MSG_COUNT; ++id) {
+        EXPECT_NE(std::u16string(MsgIn(id, 0)), u"") << id;
+        EXPECT_NE(std::u16string(MsgIn(id, 1)), u"") << id;
+    }
+    EXPECT_EQ(std::u16string(Msg(72)), u"");
+}
