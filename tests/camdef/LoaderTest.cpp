@@ -229,6 +229,31 @@ TEST_F(DefinitionTest, EntityExpansionBombFailsCleanly) {
     ExpectEmpty(mgr);
 }
 
+// Internal entities expand within bounds: a text that would grow beyond 1 MiB is refused as an
+// exhausted resource (1), and the manager stays empty.
+TEST_F(DefinitionTest, EntityExpansionBeyondTheBoundGives1) {
+    auto chain = [](int levels) {
+        std::string dtd =
+            "<!DOCTYPE CameraPropertyDefine [\n<!ENTITY e" + std::to_string(levels) + " \"x\">\n";
+        for (int i = levels - 1; i >= 1; --i)
+            dtd += "<!ENTITY e" + std::to_string(i) + " \"&e" + std::to_string(i + 1) + ";\">\n";
+        return "<?xml version=\"1.0\"?>\n" + dtd +
+               "]>\n<CameraPropertyDefine><Property_String Name=\"&e1;\"/>"
+               "</CameraPropertyDefine>";
+    };
+    ASSERT_EQ(LoadBytes(chain(8)), kLoadOk) << platform::Utf16ToUtf8(mgr.LastErrorDetail());
+    EXPECT_NE(Get<clCamPropertyString>(u"x"), nullptr);
+    std::string refs;
+    for (int i = 0; i < 25; ++i)
+        refs += "&b;";
+    EXPECT_EQ(LoadBytes("<?xml version=\"1.0\"?>\n<!DOCTYPE CameraPropertyDefine [<!ENTITY b \"" +
+                        std::string(50000, 'x') + "\">]>\n<CameraPropertyDefine>" +
+                        "<Property_Integer Name=\"before\"/><Property_String Name=\"" + refs +
+                        "\"/></CameraPropertyDefine>"),
+              kLoadBuildFailed);
+    ExpectEmpty(mgr); // also the record built before the failure is gone
+}
+
 // Watches a file for being opened.
 class OpenWatch {
 public:
