@@ -9,54 +9,81 @@ std::u16string clCamPropertySelection::ValueText() const {
     return {};
 }
 
+namespace {
+
+template <class T>
+void Dispose(clCamProperty* p, bool inArena) {
+    T* record = static_cast<T*>(p);
+    if (inArena)
+        record->~T();
+    else
+        delete record;
+}
+
+template <class T>
+CamPropertyPtr Make(std::pmr::memory_resource* arena) {
+    if (!arena)
+        return CamPropertyPtr(new T);
+    void* memory = arena->allocate(sizeof(T), alignof(T));
+    return CamPropertyPtr(new (memory) T, CamPropertyDeleter{true});
+}
+
+} // namespace
+
 void CamPropertyDeleter::operator()(clCamProperty* p) const {
     if (!p)
         return;
     switch (p->type) {
     case CamPropertyType::Integer:
-        delete static_cast<clCamPropertyInteger*>(p);
+        Dispose<clCamPropertyInteger>(p, inArena);
         break;
     case CamPropertyType::Bool:
-        delete static_cast<clCamPropertyBool*>(p);
+        Dispose<clCamPropertyBool>(p, inArena);
         break;
     case CamPropertyType::Execution:
-        delete static_cast<clCamPropertyExecution*>(p);
+        Dispose<clCamPropertyExecution>(p, inArena);
         break;
     case CamPropertyType::Float:
-        delete static_cast<clCamPropertyFloat*>(p);
+        Dispose<clCamPropertyFloat>(p, inArena);
         break;
     case CamPropertyType::String:
-        delete static_cast<clCamPropertyString*>(p);
+        Dispose<clCamPropertyString>(p, inArena);
         break;
     case CamPropertyType::Selection:
-        delete static_cast<clCamPropertySelection*>(p);
+        Dispose<clCamPropertySelection>(p, inArena);
         break;
     case CamPropertyType::None:
         break;
     }
 }
 
-CamPropertyPtr MakeCamProperty(CamPropertyType type) {
+CamPropertyPtr MakeCamProperty(CamPropertyType type, std::pmr::memory_resource* arena) {
     switch (type) {
     case CamPropertyType::Integer:
-        return CamPropertyPtr(new clCamPropertyInteger);
+        return Make<clCamPropertyInteger>(arena);
     case CamPropertyType::Bool:
-        return CamPropertyPtr(new clCamPropertyBool);
+        return Make<clCamPropertyBool>(arena);
     case CamPropertyType::Execution:
-        return CamPropertyPtr(new clCamPropertyExecution);
+        return Make<clCamPropertyExecution>(arena);
     case CamPropertyType::Float:
-        return CamPropertyPtr(new clCamPropertyFloat);
+        return Make<clCamPropertyFloat>(arena);
     case CamPropertyType::String:
-        return CamPropertyPtr(new clCamPropertyString);
+        return Make<clCamPropertyString>(arena);
     case CamPropertyType::Selection:
-        return CamPropertyPtr(new clCamPropertySelection);
+        return Make<clCamPropertySelection>(arena);
     case CamPropertyType::None:
         break;
     }
     return nullptr;
 }
 
-void FreeCamTree(clCamTreeNode* node) {
+clCamTreeNode* NewCamTreeNode(std::pmr::memory_resource* arena) {
+    if (!arena)
+        return new clCamTreeNode;
+    return new (arena->allocate(sizeof(clCamTreeNode), alignof(clCamTreeNode))) clCamTreeNode;
+}
+
+void FreeCamTree(clCamTreeNode* node, bool inArena) {
     // Unlink children into the sibling chain so that every node is visited once, without
     // recursion: a deep or wide tree cannot exhaust the stack.
     while (node) {
@@ -70,7 +97,10 @@ void FreeCamTree(clCamTreeNode* node) {
             node->nextSibling = child;
         }
         clCamTreeNode* next = node->nextSibling;
-        delete node;
+        if (inArena)
+            node->~clCamTreeNode();
+        else
+            delete node;
         node = next;
     }
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -45,7 +46,8 @@ constexpr int32_t kInformationStyleTwoIntegers = 1;
 constexpr int32_t kInformationStyleSingleFloat = 2;
 constexpr int32_t kInformationStyleSingleString = 3;
 
-// Bucket counts the hash maps start with.
+// Bucket counts the hash maps start with. A value table takes its buckets with its first entry,
+// so the many properties without a table allocate nothing for it.
 constexpr size_t kNameMapBuckets = 257;
 constexpr size_t kValueTableBuckets = 101;
 
@@ -83,7 +85,7 @@ protected:
 
 struct clCamPropertyInteger : clCamProperty {
     static constexpr CamPropertyType kType = CamPropertyType::Integer;
-    clCamPropertyInteger() : clCamProperty(kType), indexTable(kValueTableBuckets) {}
+    clCamPropertyInteger() : clCamProperty(kType) {}
 
     int64_t min = -32768;
     int64_t max = 32767;
@@ -113,7 +115,7 @@ struct clCamPropertyExecution : clCamProperty {
 
 struct clCamPropertyFloat : clCamProperty {
     static constexpr CamPropertyType kType = CamPropertyType::Float;
-    clCamPropertyFloat() : clCamProperty(kType), indexTable(kValueTableBuckets) {}
+    clCamPropertyFloat() : clCamProperty(kType) {}
 
     double value = 0.0;
     double defaultValue = 0.0;
@@ -150,14 +152,16 @@ const T* PropertyAs(const clCamProperty* p) {
     return p && p->type == T::kType ? static_cast<const T*>(p) : nullptr;
 }
 
-// Frees a property record as the kind its type field names.
+// Frees a property record as the kind its type field names. A record placed in an arena (memory
+// its owner releases as a whole) is only destroyed.
 struct CamPropertyDeleter {
+    bool inArena = false;
     void operator()(clCamProperty* p) const;
 };
 using CamPropertyPtr = std::unique_ptr<clCamProperty, CamPropertyDeleter>;
 
-// A new record of the kind (nullptr for an unknown type).
-CamPropertyPtr MakeCamProperty(CamPropertyType type);
+// A new record of the kind (nullptr for an unknown type), on the heap or in `arena`.
+CamPropertyPtr MakeCamProperty(CamPropertyType type, std::pmr::memory_resource* arena = nullptr);
 
 // One TARNCommand.
 struct clCamCommand {
@@ -192,5 +196,8 @@ struct clCamTreeNode {
     clCamTreeNode& operator=(const clCamTreeNode&) = delete;
 };
 
-// Frees a whole tree (node, its subtree and its following siblings) iteratively.
-void FreeCamTree(clCamTreeNode* node);
+// A new tree node, on the heap or in `arena`.
+clCamTreeNode* NewCamTreeNode(std::pmr::memory_resource* arena = nullptr);
+// Frees a whole tree (node, its subtree and its following siblings) iteratively. Nodes made in
+// an arena are only destroyed.
+void FreeCamTree(clCamTreeNode* node, bool inArena = false);

@@ -135,29 +135,45 @@ struct ValidFree {
     void operator()(xmlSchemaValidCtxt* c) const { xmlSchemaFreeValidCtxt(c); }
 };
 
-// Reads a whole regular file of at most `limit` bytes. False when it cannot be read.
-bool ReadDefinitionFile(const std::string& path, uint64_t limit, std::string& bytes) {
+// Opens the definition file for reading: a regular file of at most `limit` bytes (a FIFO or a
+// device could block or never end). -1 when it cannot be used.
+int OpenDefinitionFile(const std::string& path, uint64_t limit) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return false;
+        return -1;
     struct stat st {};
-    bool ok =
-        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        bytes.resize(done); // a file that shrank meanwhile is parsed as it was read
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) {
+        close(fd);
+        return -1;
     }
-    close(fd);
-    return ok;
+    return fd;
+}
+
+// Closes a file descriptor at the end of the scope.
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : m_fd(fd) {}
+    ~FdCloser() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int m_fd;
+};
+
+// UTF-8 text of libxml2 as UTF-16. Most texts of a definition are ASCII, which widens directly.
+std::u16string Widen(const xmlChar* text) {
+    const char* s = reinterpret_cast<const char*>(text);
+    size_t n = 0;
+    bool ascii = true;
+    for (; s[n]; ++n)
+        ascii = ascii && static_cast<unsigned char>(s[n]) < 0x80;
+    if (ascii)
+        return std::u16string(s, s + n);
+    return platform::Utf8ToUtf16(std::string_view(s, n));
 }
 
 bool IsElement(const xmlNode* n, const char* name) {
@@ -251,7 +267,7 @@ bool clCamPropertyMgr::Builder::CollectText(const xmlNode* node, int nesting) {
 bool clCamPropertyMgr::Builder::Text(const xmlNode* element, std::u16string& text) {
     const xmlNode* first = element->children;
     if (first && !first->next && first->type == XML_TEXT_NODE) { // the usual case
-        text = platform::Utf8ToUtf16(reinterpret_cast<const char*>(first->content));
+        text = Widen(first->content);
         return true;
     }
     m_scratch.clear();
@@ -281,7 +297,7 @@ bool clCamPropertyMgr::Builder::Attribute(const xmlNode* element, const char* na
             continue;
         const xmlNode* first = a->children;
         if (first && !first->next && first->type == XML_TEXT_NODE) {
-            value = platform::Utf8ToUtf16(reinterpret_cast<const char*>(first->content));
+            value = Widen(first->content);
             return true;
         }
         m_scratch.clear();
@@ -336,12 +352,12 @@ int clCamPropertyMgr::Builder::Build(const xmlNode* root) {
 }
 
 void clCamPropertyMgr::Builder::BuildTree(const xmlNode* index) {
-    auto* root = new clCamTreeNode;
+    clCamTreeNode* root = NewCamTreeNode(&m_mgr.m_arena);
     root->isGroup = 1;
     root->depth = 0;
     root->name = kTreeRootName;
     // A later PropertyIndex replaces the tree of an earlier one.
-    FreeCamTree(m_mgr.m_treeRoot);
+    FreeCamTree(m_mgr.m_treeRoot, true);
     m_mgr.m_treeRoot = root;
 
     // Appends `node` as the last child of `parent`; `last` is the parent's last child so far.
@@ -374,7 +390,7 @@ void clCamPropertyMgr::Builder::BuildTree(const xmlNode* index) {
         }
         top.next = child->next;
         if (IsElement(child, kGrouping)) {
-            auto* group = new clCamTreeNode;
+            clCamTreeNode* group = NewCamTreeNode(&m_mgr.m_arena);
             group->isGroup = 1;
             group->name = kGroupNodeName;
             append(top.group, top.last, group);
@@ -383,7 +399,7 @@ void clCamPropertyMgr::Builder::BuildTree(const xmlNode* index) {
             top.group->title.Set(Lang(child), TextOr(child, kNoTitle));
         } else if (top.isGrouping && IsElement(child, kPropertyName)) {
             std::u16string name = TextOr(child, kNoNameProp);
-            auto* leaf = new clCamTreeNode;
+            clCamTreeNode* leaf = NewCamTreeNode(&m_mgr.m_arena);
             leaf->name = std::move(name);
             append(top.group, top.last, leaf);
         }
@@ -454,7 +470,7 @@ void clCamPropertyMgr::Builder::BuildProperty(const xmlNode* element, CamPropert
     std::u16string name;
     if (!Attribute(element, kAttrName, name) || m_mgr.m_properties.contains(name))
         return;
-    CamPropertyPtr record = MakeCamProperty(type);
+    CamPropertyPtr record = MakeCamProperty(type, &m_mgr.m_arena);
     record->name = name;
     record->isCalculator = calculator ? 1 : 0;
     for (const xmlNode* child = element->children; child; child = child->next) {
@@ -542,8 +558,11 @@ void clCamPropertyMgr::Builder::ReadIntegerChild(clCamPropertyInteger& p, const 
         Text(child, p.indexPropertyName);
     } else if (std::strcmp(n, kValueIndexed) == 0) {
         std::u16string index;
-        if (Attribute(child, kAttrIndex, index))
+        if (Attribute(child, kAttrIndex, index)) {
+            if (p.indexTable.empty())
+                p.indexTable.rehash(kValueTableBuckets);
             p.indexTable[camdef::ParseIntegerText(index)] = IntegerOr(child, u"0");
+        }
     } else if (std::strcmp(n, kValueDefault) == 0) {
         p.defaultValue = IntegerOr(child, u"0");
         p.value = p.defaultValue;
@@ -568,8 +587,11 @@ void clCamPropertyMgr::Builder::ReadFloatChild(clCamPropertyFloat& p, const xmlN
         Text(child, p.indexPropertyName);
     } else if (std::strcmp(n, kValueIndexed) == 0) {
         std::u16string index;
-        if (Attribute(child, kAttrIndex, index))
+        if (Attribute(child, kAttrIndex, index)) {
+            if (p.indexTable.empty())
+                p.indexTable.rehash(kValueTableBuckets);
             p.indexTable[camdef::ParseIntegerText(index)] = FloatOr(child, u"0.0");
+        }
     } else if (std::strcmp(n, kValueDefault) == 0) {
         p.defaultValue = FloatOr(child, u"0.0");
         p.value = p.defaultValue;
@@ -661,11 +683,11 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
     // Step 2: read and parse. Network off, blank text between elements dropped; entities are
     // not substituted and no DTD is loaded.
     {
-        std::string bytes;
-        if (!ReadDefinitionFile(pathUtf8, kMaxDefinitionFileBytes, bytes))
+        int fd = OpenDefinitionFile(pathUtf8, kMaxDefinitionFileBytes);
+        if (fd < 0)
             return finish(kLoadXmlParseError);
-        doc.reset(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), pathUtf8.c_str(),
-                                nullptr, XML_PARSE_NONET | XML_PARSE_NOBLANKS));
+        FdCloser closer(fd);
+        doc.reset(xmlReadFd(fd, pathUtf8.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOBLANKS));
     }
     if (!doc)
         return finish(kLoadXmlParseError);
@@ -731,6 +753,7 @@ void clCamPropertyMgr::Clear() {
     m_commandMap.clear();
     m_commandList.clear();
     m_informationList.clear();
-    FreeCamTree(m_treeRoot);
+    FreeCamTree(m_treeRoot, true);
     m_treeRoot = nullptr;
+    m_arena.release();
 }

@@ -6,8 +6,11 @@
 //   BM_FloorValidate xmlReadFile + xmlSchemaValidateDoc with the schema parsed once beforehand
 //
 // Target: BM_Load within 1.3 times BM_FloorFull.
-#include <benchmark/benchmark.h>
+#include "SyntheticDefinition.h"
+#include "camdef/CamPropertyMgr.h"
+#include "platform/Text.h"
 
+#include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,10 +18,6 @@
 #include <libxml/xmlschemas.h>
 #include <string>
 #include <unistd.h>
-
-#include "SyntheticDefinition.h"
-#include "camdef/CamPropertyMgr.h"
-#include "platform/Text.h"
 
 namespace {
 
@@ -35,9 +34,8 @@ struct Files {
             std::abort();
         folder = templ;
         schema = (folder / "OrvaCamSchema_v1_0.xsd").string();
-        std::filesystem::copy_file(std::string(QUILLON_SOURCE_DIR) +
-                                       "/CamDefine/OrvaCamSchema_v1_0.xsd",
-                                   schema);
+        std::filesystem::copy_file(
+            std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v1_0.xsd", schema);
         definition = (folder / "synthetic.xml").string();
         std::ofstream(definition, std::ios::binary) << bench::SyntheticDefinition(10000);
     }
@@ -57,7 +55,8 @@ void SilentErrors(void*, const char*, ...) {}
 void BM_Load(benchmark::State& state) {
     Files& f = TheFiles();
     clCamPropertyMgr mgr;
-    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16((f.folder / "OrvaCamSchema_v%d_%d.xsd").string()));
+    mgr.SetSchemaPathFormat(
+        platform::Utf8ToUtf16((f.folder / "OrvaCamSchema_v%d_%d.xsd").string()));
     std::u16string path = platform::Utf8ToUtf16(f.definition);
     for (auto _ : state) {
         if (mgr.Load(path) != kLoadOk)

@@ -22,8 +22,9 @@ std::string SyntheticDefinition(int properties) {
     // Tree: groups of 50 leaves, two levels deep.
     out << "  <PropertyIndex>\n";
     for (int g = 0; g * 50 < properties; ++g) {
-        out << "    <Grouping><Title Lang=\"ja\">グループ " << g << "</Title><Title Lang=\"en\">Group "
-            << g << "</Title>\n      <Grouping><Title Lang=\"en\">Sub</Title>\n";
+        out << "    <Grouping><Title Lang=\"ja\">グループ " << g
+            << "</Title><Title Lang=\"en\">Group " << g
+            << "</Title>\n      <Grouping><Title Lang=\"en\">Sub</Title>\n";
         for (int i = g * 50; i < properties && i < g * 50 + 50; ++i)
             out << "        <PropertyName>P" << i << "</PropertyName>\n";
         out << "      </Grouping>\n    </Grouping>\n";
@@ -54,7 +55,8 @@ std::string SyntheticDefinition(int properties) {
                 << "</TARNCommandName>\n    <Min>0</Min><Max>" << 1000 + i
                 << "</Max><Inc>1</Inc><Value>" << i << "</Value>\n";
             if (i % 10 == 3)
-                out << "    <pIndex>P" << i - 1 << "</pIndex><ValueIndexed Index=\"0\">5</ValueIndexed>"
+                out << "    <pIndex>P" << i - 1
+                    << "</pIndex><ValueIndexed Index=\"0\">5</ValueIndexed>"
                     << "<ValueIndexed Index=\"1\">6</ValueIndexed><ValueDefault>7</ValueDefault>\n";
             out << "  </Property_Integer>\n";
             break;

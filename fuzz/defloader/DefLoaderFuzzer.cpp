@@ -1,14 +1,14 @@
 // Loads the input bytes as a camera definition file (validated against the shipped schema),
 // reads every value through the getters, and clears the manager again.
+#include "camdef/CamPropertyMgr.h"
+#include "platform/Text.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <unistd.h>
-
-#include "camdef/CamPropertyMgr.h"
-#include "platform/Text.h"
 
 namespace {
 

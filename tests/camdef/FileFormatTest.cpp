@@ -37,7 +37,6 @@ TEST_F(Format, AbsentAndEmptyDefaultsDiffer) {
         EXPECT_EQ(p->inc, 1);
         EXPECT_EQ(p->value, 0);
         EXPECT_EQ(p->defaultValue, 0);
-        EXPECT_EQ(p->indexTable.bucket_count() >= kValueTableBuckets, true);
     }
     EXPECT_EQ(ia->hasRange, 0);
     EXPECT_EQ(ie->hasRange, 1);
@@ -207,6 +206,7 @@ TEST_F(Format, ElementsWithoutNameAreIgnored) {
     ASSERT_EQ(p->variables.size(), 1u);
     EXPECT_EQ(p->variables[0], (std::pair<std::u16string, std::u16string>(u"B", u"q")));
     EXPECT_EQ(p->indexTable.size(), 2u);
+    EXPECT_GE(p->indexTable.bucket_count(), kValueTableBuckets);
     EXPECT_EQ(p->indexTable.at(1), 11); // a later entry replaces an earlier one
     EXPECT_EQ(p->indexTable.at(2), 0);
 }

@@ -15,7 +15,9 @@ inline std::string DumpText(const std::u16string& s) {
 
 inline std::string DumpLang(const clMultiLangString& m) {
     std::string out = "{";
-    for (const auto& [lang, text] : m.Texts())
+    auto texts = m.Texts();
+    std::map<std::u16string, std::u16string> sorted(texts.begin(), texts.end());
+    for (const auto& [lang, text] : sorted)
         out += DumpText(lang) + ":" + DumpText(text) + " ";
     return out + "}";
 }
