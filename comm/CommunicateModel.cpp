@@ -282,14 +282,7 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     context.lastCommandText = text;
     context.Send(UM_CONSOLE_ECHO);
 
-    status = STATUS_SENDING;
-    phase = PHASE_SENDING;
-    replyCode = -1;
-    {
-        std::lock_guard<std::mutex> guard(replyLinesLock);
-        replyLines.clear();
-    }
-    ring.SkipPending(clRingBuffer::kTransactionReader);
+    BeginTransaction();
 
     clCamPort* port = context.currentPort;
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
@@ -314,8 +307,19 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     return result;
 }
 
-int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
+void clCommunicateModel::BeginTransaction() {
+    status = STATUS_SENDING;
+    phase = PHASE_SENDING;
+    replyCode = -1;
+    {
+        std::lock_guard<std::mutex> guard(replyLinesLock);
+        replyLines.clear();
+    }
     m_collector.Clear();
+    ring.SkipPending(clRingBuffer::kTransactionReader);
+}
+
+int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
     int32_t result = TRANSACTION_OK;
     for (;;) {
         const int w =

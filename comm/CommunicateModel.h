@@ -116,6 +116,9 @@ public:
 
     // --- Command transaction -----------------------------------------------------------
     int32_t RunTransaction(bool& stopFlag, std::u16string_view command);
+    // The start of every transaction before its command goes out: status 1, phase 1, reply
+    // code -1, no reply lines, and the transaction reader past every byte received so far.
+    void BeginTransaction();
     int32_t ReceiveReply(bool& stopFlag);
     // One 50 ms batch of ReceiveReply: takes the pending bytes of the transaction reader.
     // True at EOT (result 0, status 4).
