@@ -36,7 +36,7 @@ bool clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
         return false;
     std::u16string prompt;
     if (propertySource &&
-        propertySource->ConfirmationPrompt(*property, context.languageCode, prompt)) {
+        propertySource->ConfirmationPrompt(property, context.languageCode, prompt)) {
         const int32_t answer = context.RequestMessageBox(
             prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2);
         if (answer != IDOK)
@@ -253,12 +253,12 @@ void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
     const clCamProperty* property = context.jobParam.property;
     std::vector<std::u16string> names;
     if (property && propertySource)
-        names = propertySource->CommandNames(*property);
+        names = propertySource->CommandNames(property);
     for (const std::u16string& name : names) {
         if (CheckStopOrCancel(stopFlag) != 0)
             break;
         std::u16string text;
-        if (propertySource->ComposeCommand(*property, name, text) !=
+        if (propertySource->ComposeCommand(property, name, text) !=
             IPropertyCommandSource::kComposed)
             continue;
         if (CommandStep(stopFlag, text) != TRANSACTION_OK || stopFlag)

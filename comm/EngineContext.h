@@ -103,12 +103,12 @@ public:
 
     virtual ~IPropertyCommandSource() = default;
     // The property's command names, in order.
-    virtual std::vector<std::u16string> CommandNames(const clCamProperty& property) = 0;
+    virtual std::vector<std::u16string> CommandNames(const clCamProperty* property) = 0;
     // Looks the name up among the commands and composes its text. kComposed fills text.
-    virtual int ComposeCommand(const clCamProperty& property, std::u16string_view commandName,
+    virtual int ComposeCommand(const clCamProperty* property, std::u16string_view commandName,
                                std::u16string& text) = 0;
     // True when the property asks for confirmation; prompt gets its text in languageCode,
     // else its "en" text, else empty.
-    virtual bool ConfirmationPrompt(const clCamProperty& property, std::u16string_view languageCode,
+    virtual bool ConfirmationPrompt(const clCamProperty* property, std::u16string_view languageCode,
                                     std::u16string& prompt) = 0;
 };

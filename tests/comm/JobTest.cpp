@@ -7,25 +7,29 @@
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Property records belong to the camera definition model; jobs only carry pointers to them.
-class clCamProperty {
-public:
+namespace {
+
+// Property records belong to the camera definition model; the engine only carries pointers to
+// them and asks its command source about them. The tests' records are these.
+struct FakeProperty {
     std::vector<std::u16string> commandNames;
     bool prompt = false;
     std::map<std::u16string, std::u16string> promptTexts; // by language code
+
+    const clCamProperty* Record() const { return reinterpret_cast<const clCamProperty*>(this); }
 };
 
-namespace {
+const FakeProperty& Fake(const clCamProperty* p) { return *reinterpret_cast<const FakeProperty*>(p); }
 
 // Composes "<name> 1" for every name except those marked unknown or failing.
 class FakeCommandSource : public IPropertyCommandSource {
 public:
     std::vector<std::u16string> unknown, failing;
 
-    std::vector<std::u16string> CommandNames(const clCamProperty& p) override {
-        return p.commandNames;
+    std::vector<std::u16string> CommandNames(const clCamProperty* p) override {
+        return Fake(p).commandNames;
     }
-    int ComposeCommand(const clCamProperty&, std::u16string_view name,
+    int ComposeCommand(const clCamProperty*, std::u16string_view name,
                        std::u16string& text) override {
         for (const auto& u : unknown)
             if (u == name)
@@ -36,8 +40,9 @@ public:
         text = std::u16string(name) + u" 1";
         return kComposed;
     }
-    bool ConfirmationPrompt(const clCamProperty& p, std::u16string_view lang,
+    bool ConfirmationPrompt(const clCamProperty* record, std::u16string_view lang,
                             std::u16string& prompt) override {
+        const FakeProperty& p = Fake(record);
         if (!p.prompt)
             return false;
         auto it = p.promptTexts.find(std::u16string(lang));
@@ -117,11 +122,11 @@ TEST(Job, AutoSelectWithoutRecognisedModelShowsOneMessage) {
 
 TEST(Job, PropertyJobStopsAtTheCommandThatTimesOut) {
     JobRig rig(200);
-    clCamProperty p;
+    FakeProperty p;
     p.commandNames = {u"ga", u"gb", u"gc"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({}); // silence
-    ASSERT_TRUE(rig.engine.RunPropertyJob(&p));
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
     EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"(host side)Receive timeout"});
@@ -135,11 +140,11 @@ TEST(Job, PropertyJobSkipsUnknownAndUncomposableCommandsAndGoesOnAfterAnErrorCod
     JobRig rig;
     rig.source.unknown = {u"nope"};
     rig.source.failing = {u"bad"};
-    clCamProperty p;
+    FakeProperty p;
     p.commandNames = {u"nope", u"ga", u"bad", u"gb"};
     rig.camera.Expect({{0, ">CMD ERR!\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_TRUE(rig.engine.RunPropertyJob(&p));
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
     EXPECT_TRUE(rig.ui.boxes.empty());
@@ -147,13 +152,13 @@ TEST(Job, PropertyJobSkipsUnknownAndUncomposableCommandsAndGoesOnAfterAnErrorCod
 
 TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
     JobRig rig;
-    clCamProperty p;
+    FakeProperty p;
     p.commandNames = {u"rst"};
     p.prompt = true;
     p.promptTexts = {{u"en", u"Reset the camera?"}, {u"ja", u""}};
     rig.ctx.languageCode = u"ja";
     rig.ui.boxAnswer = IDCANCEL;
-    EXPECT_FALSE(rig.engine.RunPropertyJob(&p));
+    EXPECT_FALSE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_EQ(rig.ui.boxes.size(), 1u);
     EXPECT_EQ(rig.ui.boxes[0], u"Reset the camera?"); // empty Japanese text: the English one
     const UiRecord box = rig.ui.Records().back();
@@ -163,17 +168,17 @@ TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
 
     rig.ui.boxAnswer = IDOK;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    EXPECT_TRUE(rig.engine.RunPropertyJob(&p));
+    EXPECT_TRUE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "rst 1\r");
 }
 
 TEST(Job, CancelDuringAReplyEndsThePropertyJobWithoutMessage) {
     JobRig rig;
-    clCamProperty p;
+    FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n"}, {3000, "\x04"}});
-    ASSERT_TRUE(rig.engine.RunPropertyJob(&p));
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_TRUE(rig.camera.WaitForCommands(1));
     std::this_thread::sleep_for(100ms);
     rig.engine.CancelReceiving();
@@ -185,14 +190,14 @@ TEST(Job, CancelDuringAReplyEndsThePropertyJobWithoutMessage) {
 
 TEST(Job, CancelBetweenCommandsEndsThePropertyJob) {
     JobRig rig;
-    clCamProperty p;
+    FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.ui.onSend = [&](uint32_t msg) {
         if (msg == UM_CONSOLE_FLUSH)
             rig.engine.CancelReceiving();
     };
-    ASSERT_TRUE(rig.engine.RunPropertyJob(&p));
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
 }
@@ -208,7 +213,7 @@ TEST(Job, CancelWhileIdleIsForgottenByTheNextJob) {
 
 TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
     JobRig rig;
-    clCamProperty p;
+    FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
@@ -217,7 +222,7 @@ TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
         rig.ctx.consoleBacklog = 10;
     }
     const auto t0 = Clock::now();
-    ASSERT_TRUE(rig.engine.RunPropertyJob(&p));
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
     ASSERT_TRUE(rig.WaitJobEnd());
     // Two pauses of 50 ms plus 50 ms for the backlog each, besides the polls.
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
