@@ -50,7 +50,7 @@ void clRingBuffer::Append(const uint8_t* bytes, uint64_t length) {
 
 uint64_t clRingBuffer::Pending(Reader reader) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_written - m_taken[reader].load(std::memory_order_relaxed);
+    return m_written - m_taken[reader].load(std::memory_order_acquire);
 }
 
 uint64_t clRingBuffer::WrittenCount() const {
@@ -66,7 +66,9 @@ uint8_t clRingBuffer::Take(Reader reader) {
     const uint64_t pos = cursor.Position();
     const uint8_t byte = m_data[pos];
     cursor.SetPosition(pos + 1 == capacity ? 0 : pos + 1);
-    m_taken[reader].fetch_add(1, std::memory_order_relaxed);
+    // Release: whoever sees the new count (through Pending) sees this byte as read, so it may
+    // be overwritten from then on.
+    m_taken[reader].fetch_add(1, std::memory_order_release);
     return byte;
 }
 
@@ -84,7 +86,7 @@ void clRingBuffer::TakeInto(Reader reader, uint8_t* out, uint64_t n) {
         out += piece;
         left -= piece;
     }
-    m_taken[reader].fetch_add(n, std::memory_order_relaxed);
+    m_taken[reader].fetch_add(n, std::memory_order_release);
 }
 
 void clRingBuffer::SkipPending(Reader reader) {

@@ -59,6 +59,7 @@ private:
     clRing<uint64_t> m_read[2];
     mutable std::mutex m_lock;
     uint64_t m_written = 0;
-    // Written by the reader's own thread; atomic so that Reset from another thread is no race.
+    // Written by the reader's own thread; atomic so that Reset from another thread is no race,
+    // and released so that a byte counted as taken is ordered before its overwriting.
     std::atomic<uint64_t> m_taken[2]{0, 0};
 };
