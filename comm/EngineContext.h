@@ -15,7 +15,7 @@
 #include <vector>
 
 class clCamPort;
-class clCamProperty;
+struct clCamProperty;
 class clSimpleLog;
 class clWatchThread;
 
