@@ -26,7 +26,9 @@ void Drain(int fd) {
 
 } // namespace
 
-Waitable::~Waitable() { Close(); }
+Waitable::~Waitable() {
+    Close();
+}
 
 void Waitable::Close() {
     if (m_fd >= 0) {
@@ -35,7 +37,9 @@ void Waitable::Close() {
     }
 }
 
-bool Waitable::IsSignalled() const { return PollReadable(m_fd); }
+bool Waitable::IsSignalled() const {
+    return PollReadable(m_fd);
+}
 
 Event::Event(Reset mode, bool initiallySet) : m_mode(mode) {
     m_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -94,7 +98,9 @@ void DeadlineTimer::Cancel() {
     Drain(m_fd);
 }
 
-bool DeadlineTimer::TryAcquire() { return PollReadable(m_fd); }
+bool DeadlineTimer::TryAcquire() {
+    return PollReadable(m_fd);
+}
 
 int WaitForAny(std::initializer_list<Waitable*> objects, int64_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
@@ -110,7 +116,8 @@ int WaitForAny(std::initializer_list<Waitable*> objects, int64_t timeoutMs) {
         }
         int wait = -1;
         if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return kWaitTimeout;
             wait = static_cast<int>(std::min<int64_t>(left.count() + 1, 1 << 30));

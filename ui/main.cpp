@@ -1,10 +1,6 @@
-#include "ui/MainFrame.h"
-
-#include <QApplication>
+#include "ui/QuillonApp.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    CMainFrame frame;
-    frame.show();
-    return app.exec();
+    CQuillonApp app(argc, argv);
+    return app.Run();
 }

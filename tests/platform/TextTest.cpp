@@ -6,7 +6,8 @@
 using namespace platform;
 
 TEST(Utf8, RoundTripsBmpAndSupplementaryCharacters) {
-    const std::string utf8 = "Gain \xE3\x82\xB2\xE3\x82\xA4\xE3\x83\xB3 \xF0\x9F\x93\xB7"; // ゲイン 📷
+    const std::string utf8 =
+        "Gain \xE3\x82\xB2\xE3\x82\xA4\xE3\x83\xB3 \xF0\x9F\x93\xB7"; // ゲイン 📷
     std::u16string u16 = Utf8ToUtf16(utf8);
     EXPECT_EQ(u16, u"Gain ゲイン 📷");
     EXPECT_EQ(Utf16ToUtf8(u16), utf8);
@@ -14,9 +15,9 @@ TEST(Utf8, RoundTripsBmpAndSupplementaryCharacters) {
 
 TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToUtf16("a\xFFz"), u"a\uFFFDz");
-    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");        // overlong '/'
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");    // encoded surrogate
-    EXPECT_EQ(Utf8ToUtf16("x\xE3\x82"), u"x\uFFFD");      // cut at the end
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");     // overlong '/'
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD"); // encoded surrogate
+    EXPECT_EQ(Utf8ToUtf16("x\xE3\x82"), u"x\uFFFD");   // cut at the end
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
 }
 

@@ -1,0 +1,389 @@
+#include "app/Application.h"
+
+#include "app/MessageTable.h"
+#include "app/Messages.h"
+#include "platform/IniProfile.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Text.h"
+#include "platform/UiLanguage.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/xmlversion.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char16_t kNoSettings[] = u"No settings";
+
+std::u16string FormatNumbered(const char* format, int number) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, number);
+    return platform::Utf8ToUtf16(buf);
+}
+
+std::string Path(const std::u16string& text) {
+    return platform::Utf16ToUtf8(text);
+}
+
+// The log file is there from the first start on, holding its byte-order mark until the first
+// line; an existing log is left as it is. A log that cannot be created loses its lines, as every
+// later line would.
+void CreateLogFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    (void)!::write(fd, "\xFF\xFE", 2);
+    ::close(fd);
+}
+
+} // namespace
+
+clApplication::clApplication() {
+    // The process locale is the user's (what the program calls its ANSI code page).
+    std::setlocale(LC_ALL, "");
+    m_channelSection = FormatNumbered("CAMERA_COMM_Ch%02d", 0);
+    m_watchPeriodMs = 50;
+    m_requestedInstanceNumber = -1;
+    m_selectedInterfaceIndex = -1;
+}
+
+clApplication::~clApplication() {
+    ShutDown();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Instance switch and instance number
+
+int32_t clApplication::ParseInstanceSwitch(std::string_view commandLine) {
+    commandLine = commandLine.substr(0, kMaxSwitchChars);
+    if (commandLine.size() < 2 || (commandLine[0] != '-' && commandLine[0] != '/') ||
+        commandLine[1] != 'i')
+        return -1;
+    std::string_view rest = commandLine.substr(2);
+    rest = rest.substr(0, rest.find_first_of(" ,\r"));
+    const std::string piece(rest);
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(piece.c_str(), &end, 0);
+    if (errno == ERANGE || value < 0 || value > INT32_MAX)
+        return -1;
+    return static_cast<int32_t>(value);
+}
+
+void clApplication::ReadInstanceSwitch(int argc, const char* const* argv) {
+    if (argc < 2 || !argv)
+        return;
+    std::string line;
+    for (int i = 1; i < argc && argv[i] && line.size() < kMaxSwitchChars; ++i) {
+        if (i > 1)
+            line.push_back(' ');
+        line += argv[i];
+    }
+    m_requestedInstanceNumber = ParseInstanceSwitch(line);
+}
+
+bool clApplication::ChooseInstanceNumber() {
+    int32_t n = m_requestedInstanceNumber >= 0 ? m_requestedInstanceNumber : 0;
+    do {
+        char name[48];
+        std::snprintf(name, sizeof name, "Quillon_%02d.lock", n);
+        if (m_instanceLock.Acquire(name, m_environment.lockFolder)) {
+            m_instanceNumber = n;
+            return true;
+        }
+        ++n;
+    } while (n <= kMaxSearchedInstance);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+uint32_t clApplication::ApplyTimeoutRule(uint32_t value) {
+    if (value < 100)
+        return 100;
+    if (value == 4294967295u)
+        return 4294967294u;
+    return value;
+}
+
+bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath) {
+    struct Entry {
+        const char16_t* section;
+        const char16_t* key;
+        const char16_t* value;
+    };
+    static constexpr char16_t kChannel[] = u"CAMERA_COMM_Ch00";
+    static constexpr Entry kEntries[] = {
+        {u"App", u"Console Rows", u"2000"},
+        {u"App", u"Receive Buffer Bytes", u""},
+        {u"App", u"LastConfig", u""},
+        {u"WindowPlace", u"Left", u""},
+        {u"WindowPlace", u"Top", u""},
+        {u"WindowPlace", u"Right", u""},
+        {u"WindowPlace", u"Bottom", u""},
+        {u"WindowPlace", u"State", u""},
+        {u"WindowPlace", u"Split", u""},
+        {u"Internationalize", u"Force English", u"0"},
+        {u"Path", u"CameraLink DLL", u""},
+        {u"Path", u"Text Load", u""},
+        {u"Path", u"Text Save", u""},
+        {kChannel, u"SelectInterface", kNoSettings},
+        {kChannel, u"COM Port Name", kNoSettings},
+        {kChannel, u"CameraLink DLL", u""},
+        {kChannel, u"CameraLink Serial Index", u"0"},
+        {u"TARN_Timeouts", u"First Recv", u"20000"},
+        {u"TARN_Timeouts", u"Next Recv", u"20000"},
+        {u"TARN_Timeouts", u"Send", u"20000"},
+    };
+    bool ok = true;
+    for (const Entry& e : kEntries)
+        ok = platform::WritePrivateProfileString(e.section, e.key, e.value, settingsFilePath) && ok;
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and shutdown
+
+int32_t clApplication::StartUp() {
+    // 1. Program folder, made the current directory.
+    std::string folder = m_environment.programFolder.empty() ? platform::ProgramFolder()
+                                                             : m_environment.programFolder;
+    if (folder.empty())
+        return 1;
+    if (folder.back() != '/')
+        folder.push_back('/');
+    m_programFolder = platform::Utf8ToUtf16(folder);
+    if (m_environment.changeCurrentDirectory)
+        (void)!::chdir(folder.c_str()); // every path below is absolute; a failure changes nothing
+
+    // 2. Instance number.
+    if (!ChooseInstanceNumber())
+        return 1;
+
+    // 3. Settings file, created with the defaults when there is none.
+    m_settingsFilePath = m_programFolder + FormatNumbered("Quillon_%02d.ini", m_instanceNumber);
+    struct stat st {};
+    if (::stat(Path(m_settingsFilePath).c_str(), &st) != 0 && errno == ENOENT)
+        WriteDefaultSettings(m_settingsFilePath);
+
+    // 4. Application log.
+    m_logFilePath = m_programFolder + FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
+    m_appLog = std::make_unique<clSimpleLog>(Path(m_logFilePath));
+    CreateLogFile(Path(m_logFilePath));
+
+    // 5. Settings values.
+    const std::u16string& ini = m_settingsFilePath;
+    m_forceEnglish = platform::GetPrivateProfileInt(u"Internationalize", u"Force English", 0, ini);
+    m_timeoutFirstRecv = ApplyTimeoutRule(
+        platform::GetPrivateProfileInt(u"TARN_Timeouts", u"First Recv", kDefaultTimeoutMs, ini));
+    m_timeoutNextRecv = ApplyTimeoutRule(
+        platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Next Recv", kDefaultTimeoutMs, ini));
+    m_timeoutSend = ApplyTimeoutRule(
+        platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Send", kDefaultTimeoutMs, ini));
+    m_selectedInterfaceName = platform::GetPrivateProfileString(
+        m_channelSection, u"SelectInterface", kNoSettings, ini, kMaxInterfaceNameChars);
+    m_consoleRows = static_cast<int32_t>(
+        platform::GetPrivateProfileInt(u"App", u"Console Rows", kDefaultConsoleRows, ini));
+    m_receiveBufferBytes = platform::GetPrivateProfileInt(u"App", u"Receive Buffer Bytes",
+                                                          kDefaultReceiveBufferBytes, ini);
+
+    // 6. XML library.
+    xmlCheckVersion(20903);
+    xmlKeepBlanksDefault(0);
+    m_xmlInitialised = true;
+
+    // 7. UI language.
+    SetUiLanguage(m_forceEnglish, platform::UserDefaultUiLanguage());
+    m_languageCode = UiLanguageCode();
+
+    // 8. Wait dialog.
+    CreateWaitDialog();
+
+    // 9. Program folder, settings file and channel section for every interface: the port
+    //    parameter block points at m_programFolder, m_settingsFilePath and m_channelSection;
+    //    it is filled by the port work together with the three time-outs above.
+
+    // 10. Plug-in discovery.
+    DiscoverInterfaces();
+
+    // 11. Selected interface.
+    m_selectedInterfaceIndex = FindInterfaceIndex(m_selectedInterfaceName);
+    ApplySelectedInterface();
+
+    // 12. Button images of the dialog bars.
+    CreateImageList();
+
+    // 13. Camera definition folder.
+    m_camDefineFolder = m_programFolder + u"CamDefine/";
+
+    // 14. Communication engine.
+    if (!CreateEngine())
+        return 1;
+
+    // 15.-17. Schema file pattern, receive ring and receive time-outs of the engine.
+    PrepareEngine();
+
+    // 18. Working set.
+    if (!ReserveWorkingSet())
+        return 1;
+
+    // 19. Events of the worker thread.
+    try {
+        m_stopEvent = std::make_unique<platform::Event>(platform::Event::Reset::Manual, false);
+        m_jobEvent = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
+    } catch (const std::exception&) {
+        m_appLog->Write(std::string_view("Can not create events"));
+        return 1;
+    }
+    return 0;
+}
+
+void clApplication::ShutDown() {
+    // 1. Elapsed-time watch.
+    StopWatch();
+    // 2. Worker thread: the stop event ends every wait of it.
+    if (m_stopEvent)
+        m_stopEvent->Set();
+    StopWorkerThread();
+    // 3. Events.
+    m_stopEvent.reset();
+    m_jobEvent.reset();
+    // 4. Communication engine.
+    DestroyEngine();
+    // 5. XML library.
+    if (m_xmlInitialised) {
+        xmlCleanupParser();
+        m_xmlInitialised = false;
+    }
+    // 6. Plug-in modules and the interface lists.
+    UnloadModules();
+    // 7. Wait dialog.
+    DestroyWaitDialog();
+    // 8. Working-set limits.
+    RestoreWorkingSet();
+    // 9. Application log.
+    m_appLog.reset();
+    // 10. Instance number.
+    m_instanceLock.Release();
+}
+
+void clApplication::ApplySelectedInterface() {
+    // With an interface selected the port work sets the port name and description from its
+    // table, points the plug-in port at its port operations and formats the line speed with
+    // "%ld bps". Until interfaces are registered no index can be valid.
+    m_portNameText = kNoSettings;
+    m_portDescriptionText.clear();
+    m_lineSpeedText = kNoSettings;
+}
+
+int32_t clApplication::RequestMessageBox(std::u16string text, std::u16string caption,
+                                         uint32_t style) {
+    m_messageBoxText = std::move(text);
+    m_messageBoxCaption = std::move(caption);
+    if (!m_mainFrame) {
+        // Nobody could answer; a result left from an earlier box must not pass for this one's.
+        m_messageBoxResult = 0;
+        return 0;
+    }
+    m_mainFrame->SendUiMessage(UM_MESSAGE_BOX, 0, static_cast<intptr_t>(style));
+    return m_messageBoxResult;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Working set
+
+platform::IWorkingSet& clApplication::WorkingSet() {
+    return m_environment.workingSet ? *m_environment.workingSet : m_systemWorkingSet;
+}
+
+bool clApplication::ReserveWorkingSet() {
+    if (m_workingSetChanged != 0)
+        return true;
+    platform::IWorkingSet& ws = WorkingSet();
+    auto fail = [this](const char* line) {
+        if (line)
+            m_appLog->Write(std::string_view(line));
+        m_appLog->Write(std::string_view("WorkingSetSize変更失敗"));
+        return false;
+    };
+    uint64_t available = 0;
+    if (!ws.QueryAvailableVirtual(available))
+        return fail("OS環境異常 GlobalMemoryStatusEx");
+    const uint64_t limit =
+        static_cast<uint64_t>(static_cast<double>(available) * static_cast<double>(0.9f));
+    if (!ws.GetLimits(m_savedMinWorkingSet, m_savedMaxWorkingSet))
+        return fail("OS環境異常 GetProcessWorkingSetSize");
+    const uint64_t wanted = m_savedMinWorkingSet > UINT64_MAX - kWorkingSetReserve
+                                ? UINT64_MAX
+                                : m_savedMinWorkingSet + kWorkingSetReserve;
+    if (wanted >= limit) {
+        char line[128];
+        std::snprintf(line, sizeof line, "要求メモリサイズがOS環境を超えている %6.1fMB",
+                      static_cast<double>(wanted) / 1048576.0);
+        return fail(line);
+    }
+    if (m_savedMaxWorkingSet < wanted) {
+        if (!ws.SetLimits(wanted, wanted))
+            return fail("OS環境異常 SetProcessWorkingSetSize");
+        m_workingSetChanged = 1;
+    }
+    return true;
+}
+
+void clApplication::RestoreWorkingSet() {
+    if (m_workingSetChanged != 1)
+        return;
+    WorkingSet().SetLimits(m_savedMinWorkingSet, m_savedMaxWorkingSet);
+    m_workingSetChanged = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Steps whose bodies the port, engine and user-interface work provide. Each keeps its place in
+// the order of start-up and shutdown above.
+
+// Start-up 8: the modeless wait dialog, hidden until a job shows it.
+void clApplication::CreateWaitDialog() {}
+
+// Start-up 10: the built-in serial interface, then every "Pivra*.so" module of the program
+// folder, into the interface, module and version text lists.
+void clApplication::DiscoverInterfaces() {}
+
+// Start-up 11: the first interface whose name equals `name` exactly (letter case counts).
+int32_t clApplication::FindInterfaceIndex(const std::u16string& /*name*/) const {
+    return -1;
+}
+
+// Start-up 12: the button images of the dialog bars live in the user interface.
+void clApplication::CreateImageList() {}
+
+// Start-up 14: the communication engine with its property manager.
+bool clApplication::CreateEngine() {
+    return true;
+}
+
+// Start-up 15-17: the schema pattern m_camDefineFolder + "OrvaCamSchema_v%d_%d.xsd", the receive
+// ring of m_receiveBufferBytes bytes and the engine's copies of the receive time-outs.
+void clApplication::PrepareEngine() {}
+
+// Shutdown 1: the elapsed-time watch.
+void clApplication::StopWatch() {}
+
+// Shutdown 2: waits at most 5000 ms for the worker thread after the stop event was set; one
+// that does not end is detached and logged.
+void clApplication::StopWorkerThread() {}
+
+// Shutdown 4: the communication engine.
+void clApplication::DestroyEngine() {}
+
+// Shutdown 6: unloads every plug-in module and empties the three interface lists.
+void clApplication::UnloadModules() {}
+
+// Shutdown 7: the wait dialog.
+void clApplication::DestroyWaitDialog() {}

@@ -1,0 +1,429 @@
+#include "app/Application.h"
+
+#include "TempDir.h"
+#include "app/MessageTable.h"
+#include "app/Messages.h"
+#include "platform/IniProfile.h"
+#include "platform/InstanceLock.h"
+#include "platform/Text.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <tuple>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t MiB = 1024 * 1024;
+
+struct FakeWorkingSet : platform::IWorkingSet {
+    bool queryOk = true, getOk = true, setOk = true;
+    uint64_t available = 64 * 1024 * MiB;
+    uint64_t minimum = 8 * MiB, maximum = UINT64_MAX; // RLIMIT_RSS unlimited
+    std::vector<std::pair<uint64_t, uint64_t>> sets;
+
+    bool QueryAvailableVirtual(uint64_t& bytes) override {
+        bytes = available;
+        return queryOk;
+    }
+    bool GetLimits(uint64_t& min, uint64_t& max) override {
+        min = minimum;
+        max = maximum;
+        return getOk;
+    }
+    bool SetLimits(uint64_t min, uint64_t max) override {
+        sets.emplace_back(min, max);
+        return setOk;
+    }
+};
+
+std::vector<std::string> LogTexts(const std::string& path) {
+    const std::string bytes = ReadFileBytes(path);
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             static_cast<unsigned char>(bytes[i + 1]) << 8));
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(u"\r\n", pos);
+        // Drop the "YYYY-MM-DD hh:mm:ss " stamp.
+        lines.push_back(platform::Utf16ToUtf8(text.substr(pos + 20, end - pos - 20)));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+class ApplicationTest : public ::testing::Test {
+protected:
+    std::unique_ptr<clApplication> MakeApp(const char* instanceSwitch = nullptr) {
+        auto app = std::make_unique<clApplication>();
+        clApplication::Environment env;
+        env.programFolder = programFolder.str();
+        env.lockFolder = lockFolder.str();
+        env.workingSet = &workingSet;
+        env.changeCurrentDirectory = false;
+        app->SetEnvironment(env);
+        if (instanceSwitch) {
+            const char* argv[] = {"Quillon", instanceSwitch};
+            app->ReadInstanceSwitch(2, argv);
+        }
+        return app;
+    }
+
+    TempDir programFolder;
+    TempDir lockFolder;
+    FakeWorkingSet workingSet;
+};
+
+const std::string kDefaultSettings = "[App]\n"
+                                     "Console Rows=2000\n"
+                                     "Receive Buffer Bytes=\n"
+                                     "LastConfig=\n"
+                                     "[WindowPlace]\n"
+                                     "Left=\n"
+                                     "Top=\n"
+                                     "Right=\n"
+                                     "Bottom=\n"
+                                     "State=\n"
+                                     "Split=\n"
+                                     "[Internationalize]\n"
+                                     "Force English=0\n"
+                                     "[Path]\n"
+                                     "CameraLink DLL=\n"
+                                     "Text Load=\n"
+                                     "Text Save=\n"
+                                     "[CAMERA_COMM_Ch00]\n"
+                                     "SelectInterface=No settings\n"
+                                     "COM Port Name=No settings\n"
+                                     "CameraLink DLL=\n"
+                                     "CameraLink Serial Index=0\n"
+                                     "[TARN_Timeouts]\n"
+                                     "First Recv=20000\n"
+                                     "Next Recv=20000\n"
+                                     "Send=20000\n";
+
+} // namespace
+
+TEST_F(ApplicationTest, ConstructionGivesEmptyStateWithChannelSection) {
+    clApplication app;
+    EXPECT_EQ(app.m_channelSection, u"CAMERA_COMM_Ch00");
+    EXPECT_EQ(app.m_requestedInstanceNumber, -1);
+    EXPECT_EQ(app.m_selectedInterfaceIndex, -1);
+    EXPECT_EQ(app.m_watchPeriodMs, 50u);
+    EXPECT_EQ(app.m_mainFrame, nullptr);
+    EXPECT_TRUE(app.m_programFolder.empty());
+    app.ShutDown(); // tolerates that nothing was started
+}
+
+TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBack) {
+    auto app = MakeApp();
+    ASSERT_EQ(app->StartUp(), 0);
+    EXPECT_EQ(app->m_instanceNumber, 0);
+    const std::string folder = programFolder.str() + "/";
+    EXPECT_EQ(app->m_programFolder, platform::Utf8ToUtf16(folder));
+    EXPECT_EQ(app->m_settingsFilePath, platform::Utf8ToUtf16(folder + "Quillon_00.ini"));
+    EXPECT_EQ(ReadFileBytes(folder + "Quillon_00.ini"), kDefaultSettings);
+    EXPECT_EQ(ReadFileBytes(folder + "Quillon_00_Log.txt"), "\xFF\xFE");
+    EXPECT_EQ(app->m_receiveBufferBytes, 20971520u);
+    EXPECT_EQ(app->m_consoleRows, 2000);
+    EXPECT_EQ(app->m_timeoutFirstRecv, 20000u);
+    EXPECT_EQ(app->m_timeoutNextRecv, 20000u);
+    EXPECT_EQ(app->m_timeoutSend, 20000u);
+    EXPECT_EQ(app->m_selectedInterfaceName, u"No settings");
+    EXPECT_EQ(app->m_selectedInterfaceIndex, -1);
+    EXPECT_EQ(app->m_portNameText, u"No settings");
+    EXPECT_EQ(app->m_lineSpeedText, u"No settings");
+    EXPECT_EQ(app->m_portDescriptionText, u"");
+    EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(folder + "CamDefine/"));
+    ASSERT_TRUE(app->m_stopEvent && app->m_jobEvent);
+    EXPECT_TRUE(app->m_stopEvent->IsManual());
+    EXPECT_FALSE(app->m_jobEvent->IsManual());
+    EXPECT_FALSE(app->m_stopEvent->IsSignalled());
+    EXPECT_TRUE(workingSet.sets.empty()) << "maximum above the wanted size stays";
+
+    app->ShutDown();
+    EXPECT_FALSE(app->m_stopEvent);
+    EXPECT_FALSE(app->m_appLog);
+    platform::InstanceLock again;
+    EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str())) << "number freed by shutdown";
+    app->ShutDown(); // second shutdown does nothing
+}
+
+TEST_F(ApplicationTest, ExistingSettingsAreReadButNeverWrittenBack) {
+    const std::string ini = "[tarn_timeouts]\r\nFirst Recv=50\r\nNext Recv=\r\nSend=4294967295\r\n"
+                            "[App]\r\nReceive Buffer Bytes=1024\r\n"
+                            "[CAMERA_COMM_Ch00]\r\nSelectInterface=  Built-in COM  \r\n";
+    WriteFileBytes(programFolder.file("Quillon_00.ini"), ini);
+    auto app = MakeApp();
+    ASSERT_EQ(app->StartUp(), 0);
+    EXPECT_EQ(app->m_timeoutFirstRecv, 100u);
+    EXPECT_EQ(app->m_timeoutNextRecv, 20000u);
+    EXPECT_EQ(app->m_timeoutSend, 4294967294u);
+    EXPECT_EQ(app->m_receiveBufferBytes, 1024u);
+    EXPECT_EQ(app->m_consoleRows, 2000);
+    EXPECT_EQ(app->m_selectedInterfaceName, u"Built-in COM");
+    EXPECT_EQ(app->m_selectedInterfaceIndex, -1) << "no interface of that name is registered";
+    EXPECT_EQ(ReadFileBytes(programFolder.file("Quillon_00.ini")), ini);
+}
+
+TEST_F(ApplicationTest, StartUpMakesTheProgramFolderCurrent) {
+    const fs::path before = fs::current_path();
+    auto app = MakeApp();
+    clApplication::Environment env;
+    env.programFolder = programFolder.str();
+    env.lockFolder = lockFolder.str();
+    env.workingSet = &workingSet;
+    app->SetEnvironment(env);
+    const int32_t result = app->StartUp();
+    const fs::path during = fs::current_path();
+    fs::current_path(before);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(during, fs::canonical(programFolder.path()));
+}
+
+TEST_F(ApplicationTest, InstanceNumbersFollowTheRequestAndTheLocksHeld) {
+    auto first = MakeApp("-i7");
+    auto second = MakeApp("-i7");
+    ASSERT_EQ(first->StartUp(), 0);
+    ASSERT_EQ(second->StartUp(), 0);
+    EXPECT_EQ(first->m_instanceNumber, 7);
+    EXPECT_EQ(second->m_instanceNumber, 8);
+    EXPECT_TRUE(fs::exists(programFolder.file("Quillon_07.ini")));
+    EXPECT_TRUE(fs::exists(programFolder.file("Quillon_08_Log.txt")));
+
+    auto plain = MakeApp();
+    ASSERT_EQ(plain->StartUp(), 0);
+    EXPECT_EQ(plain->m_instanceNumber, 0);
+    auto next = MakeApp();
+    ASSERT_EQ(next->StartUp(), 0);
+    EXPECT_EQ(next->m_instanceNumber, 1);
+
+    auto sixty = MakeApp("-i60");
+    ASSERT_EQ(sixty->StartUp(), 0);
+    EXPECT_EQ(sixty->m_instanceNumber, 60);
+    EXPECT_TRUE(fs::exists(programFolder.file("Quillon_60.ini")));
+    auto sixtyAgain = MakeApp("-i60");
+    EXPECT_EQ(sixtyAgain->StartUp(), 1) << "a number above 49 is tried alone";
+    EXPECT_FALSE(fs::exists(programFolder.file("Quillon_61.ini")));
+}
+
+TEST_F(ApplicationTest, FiftyInstancesRunningMakeTheNextStartFailWithoutFiles) {
+    std::vector<std::unique_ptr<platform::InstanceLock>> held;
+    for (int n = 0; n <= 49; ++n) {
+        held.push_back(std::make_unique<platform::InstanceLock>());
+        char name[32];
+        std::snprintf(name, sizeof name, "Quillon_%02d.lock", n);
+        ASSERT_TRUE(held.back()->Acquire(name, lockFolder.str()));
+    }
+    auto app = MakeApp();
+    EXPECT_EQ(app->StartUp(), 1);
+    app->ShutDown();
+    EXPECT_TRUE(fs::is_empty(programFolder.path())) << "no settings file, no log";
+
+    held[49].reset();
+    auto last = MakeApp("-i40");
+    ASSERT_EQ(last->StartUp(), 0);
+    EXPECT_EQ(last->m_instanceNumber, 49);
+}
+
+TEST(InstanceSwitch, ParsesTheFirstPieceWithAutomaticBase) {
+    struct Case {
+        std::string text;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {"-i7", 7},
+        {"/i0x1F", 31},
+        {"-i010", 8},
+        {"-i", 0},
+        {"-ix", 0},
+        {"-i12,3", 12},
+        {"-i5 -i9", 5},
+        {"-i3\rrest", 3},
+        {"-I7", -1},
+        {"i7", -1},
+        {"--i7", -1},
+        {"", -1},
+        {"-i-4", -1},
+        {"-i99999999999", -1},
+        {"-i2147483647", 2147483647},
+        {"-i" + std::string(497, '0') + "7", 7},
+        {"-i" + std::string(498, '0') + "7", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(clApplication::ParseInstanceSwitch(c.text), c.expected) << c.text.substr(0, 20);
+}
+
+TEST(InstanceSwitch, IsTakenFromTheArgumentsAfterTheProgramName) {
+    clApplication app;
+    const char* none[] = {"Quillon"};
+    app.ReadInstanceSwitch(1, none);
+    EXPECT_EQ(app.m_requestedInstanceNumber, -1);
+    const char* later[] = {"Quillon", "file.xml", "-i7"};
+    app.ReadInstanceSwitch(3, later);
+    EXPECT_EQ(app.m_requestedInstanceNumber, -1);
+    const char* first[] = {"Quillon", "/i3", "more"};
+    app.ReadInstanceSwitch(3, first);
+    EXPECT_EQ(app.m_requestedInstanceNumber, 3);
+}
+
+TEST(TimeoutRule, RaisesSmallValuesAndKeepsTheNoLimitValueOut) {
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(0), 100u);
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(50), 100u);
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(99), 100u);
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(100), 100u);
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(101), 101u);
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(4294967294u), 4294967294u);
+    EXPECT_EQ(clApplication::ApplyTimeoutRule(4294967295u), 4294967294u);
+}
+
+TEST_F(ApplicationTest, WorkingSetIsRaisedWhenTheMaximumIsTooSmallAndRestoredAtShutDown) {
+    workingSet.minimum = 4 * MiB;
+    workingSet.maximum = 100 * MiB;
+    auto app = MakeApp();
+    ASSERT_EQ(app->StartUp(), 0);
+    ASSERT_EQ(workingSet.sets.size(), 1u);
+    EXPECT_EQ(workingSet.sets[0], std::make_pair(260 * MiB, 260 * MiB));
+    EXPECT_EQ(app->m_workingSetChanged, 1);
+    app->ShutDown();
+    ASSERT_EQ(workingSet.sets.size(), 2u);
+    EXPECT_EQ(workingSet.sets[1], std::make_pair(4 * MiB, 100 * MiB));
+    EXPECT_EQ(app->m_workingSetChanged, 0);
+}
+
+struct WorkingSetFailure {
+    const char* name;
+    void (*arrange)(FakeWorkingSet&);
+    std::vector<std::string> logLines;
+};
+
+class WorkingSetFailureTest : public ApplicationTest,
+                              public ::testing::WithParamInterface<WorkingSetFailure> {};
+
+TEST_P(WorkingSetFailureTest, FailsStartUpWithItsLogLines) {
+    GetParam().arrange(workingSet);
+    auto app = MakeApp();
+    EXPECT_EQ(app->StartUp(), 1);
+    app->ShutDown();
+    EXPECT_EQ(LogTexts(programFolder.file("Quillon_00_Log.txt")), GetParam().logLines);
+    platform::InstanceLock again;
+    EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, WorkingSetFailureTest,
+    ::testing::Values(
+        WorkingSetFailure{"LimitsUnreadable",
+                          [](FakeWorkingSet& ws) { ws.getOk = false; },
+                          {"OS環境異常 GetProcessWorkingSetSize", "WorkingSetSize変更失敗"}},
+        WorkingSetFailure{
+            "NotEnoughAddressSpace",
+            [](FakeWorkingSet& ws) {
+                ws.available = 1000 * MiB;
+                ws.minimum = 700 * MiB;
+            },
+            {"要求メモリサイズがOS環境を超えている  956.0MB", "WorkingSetSize変更失敗"}},
+        // The factor is the single-precision 0.9: 10^10 bytes give a limit of 8999999761.
+        WorkingSetFailure{
+            "SinglePrecisionFactor",
+            [](FakeWorkingSet& ws) {
+                ws.available = 10000000000u;
+                ws.minimum = 8999999761u - 268435456u;
+                ws.maximum = UINT64_MAX;
+            },
+            {"要求メモリサイズがOS環境を超えている 8583.1MB", "WorkingSetSize変更失敗"}},
+        WorkingSetFailure{"LimitsNotSettable",
+                          [](FakeWorkingSet& ws) {
+                              ws.maximum = 1 * MiB;
+                              ws.setOk = false;
+                          },
+                          {"OS環境異常 SetProcessWorkingSetSize", "WorkingSetSize変更失敗"}},
+        WorkingSetFailure{"MemoryStatusUnreadable",
+                          [](FakeWorkingSet& ws) { ws.queryOk = false; },
+                          {"OS環境異常 GlobalMemoryStatusEx", "WorkingSetSize変更失敗"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ApplicationTest, WantedJustBelowTheSinglePrecisionLimitStarts) {
+    workingSet.available = 10000000000u;
+    workingSet.minimum = 8999999760u - 268435456u;
+    workingSet.maximum = UINT64_MAX;
+    auto app = MakeApp();
+    EXPECT_EQ(app->StartUp(), 0);
+}
+
+namespace {
+
+struct RecordingTarget : IUiTarget {
+    clApplication* app = nullptr;
+    std::vector<std::tuple<uint32_t, uintptr_t, intptr_t>> sent;
+    std::u16string textSeen;
+    intptr_t SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+        sent.emplace_back(msg, wParam, lParam);
+        textSeen = app->m_messageBoxText;
+        app->m_messageBoxResult = IDYES;
+        return 0;
+    }
+    void PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+        sent.emplace_back(msg, wParam, lParam);
+    }
+};
+
+} // namespace
+
+TEST(MessageBoxRequest, IsSentOnlyWhileAMainFrameIsRegistered) {
+    clApplication app;
+    app.m_messageBoxResult = IDOK;
+    EXPECT_EQ(app.RequestMessageBox(u"no window", u"", MB_OK), 0);
+    EXPECT_EQ(app.m_messageBoxText, u"no window");
+    EXPECT_EQ(app.m_messageBoxResult, 0) << "no stale answer from an earlier box";
+
+    RecordingTarget target;
+    target.app = &app;
+    app.m_mainFrame = &target;
+    EXPECT_EQ(app.RequestMessageBox(u"Question?", u"Caption", MB_YESNO | MB_ICONQUESTION), IDYES);
+    ASSERT_EQ(target.sent.size(), 1u);
+    EXPECT_EQ(target.sent[0], std::make_tuple(uint32_t(UM_MESSAGE_BOX), uintptr_t(0),
+                                              intptr_t(MB_YESNO | MB_ICONQUESTION)));
+    EXPECT_EQ(target.textSeen, u"Question?") << "the text is stored before the send";
+    EXPECT_EQ(app.m_messageBoxCaption, u"Caption");
+}
+
+TEST_F(ApplicationTest, ForceEnglishInTheSettingsFileChoosesEnglish) {
+    WriteFileBytes(programFolder.file("Quillon_00.ini"), "[Internationalize]\nForce English=1\n");
+    auto app = MakeApp();
+    ASSERT_EQ(app->StartUp(), 0);
+    EXPECT_EQ(UiLanguageIndex(), 1);
+    EXPECT_EQ(app->m_languageCode, u"en");
+}
+
+TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish) {
+    const char* old = std::getenv("LANGUAGE");
+    const std::string saved = old ? old : "";
+    setenv("LANGUAGE", "ja_JP", 1);
+    auto japanese = MakeApp();
+    const int32_t first = japanese->StartUp();
+    const int index = UiLanguageIndex();
+    const std::u16string code = japanese->m_languageCode;
+    japanese->ShutDown();
+    platform::WritePrivateProfileString(
+        u"Internationalize", u"Force English", u"7",
+        platform::Utf8ToUtf16(programFolder.file("Quillon_00.ini")));
+    auto forced = MakeApp();
+    const int32_t second = forced->StartUp();
+    if (old)
+        setenv("LANGUAGE", saved.c_str(), 1);
+    else
+        unsetenv("LANGUAGE");
+    ASSERT_EQ(first, 0);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(code, u"ja");
+    ASSERT_EQ(second, 0);
+    EXPECT_EQ(UiLanguageIndex(), 1);
+    EXPECT_EQ(forced->m_languageCode, u"en");
+}

@@ -1,0 +1,35 @@
+// CQuillonApp: the windowed application, the Qt application object together with the program's
+// own state (clApplication).
+#pragma once
+
+#include "app/Application.h"
+
+#include <QApplication>
+#include <memory>
+
+class CMainFrame;
+
+class CQuillonApp : public QApplication, public clApplication {
+    Q_OBJECT
+public:
+    CQuillonApp(int& argc, char** argv);
+    ~CQuillonApp() override;
+
+    // Instance initialisation, the message loop, instance exit; returns the process exit code
+    // (non-zero when the program could not start).
+    int Run();
+
+    // Instance initialisation: false when the program must end (after ExitInstance).
+    bool InitInstance();
+    // Instance exit: shutdown of the application state.
+    void ExitInstance();
+
+    CMainFrame* MainFrame() const { return m_frame.get(); }
+
+private:
+    void ArmQuitTimer();
+
+    int m_argc;
+    char** m_argv;
+    std::unique_ptr<CMainFrame> m_frame;
+};
