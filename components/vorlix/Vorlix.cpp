@@ -61,13 +61,16 @@ std::vector<std::string> ListDir(const std::string& folder) {
     return names;
 }
 
-// by-id link name of every device it points to, keyed by the device's real path.
+// by-id link names, keyed by the name of the device they point to ("../../ttyUSB0").
 std::vector<std::pair<std::string, std::string>> ByIdNames(const std::string& root) {
     std::vector<std::pair<std::string, std::string>> out;
     for (const std::string& name : ListDir(root)) {
-        std::string target = RealPath(root + "/" + name);
-        if (!target.empty())
-            out.emplace_back(target, name);
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink((root + "/" + name).c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        std::string t(target, static_cast<size_t>(n));
+        out.emplace_back(t.substr(t.rfind('/') + 1), name);
     }
     return out;
 }
@@ -84,9 +87,8 @@ void ListPorts(State& st) {
         driver = driver.substr(driver.rfind('/') + 1);
         const std::string device = "/dev/" + name;
         std::string description;
-        const std::string real = RealPath(device);
         for (const auto& [target, link] : byId)
-            if (!real.empty() && target == real)
+            if (target == name)
                 description = link;
         if (description.empty())
             description = driver;
