@@ -6,6 +6,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
 #include "platform/UiLanguage.h"
+#include "port/PortComm.h"
 
 #include <cerrno>
 #include <clocale>
@@ -206,9 +207,8 @@ int32_t clApplication::StartUp() {
     // 8. Wait dialog.
     CreateWaitDialog();
 
-    // 9. Program folder, settings file and channel section for every interface: the port
-    //    parameter block points at m_programFolder, m_settingsFilePath and m_channelSection;
-    //    it is filled by the port work together with the three time-outs above.
+    // 9. Program folder, settings file, channel section and time-outs for every interface.
+    FillPortParams();
 
     // 10. Plug-in discovery.
     DiscoverInterfaces();
@@ -275,12 +275,27 @@ void clApplication::ShutDown() {
 }
 
 void clApplication::ApplySelectedInterface() {
-    // With an interface selected the port work sets the port name and description from its
-    // table, points the plug-in port at its port operations and formats the line speed with
-    // "%ld bps". Until interfaces are registered no index can be valid.
-    m_portNameText = kNoSettings;
-    m_portDescriptionText.clear();
-    m_lineSpeedText = kNoSettings;
+    const int32_t index = m_selectedInterfaceIndex;
+    if (index < 0 || static_cast<size_t>(index) >= m_interfaces.Count() ||
+        !m_interfaces.interfaces[static_cast<size_t>(index)]) {
+        m_portNameText = kNoSettings;
+        m_portDescriptionText.clear();
+        m_currentPort = nullptr;
+        m_lineSpeedText = kNoSettings;
+        return;
+    }
+    InterfaceTable* table = m_interfaces.interfaces[static_cast<size_t>(index)];
+    auto text = [](const char16_t* (*get)()) {
+        const char16_t* value = get ? get() : nullptr;
+        return std::u16string(value ? value : u"");
+    };
+    m_portNameText = text(table->GetPortName);
+    m_portDescriptionText = text(table->GetPortDescription);
+    m_plugInPort.opTable = table->GetSelectedPortIF ? table->GetSelectedPortIF() : nullptr;
+    m_currentPort = &m_plugInPort;
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%ld bps", static_cast<long>(m_plugInPort.GetBaudRate()));
+    m_lineSpeedText = platform::Utf8ToUtf16(speed);
 }
 
 int32_t clApplication::RequestMessageBox(std::u16string text, std::u16string caption,
@@ -351,13 +366,35 @@ void clApplication::RestoreWorkingSet() {
 // Start-up 8: the modeless wait dialog, hidden until a job shows it.
 void clApplication::CreateWaitDialog() {}
 
+// Start-up 9: the block every interface entry gets.
+void clApplication::FillPortParams() {
+    m_portParams = PortParamBlock{};
+    m_portParams.firstReceiveTimeout = static_cast<int32_t>(m_timeoutFirstRecv);
+    m_portParams.nextReceiveTimeout = static_cast<int32_t>(m_timeoutNextRecv);
+    m_portParams.sendTimeout = static_cast<int32_t>(m_timeoutSend);
+    m_portParams.programFolder = m_programFolder.c_str();
+    m_portParams.settingsFilePath = m_settingsFilePath.c_str();
+    m_portParams.channelSectionName = m_channelSection.c_str();
+}
+
 // Start-up 10: the built-in serial interface, then every "Pivra*.so" module of the program
 // folder, into the interface, module and version text lists.
-void clApplication::DiscoverInterfaces() {}
+void clApplication::DiscoverInterfaces() {
+    clCamCtrl& ctrl = HostPortCtrl();
+    ctrl.log = m_appLog.get();
+    ctrl.settingsPath = m_settingsFilePath;
+    BuiltInComPort().Reset();
+    m_plugInPort.owner = &ctrl;
+    const std::string programFile = m_environment.programFile.empty()
+                                        ? platform::ProgramFilePath()
+                                        : m_environment.programFile;
+    m_interfaces.Discover(&m_portParams, Path(m_programFolder), programFile,
+                          &GetBuiltInComInterface);
+}
 
 // Start-up 11: the first interface whose name equals `name` exactly (letter case counts).
-int32_t clApplication::FindInterfaceIndex(const std::u16string& /*name*/) const {
-    return -1;
+int32_t clApplication::FindInterfaceIndex(const std::u16string& name) const {
+    return m_interfaces.FindInterfaceIndex(name);
 }
 
 // Start-up 12: the button images of the dialog bars live in the user interface.
@@ -382,8 +419,16 @@ void clApplication::StopWorkerThread() {}
 // Shutdown 4: the communication engine.
 void clApplication::DestroyEngine() {}
 
-// Shutdown 6: unloads every plug-in module and empties the three interface lists.
-void clApplication::UnloadModules() {}
+// Shutdown 6: unloads every plug-in module and empties the three interface lists. The port
+// object forgets the tables first: they are static data of the modules.
+void clApplication::UnloadModules() {
+    m_currentPort = nullptr;
+    m_plugInPort.opTable = nullptr;
+    m_selectedInterfaceIndex = -1;
+    m_interfaces.UnloadModules();
+    if (HostPortCtrl().log == m_appLog.get())
+        HostPortCtrl().log = nullptr;
+}
 
 // Shutdown 7: the wait dialog.
 void clApplication::DestroyWaitDialog() {}

@@ -14,6 +14,9 @@
 #include "platform/Event.h"
 #include "platform/InstanceLock.h"
 #include "platform/WorkingSet.h"
+#include "port/CamPort.h"
+#include "port/InterfaceRegistry.h"
+#include "port/PortTables.h"
 
 #include <cstdint>
 #include <memory>
@@ -31,6 +34,7 @@ public:
         std::string lockFolder;                      // empty: InstanceLock::DefaultFolder()
         platform::IWorkingSet* workingSet = nullptr; // null: the system's
         bool changeCurrentDirectory = true;          // make the program folder current
+        std::string programFile;                     // empty: the running executable
     };
 
     static constexpr int kMaxSearchedInstance = 49;
@@ -116,7 +120,14 @@ public:
     std::vector<std::u16string> m_foundFiles;
 
     // ---- interfaces and port
+    // Handed to every interface entry; points at m_programFolder, m_settingsFilePath and
+    // m_channelSection and carries the three time-outs. Filled at start-up step 9.
+    PortParamBlock m_portParams{};
     std::u16string m_channelSection; // "CAMERA_COMM_Ch00"
+    // Interface, module and version text lists (the built-in serial interface is entry 0).
+    clInterfaceRegistry m_interfaces;
+    clCamPort* m_currentPort = nullptr; // &m_plugInPort while an interface is selected
+    clPortPlugIn m_plugInPort;          // the one port object; forwards to the selected table
     int32_t m_selectedInterfaceIndex = -1;
     std::u16string m_selectedInterfaceName;
     std::u16string m_portNameText;
@@ -136,8 +147,14 @@ public:
 private:
     // Steps whose bodies belong to the port, engine and wait-dialog work (see Application.cpp).
     void CreateWaitDialog();
+    void FillPortParams();
     void DiscoverInterfaces();
+
+public:
+    // The first registered interface whose name equals name exactly (letter case counts); -1.
     int32_t FindInterfaceIndex(const std::u16string& name) const;
+
+private:
     void CreateImageList();
     bool CreateEngine();
     void PrepareEngine();

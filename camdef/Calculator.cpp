@@ -1,24 +1,72 @@
-// Evaluation of calculated properties.
+// Evaluation of calculated properties through the expression evaluator library.
 //
-// This is the hook the expression evaluator plugs into: EvaluateIntegerCalculator and
-// EvaluateFloatCalculator bind the pVariable properties, run the formula and store the result
-// in the calculator's value. Until the evaluator is wired in, only the formula that needs no
-// evaluator is handled: an empty formula evaluates to 0 without error. Any other formula leaves
-// the value unchanged and reports failure.
+// Every evaluation starts from a new parser: the pVariable bindings are registered with the
+// current values of their properties, the formula is evaluated and the parser is freed again,
+// so no evaluator state survives between evaluations.
 #include "camdef/CamPropertyMgr.h"
+#include "camdef/NumberText.h"
+#include "evaluator/Tallix.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Variable names go to the library in a zero-filled buffer of this size; longer names are cut
+// to one byte less.
+constexpr size_t kVariableNameBuffer = 200;
+
+struct ParserFree {
+    void operator()(TallixParser* parser) const { Tallix_Free(parser); }
+};
+using ParserPtr = std::unique_ptr<TallixParser, ParserFree>;
+
+} // namespace
+
+// Runs the formula of calculator `p` and hands the result double to `store`, also when the
+// evaluation failed (it then holds what the library left in it). 0 success, 1 failure; with no
+// parser nothing is stored.
+template <class Store>
+static int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* p, Store store) {
+    ParserPtr parser(Tallix_Alloc());
+    if (!parser)
+        return 1;
+    for (const auto& [variable, propertyName] : p->variables) {
+        const std::string name = platform::Utf16ToLocale(variable);
+        // Integer, Bool (its state), Float and Selection give their value; Execution and String
+        // give 0; a name that no property has leaves the variable undefined.
+        double value = 0.0;
+        CamPropertyType type;
+        if (mgr.GetValueAsFloat(propertyName, value, type) != 0)
+            continue;
+        char buffer[kVariableNameBuffer] = {};
+        std::memcpy(buffer, name.data(), std::min(name.size(), kVariableNameBuffer - 1));
+        // A name bound twice: the later binding's value wins.
+        void* payload = nullptr;
+        if (Tallix_IndexOf(parser.get(), buffer, &payload) < 0)
+            Tallix_AddString(parser.get(), buffer, &value);
+        else
+            Tallix_Replace(parser.get(), buffer, &value);
+    }
+    const std::string formula = platform::Utf16ToLocale(p->formula);
+    double result = 0.0;
+    const char* error = Tallix_Parse(parser.get(), formula.c_str(), &result);
+    store(result);
+    return error ? 1 : 0;
+}
 
 int clCamPropertyMgr::EvaluateIntegerCalculator(clCamPropertyInteger* p) {
-    if (p->formula.empty()) {
-        p->value = 0;
-        return 0;
-    }
-    return 1;
+    if (!p)
+        return 1;
+    return EvaluateCalculator(*this, p,
+                              [p](double result) { p->value = camdef::TruncateToInt64(result); });
 }
 
 int clCamPropertyMgr::EvaluateFloatCalculator(clCamPropertyFloat* p) {
-    if (p->formula.empty()) {
-        p->value = 0.0;
-        return 0;
-    }
-    return 1;
+    if (!p)
+        return 1;
+    return EvaluateCalculator(*this, p, [p](double result) { p->value = result; });
 }

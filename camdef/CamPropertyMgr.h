@@ -115,6 +115,32 @@ public:
     int EvaluateIntegerCalculator(clCamPropertyInteger* p);
     int EvaluateFloatCalculator(clCamPropertyFloat* p);
 
+    // --- Command texts and replies --------------------------------------------------------
+    // These hold no state between calls and take no lock; values are stored through the setters.
+
+    // The text of command `c` with the current values of its slots (no line terminator).
+    // Returns 0 (1 when given no command).
+    int ComposeCommand(const clCamCommand* c, std::u16string& text) const;
+    // Value text of the property `name` as it goes into a command: Integer, Bool (its on or off
+    // number), Selection as signed decimal of the low 32 bits, String as it is, Float as the
+    // shortest decimal that reads back to the same value, Execution as empty text. 0, or 1 when
+    // no property has that name (the text is left as it was).
+    int GetValueText(std::u16string_view name, std::u16string& text) const;
+    // Reads one reply line (without marker and terminator) into the property values: an
+    // information reply first, else an echo of a command. Sets `updated` to 1 when values were
+    // applied (never clears it). Returns whether the line was taken as either.
+    bool ParseReplyLine(std::u16string_view line, int& updated);
+    // Splits the first 256 characters of a reply line into a command word and the rest.
+    // Mode 2: the word is delimited by spaces, commas and carriage returns. Mode 1: the word is
+    // what comes before the first digit or sign (at most 20 characters).
+    static void SplitReplyLine(std::u16string_view line, int mode, std::u16string& word,
+                               std::u16string& rest);
+    // Reads the values after an echoed command word into the command's slot properties. 0.
+    int ApplyCommandReply(const clCamCommand* c, std::u16string_view rest);
+    // Reads the value after an information keyword by the information's template. 0 when a
+    // property was updated, 1 otherwise.
+    int ApplyInformationReply(const clCamInformation* i, std::u16string_view payload);
+
 private:
     struct ResolveChain;
     class Builder;
