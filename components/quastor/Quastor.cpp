@@ -36,6 +36,7 @@ struct State {
     std::mutex lock;
     std::u16string settingsPath;
     std::vector<CLLibraryRecord*> libraries;
+    std::vector<std::string> libraryPaths; // parallel to libraries
     std::vector<OpenChannel> open;
     bool hasLastSelect = false;
     CLSettingRecord lastSelect{};
@@ -84,10 +85,7 @@ Fn Lookup(void* handle, const char* name) {
 // Loads the library and fills a new record, all-or-nothing: a library without the four
 // functions of version 1.0 is closed again. Version 1.1 is claimed only when the library
 // reports it and has every function the port uses with it.
-CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName) {
-    const std::string path = QuastorLibraryPath(fileName);
-    if (path.empty())
-        return nullptr;
+CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName, const std::string& path) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
         return nullptr;
@@ -142,14 +140,19 @@ CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName) {
 CLLibraryRecord* FindOrLoad(std::u16string_view fileName) {
     if (!IsPlainFileName(fileName) || fileName.size() >= kClLibraryNameChars)
         return nullptr;
+    // Known by its full path: the same name in another folder is another library.
+    const std::string path = QuastorLibraryPath(fileName);
     State& s = S();
     std::lock_guard<std::mutex> guard(s.lock);
-    for (CLLibraryRecord* rec : s.libraries)
-        if (NameOf(rec->libraryName, kClLibraryNameChars) == fileName)
-            return rec;
-    CLLibraryRecord* rec = LoadLibraryRecord(fileName);
-    if (rec)
+    for (size_t i = 0; i < s.libraries.size(); ++i)
+        if (s.libraryPaths[i] == path)
+            return s.libraries[i];
+    CLLibraryRecord* rec = LoadLibraryRecord(fileName, path);
+    if (rec) {
+        s.libraryPaths.reserve(s.libraries.size() + 1);
         s.libraries.push_back(rec);
+        s.libraryPaths.push_back(path);
+    }
     return rec;
 }
 
