@@ -64,15 +64,18 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     AddItems(dataBitsCombo, {{"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}});
     parityCombo = new QComboBox(this);
     parityCombo->setObjectName(QStringLiteral("parityCombo"));
-    AddItems(parityCombo, {{"None", VORLIX_PARITY_NONE}, {"Odd", VORLIX_PARITY_ODD},
-                           {"Even", VORLIX_PARITY_EVEN}, {"Mark", VORLIX_PARITY_MARK},
+    AddItems(parityCombo, {{"None", VORLIX_PARITY_NONE},
+                           {"Odd", VORLIX_PARITY_ODD},
+                           {"Even", VORLIX_PARITY_EVEN},
+                           {"Mark", VORLIX_PARITY_MARK},
                            {"Space", VORLIX_PARITY_SPACE}});
     stopBitsCombo = new QComboBox(this);
     stopBitsCombo->setObjectName(QStringLiteral("stopBitsCombo"));
     AddItems(stopBitsCombo, {{"1", VORLIX_STOP_ONE}, {"2", VORLIX_STOP_TWO}});
     flowCombo = new QComboBox(this);
     flowCombo->setObjectName(QStringLiteral("flowCombo"));
-    AddItems(flowCombo, {{"None", VORLIX_FLOW_NONE}, {"RTS/CTS", VORLIX_FLOW_RTSCTS},
+    AddItems(flowCombo, {{"None", VORLIX_FLOW_NONE},
+                         {"RTS/CTS", VORLIX_FLOW_RTSCTS},
                          {"XON/XOFF", VORLIX_FLOW_XONXOFF}});
     receiveQueueSpin = new QSpinBox(this);
     receiveQueueSpin->setObjectName(QStringLiteral("receiveQueueSpin"));
@@ -132,11 +135,13 @@ void CVorlixSettingDlg::FillPorts() {
     const QSignalBlocker block(portCombo);
     portCombo->clear();
     for (const VorlixPort& p : m_request.ports)
-        portCombo->addItem(p.description.empty() ? Q(p.name) : Q(p.name + u"  (" + p.description + u")"));
+        portCombo->addItem(p.description.empty() ? Q(p.name)
+                                                 : Q(p.name + u"  (" + p.description + u")"));
     portCombo->setCurrentIndex(m_request.selected);
-    deviceLabel->setText(m_request.selected >= 0
-                             ? Q(m_request.ports[static_cast<size_t>(m_request.selected)].devicePath)
-                             : QString());
+    deviceLabel->setText(
+        m_request.selected >= 0
+            ? Q(m_request.ports[static_cast<size_t>(m_request.selected)].devicePath)
+            : QString());
 }
 
 void CVorlixSettingDlg::ShowParams(const ComPortParams& in) {

@@ -1,6 +1,5 @@
 // The built-in serial port on real pseudo-terminals, against the camera simulator.
 #include "SerialRig.h"
-
 #include "camdef/CamPropertyMgr.h"
 
 #include <algorithm>
@@ -55,7 +54,8 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
 
     // A property job writes a value; the simulator keeps it and reports it back.
     clCamPropertyMgr mgr;
-    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(SourceFile("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
+    mgr.SetSchemaPathFormat(
+        platform::Utf8ToUtf16(SourceFile("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
     ASSERT_EQ(mgr.Load(platform::Utf8ToUtf16(SourceFile("CamDefine/XC-100.xml"))), 0);
     MgrCommandSource source(mgr);
     rig.engine.propertySource = &source;
