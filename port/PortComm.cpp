@@ -204,6 +204,9 @@ void clPortComm::Disconnect() {
     // 3. Purge and close.
     if (dev >= 0) {
         (void)::tcflush(dev, TCIOFLUSH);
+        // Others may open the device again (the flag outlives this descriptor when another
+        // one keeps the terminal open).
+        (void)::ioctl(dev, TIOCNXCL);
         if (receiveThread.Exists()) {
             // A thread that did not stop still polls the descriptor: leave it open rather than
             // let a later open reuse its number under the thread.

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -262,6 +264,36 @@ TEST(PortComm, StagingChunksEndAtTheBufferEndAndWrap) {
         wrapped = wrapped || (offset + n == 3072);
     }
     EXPECT_TRUE(wrapped);
+}
+
+} // namespace
+
+namespace {
+
+TEST(PortComm, ReceiveErrorsGoToThePortLogOnceAtDisconnect) {
+    SerialRig rig;
+    rig.Entry();
+    char saved[PATH_MAX];
+    ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(::chdir(rig.dir.str().c_str()), 0); // the port log lies in the current directory
+    const std::string portLog = rig.dir.file(
+        "Port_" + platform::Utf16ToUtf8(BuiltInComPort().identity.portName) + "_Log.txt");
+
+    // Without errors no file is touched.
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    rig.port.Disconnect();
+    EXPECT_FALSE(std::filesystem::exists(portLog));
+
+    // Errors counted by the receive thread (pseudo-terminals report none themselves).
+    ASSERT_EQ(rig.port.Connect(), 0);
+    BuiltInComPort().commErr.count = 3;
+    rig.port.Disconnect();
+    EXPECT_EQ(LogLines(portLog), (std::vector<std::string>{"OverRun cnt=3"}));
+    // The next connection starts from 0 again, and can reopen the device.
+    ASSERT_EQ(rig.port.Connect(), 0);
+    rig.port.Disconnect();
+    EXPECT_EQ(LogLines(portLog).size(), 1u);
+    ASSERT_EQ(::chdir(saved), 0);
 }
 
 } // namespace
