@@ -21,14 +21,14 @@ clCommunicateModel::~clCommunicateModel() {
 // User-interface thread
 
 void clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool autoSelect) {
-    context.jobParam.commandText.assign(command);
-    context.jobKind = JOB_SINGLE_COMMAND;
+    context.JobParam().commandText.assign(command);
+    context.SetJobKind(JOB_SINGLE_COMMAND);
     if (autoSelect) {
-        context.autoSelectRequest = 1;
-        context.modelDetected = 0;
+        context.SetAutoSelectRequest(1);
+        context.SetModelDetected(0);
     }
-    if (context.jobEvent)
-        context.jobEvent->Set();
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
 }
 
 bool clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
@@ -36,24 +36,24 @@ bool clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
         return false;
     std::u16string prompt;
     if (propertySource &&
-        propertySource->ConfirmationPrompt(property, context.languageCode, prompt)) {
+        propertySource->ConfirmationPrompt(property, context.LanguageCode(), prompt)) {
         const int32_t answer = context.RequestMessageBox(
             prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2);
         if (answer != IDOK)
             return false;
     }
-    context.jobParam.property = property;
-    context.jobKind = JOB_PROPERTY;
-    if (context.jobEvent)
-        context.jobEvent->Set();
+    context.JobParam().property = property;
+    context.SetJobKind(JOB_PROPERTY);
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
     return true;
 }
 
 void clCommunicateModel::SubmitBatchJob(std::vector<std::u16string> lines) {
-    context.jobParam.batchLines = std::move(lines);
-    context.jobKind = JOB_BATCH;
-    if (context.jobEvent)
-        context.jobEvent->Set();
+    context.JobParam().batchLines = std::move(lines);
+    context.SetJobKind(JOB_BATCH);
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
 }
 
 void clCommunicateModel::MarkConnected() {
@@ -64,19 +64,17 @@ void clCommunicateModel::MarkConnected() {
 }
 
 void clCommunicateModel::DisconnectCamera() {
-    if (context.showWaitDialog)
-        context.showWaitDialog(context.Message(MSG_PLEASE_WAIT),
-                               context.Message(MSG_DISCONNECTING));
-    if (context.currentPort) {
-        context.currentPort->Disconnect();
-        context.currentPort->Uninit();
+    context.ShowWaitDialog(context.MessageText(MSG_PLEASE_WAIT),
+                           context.MessageText(MSG_DISCONNECTING));
+    if (clCamPort* port = context.CurrentPort()) {
+        port->Disconnect();
+        port->Uninit();
     }
     phase = PHASE_NOT_CONNECTED;
     connected = 0;
-    if (context.watch)
-        context.watch->ClearElapsed();
-    if (context.hideWaitDialog)
-        context.hideWaitDialog();
+    if (clWatchThread* watch = context.Watch())
+        watch->ClearElapsed();
+    context.HideWaitDialog();
 }
 
 int64_t clCommunicateModel::TakeConsoleText(std::u16string& out, size_t maxChars,
@@ -108,8 +106,7 @@ void clCommunicateModel::FlushConsole(const std::function<void(std::u16string_vi
     const int64_t left = TakeConsoleText(text);
     if (!text.empty())
         append(text);
-    std::lock_guard<std::mutex> guard(context.appLock);
-    context.consoleBacklog = left;
+    context.SetConsoleBacklog(left);
 }
 
 bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
@@ -137,24 +134,24 @@ bool clCommunicateModel::StartWorker() {
 }
 
 bool clCommunicateModel::StopWorker(int64_t timeoutMs) {
-    if (context.stopEvent)
-        context.stopEvent->Set();
+    if (platform::Event* stop = context.StopEvent())
+        stop->Set();
     if (!m_worker.Exists())
         return true;
     if (m_worker.JoinFor(timeoutMs))
         return true;
-    if (context.log)
-        context.log->Write(u"Worker thread did not end within 5000 ms; left running");
+    if (clSimpleLog* log = context.Log())
+        log->Write(u"Worker thread did not end within 5000 ms; left running");
     return false;
 }
 
 void clCommunicateModel::WorkerLoop() {
     for (;;) {
-        const int w = platform::WaitForAny({context.stopEvent, context.jobEvent}, kPollMs);
+        const int w = platform::WaitForAny({context.StopEvent(), context.JobEvent()}, kPollMs);
         if (w == 0)
             return;
         if (w == 1) {
-            if (RunJob(context.jobKind))
+            if (RunJob(context.JobKind()))
                 return;
         } else if (w == platform::kWaitFailed) {
             // A failed wait must not spin; behave as if the period passed.
@@ -209,17 +206,12 @@ int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view comm
 
 void clCommunicateModel::ConsolePause() {
     context.Send(UM_CONSOLE_FLUSH);
-    int64_t backlog;
-    {
-        std::lock_guard<std::mutex> guard(context.appLock);
-        backlog = context.consoleBacklog;
-    }
-    if (backlog != 0)
+    if (context.ConsoleBacklog() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
 
 int clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
-    const int w = platform::WaitForAny({context.stopEvent, &cancelEvent}, 0);
+    const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, 0);
     if (w == 0) {
         stopFlag = true;
         return 1;
@@ -228,7 +220,7 @@ int clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
 }
 
 bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
-    if (platform::WaitForAny({context.stopEvent}, ms) == 0) {
+    if (platform::WaitForAny({context.StopEvent()}, ms) == 0) {
         stopFlag = true;
         return true;
     }
@@ -237,12 +229,12 @@ bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
 
 void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
     JobStartFrame();
-    const std::u16string command = context.jobParam.commandText;
+    const std::u16string command = context.JobParam().commandText;
     const int32_t result = CommandStep(stopFlag, command);
-    if (!stopFlag && context.autoSelectRequest) {
-        context.autoSelectRequest = 0;
-        if (result == TRANSACTION_OK && replyCode == 0 && context.modelDetected == 0)
-            context.RequestMessageBox(context.Message(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
+    if (!stopFlag && context.AutoSelectRequest()) {
+        context.SetAutoSelectRequest(0);
+        if (result == TRANSACTION_OK && replyCode == 0 && context.ModelDetected() == 0)
+            context.RequestMessageBox(context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
     }
     JobEndFrame();
     context.Post(UM_ACTIVATE_CONSOLE);
@@ -250,7 +242,7 @@ void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
 
 void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
     JobStartFrame();
-    const clCamProperty* property = context.jobParam.property;
+    const clCamProperty* property = context.JobParam().property;
     std::vector<std::u16string> names;
     if (property && propertySource)
         names = propertySource->CommandNames(property);
@@ -279,12 +271,12 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         text.push_back(u'\r');
     commandBytes = platform::Utf16ToLocale(text);
     commandLength = std::strlen(commandBytes.c_str());
-    context.lastCommandText = text;
+    context.SetLastCommandText(text);
     context.Send(UM_CONSOLE_ECHO);
 
     BeginTransaction();
 
-    clCamPort* port = context.currentPort;
+    clCamPort* port = context.CurrentPort();
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
                                            static_cast<uint32_t>(commandLength))
                           : 1;
@@ -292,18 +284,18 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     if (lastSendResult != 0) {
         status = STATUS_SEND_FAILED;
         phase = PHASE_IDLE;
-        if (context.log)
-            context.log->Write(u"SendData failed");
+        if (clSimpleLog* log = context.Log())
+            log->Write(u"SendData failed");
         result = TRANSACTION_SEND_FAILED;
     } else {
         phase = PHASE_WAIT_FIRST;
         RestartReceiveTimer();
-        if (context.watch)
-            context.watch->SignalStart();
+        if (clWatchThread* watch = context.Watch())
+            watch->SignalStart();
         result = ReceiveReply(stopFlag);
     }
-    if (context.watch)
-        context.watch->SignalHalt();
+    if (clWatchThread* watch = context.Watch())
+        watch->SignalHalt();
     return result;
 }
 
@@ -323,7 +315,7 @@ int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
     int32_t result = TRANSACTION_OK;
     for (;;) {
         const int w =
-            platform::WaitForAny({context.stopEvent, &cancelEvent, &receiveTimer}, kPollMs);
+            platform::WaitForAny({context.StopEvent(), &cancelEvent, &receiveTimer}, kPollMs);
         if (w == 0) {
             stopFlag = true;
             result = TRANSACTION_OK;
@@ -417,7 +409,7 @@ void clCommunicateModel::ClassifyReply() {
 void clCommunicateModel::ReportTransactionError() {
     const int32_t s = status;
     if (s == STATUS_RECEIVE_TIMEOUT)
-        context.RequestMessageBox(context.Message(MSG_RECEIVE_TIMEOUT), u"", MB_OK);
+        context.RequestMessageBox(context.MessageText(MSG_RECEIVE_TIMEOUT), u"", MB_OK);
     else if (s == STATUS_SEND_FAILED)
-        context.RequestMessageBox(context.Message(MSG_TRANSMIT_TIMEOUT), u"", MB_OK);
+        context.RequestMessageBox(context.MessageText(MSG_TRANSMIT_TIMEOUT), u"", MB_OK);
 }

@@ -10,7 +10,7 @@ struct OwnText {
     const char16_t* english;
 };
 
-// The engine's own copy of its texts, used until the application hands over the full table.
+// The engine's own copy of its texts, for contexts without the application's message table.
 constexpr OwnText kOwnTexts[] = {
     {MSG_RECEIVE_TIMEOUT, u"(ホスト側)受信タイムアウト", u"(host side)Receive timeout"},
     {MSG_TRANSMIT_TIMEOUT, u"(ホスト側)送信タイムアウト", u"(host side)Transmit timeout"},
@@ -22,19 +22,17 @@ constexpr OwnText kOwnTexts[] = {
 
 } // namespace
 
-std::u16string clEngineContext::Message(int id) const {
-    if (messageText)
-        return messageText(id);
+std::u16string EngineMessageText(int id, int uiLanguageIndex) {
     for (const OwnText& t : kOwnTexts)
         if (t.id == id)
             return uiLanguageIndex == 0 ? t.japanese : t.english;
     return {};
 }
 
-int32_t clEngineContext::RequestMessageBox(std::u16string_view text, std::u16string_view caption,
-                                           uint32_t style) {
-    messageBoxText.assign(text);
-    messageBoxCaption.assign(caption);
+int32_t clEngineContextStore::RequestMessageBox(std::u16string text, std::u16string caption,
+                                                uint32_t style) {
+    messageBoxText = std::move(text);
+    messageBoxCaption = std::move(caption);
     messageBoxResult = 0;
     if (ui)
         ui->SendUiMessage(UM_MESSAGE_BOX, 0, static_cast<intptr_t>(style));
@@ -42,10 +40,11 @@ int32_t clEngineContext::RequestMessageBox(std::u16string_view text, std::u16str
 }
 
 intptr_t clEngineContext::Send(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    IUiTarget* ui = UiTarget();
     return ui ? ui->SendUiMessage(msg, wParam, lParam) : 0;
 }
 
 void clEngineContext::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    if (ui)
+    if (IUiTarget* ui = UiTarget())
         ui->PostUiMessage(msg, wParam, lParam);
 }

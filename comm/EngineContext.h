@@ -40,59 +40,124 @@ public:
 // Message-box style bit not in app/Messages.h: the second button is the default.
 constexpr uint32_t kMbDefaultButton2 = 0x100;
 
-struct clEngineContext {
+// What the engine asks of the application. The application object implements it over its own
+// fields; clEngineContextStore is a ready-made implementation that holds every field itself
+// (tests, tools, benchmarks). Unless noted, the calls come from the worker thread.
+class clEngineContext {
+public:
     virtual ~clEngineContext() = default;
 
-    // The main window. Null while it does not exist: sends and posts then go nowhere and
-    // message-box requests show nothing.
-    IUiTarget* ui = nullptr;
-    clSimpleLog* log = nullptr;           // the application log; may be null
-    platform::Event* stopEvent = nullptr; // manual reset; set at shutdown
-    platform::Event* jobEvent = nullptr;  // auto reset; signalled to run the job below
-    clCamPort* currentPort = nullptr;     // null while no interface is selected
-    clWatchThread* watch = nullptr;       // the elapsed-time watch; may be null
+    // The main window; null while it does not exist (sends and posts then go nowhere).
+    virtual IUiTarget* UiTarget() = 0;
+    // The application log; may be null.
+    virtual clSimpleLog* Log() = 0;
+    // Manual reset; set at shutdown. Every wait of the worker watches it. May be null.
+    virtual platform::Event* StopEvent() = 0;
+    // Auto reset; signalled (UI thread) to make the worker run the job of JobKind/JobParam.
+    virtual platform::Event* JobEvent() = 0;
+    // Null while no interface is selected.
+    virtual clCamPort* CurrentPort() = 0;
+    // The elapsed-time watch; may be null.
+    virtual clWatchThread* Watch() = 0;
 
-    // Message-box request: written by the thread that then sends UM_MESSAGE_BOX; the main
-    // window reads text and caption and writes the result before the send returns.
-    std::u16string messageBoxText;
-    std::u16string messageBoxCaption; // empty: the application's own caption
-    int32_t messageBoxResult = 0;
-
+    // The message-box request: stores text and caption (empty: the application's caption)
+    // and, while the main window exists, sends UM_MESSAGE_BOX with the style; returns the
+    // button pressed, 0 when nothing was shown.
+    virtual int32_t RequestMessageBox(std::u16string text, std::u16string caption,
+                                      uint32_t style) = 0;
     // The command of the running transaction, read by the console echo during the send.
-    std::u16string lastCommandText;
+    virtual void SetLastCommandText(std::u16string_view text) = 0;
+    // Received bytes the console has not shown yet, read and written under the application
+    // lock (held only inside these calls).
+    virtual int64_t ConsoleBacklog() = 0;
+    virtual void SetConsoleBacklog(int64_t backlog) = 0;
 
-    // Received bytes the console has not shown yet, guarded by the application lock.
-    std::mutex appLock;
-    int64_t consoleBacklog = 0;
+    // The next job, written by the UI thread before it signals the job event.
+    virtual int32_t JobKind() = 0;
+    virtual void SetJobKind(int32_t kind) = 0;
+    virtual clCommJobParam& JobParam() = 0;
 
-    // The next job (written by the UI thread before it signals the job event).
-    std::atomic<int32_t> jobKind{JOB_NONE};
-    clCommJobParam jobParam;
+    // Camera definition auto-selection by the "sta" query.
+    virtual int32_t AutoSelectRequest() = 0;
+    virtual void SetAutoSelectRequest(int32_t value) = 0;
+    virtual int32_t ModelDetected() = 0;
+    virtual void SetModelDetected(int32_t value) = 0;
 
-    // Camera definition auto-selection (the "sta" query).
-    std::atomic<int32_t> autoSelectRequest{0};
-    std::atomic<int32_t> modelDetected{0};
+    // "ja" or "en", for the bilingual texts of the camera definition.
+    virtual std::u16string LanguageCode() = 0;
+    // A text of the bilingual message table in the UI language.
+    virtual std::u16string MessageText(int id) = 0;
+    // The wait dialog (UI thread): shown centred with text and caption and painted at once;
+    // hidden with a repaint of the main window.
+    virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) = 0;
+    virtual void HideWaitDialog() = 0;
 
-    // UI language: index 0 Japanese, 1 English; code "ja" or "en" for definition texts.
-    int32_t uiLanguageIndex = 1;
-    std::u16string languageCode = u"en";
-
-    // The bilingual message table (the application sets it to Msg); unset, the engine's own
-    // copy of its few texts is used, so the engine needs no link to the application core.
-    std::function<std::u16string(int id)> messageText;
-    // The wait dialog (UI thread only): show centred with text and caption, painted at once;
-    // hide and repaint the main window. Either may be unset.
-    std::function<void(std::u16string_view text, std::u16string_view caption)> showWaitDialog;
-    std::function<void()> hideWaitDialog;
-
-    // Text of a message id in the UI language.
-    std::u16string Message(int id) const;
-    // Runs the message-box request: stores text and caption and, when the main window exists,
-    // sends UM_MESSAGE_BOX with the style. Returns the button pressed (0 when none showed).
-    int32_t RequestMessageBox(std::u16string_view text, std::u16string_view caption,
-                              uint32_t style);
     intptr_t Send(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0);
     void Post(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0);
+};
+
+// The engine's own copy of the texts it shows, by message id and UI language index (0
+// Japanese, 1 English); empty for other ids.
+std::u16string EngineMessageText(int id, int uiLanguageIndex);
+
+// A context that holds every field itself.
+class clEngineContextStore : public clEngineContext {
+public:
+    IUiTarget* ui = nullptr;
+    clSimpleLog* log = nullptr;
+    platform::Event* stopEvent = nullptr;
+    platform::Event* jobEvent = nullptr;
+    clCamPort* currentPort = nullptr;
+    clWatchThread* watch = nullptr;
+
+    std::u16string messageBoxText;
+    std::u16string messageBoxCaption;
+    int32_t messageBoxResult = 0;
+    std::u16string lastCommandText;
+    std::mutex appLock;
+    int64_t consoleBacklog = 0;
+    std::atomic<int32_t> jobKind{JOB_NONE};
+    clCommJobParam jobParam;
+    std::atomic<int32_t> autoSelectRequest{0};
+    std::atomic<int32_t> modelDetected{0};
+    int32_t uiLanguageIndex = 1;
+    std::u16string languageCode = u"en";
+    std::function<void(std::u16string_view, std::u16string_view)> showWaitDialog;
+    std::function<void()> hideWaitDialog;
+
+    IUiTarget* UiTarget() override { return ui; }
+    clSimpleLog* Log() override { return log; }
+    platform::Event* StopEvent() override { return stopEvent; }
+    platform::Event* JobEvent() override { return jobEvent; }
+    clCamPort* CurrentPort() override { return currentPort; }
+    clWatchThread* Watch() override { return watch; }
+    int32_t RequestMessageBox(std::u16string text, std::u16string caption, uint32_t style) override;
+    void SetLastCommandText(std::u16string_view text) override { lastCommandText.assign(text); }
+    int64_t ConsoleBacklog() override {
+        std::lock_guard<std::mutex> guard(appLock);
+        return consoleBacklog;
+    }
+    void SetConsoleBacklog(int64_t backlog) override {
+        std::lock_guard<std::mutex> guard(appLock);
+        consoleBacklog = backlog;
+    }
+    int32_t JobKind() override { return jobKind; }
+    void SetJobKind(int32_t kind) override { jobKind = kind; }
+    clCommJobParam& JobParam() override { return jobParam; }
+    int32_t AutoSelectRequest() override { return autoSelectRequest; }
+    void SetAutoSelectRequest(int32_t value) override { autoSelectRequest = value; }
+    int32_t ModelDetected() override { return modelDetected; }
+    void SetModelDetected(int32_t value) override { modelDetected = value; }
+    std::u16string LanguageCode() override { return languageCode; }
+    std::u16string MessageText(int id) override { return EngineMessageText(id, uiLanguageIndex); }
+    void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {
+        if (showWaitDialog)
+            showWaitDialog(text, caption);
+    }
+    void HideWaitDialog() override {
+        if (hideWaitDialog)
+            hideWaitDialog();
+    }
 };
 
 // The engine's view of the camera definition for property jobs: which commands a property

@@ -61,7 +61,7 @@ BENCHMARK(BM_RingAppendAndTake3072);
 // One command step; the camera answers after state.range(0) milliseconds.
 void BM_CommandStep(benchmark::State& state) {
     const int answerMs = static_cast<int>(state.range(0));
-    clEngineContext ctx;
+    clEngineContextStore ctx;
     clScriptedCamera camera;
     clPortPlugIn port;
     clCommunicateModel engine(ctx);

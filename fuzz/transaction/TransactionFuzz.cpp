@@ -25,7 +25,7 @@ struct Outcome {
 };
 
 clCommunicateModel& Engine() {
-    static clEngineContext context;
+    static clEngineContextStore context;
     static clCommunicateModel* engine = [] {
         auto* e = new clCommunicateModel(context);
         e->ring.Allocate(kRingSize);

@@ -24,7 +24,7 @@ struct UiRecord {
 
 class RecordingUi : public IUiTarget {
 public:
-    explicit RecordingUi(clEngineContext& ctx) : m_ctx(ctx) {}
+    explicit RecordingUi(clEngineContextStore& ctx) : m_ctx(ctx) {}
 
     clCommunicateModel* engine = nullptr;
     int32_t boxAnswer = IDOK;
@@ -101,7 +101,7 @@ private:
         m_changed.notify_all();
     }
 
-    clEngineContext& m_ctx;
+    clEngineContextStore& m_ctx;
     std::mutex m_lock;
     std::condition_variable m_changed;
 };
@@ -112,7 +112,7 @@ struct EngineRig {
     clCamCtrl ctrl{&log, u""};
     platform::Event stopEvent{platform::Event::Reset::Manual};
     platform::Event jobEvent{platform::Event::Reset::Auto};
-    clEngineContext ctx;
+    clEngineContextStore ctx;
     RecordingUi ui{ctx};
     clScriptedCamera camera{&ctrl};
     clPortPlugIn port{&ctrl};

@@ -19,7 +19,9 @@ struct FakeProperty {
     const clCamProperty* Record() const { return reinterpret_cast<const clCamProperty*>(this); }
 };
 
-const FakeProperty& Fake(const clCamProperty* p) { return *reinterpret_cast<const FakeProperty*>(p); }
+const FakeProperty& Fake(const clCamProperty* p) {
+    return *reinterpret_cast<const FakeProperty*>(p);
+}
 
 // Composes "<name> 1" for every name except those marked unknown or failing.
 class FakeCommandSource : public IPropertyCommandSource {
