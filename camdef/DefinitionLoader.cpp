@@ -680,8 +680,8 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
         return result;
     };
 
-    // Step 2: read and parse. Network off, blank text between elements dropped; entities are
-    // not substituted and no DTD is loaded.
+    // Read and parse: network off, blank text between elements dropped; entities are not
+    // substituted and no DTD is loaded.
     {
         int fd = OpenDefinitionFile(pathUtf8, kMaxDefinitionFileBytes);
         if (fd < 0)
@@ -692,14 +692,14 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
     if (!doc)
         return finish(kLoadXmlParseError);
 
-    // Step 3: the root.
+    // The root.
     xmlNode* root = xmlDocGetRootElement(doc.get());
     if (!root)
         return finish(kLoadNoRoot);
     if (!IsElement(root, kRootElement))
         return finish(kLoadUnsupportedRoot);
 
-    // Steps 4-6: the schema file of the file's version.
+    // The schema file of the file's version.
     Builder builder(*this, doc.get());
     std::u16string major = u"1", minor = u"0";
     builder.Attribute(root, kAttrSchemaMajorVersion, major);
@@ -713,7 +713,7 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
     policy.schemaFolder =
         slash == std::string::npos ? std::string() : schemaPath.substr(0, slash + 1);
 
-    // Steps 7-10: validate before anything is built.
+    // Validate before anything is built.
     parser.reset(xmlSchemaNewParserCtxt(schemaPath.c_str()));
     if (!parser)
         return finish(kLoadSchemaContext);
@@ -729,7 +729,7 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
     if (m_lastValidationResult != 0)
         return finish(kLoadValidationError);
 
-    // Step 11: the records.
+    // The records.
     return finish(builder.Build(root));
 }
 

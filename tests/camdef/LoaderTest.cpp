@@ -53,6 +53,18 @@ TEST_F(DefinitionTest, OtherRootGives10) {
     ExpectEmpty(mgr);
 }
 
+TEST_F(DefinitionTest, FoldersWithSpacesAndJapaneseNames) {
+    std::string folder = dir.file("カメラ 定義 #1%20");
+    std::filesystem::create_directory(folder);
+    std::filesystem::copy_file(dir.file("OrvaCamSchema_v1_0.xsd"),
+                               folder + "/OrvaCamSchema_v1_0.xsd");
+    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(folder + "/OrvaCamSchema_v%d_%d.xsd"));
+    WriteFileBytes(folder + "/定義 XC.xml", Definition(kValidBody));
+    EXPECT_EQ(mgr.Load(platform::Utf8ToUtf16(folder + "/定義 XC.xml")), kLoadOk)
+        << platform::Utf16ToUtf8(mgr.LastErrorDetail());
+    EXPECT_EQ(IntValue(u"Gain"), 5);
+}
+
 TEST_F(DefinitionTest, MissingSchemaGives11) {
     EXPECT_EQ(LoadBody(kValidBody, "SchemaMajorVersion=\"2\""), kLoadSchemaNotFound);
     ExpectEmpty(mgr);

@@ -1,0 +1,267 @@
+// The console's line store, wrap, row limit and flush without any window.
+#include "ui/ConsoleText.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using console::LineStore;
+
+namespace {
+
+LineStore MakeStore(int columns = 78, int rows = 2000) {
+    LineStore store;
+    store.SetUp(columns, rows);
+    return store;
+}
+
+std::u16string Repeat(char16_t c, std::size_t n) {
+    return std::u16string(n, c);
+}
+
+// A receive buffer stand-in: a byte sequence and the console's read position in it.
+class ByteSource : public console::IReceiveSource {
+public:
+    explicit ByteSource(std::string bytes) : m_bytes(std::move(bytes)) {}
+    uint64_t ConsoleBacklog() override { return m_bytes.size() - m_read; }
+    uint8_t TakeConsoleByte() override { return static_cast<uint8_t>(m_bytes.at(m_read++)); }
+    std::size_t read() const { return m_read; }
+
+private:
+    std::string m_bytes;
+    std::size_t m_read = 0;
+};
+
+} // namespace
+
+TEST(ConsoleWrap, HundredAsciiCharactersMakeTwoLines) {
+    LineStore store = MakeStore();
+    store.Append(Repeat(u'a', 100));
+    ASSERT_EQ(store.Lines().size(), 2u);
+    EXPECT_EQ(store.Lines()[0], Repeat(u'a', 78) + u"\r\n");
+    EXPECT_EQ(store.Lines()[1], Repeat(u'a', 22));
+    EXPECT_EQ(store.Column(), 22);
+    EXPECT_EQ(store.LineIndex(), 1);
+}
+
+TEST(ConsoleWrap, WideCharactersFillSeventyEightColumns) {
+    LineStore store = MakeStore();
+    store.Append(Repeat(u'\u3042', 40)); // hiragana, width 2
+    ASSERT_EQ(store.Lines().size(), 2u);
+    EXPECT_EQ(store.Lines()[0], Repeat(u'\u3042', 39) + u"\r\n");
+    EXPECT_EQ(store.Lines()[1], u"\u3042");
+    EXPECT_EQ(store.Column(), 2);
+}
+
+TEST(ConsoleWrap, WideCharacterAtColumn77StartsANewLine) {
+    LineStore store = MakeStore();
+    store.Append(Repeat(u'x', 77) + u"\u6F22");
+    ASSERT_EQ(store.Lines().size(), 2u);
+    EXPECT_EQ(store.Lines()[0], Repeat(u'x', 77) + u"\r\n");
+    EXPECT_EQ(store.Lines()[1], u"\u6F22");
+    EXPECT_EQ(store.Column(), 2);
+}
+
+TEST(ConsoleWrap, WidthTableEdges) {
+    EXPECT_EQ(console::UnitWidth(u'A'), 1);
+    EXPECT_EQ(console::UnitWidth(0x7F), 1);
+    EXPECT_EQ(console::UnitWidth(0x80), 2); // a raw byte above ASCII counts double
+    EXPECT_EQ(console::UnitWidth(0xFF60), 2);
+    EXPECT_EQ(console::UnitWidth(0xFF61), 1); // half-width katakana
+    EXPECT_EQ(console::UnitWidth(0xFFDC), 1);
+    EXPECT_EQ(console::UnitWidth(0xFFDD), 2);
+    EXPECT_EQ(console::UnitWidth(0xFFE7), 2);
+    EXPECT_EQ(console::UnitWidth(0xFFE8), 1);
+    EXPECT_EQ(console::UnitWidth(0xFFEE), 1);
+    EXPECT_EQ(console::UnitWidth(0xFFEF), 2);
+    EXPECT_EQ(console::UnitWidth(0xFFFF), 2);
+}
+
+TEST(ConsoleWrap, SurrogatePairIsOneWideCharacterAndNeverSplit) {
+    const std::u16string emoji = u"\U0001F600";
+    ASSERT_EQ(emoji.size(), 2u);
+    LineStore store = MakeStore();
+    // 76 columns, then three pairs: the first ends the line at 78, the next two share line 2.
+    store.Append(Repeat(u'x', 76) + emoji + emoji + emoji);
+    ASSERT_EQ(store.Lines().size(), 2u);
+    EXPECT_EQ(store.Lines()[0], Repeat(u'x', 76) + emoji + u"\r\n");
+    EXPECT_EQ(store.Lines()[1], emoji + emoji);
+    EXPECT_EQ(store.Column(), 4);
+
+    // A pair arriving at column 77 moves to the next line whole.
+    LineStore late = MakeStore();
+    late.Append(Repeat(u'x', 77) + emoji);
+    ASSERT_EQ(late.Lines().size(), 2u);
+    EXPECT_EQ(late.Lines()[1], emoji);
+}
+
+TEST(ConsoleWrap, HighSurrogateCutOffByTheMaximumStaysAlone) {
+    // The low half lies beyond the units handed over: it is neither read nor stored.
+    const std::u16string text = u"ab\U0001F600cd";
+    LineStore store = MakeStore();
+    store.Append(text, 3);
+    ASSERT_EQ(store.Lines().size(), 1u);
+    EXPECT_EQ(store.Lines()[0], std::u16string(u"ab") + char16_t(0xD83D));
+    EXPECT_EQ(store.Column(), 4);
+    // A lone high surrogate followed by a plain character is one wide unit of its own.
+    LineStore lone = MakeStore();
+    lone.Append(std::u16string{char16_t(0xD800), u'z'});
+    EXPECT_EQ(lone.Column(), 3);
+}
+
+TEST(ConsoleWrap, StopsAtZeroUnitAndMaximum) {
+    LineStore store = MakeStore();
+    store.Append(std::u16string(u"abc\0def", 7));
+    EXPECT_EQ(store.Lines()[0], u"abc");
+    store.Append(u"12345", 2);
+    EXPECT_EQ(store.Lines()[0], u"abc12");
+}
+
+TEST(ConsoleWrap, NothingBeforeSetUpAndClearResets) {
+    LineStore store;
+    store.Append(u"hello\n");
+    EXPECT_EQ(store.Text(), u"");
+    store.SetUp(78, 10);
+    store.Append(u"hello\nworld");
+    EXPECT_EQ(store.Text(), u"hello\r\nworld");
+    store.Clear();
+    EXPECT_EQ(store.Text(), u"");
+    EXPECT_EQ(store.Lines().size(), 1u);
+    EXPECT_EQ(store.Column(), 0);
+    EXPECT_EQ(store.LineIndex(), 0);
+}
+
+TEST(ConsoleRows, OnlyTheNewestRowsRemain) {
+    LineStore store = MakeStore(78, 5);
+    for (int i = 0; i < 10; ++i)
+        store.Append(u"line" + std::u16string(1, char16_t(u'0' + i)) + u"\n");
+    // Five lines: four finished ones and the empty current line.
+    ASSERT_EQ(store.Lines().size(), 5u);
+    EXPECT_EQ(store.Lines()[0], u"line6\r\n");
+    EXPECT_EQ(store.Lines()[3], u"line9\r\n");
+    EXPECT_EQ(store.Lines()[4], u"");
+    EXPECT_EQ(store.LineIndex(), 4);
+}
+
+TEST(ConsoleRows, ChangeReportsWhatAWidgetMustRewrite) {
+    LineStore store = MakeStore(10, 3);
+    auto change = store.Append(u"a\nb\n");
+    EXPECT_EQ(change.removedFront, 0u);
+    EXPECT_EQ(change.unchangedPrefix, 0u); // the old current line itself was written
+    change = store.Append(u"c");
+    EXPECT_EQ(change.unchangedPrefix, 2u);
+    change = store.Append(u"\nd\ne");
+    // Store was [a, b, c]; c finished, then d: two lines left the front.
+    EXPECT_EQ(change.removedFront, 2u);
+    EXPECT_EQ(change.unchangedPrefix, 0u);
+    EXPECT_EQ(store.Text(), u"c\r\nd\r\ne");
+    // Rows below 1 behave as one row: only the current line stays.
+    LineStore one = MakeStore(10, 0);
+    one.Append(u"x\ny");
+    EXPECT_EQ(one.Text(), u"y");
+}
+
+TEST(ConsoleCleaning, ControlCharactersBecomeLineFeeds) {
+    std::u16string raw;
+    for (char16_t c = 0; c < 0x20; ++c)
+        raw.push_back(c);
+    const std::u16string clean = console::CleanForDisplay(raw);
+    for (char16_t c = 0; c < 0x20; ++c) {
+        const char16_t want = c == u'\t' ? u'\t' : c == 0x15 ? u'\u2415' : u'\n';
+        EXPECT_EQ(clean[c], want) << "control " << int(c);
+    }
+    EXPECT_EQ(console::CleanForDisplay(u"A \x7F\u00E9"), u"A \x7F\u00E9");
+}
+
+TEST(ConsoleCleaning, EchoIsCutTo501Characters) {
+    const std::u16string echo = console::MakeEchoText(Repeat(u'q', 600) + u"\r");
+    EXPECT_EQ(echo.size(), 501u);
+    EXPECT_EQ(console::MakeEchoText(u"sta\r"), u"sta\n");
+}
+
+TEST(ConsoleFlush, ReplyWithCarriageReturnShowsOnItsOwnLine) {
+    ByteSource source(std::string(">OK\r\x04"));
+    const auto batch = console::CollectFlush(source);
+    EXPECT_EQ(batch.text, u">OK\n\n");
+    EXPECT_EQ(batch.backlogLeft, 0u);
+    LineStore store = MakeStore();
+    store.Append(u"sta\n");
+    store.Append(batch.text);
+    EXPECT_EQ(store.Lines()[1], u">OK\r\n");
+}
+
+TEST(ConsoleFlush, NakAndHighBytes) {
+    ByteSource source(std::string("\x15\xB1\x00z", 4));
+    const auto batch = console::CollectFlush(source);
+    EXPECT_EQ(batch.text, (std::u16string{u'\u2415', u'\u00B1', u'\n', u'z'}));
+}
+
+TEST(ConsoleFlush, AtMost500CharactersPerCall) {
+    ByteSource source(std::string(1234, 'r'));
+    auto batch = console::CollectFlush(source);
+    EXPECT_EQ(batch.text.size(), 500u);
+    EXPECT_EQ(batch.backlogLeft, 734u);
+    batch = console::CollectFlush(source);
+    batch = console::CollectFlush(source);
+    EXPECT_EQ(batch.text.size(), 234u);
+    EXPECT_EQ(batch.backlogLeft, 0u);
+    EXPECT_EQ(source.read(), 1234u);
+    // Nothing waiting: nothing read, nothing returned.
+    batch = console::CollectFlush(source);
+    EXPECT_TRUE(batch.text.empty());
+}
+
+TEST(ConsoleFlush, StopsAfterTheTimeBudget) {
+    ByteSource source(std::string(400, 's'));
+    // Every look at the clock is 10 ms later than the one before.
+    auto t = std::chrono::steady_clock::time_point{};
+    const console::Clock clock = [&t] {
+        t += std::chrono::milliseconds(10);
+        return t;
+    };
+    const auto batch = console::CollectFlush(source, clock);
+    // Started at 10 ms; bytes are taken at 20 ms ... 400 ms, the look at 410 ms stops.
+    EXPECT_EQ(batch.text.size(), 39u);
+    EXPECT_EQ(batch.backlogLeft, 400u - 39u);
+    EXPECT_EQ(source.read(), 39u);
+}
+
+TEST(ConsoleLayout, ResizeFollowsTheInitialRectangles) {
+    const console::FormLayout initial{
+        {6, 32, 532, 404}, {6, 445, 273, 22}, {285, 445, 75, 22}, {6, 474, 91, 16}};
+    // Large form: output capped at its initial width, grows down.
+    auto big = console::ResizeForm(initial, 2000, 1000);
+    EXPECT_EQ(big.output, (DlgRect{6, 32, 532, 1000 - 15 - 32 - 22 - 16}));
+    EXPECT_EQ(big.input, (DlgRect{6, 32 + 915 + 7, 273, 22}));
+    EXPECT_EQ(big.send, (DlgRect{6 + 273 + 6, 954, 75, 22}));
+    EXPECT_EQ(big.check, (DlgRect{6, 954 + 22 + 4, 91, 16}));
+    // Tiny form: output keeps the minimum width and height.
+    auto tiny = console::ResizeForm(initial, 50, 50);
+    EXPECT_EQ(tiny.output.w, 91 + 75 + 6);
+    EXPECT_EQ(tiny.output.h, 241 - 22 - 16);
+    EXPECT_EQ(tiny.input.w, 91);
+    EXPECT_EQ(tiny.send.x, 6 + 91 + 6);
+}
+
+namespace {
+
+// The shape of the engine's receive ring as the console sees it.
+struct FakeRing {
+    enum Reader : int { kConsoleReader = 0, kTransactionReader = 1 };
+    std::string bytes;
+    std::size_t taken[2] = {0, 0};
+    uint64_t Pending(Reader r) const { return bytes.size() - taken[r]; }
+    uint8_t Take(Reader r) { return static_cast<uint8_t>(bytes[taken[r]++]); }
+};
+
+} // namespace
+
+TEST(ConsoleFlush, ReadsOnlyTheConsoleReaderOfARing) {
+    FakeRing ring{">OK\r", {0, 2}};
+    console::RingSource<FakeRing> source(ring);
+    const auto batch = console::CollectFlush(source);
+    EXPECT_EQ(batch.text, u">OK\n");
+    EXPECT_EQ(ring.taken[FakeRing::kConsoleReader], 4u);
+    EXPECT_EQ(ring.taken[FakeRing::kTransactionReader], 2u);
+}

@@ -1,0 +1,46 @@
+// CConsoleEdit: the console's output control. It keeps a bounded number of lines wrapped at a
+// fixed number of display columns (console::LineStore) and always scrolls to the newest
+// text. Read-only for the user; Ctrl+A selects everything, Ctrl+C copies the selection.
+#pragma once
+
+#include "ui/ConsoleText.h"
+
+#include <QColor>
+#include <QPlainTextEdit>
+#include <mutex>
+#include <string_view>
+
+class CConsoleEdit : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit CConsoleEdit(QWidget* parent = nullptr);
+
+    // Prepares the control for lines of `columns` display columns and at most `rows` lines,
+    // and empties it. Appending before this does nothing.
+    void SetUp(int columns, int rows);
+    bool IsSetUp() const { return m_store.IsSetUp(); }
+
+    // Appends at most maxUnits UTF-16 units of text (stopping early at a zero unit) and
+    // scrolls to the newest line.
+    void Append(std::u16string_view text, std::size_t maxUnits = SIZE_MAX);
+    void Append(const QString& text);
+
+    // Empties the output.
+    void Clear();
+
+    void SetBackground(const QColor& colour);
+    QColor Background() const { return m_background; }
+
+    const console::LineStore& Store() const { return m_store; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Mirror(const console::AppendChange& change, std::size_t oldLineCount);
+    void ScrollToNewest();
+
+    QColor m_background{255, 255, 255};
+    std::mutex m_appendLock;
+    console::LineStore m_store;
+};

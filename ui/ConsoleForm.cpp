@@ -1,0 +1,142 @@
+#include "ui/ConsoleForm.h"
+
+#include "app/MessageTable.h"
+#include "ui/ConsoleEdit.h"
+#include "ui/DialogTemplate.h"
+
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
+
+DlgRect FromQRect(const QRect& r) {
+    return {r.x(), r.y(), r.width(), r.height()};
+}
+QRect ToQRect(const DlgRect& r) {
+    return QRect(r.x, r.y, r.w, r.h);
+}
+
+} // namespace
+
+CConsoleForm::CConsoleForm(QWidget* parent) : QWidget(parent) {
+    const DialogTemplate t(this);
+    m_clear = t.place(new QPushButton(this), IDC_CLEAR, {4, 2, 50, 14});
+    m_output = t.place(new CConsoleEdit(this), IDC_OUTPUT, {4, 20, 355, 249});
+    m_input = t.place(new QLineEdit(this), IDC_INPUT, {4, 274, 182, 14});
+    m_send = t.place(new QPushButton(this), IDC_SEND, {190, 274, 50, 14});
+    m_appendCr = t.place(new QCheckBox(this), IDC_APPEND_CR, {4, 292, 61, 10});
+    const QRect size = t.toPixels({0, 0, 370, 310});
+    resize(size.size());
+    // The splitter may shrink the pane to nothing; the controls are clipped then.
+    setMinimumSize(0, 0);
+
+    m_clear->setText(M(MSG_CLEAR));
+    m_send->setText(M(MSG_SEND));
+    m_appendCr->setText(M(MSG_APPEND_CR));
+    m_appendCr->setEnabled(false);
+    m_send->setAutoDefault(false);
+
+    connect(m_clear, &QPushButton::clicked, this, &CConsoleForm::ClearOutput);
+    connect(m_send, &QPushButton::clicked, this, &CConsoleForm::Send);
+    connect(m_input, &QLineEdit::returnPressed, this, &CConsoleForm::Send);
+    m_send->installEventFilter(this);
+}
+
+void CConsoleForm::InitialUpdate(int consoleRows, bool appendCr, bool engineReady) {
+    m_initialLayout = {FromQRect(m_output->geometry()), FromQRect(m_input->geometry()),
+                       FromQRect(m_send->geometry()), FromQRect(m_appendCr->geometry())};
+
+    // A fixed-pitch font of the form's size for the output.
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QFont& formFont = font();
+    if (formFont.pointSizeF() > 0)
+        fixed.setPointSizeF(formFont.pointSizeF());
+    else if (formFont.pixelSize() > 0)
+        fixed.setPixelSize(formFont.pixelSize());
+    fixed.setWeight(formFont.weight());
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+    m_output->setFont(fixed);
+    m_output->SetBackground(QColor(255, 255, 255));
+    m_output->SetUp(console::kLineColumns, consoleRows);
+
+    m_appendCr->setChecked(appendCr);
+    m_appendCr->setEnabled(false);
+    m_clear->setText(M(MSG_CLEAR));
+    m_send->setText(M(MSG_SEND));
+    m_appendCr->setText(M(MSG_APPEND_CR));
+    FitTexts(this);
+    m_initialised = true;
+    Refresh(engineReady);
+    ApplyLayout(console::ResizeForm(m_initialLayout, width(), height()));
+}
+
+void CConsoleForm::Refresh(bool engineReady) {
+    m_input->setEnabled(engineReady);
+    m_send->setEnabled(engineReady);
+}
+
+void CConsoleForm::Activate() {
+    m_input->setFocus(Qt::OtherFocusReason);
+    m_input->selectAll();
+}
+
+void CConsoleForm::AppendText(std::u16string_view text) {
+    m_output->Append(text);
+}
+
+void CConsoleForm::AppendEcho(std::u16string_view command) {
+    m_output->Append(console::MakeEchoText(command));
+}
+
+uint64_t CConsoleForm::Flush(console::IReceiveSource& source, const console::Clock& clock) {
+    const console::FlushBatch batch = console::CollectFlush(source, clock);
+    if (!batch.text.empty())
+        m_output->Append(batch.text);
+    return batch.backlogLeft;
+}
+
+void CConsoleForm::Send() {
+    const QString text = m_input->text();
+    if (text.isEmpty()) {
+        Activate();
+        return;
+    }
+    if (m_onSend)
+        m_onSend(text.toStdU16String());
+}
+
+void CConsoleForm::ClearOutput() {
+    m_output->Clear();
+}
+
+bool CConsoleForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_send && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && m_send->isEnabled()) {
+            Send();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CConsoleForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (m_initialised)
+        ApplyLayout(console::ResizeForm(m_initialLayout, width(), height()));
+}
+
+void CConsoleForm::ApplyLayout(const console::FormLayout& layout) {
+    m_output->setGeometry(ToQRect(layout.output));
+    m_input->setGeometry(ToQRect(layout.input));
+    m_send->setGeometry(ToQRect(layout.send));
+    m_appendCr->setGeometry(ToQRect(layout.check));
+}
