@@ -385,9 +385,8 @@ void clApplication::DiscoverInterfaces() {
     ctrl.settingsPath = m_settingsFilePath;
     BuiltInComPort().Reset();
     m_plugInPort.owner = &ctrl;
-    const std::string programFile = m_environment.programFile.empty()
-                                        ? platform::ProgramFilePath()
-                                        : m_environment.programFile;
+    const std::string programFile =
+        m_environment.programFile.empty() ? platform::ProgramFilePath() : m_environment.programFile;
     m_interfaces.Discover(&m_portParams, Path(m_programFolder), programFile,
                           &GetBuiltInComInterface);
 }

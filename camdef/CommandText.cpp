@@ -148,12 +148,17 @@ int clCamPropertyMgr::ApplyCommandReply(const clCamCommand* c, std::u16string_vi
     const size_t count = std::min(c->style == kMessageStyleNoSeparate ? size_t{1} : c->slots.size(),
                                   c->slots.size());
     size_t pos = 0;
+    bool ended = false;
     for (size_t k = 0; k < count; ++k) {
         clCamProperty* P = FindProperty(c->slots[k]);
         if (!P || P->type == CamPropertyType::String)
             continue; // nothing consumed
+        if (ended)
+            break;
         while (pos < rest.size() && IsTokenDelimiter(rest[pos]))
             ++pos;
+        // The end of the text reads as one empty token; the slots after it stay as they are.
+        ended = pos == rest.size();
         const size_t start = pos;
         while (pos < rest.size() && !IsTokenDelimiter(rest[pos]))
             ++pos;

@@ -100,9 +100,10 @@ uint32_t OpGetBaudRate() {
     return BuiltInComPort().GetBaudRate();
 }
 
-PortOpTable g_opTable = {OpInit,     OpUninit,           OpConnect,        OpDisconnect,
-                         OpSendData, OpSetReceiveCallback, OpSetSendTimeout, OpGetSendTimeout,
-                         OpIsConnected, OpGetBaudRate};
+PortOpTable g_opTable = {OpInit,           OpUninit,         OpConnect,
+                         OpDisconnect,     OpSendData,       OpSetReceiveCallback,
+                         OpSetSendTimeout, OpGetSendTimeout, OpIsConnected,
+                         OpGetBaudRate};
 
 PortOpTable* GetSelectedPortIF() {
     clPortComm& port = BuiltInComPort();

@@ -19,7 +19,7 @@ namespace {
 // Sum of the receive-error counters of the driver; false when it keeps none (pseudo-terminals,
 // most USB adapters).
 bool ErrorCounters(int fd, uint64_t& sum) {
-    serial_icounter_struct ic {};
+    serial_icounter_struct ic{};
     if (::ioctl(fd, TIOCGICOUNT, &ic) != 0)
         return false;
     sum = static_cast<uint64_t>(ic.frame) + static_cast<uint64_t>(ic.overrun) +
@@ -73,7 +73,8 @@ int32_t clPortComm::Connect() {
         return PORT_ERROR;
     // 2. Open: read and write, never the controlling terminal, no blocking; exclusive use.
     const std::string path = platform::Utf16ToUtf8(identity.devicePath);
-    const int dev = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int dev =
+        path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (dev < 0) {
         WriteLog(u"Open COM port Fail");
         return PORT_OPEN_FAILED;
@@ -203,6 +204,9 @@ void clPortComm::Disconnect() {
     // 3. Purge and close.
     if (dev >= 0) {
         (void)::tcflush(dev, TCIOFLUSH);
+        // Others may open the device again (the flag outlives this descriptor when another
+        // one keeps the terminal open).
+        (void)::ioctl(dev, TIOCNXCL);
         if (receiveThread.Exists()) {
             // A thread that did not stop still polls the descriptor: leave it open rather than
             // let a later open reuse its number under the thread.
@@ -228,7 +232,8 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     if (dev < 0 || (!bytes && length > 0))
         return 5;
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(sendTimeout < 0 ? 0 : sendTimeout);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(sendTimeout < 0 ? 0 : sendTimeout);
     uint32_t done = 0;
     while (done < length) {
         const ssize_t n = ::write(dev, bytes + done, length - done);
@@ -240,7 +245,8 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
             continue;
         if (n < 0 && errno != EAGAIN)
             return 5; // the write could not go on: as if it never completed
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             // Cancel what is still queued, so nothing of this send goes out later.
             (void)::tcflush(dev, TCOFLUSH);

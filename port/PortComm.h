@@ -48,7 +48,9 @@ public:
     void ReceiveLoop();
 
     // True while the receive thread runs (it ends on its own when the device goes away).
-    bool ReceiveThreadRunning() const { return receiveThread.Exists() && !receiveThread.Finished(); }
+    bool ReceiveThreadRunning() const {
+        return receiveThread.Exists() && !receiveThread.Finished();
+    }
     int32_t ReceiveErrors() const { return commErr.count; }
 
     std::atomic<int> fd{-1}; // the device handle

@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 #include "ui/MainFrame.h"
+#include "ui/VorlixSettingDlg.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -21,6 +22,8 @@ CQuillonApp::~CQuillonApp() {
 bool CQuillonApp::InitInstance() {
     // Read the instance switch.
     ReadInstanceSwitch(m_argc, m_argv);
+    // The serial-port utility component shows its port-settings dialog through this hook.
+    RegisterVorlixSettingDialog();
 
     if (StartUp() != 0) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quillon"),

@@ -18,8 +18,8 @@ namespace {
 constexpr char16_t kComponentSection[] = u"Vorlix";
 constexpr char16_t kAddedKey[] = u"Added Devices";
 constexpr char16_t kParamSectionPrefix[] = u"Vorlix Port ";
-constexpr char16_t kParamKeys[7][16] = {u"Baud Rate",   u"Data Bits",     u"Parity",
-                                        u"Stop Bits",   u"Flow Control",  u"Receive Queue",
+constexpr char16_t kParamKeys[7][16] = {u"Baud Rate",     u"Data Bits",    u"Parity",
+                                        u"Stop Bits",     u"Flow Control", u"Receive Queue",
                                         u"Transmit Queue"};
 constexpr size_t kMaxAddedDevices = 64;
 constexpr uint32_t kMaxQueue = 1u << 24;
@@ -147,12 +147,12 @@ void Relist(VorlixDialogRequest& request) {
 
 speed_t SpeedOf(uint32_t baud) {
     static const std::pair<uint32_t, speed_t> kSpeeds[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},
-        {150, B150},       {200, B200},       {300, B300},       {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-        {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
         {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
         {3500000, B3500000}, {4000000, B4000000}};
     // The fastest standard rate not above the one asked for (termios knows no others).
@@ -224,16 +224,16 @@ bool VorlixSaveCOMportParaW(const char16_t* settingsPath, const char16_t* portNa
     const std::u16string section = std::u16string(kParamSectionPrefix) + portName;
     bool ok = true;
     for (int i = 0; i < 7; ++i)
-        ok = platform::WritePrivateProfileString(
-                 section, kParamKeys[i], platform::Utf8ToUtf16(std::to_string(words[i])),
-                 settingsPath) &&
+        ok = platform::WritePrivateProfileString(section, kParamKeys[i],
+                                                 platform::Utf8ToUtf16(std::to_string(words[i])),
+                                                 settingsPath) &&
              ok;
     return ok;
 }
 
 int32_t VorlixSettingDlgExW(const char16_t* settingsPath, const char16_t* /*channelSection*/,
-                            const char16_t* currentPortName, ComPortParams* params,
-                            int32_t* result, int32_t /*reserved*/) {
+                            const char16_t* currentPortName, ComPortParams* params, int32_t* result,
+                            int32_t /*reserved*/) {
     if (!settingsPath || !params || !result)
         return 1;
     State& st = S();
@@ -292,11 +292,20 @@ void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb) {
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     dcb->c_cflag |= kSizes[p.dataBits - 5];
     switch (p.parity) {
-    case VORLIX_PARITY_ODD: dcb->c_cflag |= PARENB | PARODD; break;
-    case VORLIX_PARITY_EVEN: dcb->c_cflag |= PARENB; break;
-    case VORLIX_PARITY_MARK: dcb->c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case VORLIX_PARITY_SPACE: dcb->c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case VORLIX_PARITY_ODD:
+        dcb->c_cflag |= PARENB | PARODD;
+        break;
+    case VORLIX_PARITY_EVEN:
+        dcb->c_cflag |= PARENB;
+        break;
+    case VORLIX_PARITY_MARK:
+        dcb->c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case VORLIX_PARITY_SPACE:
+        dcb->c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (p.parity != VORLIX_PARITY_NONE)
         dcb->c_iflag |= INPCK;
@@ -392,8 +401,7 @@ bool VorlixSaveAddedDevices(const std::u16string& settingsPath,
 }
 
 const std::vector<uint32_t>& VorlixStandardBaudRates() {
-    static const std::vector<uint32_t> rates = {300,    600,    1200,   2400,   4800,  9600,
-                                                19200,  38400,  57600,  115200, 230400,
-                                                460800, 921600};
+    static const std::vector<uint32_t> rates = {300,   600,   1200,   2400,   4800,   9600,  19200,
+                                                38400, 57600, 115200, 230400, 460800, 921600};
     return rates;
 }

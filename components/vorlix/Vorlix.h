@@ -21,11 +21,11 @@ struct termios;
 
 // Seven words stored per port. The port reads words 0, 5 and 6.
 struct ComPortParams {
-    uint32_t baudRate = 9600;    // 0: bits per second
-    uint32_t dataBits = 8;       // 1: 5 to 8
-    uint32_t parity = 0;         // 2: 0 none, 1 odd, 2 even, 3 mark, 4 space
-    uint32_t stopBits = 0;       // 3: 0 one, 1 one and a half (taken as two), 2 two
-    uint32_t flowControl = 0;    // 4: 0 none, 1 RTS/CTS, 2 XON/XOFF
+    uint32_t baudRate = 9600;      // 0: bits per second
+    uint32_t dataBits = 8;         // 1: 5 to 8
+    uint32_t parity = 0;           // 2: 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint32_t stopBits = 0;         // 3: 0 one, 1 one and a half (taken as two), 2 two
+    uint32_t flowControl = 0;      // 4: 0 none, 1 RTS/CTS, 2 XON/XOFF
     uint32_t receiveQueue = 4096;  // 5: bytes
     uint32_t transmitQueue = 4096; // 6: bytes
 };
@@ -91,8 +91,8 @@ bool VorlixSaveCOMportParaW(const char16_t* settingsPath, const char16_t* portNa
 // *result is 1 when the user confirmed and *params holds the new parameters), 1 when no
 // dialog could be shown (no hook or bad arguments; *result unchanged).
 int32_t VorlixSettingDlgExW(const char16_t* settingsPath, const char16_t* channelSection,
-                            const char16_t* currentPortName, ComPortParams* params,
-                            int32_t* result, int32_t reserved);
+                            const char16_t* currentPortName, ComPortParams* params, int32_t* result,
+                            int32_t reserved);
 // Index of the port chosen in the last confirmed dialog (-1 before).
 void VorlixGetLastSelect(int32_t* index);
 // Completes the termios settings read from the device with the record's line settings: raw

@@ -33,8 +33,7 @@ protected:
 };
 
 TEST_F(CameraSimTest, AnswersInTheWireFraming) {
-    EXPECT_EQ(sim.Answer("sta"),
-              ">OK\r\n>Model=XC-100\r\n>Ver.=1.00\r\n>Serial=00000001\r\n\x04");
+    EXPECT_EQ(sim.Answer("sta"), ">OK\r\n>Model=XC-100\r\n>Ver.=1.00\r\n>Serial=00000001\r\n\x04");
     EXPECT_EQ(sim.Answer("gai 12"), ">OK\r\n>gai 12\r\n\x04");
     EXPECT_EQ(sim.Answer("gai"), ">OK\r\n>gai 12\r\n\x04");
     // Two values in "SpaceAndComma"; glued value of "NoSeparate".
@@ -55,7 +54,7 @@ struct Host {
     int fd = -1;
     explicit Host(const std::string& path) {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios t {};
+        termios t{};
         ::tcgetattr(fd, &t);
         ::cfmakeraw(&t);
         ::tcsetattr(fd, TCSANOW, &t);
@@ -64,7 +63,9 @@ struct Host {
         if (fd >= 0)
             ::close(fd);
     }
-    void Send(const std::string& s) { EXPECT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size())); }
+    void Send(const std::string& s) {
+        EXPECT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size()));
+    }
     // Reads until EOT, a hang-up or timeoutMs; the pieces as they arrived.
     std::vector<std::string> Read(int timeoutMs, bool* hangUp = nullptr) {
         std::vector<std::string> pieces;
@@ -110,7 +111,9 @@ TEST_F(CameraSimTest, PtyFaultsShapeTheAnswer) {
     host.Send("gai 3\r");
     const auto pieces = host.Read(3000);
     EXPECT_GT(pieces.size(), 5u); // arrived in several chunks
-    EXPECT_EQ(Host::Join(pieces), std::string("\x01\x7f\xfe\x80?\r\n>(noise 0)\r\n>(noise 1)\r\n>OK\r\n>gai 3\r\n\x04"));
+    EXPECT_EQ(
+        Host::Join(pieces),
+        std::string("\x01\x7f\xfe\x80?\r\n>(noise 0)\r\n>(noise 1)\r\n>OK\r\n>gai 3\r\n\x04"));
     server.Stop();
     server.CloseTerminal();
     EXPECT_NE(::lstat(dir.file("cam").c_str(), &st), 0); // the link went with the terminal
@@ -161,11 +164,11 @@ TEST(CamSimProgram, PublishesItsTerminalAndEndsOnSignal) {
     const std::string def = Source("CamDefine/XC-100.xml");
     const std::string link = dir.file("cam");
     const char* argv[] = {program.c_str(), "--definition", def.c_str(), "--link", link.c_str(),
-                          "--echo", "--serial", "777", nullptr};
+                          "--echo",        "--serial",     "777",       nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv),
-                            environ),
-              0);
+    ASSERT_EQ(
+        ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
+        0);
     struct stat st {};
     for (int i = 0; i < 200 && ::lstat(link.c_str(), &st) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -183,11 +186,11 @@ TEST(CamSimProgram, PublishesItsTerminalAndEndsOnSignal) {
     EXPECT_NE(::lstat(link.c_str(), &st), 0);
 
     // Bad arguments and an unreadable definition are refused.
-    const char* bad[] = {program.c_str(), "--definition", "/nonexistent.xml", "--link",
-                         link.c_str(), nullptr};
-    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(bad),
-                            environ),
-              0);
+    const char* bad[] = {program.c_str(), "--definition", "/nonexistent.xml",
+                         "--link",        link.c_str(),   nullptr};
+    ASSERT_EQ(
+        ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(bad), environ),
+        0);
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_EQ(WEXITSTATUS(status), 1);
 }

@@ -1,6 +1,7 @@
 // The serial-port utility component: listing, stored parameters, termios form, dialog hook.
-#include "TempDir.h"
 #include "components/vorlix/Vorlix.h"
+
+#include "TempDir.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 
@@ -53,7 +54,8 @@ TEST_F(VorlixTest, ListsPortsWithDriverAndAddedDevicesThatExist) {
     const std::u16string present = platform::Utf8ToUtf16(dir.file("sim link"));
     WriteFileBytes(dir.file("sim link"), "");
     ASSERT_TRUE(VorlixSaveAddedDevices(ini, {present, u"/nonexistent/pty", u"relative/path"}));
-    EXPECT_EQ(VorlixLoadAddedDevices(ini), (std::vector<std::u16string>{present, u"/nonexistent/pty"}));
+    EXPECT_EQ(VorlixLoadAddedDevices(ini),
+              (std::vector<std::u16string>{present, u"/nonexistent/pty"}));
     VorlixInitW(ini.c_str());
 
     EXPECT_EQ(VorlixGetIndexW(u"tty0"), -1);
@@ -118,7 +120,7 @@ TEST_F(VorlixTest, ParametersRoundTripAndBadValuesFallBackToDefaults) {
 }
 
 TEST_F(VorlixTest, SetupDcbGivesRawLineSettings) {
-    termios t {};
+    termios t{};
     t.c_lflag = ICANON | ECHO | ISIG;
     t.c_oflag = OPOST | ONLCR;
     t.c_iflag = ICRNL;
@@ -142,7 +144,8 @@ TEST_F(VorlixTest, SetupDcbGivesRawLineSettings) {
     p.flowControl = VORLIX_FLOW_XONXOFF;
     VorlixSetupDCB(&p, &t);
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
-    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB), static_cast<tcflag_t>(PARENB | PARODD | CSTOPB));
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB),
+              static_cast<tcflag_t>(PARENB | PARODD | CSTOPB));
     EXPECT_TRUE(t.c_iflag & IXON);
     EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B57600));
     p.baudRate = 100000; // no such termios rate: the fastest standard one below

@@ -56,8 +56,9 @@ TEST_F(DiscoveryTest, BuiltInFirstThenUsablePluginsOnlyAndCurrentDirectoryKept) 
     EXPECT_EQ(Cwd(), before);
     // The built-in interface carries the version of the given program file; of the plug-ins
     // only the two usable ones are listed, in name order, with their own versions.
-    EXPECT_EQ(Labels(registry), (std::vector<std::string>{"COM port(Build In) Ver.1.0.1",
-                                                          "Test IF Ver.1.0.1", "Test IF Ver.0.0.0"}));
+    EXPECT_EQ(Labels(registry),
+              (std::vector<std::string>{"COM port(Build In) Ver.1.0.1", "Test IF Ver.1.0.1",
+                                        "Test IF Ver.0.0.0"}));
     ASSERT_EQ(registry.modules.size(), 3u);
     EXPECT_EQ(registry.modules[0], nullptr);
     ASSERT_TRUE(registry.modules[1] && registry.modules[2]);

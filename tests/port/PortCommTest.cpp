@@ -1,11 +1,12 @@
 // The built-in serial port on real pseudo-terminals, against the camera simulator.
 #include "SerialRig.h"
-
 #include "camdef/CamPropertyMgr.h"
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -55,7 +56,8 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
 
     // A property job writes a value; the simulator keeps it and reports it back.
     clCamPropertyMgr mgr;
-    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(SourceFile("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
+    mgr.SetSchemaPathFormat(
+        platform::Utf8ToUtf16(SourceFile("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
     ASSERT_EQ(mgr.Load(platform::Utf8ToUtf16(SourceFile("CamDefine/XC-100.xml"))), 0);
     MgrCommandSource source(mgr);
     rig.engine.propertySource = &source;
@@ -262,6 +264,70 @@ TEST(PortComm, StagingChunksEndAtTheBufferEndAndWrap) {
         wrapped = wrapped || (offset + n == 3072);
     }
     EXPECT_TRUE(wrapped);
+}
+
+} // namespace
+
+namespace {
+
+TEST(PortComm, ReceiveErrorsGoToThePortLogOnceAtDisconnect) {
+    SerialRig rig;
+    rig.Entry();
+    char saved[PATH_MAX];
+    ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(::chdir(rig.dir.str().c_str()), 0); // the port log lies in the current directory
+    const std::string portLog = rig.dir.file(
+        "Port_" + platform::Utf16ToUtf8(BuiltInComPort().identity.portName) + "_Log.txt");
+
+    // Without errors no file is touched.
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    rig.port.Disconnect();
+    EXPECT_FALSE(std::filesystem::exists(portLog));
+
+    // Errors counted by the receive thread (pseudo-terminals report none themselves).
+    ASSERT_EQ(rig.port.Connect(), 0);
+    BuiltInComPort().commErr.count = 3;
+    rig.port.Disconnect();
+    EXPECT_EQ(LogLines(portLog), (std::vector<std::string>{"OverRun cnt=3"}));
+    // The next connection starts from 0 again, and can reopen the device.
+    ASSERT_EQ(rig.port.Connect(), 0);
+    rig.port.Disconnect();
+    EXPECT_EQ(LogLines(portLog).size(), 1u);
+    ASSERT_EQ(::chdir(saved), 0);
+}
+
+} // namespace
+
+namespace {
+
+int PickSimulator(VorlixDialogRequest& r) {
+    for (size_t i = 0; i < r.ports.size(); ++i)
+        if (r.ports[i].added)
+            r.selected = static_cast<int32_t>(i);
+    r.params.baudRate = 19200;
+    return 1;
+}
+
+TEST(PortComm, ConfirmedSettingDialogStoresThePortAndItsParameters) {
+    SerialRig rig({}, false);
+    rig.Entry();
+    EXPECT_EQ(std::u16string(rig.table->GetPortName()), u"No settings");
+    VorlixSetDialogHook(nullptr);
+    EXPECT_EQ(rig.table->SettingDialog(), 0); // no dialog: nothing changes
+    VorlixSetDialogHook(&PickSimulator);
+    EXPECT_EQ(rig.table->SettingDialog(), 1);
+    VorlixSetDialogHook(nullptr);
+    const std::u16string name = VorlixPortNameOfPath(platform::Utf8ToUtf16(rig.link));
+    EXPECT_EQ(std::u16string(rig.table->GetPortName()), name);
+    EXPECT_EQ(
+        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name", u"", rig.settings),
+        name);
+    // Selection resolves it again; the stored parameters come with it.
+    rig.port.opTable = rig.table->GetSelectedPortIF();
+    EXPECT_EQ(rig.port.GetBaudRate(), 19200u);
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    ASSERT_TRUE(rig.RunCommand(u"sta"));
+    EXPECT_EQ(rig.engine.replyCode, 0);
 }
 
 } // namespace

@@ -8,7 +8,8 @@ std::u16string Trim(std::u16string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && (s[b] == u' ' || s[b] == u'\t' || s[b] == u'\r' || s[b] == u'\n'))
         ++b;
-    while (e > b && (s[e - 1] == u' ' || s[e - 1] == u'\t' || s[e - 1] == u'\r' || s[e - 1] == u'\n'))
+    while (e > b &&
+           (s[e - 1] == u' ' || s[e - 1] == u'\t' || s[e - 1] == u'\r' || s[e - 1] == u'\n'))
         --e;
     return std::u16string(s.substr(b, e - b));
 }

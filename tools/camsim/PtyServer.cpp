@@ -26,7 +26,7 @@ bool clPtyServer::Open(const std::string& linkPath) {
         return false;
     }
     // Raw both ways: no echo, no line editing, no CR/LF translation.
-    termios t {};
+    termios t{};
     if (::tcgetattr(master, &t) == 0) {
         ::cfmakeraw(&t);
         ::tcsetattr(master, TCSANOW, &t);
@@ -206,7 +206,8 @@ void clPtyServer::HandleLine(const std::string& line) {
         }
         return;
     }
-    const size_t chunk = faults.chunkBytes > 0 ? static_cast<size_t>(faults.chunkBytes) : answer.size();
+    const size_t chunk =
+        faults.chunkBytes > 0 ? static_cast<size_t>(faults.chunkBytes) : answer.size();
     for (size_t pos = 0; pos < answer.size(); pos += chunk) {
         if (pos > 0 && !Pause(faults.chunkGapMs))
             return;

@@ -5,9 +5,8 @@
 // The device path of the terminal is published as the symbolic link PATH; add PATH as a
 // device in the program's port settings and connect to it. Ends on SIGINT or SIGTERM, or when
 // a fault closed the terminal.
-#include "tools/camsim/PtyServer.h"
-
 #include "platform/Text.h"
+#include "tools/camsim/PtyServer.h"
 
 #include <clocale>
 #include <csignal>
@@ -23,19 +22,20 @@
 namespace {
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: camsim --definition FILE --link PATH [options]\n"
-                 "  --schema-folder DIR   folder of OrvaCamSchema_v*_*.xsd (default: the definition's)\n"
-                 "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
-                 "  --echo                send every command back before the answer\n"
-                 "  --delay MS            wait before answering\n"
-                 "  --chunk N --chunk-gap MS   answer in chunks of N bytes with pauses\n"
-                 "  --no-answer           take commands, answer nothing\n"
-                 "  --garbage N           a line of N garbage bytes before each answer\n"
-                 "  --noise N             N \">(\" noise lines before each answer\n"
-                 "  --drop-mid-reply      send half of each answer, never the rest\n"
-                 "  --close-mid-reply     send half of the first answer, then close the terminal\n"
-                 "  --close-after N       close the terminal when command N arrives\n");
+    std::fprintf(
+        stderr,
+        "usage: camsim --definition FILE --link PATH [options]\n"
+        "  --schema-folder DIR   folder of OrvaCamSchema_v*_*.xsd (default: the definition's)\n"
+        "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
+        "  --echo                send every command back before the answer\n"
+        "  --delay MS            wait before answering\n"
+        "  --chunk N --chunk-gap MS   answer in chunks of N bytes with pauses\n"
+        "  --no-answer           take commands, answer nothing\n"
+        "  --garbage N           a line of N garbage bytes before each answer\n"
+        "  --noise N             N \">(\" noise lines before each answer\n"
+        "  --drop-mid-reply      send half of each answer, never the rest\n"
+        "  --close-mid-reply     send half of the first answer, then close the terminal\n"
+        "  --close-after N       close the terminal when command N arrives\n");
 }
 
 bool Number(const char* text, int& out) {
