@@ -73,8 +73,7 @@ bool IsPlainFileName(std::u16string_view name) {
 
 bool LooksLikeLibrary(const std::string& name) {
     const size_t at = name.find(".so");
-    return at != std::string::npos && at > 0 &&
-           (at + 3 == name.size() || name[at + 3] == '.');
+    return at != std::string::npos && at > 0 && (at + 3 == name.size() || name[at + 3] == '.');
 }
 
 template <typename Fn>
@@ -273,8 +272,7 @@ bool LirnoSaveCLSettingParaW(const char16_t* settingsPath, const char16_t* chann
     try {
         const std::u16string path = Str(settingsPath), section = Str(channelSection);
         const std::u16string name = NameOf(record->libraryName, kClLibraryNameChars);
-        const std::u16string index =
-            platform::Utf8ToUtf16(std::to_string(record->serialIndex));
+        const std::u16string index = platform::Utf8ToUtf16(std::to_string(record->serialIndex));
         bool ok = platform::WritePrivateProfileString(section, kKeyLibrary, name, path);
         return platform::WritePrivateProfileString(section, kKeyIndex, index, path) && ok;
     } catch (...) {
@@ -324,8 +322,8 @@ CLLibraryRecord* LirnoGetDLLStatW(const CLSettingRecord* record) {
     }
 }
 
-void LirnoGenerateCLPortNameW(const CLSettingRecord* record, uint32_t serialIndex,
-                              char16_t* buffer, uint32_t length) {
+void LirnoGenerateCLPortNameW(const CLSettingRecord* record, uint32_t serialIndex, char16_t* buffer,
+                              uint32_t length) {
     if (!buffer || length == 0)
         return;
     buffer[0] = u'\0';
@@ -342,8 +340,8 @@ void LirnoGenerateCLPortNameW(const CLSettingRecord* record, uint32_t serialInde
         for (char16_t& c : stem)
             if (c < 0x20 || c == u'[' || c == u']' || c == u'=' || c == u' ' || c == u';')
                 c = u'_';
-        std::u16string name = u"CL_" + stem + u"_" +
-                              platform::Utf8ToUtf16(std::to_string(serialIndex));
+        std::u16string name =
+            u"CL_" + stem + u"_" + platform::Utf8ToUtf16(std::to_string(serialIndex));
         CopyName(buffer, length, name);
     } catch (...) {
         buffer[0] = u'\0';
@@ -435,7 +433,8 @@ void LirnoSafeSerialClose(CLLibraryRecord* record, hSerRef serialRef) {
 std::string QuastorLibraryFolder() {
     std::error_code ec;
     const char* env = std::getenv("CLSERIALPATH");
-    fs::path folder = env && *env ? fs::path(env) : fs::path(platform::ProgramFolder()) / "clserial";
+    fs::path folder =
+        env && *env ? fs::path(env) : fs::path(platform::ProgramFolder()) / "clserial";
     fs::path absolute = fs::absolute(folder, ec);
     std::string out = (ec ? folder : absolute).lexically_normal().string();
     if (out.empty() || out.back() != '/')

@@ -42,28 +42,28 @@ static_assert(offsetof(CLSerialParams, baudRate) == 4);
 
 // A loaded library. The plug-in reads it at fixed byte offsets (checked below).
 struct CLLibraryRecord {
-    uint32_t recordSize;                       // 0
-    uint32_t portCount;                        // 4: clGetNumSerialPorts, 1 when absent
-    uint32_t manufacturerVersion;              // 8: as clGetManufacturerInfo reported it
-    uint32_t reserved0;                        // 12
-    int32_t status;                            // 16: 0
-    int32_t apiVersion;                        // 20: 3 (1.1) or 2 (1.0)
-    uint64_t reserved1;                        // 24
-    void* libraryHandle;                       // 32: null when not resident
-    clSerialInitFn clSerialInit;               // 40
-    clSerialReadFn clSerialRead;               // 48
-    clSerialWriteFn clSerialWrite;             // 56
-    clSerialCloseFn clSerialClose;             // 64
-    clFlushPortFn clFlushPort;                 // 72
-    clGetErrorTextFn clGetErrorText;           // 80
+    uint32_t recordSize;                           // 0
+    uint32_t portCount;                            // 4: clGetNumSerialPorts, 1 when absent
+    uint32_t manufacturerVersion;                  // 8: as clGetManufacturerInfo reported it
+    uint32_t reserved0;                            // 12
+    int32_t status;                                // 16: 0
+    int32_t apiVersion;                            // 20: 3 (1.1) or 2 (1.0)
+    uint64_t reserved1;                            // 24
+    void* libraryHandle;                           // 32: null when not resident
+    clSerialInitFn clSerialInit;                   // 40
+    clSerialReadFn clSerialRead;                   // 48
+    clSerialWriteFn clSerialWrite;                 // 56
+    clSerialCloseFn clSerialClose;                 // 64
+    clFlushPortFn clFlushPort;                     // 72
+    clGetErrorTextFn clGetErrorText;               // 80
     clGetManufacturerInfoFn clGetManufacturerInfo; // 88
-    clGetNumBytesAvailFn clGetNumBytesAvail;   // 96
-    clGetNumSerialPortsFn clGetNumSerialPorts; // 104
+    clGetNumBytesAvailFn clGetNumBytesAvail;       // 96
+    clGetNumSerialPortsFn clGetNumSerialPorts;     // 104
     clGetSerialPortIdentifierFn clGetSerialPortIdentifier; // 112
     clGetSupportedBaudRatesFn clGetSupportedBaudRates;     // 120
-    clSetBaudRateFn clSetBaudRate;             // 128
-    char16_t libraryName[kClLibraryNameChars]; // 136: file name
-    char manufacturer[128];                    // manufacturer name, when reported
+    clSetBaudRateFn clSetBaudRate;                         // 128
+    char16_t libraryName[kClLibraryNameChars];             // 136: file name
+    char manufacturer[128];                                // manufacturer name, when reported
 };
 static_assert(offsetof(CLLibraryRecord, apiVersion) == 20);
 static_assert(offsetof(CLLibraryRecord, libraryHandle) == 32);
@@ -88,22 +88,22 @@ struct QuastorLibraryEntry {
 };
 
 struct QuastorChannelEntry {
-    uint32_t library;        // index into libraries
+    uint32_t library; // index into libraries
     uint32_t serialIndex;
     char16_t identifier[128]; // clGetSerialPortIdentifier, empty when unknown
 };
 
 struct QuastorDialogRequest {
-    uint32_t structSize;         // sizeof(QuastorDialogRequest)
-    const char16_t* folder;      // the folder searched, for display
+    uint32_t structSize;    // sizeof(QuastorDialogRequest)
+    const char16_t* folder; // the folder searched, for display
     uint32_t libraryCount;
     const QuastorLibraryEntry* libraries;
     uint32_t channelCount;
     const QuastorChannelEntry* channels;
     uint32_t baudRateCount;
-    const uint32_t* baudRates;   // offered speeds, bits per second
+    const uint32_t* baudRates; // offered speeds, bits per second
     // In: the current choice; out (when confirmed): the new one.
-    int32_t library;             // index into libraries, -1 none
+    int32_t library; // index into libraries, -1 none
     uint32_t serialIndex;
     uint32_t baudRate;
 };
@@ -142,8 +142,8 @@ bool LirnoSaveCLSerParaW(const char16_t* settingsPath, const char16_t* portName,
 CLLibraryRecord* LirnoGetDLLStatW(const CLSettingRecord* record);
 // Writes the port name of the library and channel ("CL_<library stem>_<index>"), truncated to
 // length - 1 characters and NUL-terminated. Nothing for a null buffer or length 0.
-void LirnoGenerateCLPortNameW(const CLSettingRecord* record, uint32_t serialIndex,
-                              char16_t* buffer, uint32_t length);
+void LirnoGenerateCLPortNameW(const CLSettingRecord* record, uint32_t serialIndex, char16_t* buffer,
+                              uint32_t length);
 // The modal settings dialog. 0 when it ran: *result is then 1 when confirmed (both records hold
 // the choice) and stays as it was when cancelled. 1 when no dialog could be shown (no hook, bad
 // arguments); the records and *result are unchanged then too.

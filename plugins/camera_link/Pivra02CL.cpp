@@ -44,7 +44,7 @@ std::string ModuleFolder() {
 // Whether the log file can be written: an existing one must open for appending, a missing
 // one needs a writable folder. Nothing is created here.
 bool LogWritable(const std::string& folder, const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
             return false;
@@ -255,8 +255,8 @@ uint32_t OpGetBaudRate() {
     return theApp.port.GetBaudRate();
 }
 
-PortOpTable g_portOpTable = {OpInit,     OpUninit,           OpConnect,
-                             OpDisconnect, OpSendData,       OpSetReceiveCallback,
+PortOpTable g_portOpTable = {OpInit,           OpUninit,         OpConnect,
+                             OpDisconnect,     OpSendData,       OpSetReceiveCallback,
                              OpSetSendTimeout, OpGetSendTimeout, OpIsConnected,
                              OpGetBaudRate};
 
@@ -274,7 +274,7 @@ PortOpTable* GetSelectedPortIF() {
     }
 }
 
-InterfaceTable g_interfaceTable = {Check, GetInterfaceName, SettingDialog,
+InterfaceTable g_interfaceTable = {Check,       GetInterfaceName,  SettingDialog,
                                    GetPortName, GetSelectedPortIF, GetPortDescription};
 
 } // namespace

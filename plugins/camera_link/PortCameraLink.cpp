@@ -29,15 +29,24 @@ std::u16string Format(const char* format, int64_t a) {
 
 uint32_t ClBaudRateCode(uint32_t baudRate) {
     switch (baudRate) {
-    case 9600: return CL_BAUDRATE_9600;
-    case 19200: return CL_BAUDRATE_19200;
-    case 38400: return CL_BAUDRATE_38400;
-    case 57600: return CL_BAUDRATE_57600;
-    case 115200: return CL_BAUDRATE_115200;
-    case 230400: return CL_BAUDRATE_230400;
-    case 460800: return CL_BAUDRATE_460800;
-    case 921600: return CL_BAUDRATE_921600;
-    default: return clPortCameraLink::kNoBaudRateCode;
+    case 9600:
+        return CL_BAUDRATE_9600;
+    case 19200:
+        return CL_BAUDRATE_19200;
+    case 38400:
+        return CL_BAUDRATE_38400;
+    case 57600:
+        return CL_BAUDRATE_57600;
+    case 115200:
+        return CL_BAUDRATE_115200;
+    case 230400:
+        return CL_BAUDRATE_230400;
+    case 460800:
+        return CL_BAUDRATE_460800;
+    case 921600:
+        return CL_BAUDRATE_921600;
+    default:
+        return clPortCameraLink::kNoBaudRateCode;
     }
 }
 
@@ -60,8 +69,8 @@ int32_t clPortCameraLink::Reset() {
 
 void clPortCameraLink::LoadSettings() {
     const std::u16string path = owner ? owner->settingsPath : std::u16string();
-    readTimeout = platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read",
-                                                 kDefaultTimeout, path);
+    readTimeout =
+        platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path);
     writeTimeout = platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
                                                   kDefaultTimeout, path);
 }
@@ -105,7 +114,8 @@ int32_t clPortCameraLink::Connect() {
         }
         rr = lib->clFlushPort(serialRef);
         if (rr != 0) {
-            WriteLog(Format("clFlushPort in Connect = %" PRId64 ", %" PRId64, rr, PORT_PURGE_FAILED));
+            WriteLog(
+                Format("clFlushPort in Connect = %" PRId64 ", %" PRId64, rr, PORT_PURGE_FAILED));
             return PORT_PURGE_FAILED;
         }
     }
@@ -226,8 +236,8 @@ std::u16string clPortCameraLink::SerialPortIdentifier(int32_t index,
     if (!handle)
         return {};
     CLLibraryRecord probe{};
-    probe.clGetSerialPortIdentifier = reinterpret_cast<clGetSerialPortIdentifierFn>(
-        dlsym(handle, "clGetSerialPortIdentifier"));
+    probe.clGetSerialPortIdentifier =
+        reinterpret_cast<clGetSerialPortIdentifierFn>(dlsym(handle, "clGetSerialPortIdentifier"));
     std::u16string out = QuastorPortIdentifier(&probe, static_cast<uint32_t>(index));
     dlclose(handle);
     return out;

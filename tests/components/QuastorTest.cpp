@@ -1,7 +1,8 @@
 // The Camera Link serial utility component against the simulated serial libraries (real dlopen)
 // and real settings files.
-#include "TempDir.h"
 #include "components/quastor/Quastor.h"
+
+#include "TempDir.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 
@@ -95,8 +96,8 @@ TEST_F(QuastorTest, NamesThatAreNotLibrariesOfTheFolderGiveNoRecord) {
     WriteFileBytes(dir.file("junk.so"), "not a shared library");
     fs::copy_file(QUILLON_BIN_DIR "/Pivra02CL_64bit.so", dir.path() / "other.so");
     setenv("CLSERIALPATH", dir.str().c_str(), 1);
-    for (const char16_t* name : {u"", u"junk.so", u"other.so", u"missing.so", u"../clserial/libclsersim.so",
-                                 u"/lib/libc.so.6", u"..", u"."}) {
+    for (const char16_t* name : {u"", u"junk.so", u"other.so", u"missing.so",
+                                 u"../clserial/libclsersim.so", u"/lib/libc.so.6", u"..", u"."}) {
         CLSettingRecord s = Setting(name, 0);
         EXPECT_EQ(LirnoGetDLLStatW(&s), nullptr) << platform::Utf16ToUtf8(name);
     }
@@ -122,9 +123,11 @@ TEST_F(QuastorTest, ChoiceAndParametersRoundTripThroughTheSettingsFile) {
 
     CLSettingRecord s = Setting(u"libclsersim.so", 1);
     ASSERT_TRUE(LirnoSaveCLSettingParaW(settings.c_str(), u"CAMERA_COMM_Ch00", &s));
-    EXPECT_EQ(platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
-              u"libclsersim.so");
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 9, settings),
+    EXPECT_EQ(
+        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
+        u"libclsersim.so");
+    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 9,
+                                             settings),
               1u);
     LirnoLoadCLSettingParaW(settings.c_str(), u"CAMERA_COMM_Ch00", &loaded);
     EXPECT_EQ(std::u16string(loaded.libraryName), u"libclsersim.so");
@@ -223,7 +226,8 @@ TEST_F(QuastorTest, ConfirmedDialogFillsBothRecordsAndTheLastChoice) {
     ASSERT_EQ(LirnoSettingDlgExW(settings.c_str(), u"CAMERA_COMM_Ch00", &s, &p, &result, 0), 0);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(g_seen.library, -1); // nothing was chosen before
-    EXPECT_EQ(g_seenLibraries, (std::vector<std::u16string>{u"libclsersim.so", u"libclsersim10.so"}));
+    EXPECT_EQ(g_seenLibraries,
+              (std::vector<std::u16string>{u"libclsersim.so", u"libclsersim10.so"}));
     EXPECT_EQ(g_seen.channelCount, 4u);
     EXPECT_EQ(std::u16string(s.libraryName), u"libclsersim.so");
     EXPECT_EQ(s.serialIndex, 1u);

@@ -138,7 +138,8 @@ protected:
         return table;
     }
     void Choose(const char16_t* library, uint32_t index) {
-        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", library, settings);
+        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", library,
+                                            settings);
         platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index",
                                             U(std::to_string(index)), settings);
     }
@@ -220,10 +221,9 @@ TEST_F(CameraLinkTest, LibraryThatCannotBeLoadedIsLoggedAtEntryAndAtSelection) {
     ASSERT_NE(Start(), nullptr);
     EXPECT_EQ(A(table->GetPortName()), "No settings");
     EXPECT_EQ(A(table->GetPortDescription()), "");
-    EXPECT_EQ(Log(), (std::vector<std::string>{"Error in GetPivraInterface = libmissing.so ",
-                                               "CameraLink DLL Lost.",
-                                               "Error in GetSelectedPortIF = libmissing.so",
-                                               "CameraLink DLL Lost.."}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "Error in GetPivraInterface = libmissing.so ", "CameraLink DLL Lost.",
+                         "Error in GetSelectedPortIF = libmissing.so", "CameraLink DLL Lost.."}));
     EXPECT_EQ(ops->Init(), 0);
     EXPECT_EQ(ops->Connect(), 8);
     ops->Uninit();
@@ -253,11 +253,14 @@ TEST_F(CameraLinkTest, SettingsDialogCancelledChangesNothingConfirmedStoresTheCh
     EXPECT_EQ(A(table->GetPortName()), "CL_libclsersim_1");
     // Described by the library just chosen, not by the one still in use.
     EXPECT_EQ(A(table->GetPortDescription()), "SIM-CL channel 1");
-    EXPECT_EQ(platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
-              u"libclsersim.so");
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 0, settings),
+    EXPECT_EQ(
+        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
+        u"libclsersim.so");
+    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 0,
+                                             settings),
               1u);
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"CL_libclsersim_1", u"BaudRate", 0, settings), 38400u);
+    EXPECT_EQ(platform::GetPrivateProfileInt(u"CL_libclsersim_1", u"BaudRate", 0, settings),
+              38400u);
     ops = table->GetSelectedPortIF();
     EXPECT_EQ(ops->GetBaudRate(), 38400u);
     EXPECT_TRUE(Log().empty());

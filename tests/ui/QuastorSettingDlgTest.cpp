@@ -1,7 +1,8 @@
 // The settings dialog of the Camera Link serial utility component, on a request as the
 // component builds it.
-#include "QtAppTest.h"
 #include "ui/QuastorSettingDlg.h"
+
+#include "QtAppTest.h"
 
 #include <QComboBox>
 #include <QTimer>

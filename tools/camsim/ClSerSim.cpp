@@ -168,9 +168,8 @@ CLSERSIM_EXPORT int32_t clSerialRead(hSerRef serialRef, char* buffer, uint32_t* 
     Channel* c = ChannelOf(serialRef);
     if (!c)
         return CL_ERR_INVALID_REFERENCE;
-    lib.changed.wait_for(guard, std::chrono::milliseconds(serialTimeout), [&] {
-        return !c->open || c->toHost.size() >= wanted;
-    });
+    lib.changed.wait_for(guard, std::chrono::milliseconds(serialTimeout),
+                         [&] { return !c->open || c->toHost.size() >= wanted; });
     if (!c->open)
         return CL_ERR_INVALID_REFERENCE;
     const size_t n = std::min<size_t>(wanted, c->toHost.size());
