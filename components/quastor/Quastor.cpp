@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -43,9 +44,16 @@ struct State {
     QuastorDialogHook hook = nullptr;
 };
 
+// Made on first use and ended only by QuastorShutdown, so it outlives every static object of
+// the module that may still close a channel.
+State* g_state = nullptr;
+std::mutex g_stateLock;
+
 State& S() {
-    static State* state = new State; // deliberately outlives every static object
-    return *state;
+    std::lock_guard<std::mutex> guard(g_stateLock);
+    if (!g_state)
+        g_state = new State;
+    return *g_state;
 }
 
 std::u16string Str(const char16_t* s) {
@@ -233,6 +241,24 @@ int32_t RunDialog(QuastorDialogHook hook, CLSettingRecord* record, CLSerialParam
 }
 
 } // namespace
+
+void QuastorShutdown() {
+    State* state = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_stateLock);
+        state = std::exchange(g_state, nullptr);
+    }
+    if (!state)
+        return;
+    for (const OpenChannel& c : state->open)
+        c.record->clSerialClose(c.ref);
+    for (CLLibraryRecord* rec : state->libraries) {
+        if (rec->libraryHandle)
+            dlclose(rec->libraryHandle);
+        delete rec;
+    }
+    delete state;
+}
 
 void QuastorSetDialogHook(QuastorDialogHook hook) {
     State& s = S();

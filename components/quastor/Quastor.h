@@ -118,6 +118,10 @@ typedef int32_t (*QuastorDialogHook)(QuastorDialogRequest* request);
 // hook was registered with QuastorSetDialogHook).
 constexpr const char* kQuastorDialogHookSymbol = "QuillonQuastorSettingDialog";
 
+// Ends the component: closes the channels still open, unloads every library and frees its
+// record. For the end of the module that carries the component; a later call starts afresh.
+void QuastorShutdown();
+
 // Registers the dialog (null: look it up in the process again). Without a hook the dialog
 // reports "cancelled".
 void QuastorSetDialogHook(QuastorDialogHook hook);

@@ -82,6 +82,8 @@ public:
         try {
             port.Disconnect();
             port.Uninit();
+            port.library = nullptr;
+            QuastorShutdown();
         } catch (...) {
         }
     }

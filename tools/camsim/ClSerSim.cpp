@@ -54,8 +54,8 @@ struct Library {
 };
 
 Library& L() {
-    static Library* lib = new Library; // lives as long as the process
-    return *lib;
+    static Library lib;
+    return lib;
 }
 
 std::string DefaultDefinition() {
