@@ -58,15 +58,16 @@ static int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* 
     return error ? 1 : 0;
 }
 
+// A record that is not a calculator keeps its value: its formula, if any, is not its source.
 int clCamPropertyMgr::EvaluateIntegerCalculator(clCamPropertyInteger* p) {
-    if (!p)
+    if (!p || !p->isCalculator)
         return 1;
     return EvaluateCalculator(*this, p,
                               [p](double result) { p->value = camdef::TruncateToInt64(result); });
 }
 
 int clCamPropertyMgr::EvaluateFloatCalculator(clCamPropertyFloat* p) {
-    if (!p)
+    if (!p || !p->isCalculator)
         return 1;
     return EvaluateCalculator(*this, p, [p](double result) { p->value = result; });
 }
