@@ -165,8 +165,10 @@ CDialogBarLower::CDialogBarLower(QWidget* parent) : QWidget(parent) {
     SetTooltip(m_cancel, IDC_CANCEL_RECEIVING);
 
     FitTexts(this);
-    connect(show, &QPushButton::clicked, this, [this] { Q_EMIT commandTriggered(IDC_SHOW_CONSOLE); });
-    connect(hide, &QPushButton::clicked, this, [this] { Q_EMIT commandTriggered(IDC_HIDE_CONSOLE); });
+    connect(show, &QPushButton::clicked, this,
+            [this] { Q_EMIT commandTriggered(IDC_SHOW_CONSOLE); });
+    connect(hide, &QPushButton::clicked, this,
+            [this] { Q_EMIT commandTriggered(IDC_HIDE_CONSOLE); });
     connect(m_cancel, &QAbstractButton::clicked, this,
             [this] { Q_EMIT commandTriggered(IDC_CANCEL_RECEIVING); });
 }
