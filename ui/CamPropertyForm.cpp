@@ -81,11 +81,17 @@ void CCamPropertyForm::InitialUpdate() {
     m_collapseAll->setText(QString::fromUtf16(Msg(MSG_COLLAPSE_ALL)));
     FitTexts(this);
     m_initialised = 1;
+    // The form may already have its final size (it is laid out before the first update).
+    ApplyGridLayout();
     Refresh(0);
 }
 
 void CCamPropertyForm::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    ApplyGridLayout();
+}
+
+void CCamPropertyForm::ApplyGridLayout() {
     if (!m_initialised || m_gridRect.isEmpty() || !m_grid)
         return;
     const int w = std::max(0, width() - m_marginRight - m_marginLeft);

@@ -98,6 +98,8 @@ private:
     void Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx& item, const PropValue& value);
     void RunJob(clCamProperty* record);
     void UpdateButtons();
+    // The grid fills the form below the buttons, keeping its margins.
+    void ApplyGridLayout();
 
     clApplication* m_app = nullptr;
     clCamPropertyMgr* m_mgr = nullptr;

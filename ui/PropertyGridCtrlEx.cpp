@@ -369,6 +369,8 @@ bool CMFCPropertyGridProperty::OnEndEdit() {
 void CMFCPropertyGridProperty::OnDestroyWindow() {
     if (m_inPlaceWnd) {
         QWidget* window = m_inPlaceWnd;
+        if (m_combo)
+            m_combo->hidePopup();
         m_inPlaceWnd = nullptr;
         m_combo = nullptr;
         window->removeEventFilter(m_grid);
@@ -1142,7 +1144,8 @@ void CMFCPropertyGridCtrlEx::OnFocusChanged(QWidget* /*old*/, QWidget* now) {
 
 void CMFCPropertyGridCtrlEx::OnComboActivated(int index) {
     CMFCPropertyGridProperty* item = m_sel;
-    if (!item || !item->IsInPlaceEditing())
+    // Only the list of the edit in progress chooses.
+    if (!item || !item->IsInPlaceEditing() || sender() != item->m_combo.data())
         return;
     item->OnSelectCombo(index);
     if (m_sel == item)
