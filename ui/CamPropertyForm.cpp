@@ -207,6 +207,7 @@ void CCamPropertyForm::Build() {
         }
     }
     m_populated = 1;
+    UpdateButtons();
     ReloadAllValues();
 }
 

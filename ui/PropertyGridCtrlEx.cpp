@@ -917,14 +917,15 @@ void CMFCPropertyGridCtrlEx::mousePressEvent(QMouseEvent* event) {
 }
 
 void CMFCPropertyGridCtrlEx::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click opens or closes a group. On an item the first click has already acted
+    // (toggled a check box, started an edit); the second one does nothing more.
     const QPoint point = event->position().toPoint();
     CMFCPropertyGridProperty* item = HitTest(point);
     if (item && item->IsGroup() && event->button() == Qt::LeftButton &&
-        !ExpandBoxRect(item).contains(point)) {
+        !ExpandBoxRect(item).contains(point))
         item->Expand(!item->IsExpanded());
-        return;
-    }
-    mousePressEvent(event);
+    else if (item && item->IsGroup())
+        mousePressEvent(event);
 }
 
 void CMFCPropertyGridCtrlEx::mouseMoveEvent(QMouseEvent* event) {
