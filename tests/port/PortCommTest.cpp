@@ -297,3 +297,37 @@ TEST(PortComm, ReceiveErrorsGoToThePortLogOnceAtDisconnect) {
 }
 
 } // namespace
+
+namespace {
+
+int PickSimulator(VorlixDialogRequest& r) {
+    for (size_t i = 0; i < r.ports.size(); ++i)
+        if (r.ports[i].added)
+            r.selected = static_cast<int32_t>(i);
+    r.params.baudRate = 19200;
+    return 1;
+}
+
+TEST(PortComm, ConfirmedSettingDialogStoresThePortAndItsParameters) {
+    SerialRig rig({}, false);
+    rig.Entry();
+    EXPECT_EQ(std::u16string(rig.table->GetPortName()), u"No settings");
+    VorlixSetDialogHook(nullptr);
+    EXPECT_EQ(rig.table->SettingDialog(), 0); // no dialog: nothing changes
+    VorlixSetDialogHook(&PickSimulator);
+    EXPECT_EQ(rig.table->SettingDialog(), 1);
+    VorlixSetDialogHook(nullptr);
+    const std::u16string name = VorlixPortNameOfPath(platform::Utf8ToUtf16(rig.link));
+    EXPECT_EQ(std::u16string(rig.table->GetPortName()), name);
+    EXPECT_EQ(
+        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name", u"", rig.settings),
+        name);
+    // Selection resolves it again; the stored parameters come with it.
+    rig.port.opTable = rig.table->GetSelectedPortIF();
+    EXPECT_EQ(rig.port.GetBaudRate(), 19200u);
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    ASSERT_TRUE(rig.RunCommand(u"sta"));
+    EXPECT_EQ(rig.engine.replyCode, 0);
+}
+
+} // namespace

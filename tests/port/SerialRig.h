@@ -73,7 +73,7 @@ struct SerialRig {
 
     platform::Event stopEvent{platform::Event::Reset::Manual};
     platform::Event jobEvent{platform::Event::Reset::Auto};
-    clEngineContext ctx;
+    clEngineContextStore ctx;
     RecordingUi ui{ctx};
     clPortPlugIn port{&HostPortCtrl()};
     clCommunicateModel engine{ctx};
