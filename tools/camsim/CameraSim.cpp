@@ -58,8 +58,11 @@ std::string clCameraSim::Answer(const std::string& commandLine) {
     std::string out;
     if (echo)
         out += commandLine + "\r\n";
-    for (const std::u16string& line : ReplyLines(platform::LocaleToUtf16(commandLine)))
-        out += ">" + platform::Utf16ToLocale(line) + "\r\n";
+    for (const std::u16string& line : ReplyLines(platform::LocaleToUtf16(commandLine))) {
+        out.push_back('>');
+        out += platform::Utf16ToLocale(line);
+        out += "\r\n";
+    }
     out.push_back('\x04');
     return out;
 }
