@@ -7,6 +7,7 @@
 #include "app/Application.h"
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/ReplyCollector.h"
 #include "components/vorlix/Vorlix.h"
@@ -144,6 +145,7 @@ protected:
         sim.identity.serial = u"12345";
         link = folder.file("camsim");
         ASSERT_TRUE(server.Open(link));
+        server.faults = faults;
         ASSERT_TRUE(server.Start());
         const std::u16string channel = u"CAMERA_COMM_Ch00";
         platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
@@ -205,6 +207,7 @@ protected:
     FakeWorkingSet workingSet;
     std::u16string settings;
     clCameraSim sim;
+    CamSimFaults faults;
     clPtyServer server{sim};
     std::string link;
     clApplication app;
@@ -563,4 +566,52 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
         platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
         u"COM port(Build In)");
     EXPECT_NE(app.m_currentPort, nullptr);
+}
+
+TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
+    int cleared = 0;
+    frame->SetPropertyView(new QWidget, {{}, {}, [&] { ++cleared; }});
+    app.m_currentDefinitionFile = u"/somewhere/CamDefine/XC-100.xml";
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit) - XC-100.xml"));
+    frame->RunCommand(ID_CLOSE_DEFINE);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
+    EXPECT_TRUE(app.m_currentDefinitionFile.empty());
+    EXPECT_EQ(cleared, 1) << "the view is emptied before the definition goes";
+    EXPECT_FALSE(app.m_engine->propertyManager->IsLoaded());
+}
+
+// A camera that never answers: the window goes while a reply is awaited with a long time-out.
+class SilentCameraTest : public MainWindowTest {
+protected:
+    SilentCameraTest() { faults.noAnswer = true; }
+};
+
+TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    EXPECT_TRUE(frame->Action(IDC_CANCEL_RECEIVING) == nullptr);
+    EXPECT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled()) << "no second job while one runs";
+    const auto started = std::chrono::steady_clock::now();
+    frame->ShutDownThreads();
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "the stop event ends the wait";
+    EXPECT_FALSE(app.m_engine->WorkerExists());
+}
+
+TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    frame->LowerBar()->CancelButton()->click();
+    ASSERT_TRUE(WaitUntil([&] { return app.IsEngineReady(); }));
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("(host side)Cancel receiving"));
+    EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 200, 128));
+    EXPECT_FALSE(frame->LowerBar()->CancelButton()->isEnabled());
 }
