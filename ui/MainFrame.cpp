@@ -137,7 +137,7 @@ int32_t RunMessageBox(QWidget* owner, const QString& caption, const QString& tex
 CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
     // 1. Title: the program's title and the platform word; kept by the application for the
     // definition file's name to be added to.
-    m_app.m_windowTitle = u"Quillon (64bit)";
+    m_app.m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
     UpdateTitle();
 
     // 2. Client area: upper bar, splitter (console | property view), lower bar.
@@ -275,20 +275,25 @@ void CMainFrame::CreateShortcuts() {
 }
 
 void CMainFrame::SetPropertyView(QWidget* view, PropertyViewCalls calls) {
-    QWidget* old = m_splitter->widget(1);
     QWidget* replacement = view ? view : m_propertyPlaceholder;
-    if (old == replacement)
-        return;
     const QList<int> sizes = m_splitter->sizes();
-    if (old == m_propertyPlaceholder)
-        m_propertyPlaceholder->setParent(nullptr);
-    m_splitter->insertWidget(1, replacement);
-    if (old && old != m_propertyPlaceholder)
-        old->deleteLater();
-    else if (old == m_propertyPlaceholder)
-        m_propertyPlaceholder->setParent(this), m_propertyPlaceholder->hide();
+    if (m_splitter->count() < 2) {
+        // The former view was deleted by its owner.
+        m_splitter->addWidget(replacement);
+    } else if (m_splitter->widget(1) != replacement) {
+        QWidget* old = m_splitter->replaceWidget(1, replacement);
+        if (old == m_propertyPlaceholder) {
+            // Kept for a later return to no view.
+            m_propertyPlaceholder->setParent(this);
+            m_propertyPlaceholder->hide();
+        } else if (old) {
+            old->deleteLater();
+        }
+    }
+    replacement->show();
     m_splitter->setCollapsible(1, false);
-    m_splitter->setSizes(sizes);
+    if (sizes.size() == 2)
+        m_splitter->setSizes(sizes);
     m_propertyView = view;
     m_propertyCalls = view ? std::move(calls) : PropertyViewCalls{};
 }

@@ -363,6 +363,13 @@ TEST_F(MainWindowTest, ColumnsBarsAndTheSlotOfThePropertyView) {
     frame->SendUiMessage(UM_RUN_PROPERTY_JOB, 1, 0);
     EXPECT_EQ(refreshed, 99u);
     EXPECT_EQ(reloads, 0);
+    // The slot takes a new view, and the placeholder again.
+    auto* second = new QWidget;
+    frame->SetPropertyView(second, {});
+    EXPECT_EQ(splitter->widget(1), second);
+    frame->SetPropertyView(nullptr, {});
+    EXPECT_EQ(splitter->widget(1)->objectName(), QStringLiteral("propertyViewSlot"));
+    EXPECT_EQ(splitter->count(), 2);
 }
 
 TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
