@@ -478,6 +478,11 @@ bool clApplication::PrepareEngine() {
         m_appLog->Write(std::string_view(line));
         return false;
     }
+    // Property jobs compose their command texts with the manager's current values.
+    m_engine->managerCommands->SetComposer(
+        [](const clCamPropertyMgr& manager, const clCamCommand& command, std::u16string& text) {
+            return static_cast<int32_t>(manager.ComposeCommand(&command, text));
+        });
     m_engine->firstReceiveTimeout = m_timeoutFirstRecv;
     m_engine->nextReceiveTimeout = m_timeoutNextRecv;
     return true;

@@ -622,3 +622,54 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 200, 128));
     EXPECT_FALSE(frame->LowerBar()->CancelButton()->isEnabled());
 }
+
+TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCamera) {
+    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
+                                                  "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+    ASSERT_EQ(
+        mgr.Load(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml")),
+        0);
+    auto* gain = static_cast<clCamPropertyInteger*>(mgr.FindProperty(u"Gain"));
+    ASSERT_NE(gain, nullptr);
+    uint32_t refreshFlags = 0;
+    int reloads = 0;
+    frame->SetPropertyView(new QWidget,
+                           {[&](uint32_t f) { refreshFlags |= f; }, [&] { ++reloads; }, {}});
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_TRUE(frame->Action(ID_TEXT_SAVE)->isEnabled()) << "a definition, while disconnected";
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+
+    {
+        std::lock_guard<std::mutex> guard(server.SimLock());
+        clCamPropertyMgr& camera = sim.Manager();
+        camera.SetIntegerValue(static_cast<clCamPropertyInteger*>(camera.FindProperty(u"Gain")),
+                               120);
+    }
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    // The bare command word asks the camera for its value; the reply line goes to the manager.
+    refreshFlags = 0;
+    frame->Console()->Input()->setText(QStringLiteral("gai"));
+    frame->Console()->Send();
+    int64_t value = -1;
+    ASSERT_TRUE(WaitUntil([&] {
+        mgr.GetIntegerValue(gain, value);
+        return value == 120 && app.IsEngineReady();
+    })) << value;
+    EXPECT_EQ(refreshFlags & (REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES),
+              uint32_t(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES));
+
+    // An edited value: the view reloads, the job sends the property's command.
+    mgr.SetIntegerValue(gain, 55);
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, reinterpret_cast<uintptr_t>(gain), 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> guard(server.SimLock());
+        int64_t cameraValue = -1;
+        CamPropertyType type{};
+        sim.Manager().GetValueAsInteger(u"Gain", cameraValue, type);
+        return cameraValue == 55 && app.IsEngineReady();
+    })) << ConsoleText().toStdString() << " / " << ResultEdit()->text().toStdString();
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
+}
