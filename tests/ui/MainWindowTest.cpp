@@ -669,7 +669,8 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
         CamPropertyType type{};
         sim.Manager().GetValueAsInteger(u"Gain", cameraValue, type);
         return cameraValue == 55 && app.IsEngineReady();
-    })) << ConsoleText().toStdString() << " / " << ResultEdit()->text().toStdString();
+    })) << ConsoleText().toStdString()
+        << " / " << ResultEdit()->text().toStdString();
     EXPECT_EQ(reloads, 1);
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
 }
