@@ -323,8 +323,12 @@ void CMainFrame::ShutDownThreads() {
 intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     if (QThread::currentThread() == thread())
         return OnUiMessage(msg, wParam, lParam);
-    if (m_detached)
+    if (m_detached) {
+        // Nobody answers now; an earlier box's result must not pass for this one's.
+        if (msg == UM_MESSAGE_BOX && wParam == 0)
+            m_app.m_messageBoxResult = 0;
         return 0;
+    }
     intptr_t result = 0;
     QMetaObject::invokeMethod(
         this, [&] { result = OnUiMessage(msg, wParam, lParam); }, Qt::BlockingQueuedConnection);
