@@ -616,8 +616,12 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
     ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     frame->LowerBar()->CancelButton()->click();
-    ASSERT_TRUE(WaitUntil([&] { return app.IsEngineReady(); }));
+    // The job's end refreshes the window after the engine became ready.
+    ASSERT_TRUE(WaitUntil([&] {
+        return app.IsEngineReady() && !frame->LowerBar()->CancelButton()->isEnabled();
+    })) << ResultEdit()->text().toStdString();
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("(host side)Cancel receiving"));
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 200, 128));
     EXPECT_FALSE(frame->LowerBar()->CancelButton()->isEnabled());
