@@ -1,6 +1,8 @@
 #include "ui/QuillonApp.h"
 
 #include "app/Messages.h"
+#include "comm/CommunicateModel.h"
+#include "ui/CamPropertyForm.h"
 #include "ui/MainFrame.h"
 #include "ui/VorlixSettingDlg.h"
 #include "ui/WaitMsgDlg.h"
@@ -36,6 +38,15 @@ bool CQuillonApp::InitInstance() {
     // The main window: created, shown with its initial size and the stored placement, then told
     // that start-up is complete.
     m_frame = std::make_unique<CMainFrame>(*this);
+    // Column 1: the property view of the engine's definition.
+    auto* view = new CCamPropertyForm(this);
+    view->resize(200, 100);
+    view->SetPropertyManager(m_engine->propertyManager.get());
+    view->SetReadyCheck([this] { return IsEngineReady(); });
+    m_frame->SetPropertyView(view,
+                             {[view](uint32_t flags) { view->Refresh(flags); },
+                              [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+    view->InitialUpdate();
     m_frame->ShowInitial();
     m_frame->PostUiMessage(UM_STARTUP, 0, 0);
     return true;

@@ -7,11 +7,13 @@
 #include "TempDir.h"
 #include "app/Application.h"
 #include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "tools/camsim/PtyServer.h"
+#include "ui/CamPropertyForm.h"
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
@@ -86,8 +88,24 @@ int main(int argc, char** argv) {
             return 1;
         {
             CMainFrame frame(app);
+            auto* view = new CCamPropertyForm(&app);
+            view->SetPropertyManager(app.m_engine->propertyManager.get());
+            view->SetReadyCheck([&app] { return app.IsEngineReady(); });
+            frame.SetPropertyView(view,
+                                  {[view](uint32_t flags) { view->Refresh(flags); },
+                                   [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+            view->InitialUpdate();
+            // The sample definition, opened the way the file command opens it.
+            const std::u16string definition =
+                platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml");
+            app.m_engine->propertyManager->SetSchemaPathFormat(platform::Utf8ToUtf16(
+                std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+            if (app.m_engine->propertyManager->Load(definition) != 0)
+                return 1;
+            app.m_currentDefinitionFile = definition;
+            view->Build();
             frame.ShowInitial();
-            frame.resize(frame.width() + 200, frame.height() + 40);
+            frame.resize(frame.width() + 420, frame.height() + 60);
             frame.PostUiMessage(UM_STARTUP, 0, 0);
             WaitUntil([&] { return app.m_engine->WorkerExists(); });
             frame.RunCommand(mainframe::IDC_SHOW_CONSOLE);
