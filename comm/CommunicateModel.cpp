@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 #include "app/SimpleLog.h"
+#include "camdef/CamPropertyMgr.h"
 #include "comm/WatchThread.h"
 #include "platform/Text.h"
 #include "port/CamPort.h"
@@ -10,7 +11,10 @@
 #include <cstring>
 #include <thread>
 
-clCommunicateModel::clCommunicateModel(clEngineContext& ctx) : context(ctx) {}
+clCommunicateModel::clCommunicateModel(clEngineContext& ctx)
+    : propertyManager(std::make_unique<clCamPropertyMgr>()),
+      managerCommands(std::make_unique<clCamPropertyCommandSource>(*propertyManager)),
+      propertySource(managerCommands.get()), context(ctx) {}
 
 clCommunicateModel::~clCommunicateModel() {
     if (m_worker.Exists())

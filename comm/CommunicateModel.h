@@ -4,6 +4,7 @@
 // The worker never touches a window: it reports through the UM_ messages of the context.
 #pragma once
 
+#include "comm/CamPropertyCommandSource.h"
 #include "comm/EngineContext.h"
 #include "comm/ReplyCollector.h"
 #include "comm/RingBuffer.h"
@@ -14,8 +15,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+
+class clCamPropertyMgr;
 
 // Transaction phases.
 enum : int32_t {
@@ -147,7 +151,10 @@ public:
     std::u16string cameraModel;
     std::u16string cameraVersion;
     std::u16string cameraSerial;
-    // The definition's commands for property jobs; set by the owner of the property manager.
+    // The camera definition and the property values; created with the engine.
+    std::unique_ptr<clCamPropertyMgr> propertyManager;
+    // Property jobs look at the definition through it (the manager's own by default).
+    std::unique_ptr<clCamPropertyCommandSource> managerCommands;
     IPropertyCommandSource* propertySource = nullptr;
     BatchJobRunner batchJob;
 
