@@ -55,12 +55,11 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
     EXPECT_EQ(rig.server.Received(), "sta\r");
 
     // A property job writes a value; the simulator keeps it and reports it back.
-    clCamPropertyMgr mgr;
+    // The engine's own property manager and command source, as the program uses them.
+    clCamPropertyMgr& mgr = *rig.engine.propertyManager;
     mgr.SetSchemaPathFormat(
         platform::Utf8ToUtf16(SourceFile("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
     ASSERT_EQ(mgr.Load(platform::Utf8ToUtf16(SourceFile("CamDefine/XC-100.xml"))), 0);
-    MgrCommandSource source(mgr);
-    rig.engine.propertySource = &source;
     auto* gain = PropertyAs<clCamPropertyInteger>(mgr.FindProperty(u"Gain"));
     ASSERT_NE(gain, nullptr);
     const int64_t wanted = gain->value == 7 ? 8 : 7;

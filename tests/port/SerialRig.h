@@ -38,28 +38,6 @@ inline std::vector<std::string> LogLines(const std::string& path) {
     return lines;
 }
 
-// The property manager as the engine's command source, as the application wires it.
-class MgrCommandSource : public IPropertyCommandSource {
-public:
-    explicit MgrCommandSource(clCamPropertyMgr& mgr) : m_mgr(mgr) {}
-    std::vector<std::u16string> CommandNames(const clCamProperty* p) override {
-        return p->commandNames;
-    }
-    int ComposeCommand(const clCamProperty*, std::u16string_view name,
-                       std::u16string& text) override {
-        const clCamCommand* c = m_mgr.FindCommand(name);
-        if (!c)
-            return kUnknownCommand;
-        return m_mgr.ComposeCommand(c, text) == 0 ? kComposed : kComposeFailed;
-    }
-    bool ConfirmationPrompt(const clCamProperty*, std::u16string_view, std::u16string&) override {
-        return false;
-    }
-
-private:
-    clCamPropertyMgr& m_mgr;
-};
-
 struct SerialRig {
     TempDir dir;
     std::u16string settings = platform::Utf8ToUtf16(dir.file("Quillon_00.ini"));
