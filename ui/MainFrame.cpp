@@ -441,9 +441,23 @@ void CMainFrame::OnConsoleFlush() {
 void CMainFrame::OnRunPropertyJob(uintptr_t record) {
     if (!PropertyViewValid() || !m_app.m_engine || record == 0)
         return;
+    // The message was posted; the definition may have been closed or reloaded since. Only a
+    // record of the loaded definition is used (compared by address, never dereferenced first).
+    const auto* property = reinterpret_cast<const clCamProperty*>(record);
+    const clCamPropertyMgr* manager = m_app.m_engine->propertyManager.get();
+    if (!manager)
+        return;
+    bool current = false;
+    for (const auto& entry : manager->Properties())
+        if (entry.second.get() == property) {
+            current = true;
+            break;
+        }
+    if (!current)
+        return;
     if (m_propertyCalls.reloadValues)
         m_propertyCalls.reloadValues();
-    m_app.m_engine->RunPropertyJob(reinterpret_cast<const clCamProperty*>(record));
+    m_app.m_engine->RunPropertyJob(property);
 }
 
 void CMainFrame::OnIdle() {

@@ -677,4 +677,13 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
         << " / " << ResultEdit()->text().toStdString();
     EXPECT_EQ(reloads, 1);
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
+
+    // A job posted for a record of a definition closed since then is dropped unread.
+    const uintptr_t stale = reinterpret_cast<uintptr_t>(gain);
+    mgr.Clear();
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, stale, 0);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reloads, 1);
+    EXPECT_TRUE(app.IsEngineReady());
 }
