@@ -1,0 +1,419 @@
+#include "comm/CommunicateModel.h"
+
+#include "app/Messages.h"
+#include "app/SimpleLog.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/WatchThread.h"
+#include "platform/Text.h"
+#include "port/CamPort.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+clCommunicateModel::clCommunicateModel(clEngineContext& ctx)
+    : propertyManager(std::make_unique<clCamPropertyMgr>()),
+      managerCommands(std::make_unique<clCamPropertyCommandSource>(*propertyManager)),
+      propertySource(managerCommands.get()), context(ctx) {}
+
+clCommunicateModel::~clCommunicateModel() {
+    if (m_worker.Exists())
+        StopWorker();
+}
+
+// ---------------------------------------------------------------------------------------
+// User-interface thread
+
+void clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool autoSelect) {
+    context.JobParam().commandText.assign(command);
+    context.SetJobKind(JOB_SINGLE_COMMAND);
+    if (autoSelect) {
+        context.SetAutoSelectRequest(1);
+        context.SetModelDetected(0);
+    }
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
+}
+
+bool clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
+    if (!property)
+        return false;
+    std::u16string prompt;
+    if (propertySource &&
+        propertySource->ConfirmationPrompt(property, context.LanguageCode(), prompt)) {
+        const int32_t answer = context.RequestMessageBox(
+            prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2);
+        if (answer != IDOK)
+            return false;
+    }
+    context.JobParam().property = property;
+    context.SetJobKind(JOB_PROPERTY);
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
+    return true;
+}
+
+void clCommunicateModel::SubmitBatchJob(std::vector<std::u16string> lines) {
+    context.JobParam().batchLines = std::move(lines);
+    context.SetJobKind(JOB_BATCH);
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
+}
+
+void clCommunicateModel::MarkConnected() {
+    ring.Reset();
+    phase = PHASE_IDLE;
+    receiveTimer.Cancel();
+    connected = 1;
+}
+
+void clCommunicateModel::DisconnectCamera() {
+    context.ShowWaitDialog(context.MessageText(MSG_PLEASE_WAIT),
+                           context.MessageText(MSG_DISCONNECTING));
+    if (clCamPort* port = context.CurrentPort()) {
+        port->Disconnect();
+        port->Uninit();
+    }
+    phase = PHASE_NOT_CONNECTED;
+    connected = 0;
+    if (clWatchThread* watch = context.Watch())
+        watch->ClearElapsed();
+    context.HideWaitDialog();
+}
+
+int64_t clCommunicateModel::TakeConsoleText(std::u16string& out, size_t maxChars,
+                                            double maxSeconds) {
+    using Clock = std::chrono::steady_clock;
+    const uint64_t backlog = ring.Pending(clRingBuffer::kConsoleReader);
+    if (backlog == 0)
+        return 0;
+    const auto started = Clock::now();
+    const auto limit =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(maxSeconds));
+    uint64_t taken = 0;
+    size_t chars = 0;
+    while (taken < backlog && chars < maxChars) {
+        out.push_back(static_cast<char16_t>(ring.Take(clRingBuffer::kConsoleReader)));
+        ++taken;
+        ++chars;
+        // Reading the clock per byte would cost more than the copy; every 64 bytes suffices.
+        if ((taken & 63) == 0 && Clock::now() - started >= limit)
+            break;
+    }
+    return static_cast<int64_t>(backlog - taken);
+}
+
+void clCommunicateModel::FlushConsole(const std::function<void(std::u16string_view)>& append) {
+    if (!append)
+        return;
+    std::u16string text;
+    const int64_t left = TakeConsoleText(text);
+    if (!text.empty())
+        append(text);
+    context.SetConsoleBacklog(left);
+}
+
+bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
+    std::lock_guard<std::mutex> guard(replyLinesLock);
+    if (replyLines.empty())
+        return false;
+    line = std::move(replyLines.front());
+    replyLines.pop_front();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Port receive thread
+
+void clCommunicateModel::OnReceiveData(const uint8_t* bytes, uint32_t length, void* user) {
+    if (user)
+        static_cast<clCommunicateModel*>(user)->ring.Append(bytes, length);
+}
+
+// ---------------------------------------------------------------------------------------
+// Worker thread
+
+bool clCommunicateModel::StartWorker() {
+    return m_worker.Start([this] { WorkerLoop(); });
+}
+
+bool clCommunicateModel::StopWorker(int64_t timeoutMs) {
+    if (platform::Event* stop = context.StopEvent())
+        stop->Set();
+    if (!m_worker.Exists())
+        return true;
+    if (m_worker.JoinFor(timeoutMs))
+        return true;
+    if (clSimpleLog* log = context.Log())
+        log->Write(u"Worker thread did not end within 5000 ms; left running");
+    return false;
+}
+
+void clCommunicateModel::WorkerLoop() {
+    for (;;) {
+        const int w = platform::WaitForAny({context.StopEvent(), context.JobEvent()}, kPollMs);
+        if (w == 0)
+            return;
+        if (w == 1) {
+            if (RunJob(context.JobKind()))
+                return;
+        } else if (w == platform::kWaitFailed) {
+            // A failed wait must not spin; behave as if the period passed.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
+    }
+}
+
+bool clCommunicateModel::RunJob(int32_t kind) {
+    bool stopFlag = false;
+    switch (kind) {
+    case JOB_SINGLE_COMMAND:
+        RunSingleCommandJob(stopFlag);
+        break;
+    case JOB_PROPERTY:
+        RunPropertyCommands(stopFlag);
+        break;
+    case JOB_BATCH:
+        if (batchJob)
+            stopFlag = batchJob(*this);
+        break;
+    default:
+        break;
+    }
+    return stopFlag;
+}
+
+void clCommunicateModel::JobStartFrame() {
+    cancelEvent.ResetEvent();
+    busy = 1;
+    context.Send(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+}
+
+void clCommunicateModel::JobEndFrame() {
+    context.Send(UM_CLOSE_WAIT_DIALOG);
+    busy = 0;
+    context.Send(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+}
+
+int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view command) {
+    const int32_t result = RunTransaction(stopFlag, command);
+    if (stopFlag)
+        return result;
+    ClassifyReply();
+    context.Send(UM_SHOW_RESULT);
+    if (result != TRANSACTION_OK)
+        ReportTransactionError();
+    else if (replyCode == 0)
+        context.Send(UM_DRAIN_REPLIES);
+    return result;
+}
+
+void clCommunicateModel::ConsolePause() {
+    context.Send(UM_CONSOLE_FLUSH);
+    if (context.ConsoleBacklog() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+}
+
+int clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
+    const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, 0);
+    if (w == 0) {
+        stopFlag = true;
+        return 1;
+    }
+    return w == 1 ? 2 : 0;
+}
+
+bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
+    if (platform::WaitForAny({context.StopEvent()}, ms) == 0) {
+        stopFlag = true;
+        return true;
+    }
+    return false;
+}
+
+void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
+    JobStartFrame();
+    const std::u16string command = context.JobParam().commandText;
+    const int32_t result = CommandStep(stopFlag, command);
+    if (!stopFlag && context.AutoSelectRequest()) {
+        context.SetAutoSelectRequest(0);
+        if (result == TRANSACTION_OK && replyCode == 0 && context.ModelDetected() == 0)
+            context.RequestMessageBox(context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
+    }
+    JobEndFrame();
+    context.Post(UM_ACTIVATE_CONSOLE);
+}
+
+void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
+    JobStartFrame();
+    const clCamProperty* property = context.JobParam().property;
+    std::vector<std::u16string> names;
+    if (property && propertySource)
+        names = propertySource->CommandNames(property);
+    for (const std::u16string& name : names) {
+        if (CheckStopOrCancel(stopFlag) != 0)
+            break;
+        std::u16string text;
+        if (propertySource->ComposeCommand(property, name, text) !=
+            IPropertyCommandSource::kComposed)
+            continue;
+        if (CommandStep(stopFlag, text) != TRANSACTION_OK || stopFlag)
+            break;
+        ConsolePause();
+        if (PauseOrStop(kPollMs, stopFlag))
+            break;
+    }
+    JobEndFrame();
+}
+
+// ---------------------------------------------------------------------------------------
+// Command transaction
+
+int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view command) {
+    std::u16string text(command);
+    if (appendCR)
+        text.push_back(u'\r');
+    commandBytes = platform::Utf16ToLocale(text);
+    commandLength = std::strlen(commandBytes.c_str());
+    context.SetLastCommandText(text);
+    context.Send(UM_CONSOLE_ECHO);
+
+    BeginTransaction();
+
+    clCamPort* port = context.CurrentPort();
+    lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
+                                           static_cast<uint32_t>(commandLength))
+                          : 1;
+    int32_t result;
+    if (lastSendResult != 0) {
+        status = STATUS_SEND_FAILED;
+        phase = PHASE_IDLE;
+        if (clSimpleLog* log = context.Log())
+            log->Write(u"SendData failed");
+        result = TRANSACTION_SEND_FAILED;
+    } else {
+        phase = PHASE_WAIT_FIRST;
+        RestartReceiveTimer();
+        if (clWatchThread* watch = context.Watch())
+            watch->SignalStart();
+        result = ReceiveReply(stopFlag);
+    }
+    if (clWatchThread* watch = context.Watch())
+        watch->SignalHalt();
+    return result;
+}
+
+void clCommunicateModel::BeginTransaction() {
+    status = STATUS_SENDING;
+    phase = PHASE_SENDING;
+    replyCode = -1;
+    {
+        std::lock_guard<std::mutex> guard(replyLinesLock);
+        replyLines.clear();
+    }
+    m_collector.Clear();
+    ring.SkipPending(clRingBuffer::kTransactionReader);
+}
+
+int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
+    int32_t result = TRANSACTION_OK;
+    for (;;) {
+        const int w =
+            platform::WaitForAny({context.StopEvent(), &cancelEvent, &receiveTimer}, kPollMs);
+        if (w == 0) {
+            stopFlag = true;
+            result = TRANSACTION_OK;
+            break;
+        }
+        if (w == 1) {
+            status = STATUS_RECEIVE_CANCELLED;
+            result = TRANSACTION_CANCELLED;
+            break;
+        }
+        if (w == 2) {
+            status = STATUS_RECEIVE_TIMEOUT;
+            result = TRANSACTION_TIMEOUT;
+            break;
+        }
+        if (w == platform::kWaitFailed)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        if (TakeReplyBytes()) {
+            result = TRANSACTION_OK;
+            break;
+        }
+    }
+    receiveTimer.Cancel();
+    phase = PHASE_IDLE;
+    return result;
+}
+
+bool clCommunicateModel::TakeReplyBytes() {
+    const uint64_t n = ring.Pending(clRingBuffer::kTransactionReader);
+    if (n == 0)
+        return false;
+    const int32_t current = phase;
+    if (current != PHASE_WAIT_FIRST && current != PHASE_RECEIVING) {
+        // Not waiting for a reply: the bytes are dropped.
+        for (uint64_t i = 0; i < n; ++i)
+            ring.Take(clRingBuffer::kTransactionReader);
+        return false;
+    }
+    // The timer restarts for every byte taken; all bytes of one batch are taken in the same
+    // instant, so one restart per batch measures the same gap.
+    phase = PHASE_RECEIVING;
+    RestartReceiveTimer();
+    for (uint64_t i = 0; i < n; ++i) {
+        switch (m_collector.Feed(ring.Take(clRingBuffer::kTransactionReader))) {
+        case clReplyCollector::Result::kEnd:
+            cancelEvent.ResetEvent();
+            status = STATUS_REPLY_COMPLETE;
+            return true;
+        case clReplyCollector::Result::kLine: {
+            std::lock_guard<std::mutex> guard(replyLinesLock);
+            if (replyLines.size() < kMaxReplyLines)
+                replyLines.push_back(m_collector.TakeLine());
+            break;
+        }
+        case clReplyCollector::Result::kNothing:
+            break;
+        }
+    }
+    return false;
+}
+
+void clCommunicateModel::RestartReceiveTimer() {
+    receiveTimer.Cancel();
+    uint32_t timeout;
+    const int32_t current = phase;
+    if (current == PHASE_WAIT_FIRST)
+        timeout = firstReceiveTimeout;
+    else if (current == PHASE_RECEIVING)
+        timeout = nextReceiveTimeout;
+    else
+        return;
+    if (timeout == kNoTimeLimit)
+        return;
+    receiveTimer.ArmAfter(std::chrono::milliseconds(timeout));
+}
+
+void clCommunicateModel::ClassifyReply() {
+    if (status != STATUS_REPLY_COMPLETE)
+        return;
+    std::u16string first;
+    {
+        std::lock_guard<std::mutex> guard(replyLinesLock);
+        if (replyLines.empty())
+            return;
+        first = std::move(replyLines.front());
+        replyLines.pop_front();
+    }
+    replyCode = ReplyCodeOf(first);
+}
+
+void clCommunicateModel::ReportTransactionError() {
+    const int32_t s = status;
+    if (s == STATUS_RECEIVE_TIMEOUT)
+        context.RequestMessageBox(context.MessageText(MSG_RECEIVE_TIMEOUT), u"", MB_OK);
+    else if (s == STATUS_SEND_FAILED)
+        context.RequestMessageBox(context.MessageText(MSG_TRANSMIT_TIMEOUT), u"", MB_OK);
+}

@@ -1,0 +1,143 @@
+#include "comm/WatchThread.h"
+
+#include "app/SimpleLog.h"
+#include "platform/Text.h"
+
+#include <chrono>
+#include <cstdio>
+
+clWatchThread::Clock clWatchThread::SteadyClock() {
+    Clock c;
+    c.counter = [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+    };
+    c.frequency = 1000000000;
+    return c;
+}
+
+clWatchThread::clWatchThread() : clock(SteadyClock()) {}
+
+clWatchThread::~clWatchThread() {
+    Stop();
+}
+
+void clWatchThread::CreateEvents() {
+    using platform::Event;
+    if (!stopEvent)
+        stopEvent = std::make_shared<Event>(Event::Reset::Manual);
+    if (!startEvent)
+        startEvent = std::make_shared<Event>(Event::Reset::Auto);
+    if (!haltEvent)
+        haltEvent = std::make_shared<Event>(Event::Reset::Auto);
+}
+
+bool clWatchThread::Start() {
+    if (m_thread.Exists())
+        return false;
+    CreateEvents();
+    return m_thread.Start([this] { Run(); });
+}
+
+void clWatchThread::Stop() {
+    if (m_thread.Exists()) {
+        stopEvent->Set();
+        if (!m_thread.JoinFor(5000) && log)
+            log->Write(u"Elapsed-time watch did not end within 5000 ms; left running");
+    }
+    startEvent.reset();
+    haltEvent.reset();
+    stopEvent.reset();
+}
+
+void clWatchThread::SignalStart() {
+    if (startEvent)
+        startEvent->Set();
+}
+
+void clWatchThread::SignalHalt() {
+    if (haltEvent)
+        haltEvent->Set();
+}
+
+std::u16string clWatchThread::ElapsedText() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_elapsedText;
+}
+
+double clWatchThread::ElapsedSeconds() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_elapsedSeconds;
+}
+
+void clWatchThread::ClearElapsed() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_elapsedSeconds = 0;
+    m_elapsedText.clear();
+}
+
+std::u16string clWatchThread::FormatElapsed(double seconds) {
+    long long s = seconds > 0 ? static_cast<long long>(seconds) : 0;
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", s / 60, s % 60);
+    return platform::Utf8ToUtf16(text);
+}
+
+void clWatchThread::Publish(int64_t now, int64_t start, int64_t frequency, IUiTarget* to,
+                            uint32_t msg, uintptr_t wp, intptr_t lp) {
+    const double seconds =
+        frequency > 0 ? static_cast<double>(now - start) / static_cast<double>(frequency) : 0.0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_elapsedSeconds = seconds;
+        m_elapsedText = FormatElapsed(seconds);
+    }
+    if (to)
+        to->PostUiMessage(msg, wp, lp);
+}
+
+void clWatchThread::Run() {
+    // Copies taken at the start; later changes of the fields are not seen.
+    IUiTarget* const to = target;
+    const uint32_t msg = message;
+    const uintptr_t wp = wParam;
+    const intptr_t lp = lParam;
+    const int64_t periodMs = period > 0 ? period : 50;
+    const Clock c = clock;
+    const std::shared_ptr<platform::Event> stop = stopEvent, start = startEvent, halt = haltEvent;
+
+    bool running = false;
+    int64_t startCount = 0, lastUpdate = 0;
+    for (;;) {
+        const int w = platform::WaitForAny({stop.get(), start.get(), halt.get()}, periodMs);
+        if (w == 0)
+            return;
+        if (running && (w == platform::kWaitTimeout || w == 1)) {
+            const int64_t now = c.counter();
+            if (c.frequency > 0 && now - lastUpdate >= c.frequency) {
+                lastUpdate = now;
+                Publish(now, startCount, c.frequency, to, msg, wp, lp);
+            }
+        }
+        if (w == 1) {
+            startCount = lastUpdate = c.counter();
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_elapsedSeconds = 0;
+                m_elapsedText = u"00:00";
+            }
+            if (to)
+                to->PostUiMessage(msg, wp, lp);
+            running = true;
+        } else if (w == 2) {
+            const int64_t now = c.counter();
+            if (!running)
+                startCount = now;
+            running = false;
+            Publish(now, startCount, c.frequency, to, msg, wp, lp);
+        } else if (w == platform::kWaitFailed) {
+            return;
+        }
+    }
+}

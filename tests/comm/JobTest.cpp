@@ -1,0 +1,305 @@
+#include "EngineRig.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Property records belong to the camera definition model; the engine only carries pointers to
+// them and asks its command source about them. The tests' records are these.
+struct FakeProperty {
+    std::vector<std::u16string> commandNames;
+    bool prompt = false;
+    std::map<std::u16string, std::u16string> promptTexts; // by language code
+
+    const clCamProperty* Record() const { return reinterpret_cast<const clCamProperty*>(this); }
+};
+
+const FakeProperty& Fake(const clCamProperty* p) {
+    return *reinterpret_cast<const FakeProperty*>(p);
+}
+
+// Composes "<name> 1" for every name except those marked unknown or failing.
+class FakeCommandSource : public IPropertyCommandSource {
+public:
+    std::vector<std::u16string> unknown, failing;
+
+    std::vector<std::u16string> CommandNames(const clCamProperty* p) override {
+        return Fake(p).commandNames;
+    }
+    int ComposeCommand(const clCamProperty*, std::u16string_view name,
+                       std::u16string& text) override {
+        for (const auto& u : unknown)
+            if (u == name)
+                return kUnknownCommand;
+        for (const auto& f : failing)
+            if (f == name)
+                return kComposeFailed;
+        text = std::u16string(name) + u" 1";
+        return kComposed;
+    }
+    bool ConfirmationPrompt(const clCamProperty* record, std::u16string_view lang,
+                            std::u16string& prompt) override {
+        const FakeProperty& p = Fake(record);
+        if (!p.prompt)
+            return false;
+        auto it = p.promptTexts.find(std::u16string(lang));
+        if (it == p.promptTexts.end() || it->second.empty())
+            it = p.promptTexts.find(u"en");
+        prompt = it == p.promptTexts.end() ? u"" : it->second;
+        return true;
+    }
+};
+
+struct JobRig : EngineRig {
+    FakeCommandSource source;
+    explicit JobRig(uint32_t first = 2000) : EngineRig(first, 2000) {
+        engine.propertySource = &source;
+        engine.StartWorker();
+    }
+    // Waits for the end frame of the n-th job.
+    bool WaitJobEnd(int n = 1, int timeoutMs = 5000) {
+        return ui.WaitFor(UM_CLOSE_WAIT_DIALOG, n, timeoutMs) &&
+               ui.WaitFor(UM_REFRESH_VIEWS, 2 * n, timeoutMs);
+    }
+};
+
+} // namespace
+
+TEST(Job, ConsoleCommandMessagesInOrder) {
+    JobRig rig;
+    rig.camera.Expect({{20, "sta\r\n>OK\r\n>Model=X1\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"sta");
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    const std::vector<UiRecord> r = rig.ui.Records();
+    const std::vector<uint32_t> expected = {
+        UM_REFRESH_VIEWS,     UM_CONSOLE_ECHO,  UM_SHOW_RESULT,     UM_DRAIN_REPLIES,
+        UM_CLOSE_WAIT_DIALOG, UM_REFRESH_VIEWS, UM_ACTIVATE_CONSOLE};
+    ASSERT_EQ(rig.ui.Messages(), expected);
+    EXPECT_EQ(r[0].lParam, 7);
+    EXPECT_EQ(r[5].lParam, 7);
+    for (size_t i = 0; i + 1 < r.size(); ++i)
+        EXPECT_FALSE(r[i].posted) << i;
+    EXPECT_TRUE(r.back().posted);
+    EXPECT_EQ(rig.ui.drained, std::vector<std::u16string>{u">Model=X1"});
+    EXPECT_EQ(rig.engine.busy, 0);
+    EXPECT_TRUE(rig.engine.IsReady());
+}
+
+TEST(Job, ReplyCodeOtherThanOkIsNotDrained) {
+    JobRig rig;
+    rig.camera.Expect({{0, ">VAL ERR!\r\n>X 1\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"xyz 99");
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    const std::vector<uint32_t> expected = {UM_REFRESH_VIEWS, UM_CONSOLE_ECHO,
+                                            UM_SHOW_RESULT,   UM_CLOSE_WAIT_DIALOG,
+                                            UM_REFRESH_VIEWS, UM_ACTIVATE_CONSOLE};
+    EXPECT_EQ(rig.ui.Messages(), expected);
+    ASSERT_EQ(rig.ui.results.size(), 1u);
+    EXPECT_EQ(rig.ui.results[0], std::make_pair(int32_t{STATUS_REPLY_COMPLETE}, int32_t{3}));
+}
+
+TEST(Job, AutoSelectWithoutRecognisedModelShowsOneMessage) {
+    JobRig rig;
+    rig.camera.Expect({{0, ">OK\r\n>Model=Unknown\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"sta", true);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"Model not detect"});
+    EXPECT_EQ(rig.ctx.autoSelectRequest, 0);
+
+    // The reply-line handling recognised the model while draining: no message.
+    rig.ui.onSend = [&](uint32_t msg) {
+        if (msg == UM_DRAIN_REPLIES)
+            rig.ctx.modelDetected = 1;
+    };
+    rig.camera.Expect({{0, ">OK\r\n>Model=X1\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"sta", true);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE, 2));
+    EXPECT_EQ(rig.ui.boxes.size(), 1u);
+}
+
+TEST(Job, PropertyJobStopsAtTheCommandThatTimesOut) {
+    JobRig rig(200);
+    FakeProperty p;
+    p.commandNames = {u"ga", u"gb", u"gc"};
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    rig.camera.Expect({}); // silence
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_TRUE(rig.WaitJobEnd());
+    EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
+    EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"(host side)Receive timeout"});
+    // One console pause between the first and second command.
+    const auto m = rig.ui.Messages();
+    EXPECT_EQ(std::count(m.begin(), m.end(), UM_CONSOLE_FLUSH), 1);
+    EXPECT_EQ(std::count(m.begin(), m.end(), UM_SHOW_RESULT), 2);
+}
+
+TEST(Job, PropertyJobSkipsUnknownAndUncomposableCommandsAndGoesOnAfterAnErrorCode) {
+    JobRig rig;
+    rig.source.unknown = {u"nope"};
+    rig.source.failing = {u"bad"};
+    FakeProperty p;
+    p.commandNames = {u"nope", u"ga", u"bad", u"gb"};
+    rig.camera.Expect({{0, ">CMD ERR!\r\n\x04"}});
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_TRUE(rig.WaitJobEnd());
+    EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
+    EXPECT_TRUE(rig.ui.boxes.empty());
+}
+
+TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
+    JobRig rig;
+    FakeProperty p;
+    p.commandNames = {u"rst"};
+    p.prompt = true;
+    p.promptTexts = {{u"en", u"Reset the camera?"}, {u"ja", u""}};
+    rig.ctx.languageCode = u"ja";
+    rig.ui.boxAnswer = IDCANCEL;
+    EXPECT_FALSE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_EQ(rig.ui.boxes.size(), 1u);
+    EXPECT_EQ(rig.ui.boxes[0], u"Reset the camera?"); // empty Japanese text: the English one
+    const UiRecord box = rig.ui.Records().back();
+    EXPECT_EQ(box.lParam, static_cast<intptr_t>(MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(rig.camera.Commands(), 0);
+
+    rig.ui.boxAnswer = IDOK;
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    EXPECT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_TRUE(rig.WaitJobEnd());
+    EXPECT_EQ(rig.camera.Wire(), "rst 1\r");
+}
+
+TEST(Job, CancelDuringAReplyEndsThePropertyJobWithoutMessage) {
+    JobRig rig;
+    FakeProperty p;
+    p.commandNames = {u"ga", u"gb"};
+    rig.camera.Expect({{0, ">OK\r\n"}, {3000, "\x04"}});
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_TRUE(rig.camera.WaitForCommands(1));
+    std::this_thread::sleep_for(100ms);
+    rig.engine.CancelReceiving();
+    ASSERT_TRUE(rig.WaitJobEnd(1, 1000));
+    EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
+    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_EQ(rig.ui.results.at(0).first, STATUS_RECEIVE_CANCELLED);
+}
+
+TEST(Job, CancelBetweenCommandsEndsThePropertyJob) {
+    JobRig rig;
+    FakeProperty p;
+    p.commandNames = {u"ga", u"gb"};
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    rig.ui.onSend = [&](uint32_t msg) {
+        if (msg == UM_CONSOLE_FLUSH)
+            rig.engine.CancelReceiving();
+    };
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_TRUE(rig.WaitJobEnd());
+    EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
+}
+
+TEST(Job, CancelWhileIdleIsForgottenByTheNextJob) {
+    JobRig rig;
+    rig.engine.CancelReceiving();
+    rig.camera.Expect({{100, ">OK\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"a");
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    EXPECT_EQ(rig.ui.results.at(0), std::make_pair(int32_t{STATUS_REPLY_COMPLETE}, int32_t{0}));
+}
+
+TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
+    JobRig rig;
+    FakeProperty p;
+    p.commandNames = {u"ga", u"gb"};
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    {
+        std::lock_guard<std::mutex> g(rig.ctx.appLock);
+        rig.ctx.consoleBacklog = 10;
+    }
+    const auto t0 = Clock::now();
+    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_TRUE(rig.WaitJobEnd());
+    // Two pauses of 50 ms plus 50 ms for the backlog each, besides the polls.
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
+              200);
+}
+
+TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
+    JobRig rig(clCommunicateModel::kNoTimeLimit);
+    rig.engine.SubmitCommandJob(u"slow");
+    ASSERT_TRUE(rig.camera.WaitForCommands(1));
+    std::this_thread::sleep_for(100ms);
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(rig.engine.StopWorker(5000));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
+              200);
+    EXPECT_FALSE(rig.engine.WorkerExists());
+    // The end frame still ran; no result was shown for the abandoned transaction.
+    const auto m = rig.ui.Messages();
+    EXPECT_EQ(std::count(m.begin(), m.end(), UM_CLOSE_WAIT_DIALOG), 1);
+    EXPECT_EQ(std::count(m.begin(), m.end(), UM_SHOW_RESULT), 0);
+    EXPECT_EQ(rig.engine.busy, 0);
+}
+
+TEST(Job, UnknownKindRunsNothing) {
+    JobRig rig;
+    rig.ctx.jobKind = 9;
+    rig.jobEvent.Set();
+    rig.ctx.jobKind = JOB_BATCH; // no batch runner yet
+    rig.jobEvent.Set();
+    std::this_thread::sleep_for(150ms);
+    EXPECT_TRUE(rig.ui.Records().empty());
+}
+
+TEST(Engine, DisconnectWhileIdle) {
+    EngineRig rig;
+    clWatchThread watch;
+    watch.Start();
+    rig.ctx.watch = &watch;
+    watch.SignalHalt();
+    for (int i = 0; i < 100 && watch.ElapsedText().empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    std::vector<std::pair<std::u16string, std::u16string>> shown;
+    int hidden = 0;
+    rig.ctx.showWaitDialog = [&](std::u16string_view t, std::u16string_view c) {
+        shown.emplace_back(t, c);
+    };
+    rig.ctx.hideWaitDialog = [&] { ++hidden; };
+    rig.engine.DisconnectCamera();
+    EXPECT_EQ(rig.engine.phase, PHASE_NOT_CONNECTED);
+    EXPECT_EQ(rig.engine.connected, 0);
+    EXPECT_EQ(rig.camera.IsConnected(), 0);
+    EXPECT_EQ(rig.camera.uninitCalls, 1);
+    EXPECT_EQ(watch.ElapsedText(), u"");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].first, u"Please wait.");
+    EXPECT_EQ(shown[0].second, u"Disconnecting");
+    EXPECT_EQ(hidden, 1);
+    watch.Stop();
+}
+
+TEST(Engine, ConsoleFlushTakesAtMost500CharactersAndKeepsTheBacklog) {
+    EngineRig rig;
+    std::string bytes(1200, 'x');
+    bytes[0] = '\0';
+    rig.engine.ring.Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    std::u16string shown;
+    auto sink = [&](std::u16string_view t) { shown += t; };
+    rig.engine.FlushConsole(sink);
+    EXPECT_EQ(shown.size(), 500u);
+    EXPECT_EQ(shown[0], u'\0'); // the console decides what to show of control bytes
+    EXPECT_EQ(rig.ctx.consoleBacklog, 700);
+    rig.engine.FlushConsole(sink);
+    rig.engine.FlushConsole(sink);
+    EXPECT_EQ(shown.size(), 1200u);
+    EXPECT_EQ(rig.ctx.consoleBacklog, 0);
+    // The transaction reader is not disturbed by the console.
+    EXPECT_EQ(rig.engine.ring.Pending(clRingBuffer::kTransactionReader), 1200u);
+}

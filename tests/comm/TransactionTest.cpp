@@ -1,0 +1,242 @@
+#include "EngineRig.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char b[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(b, sizeof b, "%02X ", c);
+        out += b;
+    }
+    if (!out.empty())
+        out.pop_back();
+    return out;
+}
+
+int64_t MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+std::vector<std::u16string> RemainingLines(clCommunicateModel& engine) {
+    std::vector<std::u16string> lines;
+    std::u16string line;
+    while (engine.TakeReplyLine(line))
+        lines.push_back(line);
+    return lines;
+}
+
+struct ReplyCase {
+    const char* name;
+    std::vector<clScriptedCamera::Chunk> answer;
+    int32_t status;
+    int32_t replyCode;
+    std::vector<std::u16string> remaining;
+};
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReplyCases : public ::testing::TestWithParam<ReplyCase> {};
+
+} // namespace
+
+TEST(Transaction, CommandGoesOutWithCrInTheLocaleCodeset) {
+    EngineRig rig;
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(Hex(rig.camera.Wire()), "41 42 43 0D");
+    EXPECT_EQ(rig.engine.commandLength, 4u);
+    // The echo is sent before anything goes out, with the CR.
+    ASSERT_EQ(rig.ui.echoes.size(), 1u);
+    EXPECT_EQ(rig.ui.echoes[0], u"ABC\r");
+    EXPECT_EQ(rig.engine.phase, PHASE_IDLE);
+}
+
+TEST(Transaction, CharacterTheCodesetCannotHoldGoesOutAsQuestionMark) {
+    EngineRig rig; // the test process runs in the "C" locale: ASCII only
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    bool stop = false;
+    rig.engine.RunTransaction(stop, u"a\u00e9b");
+    EXPECT_EQ(rig.camera.Wire(), "a?b\r");
+}
+
+TEST_P(ReplyCases, StatusCodeAndRemainingLines) {
+    const ReplyCase& c = GetParam();
+    EngineRig rig;
+    rig.camera.Expect(c.answer);
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_FALSE(stop);
+    EXPECT_EQ(rig.engine.status, c.status);
+    rig.engine.ClassifyReply();
+    EXPECT_EQ(rig.engine.replyCode, c.replyCode);
+    EXPECT_EQ(RemainingLines(rig.engine), c.remaining);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transaction, ReplyCases,
+    ::testing::Values(
+        ReplyCase{"PlainOk", {{0, ">OK\r\n\x04"}}, 4, 0, {}},
+        ReplyCase{"EchoFirst", {{0, "ABC\r\n>OK\r\n>ABC 5\r\n\x04"}}, 4, 0, {u">ABC 5"}},
+        ReplyCase{"CmdErr", {{0, ">CMD ERR!\r\n\x04"}}, 4, 1, {}},
+        ReplyCase{"BracketLineBeforeResult", {{0, ">(busy)\r>OK\r\n\x04"}}, 4, 0, {}},
+        ReplyCase{"NoLineEndBeforeEot", {{0, ">OK\x04"}}, 4, -1, {}},
+        ReplyCase{"EotAlone", {{0, "\x04"}}, 4, -1, {}},
+        ReplyCase{"UnknownResultText", {{0, ">ok\r\n>V 1\r\n\x04"}}, 4, -1, {u">V 1"}},
+        ReplyCase{"LoneGreaterThan", {{0, ">\r\n\x04"}}, 4, -1, {}},
+        ReplyCase{"NulBytesAddNothing", {{0, std::string(">O\0K\r\n\x04", 7)}}, 4, 0, {}},
+        ReplyCase{"HighBytesAreOneCharacterEach",
+                  {{0, ">OK\r\n>\xE9\xFF\r\n\x04"}},
+                  4,
+                  0,
+                  {u">\u00e9\u00ff"}},
+        ReplyCase{"ByteByByteAcrossBatches",
+                  {{10, ">"}, {60, "O"}, {60, "K\r"}, {60, "\n>X 1\r"}, {60, "\x04"}},
+                  4,
+                  0,
+                  {u">X 1"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Transaction, FirstReceiveTimeoutAgainstALateAnswer) {
+    EngineRig rig(100, 2000);
+    rig.camera.Expect({{150, ">OK\r\n\x04"}});
+    bool stop = false;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_TIMEOUT);
+    const int64_t ms = MsSince(t0);
+    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_TIMEOUT);
+    EXPECT_GE(ms, 100);
+    EXPECT_LT(ms, 250);
+    rig.engine.ReportTransactionError();
+    ASSERT_EQ(rig.ui.boxes.size(), 1u);
+    EXPECT_EQ(rig.ui.boxes[0], u"(host side)Receive timeout");
+}
+
+TEST(Transaction, NextReceiveTimeoutMeasuresTheGapBetweenBatches) {
+    EngineRig rig(2000, 150);
+    rig.camera.Expect({{0, ">OK\r\n"}, {100, ">A 1\r\n"}, {400, "\x04"}});
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_TIMEOUT);
+    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_TIMEOUT);
+    rig.engine.ClassifyReply(); // only a complete reply is classified
+    EXPECT_EQ(rig.engine.replyCode, -1);
+}
+
+TEST(Transaction, NoTimeLimitWaitsForALateAnswer) {
+    EngineRig rig(clCommunicateModel::kNoTimeLimit, clCommunicateModel::kNoTimeLimit);
+    rig.camera.Expect({{300, ">OK\r\n"}, {300, "\x04"}});
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+}
+
+TEST(Transaction, SendFailureIsLoggedAndReported) {
+    EngineRig rig;
+    clWatchThread watch;
+    watch.Start();
+    rig.ctx.watch = &watch;
+    rig.camera.sendResult = 1;
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_SEND_FAILED);
+    EXPECT_EQ(rig.engine.status, STATUS_SEND_FAILED);
+    EXPECT_EQ(rig.engine.phase, PHASE_IDLE);
+    EXPECT_NE(rig.LogText().find("SendData failed"), std::string::npos);
+    rig.engine.ReportTransactionError();
+    ASSERT_EQ(rig.ui.boxes.size(), 1u);
+    EXPECT_EQ(rig.ui.boxes[0], u"(host side)Transmit timeout");
+    // Halt without start: the watch shows a duration of zero.
+    for (int i = 0; i < 100 && watch.ElapsedText().empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(watch.ElapsedText(), u"00:00");
+    watch.Stop();
+}
+
+TEST(Transaction, CancelDuringTheReply) {
+    EngineRig rig;
+    rig.camera.Expect({{0, ">OK\r\n"}, {2000, "\x04"}});
+    std::thread canceller([&] {
+        rig.camera.WaitForCommands(1);
+        std::this_thread::sleep_for(100ms);
+        rig.engine.CancelReceiving();
+    });
+    bool stop = false;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_CANCELLED);
+    canceller.join();
+    EXPECT_LT(MsSince(t0), 1000);
+    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_CANCELLED);
+    rig.engine.ReportTransactionError();
+    EXPECT_TRUE(rig.ui.boxes.empty()); // a cancel shows no message
+}
+
+TEST(Transaction, EndOfReplyResetsAPendingCancel) {
+    EngineRig rig;
+    const std::string reply = ">OK\r\n\x04";
+    rig.engine.ring.Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    rig.engine.phase = PHASE_WAIT_FIRST;
+    rig.engine.CancelReceiving(); // pressed in the same moment the reply completed
+    EXPECT_TRUE(rig.engine.TakeReplyBytes());
+    EXPECT_FALSE(rig.engine.cancelEvent.IsSignalled());
+    EXPECT_EQ(rig.engine.status, STATUS_REPLY_COMPLETE);
+}
+
+TEST(Transaction, StopEventEndsTheWaitWithinOnePoll) {
+    EngineRig rig(clCommunicateModel::kNoTimeLimit);
+    std::thread stopper([&] {
+        rig.camera.WaitForCommands(1);
+        std::this_thread::sleep_for(100ms);
+        rig.stopEvent.Set();
+    });
+    bool stop = false;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    stopper.join();
+    EXPECT_TRUE(stop);
+    EXPECT_LT(MsSince(t0), 100 + 50 + 40);
+    EXPECT_EQ(rig.engine.phase, PHASE_IDLE);
+}
+
+TEST(Transaction, BytesBetweenTransactionsAndAfterEotAreNotPartOfTheNextReply) {
+    EngineRig rig;
+    rig.camera.Expect({{0, ">OK\r\n\x04>LEFT 1\r\n"}});
+    rig.camera.Expect({{0, ">CMD ERR!\r\n\x04"}});
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"A"), TRANSACTION_OK);
+    rig.camera.Inject(">STRAY 2\r\n\x04");
+    ASSERT_TRUE(rig.camera.WaitDelivered());
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"B"), TRANSACTION_OK);
+    rig.engine.ClassifyReply();
+    EXPECT_EQ(rig.engine.replyCode, 1);
+    EXPECT_TRUE(RemainingLines(rig.engine).empty());
+    // The console reader saw everything.
+    EXPECT_EQ(rig.engine.ring.Pending(clRingBuffer::kConsoleReader),
+              std::string(">OK\r\n\x04>LEFT 1\r\n>STRAY 2\r\n\x04>CMD ERR!\r\n\x04").size());
+}
+
+TEST(Transaction, ReplyCodeTable) {
+    EXPECT_EQ(ReplyCodeOf(u">OK"), 0);
+    EXPECT_EQ(ReplyCodeOf(u">CRC ERR!"), 17);
+    EXPECT_EQ(ReplyCodeOf(u">CAN NOT WRITE"), 14);
+    EXPECT_EQ(ReplyCodeOf(u"xOK"), 0); // the first character is not compared
+    EXPECT_EQ(ReplyCodeOf(u">OK "), -1);
+    EXPECT_EQ(ReplyCodeOf(u">"), -1);
+    EXPECT_EQ(ReplyCodeText(-1), u"???");
+    EXPECT_EQ(ReplyCodeText(15), u"BUSY");
+}
+
+TEST(Transaction, OverlongLineIsCutNotGrown) {
+    clReplyCollector c;
+    c.Feed('>');
+    for (size_t i = 0; i < 2 * clReplyCollector::kMaxLineChars; ++i)
+        c.Feed('x');
+    ASSERT_EQ(c.Feed('\n'), clReplyCollector::Result::kLine);
+    EXPECT_EQ(c.TakeLine().size(), clReplyCollector::kMaxLineChars);
+}

@@ -1,0 +1,105 @@
+#include "comm/WatchThread.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Records the text at every post of the watch.
+class PostRecorder : public IUiTarget {
+public:
+    clWatchThread* watch = nullptr;
+    intptr_t SendUiMessage(uint32_t, uintptr_t, intptr_t) override { return 0; }
+    void PostUiMessage(uint32_t msg, uintptr_t w, intptr_t l) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        texts.push_back(watch->ElapsedText());
+        last = {msg, w, l};
+        m_changed.notify_all();
+    }
+    bool WaitPosts(size_t n) {
+        std::unique_lock<std::mutex> g(m_lock);
+        return m_changed.wait_for(g, 2s, [&] { return texts.size() >= n; });
+    }
+    std::vector<std::u16string> Texts() {
+        std::lock_guard<std::mutex> g(m_lock);
+        return texts;
+    }
+    std::vector<std::u16string> texts;
+    std::tuple<uint32_t, uintptr_t, intptr_t> last{};
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+};
+
+// A watch on a counter the test moves by hand (ticks of one millisecond).
+struct WatchRig {
+    std::shared_ptr<std::atomic<int64_t>> now = std::make_shared<std::atomic<int64_t>>(0);
+    PostRecorder ui;
+    clWatchThread watch;
+    WatchRig() {
+        ui.watch = &watch;
+        watch.target = &ui;
+        watch.message = 0x8001;
+        watch.lParam = 1;
+        watch.clock.counter = [n = now] { return n->load(); };
+        watch.clock.frequency = 1000;
+        watch.Start();
+    }
+};
+
+} // namespace
+
+TEST(Watch, TransactionOf27SecondsEndsAt0002) {
+    WatchRig rig;
+    rig.watch.SignalStart();
+    ASSERT_TRUE(rig.ui.WaitPosts(1));
+    *rig.now = 999; // not yet a second: no post
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(rig.ui.Texts().size(), 1u);
+    *rig.now = 1000;
+    ASSERT_TRUE(rig.ui.WaitPosts(2));
+    *rig.now = 2000;
+    ASSERT_TRUE(rig.ui.WaitPosts(3));
+    *rig.now = 2700;
+    std::this_thread::sleep_for(120ms); // less than a second since the last post
+    rig.watch.SignalHalt();
+    ASSERT_TRUE(rig.ui.WaitPosts(4));
+    EXPECT_EQ(rig.ui.Texts(),
+              (std::vector<std::u16string>{u"00:00", u"00:01", u"00:02", u"00:02"}));
+    EXPECT_DOUBLE_EQ(rig.watch.ElapsedSeconds(), 2.7);
+    EXPECT_EQ(rig.ui.last, std::make_tuple(0x8001u, uintptr_t{0}, intptr_t{1}));
+}
+
+TEST(Watch, SeventyFiveSecondsGive0115AndMinutesAreNotLimited) {
+    WatchRig rig;
+    rig.watch.SignalStart();
+    ASSERT_TRUE(rig.ui.WaitPosts(1));
+    *rig.now = 75000;
+    rig.watch.SignalHalt();
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(rig.watch.ElapsedText(), u"01:15");
+    EXPECT_EQ(clWatchThread::FormatElapsed(6000), u"100:00");
+    EXPECT_EQ(clWatchThread::FormatElapsed(59.99), u"00:59");
+}
+
+TEST(Watch, HaltWithoutStartGives0000AndStopEndsPromptly) {
+    WatchRig rig;
+    *rig.now = 5000;
+    rig.watch.SignalHalt();
+    ASSERT_TRUE(rig.ui.WaitPosts(1));
+    EXPECT_EQ(rig.watch.ElapsedText(), u"00:00");
+    rig.watch.ClearElapsed();
+    EXPECT_EQ(rig.watch.ElapsedText(), u"");
+    const auto t0 = std::chrono::steady_clock::now();
+    rig.watch.Stop();
+    rig.watch.Stop(); // a second stop does nothing
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 200ms);
+}

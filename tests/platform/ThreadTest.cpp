@@ -1,0 +1,39 @@
+#include "platform/Thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+TEST(Thread, JoinForJoinsAFinishedThread) {
+    platform::Thread t;
+    std::atomic<bool> ran{false};
+    ASSERT_TRUE(t.Start([&] { ran = true; }));
+    EXPECT_FALSE(t.Start([] {})); // one at a time
+    EXPECT_TRUE(t.JoinFor(1000));
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(t.Exists());
+    EXPECT_TRUE(t.JoinFor(0)); // nothing to wait for
+}
+
+TEST(Thread, ThreadThatOverrunsIsDetachedNotKilled) {
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    {
+        platform::Thread t;
+        ASSERT_TRUE(t.Start([release, finished] {
+            while (!*release)
+                std::this_thread::sleep_for(1ms);
+            *finished = true;
+        }));
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(t.JoinFor(50));
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
+        EXPECT_FALSE(t.Exists());
+    }
+    *release = true; // the detached thread goes on and ends on its own
+    for (int i = 0; i < 500 && !*finished; ++i)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(*finished);
+}
