@@ -217,3 +217,45 @@ TEST_F(Definition, OfferLastDefinition) {
 }
 
 } // namespace
+
+namespace {
+
+// The "sta" query through the running engine: the reply lines reach the handler while the
+// worker waits in its drain request, as they do under the main window.
+struct StaRig : TextFilesRig {
+    StaRig() {
+        ui.onSend = [this](uint32_t msg) {
+            if (msg != UM_DRAIN_REPLIES)
+                return;
+            uint32_t flags = 0;
+            for (; handled < ui.drained.size(); ++handled)
+                files->HandleReplyLine(flags, ui.drained[handled]);
+        };
+        engine.StartWorker();
+    }
+    size_t handled = 0;
+};
+
+TEST(AutoSelect, StaQueryOpensTheMatchingDefinition) {
+    StaRig rig;
+    rig.CopyIntoCamDefine("XC-100.xml", "xc-100.xml");
+    rig.camera.Expect({{10, "sta\r\n>OK\r\n>Model=XC-100\r\n>Ver.=1.02\r\n>Serial=A123\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"sta", true);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    EXPECT_TRUE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_EQ(rig.app.m_currentDefinitionFile, rig.app.m_camDefineFolder + u"xc-100.xml");
+    EXPECT_EQ(rig.engine.cameraSerial, u"A123");
+    EXPECT_TRUE(rig.ui.boxes.empty()); // no "Model not detect"
+    EXPECT_EQ(rig.ctx.autoSelectRequest, 0);
+}
+
+TEST(AutoSelect, UnknownModelSaysSoOnce) {
+    StaRig rig;
+    rig.camera.Expect({{10, ">OK\r\n>Model=QQ-7\r\n\x04"}});
+    rig.engine.SubmitCommandJob(u"sta", true);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"Camera define file not found"});
+    EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
+}
+
+} // namespace

@@ -188,3 +188,47 @@ TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
 }
 
 } // namespace
+
+namespace {
+
+// Sets the process locale for the life of the object.
+class LocaleScope {
+public:
+    explicit LocaleScope(const char* name) : m_old(setlocale(LC_ALL, nullptr)) {
+        ok = setlocale(LC_ALL, name) != nullptr;
+    }
+    ~LocaleScope() { setlocale(LC_ALL, m_old.c_str()); }
+    bool ok = false;
+
+private:
+    std::string m_old;
+};
+
+TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
+    auto* user =
+        PropertyAs<clCamPropertyString>(rig.engine.propertyManager->FindProperty(u"UserName"));
+    ASSERT_NE(user, nullptr);
+    rig.engine.propertyManager->SetStringValue(user, u"露光");
+    LocaleScope ascii("C");
+    ASSERT_TRUE(ascii.ok);
+    const auto lines = SaveLines(1);
+    bool sawGain = false;
+    for (const std::string& l : lines) {
+        EXPECT_NE(l.rfind("uid", 0), 0u) << l;
+        sawGain |= l.rfind("gai", 0) == 0;
+    }
+    EXPECT_TRUE(sawGain); // the other commands are still written
+}
+
+TEST_F(Save, WrittenInTheLocaleCodeset) {
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
+    rig.engine.cameraModel = u"露光";
+    LocaleScope utf8("C.UTF-8");
+    if (!utf8.ok)
+        GTEST_SKIP() << "no UTF-8 locale";
+    const auto lines = SaveLines(0);
+    EXPECT_EQ(lines.at(3), "// Model=\xE9\x9C\xB2\xE5\x85\x89");
+}
+
+} // namespace
