@@ -24,13 +24,11 @@ struct ParserFree {
 };
 using ParserPtr = std::unique_ptr<TallixParser, ParserFree>;
 
-} // namespace
-
 // Runs the formula of calculator `p` and hands the result double to `store`, also when the
 // evaluation failed (it then holds what the library left in it). 0 success, 1 failure; with no
 // parser nothing is stored.
 template <class Store>
-static int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* p, Store store) {
+int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* p, Store store) {
     ParserPtr parser(Tallix_Alloc());
     if (!parser)
         return 1;
@@ -58,15 +56,18 @@ static int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* 
     return error ? 1 : 0;
 }
 
+} // namespace
+
+// A record that is not a calculator keeps its value: its formula, if any, is not its source.
 int clCamPropertyMgr::EvaluateIntegerCalculator(clCamPropertyInteger* p) {
-    if (!p)
+    if (!p || !p->isCalculator)
         return 1;
     return EvaluateCalculator(*this, p,
                               [p](double result) { p->value = camdef::TruncateToInt64(result); });
 }
 
 int clCamPropertyMgr::EvaluateFloatCalculator(clCamPropertyFloat* p) {
-    if (!p)
+    if (!p || !p->isCalculator)
         return 1;
     return EvaluateCalculator(*this, p, [p](double result) { p->value = result; });
 }

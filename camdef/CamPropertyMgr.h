@@ -111,7 +111,8 @@ public:
 
     // --- Calculated properties ------------------------------------------------------------
     // Evaluate the formula of a calculator and store the result in its value. 0 success,
-    // 1 failure (the value is stored as the evaluation left it).
+    // 1 failure (the value is stored as the evaluation left it). A record that is not a
+    // calculator is left as it is (1).
     int EvaluateIntegerCalculator(clCamPropertyInteger* p);
     int EvaluateFloatCalculator(clCamPropertyFloat* p);
 

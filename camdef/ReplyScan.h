@@ -15,7 +15,8 @@
 //       a e f g (and upper case)   floating-point number: decimal, hexadecimal (0x...),
 //                   INF, INFINITY, NAN, NAN(chars)
 //       s           run of characters other than white space
-//       c           the next characters as they are (width, default 1), no white space skipped
+//       c           the next characters as they are (width, default 1; fewer where the text
+//                   ends), no white space skipped
 //       [set]       run of characters of the set ("[^...]" negates, a leading ']' belongs to the
 //                   set, "a-z" is a range), no white space skipped
 //       n           matches nothing and is not counted

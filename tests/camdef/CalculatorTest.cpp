@@ -236,7 +236,16 @@ TEST_F(Calculators, EveryCalculatorIsEvaluatedOnceAfterLoading) {
     EXPECT_EQ(Get<clCamPropertyInteger>(u"ci")->value, 9);
 }
 
-TEST_F(Calculators, NullRecordsAreRefused) {
+TEST_F(Calculators, OnlyCalculatorsAreEvaluated) {
+    ASSERT_EQ(LoadBody(R"(
+        <Property_Integer Name="i"><Value>4</Value><Formula>1 + 1</Formula></Property_Integer>
+        <Property_Float Name="f"><Value>4.5</Value></Property_Float>
+    )"),
+              kLoadOk);
+    EXPECT_EQ(mgr.EvaluateIntegerCalculator(Get<clCamPropertyInteger>(u"i")), 1);
+    EXPECT_EQ(mgr.EvaluateFloatCalculator(Get<clCamPropertyFloat>(u"f")), 1);
+    EXPECT_EQ(IntValue(u"i"), 4);
+    EXPECT_EQ(FloatValue(u"f"), 4.5);
     EXPECT_EQ(mgr.EvaluateIntegerCalculator(nullptr), 1);
     EXPECT_EQ(mgr.EvaluateFloatCalculator(nullptr), 1);
 }
