@@ -225,6 +225,9 @@ int32_t clTextFiles::LoadBatchText() {
     if (dialog.DoModal(m_ui) != IDOK)
         return 10;
     dialog.StoreChosenFolder();
+    // The lines of a running batch belong to the worker until its job ends.
+    if (m_engine.busy != 0)
+        return 1;
     if (ReadBatchText(dialog.PathName()) != 0)
         return 1;
     clEngineContext& context = m_engine.context;

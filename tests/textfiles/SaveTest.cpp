@@ -166,6 +166,13 @@ TEST_F(Save, LoadCommandStartsTheBatchJob) {
     EXPECT_EQ(rig.textUi.dialogs.back().options, 0x1004u);
     EXPECT_EQ(rig.textUi.dialogs.back().title, u"Text Load");
     EXPECT_EQ(rig.Ini(u"Path", u"Text Load"), U16(rig.dir.str() + "/"));
+    // While a job runs its batch lines are not replaced.
+    WriteFileBytes(rig.dir.file("c.txt"), "blk 1\r\n");
+    rig.textUi.dialogAnswers = {U16(rig.dir.file("c.txt"))};
+    rig.engine.busy = 1;
+    EXPECT_EQ(rig.files->LoadBatchText(), 1);
+    rig.engine.busy = 0;
+    EXPECT_EQ(rig.ctx.jobParam.batchLines, std::vector<std::u16string>{u"gai 1\n"});
 }
 
 TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
