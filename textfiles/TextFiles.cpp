@@ -376,6 +376,17 @@ bool clTextFiles::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
 }
 
 bool clTextFiles::ParseIdentityLine(uint32_t& flags, std::u16string_view text) {
+    if (TakeIdentityLine(flags, text))
+        return true;
+    int updated = 0;
+    if (m_engine.propertyManager->ParseReplyLine(text, updated) && updated) {
+        flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
+        return true;
+    }
+    return false;
+}
+
+bool clTextFiles::TakeIdentityLine(uint32_t& flags, std::u16string_view text) {
     auto after = [text](std::u16string_view key, std::u16string& rest) {
         const size_t at = text.find(key);
         if (at == std::u16string_view::npos)
@@ -402,11 +413,6 @@ bool clTextFiles::ParseIdentityLine(uint32_t& flags, std::u16string_view text) {
     if (after(u"Serial=", rest)) {
         m_engine.cameraSerial = rest;
         flags |= REFRESH_STATUS;
-        return true;
-    }
-    int updated = 0;
-    if (m_engine.propertyManager->ParseReplyLine(text, updated) && updated) {
-        flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
         return true;
     }
     return false;

@@ -89,6 +89,9 @@ TEST_F(Definition, IdentityLines) {
     EXPECT_FALSE(rig.files->HandleReplyLine(flags, u"Model=X"));
     EXPECT_FALSE(rig.files->HandleReplyLine(flags, u">nothing known"));
     EXPECT_EQ(flags, 0u);
+    EXPECT_FALSE(rig.files->TakeIdentityLine(flags, u"gai 3"));
+    EXPECT_TRUE(rig.files->TakeIdentityLine(flags, u"Serial=B9"));
+    EXPECT_EQ(rig.engine.cameraSerial, u"B9");
     EXPECT_TRUE(rig.textUi.listPrompts.empty());
     EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
 }

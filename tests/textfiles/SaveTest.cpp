@@ -239,3 +239,15 @@ TEST_F(Save, WrittenInTheLocaleCodeset) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FileDialogHlp, FilterInQtForm) {
+    EXPECT_EQ(QtNameFilters(u"Text file(*.txt)|*.txt||"), u"Text file(*.txt) (*.txt)");
+    EXPECT_EQ(QtNameFilters(u"Camera define(*.xml)|*.xml|All|*.xml;*.txt||"),
+              u"Camera define(*.xml) (*.xml)\nAll (*.xml *.txt)");
+    EXPECT_EQ(QtNameFilters(u""), u"");
+    EXPECT_EQ(QtNameFilters(u"broken"), u"");
+}
+
+} // namespace
