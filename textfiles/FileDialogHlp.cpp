@@ -6,7 +6,6 @@
 #include "platform/Text.h"
 
 #include <filesystem>
-#include <vector>
 
 CFileDialogHlp::CFileDialogHlp(bool open, std::u16string defaultExtension, std::u16string filter)
     : m_dialog(std::make_unique<FileDialogRequest>()) {
@@ -51,29 +50,4 @@ bool CFileDialogHlp::StoreChosenFolder() {
         return false;
     return platform::WritePrivateProfileString(section, key, m_chosenPath.substr(0, slash + 1),
                                                settingsFilePath);
-}
-
-std::u16string QtNameFilters(std::u16string_view filter) {
-    std::vector<std::u16string_view> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t bar = filter.find(u'|', start);
-        parts.push_back(filter.substr(start, bar == std::u16string_view::npos ? bar : bar - start));
-        if (bar == std::u16string_view::npos)
-            break;
-        start = bar + 1;
-    }
-    std::u16string out;
-    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].empty() && parts[i + 1].empty())
-            break; // the closing "||"
-        std::u16string patterns(parts[i + 1]);
-        for (char16_t& c : patterns)
-            if (c == u';')
-                c = u' ';
-        if (!out.empty())
-            out += u"\n";
-        out += std::u16string(parts[i]) + u" (" + patterns + u")";
-    }
-    return out;
 }

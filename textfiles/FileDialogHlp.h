@@ -8,11 +8,6 @@
 #include <memory>
 #include <string>
 
-// A filter of the message table ("Text file(*.txt)|*.txt||": pairs of description and
-// patterns separated by "|", patterns by ";") in the name-filter form of a Qt file dialog
-// ("Text file(*.txt) (*.txt)", one filter a line).
-std::u16string QtNameFilters(std::u16string_view filter);
-
 class CFileDialogHlp {
 public:
     // Longest folder kept, in characters.

@@ -26,6 +26,34 @@ struct FileDialogRequest {
     uint32_t options = 0;         // OFN_*
 };
 
+// A filter of the message table ("Text file(*.txt)|*.txt||": pairs of description and
+// patterns separated by "|", patterns by ";") in the name-filter form of a Qt file dialog
+// ("Text file(*.txt) (*.txt)", one filter a line).
+inline std::u16string QtNameFilters(std::u16string_view filter) {
+    std::vector<std::u16string_view> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = filter.find(u'|', start);
+        parts.push_back(filter.substr(start, bar == std::u16string_view::npos ? bar : bar - start));
+        if (bar == std::u16string_view::npos)
+            break;
+        start = bar + 1;
+    }
+    std::u16string out;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].empty() && parts[i + 1].empty())
+            break; // the closing "||"
+        std::u16string patterns(parts[i + 1]);
+        for (char16_t& c : patterns)
+            if (c == u';')
+                c = u' ';
+        if (!out.empty())
+            out += u"\n";
+        out += std::u16string(parts[i]) + u" (" + patterns + u")";
+    }
+    return out;
+}
+
 class ITextFilesUi {
 public:
     virtual ~ITextFilesUi() = default;
