@@ -2,12 +2,18 @@
 
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "comm/WatchThread.h"
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
 #include "platform/UiLanguage.h"
+#include "port/PortComm.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +21,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlversion.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +50,51 @@ void CreateLogFile(const std::string& path) {
 }
 
 } // namespace
+
+// The engine's window onto the application: every call reads or writes the application's own
+// fields.
+class clApplication::EngineContext : public clEngineContext {
+public:
+    explicit EngineContext(clApplication& app) : m_app(app) {}
+
+    IUiTarget* UiTarget() override { return m_app.m_mainFrame; }
+    clSimpleLog* Log() override { return m_app.m_appLog.get(); }
+    platform::Event* StopEvent() override { return m_app.m_stopEvent.get(); }
+    platform::Event* JobEvent() override { return m_app.m_jobEvent.get(); }
+    clCamPort* CurrentPort() override { return m_app.m_currentPort; }
+    clWatchThread* Watch() override { return m_app.m_watch.get(); }
+    int32_t RequestMessageBox(std::u16string text, std::u16string caption,
+                              uint32_t style) override {
+        return m_app.RequestMessageBox(std::move(text), std::move(caption), style);
+    }
+    void SetLastCommandText(std::u16string_view text) override {
+        m_app.m_lastCommandText.assign(text);
+    }
+    int64_t ConsoleBacklog() override {
+        std::lock_guard<std::mutex> guard(m_app.m_appLock);
+        return m_app.m_consoleBacklog;
+    }
+    void SetConsoleBacklog(int64_t backlog) override {
+        std::lock_guard<std::mutex> guard(m_app.m_appLock);
+        m_app.m_consoleBacklog = backlog;
+    }
+    int32_t JobKind() override { return m_app.m_jobKind; }
+    void SetJobKind(int32_t kind) override { m_app.m_jobKind = kind; }
+    clCommJobParam& JobParam() override { return m_app.m_jobParam; }
+    int32_t AutoSelectRequest() override { return m_app.m_autoSelectRequest; }
+    void SetAutoSelectRequest(int32_t value) override { m_app.m_autoSelectRequest = value; }
+    int32_t ModelDetected() override { return m_app.m_modelDetected; }
+    void SetModelDetected(int32_t value) override { m_app.m_modelDetected = value; }
+    std::u16string LanguageCode() override { return m_app.m_languageCode; }
+    std::u16string MessageText(int id) override { return Msg(id); }
+    void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {
+        m_app.ShowWaitDialog(text, caption);
+    }
+    void HideWaitDialog() override { m_app.HideWaitDialog(); }
+
+private:
+    clApplication& m_app;
+};
 
 clApplication::clApplication() {
     // The process locale is the user's (what the program calls its ANSI code page).
@@ -206,9 +258,8 @@ int32_t clApplication::StartUp() {
     // 8. Wait dialog.
     CreateWaitDialog();
 
-    // 9. Program folder, settings file and channel section for every interface: the port
-    //    parameter block points at m_programFolder, m_settingsFilePath and m_channelSection;
-    //    it is filled by the port work together with the three time-outs above.
+    // 9. Program folder, settings file, channel section and time-outs for every interface.
+    FillPortParams();
 
     // 10. Plug-in discovery.
     DiscoverInterfaces();
@@ -228,7 +279,8 @@ int32_t clApplication::StartUp() {
         return 1;
 
     // 15.-17. Schema file pattern, receive ring and receive time-outs of the engine.
-    PrepareEngine();
+    if (!PrepareEngine())
+        return 1;
 
     // 18. Working set.
     if (!ReserveWorkingSet())
@@ -275,12 +327,27 @@ void clApplication::ShutDown() {
 }
 
 void clApplication::ApplySelectedInterface() {
-    // With an interface selected the port work sets the port name and description from its
-    // table, points the plug-in port at its port operations and formats the line speed with
-    // "%ld bps". Until interfaces are registered no index can be valid.
-    m_portNameText = kNoSettings;
-    m_portDescriptionText.clear();
-    m_lineSpeedText = kNoSettings;
+    const int32_t index = m_selectedInterfaceIndex;
+    if (index < 0 || static_cast<size_t>(index) >= m_interfaces.Count() ||
+        !m_interfaces.interfaces[static_cast<size_t>(index)]) {
+        m_portNameText = kNoSettings;
+        m_portDescriptionText.clear();
+        m_currentPort = nullptr;
+        m_lineSpeedText = kNoSettings;
+        return;
+    }
+    InterfaceTable* table = m_interfaces.interfaces[static_cast<size_t>(index)];
+    auto text = [](const char16_t* (*get)()) {
+        const char16_t* value = get ? get() : nullptr;
+        return std::u16string(value ? value : u"");
+    };
+    m_portNameText = text(table->GetPortName);
+    m_portDescriptionText = text(table->GetPortDescription);
+    m_plugInPort.opTable = table->GetSelectedPortIF ? table->GetSelectedPortIF() : nullptr;
+    m_currentPort = &m_plugInPort;
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%ld bps", static_cast<long>(m_plugInPort.GetBaudRate()));
+    m_lineSpeedText = platform::Utf8ToUtf16(speed);
 }
 
 int32_t clApplication::RequestMessageBox(std::u16string text, std::u16string caption,
@@ -348,42 +415,207 @@ void clApplication::RestoreWorkingSet() {
 // Steps whose bodies the port, engine and user-interface work provide. Each keeps its place in
 // the order of start-up and shutdown above.
 
-// Start-up 8: the modeless wait dialog, hidden until a job shows it.
-void clApplication::CreateWaitDialog() {}
+// Start-up 9: the block every interface entry gets.
+void clApplication::FillPortParams() {
+    m_portParams = PortParamBlock{};
+    m_portParams.firstReceiveTimeout = static_cast<int32_t>(m_timeoutFirstRecv);
+    m_portParams.nextReceiveTimeout = static_cast<int32_t>(m_timeoutNextRecv);
+    m_portParams.sendTimeout = static_cast<int32_t>(m_timeoutSend);
+    m_portParams.programFolder = m_programFolder.c_str();
+    m_portParams.settingsFilePath = m_settingsFilePath.c_str();
+    m_portParams.channelSectionName = m_channelSection.c_str();
+}
 
 // Start-up 10: the built-in serial interface, then every "Pivra*.so" module of the program
 // folder, into the interface, module and version text lists.
-void clApplication::DiscoverInterfaces() {}
+void clApplication::DiscoverInterfaces() {
+    clCamCtrl& ctrl = HostPortCtrl();
+    ctrl.log = m_appLog.get();
+    ctrl.settingsPath = m_settingsFilePath;
+    BuiltInComPort().Reset();
+    m_plugInPort.owner = &ctrl;
+    const std::string programFile =
+        m_environment.programFile.empty() ? platform::ProgramFilePath() : m_environment.programFile;
+    m_interfaces.Discover(&m_portParams, Path(m_programFolder), programFile,
+                          &GetBuiltInComInterface);
+}
 
 // Start-up 11: the first interface whose name equals `name` exactly (letter case counts).
-int32_t clApplication::FindInterfaceIndex(const std::u16string& /*name*/) const {
-    return -1;
+int32_t clApplication::FindInterfaceIndex(const std::u16string& name) const {
+    return m_interfaces.FindInterfaceIndex(name);
 }
 
 // Start-up 12: the button images of the dialog bars live in the user interface.
 void clApplication::CreateImageList() {}
 
-// Start-up 14: the communication engine with its property manager.
+// Start-up 14: the communication engine with its property manager, and the elapsed-time watch
+// (started on UM_STARTUP).
 bool clApplication::CreateEngine() {
+    try {
+        m_engineContext = std::make_unique<EngineContext>(*this);
+        m_engine = std::make_unique<clCommunicateModel>(*m_engineContext);
+        m_watch = std::make_unique<clWatchThread>();
+    } catch (const std::exception&) {
+        m_appLog->Write(std::string_view("Can not create the communication engine"));
+        m_engine.reset();
+        m_engineContext.reset();
+        return false;
+    }
     return true;
 }
 
-// Start-up 15-17: the schema pattern m_camDefineFolder + "OrvaCamSchema_v%d_%d.xsd", the receive
-// ring of m_receiveBufferBytes bytes and the engine's copies of the receive time-outs.
-void clApplication::PrepareEngine() {}
+// Start-up 15-17: the schema pattern, the receive ring and the engine's copies of the receive
+// time-outs. A "Receive Buffer Bytes" of 0 takes the default size; a size that cannot be
+// allocated ends start-up (the engine cannot receive without its ring).
+bool clApplication::PrepareEngine() {
+    m_engine->propertyManager->SetSchemaPathFormat(m_camDefineFolder + u"OrvaCamSchema_v%d_%d.xsd");
+    if (m_receiveBufferBytes == 0)
+        m_receiveBufferBytes = kDefaultReceiveBufferBytes;
+    if (!m_engine->ring.Allocate(m_receiveBufferBytes)) {
+        char line[96];
+        std::snprintf(line, sizeof line, "Can not allocate the receive buffer (%llu bytes)",
+                      static_cast<unsigned long long>(m_receiveBufferBytes));
+        m_appLog->Write(std::string_view(line));
+        return false;
+    }
+    // Property jobs compose their command texts with the manager's current values.
+    m_engine->managerCommands->SetComposer(
+        [](const clCamPropertyMgr& manager, const clCamCommand& command, std::u16string& text) {
+            return static_cast<int32_t>(manager.ComposeCommand(&command, text));
+        });
+    m_engine->firstReceiveTimeout = m_timeoutFirstRecv;
+    m_engine->nextReceiveTimeout = m_timeoutNextRecv;
+    return true;
+}
 
 // Shutdown 1: the elapsed-time watch.
-void clApplication::StopWatch() {}
+void clApplication::StopWatch() {
+    if (m_watch)
+        m_watch->Stop();
+}
 
 // Shutdown 2: waits at most 5000 ms for the worker thread after the stop event was set; one
-// that does not end is detached and logged.
-void clApplication::StopWorkerThread() {}
+// that does not end is left running and logged.
+void clApplication::StopWorkerThread() {
+    if (m_engine && m_engine->WorkerExists())
+        m_engine->StopWorker(clCommunicateModel::kThreadStopTimeoutMs);
+}
 
-// Shutdown 4: the communication engine.
-void clApplication::DestroyEngine() {}
+// Shutdown 4: the communication engine (a port still connected is closed first, so its receive
+// thread never delivers into a freed ring), then the watch.
+void clApplication::DestroyEngine() {
+    if (m_engine && m_engine->connected && m_currentPort) {
+        m_currentPort->Disconnect();
+        m_currentPort->Uninit();
+    }
+    if (m_currentPort)
+        m_currentPort->SetReceiveCallback(nullptr, nullptr);
+    m_engine.reset();
+    m_engineContext.reset();
+    m_watch.reset();
+}
 
-// Shutdown 6: unloads every plug-in module and empties the three interface lists.
-void clApplication::UnloadModules() {}
+// ---------------------------------------------------------------------------------------------
+// The main window's calls
 
-// Shutdown 7: the wait dialog.
-void clApplication::DestroyWaitDialog() {}
+bool clApplication::StartWorkerThreads() {
+    if (!m_engine || !m_watch)
+        return false;
+    bool ok = true;
+    if (!m_engine->WorkerExists() && !m_engine->StartWorker()) {
+        m_appLog->Write(std::string_view("Can not start the worker thread"));
+        ok = false;
+    }
+    m_watch->target = m_mainFrame;
+    m_watch->message = UM_REFRESH_VIEWS;
+    m_watch->wParam = 0;
+    m_watch->lParam = REFRESH_STATUS;
+    m_watch->period = static_cast<int32_t>(m_watchPeriodMs);
+    m_watch->log = m_appLog.get();
+    m_watch->CreateEvents();
+    if (!m_watch->Start()) {
+        m_appLog->Write(std::string_view("Can not start the elapsed-time watch"));
+        ok = false;
+    }
+    return ok;
+}
+
+void clApplication::StopThreads(const std::function<void()>& pumpMessages) {
+    StopWatch();
+    if (m_stopEvent)
+        m_stopEvent->Set();
+    if (!m_engine || !m_engine->WorkerExists())
+        return;
+    std::atomic<bool> done{false};
+    std::thread joiner([this, &done] {
+        StopWorkerThread();
+        done = true;
+    });
+    while (!done) {
+        if (pumpMessages)
+            pumpMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    joiner.join();
+}
+
+int32_t clApplication::ConnectCamera() {
+    if (!m_currentPort || !m_engine)
+        return 1;
+    m_currentPort->SetReceiveCallback(&clCommunicateModel::OnReceiveData, m_engine.get());
+    m_currentPort->Init();
+    const int32_t result = m_currentPort->Connect();
+    if (result == 0)
+        m_engine->MarkConnected();
+    return result;
+}
+
+void clApplication::AbandonConnect() {
+    if (!m_currentPort)
+        return;
+    if (m_currentPort->IsConnected() == 1)
+        DisconnectCamera();
+    m_currentPort->Uninit();
+}
+
+void clApplication::DisconnectCamera() {
+    if (m_engine)
+        m_engine->DisconnectCamera();
+}
+
+bool clApplication::IsConnected() const {
+    return m_engine && m_engine->connected != 0;
+}
+
+bool clApplication::IsEngineReady() const {
+    return m_engine && m_engine->IsReady();
+}
+
+bool clApplication::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
+    if (line.size() < 2 || line.front() != u'>')
+        return false;
+    const std::u16string_view text = line.substr(1);
+    if (m_identityLineHook && m_identityLineHook(flags, text))
+        return true;
+    if (!m_engine)
+        return false;
+    int updated = 0;
+    if (!m_engine->propertyManager->ParseReplyLine(text, updated) || !updated)
+        return false;
+    flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
+    return true;
+}
+
+void clApplication::ShowWaitDialog(std::u16string_view, std::u16string_view) {}
+void clApplication::HideWaitDialog() {}
+
+// Shutdown 6: unloads every plug-in module and empties the three interface lists. The port
+// object forgets the tables first: they are static data of the modules.
+void clApplication::UnloadModules() {
+    m_currentPort = nullptr;
+    m_plugInPort.opTable = nullptr;
+    m_selectedInterfaceIndex = -1;
+    m_interfaces.UnloadModules();
+    if (HostPortCtrl().log == m_appLog.get())
+        HostPortCtrl().log = nullptr;
+}

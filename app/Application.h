@@ -11,17 +11,24 @@
 
 #include "app/SimpleLog.h"
 #include "app/UiTarget.h"
+#include "comm/EngineContext.h"
 #include "platform/Event.h"
 #include "platform/InstanceLock.h"
 #include "platform/WorkingSet.h"
+#include "port/CamPort.h"
+#include "port/InterfaceRegistry.h"
+#include "port/PortTables.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+class clCommunicateModel;
+class clWatchThread;
 
 class clApplication {
 public:
@@ -31,6 +38,7 @@ public:
         std::string lockFolder;                      // empty: InstanceLock::DefaultFolder()
         platform::IWorkingSet* workingSet = nullptr; // null: the system's
         bool changeCurrentDirectory = true;          // make the program folder current
+        std::string programFile;                     // empty: the running executable
     };
 
     static constexpr int kMaxSearchedInstance = 49;
@@ -75,6 +83,45 @@ public:
     // (m_messageBoxResult); 0 when no main frame was there to ask.
     int32_t RequestMessageBox(std::u16string text, std::u16string caption, uint32_t style);
 
+    // ---- main window's calls into the core (user-interface thread)
+    // UM_STARTUP: starts the engine's worker thread and the elapsed-time watch, whose ticks go
+    // to the main frame as UM_REFRESH_VIEWS with REFRESH_STATUS. False when a thread could not
+    // be started (logged).
+    bool StartWorkerThreads();
+    // Before the main window goes: stops the watch, sets the stop event and waits at most
+    // 5000 ms for the worker thread, calling pumpMessages meanwhile so that a message the
+    // worker is sending to the window can still be answered. ShutDown then finds them stopped.
+    void StopThreads(const std::function<void()>& pumpMessages);
+    // Steps of the connect sequence up to the result: SetReceiveCallback with the engine's
+    // receive handler, Init, Connect; on 0 the engine is marked connected. 1 when there is no
+    // port or engine.
+    int32_t ConnectCamera();
+    // After a failed connect: disconnects when the port reports itself connected, then Uninit.
+    void AbandonConnect();
+    // The application's disconnect (the engine's DisconnectCamera).
+    void DisconnectCamera();
+    // Engine state read by the enable rules; safe without an engine.
+    bool IsConnected() const;
+    bool IsEngineReady() const;
+    // One reply line taken from the engine on UM_DRAIN_REPLIES: identity lines go to the
+    // identity hook when one is set, every other line ("> " marker removed) to the property
+    // manager. Adds refresh flags to `flags`; true when the line was handled.
+    bool HandleReplyLine(uint32_t& flags, std::u16string_view line);
+    // Identity lines ("Model=", "Type=", "Ver.=", "Serial="): given the line without its '>',
+    // returns true when it took the line (and adds its refresh flags). Unset: no line is an
+    // identity line.
+    std::function<bool(uint32_t& flags, std::u16string_view text)> m_identityLineHook;
+
+    // The wait dialog, shown while the port is being closed; the user interface provides it.
+    virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption);
+    virtual void HideWaitDialog();
+
+    // The engine, its context and the elapsed-time watch (null before start-up step 14 and
+    // after shutdown).
+    std::unique_ptr<clCommunicateModel> m_engine;
+    std::unique_ptr<clWatchThread> m_watch;
+    clCommJobParam m_jobParam;
+
     // ---- program folder, instance, settings, log
     std::u16string m_programFolder;    // ends in "/"
     std::u16string m_settingsFilePath; // program folder + "Quillon_NN.ini"
@@ -88,8 +135,7 @@ public:
     platform::InstanceLock m_instanceLock;
     int32_t m_requestedInstanceNumber = -1;
 
-    // ---- worker thread and its events
-    std::thread m_workerThread;
+    // ---- worker thread events (the engine owns the thread)
     std::unique_ptr<platform::Event> m_stopEvent; // manual reset
     std::unique_ptr<platform::Event> m_jobEvent;  // auto reset
 
@@ -116,7 +162,14 @@ public:
     std::vector<std::u16string> m_foundFiles;
 
     // ---- interfaces and port
+    // Handed to every interface entry; points at m_programFolder, m_settingsFilePath and
+    // m_channelSection and carries the three time-outs. Filled at start-up step 9.
+    PortParamBlock m_portParams{};
     std::u16string m_channelSection; // "CAMERA_COMM_Ch00"
+    // Interface, module and version text lists (the built-in serial interface is entry 0).
+    clInterfaceRegistry m_interfaces;
+    clCamPort* m_currentPort = nullptr; // &m_plugInPort while an interface is selected
+    clPortPlugIn m_plugInPort;          // the one port object; forwards to the selected table
     int32_t m_selectedInterfaceIndex = -1;
     std::u16string m_selectedInterfaceName;
     std::u16string m_portNameText;
@@ -133,25 +186,35 @@ public:
     // ---- elapsed-time watch
     uint32_t m_watchPeriodMs = 50;
 
+protected:
+    // Start-up 8 and shutdown 7: the user interface creates and destroys its wait dialog here.
+    virtual void CreateWaitDialog() {}
+    virtual void DestroyWaitDialog() {}
+
 private:
-    // Steps whose bodies belong to the port, engine and wait-dialog work (see Application.cpp).
-    void CreateWaitDialog();
+    void FillPortParams();
     void DiscoverInterfaces();
+
+public:
+    // The first registered interface whose name equals name exactly (letter case counts); -1.
     int32_t FindInterfaceIndex(const std::u16string& name) const;
+
+private:
     void CreateImageList();
     bool CreateEngine();
-    void PrepareEngine();
+    bool PrepareEngine();
     void StopWatch();
     void StopWorkerThread();
     void DestroyEngine();
     void UnloadModules();
-    void DestroyWaitDialog();
 
     bool ChooseInstanceNumber();
     bool ReserveWorkingSet();
     void RestoreWorkingSet();
     platform::IWorkingSet& WorkingSet();
 
+    class EngineContext;
+    std::unique_ptr<EngineContext> m_engineContext;
     Environment m_environment;
     platform::SystemWorkingSet m_systemWorkingSet;
     bool m_xmlInitialised = false;

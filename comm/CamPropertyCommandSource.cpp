@@ -14,7 +14,9 @@ int clCamPropertyCommandSource::ComposeCommand(const clCamProperty*,
     const clCamCommand* command = m_manager.FindCommand(commandName);
     if (!command)
         return kUnknownCommand;
-    if (!m_composer || m_composer(m_manager, *command, text) != 0)
+    const int32_t result = m_composer ? m_composer(m_manager, *command, text)
+                                      : m_manager.ComposeCommand(command, text);
+    if (result != 0)
         return kComposeFailed;
     return kComposed;
 }

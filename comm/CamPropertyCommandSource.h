@@ -17,7 +17,7 @@ public:
 
     explicit clCamPropertyCommandSource(const clCamPropertyMgr& manager) : m_manager(manager) {}
 
-    // Until a composer is set every composition fails, so a property job sends nothing.
+    // Replaces the manager's own composition (tests use it to fail or alter a command).
     void SetComposer(Composer composer) { m_composer = std::move(composer); }
 
     std::vector<std::u16string> CommandNames(const clCamProperty* property) override;

@@ -57,9 +57,9 @@ CDialogBarUpper::CDialogBarUpper(QWidget* parent) : QWidget(parent) {
     m_autoSelect->setObjectName(QStringLiteral("cmd32781"));
     fileMenu->SetPopupMenu(m_filePopup);
     connect(m_selectFile, &QAction::triggered, this,
-            [this] { emit commandTriggered(ID_SELECT_FILE); });
+            [this] { Q_EMIT commandTriggered(ID_SELECT_FILE); });
     connect(m_autoSelect, &QAction::triggered, this,
-            [this] { emit commandTriggered(ID_AUTO_SELECT); });
+            [this] { Q_EMIT commandTriggered(ID_AUTO_SELECT); });
 
     AddButton(IDC_CLOSE_DEFINE, imagestrip::kCross, 28, 0, false);
     AddButton(IDC_TEXT_SAVE, imagestrip::kWriting, 48, 0, false);
@@ -89,7 +89,7 @@ CImageButton* CDialogBarUpper::AddButton(int id, int cell, int x, int y, bool to
                 {x, y, 14, 15});
     button->SetImageCell(cell);
     SetTooltip(button, id);
-    connect(button, &QAbstractButton::clicked, this, [this, id] { emit commandTriggered(id); });
+    connect(button, &QAbstractButton::clicked, this, [this, id] { Q_EMIT commandTriggered(id); });
     return button;
 }
 
@@ -165,10 +165,12 @@ CDialogBarLower::CDialogBarLower(QWidget* parent) : QWidget(parent) {
     SetTooltip(m_cancel, IDC_CANCEL_RECEIVING);
 
     FitTexts(this);
-    connect(show, &QPushButton::clicked, this, [this] { emit commandTriggered(IDC_SHOW_CONSOLE); });
-    connect(hide, &QPushButton::clicked, this, [this] { emit commandTriggered(IDC_HIDE_CONSOLE); });
+    connect(show, &QPushButton::clicked, this,
+            [this] { Q_EMIT commandTriggered(IDC_SHOW_CONSOLE); });
+    connect(hide, &QPushButton::clicked, this,
+            [this] { Q_EMIT commandTriggered(IDC_HIDE_CONSOLE); });
     connect(m_cancel, &QAbstractButton::clicked, this,
-            [this] { emit commandTriggered(IDC_CANCEL_RECEIVING); });
+            [this] { Q_EMIT commandTriggered(IDC_CANCEL_RECEIVING); });
 }
 
 void CDialogBarLower::SetConnected(bool connected) {

@@ -70,7 +70,7 @@ public:
     CImageButton* Button(int id) const;
     CColorEdit* Edit(int id) const;
 
-signals:
+Q_SIGNALS:
     void commandTriggered(int id);
 
 private:
@@ -108,7 +108,7 @@ public:
 
     CImageButton* CancelButton() const { return m_cancel; }
 
-signals:
+Q_SIGNALS:
     void commandTriggered(int id);
 
 private:

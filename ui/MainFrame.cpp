@@ -1,11 +1,42 @@
 #include "ui/MainFrame.h"
 
 #include "app/Application.h"
+#include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "comm/ReplyCollector.h"
+#include "comm/WatchThread.h"
+#include "platform/FileVerInfo.h"
+#include "platform/IniProfile.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Text.h"
+#include "ui/AboutDlg.h"
+#include "ui/BarStatus.h"
+#include "ui/CamSelDlg.h"
+#include "ui/CommSettings.h"
+#include "ui/ConsoleForm.h"
+#include "ui/DialogBars.h"
+#include "ui/ImageButton.h"
+#include "ui/WindowPlaceIni.h"
+#include "ui/WindowPlacement.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
 #include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -13,67 +44,58 @@ QString ToQString(const std::u16string& text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-} // namespace
-
-CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
-    setWindowTitle(QStringLiteral("Quillon (64bit)"));
-    m_app.m_mainFrame = this;
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
 }
 
-CMainFrame::~CMainFrame() {
-    if (m_app.m_mainFrame == this)
-        m_app.m_mainFrame = nullptr;
-}
+// The interval of the idle pass while connected: console flush and enable rules.
+constexpr int kIdleIntervalMs = 50;
 
-intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    if (QThread::currentThread() == thread())
-        return OnUiMessage(msg, wParam, lParam);
-    intptr_t result = 0;
-    QMetaObject::invokeMethod(
-        this, [&] { result = OnUiMessage(msg, wParam, lParam); }, Qt::BlockingQueuedConnection);
-    return result;
-}
-
-void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    QMetaObject::invokeMethod(
-        this, [this, msg, wParam, lParam] { OnUiMessage(msg, wParam, lParam); },
-        Qt::QueuedConnection);
-}
-
-intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t /*wParam*/, intptr_t lParam) {
-    switch (msg) {
-    case UM_STARTUP:
-        // The worker thread, the elapsed-time watch and the offer to reopen the last camera
-        // definition start here.
-        return 0;
-    case UM_MESSAGE_BOX:
-        return OnMessageBox(lParam);
-    default:
-        return 0;
+// The registered interfaces as the communication settings dialog sees them.
+class InterfaceList : public commsettings::IInterfaceList {
+public:
+    explicit InterfaceList(clInterfaceRegistry& registry) : m_registry(registry) {}
+    int Count() const override { return static_cast<int>(m_registry.Count()); }
+    std::u16string Label(int index) const override {
+        const auto i = static_cast<size_t>(index);
+        return i < m_registry.versionTexts.size() ? m_registry.versionTexts[i] : std::u16string();
     }
-}
+    std::u16string PortName(int index) override {
+        InterfaceTable* t = Table(index);
+        const char16_t* name = t && t->GetPortName ? t->GetPortName() : nullptr;
+        return name ? std::u16string(name) : std::u16string(commsettings::kNoSettings);
+    }
+    int32_t SettingDialog(int index) override {
+        InterfaceTable* t = Table(index);
+        return t && t->SettingDialog ? t->SettingDialog() : 0;
+    }
 
-intptr_t CMainFrame::OnMessageBox(intptr_t style) {
-    QMessageBox box(this);
-    box.setText(ToQString(m_app.m_messageBoxText));
-    box.setWindowTitle(m_app.m_messageBoxCaption.empty() ? QStringLiteral("Quillon")
-                                                         : ToQString(m_app.m_messageBoxCaption));
+private:
+    InterfaceTable* Table(int index) const {
+        const auto i = static_cast<size_t>(index);
+        return index >= 0 && i < m_registry.Count() ? m_registry.interfaces[i] : nullptr;
+    }
+    clInterfaceRegistry& m_registry;
+};
+
+QMessageBox::Icon IconOf(intptr_t style) {
     switch (style & 0xF0) {
     case MB_ICONERROR:
-        box.setIcon(QMessageBox::Critical);
-        break;
+        return QMessageBox::Critical;
     case MB_ICONQUESTION:
-        box.setIcon(QMessageBox::Question);
-        break;
+        return QMessageBox::Question;
     case MB_ICONWARNING:
-        box.setIcon(QMessageBox::Warning);
-        break;
+        return QMessageBox::Warning;
     case MB_ICONINFORMATION:
-        box.setIcon(QMessageBox::Information);
-        break;
+        return QMessageBox::Information;
     default:
-        break;
+        return QMessageBox::NoIcon;
     }
+}
+
+// Runs a message box of the MB_* style; returns the ID* of the button pressed.
+int32_t RunMessageBox(QWidget* owner, const QString& caption, const QString& text, intptr_t style) {
+    QMessageBox box(IconOf(style), caption, text, QMessageBox::NoButton, owner);
     switch (style & 0x0F) {
     case MB_OKCANCEL:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
@@ -88,22 +110,706 @@ intptr_t CMainFrame::OnMessageBox(intptr_t style) {
         box.setStandardButtons(QMessageBox::Ok);
         break;
     }
-    int32_t result = IDCANCEL;
+    if (style & kMbDefaultButton2) {
+        // The second button: No of Yes/No, Cancel of OK/Cancel.
+        const bool yesNo = (style & 0x0F) == MB_YESNO || (style & 0x0F) == MB_YESNOCANCEL;
+        if (auto* second = qobject_cast<QPushButton*>(
+                box.button(yesNo ? QMessageBox::No : QMessageBox::Cancel)))
+            box.setDefaultButton(second);
+    }
     switch (box.exec()) {
     case QMessageBox::Ok:
-        result = IDOK;
-        break;
+        return IDOK;
     case QMessageBox::Yes:
-        result = IDYES;
-        break;
+        return IDYES;
     case QMessageBox::No:
-        result = IDNO;
-        break;
+        return IDNO;
+    case QMessageBox::Cancel:
+        return IDCANCEL;
     default:
         // Closed without a button: the answer a dialog gives to Escape.
-        result = (style & 0x0F) == MB_OK ? IDOK : (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
-        break;
+        return (style & 0x0F) == MB_OK ? IDOK : (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
     }
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+    // 1. Title: the program's title and the platform word; kept by the application for the
+    // definition file's name to be added to.
+    m_app.m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
+    UpdateTitle();
+
+    // 2. Client area: upper bar, splitter (console | property view), lower bar.
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_upper = new CDialogBarUpper(central);
+    m_lower = new CDialogBarLower(central);
+    m_splitter = new QSplitter(Qt::Horizontal, central);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_splitter->setChildrenCollapsible(true);
+    m_console = new CConsoleForm;
+    m_console->resize(400, 100);
+    m_propertyPlaceholder = new QWidget;
+    m_propertyPlaceholder->setObjectName(QStringLiteral("propertyViewSlot"));
+    m_propertyPlaceholder->resize(200, 100);
+    m_splitter->addWidget(m_console);
+    m_splitter->addWidget(m_propertyPlaceholder);
+    m_splitter->setCollapsible(1, false);
+    column->addWidget(m_upper, 0, Qt::AlignLeft);
+    column->addWidget(m_splitter, 1);
+    column->addWidget(m_lower, 0, Qt::AlignLeft);
+    setCentralWidget(central);
+    m_app.m_mainFrame = this;
+
+    const bool appendCr = !m_app.m_engine || m_app.m_engine->appendCR != 0;
+    m_console->InitialUpdate(m_app.m_consoleRows > 0 ? m_app.m_consoleRows : 2000, appendCr,
+                             m_app.IsEngineReady());
+    m_console->SetSendHandler([this](const std::u16string& command) {
+        if (m_app.m_engine && m_app.IsEngineReady())
+            m_app.m_engine->SubmitCommandJob(command);
+    });
+
+    // 3.-5. Menus, bar commands, shortcuts.
+    CreateMenus();
+    CreateShortcuts();
+    connect(m_upper, &CDialogBarUpper::commandTriggered, this, [this](int id) {
+        if (const int command = mainframe::CommandOfControl(id))
+            RunCommand(command);
+    });
+    connect(m_lower, &CDialogBarLower::commandTriggered, this, [this](int id) {
+        if (const int command = mainframe::CommandOfControl(id))
+            RunCommand(command);
+    });
+
+    m_idleTimer = new QTimer(this);
+    m_idleTimer->setInterval(kIdleIntervalMs);
+    connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::OnIdle);
+
+    UpdateCommandEnables();
+}
+
+CMainFrame::~CMainFrame() {
+    ShutDownThreads();
+    if (m_app.m_mainFrame == this)
+        m_app.m_mainFrame = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation
+
+QAction* CMainFrame::AddCommand(QMenu* menu, int id, int messageId) {
+    QAction* action = menu->addAction(M(messageId));
+    action->setObjectName(QStringLiteral("cmd%1").arg(id));
+    connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+void CMainFrame::CreateMenus() {
+    using namespace mainframe;
+    QMenuBar* bar = menuBar();
+
+    QMenu* file = bar->addMenu(M(MSG_MENU_FILE));
+    file->setObjectName(QStringLiteral("menuFile"));
+    QMenu* open = m_upper->FilePopup();
+    open->setTitle(M(MSG_OPEN_CAMERA_DEFINE));
+    file->addMenu(open)->setObjectName(QStringLiteral("cmd%1").arg(ID_OPEN_DEFINE));
+    // The popup's items run through the upper bar's commandTriggered; keep them in the table
+    // for the enable pass.
+    m_actions[ID_SELECT_FILE] = m_upper->SelectFileAction();
+    m_actions[ID_AUTO_SELECT] = m_upper->AutoSelectAction();
+    AddCommand(file, ID_CLOSE_DEFINE, MSG_CLOSE_CAMERA_DEFINE);
+    file->addSeparator();
+    AddCommand(file, ID_TEXT_SAVE, MSG_TEXT_SAVE);
+    AddCommand(file, ID_TEXT_LOAD, MSG_TEXT_LOAD);
+    file->addSeparator();
+    AddCommand(file, ID_APP_EXIT, MSG_MENU_EXIT);
+
+    QMenu* comm = bar->addMenu(M(MSG_MENU_COMMUNICATION));
+    comm->setObjectName(QStringLiteral("menuCommunication"));
+    AddCommand(comm, ID_CONNECT, MSG_CONNECT);
+    AddCommand(comm, ID_DISCONNECT, MSG_DISCONNECT);
+    comm->addSeparator();
+    AddCommand(comm, ID_COMM_SETTINGS, MSG_COMM_SETTINGS);
+
+    QMenu* view = bar->addMenu(M(MSG_MENU_VIEW));
+    view->setObjectName(QStringLiteral("menuView"));
+    AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
+
+    QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
+    help->setObjectName(QStringLiteral("menuHelp"));
+    AddCommand(help, ID_APP_ABOUT, MSG_ABOUT);
+
+    // The enable rules are applied again whenever a menu is about to open.
+    for (QMenu* menu : {file, open, comm, view, help})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandEnables);
+}
+
+void CMainFrame::CreateShortcuts() {
+    // Edit keys acting on the focused edit control.
+    struct EditKey {
+        QKeySequence keys;
+        const char* slot;
+    };
+    const EditKey editKeys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Insert), "copy"},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), "cut"},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Insert), "paste"},
+        {QKeySequence(Qt::ALT | Qt::Key_Backspace), "undo"},
+    };
+    for (const EditKey& key : editKeys) {
+        auto* shortcut = new QShortcut(key.keys, this);
+        const char* slot = key.slot;
+        connect(shortcut, &QShortcut::activated, this, [slot] {
+            if (QWidget* focus = QApplication::focusWidget())
+                QMetaObject::invokeMethod(focus, slot);
+        });
+    }
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
+    connect(next, &QShortcut::activated, this, [this] { NextPane(true); });
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6), this);
+    connect(previous, &QShortcut::activated, this, [this] { NextPane(false); });
+}
+
+void CMainFrame::SetPropertyView(QWidget* view, PropertyViewCalls calls) {
+    QWidget* replacement = view ? view : m_propertyPlaceholder;
+    const QList<int> sizes = m_splitter->sizes();
+    if (m_splitter->count() < 2) {
+        // The former view was deleted by its owner.
+        m_splitter->addWidget(replacement);
+    } else if (m_splitter->widget(1) != replacement) {
+        QWidget* old = m_splitter->replaceWidget(1, replacement);
+        if (old == m_propertyPlaceholder) {
+            // Kept for a later return to no view.
+            m_propertyPlaceholder->setParent(this);
+            m_propertyPlaceholder->hide();
+        } else if (old) {
+            old->deleteLater();
+        }
+    }
+    replacement->show();
+    m_splitter->setCollapsible(1, false);
+    if (sizes.size() == 2)
+        m_splitter->setSizes(sizes);
+    m_propertyView = view;
+    m_propertyCalls = view ? std::move(calls) : PropertyViewCalls{};
+}
+
+void CMainFrame::ShowInitial() {
+    show();
+    QApplication::processEvents();
+    placement::ApplyInitialSize(this, m_upper, m_lower, m_lower->CancelButton());
+    if (!m_app.m_settingsFilePath.empty()) {
+        placement::IniStore store(m_app.m_settingsFilePath);
+        placement::RestoreWindowPlacement(this, m_splitter, store);
+    }
+}
+
+void CMainFrame::ShutDownThreads() {
+    if (m_threadsStopped)
+        return;
+    m_threadsStopped = true;
+    m_idleTimer->stop();
+    m_detached = true;
+    m_app.StopThreads([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+
+intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    if (QThread::currentThread() == thread())
+        return OnUiMessage(msg, wParam, lParam);
+    if (m_detached) {
+        // Nobody answers now; an earlier box's result must not pass for this one's.
+        if (msg == UM_MESSAGE_BOX && wParam == 0)
+            m_app.m_messageBoxResult = 0;
+        return 0;
+    }
+    intptr_t result = 0;
+    QMetaObject::invokeMethod(
+        this, [&] { result = OnUiMessage(msg, wParam, lParam); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    QMetaObject::invokeMethod(
+        this, [this, msg, wParam, lParam] { OnUiMessage(msg, wParam, lParam); },
+        Qt::QueuedConnection);
+}
+
+intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    // While the threads are being stopped the window answers without acting, so the worker
+    // runs its last frame to the end.
+    if (m_detached && msg != UM_MESSAGE_BOX)
+        return 0;
+    switch (msg) {
+    case UM_STARTUP:
+        OnStartUp();
+        return 0;
+    case UM_REFRESH_VIEWS:
+        RefreshViews(static_cast<uint32_t>(lParam));
+        return 0;
+    case UM_MESSAGE_BOX:
+        return m_detached ? 0 : OnMessageBox(wParam, lParam);
+    case UM_ACTIVATE_CONSOLE:
+        if (ConsoleValid()) {
+            m_console->Activate();
+        }
+        return 0;
+    case UM_CONSOLE_ECHO:
+        OnConsoleEcho();
+        return 0;
+    case UM_DRAIN_REPLIES:
+        OnDrainReplies();
+        return 0;
+    case UM_SHOW_RESULT:
+        OnShowResult();
+        return 0;
+    case UM_CLOSE_WAIT_DIALOG:
+        m_app.HideWaitDialog();
+        update();
+        return 0;
+    case UM_CONSOLE_FLUSH:
+        OnConsoleFlush();
+        return 0;
+    case UM_RUN_PROPERTY_JOB:
+        OnRunPropertyJob(wParam);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+intptr_t CMainFrame::OnMessageBox(uintptr_t wParam, intptr_t style) {
+    if (wParam != 0)
+        return 0;
+    const bool ownCaption = m_app.m_messageBoxCaption.empty();
+    const QString caption =
+        ownCaption ? QStringLiteral("Quillon") : ToQString(m_app.m_messageBoxCaption);
+    // An application message box has no owner; one with a caption of its own belongs to the
+    // frame.
+    const int32_t result = RunMessageBox(ownCaption ? nullptr : this, caption,
+                                         ToQString(m_app.m_messageBoxText), style);
     m_app.m_messageBoxResult = result;
     return result;
+}
+
+void CMainFrame::OnStartUp() {
+    m_app.StartWorkerThreads();
+    if (m_fileHooks.offerLastDefinition)
+        m_fileHooks.offerLastDefinition();
+    RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+}
+
+void CMainFrame::OnConsoleEcho() {
+    if (ConsoleValid())
+        m_console->AppendEcho(m_app.m_lastCommandText);
+}
+
+void CMainFrame::OnDrainReplies() {
+    if (!m_app.m_engine)
+        return;
+    uint32_t flags = 0;
+    std::u16string line;
+    while (m_app.m_engine->TakeReplyLine(line))
+        m_app.HandleReplyLine(flags, line);
+    if (flags)
+        RefreshViews(flags);
+}
+
+void CMainFrame::OnShowResult() {
+    if (!m_lower->isVisible() || !m_app.m_engine)
+        return;
+    const clCommunicateModel& engine = *m_app.m_engine;
+    const int code = engine.replyCode;
+    m_lower->SetResult(barstatus::MakeResultLook(engine.status, code, ReplyCodeText(code)));
+}
+
+void CMainFrame::OnConsoleFlush() {
+    if (!ConsoleValid() || !m_app.m_engine)
+        return;
+    console::RingSource<clRingBuffer> source(m_app.m_engine->ring);
+    const uint64_t left = m_console->Flush(source);
+    std::lock_guard<std::mutex> guard(m_app.m_appLock);
+    m_app.m_consoleBacklog = static_cast<int64_t>(left);
+}
+
+void CMainFrame::OnRunPropertyJob(uintptr_t record) {
+    if (!PropertyViewValid() || !m_app.m_engine || record == 0)
+        return;
+    if (m_propertyCalls.reloadValues)
+        m_propertyCalls.reloadValues();
+    m_app.m_engine->RunPropertyJob(reinterpret_cast<const clCamProperty*>(record));
+}
+
+void CMainFrame::OnIdle() {
+    if (!m_app.IsConnected()) {
+        m_idleTimer->stop();
+        UpdateCommandEnables();
+        return;
+    }
+    OnConsoleFlush();
+    UpdateCommandEnables();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refresh
+
+mainframe::EngineState CMainFrame::CurrentEngineState() const {
+    mainframe::EngineState s;
+    s.portSelected = m_app.m_currentPort != nullptr;
+    if (const clCommunicateModel* engine = m_app.m_engine.get()) {
+        s.connected = engine->connected;
+        s.busy = engine->busy;
+        s.phase = engine->phase;
+        s.definitionLoaded = engine->propertyManager && engine->propertyManager->IsLoaded();
+    }
+    return s;
+}
+
+void CMainFrame::UpdateCommandEnables() {
+    const mainframe::EngineState s = CurrentEngineState();
+    for (auto& [id, action] : m_actions)
+        action->setEnabled(mainframe::IsCommandEnabled(id, s));
+    using namespace mainframe;
+    for (int control : {1201, 1042, 1020, 1023, 1021})
+        m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
+    m_upper->SetFileMenuEnables(IsCommandEnabled(ID_SELECT_FILE, s),
+                                IsCommandEnabled(ID_AUTO_SELECT, s));
+    m_upper->SetConnectionState(s.portSelected, s.connected != 0);
+    m_lower->SetCancelEnabled(IsCommandEnabled(IDC_CANCEL_RECEIVING, s));
+}
+
+void CMainFrame::RefreshViews(uint32_t flags) {
+    if (flags & REFRESH_STATUS)
+        RefreshStatus();
+    if ((flags & REFRESH_CONSOLE) && ConsoleValid())
+        m_console->Refresh(m_app.IsEngineReady());
+    if ((flags & REFRESH_PROPERTIES) && PropertyViewValid() && m_propertyCalls.refresh)
+        m_propertyCalls.refresh(flags);
+    if (flags)
+        UpdateCommandEnables();
+}
+
+void CMainFrame::RefreshStatus() {
+    const bool connected = m_app.IsConnected();
+    if (m_upper->isVisible()) {
+        m_upper->SetConnectionState(m_app.m_currentPort != nullptr, connected);
+        m_upper->SetPort(ToQString(m_app.m_portNameText), ToQString(m_app.m_portDescriptionText),
+                         m_app.m_currentPort != nullptr);
+        m_upper->SetLineSpeed(ToQString(m_app.m_lineSpeedText));
+        if (const clCommunicateModel* engine = m_app.m_engine.get())
+            m_upper->SetCameraIdentity(ToQString(engine->cameraModel),
+                                       ToQString(engine->cameraVersion),
+                                       ToQString(engine->cameraSerial));
+        const mainframe::EngineState s = CurrentEngineState();
+        m_upper->SetFileMenuEnables(mainframe::IsCommandEnabled(mainframe::ID_SELECT_FILE, s),
+                                    mainframe::IsCommandEnabled(mainframe::ID_AUTO_SELECT, s));
+    }
+    if (m_lower->isVisible()) {
+        m_lower->SetConnected(connected);
+        if (m_app.m_watch)
+            m_lower->SetElapsedTime(ToQString(m_app.m_watch->ElapsedText()));
+    }
+    UpdateTitle();
+}
+
+void CMainFrame::UpdateTitle() {
+    QString title = ToQString(m_app.m_windowTitle);
+    if (!m_app.m_currentDefinitionFile.empty())
+        title +=
+            QStringLiteral(" - ") + QFileInfo(ToQString(m_app.m_currentDefinitionFile)).fileName();
+    if (windowTitle() != title)
+        setWindowTitle(title);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+QAction* CMainFrame::Action(int id) const {
+    auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::RunCommand(int id) {
+    using namespace mainframe;
+    // The rule is checked again here: a click may reach the window after the state changed.
+    if (!IsCommandEnabled(id, CurrentEngineState())) {
+        UpdateCommandEnables();
+        return;
+    }
+    switch (id) {
+    case ID_SELECT_FILE:
+        if (m_fileHooks.selectFile)
+            m_fileHooks.selectFile();
+        RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+        break;
+    case ID_AUTO_SELECT:
+        AutoSelect();
+        break;
+    case ID_CLOSE_DEFINE:
+        CloseDefinition();
+        RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+        break;
+    case ID_TEXT_SAVE:
+        if (m_fileHooks.textSave)
+            m_fileHooks.textSave();
+        break;
+    case ID_TEXT_LOAD:
+        if (m_fileHooks.textLoad)
+            m_fileHooks.textLoad();
+        break;
+    case ID_CONNECT:
+        Connect();
+        break;
+    case ID_DISCONNECT:
+        Disconnect();
+        break;
+    case ID_COMM_SETTINGS:
+        CommunicationSettings();
+        break;
+    case ID_APP_ABOUT:
+        About();
+        break;
+    case ID_APP_EXIT:
+        close();
+        break;
+    case ID_WINDOW_SPLIT:
+        StartSplitMode();
+        break;
+    case IDC_CANCEL_RECEIVING:
+        if (m_app.m_engine)
+            m_app.m_engine->CancelReceiving();
+        break;
+    case IDC_SHOW_CONSOLE:
+        placement::ShowConsoleColumn(this, m_splitter);
+        break;
+    case IDC_HIDE_CONSOLE:
+        placement::HideConsoleColumn(m_splitter);
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::AutoSelect() {
+    if (!m_app.m_engine)
+        return;
+    m_app.m_engine->SubmitCommandJob(u"sta", true);
+}
+
+void CMainFrame::CloseDefinition() {
+    if (m_fileHooks.closeDefinition) {
+        m_fileHooks.closeDefinition();
+        return;
+    }
+    // The view holds pointers into the definition: it is emptied first.
+    if (PropertyViewValid() && m_propertyCalls.clear)
+        m_propertyCalls.clear();
+    if (m_app.m_engine)
+        m_app.m_engine->propertyManager->Clear();
+    m_app.m_currentDefinitionFile.clear();
+    UpdateTitle();
+}
+
+void CMainFrame::Connect() {
+    const uint32_t all = REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES;
+    if (!m_app.m_currentPort) {
+        RefreshViews(all);
+        return;
+    }
+    const int32_t result = m_app.ConnectCamera();
+    if (result == 0) {
+        m_idleTimer->start();
+        RefreshViews(all);
+        return;
+    }
+    RunMessageBox(this, M(MSG_CONNECT_FAILED), M(mainframe::ConnectFailureMessage(result)),
+                  MB_OK | MB_ICONWARNING);
+    m_app.AbandonConnect();
+    RefreshViews(all);
+}
+
+void CMainFrame::Disconnect() {
+    m_idleTimer->stop();
+    m_app.DisconnectCamera();
+    // What arrived before the port closed still goes to the console.
+    OnConsoleFlush();
+    RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+}
+
+void CMainFrame::CommunicationSettings() {
+    InterfaceList interfaces(m_app.m_interfaces);
+    commsettings::Data data;
+    data.firstReceive = m_app.m_timeoutFirstRecv;
+    data.nextReceive = m_app.m_timeoutNextRecv;
+    data.send = m_app.m_timeoutSend;
+    data.selectedInterface = m_app.m_selectedInterfaceIndex;
+    CCamSelDlg dialog(interfaces, data, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const commsettings::Data& out = dialog.Data();
+    m_app.m_timeoutFirstRecv = out.firstReceive;
+    m_app.m_timeoutNextRecv = out.nextReceive;
+    m_app.m_timeoutSend = out.send;
+    m_app.m_portParams.firstReceiveTimeout = static_cast<int32_t>(out.firstReceive);
+    m_app.m_portParams.nextReceiveTimeout = static_cast<int32_t>(out.nextReceive);
+    m_app.m_portParams.sendTimeout = static_cast<int32_t>(out.send);
+    // No transaction runs while disconnected, so the engine takes the new receive time-outs at
+    // once instead of at the next start.
+    if (m_app.m_engine) {
+        m_app.m_engine->firstReceiveTimeout = out.firstReceive;
+        m_app.m_engine->nextReceiveTimeout = out.nextReceive;
+    }
+    const std::u16string& ini = m_app.m_settingsFilePath;
+    auto number = [](uint32_t v) { return platform::Utf8ToUtf16(std::to_string(v)); };
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", number(out.firstReceive),
+                                        ini);
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", number(out.nextReceive),
+                                        ini);
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Send", number(out.send), ini);
+
+    m_app.m_selectedInterfaceIndex = out.selectedInterface;
+    std::u16string name;
+    const auto index = static_cast<size_t>(out.selectedInterface);
+    if (out.selectedInterface >= 0 && index < m_app.m_interfaces.Count()) {
+        InterfaceTable* table = m_app.m_interfaces.interfaces[index];
+        const char16_t* text =
+            table && table->GetInterfaceName ? table->GetInterfaceName() : nullptr;
+        name = text ? text : u"";
+    }
+    if (!name.empty()) {
+        m_app.m_selectedInterfaceName = name;
+        platform::WritePrivateProfileString(m_app.m_channelSection, u"SelectInterface", name, ini);
+    }
+    m_app.ApplySelectedInterface();
+    RefreshStatus();
+    UpdateCommandEnables();
+}
+
+void CMainFrame::About() {
+    AboutInfo info;
+    const std::string program = platform::ProgramFilePath();
+    info.programName =
+        QFileInfo(QString::fromStdString(program)).completeBaseName().toStdU16String();
+    nsGen::FileVerInfo version;
+    if (version.LoadVersionInfo(program)) {
+        uint32_t ms = 0, ls = 0;
+        if (version.GetFixedFileVersion(ms, ls))
+            SplitFileVersion(ms, ls, info);
+        info.copyright = version.GetString(u"LegalCopyright");
+    }
+    info.interfaceLabels = m_app.m_interfaces.versionTexts;
+    CAboutDlg dialog(info, this);
+    dialog.exec();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Close
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_app.IsConnected()) {
+        const int32_t answer =
+            RunMessageBox(nullptr, QStringLiteral("Quillon"), M(MSG_CONFIRM_DISCONNECT_EXIT),
+                          MB_YESNO | MB_ICONQUESTION | kMbDefaultButton2);
+        if (answer != IDYES) {
+            event->ignore();
+            return;
+        }
+        m_idleTimer->stop();
+        m_app.DisconnectCamera();
+    }
+    CloseDefinition();
+    if (!m_placementSaved && !m_app.m_settingsFilePath.empty()) {
+        placement::IniStore store(m_app.m_settingsFilePath);
+        placement::SaveWindowPlacement(this, m_splitter, store);
+        m_placementSaved = true;
+    }
+    event->accept();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Panes and the keyboard split mode
+
+void CMainFrame::NextPane(bool forward) {
+    QList<QWidget*> panes;
+    if (ConsoleValid() && m_splitter->sizes().value(0) > 0)
+        panes << m_console.data();
+    panes << m_splitter->widget(1);
+    if (panes.isEmpty())
+        return;
+    int current = -1;
+    for (int i = 0; i < panes.size(); ++i)
+        if (panes[i]->isAncestorOf(QApplication::focusWidget()))
+            current = i;
+    const int count = static_cast<int>(panes.size());
+    const int next = current < 0 ? 0 : (current + (forward ? 1 : count - 1)) % count;
+    if (panes[next] == m_console.data())
+        m_console->Activate();
+    else
+        panes[next]->setFocus(Qt::TabFocusReason);
+}
+
+void CMainFrame::StartSplitMode() {
+    QSplitterHandle* handle = m_splitter->handle(1);
+    if (!handle || m_splitMode)
+        return;
+    m_splitMode = true;
+    m_splitSizesBefore = m_splitter->sizes();
+    handle->setFocusPolicy(Qt::StrongFocus);
+    handle->installEventFilter(this);
+    handle->setFocus(Qt::ShortcutFocusReason);
+    handle->grabKeyboard();
+}
+
+void CMainFrame::EndSplitMode(bool keep) {
+    QSplitterHandle* handle = m_splitter->handle(1);
+    if (!m_splitMode || !handle)
+        return;
+    m_splitMode = false;
+    handle->releaseKeyboard();
+    handle->removeEventFilter(this);
+    handle->setFocusPolicy(Qt::NoFocus);
+    if (!keep)
+        m_splitter->setSizes(m_splitSizesBefore);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (m_splitMode && watched == m_splitter->handle(1)) {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            QList<int> sizes = m_splitter->sizes();
+            const int step = 8;
+            switch (key) {
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+                if (sizes.size() == 2) {
+                    const int delta = key == Qt::Key_Left ? -step : step;
+                    const int total = sizes[0] + sizes[1];
+                    sizes[0] = std::clamp(sizes[0] + delta, 0, total);
+                    sizes[1] = total - sizes[0];
+                    m_splitter->setSizes(sizes);
+                }
+                return true;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                EndSplitMode(true);
+                return true;
+            case Qt::Key_Escape:
+                EndSplitMode(false);
+                return true;
+            default:
+                return true;
+            }
+        }
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusOut) {
+            EndSplitMode(true);
+            return false;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

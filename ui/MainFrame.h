@@ -1,29 +1,136 @@
-// CMainFrame: the main window of Quillon and the core's way to the user interface. Messages
-// from the user-interface thread run their handler directly; from any other thread Send blocks
-// until the user-interface thread has run it, Post queues it.
+// CMainFrame: the main window of Quillon and the core's way to the user interface. It holds the
+// menu bar, the upper bar, a splitter with the console (column 0) and the property view
+// (column 1), and the lower bar; turns menu and bar commands into calls on the application and
+// the engine; and handles the UM_ messages of the worker threads. Messages from the
+// user-interface thread run their handler directly; from any other thread Send blocks until the
+// user-interface thread has run it, Post queues it.
 #pragma once
 
 #include "app/UiTarget.h"
+#include "ui/ConsoleForm.h"
+#include "ui/MainFrameLogic.h"
 
 #include <QMainWindow>
+#include <QPointer>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
 
 class clApplication;
+class CDialogBarLower;
+class CDialogBarUpper;
+class QAction;
+class QMenu;
+class QSplitter;
+class QTimer;
 
 class CMainFrame : public QMainWindow, public IUiTarget {
     Q_OBJECT
 public:
+    // How the frame drives the property view that fills column 1 of the splitter.
+    struct PropertyViewCalls {
+        std::function<void(uint32_t flags)> refresh; // enable states, values with flag 8
+        std::function<void()> reloadValues;          // every item's value read again
+        std::function<void()> clear;                 // emptied (before the definition goes)
+    };
+    // The file commands of the camera definition and the settings text files. Unset hooks do
+    // nothing; closeDefinition unset clears the property view and the property manager.
+    struct FileCommandHooks {
+        std::function<void()> selectFile;
+        std::function<void()> closeDefinition;
+        std::function<void()> textSave;
+        std::function<void()> textLoad;
+        // On UM_STARTUP: offers to reopen the last camera definition file.
+        std::function<void()> offerLastDefinition;
+    };
+
     explicit CMainFrame(clApplication& app, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     intptr_t SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
     void PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
+    // Column 1 of the splitter: the property view replaces the placeholder (the frame takes
+    // ownership). A null view puts the placeholder back.
+    void SetPropertyView(QWidget* view, PropertyViewCalls calls);
+    QWidget* PropertyView() const { return m_propertyView; }
+    void SetFileCommandHooks(FileCommandHooks hooks) { m_fileHooks = std::move(hooks); }
+
+    // Shows the window with its initial size and the placement stored in the settings file.
+    void ShowInitial();
+    // Stops the engine's threads while still answering their messages; then the window can go.
+    // Also run by the destructor.
+    void ShutDownThreads();
+
+    // Runs a command (menu id, or the id of a bar control) when its enable rule allows it.
+    void RunCommand(int id);
+    // The state the enable rules look at, read now.
+    mainframe::EngineState CurrentEngineState() const;
+    // Applies every enable rule to the menu items and bar buttons.
+    void UpdateCommandEnables();
+    // Refresh by flags: 1 status, 2 console, 4 property view (with the flags).
+    void RefreshViews(uint32_t flags);
+    void RefreshStatus();
+    // Title: the window title, plus " - <file name>" while a definition is open.
+    void UpdateTitle();
+
+    QAction* Action(int id) const;
+    CDialogBarUpper* UpperBar() const { return m_upper; }
+    CDialogBarLower* LowerBar() const { return m_lower; }
+    CConsoleForm* Console() const { return m_console; }
+    QSplitter* Splitter() const { return m_splitter; }
+    QTimer* IdleTimer() const { return m_idleTimer; }
+
 protected:
     // Handler of the application window messages; runs on the user-interface thread.
     virtual intptr_t OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    intptr_t OnMessageBox(intptr_t style);
+    void CreateMenus();
+    void CreateShortcuts();
+    QAction* AddCommand(QMenu* menu, int id, int messageId);
+
+    intptr_t OnMessageBox(uintptr_t wParam, intptr_t style);
+    void OnStartUp();
+    void OnConsoleEcho();
+    void OnDrainReplies();
+    void OnShowResult();
+    void OnConsoleFlush();
+    void OnRunPropertyJob(uintptr_t record);
+    void OnIdle();
+
+    void Connect();
+    void Disconnect();
+    void CommunicationSettings();
+    void About();
+    void AutoSelect();
+    void CloseDefinition();
+    void StartSplitMode();
+    void EndSplitMode(bool keep);
+    void NextPane(bool forward);
+
+    bool ConsoleValid() const { return !m_console.isNull(); }
+    bool PropertyViewValid() const { return !m_propertyView.isNull(); }
 
     clApplication& m_app;
+    CDialogBarUpper* m_upper = nullptr;
+    CDialogBarLower* m_lower = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QPointer<CConsoleForm> m_console;
+    QPointer<QWidget> m_propertyView;
+    QWidget* m_propertyPlaceholder = nullptr;
+    PropertyViewCalls m_propertyCalls;
+    FileCommandHooks m_fileHooks;
+    std::map<int, QAction*> m_actions;
+    QTimer* m_idleTimer = nullptr;
+    QList<int> m_splitSizesBefore;
+    bool m_splitMode = false;
+    bool m_placementSaved = false;
+    bool m_threadsStopped = false;
+    // Set while the threads are being stopped: messages are then answered without effect.
+    std::atomic<bool> m_detached{false};
 };

@@ -1,7 +1,11 @@
 #include "ui/QuillonApp.h"
 
 #include "app/Messages.h"
+#include "comm/CommunicateModel.h"
+#include "ui/CamPropertyForm.h"
 #include "ui/MainFrame.h"
+#include "ui/VorlixSettingDlg.h"
+#include "ui/WaitMsgDlg.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -21,6 +25,8 @@ CQuillonApp::~CQuillonApp() {
 bool CQuillonApp::InitInstance() {
     // Read the instance switch.
     ReadInstanceSwitch(m_argc, m_argv);
+    // The serial-port utility component shows its port-settings dialog through this hook.
+    RegisterVorlixSettingDialog();
 
     if (StartUp() != 0) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quillon"),
@@ -32,15 +38,50 @@ bool CQuillonApp::InitInstance() {
     // The main window: created, shown with its initial size and the stored placement, then told
     // that start-up is complete.
     m_frame = std::make_unique<CMainFrame>(*this);
-    m_frame->resize(900, 600);
-    m_frame->show();
+    // Column 1: the property view of the engine's definition.
+    auto* view = new CCamPropertyForm(this);
+    view->resize(200, 100);
+    view->SetPropertyManager(m_engine->propertyManager.get());
+    view->SetReadyCheck([this] { return IsEngineReady(); });
+    m_frame->SetPropertyView(view,
+                             {[view](uint32_t flags) { view->Refresh(flags); },
+                              [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+    view->InitialUpdate();
+    m_frame->ShowInitial();
     m_frame->PostUiMessage(UM_STARTUP, 0, 0);
     return true;
 }
 
 void CQuillonApp::ExitInstance() {
+    // The threads stop while the window still answers their messages; then the window goes and
+    // the rest of the shutdown runs.
+    if (m_frame)
+        m_frame->ShutDownThreads();
     m_frame.reset();
     ShutDown();
+}
+
+void CQuillonApp::CreateWaitDialog() {
+    m_waitDialog = std::make_unique<CWaitMsgDlg>();
+    m_waitDialog->hide();
+}
+
+void CQuillonApp::DestroyWaitDialog() {
+    m_waitDialog.reset();
+}
+
+void CQuillonApp::ShowWaitDialog(std::u16string_view text, std::u16string_view caption) {
+    if (!m_waitDialog)
+        return;
+    auto q = [](std::u16string_view t) {
+        return QString::fromUtf16(t.data(), static_cast<qsizetype>(t.size()));
+    };
+    m_waitDialog->ShowCentred(m_frame.get(), q(caption), q(text));
+}
+
+void CQuillonApp::HideWaitDialog() {
+    if (m_waitDialog && m_waitDialog->isVisible())
+        m_waitDialog->HideWait(m_frame.get());
 }
 
 int CQuillonApp::Run() {

@@ -8,6 +8,7 @@
 #include <memory>
 
 class CMainFrame;
+class CWaitMsgDlg;
 
 class CQuillonApp : public QApplication, public clApplication {
     Q_OBJECT
@@ -26,10 +27,18 @@ public:
 
     CMainFrame* MainFrame() const { return m_frame.get(); }
 
+    void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override;
+    void HideWaitDialog() override;
+
+protected:
+    void CreateWaitDialog() override;
+    void DestroyWaitDialog() override;
+
 private:
     void ArmQuitTimer();
 
     int m_argc;
     char** m_argv;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<CWaitMsgDlg> m_waitDialog;
 };

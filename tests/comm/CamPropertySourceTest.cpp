@@ -47,7 +47,7 @@ TEST(CamPropertySource, PropertyJobSendsTheCommandsOfTheRecord) {
     EXPECT_EQ(rig.camera.Wire(), "lnr 7\r");
 }
 
-TEST(CamPropertySource, PromptInTheDefinitionLanguageAndNothingSentWithoutComposer) {
+TEST(CamPropertySource, PromptInTheDefinitionLanguageThenTheCommandIsSent) {
     DefinitionRig rig;
     const clCamProperty* ffc = rig.mgr.FindProperty(u"FlatFieldCalibration");
     ASSERT_NE(ffc, nullptr);
@@ -59,8 +59,9 @@ TEST(CamPropertySource, PromptInTheDefinitionLanguageAndNothingSentWithoutCompos
 
     rig.ctx.languageCode = u"en";
     rig.ui.boxAnswer = IDOK;
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
     ASSERT_TRUE(rig.engine.RunPropertyJob(ffc));
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.ui.boxes.back(), u"Run the flat-field calibration? It takes a few seconds.");
-    EXPECT_EQ(rig.camera.Commands(), 0); // composition fails without a composer
+    EXPECT_EQ(rig.camera.Commands(), 1); // composed by the manager itself
 }

@@ -55,7 +55,7 @@ struct CamSel {
     }
     void choose(int index) {
         combo()->setCurrentIndex(index);
-        emit combo()->activated(index);
+        Q_EMIT combo()->activated(index);
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -94,7 +95,17 @@ TEST(Startup, FirstStartCreatesDefaultSettingsAndLogAndEndsCleanly) {
     const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + locks.str(),
                                           "QUILLON_QUIT_AFTER_MS=300"};
     ASSERT_EQ(RunProgram(folder.path(), env), 0);
-    EXPECT_EQ(ReadFileBytes(folder.file("Quillon_00.ini")), kDefaultSettings);
+    // The defaults, with the window's placement saved when it closed.
+    std::string settings = ReadFileBytes(folder.file("Quillon_00.ini"));
+    for (const char* key : {"Left=", "Top=", "Right=", "Bottom=", "State=", "Split="}) {
+        const size_t at = settings.find(std::string("\n") + key);
+        ASSERT_NE(at, std::string::npos) << key;
+        const size_t value = at + 1 + std::strlen(key);
+        const size_t end = settings.find('\n', value);
+        EXPECT_GT(end, value) << "placement saved: " << key;
+        settings.erase(value, end - value);
+    }
+    EXPECT_EQ(settings, kDefaultSettings);
     EXPECT_EQ(ReadFileBytes(folder.file("Quillon_00_Log.txt")).substr(0, 2), "\xFF\xFE");
     EXPECT_TRUE(fs::exists(locks.file("Quillon_00.lock")));
 

@@ -1,0 +1,244 @@
+#include "plugins/camera_link/PortCameraLink.h"
+
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <thread>
+
+namespace {
+
+std::u16string Format(const char* format, int64_t a, int64_t b) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b);
+    return platform::Utf8ToUtf16(text);
+}
+
+std::u16string Format(const char* format, int64_t a) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a);
+    return platform::Utf8ToUtf16(text);
+}
+
+} // namespace
+
+uint32_t ClBaudRateCode(uint32_t baudRate) {
+    switch (baudRate) {
+    case 9600:
+        return CL_BAUDRATE_9600;
+    case 19200:
+        return CL_BAUDRATE_19200;
+    case 38400:
+        return CL_BAUDRATE_38400;
+    case 57600:
+        return CL_BAUDRATE_57600;
+    case 115200:
+        return CL_BAUDRATE_115200;
+    case 230400:
+        return CL_BAUDRATE_230400;
+    case 460800:
+        return CL_BAUDRATE_460800;
+    case 921600:
+        return CL_BAUDRATE_921600;
+    default:
+        return clPortCameraLink::kNoBaudRateCode;
+    }
+}
+
+clPortCameraLink::clPortCameraLink(clCamCtrl* ownerContext) : clCamPort(ownerContext) {}
+
+clPortCameraLink::~clPortCameraLink() {
+    Disconnect();
+    UninitReceive();
+}
+
+int32_t clPortCameraLink::Reset() {
+    clCamPort::Reset();
+    library = nullptr;
+    serialRef = nullptr;
+    m_channelLibrary = nullptr;
+    serialParams.dataBits = 0;
+    serialParams.baudRate = 0;
+    return 0;
+}
+
+void clPortCameraLink::LoadSettings() {
+    const std::u16string path = owner ? owner->settingsPath : std::u16string();
+    readTimeout =
+        platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path);
+    writeTimeout = platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
+                                                  kDefaultTimeout, path);
+}
+
+int32_t clPortCameraLink::Init() {
+    LoadSettings();
+    const std::u16string path = owner ? owner->settingsPath : std::u16string();
+    LirnoLoadCLSerParaW(path.c_str(), identity.portName.c_str(), &serialParams);
+    return InitReceive() == PORT_OK ? 0 : PORT_ERROR;
+}
+
+void clPortCameraLink::Uninit() {
+    UninitReceive();
+}
+
+int32_t clPortCameraLink::Connect() {
+    if (openFlag)
+        return PORT_ERROR;
+    hSerRef ref = nullptr;
+    int32_t error = 0;
+    const int32_t r =
+        LirnoSafeSerialInit(library, static_cast<uint32_t>(identity.index), &ref, &error);
+    if (r != 0 || error != 0) {
+        WriteLog(Format("SafeSerialInit = %" PRId64 ", %" PRId64, error, r));
+        return PORT_OPEN_FAILED;
+    }
+    serialRef = ref;
+    m_channelLibrary = library;
+    openFlag = 1;
+
+    CLLibraryRecord* lib = m_channelLibrary;
+    const bool v11 = lib->apiVersion >= CL_DLL_VERSION_1_1;
+    if (v11) {
+        uint32_t supported = 0;
+        (void)lib->clGetSupportedBaudRates(serialRef, &supported);
+        const uint32_t code = ClBaudRateCode(serialParams.baudRate);
+        int32_t rr = lib->clSetBaudRate(serialRef, code);
+        if (rr != 0) {
+            WriteLog(Format("clSetBaudRate = %" PRId64 ", %" PRId64, rr, PORT_SET_STATE_FAILED));
+            return PORT_SET_STATE_FAILED;
+        }
+        rr = lib->clFlushPort(serialRef);
+        if (rr != 0) {
+            WriteLog(
+                Format("clFlushPort in Connect = %" PRId64 ", %" PRId64, rr, PORT_PURGE_FAILED));
+            return PORT_PURGE_FAILED;
+        }
+    }
+    const int32_t started = StartReceiveThread([this, v11] {
+        if (v11)
+            AvailabilityReader();
+        else
+            ByteReader();
+    });
+    return started == PORT_OK ? PORT_OK : PORT_ERROR;
+}
+
+void clPortCameraLink::Disconnect() {
+    if (!openFlag)
+        return;
+    StopReceiveThread();
+    CLLibraryRecord* lib = m_channelLibrary;
+    if (lib && serialRef) {
+        if (lib->apiVersion >= CL_DLL_VERSION_1_1) {
+            const int32_t r = lib->clFlushPort(serialRef);
+            if (r != 0)
+                WriteLog(Format("clFlushPort in Disconnect = %" PRId64, r));
+        }
+        LirnoSafeSerialClose(lib, serialRef);
+    }
+    serialRef = nullptr;
+    m_channelLibrary = nullptr;
+    openFlag = 0;
+}
+
+int32_t clPortCameraLink::SendData(const uint8_t* bytes, uint32_t length) {
+    CLLibraryRecord* lib = m_channelLibrary;
+    // An empty send, or one without an open channel, reports failure without calling the
+    // library.
+    if (length == 0 || !bytes || !lib || !serialRef)
+        return 1;
+    int32_t r = CL_ERR_ERROR_NOT_FOUND;
+    for (uint32_t i = 0; i < length; ++i) {
+        char byte = static_cast<char>(bytes[i]);
+        uint32_t size = 1;
+        r = lib->clSerialWrite(serialRef, &byte, &size, writeTimeout);
+        if (r != 0) {
+            WriteLog(Format("clPortCameraLink::SendData = %" PRId64, r));
+            break;
+        }
+        if (i + 1 < length)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return r != 0 ? 1 : 0;
+}
+
+bool clPortCameraLink::StopRequested() const {
+    return !stopEvent || stopEvent->IsSignalled();
+}
+
+void clPortCameraLink::ByteReader() {
+    CLLibraryRecord* lib = m_channelLibrary;
+    while (!StopRequested()) {
+        char byte = 0;
+        uint32_t size = 1;
+        const int32_t r = lib->clSerialRead(serialRef, &byte, &size, readTimeout);
+        if (r != 0 || size == 0) {
+            // The read itself waited up to the read time-out; a library that fails at once
+            // (other than by its time-out) is asked again after a millisecond, not in a spin.
+            if (r != 0 && r != CL_ERR_TIMEOUT)
+                platform::WaitForAny({stopEvent.get()}, 1);
+            continue;
+        }
+        const uint8_t b = static_cast<uint8_t>(byte);
+        DeliverReceived(&b, 1);
+    }
+}
+
+void clPortCameraLink::AvailabilityReader() {
+    CLLibraryRecord* lib = m_channelLibrary;
+    const uint64_t bytesPerSecond = std::max<uint64_t>(serialParams.baudRate / 10, 1);
+    while (!StopRequested()) {
+        uint32_t avail = 0;
+        const int32_t r = lib->clGetNumBytesAvail(serialRef, &avail);
+        if (r != 0 || avail == 0) {
+            // Nothing to read: wait a millisecond on the stop event rather than spinning.
+            platform::WaitForAny({stopEvent.get()}, 1);
+            continue;
+        }
+        while (avail != 0 && !StopRequested()) {
+            uint32_t room = 0;
+            uint8_t* space = ReceiveSpace(room);
+            if (!space || room == 0)
+                return;
+            const uint32_t n = std::min(avail, room);
+            uint32_t size = n;
+            const uint64_t t = (n / bytesPerSecond + 1) * 1000 + readTimeout;
+            (void)lib->clSerialRead(serialRef, reinterpret_cast<char*>(space), &size,
+                                    static_cast<uint32_t>(std::min<uint64_t>(t, UINT32_MAX)));
+            size = std::min(size, n);
+            if (size >= 1)
+                CommitReceived(size);
+            avail -= size;
+            if (size == 0)
+                break; // the library reported bytes it then did not give: ask again
+        }
+    }
+}
+
+std::u16string clPortCameraLink::SerialPortIdentifier(int32_t index,
+                                                      const CLLibraryRecord* record) {
+    const CLLibraryRecord* rec = record ? record : library;
+    if (!rec || rec->apiVersion <= 2 || index < 0)
+        return {};
+    if (rec->libraryHandle)
+        return QuastorPortIdentifier(rec, static_cast<uint32_t>(index));
+    // The library is not resident: load it for this one question. The address found is used
+    // here only and never kept, since the library is unloaded again afterwards.
+    const std::string path = QuastorLibraryPath(identity.devicePath);
+    if (path.empty())
+        return {};
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return {};
+    CLLibraryRecord probe{};
+    probe.clGetSerialPortIdentifier =
+        reinterpret_cast<clGetSerialPortIdentifierFn>(dlsym(handle, "clGetSerialPortIdentifier"));
+    std::u16string out = QuastorPortIdentifier(&probe, static_cast<uint32_t>(index));
+    dlclose(handle);
+    return out;
+}

@@ -1,0 +1,55 @@
+// clPortCameraLink: the port of the Camera Link plug-in. It carries the camera's text protocol
+// over the serial channel of a Camera Link frame grabber: the channel is opened and closed
+// through the serial utility component, everything else goes through the functions of the
+// vendor's serial library in its CLLibraryRecord. With a version 1.1 library the port sets
+// the baud rate, flushes and reads by availability; with a 1.0 library it reads byte by byte.
+#pragma once
+
+#include "components/quastor/Quastor.h"
+#include "port/CamPort.h"
+
+#include <cstdint>
+#include <string>
+
+// The CL_BAUDRATE code of a speed in bits per second; 0xFFFFFFFF for a speed without one.
+uint32_t ClBaudRateCode(uint32_t baudRate);
+
+class clPortCameraLink : public clCamPort {
+public:
+    static constexpr uint32_t kDefaultTimeout = 1000;
+    static constexpr uint32_t kNoBaudRateCode = 0xFFFFFFFF;
+
+    explicit clPortCameraLink(clCamCtrl* owner = nullptr);
+    ~clPortCameraLink() override;
+
+    int32_t Reset() override;
+    // Read and write time-outs from "Timeout one Read" / "Timeout one Write".
+    void LoadSettings() override;
+    int32_t Init() override;
+    void Uninit() override;
+    int32_t Reserved() override { return 0; }
+    int32_t Connect() override;
+    void Disconnect() override;
+    int32_t SendData(const uint8_t* bytes, uint32_t length) override;
+    uint32_t GetBaudRate() override { return serialParams.baudRate; }
+
+    // The channel's identifier through record (null: the kept library record); empty when
+    // unknown or the library predates version 1.1.
+    std::u16string SerialPortIdentifier(int32_t index, const CLLibraryRecord* record = nullptr);
+
+    // --- Fields ------------------------------------------------------------------------
+    CLLibraryRecord* library = nullptr; // not owned; null when the library is not available
+    hSerRef serialRef = nullptr;        // open channel; null when closed
+    uint32_t readTimeout = kDefaultTimeout;
+    uint32_t writeTimeout = kDefaultTimeout;
+    CLSerialParams serialParams{};
+
+private:
+    // The readers of the receive thread.
+    void ByteReader();
+    void AvailabilityReader();
+    bool StopRequested() const;
+    // The library the open channel belongs to: the kept record may be replaced while the
+    // channel is open, but the channel is read, written and closed by its own library.
+    CLLibraryRecord* m_channelLibrary = nullptr;
+};

@@ -1,0 +1,172 @@
+// The built-in interface "COM port(Build In)": its entry and the two tables, all acting on the
+// one clPortComm of the host.
+#include "app/SimpleLog.h"
+#include "platform/IniProfile.h"
+#include "port/PortComm.h"
+
+namespace {
+
+constexpr char16_t kNoSettings[] = u"No settings";
+constexpr size_t kMaxPortNameChars = 500;
+
+PortParamBlock* g_params = nullptr;
+
+std::u16string SettingsPath() {
+    return g_params && g_params->settingsFilePath ? g_params->settingsFilePath : u"";
+}
+std::u16string ChannelSection() {
+    return g_params && g_params->channelSectionName ? g_params->channelSectionName : u"";
+}
+std::u16string Text(const char16_t* s) {
+    return s ? s : u"";
+}
+
+// ---- InterfaceTable
+
+int32_t Check() {
+    return 1;
+}
+
+const char16_t* GetInterfaceName() {
+    return clPortComm::kSection;
+}
+
+int32_t SettingDialog() {
+    clPortComm& port = BuiltInComPort();
+    const std::u16string ini = SettingsPath();
+    const std::u16string channel = ChannelSection();
+    ComPortParams edited = port.params;
+    int32_t result = 2;
+    if (VorlixSettingDlgExW(ini.c_str(), channel.c_str(), port.identity.portName.c_str(), &edited,
+                            &result, 0) != 0 ||
+        result != 1)
+        return 0;
+    int32_t index = -1;
+    VorlixGetLastSelect(&index);
+    const char16_t* name = VorlixGetPortNameW(index);
+    if (!name)
+        return 0;
+    port.params = edited;
+    port.identity.index = index;
+    port.identity.portName = name;
+    port.identity.devicePath = Text(VorlixGetFileNameW(index));
+    port.identity.description = Text(VorlixGetDescriptionW(index));
+    platform::WritePrivateProfileString(channel, u"COM Port Name", port.identity.portName, ini);
+    VorlixSaveCOMportParaW(ini.c_str(), port.identity.portName.c_str(), &port.params);
+    return 1;
+}
+
+const char16_t* GetPortName() {
+    return BuiltInComPort().identity.portName.c_str();
+}
+
+const char16_t* GetPortDescription() {
+    return BuiltInComPort().identity.description.c_str();
+}
+
+// ---- PortOpTable
+
+int32_t OpInit() {
+    return BuiltInComPort().Init();
+}
+void OpUninit() {
+    BuiltInComPort().Uninit();
+}
+int32_t OpConnect() {
+    clPortComm& port = BuiltInComPort();
+    if (g_params)
+        port.SetSendTimeout(g_params->sendTimeout);
+    return port.Connect();
+}
+void OpDisconnect() {
+    BuiltInComPort().Disconnect();
+}
+int32_t OpSendData(const uint8_t* bytes, uint32_t length) {
+    return BuiltInComPort().SendData(bytes, length);
+}
+int32_t OpSetReceiveCallback(ReceiveCallback cb, void* user) {
+    return BuiltInComPort().SetReceiveCallback(cb, user);
+}
+int32_t OpSetSendTimeout(int32_t ms) {
+    return BuiltInComPort().SetSendTimeout(ms);
+}
+int32_t OpGetSendTimeout(int32_t* ms) {
+    return BuiltInComPort().GetSendTimeout(ms);
+}
+int32_t OpIsConnected() {
+    return BuiltInComPort().IsConnected();
+}
+uint32_t OpGetBaudRate() {
+    return BuiltInComPort().GetBaudRate();
+}
+
+PortOpTable g_opTable = {OpInit,           OpUninit,         OpConnect,
+                         OpDisconnect,     OpSendData,       OpSetReceiveCallback,
+                         OpSetSendTimeout, OpGetSendTimeout, OpIsConnected,
+                         OpGetBaudRate};
+
+PortOpTable* GetSelectedPortIF() {
+    clPortComm& port = BuiltInComPort();
+    const std::u16string ini = SettingsPath();
+    const int32_t index = VorlixGetIndexW(port.identity.portName.c_str());
+    port.identity.index = index;
+    if (index == -1) {
+        if (port.identity.portName != kNoSettings)
+            port.WriteLog(u"COMport Lost..");
+        port.identity.portName = kNoSettings;
+        port.identity.description.clear();
+    } else {
+        port.identity.description = Text(VorlixGetDescriptionW(index));
+    }
+    VorlixLoadCOMportParaW(ini.c_str(), port.identity.portName.c_str(), &port.params);
+    port.identity.devicePath = Text(VorlixGetFileNameW(index));
+    return &g_opTable;
+}
+
+InterfaceTable g_interfaceTable = {Check,       GetInterfaceName,  SettingDialog,
+                                   GetPortName, GetSelectedPortIF, GetPortDescription};
+
+} // namespace
+
+clPortComm& BuiltInComPort() {
+    static clPortComm port(&HostPortCtrl());
+    return port;
+}
+
+clCamCtrl& HostPortCtrl() {
+    static clCamCtrl ctrl;
+    return ctrl;
+}
+
+InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
+    clPortComm& port = BuiltInComPort();
+    // 1. The block, the section, no port chosen.
+    g_params = params;
+    port.settingsSection = clPortComm::kSection;
+    port.identity.Clear();
+    const std::u16string ini = SettingsPath();
+    if (port.owner)
+        port.owner->settingsPath = ini;
+    // 2. The component.
+    VorlixInitW(ini.c_str());
+    // 3. The stored port choice.
+    const std::u16string stored = platform::GetPrivateProfileString(
+        ChannelSection(), u"COM Port Name", kNoSettings, ini, kMaxPortNameChars);
+    // 4. Resolved against the ports present now.
+    const int32_t index = VorlixGetIndexW(stored.c_str());
+    port.identity.index = index;
+    if (index == -1) {
+        if (!stored.empty() && stored != kNoSettings)
+            port.WriteLog(u"COMport Lost.");
+        port.identity.portName = kNoSettings;
+        port.identity.description.clear();
+    } else {
+        port.identity.portName = stored;
+        port.identity.description = Text(VorlixGetDescriptionW(index));
+    }
+    // 5.-7. Parameters, device path, DTR flag.
+    VorlixLoadCOMportParaW(ini.c_str(), port.identity.portName.c_str(), &port.params);
+    port.identity.devicePath = Text(VorlixGetFileNameW(index));
+    port.LoadSettings();
+    return &g_interfaceTable;
+}

@@ -1,0 +1,261 @@
+#include "port/PortComm.h"
+
+#include "app/SimpleLog.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Sum of the receive-error counters of the driver; false when it keeps none (pseudo-terminals,
+// most USB adapters).
+bool ErrorCounters(int fd, uint64_t& sum) {
+    serial_icounter_struct ic{};
+    if (::ioctl(fd, TIOCGICOUNT, &ic) != 0)
+        return false;
+    sum = static_cast<uint64_t>(ic.frame) + static_cast<uint64_t>(ic.overrun) +
+          static_cast<uint64_t>(ic.parity) + static_cast<uint64_t>(ic.brk) +
+          static_cast<uint64_t>(ic.buf_overrun);
+    return true;
+}
+
+} // namespace
+
+clPortComm::~clPortComm() {
+    if (openFlag)
+        Disconnect();
+    UninitReceive();
+}
+
+int32_t clPortComm::Reset() {
+    if (openFlag)
+        Disconnect();
+    clCamPort::Reset();
+    const int old = fd.exchange(-1);
+    if (old >= 0)
+        ::close(old);
+    params = ComPortParams{};
+    dcb = termios{};
+    dtrFlag = 0;
+    dtrRaised = false;
+    commErr.count = 0;
+    return 0;
+}
+
+void clPortComm::LoadSettings() {
+    const std::u16string& ini = owner ? owner->settingsPath : std::u16string();
+    dtrFlag = platform::GetPrivateProfileInt(kSection, u"DTR Control", 0, ini) != 0 ? 1 : 0;
+}
+
+int32_t clPortComm::Init() {
+    LoadSettings();
+    VorlixLoadCOMportParaW(owner ? owner->settingsPath.c_str() : u"", identity.portName.c_str(),
+                           &params);
+    return InitReceive();
+}
+
+void clPortComm::Uninit() {
+    UninitReceive();
+}
+
+int32_t clPortComm::Connect() {
+    // 1. Already connected: nothing changes.
+    if (openFlag)
+        return PORT_ERROR;
+    // 2. Open: read and write, never the controlling terminal, no blocking; exclusive use.
+    const std::string path = platform::Utf16ToUtf8(identity.devicePath);
+    const int dev =
+        path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (dev < 0) {
+        WriteLog(u"Open COM port Fail");
+        return PORT_OPEN_FAILED;
+    }
+    (void)::ioctl(dev, TIOCEXCL);
+    fd = dev;
+    // 3. Open from here on, so the host's disconnect closes it whatever fails below.
+    openFlag = 1;
+    // 4. Device settings.
+    if (::tcgetattr(dev, &dcb) != 0) {
+        WriteLog(u"GetCommState Fail");
+        return PORT_GET_STATE_FAILED;
+    }
+    // 5. Line settings of the port parameters.
+    VorlixSetupDCB(&params, &dcb);
+    if (::tcsetattr(dev, TCSANOW, &dcb) != 0) {
+        WriteLog(u"SetCommState Fail");
+        return PORT_SET_STATE_FAILED;
+    }
+    // 6. Queue sizes: the kernel keeps its own; the words are accepted as they are.
+    if (params.receiveQueue == 0 || params.transmitQueue == 0) {
+        WriteLog(u"SetupComm Fail");
+        return PORT_QUEUE_SIZE_FAILED;
+    }
+    // 7. Purge both directions.
+    if (::tcflush(dev, TCIOFLUSH) != 0) {
+        WriteLog(u"PurgeComm Fail in Connect");
+        return PORT_PURGE_FAILED;
+    }
+    // 8. Reads return at once with what is buffered.
+    struct termios t {};
+    if (::tcgetattr(dev, &t) != 0) {
+        WriteLog(u"SetCommTimeouts Fail");
+        return PORT_TIMEOUTS_FAILED;
+    }
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(dev, TCSANOW, &t) != 0) {
+        WriteLog(u"SetCommTimeouts Fail");
+        return PORT_TIMEOUTS_FAILED;
+    }
+    // 9.-10. Fresh receive state and the receive thread.
+    commErr.count = 0;
+    if (StartReceiveThread([this] { ReceiveLoop(); }) != PORT_OK)
+        return PORT_ERROR;
+    // 11. DTR after the thread runs.
+    if (dtrFlag) {
+        int bits = TIOCM_DTR;
+        if (::ioctl(dev, TIOCMBIS, &bits) != 0) {
+            WriteLog(u"Set DTR  Fail");
+            return PORT_DTR_FAILED;
+        }
+        dtrRaised = true;
+    }
+    return PORT_OK;
+}
+
+void clPortComm::ReceiveLoop() {
+    const int dev = fd;
+    if (dev < 0 || !stopEvent)
+        return;
+    uint64_t errorBase = 0;
+    bool counters = ErrorCounters(dev, errorBase);
+    for (;;) {
+        pollfd fds[2] = {{stopEvent->Fd(), POLLIN, 0}, {dev, POLLIN, 0}};
+        const int r = ::poll(fds, 2, -1);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents & POLLIN)
+            return; // stop event
+        const short ev = fds[1].revents;
+        if (ev & POLLNVAL)
+            return;
+        // Drain what is waiting, in chunks that never pass the staging buffer's end.
+        bool gone = false;
+        for (;;) {
+            uint64_t sum = 0;
+            if (counters && ErrorCounters(dev, sum) && sum != errorBase) {
+                errorBase = sum;
+                commErr.count.fetch_add(1);
+            }
+            int waiting = 0;
+            if (::ioctl(dev, FIONREAD, &waiting) != 0) {
+                gone = true;
+                break;
+            }
+            if (waiting <= 0)
+                break;
+            uint32_t room = 0;
+            uint8_t* space = ReceiveSpace(room);
+            if (!space || room == 0)
+                return;
+            const size_t n = std::min<size_t>(room, static_cast<size_t>(waiting));
+            const ssize_t got = ::read(dev, space, n);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                break;
+            if (got <= 0) {
+                gone = true;
+                break;
+            }
+            CommitReceived(static_cast<uint32_t>(got));
+        }
+        // The device went away (the other side of a pseudo-terminal closed, an adapter was
+        // unplugged): nothing more can arrive; the port stays open until Disconnect.
+        if (gone || (ev & (POLLHUP | POLLERR))) {
+            WriteLog(u"COM port receive ended: device lost");
+            return;
+        }
+    }
+}
+
+void clPortComm::Disconnect() {
+    if (!openFlag)
+        return;
+    const int dev = fd;
+    // 1. DTR down before the thread stops.
+    if (dtrRaised && dev >= 0) {
+        int bits = TIOCM_DTR;
+        (void)::ioctl(dev, TIOCMBIC, &bits);
+        dtrRaised = false;
+    }
+    // 2. Receive thread.
+    StopReceiveThread();
+    // 3. Purge and close.
+    if (dev >= 0) {
+        (void)::tcflush(dev, TCIOFLUSH);
+        // Others may open the device again (the flag outlives this descriptor when another
+        // one keeps the terminal open).
+        (void)::ioctl(dev, TIOCNXCL);
+        if (receiveThread.Exists()) {
+            // A thread that did not stop still polls the descriptor: leave it open rather than
+            // let a later open reuse its number under the thread.
+        } else {
+            ::close(dev);
+        }
+    }
+    fd = -1;
+    openFlag = 0;
+    // 4. Receive errors to the port's own log.
+    const int32_t errors = commErr.count;
+    if (errors != 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, "OverRun cnt=%ld", static_cast<long>(errors));
+        clSimpleLog portLog("./Port_" + platform::Utf16ToUtf8(identity.portName) + "_Log.txt");
+        portLog.Write(std::string_view(line));
+        commErr.count = 0;
+    }
+}
+
+int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
+    const int dev = fd;
+    if (dev < 0 || (!bytes && length > 0))
+        return 5;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(sendTimeout < 0 ? 0 : sendTimeout);
+    uint32_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(dev, bytes + done, length - done);
+        if (n > 0) {
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return 5; // the write could not go on: as if it never completed
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            // Cancel what is still queued, so nothing of this send goes out later.
+            (void)::tcflush(dev, TCOFLUSH);
+            return 5;
+        }
+        pollfd p{dev, POLLOUT, 0};
+        (void)::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return 5;
+    }
+    return 0;
+}

@@ -1,0 +1,69 @@
+// clPortComm: the host's built-in serial port on a termios device, and the built-in interface
+// ("COM port(Build In)") that presents it through the same tables as a port plug-in.
+#pragma once
+
+#include "components/vorlix/Vorlix.h"
+#include "port/CamPort.h"
+
+#include <atomic>
+#include <cstdint>
+#include <termios.h>
+
+// Receive errors the device reported since the last successful Connect.
+class clCommErr {
+public:
+    virtual ~clCommErr() = default;
+    std::atomic<int32_t> count{0};
+};
+
+class clPortComm : public clCamPort {
+public:
+    static constexpr char16_t kSection[] = u"COM port(Build In)";
+
+    using clCamPort::clCamPort;
+    ~clPortComm() override;
+
+    // Base reset, and the device, parameters, termios settings, DTR flag and error count.
+    int32_t Reset() override;
+    // DTR flag := "DTR Control" of the port's settings section is nonzero.
+    void LoadSettings() override;
+    // LoadSettings, the stored parameters of the port name, stop event and staging buffer.
+    int32_t Init() override;
+    void Uninit() override;
+    int32_t Reserved() override { return 0; }
+    // 0, or 1 (already connected / no receive thread), 8 open, 9 read settings, 10 write
+    // settings, 11 queue sizes, 12 purge, 13 read time-outs, 14 DTR. The open flag is set as
+    // soon as the device is open; a failure after that leaves it open for Disconnect.
+    int32_t Connect() override;
+    // Lowers DTR (when raised by Connect), stops the receive thread, purges and closes the
+    // device; writes "OverRun cnt=%ld" to ./Port_<name>_Log.txt when errors were counted.
+    void Disconnect() override;
+    // Writes all bytes within the send time-out: 0, or 5 when they did not all go out in time
+    // (what was still queued is discarded) or the device is not open or failed.
+    int32_t SendData(const uint8_t* bytes, uint32_t length) override;
+    uint32_t GetBaudRate() override { return params.baudRate; }
+
+    // The receive thread's body: polls the device and the stop event, drains in chunks that
+    // end at the staging buffer's end. Ends on the stop event or when the device goes away.
+    void ReceiveLoop();
+
+    // True while the receive thread runs (it ends on its own when the device goes away).
+    bool ReceiveThreadRunning() const {
+        return receiveThread.Exists() && !receiveThread.Finished();
+    }
+    int32_t ReceiveErrors() const { return commErr.count; }
+
+    std::atomic<int> fd{-1}; // the device handle
+    ComPortParams params;
+    struct termios dcb {};
+    int32_t dtrFlag = 0;
+    clCommErr commErr;
+    // DTR was raised by the last Connect, so Disconnect lowers it.
+    bool dtrRaised = false;
+};
+
+// The built-in interface: its entry (same shape as GetPivraInterfaceW) and the one port object.
+InterfaceTable* GetBuiltInComInterface(PortParamBlock* params);
+clPortComm& BuiltInComPort();
+// The host's port owner context: the application log and settings file of the ports.
+clCamCtrl& HostPortCtrl();

@@ -1,0 +1,171 @@
+// The application's engine: created and prepared by start-up, its worker thread driven through
+// the application's own fields, reply lines handed on, and everything stopped again.
+#include "TempDir.h"
+#include "app/Application.h"
+#include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "comm/WatchThread.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "platform/WorkingSet.h"
+
+#include <algorithm>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct FakeWorkingSet : platform::IWorkingSet {
+    bool QueryAvailableVirtual(uint64_t& bytes) override {
+        bytes = 64ull << 30;
+        return true;
+    }
+    bool GetLimits(uint64_t& min, uint64_t& max) override {
+        min = 8 << 20;
+        max = UINT64_MAX;
+        return true;
+    }
+    bool SetLimits(uint64_t, uint64_t) override { return true; }
+};
+
+// Records every message; a message box is answered with OK.
+class Recorder : public IUiTarget {
+public:
+    explicit Recorder(clApplication& app) : m_app(app) {}
+    intptr_t SendUiMessage(uint32_t msg, uintptr_t, intptr_t) override {
+        if (msg == UM_MESSAGE_BOX)
+            m_app.m_messageBoxResult = IDOK;
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_messages.push_back(msg);
+        return 0;
+    }
+    void PostUiMessage(uint32_t msg, uintptr_t, intptr_t) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_messages.push_back(msg);
+    }
+    std::vector<uint32_t> Messages() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_messages;
+    }
+
+private:
+    clApplication& m_app;
+    std::mutex m_lock;
+    std::vector<uint32_t> m_messages;
+};
+
+class EngineWiringTest : public ::testing::Test {
+protected:
+    void Start() {
+        clApplication::Environment env;
+        env.programFolder = folder.str();
+        env.lockFolder = locks.str();
+        env.workingSet = &workingSet;
+        env.changeCurrentDirectory = false;
+        app.SetEnvironment(env);
+        ASSERT_EQ(app.StartUp(), 0);
+    }
+    std::u16string Settings() { return platform::Utf8ToUtf16(folder.file("Quillon_00.ini")); }
+
+    TempDir folder, locks;
+    FakeWorkingSet workingSet;
+    clApplication app;
+};
+
+} // namespace
+
+TEST_F(EngineWiringTest, StartUpPreparesTheEngine) {
+    ASSERT_TRUE(clApplication::WriteDefaultSettings(Settings()));
+    platform::WritePrivateProfileString(u"App", u"Receive Buffer Bytes", u"4096", Settings());
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"50", Settings());
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", u"1234", Settings());
+    Start();
+    ASSERT_NE(app.m_engine, nullptr);
+    EXPECT_EQ(app.m_engine->ring.Size(), 4096u);
+    EXPECT_EQ(app.m_engine->firstReceiveTimeout, 100u);
+    EXPECT_EQ(app.m_engine->nextReceiveTimeout, 1234u);
+    EXPECT_EQ(app.m_engine->propertyManager->SchemaPathFormat(),
+              platform::Utf8ToUtf16(folder.str() + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+    EXPECT_EQ(app.m_engine->phase.load(), PHASE_NOT_CONNECTED);
+    EXPECT_FALSE(app.IsConnected());
+    EXPECT_FALSE(app.IsEngineReady());
+    EXPECT_EQ(app.ConnectCamera(), 1) << "no interface selected";
+    app.ShutDown();
+    EXPECT_EQ(app.m_engine, nullptr);
+    app.ShutDown();
+}
+
+TEST_F(EngineWiringTest, AReceiveBufferOfZeroBytesTakesTheDefaultSize) {
+    ASSERT_TRUE(clApplication::WriteDefaultSettings(Settings()));
+    platform::WritePrivateProfileString(u"App", u"Receive Buffer Bytes", u"0", Settings());
+    Start();
+    EXPECT_EQ(app.m_engine->ring.Size(), clApplication::kDefaultReceiveBufferBytes);
+}
+
+TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
+    Start();
+    Recorder ui(app);
+    app.m_mainFrame = &ui;
+    ASSERT_TRUE(app.StartWorkerThreads());
+    EXPECT_TRUE(app.m_engine->WorkerExists());
+    EXPECT_EQ(app.m_watch->target, &ui);
+    EXPECT_EQ(app.m_watch->message, uint32_t(UM_REFRESH_VIEWS));
+    EXPECT_EQ(app.m_watch->lParam, intptr_t(REFRESH_STATUS));
+
+    // A single command without a port: the send fails and the job ends normally.
+    app.m_engine->SubmitCommandJob(u"sta");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<uint32_t> seen;
+    while (std::chrono::steady_clock::now() < end) {
+        seen = ui.Messages();
+        if (std::find(seen.begin(), seen.end(), uint32_t(UM_ACTIVATE_CONSOLE)) != seen.end())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), uint32_t(UM_REFRESH_VIEWS));
+    // The job's own messages, in order (the watch may add status refreshes in between).
+    std::vector<uint32_t> job;
+    for (uint32_t m : seen)
+        if (m != UM_REFRESH_VIEWS)
+            job.push_back(m);
+    EXPECT_EQ(job, (std::vector<uint32_t>{UM_CONSOLE_ECHO, UM_SHOW_RESULT, UM_MESSAGE_BOX,
+                                          UM_CLOSE_WAIT_DIALOG, UM_ACTIVATE_CONSOLE}));
+    EXPECT_EQ(app.m_jobKind, JOB_SINGLE_COMMAND);
+    EXPECT_EQ(app.m_jobParam.commandText, u"sta");
+    EXPECT_EQ(app.m_lastCommandText, u"sta\r");
+    EXPECT_EQ(app.m_engine->status.load(), STATUS_SEND_FAILED);
+
+    app.StopThreads({});
+    EXPECT_FALSE(app.m_engine->WorkerExists());
+    app.m_mainFrame = nullptr;
+    app.ShutDown();
+}
+
+TEST_F(EngineWiringTest, ReplyLinesGoToTheIdentityHookOrTheManager) {
+    Start();
+    std::vector<std::u16string> identity;
+    app.m_identityLineHook = [&](uint32_t& flags, std::u16string_view text) {
+        if (text.find(u"Model=") == std::u16string_view::npos)
+            return false;
+        identity.emplace_back(text);
+        flags |= REFRESH_STATUS;
+        return true;
+    };
+    uint32_t flags = 0;
+    EXPECT_TRUE(app.HandleReplyLine(flags, u">Model=XC-100"));
+    EXPECT_EQ(identity, std::vector<std::u16string>{u"Model=XC-100"});
+    EXPECT_EQ(flags, uint32_t(REFRESH_STATUS));
+    // Without a definition the manager takes nothing; a bare marker and unmarked lines are
+    // never handled.
+    flags = 0;
+    EXPECT_FALSE(app.HandleReplyLine(flags, u">gai 120"));
+    EXPECT_FALSE(app.HandleReplyLine(flags, u">"));
+    EXPECT_FALSE(app.HandleReplyLine(flags, u"Model=XC-100"));
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(identity.size(), 1u);
+}

@@ -1,0 +1,512 @@
+// The Camera Link plug-in Pivra02CL_64bit.so as the program meets it: a fresh copy per test in
+// a program folder of its own, found by discovery or loaded with dlopen, driven through its
+// InterfaceTable and PortOpTable and through the communication engine, against the simulated
+// Camera Link serial libraries (API 1.1 and 1.0).
+#include "TempDir.h"
+#include "app/Messages.h"
+#include "app/SimpleLog.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "comm/EngineRig.h" // RecordingUi
+#include "components/quastor/Quastor.h"
+#include "platform/IniProfile.h"
+#include "platform/Module.h"
+#include "platform/Text.h"
+#include "port/InterfaceRegistry.h"
+
+#include <chrono>
+#include <dlfcn.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The settings dialog this process offers the plug-in (found by name, as in the program).
+namespace {
+enum class DialogAnswer { Cancel, Confirm };
+DialogAnswer g_answer = DialogAnswer::Cancel;
+int g_dialogs = 0;
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int32_t
+QuillonQuastorSettingDialog(QuastorDialogRequest* r) {
+    ++g_dialogs;
+    if (g_answer == DialogAnswer::Cancel) {
+        r->library = 0;
+        r->serialIndex = 1;
+        return 0;
+    }
+    for (uint32_t i = 0; i < r->libraryCount; ++i)
+        if (std::u16string(r->libraries[i].fileName) == u"libclsersim.so")
+            r->library = static_cast<int32_t>(i);
+    r->serialIndex = 1;
+    r->baudRate = 38400;
+    return 1;
+}
+
+namespace {
+
+const std::string kSimFolder = QUILLON_BIN_DIR "/clserial";
+const std::string kDefinition = QUILLON_SOURCE_DIR "/CamDefine/XC-100.xml";
+
+std::u16string U(const std::string& s) {
+    return platform::Utf8ToUtf16(s);
+}
+std::string A(const char16_t* s) {
+    return s ? platform::Utf16ToUtf8(s) : std::string("(null)");
+}
+
+// Lines of a log file without their time stamps (ASCII texts).
+std::vector<std::string> LogLines(const std::string& path) {
+    const std::string raw = ReadFileBytes(path);
+    std::string text;
+    for (size_t i = 2; i + 1 < raw.size(); i += 2)
+        text.push_back(raw[i]);
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(pos + 20, end - pos - 20));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// The simulated library's test controls (the same loaded object the plug-in uses).
+struct SimControl {
+    void* handle = nullptr;
+    int32_t (*control)(const char*, int64_t) = nullptr;
+    int64_t (*stat)(const char*) = nullptr;
+    explicit SimControl(const char* name = "libclsersim.so") {
+        handle = dlopen((kSimFolder + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle) {
+            control = reinterpret_cast<int32_t (*)(const char*, int64_t)>(
+                dlsym(handle, "clsersim_Control"));
+            stat = reinterpret_cast<int64_t (*)(const char*)>(dlsym(handle, "clsersim_Stat"));
+        }
+        if (control)
+            control("reset", 0);
+    }
+    ~SimControl() {
+        if (control)
+            control("reset", 0);
+        if (handle)
+            dlclose(handle);
+    }
+};
+
+class CameraLinkTest : public ::testing::Test {
+protected:
+    CameraLinkTest() {
+        setenv("CLSERIALPATH", kSimFolder.c_str(), 1);
+        setenv("CLSERSIM_DEFINITION", kDefinition.c_str(), 1);
+        g_answer = DialogAnswer::Cancel;
+        g_dialogs = 0;
+        params.programFolder = programFolder.c_str();
+        params.settingsFilePath = settings.c_str();
+        params.channelSectionName = u"CAMERA_COMM_Ch00";
+        params.firstReceiveTimeout = 2000;
+        params.nextReceiveTimeout = 2000;
+        params.sendTimeout = 20000;
+    }
+    ~CameraLinkTest() override {
+        if (ops) {
+            ops->Disconnect();
+            ops->Uninit();
+        }
+    }
+
+    // A fresh copy of the plug-in in the test's program folder, loaded; false when it failed.
+    bool Load() {
+        fs::copy_file(QUILLON_BIN_DIR "/Pivra02CL_64bit.so", plugin);
+        if (!module.Load(plugin))
+            return false;
+        entry = reinterpret_cast<GetPivraInterfaceWFn>(module.Symbol("GetPivraInterfaceW"));
+        return entry != nullptr;
+    }
+    // Load, entry and port table.
+    InterfaceTable* Start() {
+        if (!Load())
+            return nullptr;
+        table = entry(&params);
+        if (table)
+            ops = table->GetSelectedPortIF();
+        return table;
+    }
+    void Choose(const char16_t* library, uint32_t index) {
+        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", library,
+                                            settings);
+        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index",
+                                            U(std::to_string(index)), settings);
+    }
+    std::vector<std::string> Log() { return LogLines(logPath); }
+
+    TempDir dir;
+    std::string plugin = dir.file("Pivra02CL_64bit.so");
+    std::string logPath = dir.file("Pivra02CLLog.txt");
+    std::u16string programFolder = U(dir.str() + "/");
+    std::u16string settings = U(dir.file("Quillon_00.ini"));
+    PortParamBlock params{};
+    platform::Module module;
+    GetPivraInterfaceWFn entry = nullptr;
+    InterfaceTable* table = nullptr;
+    PortOpTable* ops = nullptr;
+};
+
+// Collects what the receive callback delivers.
+struct Received {
+    std::mutex lock;
+    std::string bytes;
+    static void Callback(const uint8_t* b, uint32_t n, void* user) {
+        auto* self = static_cast<Received*>(user);
+        std::lock_guard<std::mutex> g(self->lock);
+        self->bytes.append(reinterpret_cast<const char*>(b), n);
+    }
+    bool WaitFor(char last, int timeoutMs = 3000) {
+        for (int i = 0; i < timeoutMs / 5; ++i) {
+            {
+                std::lock_guard<std::mutex> g(lock);
+                if (!bytes.empty() && bytes.back() == last)
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+    std::string Take() {
+        std::lock_guard<std::mutex> g(lock);
+        return std::exchange(bytes, {});
+    }
+};
+
+} // namespace
+
+TEST_F(CameraLinkTest, DiscoveryListsTheInterfaceWithItsVersionAndFirstUseLogsNothing) {
+    fs::copy_file(QUILLON_BIN_DIR "/Pivra02CL_64bit.so", plugin);
+    clInterfaceRegistry registry;
+    registry.Discover(&params, dir.str() + "/", plugin, nullptr);
+    ASSERT_EQ(registry.Count(), 1u);
+    EXPECT_EQ(A(registry.versionTexts[0].c_str()), "Camera Link API Ver.1.0.1");
+    InterfaceTable* t = registry.interfaces[0];
+    EXPECT_EQ(t->Check(), 1);
+    EXPECT_EQ(A(t->GetInterfaceName()), "Camera Link API");
+    EXPECT_EQ(A(t->GetPortName()), "No settings");
+    EXPECT_EQ(A(t->GetPortDescription()), "");
+    PortOpTable* p = t->GetSelectedPortIF();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->GetBaudRate(), 9600u);
+    // Without a library the port cannot open: code 8, logged with the component's reason.
+    EXPECT_EQ(p->Init(), 0);
+    EXPECT_EQ(p->Connect(), 8);
+    EXPECT_EQ(p->IsConnected(), 0);
+    p->Uninit();
+    EXPECT_EQ(Log(), (std::vector<std::string>{"SafeSerialInit = -10098, 1"}));
+    EXPECT_EQ(ReadFileBytes(logPath).substr(0, 2), "\xFF\xFE");
+}
+
+TEST_F(CameraLinkTest, FirstUseWritesNoLogLine) {
+    // The default settings file names no library.
+    Choose(u"", 0);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(A(table->GetPortName()), "No settings");
+    EXPECT_FALSE(fs::exists(logPath));
+}
+
+TEST_F(CameraLinkTest, LibraryThatCannotBeLoadedIsLoggedAtEntryAndAtSelection) {
+    Choose(u"libmissing.so", 0);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(A(table->GetPortName()), "No settings");
+    EXPECT_EQ(A(table->GetPortDescription()), "");
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "Error in GetPivraInterface = libmissing.so ", "CameraLink DLL Lost.",
+                         "Error in GetSelectedPortIF = libmissing.so", "CameraLink DLL Lost.."}));
+    EXPECT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->Connect(), 8);
+    ops->Uninit();
+}
+
+TEST_F(CameraLinkTest, ModuleWhoseLogCannotBeCreatedRefusesItsEntry) {
+    fs::create_directory(logPath); // the log path is taken by a folder
+    ASSERT_TRUE(Load());
+    EXPECT_EQ(entry(&params), nullptr);
+    EXPECT_EQ(entry(nullptr), nullptr);
+}
+
+TEST_F(CameraLinkTest, SettingsDialogCancelledChangesNothingConfirmedStoresTheChoice) {
+    Choose(u"libclsersim10.so", 0);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(A(table->GetPortName()), "CL_libclsersim10_0");
+    const std::string before = ReadFileBytes(platform::Utf16ToUtf8(settings));
+
+    EXPECT_EQ(table->SettingDialog(), 0);
+    EXPECT_EQ(g_dialogs, 1);
+    EXPECT_EQ(A(table->GetPortName()), "CL_libclsersim10_0");
+    EXPECT_EQ(ReadFileBytes(platform::Utf16ToUtf8(settings)), before);
+    EXPECT_EQ(ops->GetBaudRate(), 9600u);
+
+    g_answer = DialogAnswer::Confirm;
+    EXPECT_EQ(table->SettingDialog(), 1);
+    EXPECT_EQ(A(table->GetPortName()), "CL_libclsersim_1");
+    // Described by the library just chosen, not by the one still in use.
+    EXPECT_EQ(A(table->GetPortDescription()), "SIM-CL channel 1");
+    EXPECT_EQ(
+        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
+        u"libclsersim.so");
+    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 0,
+                                             settings),
+              1u);
+    EXPECT_EQ(platform::GetPrivateProfileInt(u"CL_libclsersim_1", u"BaudRate", 0, settings),
+              38400u);
+    ops = table->GetSelectedPortIF();
+    EXPECT_EQ(ops->GetBaudRate(), 38400u);
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(CameraLinkTest, FailingPortIdentifierGivesAnEmptyDescription) {
+    SimControl sim;
+    ASSERT_NE(sim.control, nullptr);
+    Choose(u"libclsersim.so", 1);
+    sim.control("fail_identifier", 1);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(A(table->GetPortName()), "CL_libclsersim_1");
+    EXPECT_EQ(A(table->GetPortDescription()), "");
+    sim.control("fail_identifier", 0);
+    table->GetSelectedPortIF();
+    EXPECT_EQ(A(table->GetPortDescription()), "SIM-CL channel 1");
+}
+
+TEST_F(CameraLinkTest, BaudRateWithoutCodeIsSentAsAllOnesAndRefusedWithTen) {
+    SimControl sim;
+    ASSERT_NE(sim.stat, nullptr);
+    Choose(u"libclsersim.so", 0);
+    platform::WritePrivateProfileString(u"CL_libclsersim_0", u"BaudRate", u"14400", settings);
+    ASSERT_NE(Start(), nullptr);
+    ASSERT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->GetBaudRate(), 14400u);
+    EXPECT_EQ(ops->Connect(), 10);
+    EXPECT_EQ(sim.stat("last_baud_code"), 0xFFFFFFFFll);
+    // The channel stays open until the host's disconnect sequence.
+    EXPECT_EQ(ops->IsConnected(), 1);
+    EXPECT_EQ(sim.stat("open"), 1);
+    ops->Disconnect();
+    ops->Uninit();
+    EXPECT_EQ(ops->IsConnected(), 0);
+    EXPECT_EQ(sim.stat("open"), 0);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"clSetBaudRate = -10008, 10"}));
+}
+
+TEST_F(CameraLinkTest, FlushFailureGivesTwelveAndOldLibrariesSetNoBaudRate) {
+    SimControl sim;
+    SimControl sim10("libclsersim10.so");
+    Choose(u"libclsersim.so", 0);
+    ASSERT_NE(Start(), nullptr);
+    ASSERT_EQ(ops->Init(), 0);
+    sim.control("fail_flush", 1);
+    EXPECT_EQ(ops->Connect(), 12);
+    EXPECT_EQ(ops->IsConnected(), 1);
+    ops->Disconnect();
+    EXPECT_EQ(Log(), (std::vector<std::string>{"clFlushPort in Connect = -10007, 12",
+                                               "clFlushPort in Disconnect = -10007"}));
+    ops->Uninit();
+
+    // A 1.0 library with a speed that has no code: nothing is set, the byte reader runs.
+    Choose(u"libclsersim10.so", 0);
+    platform::WritePrivateProfileString(u"CL_libclsersim10_0", u"BaudRate", u"14400", settings);
+    entry(&params);
+    ops = table->GetSelectedPortIF();
+    ASSERT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->Connect(), 0);
+    EXPECT_EQ(sim10.stat("last_baud_code"), -1);
+    ops->Disconnect();
+    ops->Uninit();
+}
+
+TEST_F(CameraLinkTest, SendDataWritesByteByByteAndEmptySendFailsWithoutTheLibrary) {
+    SimControl sim;
+    Choose(u"libclsersim.so", 0);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(ops->SendData(reinterpret_cast<const uint8_t*>("sta\r"), 4), 1); // not connected
+    Received rx;
+    EXPECT_EQ(ops->SetReceiveCallback(nullptr, nullptr), 3);
+    EXPECT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
+    ASSERT_EQ(ops->Init(), 0);
+    ASSERT_EQ(ops->Connect(), 0);
+    EXPECT_EQ(ops->Connect(), 1);
+    const int64_t writes = sim.stat("writes");
+    EXPECT_EQ(ops->SendData(reinterpret_cast<const uint8_t*>(""), 0), 1);
+    EXPECT_EQ(sim.stat("writes"), writes);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ops->SendData(reinterpret_cast<const uint8_t*>("sta\r"), 4), 0);
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(3)); // a pause between bytes
+    EXPECT_EQ(sim.stat("writes"), writes + 4);
+    ASSERT_TRUE(rx.WaitFor('\x04'));
+    EXPECT_NE(rx.Take().find(">Model=XC-100\r\n"), std::string::npos);
+    int32_t timeout = 0;
+    EXPECT_EQ(ops->GetSendTimeout(nullptr), 3);
+    EXPECT_EQ(ops->GetSendTimeout(&timeout), 0);
+    EXPECT_EQ(timeout, 20000); // copied from the parameter block by Connect
+}
+
+// ---- Through the communication engine, with both API versions --------------------------------
+
+namespace {
+
+class MgrCommandSource : public IPropertyCommandSource {
+public:
+    explicit MgrCommandSource(clCamPropertyMgr& mgr) : m_mgr(mgr) {}
+    std::vector<std::u16string> CommandNames(const clCamProperty* p) override {
+        return p->commandNames;
+    }
+    int ComposeCommand(const clCamProperty*, std::u16string_view name,
+                       std::u16string& text) override {
+        const clCamCommand* c = m_mgr.FindCommand(name);
+        if (!c)
+            return kUnknownCommand;
+        return m_mgr.ComposeCommand(c, text) == 0 ? kComposed : kComposeFailed;
+    }
+    bool ConfirmationPrompt(const clCamProperty*, std::u16string_view, std::u16string&) override {
+        return false;
+    }
+
+private:
+    clCamPropertyMgr& m_mgr;
+};
+
+struct EngineHost {
+    TempDir logDir;
+    clSimpleLog log{logDir.file("Quillon_00_Log.txt")};
+    platform::Event stopEvent{platform::Event::Reset::Manual};
+    platform::Event jobEvent{platform::Event::Reset::Auto};
+    clEngineContextStore ctx;
+    RecordingUi ui{ctx};
+    clCamCtrl ctrl{&log, u""};
+    clPortPlugIn port{&ctrl};
+    clCommunicateModel engine{ctx};
+
+    explicit EngineHost(PortOpTable* ops) {
+        ctx.ui = &ui;
+        ctx.log = &log;
+        ctx.stopEvent = &stopEvent;
+        ctx.jobEvent = &jobEvent;
+        ctx.currentPort = &port;
+        ui.engine = &engine;
+        port.opTable = ops;
+        engine.ring.Allocate(1 << 16);
+        engine.firstReceiveTimeout = 3000;
+        engine.nextReceiveTimeout = 3000;
+    }
+    ~EngineHost() {
+        engine.StopWorker();
+        if (engine.connected)
+            engine.DisconnectCamera();
+    }
+    // The host's connect sequence.
+    int32_t Connect() {
+        port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
+        port.Init();
+        const int32_t code = port.Connect();
+        if (code == 0) {
+            engine.MarkConnected();
+            engine.StartWorker();
+        } else {
+            if (port.IsConnected())
+                port.Disconnect();
+            port.Uninit();
+        }
+        return code;
+    }
+    int Count(uint32_t msg) {
+        int n = 0;
+        for (const UiRecord& r : ui.Records())
+            n += r.msg == msg;
+        return n;
+    }
+    template <class Submit>
+    bool RunJob(Submit submit) {
+        const int before = Count(UM_CLOSE_WAIT_DIALOG);
+        ui.Clear();
+        submit();
+        if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 10000))
+            return false;
+        (void)before;
+        for (int i = 0; i < 400 && !engine.IsReady(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return engine.IsReady();
+    }
+    bool RunCommand(std::u16string_view command) {
+        return RunJob([&] { engine.SubmitCommandJob(command); });
+    }
+    bool Drained(const std::u16string& line) {
+        std::lock_guard<std::mutex> g(lock);
+        for (const auto& l : ui.drained)
+            if (l == line)
+                return true;
+        return false;
+    }
+    std::mutex lock;
+};
+
+class CameraLinkEngineTest : public CameraLinkTest,
+                             public ::testing::WithParamInterface<const char16_t*> {};
+
+} // namespace
+
+TEST_P(CameraLinkEngineTest, StaAndPropertyJobThroughTheEngine) {
+    const std::u16string library = GetParam();
+    Choose(library.c_str(), 1);
+    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", u"200", settings);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(A(table->GetPortDescription()),
+              library == u"libclsersim.so" ? "SIM-CL channel 1" : "");
+    EngineHost host(ops);
+    ASSERT_EQ(host.Connect(), 0);
+
+    ASSERT_TRUE(host.RunCommand(u"sta"));
+    EXPECT_EQ(host.engine.status, STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(host.engine.replyCode, 0);
+    EXPECT_TRUE(host.Drained(u">Model=XC-100")) << host.ui.drained.size();
+    EXPECT_TRUE(host.Drained(u">Serial=00000002"));
+
+    clCamPropertyMgr mgr;
+    mgr.SetSchemaPathFormat(U(QUILLON_SOURCE_DIR "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+    ASSERT_EQ(mgr.Load(U(kDefinition)), 0);
+    MgrCommandSource source(mgr);
+    host.engine.propertySource = &source;
+    auto* gain = PropertyAs<clCamPropertyInteger>(mgr.FindProperty(u"Gain"));
+    ASSERT_NE(gain, nullptr);
+    const int64_t wanted = gain->value == 7 ? 8 : 7;
+    mgr.SetIntegerValue(gain, wanted);
+    ASSERT_TRUE(host.RunJob([&] { host.engine.RunPropertyJob(gain); }));
+    EXPECT_EQ(host.engine.replyCode, 0);
+    // Asked again, the camera reports the value it keeps.
+    mgr.SetIntegerValue(gain, 0);
+    ASSERT_TRUE(host.RunCommand(u"gai"));
+    EXPECT_EQ(host.engine.replyCode, 0);
+    for (const std::u16string& line : host.ui.drained) {
+        int updated = 0;
+        if (!line.empty() && line[0] == u'>')
+            mgr.ParseReplyLine(std::u16string_view(line).substr(1), updated);
+    }
+    EXPECT_EQ(gain->value, wanted);
+
+    // Disconnect ends the receive thread promptly: within one read time-out (200 ms) and
+    // scheduling for the byte reader, at once for the availability reader.
+    host.engine.StopWorker();
+    const auto t0 = Clock::now();
+    host.engine.DisconnectCamera();
+    const auto took = Clock::now() - t0;
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_EQ(ops->IsConnected(), 0);
+    EXPECT_TRUE(Log().empty()) << Log()[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(ApiVersions, CameraLinkEngineTest,
+                         ::testing::Values(u"libclsersim.so", u"libclsersim10.so"),
+                         [](const auto& info) {
+                             return std::u16string(info.param) == u"libclsersim.so" ? "Api11"
+                                                                                    : "Api10";
+                         });

@@ -1,0 +1,173 @@
+// Interface discovery with real plug-in modules built by the tests, loaded with dlopen.
+#include "TempDir.h"
+#include "app/Application.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "port/InterfaceRegistry.h"
+#include "port/PortComm.h"
+
+#include <climits>
+#include <dlfcn.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Cwd() {
+    char buf[PATH_MAX];
+    return ::getcwd(buf, sizeof buf) ? buf : "";
+}
+
+std::vector<std::string> Labels(const clInterfaceRegistry& r) {
+    std::vector<std::string> out;
+    for (const auto& t : r.versionTexts)
+        out.push_back(platform::Utf16ToUtf8(t));
+    return out;
+}
+
+class DiscoveryTest : public ::testing::Test {
+protected:
+    DiscoveryTest() {
+        for (const char* name : {"PivraTestA.so", "PivraTestB.so", "PivraTestNoExport.so",
+                                 "PivraTestCheck0.so", "PivraTestNull.so", "NotAPlugin.so"})
+            fs::copy_file(fs::path(QUILLON_TEST_PLUGIN_DIR) / name, folder.path() / name);
+        fs::create_directory(folder.path() / "PivraSubfolder.so");
+        settings = platform::Utf8ToUtf16(folder.file("Quillon_00.ini"));
+        params.programFolder = programFolder.c_str();
+        params.settingsFilePath = settings.c_str();
+        params.channelSectionName = u"CAMERA_COMM_Ch00";
+        params.sendTimeout = 20000;
+    }
+
+    TempDir folder;
+    std::u16string programFolder = platform::Utf8ToUtf16(folder.str() + "/");
+    std::u16string settings;
+    PortParamBlock params{};
+};
+
+TEST_F(DiscoveryTest, BuiltInFirstThenUsablePluginsOnlyAndCurrentDirectoryKept) {
+    const std::string before = Cwd();
+    clInterfaceRegistry registry;
+    registry.Discover(&params, folder.str(), QUILLON_TEST_PLUGIN_DIR "/PivraTestA.so",
+                      &GetBuiltInComInterface);
+    EXPECT_EQ(Cwd(), before);
+    // The built-in interface carries the version of the given program file; of the plug-ins
+    // only the two usable ones are listed, in name order, with their own versions.
+    EXPECT_EQ(Labels(registry),
+              (std::vector<std::string>{"COM port(Build In) Ver.1.0.1", "Test IF Ver.1.0.1",
+                                        "Test IF Ver.0.0.0"}));
+    ASSERT_EQ(registry.modules.size(), 3u);
+    EXPECT_EQ(registry.modules[0], nullptr);
+    ASSERT_TRUE(registry.modules[1] && registry.modules[2]);
+    // Two interfaces of the same name: the first one is chosen.
+    EXPECT_EQ(registry.FindInterfaceIndex(u"Test IF"), 1);
+    EXPECT_EQ(registry.FindInterfaceIndex(u"test if"), -1);
+    EXPECT_EQ(registry.FindInterfaceIndex(u"COM port(Build In)"), 0);
+
+    // Rejected modules were unloaded; accepted ones stay loaded until UnloadModules.
+    for (const char* name : {"PivraTestNoExport.so", "PivraTestCheck0.so", "PivraTestNull.so"}) {
+        void* h = ::dlopen(folder.file(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(h, nullptr) << name;
+        if (h)
+            ::dlclose(h);
+    }
+    const std::string a = folder.file("PivraTestA.so");
+    void* h = ::dlopen(a.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(h, nullptr);
+    ::dlclose(h);
+    registry.UnloadModules();
+    EXPECT_EQ(registry.Count(), 0u);
+    EXPECT_EQ(::dlopen(a.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
+}
+
+TEST_F(DiscoveryTest, FolderWithoutPluginsHoldsOnlyTheBuiltInInterface) {
+    TempDir empty;
+    clInterfaceRegistry registry;
+    registry.Discover(&params, empty.str(), "/nonexistent/program", &GetBuiltInComInterface);
+    EXPECT_EQ(Labels(registry), (std::vector<std::string>{"COM port(Build In) Ver.0.0.0"}));
+}
+
+TEST_F(DiscoveryTest, MissingProgramFolderLooksForNoPluginAndKeepsTheDirectory) {
+    const std::string before = Cwd();
+    clInterfaceRegistry registry;
+    registry.Discover(&params, folder.file("missing"), "", &GetBuiltInComInterface);
+    EXPECT_EQ(registry.Count(), 1u);
+    EXPECT_EQ(Cwd(), before);
+}
+
+// The whole start-up path of the application: discovery, the stored choice, the texts.
+class AppDiscoveryTest : public DiscoveryTest {
+protected:
+    struct Plenty : platform::IWorkingSet {
+        bool QueryAvailableVirtual(uint64_t& b) override {
+            b = 1ull << 40;
+            return true;
+        }
+        bool GetLimits(uint64_t& mn, uint64_t& mx) override {
+            mn = 1 << 20;
+            mx = UINT64_MAX;
+            return true;
+        }
+        bool SetLimits(uint64_t, uint64_t) override { return true; }
+    } workingSet;
+    TempDir locks;
+
+    void StartWith(clApplication& app, const char16_t* selectInterface) {
+        clApplication::WriteDefaultSettings(settings);
+        if (selectInterface)
+            platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
+                                                selectInterface, settings);
+        clApplication::Environment env;
+        env.programFolder = folder.str();
+        env.lockFolder = locks.str();
+        env.workingSet = &workingSet;
+        env.changeCurrentDirectory = false;
+        app.SetEnvironment(env);
+        ASSERT_EQ(app.StartUp(), 0);
+    }
+};
+
+TEST_F(AppDiscoveryTest, StoredInterfaceBecomesCurrentWithItsTexts) {
+    const std::string before = Cwd();
+    clApplication app;
+    StartWith(app, u"Test IF");
+    EXPECT_EQ(Cwd(), before);
+    EXPECT_EQ(app.m_interfaces.Count(), 3u);
+    EXPECT_EQ(app.m_selectedInterfaceIndex, 1);
+    EXPECT_EQ(app.m_currentPort, &app.m_plugInPort);
+    EXPECT_EQ(app.m_portNameText, u"TestPort");
+    EXPECT_EQ(app.m_portDescriptionText, u"test port");
+    EXPECT_EQ(app.m_lineSpeedText, u"115200 bps");
+    EXPECT_EQ(app.m_portParams.sendTimeout, 20000);
+    EXPECT_EQ(std::u16string(app.m_portParams.channelSectionName), u"CAMERA_COMM_Ch00");
+    app.ShutDown();
+    EXPECT_EQ(app.m_interfaces.Count(), 0u);
+    EXPECT_EQ(app.m_currentPort, nullptr);
+    EXPECT_EQ(app.m_plugInPort.opTable, nullptr);
+}
+
+TEST_F(AppDiscoveryTest, NoSettingsOrWrongCaseSelectsNothing) {
+    for (const char16_t* choice : {u"No settings", u"test if"}) {
+        clApplication app;
+        StartWith(app, choice);
+        EXPECT_EQ(app.m_selectedInterfaceIndex, -1);
+        EXPECT_EQ(app.m_currentPort, nullptr);
+        EXPECT_EQ(app.m_portNameText, u"No settings");
+        EXPECT_EQ(app.m_lineSpeedText, u"No settings");
+        app.ShutDown();
+    }
+}
+
+TEST_F(AppDiscoveryTest, BuiltInInterfaceWithoutPortGivesNoSettingsAtDefaultSpeed) {
+    clApplication app;
+    StartWith(app, u"COM port(Build In)");
+    EXPECT_EQ(app.m_selectedInterfaceIndex, 0);
+    EXPECT_EQ(app.m_portNameText, u"No settings");
+    EXPECT_EQ(app.m_lineSpeedText, u"9600 bps");
+    app.ShutDown();
+}
+
+} // namespace

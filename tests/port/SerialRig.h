@@ -1,0 +1,158 @@
+// The built-in serial port against the camera simulator on a real pseudo-terminal, with the
+// real engine, ring, forwarding port and worker thread and a UI target that records messages.
+#pragma once
+
+#include "TempDir.h"
+#include "app/SimpleLog.h"
+#include "comm/CommunicateModel.h"
+#include "comm/EngineRig.h" // RecordingUi
+#include "components/vorlix/Vorlix.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "port/PortComm.h"
+#include "tools/camsim/PtyServer.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+inline std::string SourceFile(const std::string& relative) {
+    return std::string(QUILLON_SOURCE_DIR) + "/" + relative;
+}
+
+// Lines of a log file without their time stamps (ASCII texts).
+inline std::vector<std::string> LogLines(const std::string& path) {
+    const std::string raw = ReadFileBytes(path);
+    std::string text;
+    for (size_t i = 2; i + 1 < raw.size(); i += 2)
+        text.push_back(raw[i]);
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(pos + 20, end - pos - 20));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// The property manager as the engine's command source, as the application wires it.
+class MgrCommandSource : public IPropertyCommandSource {
+public:
+    explicit MgrCommandSource(clCamPropertyMgr& mgr) : m_mgr(mgr) {}
+    std::vector<std::u16string> CommandNames(const clCamProperty* p) override {
+        return p->commandNames;
+    }
+    int ComposeCommand(const clCamProperty*, std::u16string_view name,
+                       std::u16string& text) override {
+        const clCamCommand* c = m_mgr.FindCommand(name);
+        if (!c)
+            return kUnknownCommand;
+        return m_mgr.ComposeCommand(c, text) == 0 ? kComposed : kComposeFailed;
+    }
+    bool ConfirmationPrompt(const clCamProperty*, std::u16string_view, std::u16string&) override {
+        return false;
+    }
+
+private:
+    clCamPropertyMgr& m_mgr;
+};
+
+struct SerialRig {
+    TempDir dir;
+    std::u16string settings = platform::Utf8ToUtf16(dir.file("Quillon_00.ini"));
+    std::u16string folder = platform::Utf8ToUtf16(dir.str() + "/");
+    clSimpleLog log{dir.file("Quillon_00_Log.txt")};
+    PortParamBlock params{};
+    clCameraSim sim;
+    clPtyServer server{sim};
+    std::string link = dir.file("camsim");
+    InterfaceTable* table = nullptr;
+
+    platform::Event stopEvent{platform::Event::Reset::Manual};
+    platform::Event jobEvent{platform::Event::Reset::Auto};
+    clEngineContextStore ctx;
+    RecordingUi ui{ctx};
+    clPortPlugIn port{&HostPortCtrl()};
+    clCommunicateModel engine{ctx};
+
+    // Opens the simulator, stores it as the chosen port and runs the built-in entry.
+    explicit SerialRig(CamSimFaults faults = {}, bool storePort = true) {
+        EXPECT_EQ(sim.Load(SourceFile("CamDefine/XC-100.xml")), 0);
+        sim.identity.model = u"XC-100";
+        sim.identity.serial = u"12345";
+        server.faults = faults;
+        EXPECT_TRUE(server.Open(link));
+        EXPECT_TRUE(server.Start());
+        params.settingsFilePath = settings.c_str();
+        params.programFolder = folder.c_str();
+        params.channelSectionName = u"CAMERA_COMM_Ch00";
+        params.sendTimeout = 2000;
+        VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
+        if (storePort)
+            platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name",
+                                                VorlixPortNameOfPath(platform::Utf8ToUtf16(link)),
+                                                settings);
+        HostPortCtrl().log = &log;
+        HostPortCtrl().settingsPath = settings;
+        BuiltInComPort().Reset();
+    }
+    ~SerialRig() {
+        engine.StopWorker();
+        port.Disconnect();
+        port.Uninit();
+        BuiltInComPort().Reset();
+        HostPortCtrl().log = nullptr;
+        server.Stop();
+    }
+
+    void Entry() {
+        table = GetBuiltInComInterface(&params);
+        port.opTable = table->GetSelectedPortIF();
+    }
+
+    // The host's connect sequence. Returns the Connect code.
+    int32_t ConnectHost(uint32_t firstTimeout = 2000, uint32_t nextTimeout = 2000) {
+        ctx.ui = &ui;
+        ctx.log = &log;
+        ctx.stopEvent = &stopEvent;
+        ctx.jobEvent = &jobEvent;
+        ctx.currentPort = &port;
+        ui.engine = &engine;
+        engine.ring.Allocate(1 << 16);
+        engine.firstReceiveTimeout = firstTimeout;
+        engine.nextReceiveTimeout = nextTimeout;
+        port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
+        port.Init();
+        const int32_t code = port.Connect();
+        if (code == 0) {
+            engine.MarkConnected();
+            engine.StartWorker();
+        }
+        return code;
+    }
+
+    int Count(uint32_t msg) {
+        int n = 0;
+        for (const UiRecord& r : ui.Records())
+            n += r.msg == msg;
+        return n;
+    }
+    // Runs a job and waits for its end (its UM_CLOSE_WAIT_DIALOG, then busy cleared).
+    template <class Submit>
+    bool RunJob(Submit submit, int timeoutMs = 10000) {
+        const int before = Count(UM_CLOSE_WAIT_DIALOG);
+        submit();
+        if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, before + 1, timeoutMs))
+            return false;
+        for (int i = 0; i < 400 && !engine.IsReady(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return engine.IsReady();
+    }
+    bool RunCommand(std::u16string_view command, int timeoutMs = 10000) {
+        return RunJob([&] { engine.SubmitCommandJob(command); }, timeoutMs);
+    }
+    std::vector<std::string> Log() { return LogLines(log.FilePath()); }
+};

@@ -1,0 +1,680 @@
+// The assembled main window: enable rules of every command, menus in both languages, connect
+// and disconnect against the camera simulator on a pseudo-terminal, the connect failure
+// messages, the result display, a console command with its echo and reply, and the close
+// sequence. Real application start-up, real engine and worker thread, real widgets.
+#include "QtAppTest.h"
+#include "TempDir.h"
+#include "app/Application.h"
+#include "app/MessageTable.h"
+#include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "comm/ReplyCollector.h"
+#include "components/vorlix/Vorlix.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "platform/WorkingSet.h"
+#include "tools/camsim/PtyServer.h"
+#include "ui/ConsoleEdit.h"
+#include "ui/ConsoleForm.h"
+#include "ui/DialogBars.h"
+#include "ui/ImageButton.h"
+#include "ui/MainFrame.h"
+#include "ui/MainFrameLogic.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace mainframe;
+
+namespace {
+
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+struct FakeWorkingSet : platform::IWorkingSet {
+    bool QueryAvailableVirtual(uint64_t& bytes) override {
+        bytes = 64ull << 30;
+        return true;
+    }
+    bool GetLimits(uint64_t& min, uint64_t& max) override {
+        min = 8 << 20;
+        max = UINT64_MAX;
+        return true;
+    }
+    bool SetLimits(uint64_t, uint64_t) override { return true; }
+};
+
+// Answers the next modal message box: records caption and text, presses `button`.
+class BoxAnswer {
+public:
+    explicit BoxAnswer(QMessageBox::StandardButton button) : m_button(button) {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            captions << box->windowTitle();
+            texts << box->text();
+            icons << box->icon();
+            if (QAbstractButton* b = box->button(m_button))
+                b->click();
+            else
+                box->reject();
+        });
+        m_timer.start();
+    }
+    QStringList captions, texts;
+    QList<QMessageBox::Icon> icons;
+
+private:
+    QMessageBox::StandardButton m_button;
+    QTimer m_timer;
+};
+
+// A port whose Connect returns what the test asks for: the failure codes 9 to 14 name steps
+// of a real device set-up that a pseudo-terminal never fails.
+struct FakePort {
+    static inline int32_t connectResult = 0;
+    static inline int32_t connected = 0;
+    static inline int inits = 0, uninits = 0, disconnects = 0;
+    static void Reset(int32_t result) {
+        connectResult = result;
+        connected = 0;
+        inits = uninits = disconnects = 0;
+    }
+    static inline PortOpTable ops = {
+        [] { return ++inits, 0; },
+        [] { ++uninits; },
+        [] {
+            // A port that fails after opening its device still reports itself connected.
+            connected = connectResult == 0 || connectResult >= 12 ? 1 : 0;
+            return connectResult;
+        },
+        [] { ++disconnects, connected = 0; },
+        [](const uint8_t*, uint32_t) { return 5; },
+        [](ReceiveCallback, void*) { return 0; },
+        [](int32_t) { return 0; },
+        [](int32_t* ms) { return *ms = 20000, 0; },
+        [] { return connected; },
+        []() -> uint32_t { return 115200; },
+    };
+    static inline InterfaceTable table = {
+        [] { return 1; },
+        []() -> const char16_t* { return u"Fake IF"; },
+        [] { return 0; },
+        []() -> const char16_t* { return u"fake0"; },
+        []() -> PortOpTable* { return &ops; },
+        []() -> const char16_t* { return u""; },
+    };
+};
+
+// The application started in a folder of its own, with the simulator on a pseudo-terminal
+// chosen as the built-in serial port, and its main window.
+class MainWindowTest : public QtAppTest {
+protected:
+    void SetUp() override {
+        settings = platform::Utf8ToUtf16(folder.file("Quillon_00.ini"));
+        ASSERT_EQ(sim.Load(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml"), 0);
+        sim.identity.model = u"XC-100";
+        sim.identity.version = u"1.02";
+        sim.identity.serial = u"12345";
+        link = folder.file("camsim");
+        ASSERT_TRUE(server.Open(link));
+        server.faults = faults;
+        ASSERT_TRUE(server.Start());
+        const std::u16string channel = u"CAMERA_COMM_Ch00";
+        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
+        platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
+                                            settings);
+        platform::WritePrivateProfileString(
+            channel, u"COM Port Name", VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
+        VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
+        for (const char16_t* key : {u"First Recv", u"Next Recv", u"Send"})
+            platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"3000", settings);
+
+        clApplication::Environment env;
+        env.programFolder = folder.str();
+        env.lockFolder = locks.str();
+        env.workingSet = &workingSet;
+        env.changeCurrentDirectory = false;
+        app.SetEnvironment(env);
+        ASSERT_EQ(app.StartUp(), 0);
+        frame = std::make_unique<CMainFrame>(app);
+        frame->show();
+        frame->PostUiMessage(UM_STARTUP, 0, 0);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(WaitUntil([&] { return app.m_engine->WorkerExists(); }));
+    }
+
+    void TearDown() override {
+        if (frame) {
+            frame->ShutDownThreads();
+            if (app.IsConnected())
+                app.DisconnectCamera();
+            frame.reset();
+        }
+        app.ShutDown();
+        server.Stop();
+    }
+
+    // Selects the fake port instead of the simulator's.
+    void SelectFakePort(int32_t connectResult) {
+        FakePort::Reset(connectResult);
+        app.m_interfaces.Register(&FakePort::table, "", nullptr);
+        app.m_selectedInterfaceIndex = static_cast<int32_t>(app.m_interfaces.Count()) - 1;
+        app.ApplySelectedInterface();
+        frame->RefreshViews(REFRESH_STATUS);
+    }
+
+    CImageButton* Button(int id) { return frame->UpperBar()->Button(id); }
+    QString LowerText(int id) {
+        return frame->LowerBar()->findChild<QLineEdit*>(QStringLiteral("ctl%1").arg(id))->text();
+    }
+    CColorEdit* ResultEdit() {
+        return frame->LowerBar()->findChild<CColorEdit*>(QStringLiteral("ctl1076"));
+    }
+    QString ConsoleText() {
+        return QString::fromStdU16String(frame->Console()->Output()->Store().Text());
+    }
+
+    TempDir folder;
+    TempDir locks;
+    FakeWorkingSet workingSet;
+    std::u16string settings;
+    clCameraSim sim;
+    CamSimFaults faults;
+    clPtyServer server{sim};
+    std::string link;
+    clApplication app;
+    std::unique_ptr<CMainFrame> frame;
+};
+
+QStringList Texts(const QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions())
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+} // namespace
+
+// ---- enable rules, without a window
+
+TEST(MainFrameRules, EveryCommandInEveryEngineState) {
+    struct Row {
+        const char* state;
+        EngineState s;
+        // select, auto, close, save, load, connect, disconnect, settings, cancel
+        bool expected[9];
+    };
+    EngineState none;
+    EngineState port{true};
+    EngineState portLoaded{true, 0, 0, -1, true};
+    EngineState ready{true, 1, 0, 0, false};
+    EngineState readyLoaded{true, 1, 0, 0, true};
+    EngineState waiting{true, 1, 1, 2, true};    // a job waits for the reply
+    EngineState between{true, 1, 1, 0, true};    // a job between two commands
+    EngineState receiving{true, 1, 1, 3, false}; // reply bytes arriving
+    const Row rows[] = {
+        {"no port", none, {1, 0, 1, 0, 0, 0, 0, 1, 0}},
+        {"port, disconnected", port, {1, 0, 1, 0, 0, 1, 0, 1, 0}},
+        {"definition, disconnected", portLoaded, {1, 0, 1, 1, 0, 1, 0, 1, 0}},
+        {"connected, ready", ready, {1, 1, 1, 0, 1, 0, 1, 0, 0}},
+        {"connected, ready, definition", readyLoaded, {1, 1, 1, 1, 1, 0, 1, 0, 0}},
+        {"job waiting for reply", waiting, {0, 0, 0, 0, 0, 0, 1, 0, 1}},
+        {"job between commands", between, {0, 0, 0, 1, 0, 0, 1, 0, 1}},
+        {"receiving", receiving, {0, 0, 0, 0, 0, 0, 1, 0, 1}},
+    };
+    const int ids[9] = {ID_SELECT_FILE, ID_AUTO_SELECT,   ID_CLOSE_DEFINE,
+                        ID_TEXT_SAVE,   ID_TEXT_LOAD,     ID_CONNECT,
+                        ID_DISCONNECT,  ID_COMM_SETTINGS, IDC_CANCEL_RECEIVING};
+    for (const Row& row : rows) {
+        for (int i = 0; i < 9; ++i)
+            EXPECT_EQ(IsCommandEnabled(ids[i], row.s), row.expected[i])
+                << row.state << ", command " << ids[i];
+        for (int always : {int(ID_APP_ABOUT), int(ID_APP_EXIT), int(ID_WINDOW_SPLIT),
+                           int(IDC_SHOW_CONSOLE), int(IDC_HIDE_CONSOLE)})
+            EXPECT_TRUE(IsCommandEnabled(always, row.s)) << row.state;
+    }
+    EXPECT_FALSE(IsCommandEnabled(12345, ready));
+}
+
+TEST(MainFrameRules, BarControlsRunTheirMenuCommands) {
+    EXPECT_EQ(CommandOfControl(1012), ID_CONNECT);
+    EXPECT_EQ(CommandOfControl(1013), ID_DISCONNECT);
+    EXPECT_EQ(CommandOfControl(1201), ID_CLOSE_DEFINE);
+    EXPECT_EQ(CommandOfControl(1042), ID_TEXT_SAVE);
+    EXPECT_EQ(CommandOfControl(1020), ID_TEXT_LOAD);
+    EXPECT_EQ(CommandOfControl(1023), ID_COMM_SETTINGS);
+    EXPECT_EQ(CommandOfControl(1021), ID_APP_ABOUT);
+    EXPECT_EQ(CommandOfControl(1075), IDC_CANCEL_RECEIVING);
+    EXPECT_EQ(CommandOfControl(1043), 0) << "the camera picture has no command";
+}
+
+TEST(MainFrameRules, ConnectFailureTexts) {
+    EXPECT_EQ(ConnectFailureMessage(8), MSG_CANT_OPEN_PORT);
+    EXPECT_EQ(ConnectFailureMessage(9), MSG_GET_PORT_PARAM_FAILED);
+    EXPECT_EQ(ConnectFailureMessage(10), MSG_SET_PORT_FAILED);
+    EXPECT_EQ(ConnectFailureMessage(11), MSG_INIT_PORT_FAILED);
+    EXPECT_EQ(ConnectFailureMessage(12), MSG_INIT_BUFFER_FAILED);
+    EXPECT_EQ(ConnectFailureMessage(13), MSG_SET_TIMEOUT_FAILED);
+    EXPECT_EQ(ConnectFailureMessage(14), MSG_SET_DTR_FAILED);
+    for (int other : {1, 2, 7, 15, -1})
+        EXPECT_EQ(ConnectFailureMessage(other), MSG_ERROR) << other;
+}
+
+// ---- menus
+
+TEST(MainFrameMenus, BothLanguagesInOrder) {
+    int argc = 1;
+    char name[] = "test_ui";
+    char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QApplication> qt;
+    if (!QApplication::instance())
+        qt = std::make_unique<QApplication>(argc, argv);
+    for (int language : {1, 0}) {
+        SetUiLanguage(language == 1 ? 1 : 0, language == 1 ? 1033 : 1041);
+        ASSERT_EQ(UiLanguageIndex(), language);
+        clApplication app;
+        CMainFrame frame(app);
+        const QList<QAction*> top = frame.menuBar()->actions();
+        ASSERT_EQ(top.size(), 4);
+        EXPECT_EQ(top[0]->text(), M(MSG_MENU_FILE));
+        EXPECT_EQ(top[1]->text(), M(MSG_MENU_COMMUNICATION));
+        EXPECT_EQ(top[2]->text(), M(MSG_MENU_VIEW));
+        EXPECT_EQ(top[3]->text(), M(MSG_MENU_HELP));
+        EXPECT_EQ(Texts(top[0]->menu()),
+                  (QStringList{M(MSG_OPEN_CAMERA_DEFINE), M(MSG_CLOSE_CAMERA_DEFINE), "-",
+                               M(MSG_TEXT_SAVE), M(MSG_TEXT_LOAD), "-", M(MSG_MENU_EXIT)}));
+        EXPECT_EQ(Texts(top[0]->menu()->actions()[0]->menu()),
+                  (QStringList{M(MSG_SELECT_FILE), M(MSG_AUTO_SELECT_BY_STA)}));
+        EXPECT_EQ(Texts(top[1]->menu()),
+                  (QStringList{M(MSG_CONNECT), M(MSG_DISCONNECT), "-", M(MSG_COMM_SETTINGS)}));
+        EXPECT_EQ(Texts(top[2]->menu()), QStringList{M(MSG_MENU_SPLIT)});
+        EXPECT_EQ(Texts(top[3]->menu()), QStringList{M(MSG_ABOUT)});
+        const QString show =
+            frame.LowerBar()->findChild<QAbstractButton*>(QStringLiteral("ctl1203"))->text();
+        EXPECT_EQ(show, M(MSG_SHOW_CONSOLE));
+        if (language == 1) {
+            EXPECT_EQ(top[0]->text(), QStringLiteral("&File"));
+            EXPECT_EQ(Texts(top[1]->menu())[3], QStringLiteral("Communication settings"));
+            EXPECT_EQ(Texts(top[0]->menu())[6], QStringLiteral("E&xit"));
+        } else {
+            EXPECT_NE(top[0]->text(), QStringLiteral("&File"));
+            EXPECT_EQ(top[0]->text(), QString::fromUtf16(MsgIn(MSG_MENU_FILE, 0)));
+        }
+        EXPECT_EQ(frame.windowTitle(), QStringLiteral("Quillon (64bit)"));
+        // Every command has its action with the id in its name.
+        for (int id : {ID_SELECT_FILE, ID_AUTO_SELECT, ID_CLOSE_DEFINE, ID_TEXT_SAVE, ID_TEXT_LOAD,
+                       ID_CONNECT, ID_DISCONNECT, ID_COMM_SETTINGS, ID_APP_ABOUT, ID_APP_EXIT,
+                       ID_WINDOW_SPLIT})
+            EXPECT_NE(frame.Action(id), nullptr) << id;
+    }
+    SetUiLanguage(1, 1033);
+}
+
+// ---- the assembled window
+
+TEST_F(MainWindowTest, ColumnsBarsAndTheSlotOfThePropertyView) {
+    QSplitter* splitter = frame->Splitter();
+    ASSERT_EQ(splitter->count(), 2);
+    EXPECT_EQ(splitter->widget(0), frame->Console());
+    EXPECT_EQ(splitter->widget(1)->objectName(), QStringLiteral("propertyViewSlot"));
+    uint32_t refreshed = 0;
+    int reloads = 0;
+    auto* view = new QWidget;
+    frame->SetPropertyView(view, {[&](uint32_t f) { refreshed = f; }, [&] { ++reloads; }, {}});
+    EXPECT_EQ(splitter->widget(1), view);
+    frame->SendUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+    EXPECT_EQ(refreshed, uint32_t(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES));
+    refreshed = 99;
+    frame->SendUiMessage(UM_REFRESH_VIEWS, 0, 0);
+    EXPECT_EQ(refreshed, 99u) << "flags 0 refresh nothing";
+    // A view that is gone is never called again.
+    delete view;
+    frame->SendUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_PROPERTIES);
+    frame->SendUiMessage(UM_RUN_PROPERTY_JOB, 1, 0);
+    EXPECT_EQ(refreshed, 99u);
+    EXPECT_EQ(reloads, 0);
+    // The slot takes a new view, and the placeholder again.
+    auto* second = new QWidget;
+    frame->SetPropertyView(second, {});
+    EXPECT_EQ(splitter->widget(1), second);
+    frame->SetPropertyView(nullptr, {});
+    EXPECT_EQ(splitter->widget(1)->objectName(), QStringLiteral("propertyViewSlot"));
+    EXPECT_EQ(splitter->count(), 2);
+}
+
+TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
+    frame->RefreshViews(REFRESH_STATUS);
+    const QString portName =
+        QString::fromStdU16String(VorlixPortNameOfPath(platform::Utf8ToUtf16(link)));
+    EXPECT_TRUE(frame->UpperBar()->Edit(1022)->text().startsWith(portName + " , "))
+        << "port name and description: " << frame->UpperBar()->Edit(1022)->text().toStdString();
+    EXPECT_EQ(frame->UpperBar()->Edit(1022)->Colour(), QColor(128, 192, 128));
+    EXPECT_EQ(frame->UpperBar()->Edit(1032)->text(), QStringLiteral("9600 bps"));
+    EXPECT_EQ(LowerText(1045), M(MSG_DISCONNECT));
+    EXPECT_TRUE(Button(1012)->isEnabled());
+    EXPECT_FALSE(Button(1013)->isEnabled());
+    EXPECT_TRUE(Button(1013)->IsToggled()) << "Disconnect shows pressed while disconnected";
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_COMM_SETTINGS)->isEnabled());
+
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    EXPECT_EQ(app.m_engine->phase.load(), 0);
+    EXPECT_TRUE(Button(1012)->IsToggled());
+    EXPECT_FALSE(Button(1013)->IsToggled());
+    EXPECT_FALSE(Button(1012)->isEnabled());
+    EXPECT_TRUE(Button(1013)->isEnabled());
+    EXPECT_EQ(LowerText(1045), M(MSG_CONNECT));
+    EXPECT_TRUE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_AUTO_SELECT)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_COMM_SETTINGS)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_CONNECT)->isEnabled());
+    EXPECT_TRUE(frame->IdleTimer()->isActive()) << "the console is fed while connected";
+
+    Button(1013)->click();
+    EXPECT_FALSE(app.IsConnected());
+    EXPECT_EQ(app.m_engine->phase.load(), -1);
+    EXPECT_TRUE(Button(1012)->isEnabled());
+    EXPECT_TRUE(Button(1013)->IsToggled());
+    EXPECT_EQ(LowerText(1045), M(MSG_DISCONNECT));
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+    EXPECT_FALSE(frame->IdleTimer()->isActive());
+
+    // And again through the menu.
+    frame->Action(ID_CONNECT)->trigger();
+    EXPECT_TRUE(app.IsConnected());
+    frame->Action(ID_DISCONNECT)->trigger();
+    EXPECT_FALSE(app.IsConnected());
+}
+
+TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] {
+        return ConsoleText().contains(QStringLiteral("Model=XC-100")) && app.IsEngineReady();
+    })) << ConsoleText().toStdString();
+    const QString text = ConsoleText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("sta\n")) ||
+                text.startsWith(QStringLiteral("sta\r")))
+        << "the echo comes first, its CR shown as a line end: " << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral(">OK"))) << text.toStdString();
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
+    EXPECT_EQ(ResultEdit()->Colour(), QColor(128, 192, 128));
+    // The end of a single-command job gives the console's input the focus again.
+    EXPECT_TRUE(WaitUntil([&] { return frame->Console()->Input()->selectedText() == "sta"; }));
+    EXPECT_TRUE(frame->Console()->Input()->isEnabled());
+
+    // An unknown command: "CMD ERR!" in red.
+    frame->Console()->Input()->setText(QStringLiteral("nosuchcommand"));
+    frame->Console()->Send();
+    ASSERT_TRUE(
+        WaitUntil([&] { return ResultEdit()->text() == "CMD ERR!" && app.IsEngineReady(); }));
+    EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 128, 128));
+}
+
+TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpen) {
+    server.Stop();
+    server.CloseTerminal();
+    BoxAnswer answer(QMessageBox::Ok);
+    Button(1012)->click();
+    ASSERT_EQ(answer.texts.size(), 1);
+    EXPECT_EQ(answer.captions[0], M(MSG_CONNECT_FAILED));
+    EXPECT_EQ(answer.texts[0], QStringLiteral("Can't open port."));
+    EXPECT_EQ(answer.icons[0], QMessageBox::Warning);
+    EXPECT_FALSE(app.IsConnected());
+    EXPECT_TRUE(Button(1012)->isEnabled());
+}
+
+TEST_F(MainWindowTest, EveryConnectFailureCodeHasItsMessage) {
+    const std::pair<int32_t, const char*> cases[] = {
+        {1, "Error"},
+        {8, "Can't open port."},
+        {9, "Failed in getting a parameter of port."},
+        {10, "Failed in setting of port."},
+        {11, "Failed in initialization of port."},
+        {12, "Failed in initialization of buffer."},
+        {13, "Failed in setting of timeout."},
+        {14, "Failed to setting DTR."},
+        {42, "Error"},
+    };
+    for (const auto& [code, text] : cases) {
+        SelectFakePort(code);
+        BoxAnswer answer(QMessageBox::Ok);
+        frame->RunCommand(ID_CONNECT);
+        ASSERT_EQ(answer.texts.size(), 1) << code;
+        EXPECT_EQ(answer.captions[0], QStringLiteral("Failed in connection.")) << code;
+        EXPECT_EQ(answer.texts[0], QString::fromUtf8(text)) << code;
+        EXPECT_FALSE(app.IsConnected()) << code;
+        EXPECT_GE(FakePort::uninits, 1) << "the port is released after every failure: " << code;
+        // A port left open by a late failure is closed through the application's disconnect.
+        EXPECT_EQ(FakePort::disconnects, code >= 12 ? 1 : 0) << code;
+        EXPECT_EQ(FakePort::connected, 0) << code;
+        EXPECT_TRUE(frame->Action(ID_CONNECT)->isEnabled()) << code;
+    }
+}
+
+TEST_F(MainWindowTest, ResultColours) {
+    struct Row {
+        int status;
+        int replyCode;
+        QString text;
+        QColor colour;
+    };
+    const QColor good(128, 192, 128), bad(200, 128, 128), cancelled(200, 200, 128);
+    const Row rows[] = {
+        {5, 0, "(host side)Receive timeout", bad},
+        {7, 0, "(host side)Transmit timeout", bad},
+        {6, 0, "(host side)Cancel receiving", cancelled},
+        {4, -1, "???", bad},
+        {4, 0, "OK", good},
+        {4, 1, QString::fromUtf16(kReplyCodeTexts[1]), bad},
+        {4, 17, QString::fromUtf16(kReplyCodeTexts[17]), bad},
+    };
+    for (const Row& row : rows) {
+        app.m_engine->status = row.status;
+        app.m_engine->replyCode = row.replyCode;
+        frame->SendUiMessage(UM_SHOW_RESULT, 0, 0);
+        EXPECT_EQ(ResultEdit()->text(), row.text) << row.status << "/" << row.replyCode;
+        EXPECT_EQ(ResultEdit()->Colour(), row.colour) << row.status << "/" << row.replyCode;
+    }
+}
+
+TEST_F(MainWindowTest, MessagesThatAskForNothing) {
+    app.m_messageBoxText = u"never shown";
+    app.m_messageBoxResult = 42;
+    frame->SendUiMessage(UM_MESSAGE_BOX, 1, MB_OK);
+    EXPECT_EQ(app.m_messageBoxResult, 42) << "a non-zero wParam leaves the result alone";
+    // The console echo cleans and cuts the last command text.
+    app.m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
+    frame->SendUiMessage(UM_CONSOLE_ECHO, 0, 0);
+    const QString text = ConsoleText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("a\tb\r\n")) || text.startsWith("a\tb\n"))
+        << text.left(10).toStdString();
+    EXPECT_EQ(text.count(QLatin1Char('x')), 501 - 4);
+}
+
+TEST_F(MainWindowTest, ClosingWhileConnectedAsksFirst) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    {
+        BoxAnswer no(QMessageBox::No);
+        frame->close();
+        ASSERT_EQ(no.texts.size(), 1);
+        EXPECT_EQ(no.texts[0], QStringLiteral("Does it disconnect and exit?"));
+    }
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(app.IsConnected());
+    {
+        BoxAnswer yes(QMessageBox::Yes);
+        frame->RunCommand(ID_APP_EXIT);
+        EXPECT_EQ(yes.texts.size(), 1);
+    }
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_FALSE(app.IsConnected());
+    // The placement was saved on the way out.
+    EXPECT_NE(platform::GetPrivateProfileString(u"WindowPlace", u"Right", u"", settings), u"");
+}
+
+TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
+    // Cancel changes nothing; the dialog itself is tested on its own.
+    QTimer::singleShot(50, [] {
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
+    });
+    frame->RunCommand(ID_COMM_SETTINGS);
+    EXPECT_EQ(app.m_timeoutFirstRecv, 3000u);
+    // OK stores the time-outs and the interface.
+    QTimer::singleShot(50, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        auto* first = dialog->findChild<QLineEdit*>(QStringLiteral("ctl1105"));
+        ASSERT_NE(first, nullptr);
+        first->setText(QStringLiteral("1500"));
+        qobject_cast<QDialog*>(dialog)->accept();
+    });
+    frame->RunCommand(ID_COMM_SETTINGS);
+    EXPECT_EQ(app.m_timeoutFirstRecv, 1500u);
+    EXPECT_EQ(app.m_engine->firstReceiveTimeout, 1500u);
+    EXPECT_EQ(platform::GetPrivateProfileString(u"TARN_Timeouts", u"First Recv", u"", settings),
+              u"1500");
+    EXPECT_EQ(
+        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
+        u"COM port(Build In)");
+    EXPECT_NE(app.m_currentPort, nullptr);
+}
+
+TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
+    int cleared = 0;
+    frame->SetPropertyView(new QWidget, {{}, {}, [&] { ++cleared; }});
+    app.m_currentDefinitionFile = u"/somewhere/CamDefine/XC-100.xml";
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit) - XC-100.xml"));
+    frame->RunCommand(ID_CLOSE_DEFINE);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
+    EXPECT_TRUE(app.m_currentDefinitionFile.empty());
+    EXPECT_EQ(cleared, 1) << "the view is emptied before the definition goes";
+    EXPECT_FALSE(app.m_engine->propertyManager->IsLoaded());
+}
+
+// A camera that never answers: the window goes while a reply is awaited with a long time-out.
+class SilentCameraTest : public MainWindowTest {
+protected:
+    SilentCameraTest() { faults.noAnswer = true; }
+};
+
+TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    EXPECT_TRUE(frame->Action(IDC_CANCEL_RECEIVING) == nullptr);
+    EXPECT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled()) << "no second job while one runs";
+    const auto started = std::chrono::steady_clock::now();
+    frame->ShutDownThreads();
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "the stop event ends the wait";
+    EXPECT_FALSE(app.m_engine->WorkerExists());
+}
+
+TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
+    frame->LowerBar()->CancelButton()->click();
+    // The job's end refreshes the window after the engine became ready.
+    ASSERT_TRUE(WaitUntil([&] {
+        return app.IsEngineReady() && !frame->LowerBar()->CancelButton()->isEnabled();
+    })) << ResultEdit()->text().toStdString();
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("(host side)Cancel receiving"));
+    EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 200, 128));
+    EXPECT_FALSE(frame->LowerBar()->CancelButton()->isEnabled());
+}
+
+TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCamera) {
+    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
+                                                  "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+    ASSERT_EQ(
+        mgr.Load(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml")),
+        0);
+    auto* gain = static_cast<clCamPropertyInteger*>(mgr.FindProperty(u"Gain"));
+    ASSERT_NE(gain, nullptr);
+    uint32_t refreshFlags = 0;
+    int reloads = 0;
+    frame->SetPropertyView(new QWidget,
+                           {[&](uint32_t f) { refreshFlags |= f; }, [&] { ++reloads; }, {}});
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_TRUE(frame->Action(ID_TEXT_SAVE)->isEnabled()) << "a definition, while disconnected";
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+
+    {
+        std::lock_guard<std::mutex> guard(server.SimLock());
+        clCamPropertyMgr& camera = sim.Manager();
+        camera.SetIntegerValue(static_cast<clCamPropertyInteger*>(camera.FindProperty(u"Gain")),
+                               120);
+    }
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    // The bare command word asks the camera for its value; the reply line goes to the manager.
+    refreshFlags = 0;
+    frame->Console()->Input()->setText(QStringLiteral("gai"));
+    frame->Console()->Send();
+    int64_t value = -1;
+    ASSERT_TRUE(WaitUntil([&] {
+        mgr.GetIntegerValue(gain, value);
+        return value == 120 && app.IsEngineReady();
+    })) << value;
+    EXPECT_EQ(refreshFlags & (REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES),
+              uint32_t(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES));
+
+    // An edited value: the view reloads, the job sends the property's command.
+    mgr.SetIntegerValue(gain, 55);
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, reinterpret_cast<uintptr_t>(gain), 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> guard(server.SimLock());
+        int64_t cameraValue = -1;
+        CamPropertyType type{};
+        sim.Manager().GetValueAsInteger(u"Gain", cameraValue, type);
+        return cameraValue == 55 && app.IsEngineReady();
+    })) << ConsoleText().toStdString()
+        << " / " << ResultEdit()->text().toStdString();
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
+}

@@ -1,0 +1,127 @@
+// Pictures of the main window for the documentation: the program started in a folder of its
+// own with the camera simulator as its serial port, connected, after "sta" in the console.
+//
+//   quillon_screenshot OUTPUT.png en|ja
+//
+// Run it on a real display server (xvfb-run) so the pictures use real fonts.
+#include "TempDir.h"
+#include "app/Application.h"
+#include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "components/vorlix/Vorlix.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "tools/camsim/PtyServer.h"
+#include "ui/CamPropertyForm.h"
+#include "ui/ConsoleForm.h"
+#include "ui/MainFrame.h"
+#include "ui/MainFrameLogic.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPixmap>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || (std::string(argv[2]) != "en" && std::string(argv[2]) != "ja")) {
+        std::fprintf(stderr, "usage: quillon_screenshot OUTPUT.png en|ja\n");
+        return 2;
+    }
+    const std::string output = argv[1];
+    const bool japanese = std::string(argv[2]) == "ja";
+    // The user's UI language decides unless English is forced.
+    setenv("LANGUAGE", japanese ? "ja_JP" : "en_US", 1);
+    QApplication qt(argc, argv);
+
+    TempDir folder, locks;
+    const std::u16string settings = platform::Utf8ToUtf16(folder.file("Quillon_00.ini"));
+    clCameraSim sim;
+    if (sim.Load(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml") != 0)
+        return 1;
+    sim.identity.model = u"XC-100";
+    sim.identity.version = u"1.00";
+    sim.identity.serial = u"000001";
+    clPtyServer server(sim);
+    const std::string link = folder.file("camsim");
+    if (!server.Open(link) || !server.Start())
+        return 1;
+    const std::u16string channel = u"CAMERA_COMM_Ch00";
+    clApplication::WriteDefaultSettings(settings);
+    platform::WritePrivateProfileString(u"Internationalize", u"Force English",
+                                        japanese ? u"0" : u"1", settings);
+    platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
+                                        settings);
+    platform::WritePrivateProfileString(
+        channel, u"COM Port Name", VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
+    VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
+
+    int status = 1;
+    {
+        clApplication app;
+        clApplication::Environment env;
+        env.programFolder = folder.str();
+        env.lockFolder = locks.str();
+        env.changeCurrentDirectory = false;
+        app.SetEnvironment(env);
+        if (app.StartUp() != 0)
+            return 1;
+        {
+            CMainFrame frame(app);
+            auto* view = new CCamPropertyForm(&app);
+            view->SetPropertyManager(app.m_engine->propertyManager.get());
+            view->SetReadyCheck([&app] { return app.IsEngineReady(); });
+            frame.SetPropertyView(view,
+                                  {[view](uint32_t flags) { view->Refresh(flags); },
+                                   [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+            view->InitialUpdate();
+            // The sample definition, opened the way the file command opens it.
+            const std::u16string definition =
+                platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml");
+            app.m_engine->propertyManager->SetSchemaPathFormat(platform::Utf8ToUtf16(
+                std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+            if (app.m_engine->propertyManager->Load(definition) != 0)
+                return 1;
+            app.m_currentDefinitionFile = definition;
+            view->Build();
+            frame.ShowInitial();
+            frame.resize(frame.width() + 420, frame.height() + 60);
+            frame.PostUiMessage(UM_STARTUP, 0, 0);
+            WaitUntil([&] { return app.m_engine->WorkerExists(); });
+            frame.RunCommand(mainframe::IDC_SHOW_CONSOLE);
+            frame.RunCommand(mainframe::ID_CONNECT);
+            frame.Console()->Input()->setText(QStringLiteral("sta"));
+            frame.Console()->Send();
+            const bool answered =
+                WaitUntil([&] { return app.m_engine->replyCode == 0 && app.IsEngineReady(); });
+            WaitUntil([] { return false; }, 400); // the idle pass shows the rest of the reply
+            if (answered && frame.grab().save(QString::fromStdString(output)))
+                status = 0;
+            frame.ShutDownThreads();
+            app.DisconnectCamera();
+        }
+        app.ShutDown();
+    }
+    server.Stop();
+    return status;
+}

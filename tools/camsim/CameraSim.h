@@ -1,0 +1,39 @@
+// The behaviour of a simulated TARN camera, taken from a camera definition file: it answers
+// "sta" with its identity, accepts every TARNCommand of the definition in the command's style
+// and keeps the values, answers a bare command word with the current values in the command's
+// style and anything else with ">CMD ERR!". Qt-free and without I/O, so a simulated Camera Link
+// serial library can reuse it.
+#pragma once
+
+#include "camdef/CamPropertyMgr.h"
+
+#include <string>
+
+class clCameraSim {
+public:
+    struct Identity {
+        std::u16string model = u"SIM-CAM";
+        std::u16string version = u"1.00";
+        std::u16string serial = u"00000001";
+    };
+
+    clCameraSim() = default;
+
+    // Loads the definition; the schema files are looked for in schemaFolder (empty: the
+    // definition's own folder). A LoadResult (0 success).
+    int Load(const std::string& definitionPath, const std::string& schemaFolder = {});
+
+    // The complete answer to one command line (without its CR), as bytes on the wire:
+    // optionally the echo of the command, then the reply lines each ended by CR LF, then EOT.
+    std::string Answer(const std::string& commandLine);
+
+    // The reply lines (without ">" and line end) for one command text.
+    std::vector<std::u16string> ReplyLines(std::u16string_view command);
+
+    clCamPropertyMgr& Manager() { return m_mgr; }
+    Identity identity;
+    bool echo = false; // send the command line back first
+
+private:
+    clCamPropertyMgr m_mgr;
+};

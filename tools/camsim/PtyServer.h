@@ -1,0 +1,75 @@
+// The simulated camera on a pseudo-terminal: the program (or a test) opens the terminal pair,
+// publishes the path of its device as a symbolic link, and answers every command line that
+// arrives on it through clCameraSim, with optional faults.
+#pragma once
+
+#include "platform/Event.h"
+#include "platform/Thread.h"
+#include "tools/camsim/CameraSim.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+// Faults the simulator can inject into its answers.
+struct CamSimFaults {
+    int answerDelayMs = 0;      // wait before answering
+    int chunkBytes = 0;         // answer in chunks of this many bytes (0: in one piece)
+    int chunkGapMs = 0;         // pause between chunks
+    bool noAnswer = false;      // take commands, answer nothing
+    int garbageBytes = 0;       // a line of this many garbage bytes before the answer
+    int noiseLines = 0;         // this many ">(" noise lines before the answer
+    bool dropMidReply = false;  // send the first half of the answer, never the rest
+    bool closeMidReply = false; // send the first half of the answer, then close the terminal
+    int closeAfterCommands = 0; // close the terminal instead of answering command n (0: never)
+    bool readNothing = false;   // never read what arrives (the host's writes then back up)
+};
+
+class clPtyServer {
+public:
+    explicit clPtyServer(clCameraSim& sim) : m_sim(sim) {}
+    ~clPtyServer();
+    clPtyServer(const clPtyServer&) = delete;
+    clPtyServer& operator=(const clPtyServer&) = delete;
+
+    // Opens the terminal pair (raw line settings) and, when linkPath is not empty, makes
+    // linkPath a symbolic link to the device (replacing an old link, never another file).
+    bool Open(const std::string& linkPath = {});
+    // The device the host opens (/dev/pts/N) and the published link.
+    const std::string& DevicePath() const { return m_slavePath; }
+    const std::string& LinkPath() const { return m_linkPath; }
+
+    // Serves commands until Stop (or until a fault closes the terminal).
+    void Run();
+    bool Start(); // Run on a thread of its own
+    void Stop();  // ends Run and waits for the thread
+    // Closes the terminal: the host's device reports a hang-up. Removes the link.
+    void CloseTerminal();
+    bool IsOpen() const { return m_master >= 0; }
+
+    CamSimFaults faults; // set before Start
+    // Bytes received so far and commands taken.
+    std::string Received() const;
+    int Commands() const { return m_commands; }
+    // Held while the simulator's values are read or changed from outside.
+    std::mutex& SimLock() { return m_simLock; }
+
+private:
+    void HandleLine(const std::string& line);
+    bool WriteAll(const std::string& bytes);
+    bool Pause(int ms); // false when stopped meanwhile
+
+    clCameraSim& m_sim;
+    std::atomic<int> m_master{-1};
+    int m_slaveHold = -1; // keeps the pair alive while the host has not opened its side
+    std::string m_slavePath;
+    std::string m_linkPath;
+    platform::Event m_stop{platform::Event::Reset::Manual};
+    platform::Thread m_thread;
+    mutable std::mutex m_lock; // m_received
+    std::string m_received;
+    std::string m_line;
+    std::atomic<int> m_commands{0};
+    std::mutex m_simLock;
+    std::mutex m_closeLock;
+};

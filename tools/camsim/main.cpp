@@ -1,0 +1,168 @@
+// camsim: a TARN camera on a pseudo-terminal, described by a camera definition file.
+//
+//   camsim --definition FILE --link PATH [options]
+//
+// The device path of the terminal is published as the symbolic link PATH; add PATH as a
+// device in the program's port settings and connect to it. Ends on SIGINT or SIGTERM, or when
+// a fault closed the terminal.
+#include "platform/Text.h"
+#include "tools/camsim/PtyServer.h"
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+void Usage() {
+    std::fprintf(
+        stderr,
+        "usage: camsim --definition FILE --link PATH [options]\n"
+        "  --schema-folder DIR   folder of OrvaCamSchema_v*_*.xsd (default: the definition's)\n"
+        "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
+        "  --echo                send every command back before the answer\n"
+        "  --delay MS            wait before answering\n"
+        "  --chunk N --chunk-gap MS   answer in chunks of N bytes with pauses\n"
+        "  --no-answer           take commands, answer nothing\n"
+        "  --garbage N           a line of N garbage bytes before each answer\n"
+        "  --noise N             N \">(\" noise lines before each answer\n"
+        "  --drop-mid-reply      send half of each answer, never the rest\n"
+        "  --close-mid-reply     send half of the first answer, then close the terminal\n"
+        "  --close-after N       close the terminal when command N arrives\n");
+}
+
+bool Number(const char* text, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!end || *end || v < 0 || v > 3600000)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::string definition, link, schemaFolder;
+    clCameraSim sim;
+    CamSimFaults faults;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto takeText = [&](std::string& out) {
+            if (!next)
+                return false;
+            out = next;
+            ++i;
+            return true;
+        };
+        auto takeWide = [&](std::u16string& out) {
+            std::string t;
+            if (!takeText(t))
+                return false;
+            out = platform::LocaleToUtf16(t);
+            return true;
+        };
+        auto takeNumber = [&](int& out) {
+            if (!next || !Number(next, out))
+                return false;
+            ++i;
+            return true;
+        };
+        bool ok = true;
+        if (a == "--definition")
+            ok = takeText(definition);
+        else if (a == "--link")
+            ok = takeText(link);
+        else if (a == "--schema-folder")
+            ok = takeText(schemaFolder);
+        else if (a == "--model")
+            ok = takeWide(sim.identity.model);
+        else if (a == "--version")
+            ok = takeWide(sim.identity.version);
+        else if (a == "--serial")
+            ok = takeWide(sim.identity.serial);
+        else if (a == "--echo")
+            sim.echo = true;
+        else if (a == "--delay")
+            ok = takeNumber(faults.answerDelayMs);
+        else if (a == "--chunk")
+            ok = takeNumber(faults.chunkBytes);
+        else if (a == "--chunk-gap")
+            ok = takeNumber(faults.chunkGapMs);
+        else if (a == "--no-answer")
+            faults.noAnswer = true;
+        else if (a == "--garbage")
+            ok = takeNumber(faults.garbageBytes);
+        else if (a == "--noise")
+            ok = takeNumber(faults.noiseLines);
+        else if (a == "--drop-mid-reply")
+            faults.dropMidReply = true;
+        else if (a == "--close-mid-reply")
+            faults.closeMidReply = true;
+        else if (a == "--close-after")
+            ok = takeNumber(faults.closeAfterCommands);
+        else if (a == "--help" || a == "-h") {
+            Usage();
+            return 0;
+        } else
+            ok = false;
+        if (!ok) {
+            std::fprintf(stderr, "camsim: bad argument %s\n", a.c_str());
+            Usage();
+            return 2;
+        }
+    }
+    if (definition.empty() || link.empty()) {
+        Usage();
+        return 2;
+    }
+    const int loaded = sim.Load(definition, schemaFolder);
+    if (loaded != 0) {
+        std::fprintf(stderr, "camsim: cannot load %s (result %d)\n", definition.c_str(), loaded);
+        return 1;
+    }
+    if (sim.identity.model == u"SIM-CAM") {
+        // The model defaults to the definition's file name without folder and extension.
+        std::string stem = definition.substr(definition.rfind('/') + 1);
+        stem = stem.substr(0, stem.rfind('.'));
+        sim.identity.model = platform::LocaleToUtf16(stem);
+    }
+
+    // Signals arrive through a descriptor, so the main thread can wait for them calmly.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
+
+    clPtyServer server(sim);
+    server.faults = faults;
+    if (!server.Open(link)) {
+        std::fprintf(stderr, "camsim: cannot open a pseudo-terminal at %s\n", link.c_str());
+        return 1;
+    }
+    std::printf("camsim: %s -> %s\n", link.c_str(), server.DevicePath().c_str());
+    std::fflush(stdout);
+    server.Start();
+    while (server.IsOpen()) {
+        pollfd p{sfd, POLLIN, 0};
+        if (::poll(&p, 1, 200) > 0)
+            break;
+    }
+    server.Stop();
+    server.CloseTerminal();
+    if (sfd >= 0)
+        ::close(sfd);
+    return 0;
+}

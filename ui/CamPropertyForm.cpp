@@ -1,0 +1,407 @@
+#include "ui/CamPropertyForm.h"
+
+#include "app/Application.h"
+#include "app/MessageTable.h"
+#include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "ui/DialogTemplate.h"
+#include "ui/PropertyGridCtrlEx.h"
+#include "ui/PropertyItems.h"
+#include "ui/PropertyViewLogic.h"
+
+#include <QFontInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <vector>
+
+namespace {
+
+QString ToQ(const std::u16string& text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Width of a window edge, the space the grid leaves at the right of the form.
+constexpr int kEdgeWidth = 2;
+
+constexpr std::u16string_view kTreeRoot = u"TreeRoot";
+
+} // namespace
+
+CCamPropertyForm::CCamPropertyForm(clApplication* app, QWidget* parent)
+    : QWidget(parent), m_app(app) {
+    const DialogTemplate t(this);
+    m_expandAll = t.place(new QPushButton(this), IDC_EXPAND_ALL, {4, 1, 80, 14});
+    m_collapseAll = t.place(new QPushButton(this), IDC_COLLAPSE_ALL, {88, 1, 80, 14});
+    m_place = t.place(new QLabel(this), IDC_GRID_PLACE, {4, 20, 246, 280});
+    m_place->hide();
+    resize(t.toPixels({0, 0, 254, 305}).size());
+    // The splitter may shrink the pane to nothing; the controls are clipped then.
+    setMinimumSize(0, 0);
+    m_expandAll->setAutoDefault(false);
+    m_collapseAll->setAutoDefault(false);
+    m_expandAll->setText(QString::fromUtf16(Msg(MSG_EXPAND_ALL)));
+    m_collapseAll->setText(QString::fromUtf16(Msg(MSG_COLLAPSE_ALL)));
+    connect(m_expandAll, &QPushButton::clicked, this, &CCamPropertyForm::ExpandAll);
+    connect(m_collapseAll, &QPushButton::clicked, this, &CCamPropertyForm::CollapseAll);
+    UpdateButtons();
+}
+
+CCamPropertyForm::~CCamPropertyForm() {
+    Clear();
+}
+
+void CCamPropertyForm::InitialUpdate() {
+    if (m_initialised)
+        return;
+    // The placeholder's rectangle, reaching to the right edge of the form.
+    QRect place = m_place->geometry();
+    place.setWidth(std::max(0, width() - kEdgeWidth - place.left()));
+
+    m_grid = new CMFCPropertyGridCtrlEx(this);
+    m_grid->setObjectName(ControlName(IDC_GRID_PLACE) + QStringLiteral("grid"));
+    m_grid->setGeometry(place);
+
+    // The form's font, two pixels larger.
+    QFont gridFont = font();
+    gridFont.setPixelSize(QFontInfo(font()).pixelSize() + 2);
+    m_grid->setFont(gridFont);
+    m_grid->SetHeaderTexts(QStringLiteral("Property"), QStringLiteral("Value"));
+    m_grid->EnableHeaderCtrl(true);
+    m_grid->EnableDescriptionArea(true);
+    m_grid->SetDescriptionRows(4);
+    m_grid->show();
+
+    m_gridRect = m_grid->geometry();
+    m_marginLeft = m_gridRect.left();
+    m_marginTop = m_gridRect.top();
+    m_marginRight = width() - (m_gridRect.left() + m_gridRect.width());
+    m_marginBottom = height() - (m_gridRect.top() + m_gridRect.height());
+
+    m_expandAll->setText(QString::fromUtf16(Msg(MSG_EXPAND_ALL)));
+    m_collapseAll->setText(QString::fromUtf16(Msg(MSG_COLLAPSE_ALL)));
+    FitTexts(this);
+    m_initialised = 1;
+    // The form may already have its final size (it is laid out before the first update).
+    ApplyGridLayout();
+    Refresh(0);
+}
+
+void CCamPropertyForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ApplyGridLayout();
+}
+
+void CCamPropertyForm::ApplyGridLayout() {
+    if (!m_initialised || m_gridRect.isEmpty() || !m_grid)
+        return;
+    const int w = std::max(0, width() - m_marginRight - m_marginLeft);
+    const int h = std::max(256, height() - m_marginTop - 4);
+    m_grid->setGeometry(m_gridRect.left(), m_gridRect.top(), w, h);
+    m_grid->update();
+}
+
+void CCamPropertyForm::UpdateButtons() {
+    m_expandAll->setEnabled(m_populated != 0);
+    m_collapseAll->setEnabled(m_populated != 0);
+}
+
+// --- Build -----------------------------------------------------------------------------------
+
+CMFCPropertyGridPropertyEx* CCamPropertyForm::CreateItem(const clCamTreeNode& node) {
+    clCamProperty* record = m_mgr->FindProperty(node.name);
+    const int32_t type = record ? static_cast<int32_t>(record->type) : -1;
+    const QString label = ToQ(propview::ItemLabel(record, UiLanguageCode()));
+
+    PropertyItemLink& link = m_links.emplace_back();
+    link.view = this;
+    link.property = record;
+    link.type = type;
+    link.name = node.name;
+
+    CMFCPropertyGridPropertyEx* item = nullptr;
+    switch (type) {
+    case static_cast<int32_t>(CamPropertyType::Integer):
+        item = new CSliderValueProp(label, 0, QString(), &link);
+        item->OnRangeRequest = &CCamPropertyForm::OnItemRangeRequest;
+        break;
+    case static_cast<int32_t>(CamPropertyType::Bool):
+        item = new CCheckBoxProp(label, false, QString(), &link);
+        break;
+    case static_cast<int32_t>(CamPropertyType::Execution):
+        item = new CButtonProp(label, QString(), &link);
+        break;
+    case static_cast<int32_t>(CamPropertyType::Float):
+        item = new CDefaultExProp(label, PropValue(0.0), QString(), &link,
+                                  QStringLiteral("-.0123456789"));
+        break;
+    case static_cast<int32_t>(CamPropertyType::String):
+        item = new CDefaultExProp(label, PropValue(std::u16string()), QString(), &link);
+        break;
+    case static_cast<int32_t>(CamPropertyType::Selection): {
+        const auto* selection = static_cast<const clCamPropertySelection*>(record);
+        auto* select = new CSelectProp(
+            label, selection->entryTexts.empty() ? QString() : ToQ(selection->entryTexts.front()),
+            QString(), &link);
+        for (const std::u16string& text : selection->entryTexts)
+            select->AddOption(ToQ(text), true);
+        item = select;
+        break;
+    }
+    default:
+        item = new CMFCPropertyGridPropertyEx(label, PropValue(std::u16string(u"unknown")),
+                                              QString(), &link);
+        item->Enable(false);
+        break;
+    }
+    if (type >= 0)
+        item->OnValueCommitted = &CCamPropertyForm::OnItemCommitted;
+    item->OnDescriptionRequest = &CCamPropertyForm::OnItemDescriptionRequest;
+    link.item = item;
+    return item;
+}
+
+void CCamPropertyForm::Build() {
+    if (!m_grid || !m_mgr || !m_mgr->TreeRoot())
+        return;
+    const clCamTreeNode* root = m_mgr->TreeRoot();
+
+    // Adds a row under a group row, or at the top level when there is none.
+    auto add = [this](CMFCPropertyGridProperty* group, CMFCPropertyGridProperty* row) {
+        std::unique_ptr<CMFCPropertyGridProperty> owned(row);
+        return group ? group->AddSubItem(std::move(owned)) : m_grid->AddProperty(std::move(owned));
+    };
+
+    // Depth-first over the tree with a stack of (next child, group row it goes to), so a deeply
+    // nested index never becomes a deep recursion. A group's row is added before its children;
+    // the order of the rows is the order of the tree either way.
+    struct Frame {
+        const clCamTreeNode* next;
+        CMFCPropertyGridProperty* group;
+    };
+    std::vector<Frame> stack;
+    if (!root->isGroup) {
+        add(nullptr, CreateItem(*root));
+    } else if (root->name == kTreeRoot) {
+        stack.push_back({root->firstChild, nullptr});
+    } else {
+        CMFCPropertyGridProperty* group =
+            add(nullptr, new CMFCPropertyGridProperty(ToQ(propview::GroupTitle(*root))));
+        stack.push_back({root->firstChild, group});
+    }
+    while (!stack.empty()) {
+        const clCamTreeNode* node = stack.back().next;
+        if (!node) {
+            stack.pop_back();
+            continue;
+        }
+        CMFCPropertyGridProperty* parent = stack.back().group;
+        stack.back().next = node->nextSibling;
+        if (!node->isGroup) {
+            add(parent, CreateItem(*node));
+        } else if (node->name == kTreeRoot) {
+            stack.push_back({node->firstChild, nullptr});
+        } else {
+            CMFCPropertyGridProperty* group =
+                add(parent, new CMFCPropertyGridProperty(ToQ(propview::GroupTitle(*node))));
+            stack.push_back({node->firstChild, group});
+        }
+    }
+    m_populated = 1;
+    UpdateButtons();
+    ReloadAllValues();
+}
+
+// --- Values and enable states ----------------------------------------------------------------
+
+void CCamPropertyForm::ReloadItem(PropertyItemLink& link, bool engineReady) {
+    CMFCPropertyGridPropertyEx* item = link.item;
+    clCamProperty* record = link.property;
+    if (!item)
+        return;
+    switch (link.type) {
+    case static_cast<int32_t>(CamPropertyType::Integer): {
+        const auto* p = static_cast<const clCamPropertyInteger*>(record);
+        int64_t value = 0;
+        m_mgr->GetIntegerValue(p, value);
+        item->SetValue(PropValue(value));
+        if (propview::IsWritable(record)) {
+            int64_t min = 0;
+            int64_t max = 0;
+            m_mgr->GetIntegerMin(p, min);
+            m_mgr->GetIntegerMax(p, max);
+            item->SetRange64(true, min, max);
+        }
+        break;
+    }
+    case static_cast<int32_t>(CamPropertyType::Bool):
+        item->SetValue(
+            PropValue(int32_t{static_cast<const clCamPropertyBool*>(record)->state != 0 ? 1 : 0}));
+        break;
+    case static_cast<int32_t>(CamPropertyType::Float): {
+        double value = 0.0;
+        m_mgr->GetFloatValue(static_cast<const clCamPropertyFloat*>(record), value);
+        item->SetValue(PropValue(value));
+        break;
+    }
+    case static_cast<int32_t>(CamPropertyType::String):
+        item->SetValue(PropValue(static_cast<const clCamPropertyString*>(record)->value));
+        break;
+    case static_cast<int32_t>(CamPropertyType::Selection):
+        item->SetValue(PropValue(static_cast<const clCamPropertySelection*>(record)->ValueText()));
+        break;
+    default: // Execution has no value; an unknown property keeps "unknown"
+        break;
+    }
+    // Writable items take edits only while the engine is ready, as at every refresh: an item
+    // enabled between a reload and the job's own refresh would let the user change a value the
+    // worker thread is sending.
+    item->Enable(propview::IsItemEnabled(engineReady, link.type, record));
+}
+
+void CCamPropertyForm::ReloadAllValues() {
+    if (!m_populated || !m_grid || !m_mgr)
+        return;
+    const bool ready = EngineReady();
+    QWidget* viewport = m_grid->viewport();
+    viewport->setUpdatesEnabled(false);
+    for (PropertyItemLink& link : m_links)
+        ReloadItem(link, ready);
+    viewport->setUpdatesEnabled(true);
+    viewport->update();
+    m_grid->RedrawDescription();
+}
+
+void CCamPropertyForm::Refresh(uint32_t flags) {
+    UpdateButtons();
+    if (!m_populated || !m_grid || !m_mgr)
+        return;
+    const bool ready = EngineReady();
+    QWidget* viewport = m_grid->viewport();
+    viewport->setUpdatesEnabled(false);
+    if (flags & REFRESH_RELOAD_VALUES)
+        for (PropertyItemLink& link : m_links)
+            ReloadItem(link, ready);
+    for (PropertyItemLink& link : m_links)
+        if (link.item)
+            link.item->Enable(propview::IsItemEnabled(ready, link.type, link.property));
+    viewport->setUpdatesEnabled(true);
+    viewport->update();
+    m_grid->RedrawDescription();
+}
+
+void CCamPropertyForm::Clear() {
+    if (m_grid)
+        m_grid->RemoveAll();
+    m_links.clear();
+    m_populated = 0;
+    UpdateButtons();
+}
+
+void CCamPropertyForm::ExpandAll() {
+    if (m_grid)
+        m_grid->ExpandAll(true);
+}
+
+void CCamPropertyForm::CollapseAll() {
+    if (m_grid)
+        m_grid->ExpandAll(false);
+}
+
+const PropertyItemLink* CCamPropertyForm::FindLink(std::u16string_view name) const {
+    for (const PropertyItemLink& link : m_links)
+        if (link.name == name)
+            return &link;
+    return nullptr;
+}
+
+// --- Hooks -----------------------------------------------------------------------------------
+
+void CCamPropertyForm::OnItemCommitted(CMFCPropertyGridPropertyEx& item, const PropValue& value,
+                                       void* data, const QPoint* /*click*/) {
+    auto* link = static_cast<PropertyItemLink*>(data);
+    if (link && link->view)
+        link->view->Commit(*link, item, value);
+}
+
+void CCamPropertyForm::OnItemRangeRequest(CMFCPropertyGridPropertyEx& item, const PropValue& value,
+                                          void* data) {
+    auto* link = static_cast<PropertyItemLink*>(data);
+    if (!link || !link->view || !link->view->m_mgr || !propvalue::IsInteger(value))
+        return;
+    const auto* p = PropertyAs<clCamPropertyInteger>(link->property);
+    if (!p)
+        return;
+    int64_t min = 0;
+    int64_t max = 0;
+    link->view->m_mgr->GetIntegerMin(p, min);
+    link->view->m_mgr->GetIntegerMax(p, max);
+    item.SetRange64(item.HasSpin(), min, max);
+}
+
+void CCamPropertyForm::OnItemDescriptionRequest(CMFCPropertyGridPropertyEx& item, void* data) {
+    auto* link = static_cast<PropertyItemLink*>(data);
+    if (!link || !link->view || !link->view->m_mgr)
+        return;
+    item.SetDescription(ToQ(propview::BuildDescription(
+        *link->view->m_mgr, link->property,
+        link->type == static_cast<int32_t>(CamPropertyType::Integer), UiLanguageCode())));
+}
+
+void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx& item,
+                              const PropValue& value) {
+    if (!m_mgr || !link.property)
+        return;
+    switch (link.type) {
+    case static_cast<int32_t>(CamPropertyType::Integer): {
+        auto* p = static_cast<clCamPropertyInteger*>(link.property);
+        int64_t min = 0;
+        int64_t max = 0;
+        int64_t inc = 1;
+        m_mgr->GetIntegerMin(p, min);
+        m_mgr->GetIntegerMax(p, max);
+        m_mgr->GetIntegerInc(p, inc);
+        const propview::IntegerCommit commit =
+            propview::CommitInteger(propvalue::AsInt64(value), min, max, inc);
+        if (commit.adjusted)
+            item.SetValue(PropValue(commit.value));
+        m_mgr->SetIntegerValue(p, commit.value);
+        break;
+    }
+    case static_cast<int32_t>(CamPropertyType::Bool):
+        m_mgr->SetBoolValue(static_cast<clCamPropertyBool*>(link.property),
+                            propvalue::AsInt64(value) != 0 ? 1 : 0);
+        break;
+    case static_cast<int32_t>(CamPropertyType::Execution):
+        break;
+    case static_cast<int32_t>(CamPropertyType::Float):
+        m_mgr->SetFloatValue(static_cast<clCamPropertyFloat*>(link.property),
+                             propvalue::AsDouble(value));
+        break;
+    case static_cast<int32_t>(CamPropertyType::String): {
+        auto* p = static_cast<clCamPropertyString*>(link.property);
+        std::u16string text = propvalue::Format(value);
+        if (propview::CutToLength(text, p->length))
+            item.SetValue(PropValue(text));
+        // Stores the text and re-evaluates the calculators that depend on it.
+        m_mgr->SetStringValue(p, std::move(text));
+        break;
+    }
+    case static_cast<int32_t>(CamPropertyType::Selection): {
+        auto* p = static_cast<clCamPropertySelection*>(link.property);
+        const int entry = propview::FindEntryByText(*p, propvalue::Format(value));
+        if (entry < 0)
+            return; // no entry of that text: nothing is stored or sent
+        m_mgr->SetSelectionValue(p, p->entryValues[static_cast<size_t>(entry)]);
+        break;
+    }
+    default:
+        return;
+    }
+    RunJob(link.property);
+}
+
+void CCamPropertyForm::RunJob(clCamProperty* record) {
+    if (m_app && m_app->m_mainFrame)
+        m_app->m_mainFrame->PostUiMessage(UM_RUN_PROPERTY_JOB, reinterpret_cast<uintptr_t>(record),
+                                          0);
+}

@@ -1,0 +1,87 @@
+#include "ui/MainFrameLogic.h"
+
+#include "app/MessageTable.h"
+
+namespace mainframe {
+
+int CommandOfControl(int controlId) {
+    switch (controlId) {
+    case 1201:
+        return ID_CLOSE_DEFINE;
+    case 1042:
+        return ID_TEXT_SAVE;
+    case 1020:
+        return ID_TEXT_LOAD;
+    case 1012:
+        return ID_CONNECT;
+    case 1013:
+        return ID_DISCONNECT;
+    case 1023:
+        return ID_COMM_SETTINGS;
+    case 1021:
+        return ID_APP_ABOUT;
+    case IDC_CANCEL_RECEIVING:
+    case IDC_SHOW_CONSOLE:
+    case IDC_HIDE_CONSOLE:
+        return controlId;
+    case ID_SELECT_FILE: // items of the file menu button's popup
+    case ID_AUTO_SELECT:
+        return controlId;
+    default:
+        return 0;
+    }
+}
+
+bool IsCommandEnabled(int commandId, const EngineState& s) {
+    const bool connected = s.connected != 0;
+    switch (commandId) {
+    case ID_SELECT_FILE:
+    case ID_CLOSE_DEFINE:
+        return !connected || s.Ready();
+    case ID_AUTO_SELECT:
+        return connected && s.Ready();
+    case ID_TEXT_SAVE:
+        return s.definitionLoaded && (s.phase == -1 || s.phase == 0);
+    case ID_TEXT_LOAD:
+        return s.Ready();
+    case ID_CONNECT:
+        return s.portSelected && !connected;
+    case ID_DISCONNECT:
+        return s.portSelected && connected;
+    case ID_COMM_SETTINGS:
+        return !connected;
+    case IDC_CANCEL_RECEIVING:
+        return connected && s.busy == 1;
+    case ID_APP_ABOUT:
+    case ID_APP_EXIT:
+    case ID_WINDOW_SPLIT:
+    case IDC_SHOW_CONSOLE:
+    case IDC_HIDE_CONSOLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int ConnectFailureMessage(int32_t result) {
+    switch (result) {
+    case 8:
+        return MSG_CANT_OPEN_PORT;
+    case 9:
+        return MSG_GET_PORT_PARAM_FAILED;
+    case 10:
+        return MSG_SET_PORT_FAILED;
+    case 11:
+        return MSG_INIT_PORT_FAILED;
+    case 12:
+        return MSG_INIT_BUFFER_FAILED;
+    case 13:
+        return MSG_SET_TIMEOUT_FAILED;
+    case 14:
+        return MSG_SET_DTR_FAILED;
+    default:
+        return MSG_ERROR;
+    }
+}
+
+} // namespace mainframe

@@ -1,0 +1,212 @@
+#include "ui/VorlixSettingDlg.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+
+QString Q(const std::u16string& s) {
+    return QString::fromStdU16String(s);
+}
+
+int ShowDialog(VorlixDialogRequest& request) {
+    CVorlixSettingDlg dlg(request);
+    if (dlg.exec() != QDialog::Accepted)
+        return 0;
+    dlg.StoreChoice();
+    return 1;
+}
+
+void AddItems(QComboBox* box, std::initializer_list<std::pair<const char*, int>> items) {
+    for (const auto& [text, value] : items)
+        box->addItem(QString::fromUtf8(text), value);
+}
+
+void Select(QComboBox* box, int value) {
+    const int i = box->findData(value);
+    box->setCurrentIndex(i < 0 ? 0 : i);
+}
+
+} // namespace
+
+void RegisterVorlixSettingDialog() {
+    VorlixSetDialogHook(&ShowDialog);
+}
+
+CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* parent)
+    : QDialog(parent), m_request(request) {
+    setWindowTitle(QStringLiteral("COM port settings"));
+    setObjectName(QStringLiteral("VorlixSettingDlg"));
+
+    portCombo = new QComboBox(this);
+    portCombo->setObjectName(QStringLiteral("portCombo"));
+    deviceLabel = new QLabel(this);
+    deviceLabel->setObjectName(QStringLiteral("deviceLabel"));
+
+    baudCombo = new QComboBox(this);
+    baudCombo->setObjectName(QStringLiteral("baudCombo"));
+    baudCombo->setEditable(true);
+    baudCombo->setValidator(new QIntValidator(50, 4000000, baudCombo));
+    for (uint32_t rate : VorlixStandardBaudRates())
+        baudCombo->addItem(QString::number(rate), rate);
+    dataBitsCombo = new QComboBox(this);
+    dataBitsCombo->setObjectName(QStringLiteral("dataBitsCombo"));
+    AddItems(dataBitsCombo, {{"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}});
+    parityCombo = new QComboBox(this);
+    parityCombo->setObjectName(QStringLiteral("parityCombo"));
+    AddItems(parityCombo, {{"None", VORLIX_PARITY_NONE},
+                           {"Odd", VORLIX_PARITY_ODD},
+                           {"Even", VORLIX_PARITY_EVEN},
+                           {"Mark", VORLIX_PARITY_MARK},
+                           {"Space", VORLIX_PARITY_SPACE}});
+    stopBitsCombo = new QComboBox(this);
+    stopBitsCombo->setObjectName(QStringLiteral("stopBitsCombo"));
+    AddItems(stopBitsCombo, {{"1", VORLIX_STOP_ONE}, {"2", VORLIX_STOP_TWO}});
+    flowCombo = new QComboBox(this);
+    flowCombo->setObjectName(QStringLiteral("flowCombo"));
+    AddItems(flowCombo, {{"None", VORLIX_FLOW_NONE},
+                         {"RTS/CTS", VORLIX_FLOW_RTSCTS},
+                         {"XON/XOFF", VORLIX_FLOW_XONXOFF}});
+    receiveQueueSpin = new QSpinBox(this);
+    receiveQueueSpin->setObjectName(QStringLiteral("receiveQueueSpin"));
+    receiveQueueSpin->setRange(1, 1 << 24);
+    transmitQueueSpin = new QSpinBox(this);
+    transmitQueueSpin->setObjectName(QStringLiteral("transmitQueueSpin"));
+    transmitQueueSpin->setRange(1, 1 << 24);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Port"), portCombo);
+    form->addRow(QStringLiteral("Device"), deviceLabel);
+    form->addRow(QStringLiteral("Baud rate"), baudCombo);
+    form->addRow(QStringLiteral("Data bits"), dataBitsCombo);
+    form->addRow(QStringLiteral("Parity"), parityCombo);
+    form->addRow(QStringLiteral("Stop bits"), stopBitsCombo);
+    form->addRow(QStringLiteral("Flow control"), flowCombo);
+    form->addRow(QStringLiteral("Receive queue"), receiveQueueSpin);
+    form->addRow(QStringLiteral("Transmit queue"), transmitQueueSpin);
+
+    // Device paths of the user's own (a simulator's pseudo-terminal, for example).
+    auto* addedBox = new QGroupBox(QStringLiteral("Added devices"), this);
+    addedList = new QListWidget(addedBox);
+    addedList->setObjectName(QStringLiteral("addedList"));
+    addEdit = new QLineEdit(addedBox);
+    addEdit->setObjectName(QStringLiteral("addEdit"));
+    addEdit->setPlaceholderText(QStringLiteral("/path/of/device"));
+    auto* addButton = new QPushButton(QStringLiteral("Add"), addedBox);
+    addButton->setObjectName(QStringLiteral("addButton"));
+    auto* removeButton = new QPushButton(QStringLiteral("Remove"), addedBox);
+    removeButton->setObjectName(QStringLiteral("removeButton"));
+    auto* addRow = new QHBoxLayout;
+    addRow->addWidget(addEdit, 1);
+    addRow->addWidget(addButton);
+    addRow->addWidget(removeButton);
+    auto* addedLayout = new QVBoxLayout(addedBox);
+    addedLayout->addWidget(addedList);
+    addedLayout->addLayout(addRow);
+    for (const std::u16string& path : m_request.added)
+        addedList->addItem(Q(path));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(addedBox);
+    layout->addWidget(buttons);
+
+    FillPorts();
+    ShowParams(m_request.params);
+    connect(portCombo, &QComboBox::currentIndexChanged, this, &CVorlixSettingDlg::OnPortChanged);
+    connect(addButton, &QPushButton::clicked, this, &CVorlixSettingDlg::OnAdd);
+    connect(removeButton, &QPushButton::clicked, this, &CVorlixSettingDlg::OnRemove);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void CVorlixSettingDlg::FillPorts() {
+    const QSignalBlocker block(portCombo);
+    portCombo->clear();
+    for (const VorlixPort& p : m_request.ports)
+        portCombo->addItem(p.description.empty() ? Q(p.name)
+                                                 : Q(p.name + u"  (" + p.description + u")"));
+    portCombo->setCurrentIndex(m_request.selected);
+    deviceLabel->setText(
+        m_request.selected >= 0
+            ? Q(m_request.ports[static_cast<size_t>(m_request.selected)].devicePath)
+            : QString());
+}
+
+void CVorlixSettingDlg::ShowParams(const ComPortParams& in) {
+    const ComPortParams p = VorlixSanitize(in);
+    const int b = baudCombo->findData(p.baudRate);
+    if (b >= 0)
+        baudCombo->setCurrentIndex(b);
+    else
+        baudCombo->setEditText(QString::number(p.baudRate));
+    Select(dataBitsCombo, static_cast<int>(p.dataBits));
+    Select(parityCombo, static_cast<int>(p.parity));
+    Select(stopBitsCombo, p.stopBits == VORLIX_STOP_ONE ? VORLIX_STOP_ONE : VORLIX_STOP_TWO);
+    Select(flowCombo, static_cast<int>(p.flowControl));
+    receiveQueueSpin->setValue(static_cast<int>(p.receiveQueue));
+    transmitQueueSpin->setValue(static_cast<int>(p.transmitQueue));
+}
+
+void CVorlixSettingDlg::OnPortChanged(int row) {
+    m_request.selected = row;
+    if (row < 0 || static_cast<size_t>(row) >= m_request.ports.size()) {
+        deviceLabel->clear();
+        return;
+    }
+    const VorlixPort& port = m_request.ports[static_cast<size_t>(row)];
+    deviceLabel->setText(Q(port.devicePath));
+    if (m_request.loadParams)
+        ShowParams(m_request.loadParams(m_request.settingsPath, port.name));
+}
+
+void CVorlixSettingDlg::OnAdd() {
+    const QString path = addEdit->text().trimmed();
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char(';')))
+        return;
+    const std::u16string p = path.toStdU16String();
+    for (const std::u16string& a : m_request.added)
+        if (a == p)
+            return;
+    m_request.added.push_back(p);
+    addedList->addItem(path);
+    addEdit->clear();
+    if (m_request.relist)
+        m_request.relist(m_request);
+    FillPorts();
+}
+
+void CVorlixSettingDlg::OnRemove() {
+    const int row = addedList->currentRow();
+    if (row < 0 || static_cast<size_t>(row) >= m_request.added.size())
+        return;
+    m_request.added.erase(m_request.added.begin() + row);
+    delete addedList->takeItem(row);
+    if (m_request.relist)
+        m_request.relist(m_request);
+    FillPorts();
+}
+
+void CVorlixSettingDlg::StoreChoice() {
+    m_request.selected = portCombo->currentIndex();
+    ComPortParams p;
+    p.baudRate = baudCombo->currentText().toUInt();
+    p.dataBits = static_cast<uint32_t>(dataBitsCombo->currentData().toInt());
+    p.parity = static_cast<uint32_t>(parityCombo->currentData().toInt());
+    p.stopBits = static_cast<uint32_t>(stopBitsCombo->currentData().toInt());
+    p.flowControl = static_cast<uint32_t>(flowCombo->currentData().toInt());
+    p.receiveQueue = static_cast<uint32_t>(receiveQueueSpin->value());
+    p.transmitQueue = static_cast<uint32_t>(transmitQueueSpin->value());
+    m_request.params = VorlixSanitize(p);
+}

@@ -1,0 +1,47 @@
+// The modal port-settings dialog of the serial-port utility component: choose a port (listed
+// ports and device paths added by the user) and edit its line parameters. The Qt-free component
+// calls it through the hook registered by RegisterVorlixSettingDialog.
+#pragma once
+
+#include "components/vorlix/Vorlix.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QSpinBox;
+
+class CVorlixSettingDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* parent = nullptr);
+
+    // Copies the choice into the request (called on OK).
+    void StoreChoice();
+
+    QComboBox* portCombo = nullptr;
+    QLabel* deviceLabel = nullptr;
+    QComboBox* baudCombo = nullptr;
+    QComboBox* dataBitsCombo = nullptr;
+    QComboBox* parityCombo = nullptr;
+    QComboBox* stopBitsCombo = nullptr;
+    QComboBox* flowCombo = nullptr;
+    QSpinBox* receiveQueueSpin = nullptr;
+    QSpinBox* transmitQueueSpin = nullptr;
+    QListWidget* addedList = nullptr;
+    QLineEdit* addEdit = nullptr;
+
+private:
+    void FillPorts();
+    void ShowParams(const ComPortParams& p);
+    void OnPortChanged(int row);
+    void OnAdd();
+    void OnRemove();
+
+    VorlixDialogRequest& m_request;
+};
+
+// Makes the component show this dialog. Called once by the application at start.
+void RegisterVorlixSettingDialog();
