@@ -139,15 +139,27 @@ std::string LocaleCodeset() {
     return cs && *cs ? cs : "ANSI_X3.4-1968";
 }
 
-std::string Utf16ToLocale(std::u16string_view s) {
+namespace {
+
+// UTF-16 -> locale codeset; every character the codeset cannot hold becomes '?' and clears
+// *exact when given.
+std::string ConvertToLocale(std::u16string_view s, bool* exact) {
     const std::string cs = LocaleCodeset();
-    if (IsUtf8Codeset(cs))
+    if (IsUtf8Codeset(cs)) {
+        if (exact) {
+            for (size_t i = 0; i < s.size();)
+                if (NextCodePoint(s, i) == kReplacement && s[i - 1] != kReplacement)
+                    *exact = false;
+        }
         return Utf16ToUtf8(s);
+    }
     Iconv conv(cs.c_str(), "UTF-8");
     std::string out;
     if (!conv.ok()) {
         for (size_t i = 0; i < s.size();) {
             char32_t cp = NextCodePoint(s, i);
+            if (cp >= 0x80 && exact)
+                *exact = false;
             out.push_back(cp < 0x80 ? static_cast<char>(cp) : '?');
         }
         return out;
@@ -171,11 +183,25 @@ std::string Utf16ToLocale(std::u16string_view s) {
             iconv(conv.get(), &inp, &inleft, &outp, &outleft) == static_cast<size_t>(-1) ||
             inleft != 0) {
             out.push_back('?');
+            if (exact)
+                *exact = false;
         } else {
             out.append(buf, static_cast<size_t>(outp - buf));
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string Utf16ToLocale(std::u16string_view s) {
+    return ConvertToLocale(s, nullptr);
+}
+
+bool Utf16ToLocaleExact(std::u16string_view s, std::string& out) {
+    bool exact = true;
+    out = ConvertToLocale(s, &exact);
+    return exact;
 }
 
 std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset) {

@@ -17,6 +17,8 @@ std::string LocaleCodeset();
 
 // UTF-16 -> locale codeset. A character the codeset cannot hold becomes '?'.
 std::string Utf16ToLocale(std::u16string_view text);
+// The same conversion; false when a character could not be held (it became '?' in out).
+bool Utf16ToLocaleExact(std::u16string_view text, std::string& out);
 // Locale codeset -> UTF-16. A byte sequence that is not valid in the codeset becomes U+FFFD.
 std::u16string LocaleToUtf16(std::string_view bytes);
 

@@ -2,8 +2,10 @@
 
 #include "app/Messages.h"
 #include "comm/CommunicateModel.h"
+#include "textfiles/TextFiles.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/MainFrame.h"
+#include "ui/TextFilesUi.h"
 #include "ui/VorlixSettingDlg.h"
 #include "ui/WaitMsgDlg.h"
 
@@ -47,6 +49,21 @@ bool CQuillonApp::InitInstance() {
                              {[view](uint32_t flags) { view->Refresh(flags); },
                               [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
     view->InitialUpdate();
+    // The settings text files and the camera definition file: file commands, reopening the last
+    // definition at start-up, identity lines of every reply and the batch job.
+    m_textUi = std::make_unique<CTextFilesUi>(
+        m_frame.get(),
+        CTextFilesUi::PropertyViewCalls{[] { return true; }, [view] { view->Clear(); },
+                                        [view] { view->Build(); }});
+    m_textFiles = std::make_unique<clTextFiles>(*this, *m_engine, m_textUi.get());
+    m_identityLineHook = [this](uint32_t& flags, std::u16string_view text) {
+        return m_textFiles->TakeIdentityLine(flags, text);
+    };
+    m_frame->SetFileCommandHooks({[this] { m_textFiles->SelectDefinitionFile(); },
+                                  [this] { m_textFiles->CloseDefinitionFile(); },
+                                  [this] { m_textFiles->SaveSettingsText(); },
+                                  [this] { m_textFiles->LoadBatchText(); },
+                                  [this] { m_textFiles->OfferLastDefinition(); }});
     m_frame->ShowInitial();
     m_frame->PostUiMessage(UM_STARTUP, 0, 0);
     return true;
@@ -57,6 +74,9 @@ void CQuillonApp::ExitInstance() {
     // the rest of the shutdown runs.
     if (m_frame)
         m_frame->ShutDownThreads();
+    m_identityLineHook = nullptr;
+    m_textFiles.reset();
+    m_textUi.reset();
     m_frame.reset();
     ShutDown();
 }

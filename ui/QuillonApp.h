@@ -8,7 +8,9 @@
 #include <memory>
 
 class CMainFrame;
+class CTextFilesUi;
 class CWaitMsgDlg;
+class clTextFiles;
 
 class CQuillonApp : public QApplication, public clApplication {
     Q_OBJECT
@@ -40,5 +42,8 @@ private:
     int m_argc;
     char** m_argv;
     std::unique_ptr<CMainFrame> m_frame;
+    // The settings-text and definition-file commands with their Qt side.
+    std::unique_ptr<CTextFilesUi> m_textUi;
+    std::unique_ptr<clTextFiles> m_textFiles;
     std::unique_ptr<CWaitMsgDlg> m_waitDialog;
 };

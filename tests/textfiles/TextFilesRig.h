@@ -1,0 +1,104 @@
+// The text-file commands over a real engine, a real property manager with the shipped schema
+// and definitions in a temporary program folder, and a user interface that answers from a
+// script and records what it was asked.
+#pragma once
+
+#include "TempDir.h"
+#include "app/Application.h"
+#include "app/MessageTable.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/EngineRig.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "textfiles/TextFiles.h"
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+inline std::string SourceFile(const std::string& relative) {
+    return std::string(QUILLON_SOURCE_DIR) + "/" + relative;
+}
+inline std::u16string U16(const std::string& s) {
+    return platform::Utf8ToUtf16(s);
+}
+
+class ScriptedTextFilesUi : public ITextFilesUi {
+public:
+    // Answers of the file dialog in order; an empty path cancels.
+    std::deque<std::u16string> dialogAnswers;
+    std::vector<FileDialogRequest> dialogs;
+    // -1 cancels the list; otherwise the index chosen.
+    int listAnswer = 0;
+    std::vector<std::u16string> listPrompts;
+    std::vector<std::vector<std::u16string>> listEntries;
+    int32_t boxAnswer = IDOK;
+    std::vector<std::u16string> boxTexts, boxCaptions;
+    std::vector<uint32_t> boxStyles;
+    std::u16string title;
+    bool viewExists = true;
+    int viewEmptied = 0, viewRebuilt = 0;
+
+    bool ShowFileDialog(const FileDialogRequest& request, std::u16string& chosen) override {
+        dialogs.push_back(request);
+        if (dialogAnswers.empty())
+            return false;
+        chosen = dialogAnswers.front();
+        dialogAnswers.pop_front();
+        return !chosen.empty();
+    }
+    bool ChooseFromList(std::u16string_view, std::u16string_view prompt,
+                        const std::vector<std::u16string>& entries, size_t& chosen) override {
+        listPrompts.emplace_back(prompt);
+        listEntries.push_back(entries);
+        if (listAnswer < 0)
+            return false;
+        chosen = static_cast<size_t>(listAnswer);
+        return true;
+    }
+    int32_t ShowMessageBox(std::u16string_view text, std::u16string_view caption,
+                           uint32_t style) override {
+        boxTexts.emplace_back(text);
+        boxCaptions.emplace_back(caption);
+        boxStyles.push_back(style);
+        return boxAnswer;
+    }
+    void SetMainWindowTitle(std::u16string_view t) override { title.assign(t); }
+    bool PropertyViewExists() override { return viewExists; }
+    void EmptyPropertyView() override { ++viewEmptied; }
+    void RebuildPropertyView() override { ++viewRebuilt; }
+};
+
+// The engine rig plus an application with its program folder, settings file and CamDefine/.
+struct TextFilesRig : EngineRig {
+    TempDir program;
+    clApplication app;
+    ScriptedTextFilesUi textUi;
+    std::unique_ptr<clTextFiles> files;
+
+    TextFilesRig() {
+        SetUiLanguage(1, 1033);
+        std::filesystem::create_directories(program.path() / "CamDefine");
+        CopyIntoCamDefine("OrvaCamSchema_v1_0.xsd");
+        app.m_programFolder = U16(program.str() + "/");
+        app.m_camDefineFolder = U16(program.str() + "/CamDefine/");
+        app.m_settingsFilePath = U16(program.file("Quillon_00.ini"));
+        app.m_windowTitle = u"Quillon (64bit)";
+        engine.propertyManager->SetSchemaPathFormat(app.m_camDefineFolder +
+                                                    u"OrvaCamSchema_v%d_%d.xsd");
+        files = std::make_unique<clTextFiles>(app, engine, &textUi);
+    }
+    // Copies a shipped file of CamDefine/ into the program's CamDefine/ (under another name).
+    std::string CopyIntoCamDefine(const std::string& name, std::string as = "") {
+        if (as.empty())
+            as = name;
+        const std::string to = (program.path() / "CamDefine" / as).string();
+        std::filesystem::copy_file(SourceFile("CamDefine/" + name), to,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return to;
+    }
+    std::u16string Ini(const char16_t* section, const char16_t* key) {
+        return platform::GetPrivateProfileString(section, key, u"<none>", app.m_settingsFilePath);
+    }
+};

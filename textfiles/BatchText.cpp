@@ -1,0 +1,340 @@
+#include "textfiles/BatchText.h"
+
+#include "comm/CommunicateModel.h"
+#include "platform/Text.h"
+
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Shift-JIS side of the guess.
+class ShiftJisChecker {
+public:
+    bool possible = true;
+    int64_t score = 0;
+
+    void Take(uint8_t b) {
+        if (!possible)
+            return;
+        if (m_inPair) {
+            m_inPair = false;
+            if ((b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC)) {
+                if ((m_kanaLead && b <= 0xF1) || m_kanjiLead)
+                    score += 2;
+            } else {
+                Fail();
+            }
+            return;
+        }
+        if (b == 0x09 || b == 0x0A || b == 0x0D || (b >= 0x20 && b <= 0x7E)) {
+            ++score;
+        } else if (b < 0x20 || b == 0x7F || (b >= 0xA1 && b <= 0xDF)) {
+            // control characters and half-width kana count for nothing
+        } else if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
+            m_inPair = true;
+            m_kanaLead = b == 0x82 || b == 0x83;
+            m_kanjiLead =
+                (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xE3) || b == 0xE6 || b == 0xE7;
+        } else {
+            Fail(); // 0x80, 0xA0, 0xFD-0xFF
+        }
+    }
+    void End() {
+        if (m_inPair)
+            possible = false;
+    }
+
+private:
+    void Fail() {
+        possible = false;
+        score = 0;
+    }
+    bool m_inPair = false;
+    bool m_kanaLead = false;
+    bool m_kanjiLead = false;
+};
+
+// UTF-8 side of the guess.
+class Utf8Checker {
+public:
+    bool possible = true;
+    int64_t score = 0;
+
+    void Take(uint8_t b) {
+        if (!possible)
+            return;
+        if (m_pending > 0) {
+            if (b < 0x80 || b > 0xBF) {
+                Fail();
+                return;
+            }
+            if (--m_pending == 0 && m_japaneseLead)
+                score += 3;
+            return;
+        }
+        if (b == 0x09 || b == 0x0A || b == 0x0D || (b >= 0x20 && b <= 0x7E)) {
+            ++score;
+        } else if (b <= 0x7F) {
+            // other ASCII control characters count for nothing
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            Open(1, false);
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            Open(2, b >= 0xE3 && b <= 0xE9);
+        } else if (b >= 0xF0 && b <= 0xF3) {
+            Open(3, false);
+        } else {
+            Fail(); // 0x80-0xC1, 0xF4-0xFF
+        }
+    }
+    void End() {
+        if (m_pending > 0)
+            possible = false;
+    }
+
+private:
+    void Open(int more, bool japanese) {
+        m_pending = more;
+        m_japaneseLead = japanese;
+    }
+    void Fail() {
+        possible = false;
+        score = 0;
+    }
+    int m_pending = 0;
+    bool m_japaneseLead = false;
+};
+
+// Reads the whole file (at most limit bytes). False when it cannot be opened or read, or is
+// larger than limit.
+bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok =
+        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+    if (ok) {
+        bytes.clear();
+        bytes.reserve(static_cast<size_t>(st.st_size));
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n < 0) {
+                ok = false;
+                break;
+            }
+            if (n == 0)
+                break;
+            if (bytes.size() + static_cast<size_t>(n) > limit) {
+                ok = false; // the file grew beyond the limit while being read
+                break;
+            }
+            bytes.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool ReadBatchFileBytes(const std::string& path, std::string& bytes) {
+    return ReadWholeFile(path, kMaxBatchFileBytes, bytes);
+}
+
+namespace {
+
+bool HasPrefix(std::string_view bytes, std::string_view prefix) {
+    return bytes.substr(0, prefix.size()) == prefix;
+}
+
+} // namespace
+
+int DetectTextEncodingOf(const uint8_t* bytes, size_t n, bool wholeFile) {
+    if (n >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        return kTextUtf8Marked;
+    if (n >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        if (n >= 4)
+            return bytes[2] == 0 && bytes[3] == 0 ? kTextUtf32Le : kTextUtf16Le;
+        return kTextUtf16Le;
+    }
+    ShiftJisChecker sjis;
+    Utf8Checker utf8;
+    for (size_t i = 0; i < n && (sjis.possible || utf8.possible); ++i) {
+        sjis.Take(bytes[i]);
+        utf8.Take(bytes[i]);
+    }
+    if (wholeFile) {
+        sjis.End();
+        utf8.End();
+    }
+    if (!sjis.possible && !utf8.possible)
+        return kTextUnknown;
+    // A checker that ruled its encoding out never wins over one that did not: text of nothing
+    // but half-width kana scores 0 as Shift-JIS and cannot be UTF-8 at all.
+    if (!utf8.possible)
+        return kTextShiftJis;
+    return utf8.score >= sjis.score ? kTextUtf8 : kTextShiftJis;
+}
+
+int DetectTextEncoding(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return kTextUnknown;
+    int code = kTextUnknown;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        const size_t want =
+            size < kDetectWindowBytes ? static_cast<size_t>(size) : kDetectWindowBytes;
+        uint8_t buf[kDetectWindowBytes];
+        size_t got = 0;
+        bool failed = false;
+        while (got < want) {
+            const ssize_t r = read(fd, buf + got, want - got);
+            if (r < 0) {
+                failed = true;
+                break;
+            }
+            if (r == 0)
+                break; // the file shrank; classify what is there
+            got += static_cast<size_t>(r);
+        }
+        if (!failed && got > 0)
+            code = DetectTextEncodingOf(buf, got, size <= kDetectWindowBytes);
+    }
+    close(fd);
+    return code;
+}
+
+std::u16string DecodeBatchText(std::string_view bytes, int encoding) {
+    std::u16string text;
+    switch (encoding) {
+    case kTextUtf16Le:
+        if (HasPrefix(bytes, "\xFF\xFE"))
+            bytes.remove_prefix(2);
+        text = platform::DecodeToUtf16(bytes, "UTF-16LE");
+        break;
+    case kTextUtf8Marked:
+    case kTextUtf8:
+        if (HasPrefix(bytes, "\xEF\xBB\xBF"))
+            bytes.remove_prefix(3);
+        text = platform::Utf8ToUtf16(bytes);
+        break;
+    case kTextShiftJis:
+        text = platform::DecodeToUtf16(bytes, "CP932");
+        break;
+    default:
+        text = platform::LocaleToUtf16(bytes);
+        break;
+    }
+    // Text mode: CR LF becomes LF.
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            continue;
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        // One piece: up to and including the next line feed, at most kBatchPieceChars
+        // characters; a surrogate pair is not cut in two.
+        size_t end = pos;
+        while (end < text.size() && end - pos < kBatchPieceChars) {
+            if (text[end++] == u'\n')
+                break;
+        }
+        if (end - pos == kBatchPieceChars && text[end - 1] != u'\n' && end < text.size() &&
+            text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF && end - pos > 1)
+            --end;
+        std::u16string_view piece = text.substr(pos, end - pos);
+        pos = end;
+        // A piece is a C string: a NUL ends it.
+        const size_t nul = piece.find(u'\0');
+        if (nul != std::u16string_view::npos)
+            piece = piece.substr(0, nul);
+        if (!piece.empty() && piece[0] != u'/' && piece[0] != u'\n')
+            lines.emplace_back(piece);
+    }
+}
+
+BatchStep ParseBatchLine(std::u16string_view line) {
+    BatchStep step;
+    size_t start = 0;
+    while (start < line.size() && line[start] == u'\t')
+        ++start;
+    size_t end = start;
+    while (end < line.size() && line[end] != u'\t' && line[end] != u'\n')
+        ++end;
+    const std::u16string_view token = line.substr(start, end - start);
+    if (token.empty())
+        return step;
+    constexpr std::u16string_view kPause = u"@pause";
+    if (token.substr(0, kPause.size()) == kPause) {
+        step.kind = BatchStep::kPause;
+        // The character after the six letters is skipped; the rest is a decimal number.
+        std::u16string_view rest =
+            token.size() > kPause.size() ? token.substr(kPause.size() + 1) : std::u16string_view{};
+        size_t i = 0;
+        while (i < rest.size() && (rest[i] == u' ' || (rest[i] >= 0x09 && rest[i] <= 0x0D)))
+            ++i;
+        bool negative = false;
+        if (i < rest.size() && (rest[i] == u'+' || rest[i] == u'-'))
+            negative = rest[i++] == u'-';
+        int64_t ms = 0;
+        for (; i < rest.size() && rest[i] >= u'0' && rest[i] <= u'9'; ++i)
+            ms = std::min<int64_t>(ms * 10 + (rest[i] - u'0'), INT_MAX);
+        // A negative pause waits nothing (not an endless wait).
+        step.pauseMs = negative ? 0 : ms;
+        return step;
+    }
+    step.kind = BatchStep::kCommand;
+    step.command.assign(token);
+    return step;
+}
+
+bool RunBatchJob(clCommunicateModel& engine) {
+    bool stopFlag = false;
+    engine.JobStartFrame();
+    std::vector<std::u16string>& lines = engine.context.JobParam().batchLines;
+    size_t next = 0;
+    for (;;) {
+        if (engine.CheckStopOrCancel(stopFlag) != 0)
+            break;
+        if (next >= lines.size())
+            break;
+        const std::u16string line = lines[next].substr(0, kBatchLineChars);
+        ++next;
+        const BatchStep step = ParseBatchLine(line);
+        if (step.kind == BatchStep::kNothing)
+            continue;
+        if (step.kind == BatchStep::kPause) {
+            // Only shutdown ends a pause early.
+            if (engine.PauseOrStop(step.pauseMs, stopFlag))
+                break;
+            continue;
+        }
+        const int32_t result = engine.CommandStep(stopFlag, step.command);
+        if (stopFlag || result != TRANSACTION_OK)
+            break;
+        engine.ConsolePause();
+        if (engine.PauseOrStop(clCommunicateModel::kPollMs, stopFlag))
+            break;
+    }
+    // What was not taken stays for the record; the next Text Load replaces it.
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(next));
+    engine.JobEndFrame();
+    return stopFlag;
+}
+
+void InstallBatchJob(clCommunicateModel& engine) {
+    engine.batchJob = [](clCommunicateModel& e) { return RunBatchJob(e); };
+}

@@ -1,0 +1,64 @@
+// Batch text files: guessing a file's encoding, cutting its text into batch lines, and the batch
+// job (kind 3) that replays those lines against the camera on the worker thread.
+//
+// Batch file rules: a line whose first character is "/" is a comment, an empty line is skipped,
+// every other line is kept in pieces of at most 499 characters. When the job runs a kept line,
+// only its first token counts (leading TABs skipped, up to the next TAB or line feed). A token
+// beginning with "@pause" waits: the character after the six letters is skipped and the rest is
+// read as milliseconds. Every other token is sent as a command.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class clCommunicateModel;
+
+// Encoding codes of DetectTextEncoding.
+enum TextEncoding : int {
+    kTextUtf16Le = 0,    // byte-order mark FF FE
+    kTextUtf8Marked = 1, // byte-order mark EF BB BF
+    kTextUtf32Le = 2,    // byte-order mark FF FE 00 00 (read in the locale codeset)
+    kTextUtf8 = 3,       // UTF-8 without mark (guessed)
+    kTextShiftJis = 4,   // Shift-JIS (guessed), read as CP932
+    kTextUnknown = 6,    // unknown, empty or unreadable: read in the locale codeset
+};
+
+// Bytes the encoding guess looks at.
+constexpr size_t kDetectWindowBytes = 10240;
+// Characters of one batch-line piece, and of a line the job takes.
+constexpr size_t kBatchPieceChars = 499;
+constexpr size_t kBatchLineChars = 500;
+// Largest batch file read; a larger one counts as a file that cannot be opened.
+constexpr uint64_t kMaxBatchFileBytes = 64ull << 20;
+
+// The encoding of the first bytes of a file. wholeFile: the bytes are the whole file, so a
+// character cut at their end is an error rather than the border of the window.
+int DetectTextEncodingOf(const uint8_t* bytes, size_t count, bool wholeFile);
+// The encoding of the file at path (UTF-8); kTextUnknown when it is empty or unreadable.
+int DetectTextEncoding(const std::string& path);
+
+// Reads the whole batch file. False when it cannot be opened or read, is no regular file, or
+// is larger than kMaxBatchFileBytes.
+bool ReadBatchFileBytes(const std::string& path, std::string& bytes);
+// The text of file bytes read in the given encoding, as the C library's text mode gives it: a
+// byte-order mark of the encoding skipped, CR LF turned into LF.
+std::u16string DecodeBatchText(std::string_view bytes, int encoding);
+// Appends the kept pieces of text to lines (each with its line feed when it had one).
+void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines);
+
+// What the batch job does with one kept line.
+struct BatchStep {
+    enum Kind { kNothing, kPause, kCommand } kind = kNothing;
+    int64_t pauseMs = 0;
+    std::u16string command;
+};
+BatchStep ParseBatchLine(std::u16string_view line);
+
+// The batch job on the worker thread, framed like every job: runs the job parameters' batch
+// lines in order and removes the ones it has taken. True when it saw the stop event.
+bool RunBatchJob(clCommunicateModel& engine);
+// Makes RunBatchJob the engine's job of kind 3.
+void InstallBatchJob(clCommunicateModel& engine);

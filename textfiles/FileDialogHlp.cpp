@@ -1,0 +1,53 @@
+#include "textfiles/FileDialogHlp.h"
+
+#include "app/Messages.h"
+#include "platform/EnvExpand.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+
+#include <filesystem>
+
+CFileDialogHlp::CFileDialogHlp(bool open, std::u16string defaultExtension, std::u16string filter)
+    : m_dialog(std::make_unique<FileDialogRequest>()) {
+    m_dialog->open = open;
+    m_dialog->defaultExtension = std::move(defaultExtension);
+    m_dialog->filter = std::move(filter);
+    m_dialog->options = open ? (OFN_HIDEREADONLY | OFN_FILEMUSTEXIST)
+                             : (OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
+}
+
+void CFileDialogHlp::PrepareInitialFolder(const std::u16string& defaultFolder) {
+    std::u16string folder = defaultFolder;
+    const std::u16string stored =
+        platform::GetPrivateProfileString(section, key, u"@", settingsFilePath, kMaxFolderChars);
+    if (!stored.empty() && stored != u"@")
+        folder = stored;
+    folder = platform::ExpandEnvironment(folder);
+    if (!folder.empty()) {
+        std::error_code ec;
+        const std::filesystem::path absolute =
+            std::filesystem::absolute(std::filesystem::path(platform::Utf16ToUtf8(folder)), ec);
+        if (!ec)
+            folder = platform::Utf8ToUtf16(absolute.string());
+    }
+    if (folder.size() > kMaxFolderChars)
+        folder.clear(); // too long to be a usable folder: the dialog picks its own
+    m_folder = folder;
+    m_dialog->initialFolder = m_folder;
+}
+
+int32_t CFileDialogHlp::DoModal(ITextFilesUi* ui) {
+    m_dialog->title = title;
+    m_chosenPath.clear();
+    if (!ui || !ui->ShowFileDialog(*m_dialog, m_chosenPath) || m_chosenPath.empty())
+        return IDCANCEL;
+    return IDOK;
+}
+
+bool CFileDialogHlp::StoreChosenFolder() {
+    const size_t slash = m_chosenPath.find_last_of(u'/');
+    if (slash == std::u16string::npos)
+        return false;
+    return platform::WritePrivateProfileString(section, key, m_chosenPath.substr(0, slash + 1),
+                                               settingsFilePath);
+}

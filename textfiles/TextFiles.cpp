@@ -1,0 +1,453 @@
+#include "textfiles/TextFiles.h"
+
+#include "app/Application.h"
+#include "app/MessageTable.h"
+#include "app/Messages.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "platform/FileVerInfo.h"
+#include "platform/IniProfile.h"
+#include "platform/Text.h"
+#include "platform/Wildcard.h"
+#include "textfiles/BatchText.h"
+#include "textfiles/FileDialogHlp.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char16_t kSectionPath[] = u"Path";
+constexpr char16_t kSectionApp[] = u"App";
+constexpr char16_t kKeyLastConfig[] = u"LastConfig";
+
+std::string ToUtf8(std::u16string_view s) {
+    return platform::Utf16ToUtf8(s);
+}
+std::u16string ToUtf16(std::string_view s) {
+    return platform::Utf8ToUtf16(s);
+}
+
+std::u16string Format(const char* format, auto... args) {
+    char buf[256];
+    const int n = std::snprintf(buf, sizeof buf, format, args...);
+    return ToUtf16(std::string_view(buf, n < 0 ? 0 : std::min<size_t>(n, sizeof buf - 1)));
+}
+
+// The current directory, remembered around a file dialog and put back afterwards.
+class CurrentDirectoryKeeper {
+public:
+    CurrentDirectoryKeeper() {
+        char buf[PATH_MAX];
+        if (getcwd(buf, sizeof buf))
+            m_path = buf;
+    }
+    ~CurrentDirectoryKeeper() {
+        if (!m_path.empty() && chdir(m_path.c_str()) != 0) {
+            // the folder vanished meanwhile; the process keeps the one it has
+        }
+    }
+    std::u16string Path() const { return ToUtf16(m_path); }
+
+private:
+    std::string m_path;
+};
+
+// File name with extension, without folder.
+std::u16string FileNameOf(std::u16string_view path) {
+    const size_t slash = path.find_last_of(u'/');
+    return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The permission bits a newly created file gets from this process.
+mode_t NewFileMode() {
+    mode_t mask = 022;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+            break;
+        }
+    }
+    return 0666 & ~mask;
+}
+
+// The wildcard pattern that matches model literally except for "*" and "?".
+std::string ModelPattern(std::u16string_view model) {
+    std::string pattern = "*";
+    for (char c : ToUtf8(model)) {
+        if (c == '[' || c == ']' || c == '\\')
+            pattern.push_back('\\');
+        pattern.push_back(c);
+    }
+    pattern += "*.xml";
+    return pattern;
+}
+
+} // namespace
+
+clTextFiles::clTextFiles(clApplication& app, clCommunicateModel& engine, ITextFilesUi* ui)
+    : m_app(app), m_engine(engine), m_ui(ui) {
+    InstallBatchJob(engine);
+}
+
+std::u16string clTextFiles::Text(int id) const {
+    return Msg(id);
+}
+
+std::u16string clTextFiles::TitleWithDefinition(const std::u16string& path) const {
+    return m_app.m_windowTitle + u" - " + FileNameOf(path);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text Save
+
+int32_t clTextFiles::SaveSettingsText() {
+    CurrentDirectoryKeeper keeper;
+    CFileDialogHlp dialog(false, u"txt", Text(MSG_FILTER_TEXT_FILE));
+    dialog.title = Text(MSG_TEXT_SAVE);
+    dialog.section = kSectionPath;
+    dialog.key = u"Text Save";
+    dialog.settingsFilePath = m_app.m_settingsFilePath;
+    dialog.PrepareInitialFolder(keeper.Path());
+    if (dialog.DoModal(m_ui) != IDOK)
+        return 10;
+    dialog.StoreChosenFolder();
+    return WriteSettingsText(dialog.PathName());
+}
+
+int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
+    namespace fs = std::filesystem;
+    // Write next to the target (through a symbolic link: next to what it points to) and put the
+    // new file in its place only when it is complete, so a failed save keeps the old file.
+    std::error_code ec;
+    fs::path target(ToUtf8(path));
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec)
+            target = resolved;
+    }
+    if (target.filename().empty() || fs::is_directory(target, ec))
+        return 1;
+    fs::path folder = target.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::string temp = (folder / ".quillon-save-XXXXXX").string();
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+        return 1;
+    struct stat st {};
+    fchmod(fd, stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode());
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        unlink(temp.c_str());
+        return 1;
+    }
+
+    int major = 0, minor = 0, build = 0;
+    {
+        nsGen::FileVerInfo version;
+        uint32_t ms = 0, ls = 0;
+        const std::string program =
+            m_programFile.empty() ? ToUtf8(m_app.m_programFolder) + "Quillon" : m_programFile;
+        if (version.LoadVersionInfo(program) && version.GetFixedFileVersion(ms, ls)) {
+            major = static_cast<int>(ms >> 16);
+            minor = static_cast<int>(ms & 0xFFFF);
+            build = static_cast<int>(ls >> 16);
+        }
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+
+    auto writeLine = [file](std::u16string_view text) {
+        std::string bytes = platform::Utf16ToLocale(text);
+        bytes += "\r\n";
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+    };
+    writeLine(u"// " + m_app.m_windowTitle + Format(" Ver.%d.%d%d", major, minor, build));
+    writeLine(Format("// Date = %d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
+                     local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec));
+    writeLine(u"// Camera define file = " + FileNameOf(m_app.m_currentDefinitionFile));
+    writeLine(u"// Model=" + m_engine.cameraModel);
+    writeLine(u"// Ver.=" + m_engine.cameraVersion);
+    writeLine(u"// Serial=" + m_engine.cameraSerial);
+    writeLine(u"");
+
+    int32_t result = 0;
+    const clCamPropertyMgr& manager = *m_engine.propertyManager;
+    for (const auto& command : manager.CommandList()) {
+        if (!command)
+            break;
+        if (command->slots.empty() || command->exported == 0)
+            continue;
+        std::u16string text;
+        if (manager.ComposeCommand(command.get(), text) != 0)
+            continue;
+        std::string bytes;
+        if (!platform::Utf16ToLocaleExact(text, bytes)) {
+            result = 1; // a character the codeset cannot hold: the line is left out
+            continue;
+        }
+        bytes += "\r\n";
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+    }
+
+    bool written = std::fflush(file) == 0 && !std::ferror(file) && fsync(fileno(file)) == 0;
+    written = std::fclose(file) == 0 && written;
+    if (!written || std::rename(temp.c_str(), target.c_str()) != 0) {
+        unlink(temp.c_str());
+        return 1;
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text Load
+
+int32_t clTextFiles::LoadBatchText() {
+    CurrentDirectoryKeeper keeper;
+    CFileDialogHlp dialog(true, u"", Text(MSG_FILTER_TEXT_FILE));
+    dialog.title = Text(MSG_TEXT_LOAD);
+    dialog.section = kSectionPath;
+    dialog.key = u"Text Load";
+    dialog.settingsFilePath = m_app.m_settingsFilePath;
+    dialog.PrepareInitialFolder(keeper.Path());
+    if (dialog.DoModal(m_ui) != IDOK)
+        return 10;
+    dialog.StoreChosenFolder();
+    // The lines of a running batch belong to the worker until its job ends.
+    if (m_engine.busy != 0)
+        return 1;
+    if (ReadBatchText(dialog.PathName()) != 0)
+        return 1;
+    clEngineContext& context = m_engine.context;
+    context.SetJobKind(JOB_BATCH);
+    if (platform::Event* job = context.JobEvent())
+        job->Set();
+    return 0;
+}
+
+int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
+    const std::string file = ToUtf8(path);
+    const int code = DetectTextEncoding(file);
+    std::string bytes;
+    if (!ReadBatchFileBytes(file, bytes)) {
+        m_engine.context.RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
+        return 1;
+    }
+    std::vector<std::u16string>& lines = m_engine.context.JobParam().batchLines;
+    lines.clear();
+    SplitBatchLines(DecodeBatchText(bytes, code), lines);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Camera definition file
+
+void clTextFiles::EmptyViewAndTitle() {
+    if (m_ui && m_ui->PropertyViewExists()) {
+        m_ui->EmptyPropertyView();
+        m_ui->SetMainWindowTitle(m_app.m_windowTitle);
+    }
+}
+
+int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
+    // The view holds pointers into the records; it lets go of them before they are replaced.
+    if (m_ui) {
+        if (m_ui->PropertyViewExists())
+            m_ui->EmptyPropertyView();
+        m_ui->SetMainWindowTitle(m_app.m_windowTitle);
+    }
+    const int result = m_engine.propertyManager->Load(path);
+    if (result == kLoadOk) {
+        m_app.m_currentDefinitionFile = path;
+        if (m_ui) {
+            m_ui->SetMainWindowTitle(TitleWithDefinition(path));
+            if (m_ui->PropertyViewExists())
+                m_ui->RebuildPropertyView();
+        }
+        platform::WritePrivateProfileString(kSectionApp, kKeyLastConfig, path,
+                                            m_app.m_settingsFilePath);
+        return 0;
+    }
+    int id = MSG_UNKNOWN_ERROR;
+    switch (result) {
+    case kLoadXmlParseError:
+        id = MSG_XML_PARSE_ERROR;
+        break;
+    case kLoadNoRoot:
+        id = MSG_XML_NO_ROOT;
+        break;
+    case kLoadUnsupportedRoot:
+        id = MSG_XML_NOT_SUPPORTED;
+        break;
+    case kLoadSchemaNotFound:
+        id = MSG_SCHEMA_NOT_FOUND;
+        break;
+    case kLoadSchemaContext:
+        id = MSG_FAIL_OPEN_DEFINE_FILE;
+        break;
+    case kLoadSchemaParseError:
+        id = MSG_SCHEMA_PARSE_ERROR;
+        break;
+    case kLoadValidatorFailed:
+        id = MSG_FAIL_CREATE_VALIDATOR;
+        break;
+    case kLoadValidationError:
+        id = MSG_XML_VALIDATION_ERROR;
+        break;
+    default:
+        break;
+    }
+    const std::u16string error = Text(id);
+    clSimpleLog* log = m_engine.context.Log();
+    if (!log)
+        log = m_app.m_appLog.get();
+    if (log) {
+        log->Write(std::u16string_view(Text(MSG_FAIL_OPEN_DEFINE)));
+        log->Write(std::u16string_view(error));
+        log->Write(std::u16string_view(u"filename=" + path));
+    }
+    if (m_ui)
+        m_ui->ShowMessageBox(error + u"\nfilename=" + path, Text(MSG_FAIL_OPEN_DEFINE),
+                             MB_OK | MB_ICONWARNING);
+    return 1;
+}
+
+int32_t clTextFiles::SelectDefinitionFile() {
+    CurrentDirectoryKeeper keeper;
+    FileDialogRequest request;
+    request.open = true;
+    request.filter = Text(MSG_FILTER_CAMERA_DEFINE);
+    request.title = Text(MSG_OPEN_CAMERA_DEFINE);
+    request.initialFolder = m_app.m_camDefineFolder;
+    request.options = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    std::u16string chosen;
+    if (!m_ui || !m_ui->ShowFileDialog(request, chosen) || chosen.empty())
+        return 10;
+    m_engine.cameraModel.clear();
+    m_engine.cameraVersion.clear();
+    m_engine.cameraSerial.clear();
+    EmptyViewAndTitle();
+    m_engine.propertyManager->Clear();
+    return OpenDefinitionFile(chosen);
+}
+
+void clTextFiles::CloseDefinitionFile() {
+    EmptyViewAndTitle();
+    m_engine.propertyManager->Clear();
+}
+
+int32_t clTextFiles::OfferLastDefinition() {
+    const std::u16string path = platform::GetPrivateProfileString(
+        kSectionApp, kKeyLastConfig, u"", m_app.m_settingsFilePath, kMaxLastConfigChars);
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(ToUtf8(path), ec))
+        return 0;
+    if (!m_ui)
+        return 0;
+    const size_t slash = path.find_last_of(u'/');
+    const std::u16string folder = slash == std::u16string::npos ? u"" : path.substr(0, slash + 1);
+    const std::u16string name = FileNameOf(path);
+    const std::u16string text =
+        Text(MSG_REOPEN_LAST_DEFINE) + u"\nFilename=" + name + u"\nPath=" + folder;
+    if (m_ui->ShowMessageBox(text, u"", MB_YESNO | MB_ICONQUESTION | kMbDefaultButton2) != IDYES)
+        return 0;
+    return OpenDefinitionFile(path) == 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reply lines and auto-selection
+
+bool clTextFiles::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
+    if (line.size() > 1 && line[0] == u'>')
+        return ParseIdentityLine(flags, line.substr(1));
+    return false;
+}
+
+bool clTextFiles::ParseIdentityLine(uint32_t& flags, std::u16string_view text) {
+    if (TakeIdentityLine(flags, text))
+        return true;
+    int updated = 0;
+    if (m_engine.propertyManager->ParseReplyLine(text, updated) && updated) {
+        flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
+        return true;
+    }
+    return false;
+}
+
+bool clTextFiles::TakeIdentityLine(uint32_t& flags, std::u16string_view text) {
+    auto after = [text](std::u16string_view key, std::u16string& rest) {
+        const size_t at = text.find(key);
+        if (at == std::u16string_view::npos)
+            return false;
+        rest.assign(text.substr(at + key.size()));
+        return true;
+    };
+    std::u16string rest;
+    if (after(u"Model=", rest) || after(u"Type=", rest)) {
+        m_engine.cameraModel = rest;
+        clEngineContext& context = m_engine.context;
+        if (context.AutoSelectRequest()) {
+            context.SetModelDetected(1);
+            SelectDefinitionForModel(rest);
+        }
+        flags |= REFRESH_STATUS;
+        return true;
+    }
+    if (after(u"Ver.=", rest)) {
+        m_engine.cameraVersion = rest;
+        flags |= REFRESH_STATUS;
+        return true;
+    }
+    if (after(u"Serial=", rest)) {
+        m_engine.cameraSerial = rest;
+        flags |= REFRESH_STATUS;
+        return true;
+    }
+    return false;
+}
+
+int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
+    const size_t n = FindDefinitionFiles(model);
+    std::u16string file;
+    if (n == 0) {
+        m_engine.context.RequestMessageBox(Text(MSG_DEFINE_NOT_FOUND), u"", MB_OK);
+        return 6;
+    }
+    if (n == 1) {
+        file = m_app.m_foundFiles.front();
+    } else {
+        std::u16string prompt = Text(MSG_FOUND_FILES);
+        const size_t at = prompt.find(u"%d");
+        if (at != std::u16string::npos)
+            prompt.replace(at, 2, ToUtf16(std::to_string(n)));
+        size_t chosen = 0;
+        if (!m_ui ||
+            !m_ui->ChooseFromList(Text(MSG_SEARCH_RESULT), prompt, m_app.m_foundFiles, chosen) ||
+            chosen >= m_app.m_foundFiles.size())
+            return 10;
+        file = m_app.m_foundFiles[chosen];
+    }
+    EmptyViewAndTitle();
+    m_engine.propertyManager->Clear();
+    return OpenDefinitionFile(m_app.m_camDefineFolder + file);
+}
+
+size_t clTextFiles::FindDefinitionFiles(std::u16string_view model) {
+    m_app.m_foundFiles.clear();
+    for (const std::string& name :
+         platform::ListMatchingFiles(ToUtf8(m_app.m_camDefineFolder), ModelPattern(model)))
+        m_app.m_foundFiles.push_back(ToUtf16(name));
+    return m_app.m_foundFiles.size();
+}

@@ -1,0 +1,82 @@
+// clTextFiles: the settings text files and the camera definition file of the application —
+// Text Save, Text Load (batch), opening, closing and auto-selecting the definition file, and
+// the camera identity lines of every reply. Everything here runs on the user-interface thread;
+// the batch job itself runs on the worker thread (textfiles/BatchText.h).
+#pragma once
+
+#include "textfiles/TextFilesUi.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class clApplication;
+class clCommunicateModel;
+
+class clTextFiles {
+public:
+    static constexpr size_t kMaxLastConfigChars = 500;
+
+    // app: settings file, program and definition folders, window title, current definition
+    // file and found-file list; engine: property manager, identity texts, job parameters, and
+    // through its context the log, the message-box request and the auto-select flags. ui: the
+    // main window, null while it does not exist. Installs the batch job into the engine.
+    clTextFiles(clApplication& app, clCommunicateModel& engine, ITextFilesUi* ui);
+    virtual ~clTextFiles() = default;
+    clTextFiles(const clTextFiles&) = delete;
+    clTextFiles& operator=(const clTextFiles&) = delete;
+
+    void SetUi(ITextFilesUi* ui) { m_ui = ui; }
+    // The program file whose version goes into the header (default: program folder +
+    // "Quillon").
+    void SetProgramFile(std::string path) { m_programFile = std::move(path); }
+
+    // --- Text Save -----------------------------------------------------------------------
+    // 0 saved, 1 failed, 10 cancelled.
+    int32_t SaveSettingsText();
+    // Writes the header and one line per exported command with slots. 0, or 1 when the file
+    // could not be written or a line could not be held by the locale codeset. The target is
+    // replaced only once the new text is completely on disk.
+    int32_t WriteSettingsText(const std::u16string& path);
+
+    // --- Text Load -----------------------------------------------------------------------
+    // 0 batch job started, 1 file not read, 10 cancelled.
+    int32_t LoadBatchText();
+    // Reads the batch lines of the file into the job parameters. 0, or 1 (message 71).
+    int32_t ReadBatchText(const std::u16string& path);
+
+    // --- Camera definition file ----------------------------------------------------------
+    // 0 opened, 1 failed, 10 cancelled.
+    int32_t SelectDefinitionFile();
+    // 0 opened, 1 failed (log lines and a message box).
+    int32_t OpenDefinitionFile(const std::u16string& path);
+    void CloseDefinitionFile();
+    // 1 when the last definition file was reopened, else 0.
+    int32_t OfferLastDefinition();
+
+    // --- Reply lines ---------------------------------------------------------------------
+    // One remaining reply line of a transaction (with its ">"). May add REFRESH_* flags.
+    bool HandleReplyLine(uint32_t& flags, std::u16string_view line);
+    // The reply text after ">": identity lines, else the property manager's reading.
+    bool ParseIdentityLine(uint32_t& flags, std::u16string_view text);
+    // Only the identity lines ("Model=", "Type=", "Ver.=", "Serial="); false for any other.
+    bool TakeIdentityLine(uint32_t& flags, std::u16string_view text);
+    // 0 opened, 1 open failed, 6 no file for the model, 10 cancelled.
+    int32_t SelectDefinitionForModel(std::u16string_view model);
+    // Names of the definition files matching "*" + model + "*.xml" into the found-file list;
+    // returns their number.
+    size_t FindDefinitionFiles(std::u16string_view model);
+
+    // The main window's title for the current state.
+    std::u16string TitleWithDefinition(const std::u16string& path) const;
+
+private:
+    void EmptyViewAndTitle();
+    std::u16string Text(int id) const;
+
+    clApplication& m_app;
+    clCommunicateModel& m_engine;
+    ITextFilesUi* m_ui;
+    std::string m_programFile;
+};

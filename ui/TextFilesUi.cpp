@@ -1,0 +1,130 @@
+#include "ui/TextFilesUi.h"
+
+#include "app/Messages.h"
+#include "ui/SimpleSelectDlg.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+
+namespace {
+
+QString Q(std::u16string_view s) {
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+constexpr uint32_t kDefaultButton2 = 0x100;
+
+} // namespace
+
+CTextFilesUi::CTextFilesUi(QWidget* window, PropertyViewCalls view)
+    : m_window(window), m_view(std::move(view)) {}
+
+bool CTextFilesUi::ShowFileDialog(const FileDialogRequest& request, std::u16string& chosenPath) {
+    QFileDialog dialog(m_window, Q(request.title), Q(request.initialFolder),
+                       Q(QtNameFilters(request.filter)));
+    dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode((request.options & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
+                                                             : QFileDialog::AnyFile);
+    if (!request.defaultExtension.empty())
+        dialog.setDefaultSuffix(Q(request.defaultExtension));
+    if (!request.open && !(request.options & OFN_OVERWRITEPROMPT))
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return false;
+    const QString path = files.front();
+    chosenPath.assign(reinterpret_cast<const char16_t*>(path.utf16()),
+                      static_cast<size_t>(path.size()));
+    return true;
+}
+
+bool CTextFilesUi::ChooseFromList(std::u16string_view title, std::u16string_view prompt,
+                                  const std::vector<std::u16string>& entries, size_t& chosen) {
+    QStringList list;
+    for (const std::u16string& e : entries)
+        list << Q(e);
+    CSimpleSelectDlg dialog(Q(title), Q(prompt), list, m_window);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const qsizetype at = list.indexOf(dialog.Result());
+    if (at < 0)
+        return false;
+    chosen = static_cast<size_t>(at);
+    return true;
+}
+
+int32_t CTextFilesUi::ShowMessageBox(std::u16string_view text, std::u16string_view caption,
+                                     uint32_t style) {
+    QMessageBox box(m_window);
+    box.setText(Q(text));
+    box.setWindowTitle(caption.empty() ? QStringLiteral("Quillon") : Q(caption));
+    switch (style & 0xF0) {
+    case MB_ICONERROR:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONWARNING:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONINFORMATION:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    QMessageBox::StandardButton second = QMessageBox::NoButton;
+    switch (style & 0x0F) {
+    case MB_OKCANCEL:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        second = QMessageBox::Cancel;
+        break;
+    case MB_YESNOCANCEL:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        second = QMessageBox::No;
+        break;
+    case MB_YESNO:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        second = QMessageBox::No;
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    }
+    if ((style & kDefaultButton2) && second != QMessageBox::NoButton)
+        box.setDefaultButton(second);
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return IDOK;
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    default:
+        return IDCANCEL;
+    }
+}
+
+void CTextFilesUi::SetMainWindowTitle(std::u16string_view title) {
+    if (m_window)
+        m_window->setWindowTitle(Q(title));
+}
+
+bool CTextFilesUi::PropertyViewExists() {
+    return m_view.exists && m_view.exists();
+}
+
+void CTextFilesUi::EmptyPropertyView() {
+    if (m_view.empty)
+        m_view.empty();
+}
+
+void CTextFilesUi::RebuildPropertyView() {
+    if (m_view.rebuild)
+        m_view.rebuild();
+}
