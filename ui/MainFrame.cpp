@@ -534,7 +534,11 @@ void CMainFrame::RefreshStatus() {
 
 void CMainFrame::UpdateTitle() {
     QString title = ToQString(m_app.m_windowTitle);
-    if (!m_app.m_currentDefinitionFile.empty())
+    // The path of the last definition is kept after a close or a failed open (for the next
+    // offer); the title names it only while that definition is loaded.
+    const bool loaded = m_app.m_engine && m_app.m_engine->propertyManager &&
+                        m_app.m_engine->propertyManager->IsLoaded();
+    if (loaded && !m_app.m_currentDefinitionFile.empty())
         title +=
             QStringLiteral(" - ") + QFileInfo(ToQString(m_app.m_currentDefinitionFile)).fileName();
     if (windowTitle() != title)

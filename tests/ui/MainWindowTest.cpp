@@ -578,7 +578,13 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
 TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
     int cleared = 0;
     frame->SetPropertyView(new QWidget, {{}, {}, [&] { ++cleared; }});
-    app.m_currentDefinitionFile = u"/somewhere/CamDefine/XC-100.xml";
+    const std::string folder = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/";
+    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(folder + "OrvaCamSchema_v%d_%d.xsd"));
+    app.m_currentDefinitionFile = platform::Utf8ToUtf16(folder + "XC-100.xml");
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)")) << "named only once loaded";
+    ASSERT_EQ(mgr.Load(app.m_currentDefinitionFile), 0);
     frame->RefreshViews(REFRESH_STATUS);
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit) - XC-100.xml"));
     frame->RunCommand(ID_CLOSE_DEFINE);
