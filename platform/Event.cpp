@@ -81,20 +81,20 @@ void DeadlineTimer::ArmAfter(std::chrono::milliseconds ms) {
     if (m_fd < 0)
         return;
     Drain(m_fd);
-    itimerspec spec{};
+    itimerspec setting{};
     long long total = ms.count() <= 0 ? 0 : ms.count();
-    spec.it_value.tv_sec = static_cast<time_t>(total / 1000);
-    spec.it_value.tv_nsec = static_cast<long>((total % 1000) * 1000000);
+    setting.it_value.tv_sec = static_cast<time_t>(total / 1000);
+    setting.it_value.tv_nsec = static_cast<long>((total % 1000) * 1000000);
     if (total == 0)
-        spec.it_value.tv_nsec = 1; // zero would disarm; one nanosecond fires at once
-    ::timerfd_settime(m_fd, 0, &spec, nullptr);
+        setting.it_value.tv_nsec = 1; // zero would disarm; one nanosecond fires at once
+    ::timerfd_settime(m_fd, 0, &setting, nullptr);
 }
 
 void DeadlineTimer::Cancel() {
     if (m_fd < 0)
         return;
-    itimerspec spec{};
-    ::timerfd_settime(m_fd, 0, &spec, nullptr);
+    itimerspec setting{};
+    ::timerfd_settime(m_fd, 0, &setting, nullptr);
     Drain(m_fd);
 }
 
