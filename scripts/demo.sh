@@ -2,7 +2,8 @@
 # Builds Quillon and starts it with the camera simulator: camsim serves the XC-100 camera
 # definition on a pseudo-terminal (published as a link in a temporary folder), the settings file
 # of the program folder chooses that terminal as the built-in serial port, and the simulator is
-# stopped when the program ends. Press Connect and type "sta" in the console.
+# stopped when the program ends. Accept the offer to open the last definition, press Connect
+# and type "sta" in the console.
 # Arguments go to Quillon.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -87,6 +88,10 @@ ini_set "$ini" "CAMERA_COMM_Ch00" "COM Port Name" "$port"
 added=$(ini_get "$ini" "Vorlix" "Added Devices" | tr ';' '\n' | grep -v '/quillon-demo\.' |
     paste -sd ';' - || true)
 ini_set "$ini" "Vorlix" "Added Devices" "${added:+$added;}$link"
+# A first run offers the sample definition as the last used file; a user's own choice stays.
+if [ -z "$(ini_get "$ini" "App" "LastConfig")" ]; then
+    ini_set "$ini" "App" "LastConfig" "$(cd "$bin" && pwd)/CamDefine/XC-100.xml"
+fi
 
 status=0
 "$bin/Quillon" "$@" || status=$?
