@@ -72,15 +72,18 @@ bool clCamPropertyMgr::IndexOf(const clCamProperty* P, int64_t& index, ResolveCh
     }
 }
 
-int64_t clCamPropertyMgr::IntegerValueOf(const clCamPropertyInteger* p, ResolveChain& chain) const {
+template <typename Record, typename Reader>
+auto clCamPropertyMgr::EffectiveValue(const Record* p, ResolveChain& chain,
+                                      Reader readReference) const -> decltype(p->value) {
     if (!chain.Enter(p))
         return p->value;
-    int64_t result = p->value;
+    auto result = p->value;
     CamPropertyType type;
-    if (!p->valueReference.empty() && ValueAsInteger(p->valueReference, result, type, chain) == 0) {
+    if (!p->valueReference.empty() && readReference(p->valueReference, result, type) == 0) {
         // the referenced value
     } else if (const clCamProperty * P;
                !p->indexPropertyName.empty() && (P = FindProperty(p->indexPropertyName))) {
+        // An Execution or String index property selects no entry: the default value.
         int64_t index = 0;
         if (!IndexOf(P, index, chain)) {
             result = p->defaultValue;
@@ -95,29 +98,17 @@ int64_t clCamPropertyMgr::IntegerValueOf(const clCamPropertyInteger* p, ResolveC
     return result;
 }
 
+int64_t clCamPropertyMgr::IntegerValueOf(const clCamPropertyInteger* p, ResolveChain& chain) const {
+    return EffectiveValue(p, chain,
+                          [&](const std::u16string& name, int64_t& v, CamPropertyType& t) {
+                              return ValueAsInteger(name, v, t, chain);
+                          });
+}
+
 double clCamPropertyMgr::FloatValueOf(const clCamPropertyFloat* p, ResolveChain& chain) const {
-    if (!chain.Enter(p))
-        return p->value;
-    double result = p->value;
-    CamPropertyType type;
-    if (!p->valueReference.empty() && ValueAsFloat(p->valueReference, result, type, chain) == 0) {
-        // the referenced value
-    } else if (const clCamProperty * P;
-               !p->indexPropertyName.empty() && (P = FindProperty(p->indexPropertyName))) {
-        // Same steps as for an Integer record: an Execution or String index property gives the
-        // default value.
-        int64_t index = 0;
-        if (!IndexOf(P, index, chain)) {
-            result = p->defaultValue;
-        } else {
-            auto it = p->indexTable.find(index);
-            result = it != p->indexTable.end() ? it->second : p->value;
-        }
-    } else {
-        result = p->value;
-    }
-    chain.Leave();
-    return result;
+    return EffectiveValue(p, chain, [&](const std::u16string& name, double& v, CamPropertyType& t) {
+        return ValueAsFloat(name, v, t, chain);
+    });
 }
 
 int clCamPropertyMgr::ValueAsInteger(std::u16string_view name, int64_t& value,

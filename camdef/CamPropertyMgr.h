@@ -148,6 +148,11 @@ private:
 
     int64_t IntegerValueOf(const clCamPropertyInteger* p, ResolveChain& chain) const;
     double FloatValueOf(const clCamPropertyFloat* p, ResolveChain& chain) const;
+    // The effective value of an Integer or Float record: its ValueReference read by
+    // readReference, else its value table entry selected by pIndex, else its own value.
+    template <typename Record, typename Reader>
+    auto EffectiveValue(const Record* p, ResolveChain& chain, Reader readReference) const
+        -> decltype(p->value);
     int ValueAsInteger(std::u16string_view name, int64_t& value, CamPropertyType& type,
                        ResolveChain& chain) const;
     int ValueAsFloat(std::u16string_view name, double& value, CamPropertyType& type,
