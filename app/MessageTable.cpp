@@ -82,6 +82,16 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"バリデータ生成失敗", u"Fail create validator"}, // 69
     {u"XML検証エラー", u"XML validation error"}, // 70
     {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
+    {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, // 72 - 88: not given out here
+    {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
+     u"The library refused %s bps (it supports %s bps)."}, // 89
+    {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
+     u"The Camera Link serial library %s is missing or cannot be loaded."}, // 90
+    {u"Camera Link シリアルライブラリ %s に関数 %s がありません。",
+     u"The Camera Link serial library %s lacks the function %s."}, // 91
+    {u"チャンネル %s はありません (%s のチャンネル数: %s)。",
+     u"Channel %s no longer exists (%s has %s channels)."}, // 92
+    {u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
 };
 // clang-format on
 
@@ -106,8 +116,12 @@ const std::u16string& UiLanguageCode() {
     return *g_languageCode.load();
 }
 
+bool MsgExists(int id) {
+    return id >= 0 && id < MSG_COUNT && kTable[id].text[0] && kTable[id].text[1];
+}
+
 const char16_t* MsgIn(int id, int languageIndex) {
-    if (id < 0 || id >= MSG_COUNT)
+    if (!MsgExists(id))
         return u"";
     return kTable[id].text[languageIndex == 0 ? 0 : 1];
 }

@@ -78,8 +78,19 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    MSG_COUNT = 72,
+    // 72 to 88 belong to other texts.
+    // Why a connection failed (the second line of the connect failure), and the port line of
+    // an interface whose library is missing; "%s" are filled in order.
+    MSG_REASON_SPEED_REFUSED = 89,
+    MSG_REASON_LIBRARY_MISSING = 90,
+    MSG_REASON_FUNCTION_MISSING = 91,
+    MSG_REASON_CHANNEL_MISSING = 92,
+    MSG_PORT_LIBRARY_MISSING = 93,
+    MSG_COUNT = 94,
 };
+
+// Whether an id below MSG_COUNT has texts (a few ids are not given out).
+bool MsgExists(int id);
 
 // Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
 // definition-file texts ("ja" or "en") from "Force English" and the user's UI language

@@ -286,6 +286,9 @@ TEST(MainFrameRules, ConnectFailureTexts) {
     EXPECT_EQ(ConnectFailureMessage(14), MSG_SET_DTR_FAILED);
     for (int other : {1, 2, 7, 15, -1})
         EXPECT_EQ(ConnectFailureMessage(other), MSG_ERROR) << other;
+    // The port's reason, when it gives one, is the second line.
+    EXPECT_EQ(ConnectFailureText(10, u"why"), std::u16string(Msg(MSG_SET_PORT_FAILED)) + u"\nwhy");
+    EXPECT_EQ(ConnectFailureText(8, u""), std::u16string(Msg(MSG_CANT_OPEN_PORT)));
 }
 
 // ---- menus
