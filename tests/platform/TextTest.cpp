@@ -57,3 +57,39 @@ TEST(Compare, IgnoresAsciiCaseOnly) {
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"Ä", u"ä"));
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"ab", u"abc"));
 }
+
+// The first character beyond the BMP, U+10000 (UTF-8 F0 90 80 80, UTF-16 D800 DC00), and its
+// neighbours round-trip through every conversion that can hold them.
+TEST(Boundary, FirstSupplementaryCharacterRoundTripsEverywhere) {
+    const struct {
+        std::u16string u16;
+        std::string u8;
+    } cases[] = {
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+        {u"\U00010000", "\xF0\x90\x80\x80"},
+        {u"\U00010001", "\xF0\x90\x80\x81"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+        {u"a\U00010000z", "a\xF0\x90\x80\x80z"},
+    };
+    ASSERT_EQ(std::u16string(u"\U00010000"), (std::u16string{char16_t(0xD800), char16_t(0xDC00)}));
+    const char* old = setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    const bool utf8Locale = setlocale(LC_ALL, "C.UTF-8") != nullptr;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.u8);
+        EXPECT_EQ(Utf8ToUtf16(c.u8), c.u16);
+        EXPECT_EQ(Utf16ToUtf8(c.u16), c.u8);
+        EXPECT_EQ(DecodeToUtf16(c.u8, "UTF-8"), c.u16);
+        if (utf8Locale) {
+            EXPECT_EQ(Utf16ToLocale(c.u16), c.u8);
+            std::string exact;
+            EXPECT_TRUE(Utf16ToLocaleExact(c.u16, exact));
+            EXPECT_EQ(exact, c.u8);
+            EXPECT_EQ(LocaleToUtf16(c.u8), c.u16);
+        }
+    }
+    setlocale(LC_ALL, saved.c_str());
+    // Just below the boundary a lone high or low surrogate is no character.
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x8F\xBF\xBF"), u"\uFFFD"); // overlong U+FFFF
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
+}

@@ -109,6 +109,21 @@ TEST(BatchDecode, TextModeAndMarks) {
               u"q\n");
 }
 
+// U+10000, the first character beyond the BMP, in every encoding a batch file may have.
+TEST(BatchDecode, FirstSupplementaryCharacterInEveryEncoding) {
+    const std::string utf8 = "a\xF0\x90\x80\x80z";
+    EXPECT_EQ(DecodeBatchText(utf8, kTextUtf8), u"a\U00010000z");
+    EXPECT_EQ(DecodeBatchText("\xEF\xBB\xBF" + utf8, kTextUtf8Marked), u"a\U00010000z");
+    EXPECT_EQ(DecodeBatchText(std::string("\xFF\xFE"
+                                          "a\0\x00\xD8\x00\xDCz\0",
+                                          10),
+                              kTextUtf16Le),
+              u"a\U00010000z");
+    EXPECT_EQ(
+        DetectTextEncodingOf(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), true),
+        kTextUtf8);
+}
+
 struct LineCase {
     const char* name;
     std::u16string line;

@@ -1,6 +1,7 @@
 #include "TextFilesRig.h"
 #include "textfiles/FileDialogHlp.h"
 
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <regex>
@@ -85,6 +86,32 @@ TEST_F(Save, ExportedCommandsWithSlotsInFileOrder) {
         EXPECT_NE(l.rfind("tmp", 0), 0u); // not exported
         EXPECT_NE(l.rfind("sav", 0), 0u);
     }
+}
+
+// A command marked not exported is left out even when it has value slots: the lines are those
+// of the same definition without the mark, less that command's.
+TEST_F(Save, CommandWithSlotsMarkedNotExportedIsNotWritten) {
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
+    const auto all = SaveLines();
+    std::string xml = ReadFileBytes(SourceFile("CamDefine/XC-100.xml"));
+    const std::string exp = "<TARNCommand Name=\"exp\">";
+    const std::string frm = "<CommandValue><PropertyName>FrameLines</PropertyName></CommandValue>";
+    ASSERT_NE(xml.find(exp), std::string::npos);
+    ASSERT_NE(xml.find(frm), std::string::npos);
+    xml.insert(xml.find(exp) + exp.size(), "<Export>No</Export>"); // before the slot
+    xml.insert(xml.find(frm) + frm.size(), "<Export>No</Export>"); // after the slots
+    const std::string marked = (rig.program.path() / "CamDefine" / "XC-marked.xml").string();
+    WriteFileBytes(marked, xml);
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(marked)), 0);
+    const auto lines = SaveLines();
+
+    std::vector<std::string> expected;
+    for (size_t i = 7; i < all.size(); ++i)
+        if (all[i].rfind("exp", 0) != 0 && all[i].rfind("frm", 0) != 0)
+            expected.push_back(all[i]);
+    ASSERT_EQ(expected.size() + 2, all.size() - 7) << "both commands were written unmarked";
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()), expected);
 }
 
 TEST_F(Save, FailedSaveKeepsTheOldFile) {
@@ -236,6 +263,38 @@ TEST_F(Save, WrittenInTheLocaleCodeset) {
         GTEST_SKIP() << "no UTF-8 locale";
     const auto lines = SaveLines(0);
     EXPECT_EQ(lines.at(3), "// Model=\xE9\x9C\xB2\xE5\x85\x89");
+}
+
+// In a UTF-8 locale a value holding U+FFFD or a lone surrogate is never dropped in silence:
+// its line is written (the replacement character for the lone surrogate) or the save says it
+// failed.
+TEST_F(Save, ReplacementCharacterAndLoneSurrogateAreWrittenOrTheSaveFails) {
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
+    auto* user =
+        PropertyAs<clCamPropertyString>(rig.engine.propertyManager->FindProperty(u"UserName"));
+    ASSERT_NE(user, nullptr);
+    LocaleScope utf8("C.UTF-8");
+    if (!utf8.ok)
+        GTEST_SKIP() << "no UTF-8 locale";
+    const struct {
+        std::u16string value;
+        std::string written;
+    } cases[] = {{u"a\uFFFDb", "a\xEF\xBF\xBD"
+                               "b"},
+                 {u"a" + std::u16string(1, char16_t(0xD800)) + u"b", "a\xEF\xBF\xBD"
+                                                                     "b"},
+                 {u"a" + std::u16string(1, char16_t(0xDC00)), "a\xEF\xBF\xBD"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        ASSERT_EQ(rig.engine.propertyManager->SetStringValue(user, c.value), 0);
+        const std::string path = rig.dir.file("settings.txt");
+        const int32_t result = rig.files->WriteSettingsText(U16(path));
+        const auto lines = SplitCrLf(ReadFileBytes(path));
+        const bool uidLine = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.rfind("uid", 0) == 0 && l.find(c.written) != std::string::npos;
+        });
+        EXPECT_TRUE(uidLine || result != 0) << "the line was dropped and the save reported 0";
+    }
 }
 
 } // namespace
