@@ -2,6 +2,7 @@
 // a program folder of its own, found by discovery or loaded with dlopen, driven through its
 // InterfaceTable and PortOpTable and through the communication engine, against the simulated
 // Camera Link serial libraries (API 1.1 and 1.0).
+#include "PlentyWorkingSet.h"
 #include "TempDir.h"
 #include "app/Application.h"
 #include "app/Messages.h"
@@ -492,18 +493,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The program around the plug-in: the upper bar's texts and the connect failure's second line.
 class CameraLinkAppTest : public CameraLinkTest {
 protected:
-    struct Plenty : platform::IWorkingSet {
-        bool QueryAvailableVirtual(uint64_t& b) override {
-            b = 1ull << 40;
-            return true;
-        }
-        bool GetLimits(uint64_t& mn, uint64_t& mx) override {
-            mn = 1 << 20;
-            mx = UINT64_MAX;
-            return true;
-        }
-        bool SetLimits(uint64_t, uint64_t) override { return true; }
-    } workingSet;
+    PlentyWorkingSet workingSet;
     TempDir locks;
 
     void StartApp(clApplication& app) {
