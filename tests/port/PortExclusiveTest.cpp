@@ -243,6 +243,26 @@ TEST_F(PortExclusive, SecondConnectionIsRefusedWithEightAndLeavesTheFirstAlone) 
     EXPECT_EQ(ReadText(dir.file("contender.result")), "0 0");
 }
 
+// The same port connected twice in one process: refused at once, with the first descriptor
+// and its line set-up untouched.
+TEST(PortSecondConnect, InTheSameProcessTouchesNothing) {
+    SerialRig rig;
+    rig.Entry();
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    const int fd = BuiltInComPort().fd;
+    const speed_t speed = LineSpeed(fd);
+    const int descriptors = OpenDescriptors();
+    // Parameters changed since the first Connect would show if the line were set up again.
+    ComPortParams other;
+    other.baudRate = speed == B19200 ? 38400 : 19200;
+    BuiltInComPort().params = other;
+    EXPECT_EQ(rig.port.Connect(), PORT_ERROR);
+    EXPECT_EQ(BuiltInComPort().fd, fd);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(LineSpeed(fd), speed);
+    EXPECT_EQ(rig.port.IsConnected(), 1);
+}
+
 // Exactly one counted receive error is written as one.
 TEST(PortLog, OneReceiveErrorIsWrittenAsOne) {
     SerialRig rig;
