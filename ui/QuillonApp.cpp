@@ -124,7 +124,9 @@ int CQuillonApp::Run() {
         ExitInstance();
         return 1;
     }
-    const int code = exec();
+    // The quit hook may have fired already, in an event pass of the start-up; exec would then
+    // wait for an end that was asked for before it began.
+    const int code = m_quitRequested ? 0 : exec();
     ExitInstance();
     return code;
 }
@@ -140,7 +142,8 @@ void CQuillonApp::ArmQuitTimer() {
     const long ms = std::strtol(text, &end, 10);
     if (*end != '\0' || ms <= 0)
         return;
-    QTimer::singleShot(static_cast<int>(std::min(ms, 86400000L)), this, [] {
+    QTimer::singleShot(static_cast<int>(std::min(ms, 86400000L)), this, [this] {
+        m_quitRequested = true;
         if (QWidget* modal = QApplication::activeModalWidget())
             modal->close();
         QApplication::closeAllWindows();

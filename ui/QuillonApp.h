@@ -52,4 +52,5 @@ private:
     std::unique_ptr<clTextFiles> m_textFiles;
     std::unique_ptr<CWaitMsgDlg> m_waitDialog;
     QTranslator m_qtTranslator;
+    bool m_quitRequested = false; // by the QUILLON_QUIT_AFTER_MS hook
 };

@@ -47,15 +47,14 @@ void CWaitMsgDlg::ShowCentred(QWidget* owner, const QString& caption, const QStr
     if (top)
         Centre(top); // again with the frame, which the window only has once it is shown
     raise();
-    // The caller blocks this thread next: wait until the window system shows the window, then
-    // paint it, so that it is on the screen during the wait. A window system that never maps
-    // it (no display) costs at most the deadline.
+    // The caller blocks this thread next: wait until the window system shows the window (only
+    // that long, and without user input), then paint it at once, so that it is on the screen
+    // during the wait. A window system that never maps it costs at most the deadline.
     QElapsedTimer waited;
     waited.start();
     while (!windowHandle()->isExposed() && waited.elapsed() < kExposeDeadlineMs)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void CWaitMsgDlg::Centre(QWidget* top) {

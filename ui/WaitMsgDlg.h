@@ -28,7 +28,7 @@ protected:
     void reject() override {}
 
 private:
-    static constexpr int kExposeDeadlineMs = 2000;
+    static constexpr int kExposeDeadlineMs = 500;
     void Centre(QWidget* top);
 
     QLabel* m_message = nullptr;
