@@ -60,6 +60,15 @@ struct PortReasonInfo {
     bool operator==(const PortReasonInfo&) const = default;
 };
 
+// The module's side: *out describes info, whose texts must outlive the caller's use of them.
+inline void FillPortReason(const PortReasonInfo& info, PortReason* out) {
+    out->kind = info.kind;
+    out->number = info.number;
+    out->count = info.count;
+    out->name = info.name.c_str();
+    out->detail = info.detail.c_str();
+}
+
 // Asks a module; no reason for a null function or a refused call.
 inline PortReasonInfo QueryPortReason(GetPivraPortReasonWFn get) {
     PortReasonInfo info;

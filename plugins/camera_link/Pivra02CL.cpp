@@ -315,11 +315,7 @@ PIVRA_EXPORT int32_t GetPivraPortReasonW(PortReason* out) {
         static PortReasonInfo handedOut;
         std::lock_guard<std::mutex> guard(lock);
         handedOut = theApp.port.reason;
-        out->kind = handedOut.kind;
-        out->number = handedOut.number;
-        out->count = handedOut.count;
-        out->name = handedOut.name.c_str();
-        out->detail = handedOut.detail.c_str();
+        FillPortReason(handedOut, out);
         return 0;
     } catch (...) {
         return PORT_ERROR;

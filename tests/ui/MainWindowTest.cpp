@@ -465,11 +465,7 @@ TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpen) {
 struct FakeReason {
     static inline PortReasonInfo reason;
     static int32_t Get(PortReason* out) {
-        out->kind = reason.kind;
-        out->number = reason.number;
-        out->count = reason.count;
-        out->name = reason.name.c_str();
-        out->detail = reason.detail.c_str();
+        FillPortReason(reason, out);
         return 0;
     }
 };
