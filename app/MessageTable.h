@@ -78,7 +78,15 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    MSG_COUNT = 72,
+    // 72 belongs to the communication messages.
+    MSG_FAIL_SAVE_SETTINGS_TEXT = 73,
+    MSG_FILE_READ_ONLY = 74,
+    MSG_CANNOT_WRITE_FILE = 75,
+    MSG_DISK_FULL = 76,
+    MSG_VALUE_NOT_IN_CODESET = 77,
+    MSG_ACCESS_DENIED = 78,
+    MSG_NOT_REGULAR_FILE = 79,
+    MSG_COUNT = 80,
 };
 
 // Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
