@@ -297,9 +297,9 @@ TEST_F(Values, LongChainThroughIndexesAndFloats) {
         body += "<ValueIndexed Index=\"7\">7</ValueIndexed></Property_Integer>";
     }
     ASSERT_EQ(LoadBody(body), kLoadOk);
-    EXPECT_EQ(IntValue(u"I149"), -1);         // end of the chain: its own value
+    EXPECT_EQ(IntValue(u"I149"), -1);          // end of the chain: its own value
     EXPECT_DOUBLE_EQ(FloatValue(u"F149"), -1); // read as a Float
-    EXPECT_EQ(IntValue(u"I148"), -1);         // index -1 selects no entry
+    EXPECT_EQ(IntValue(u"I148"), -1);          // index -1 selects no entry
     auto* last = Get<clCamPropertyInteger>(u"I149");
     mgr.SetIntegerValue(last, 7);
     EXPECT_DOUBLE_EQ(FloatValue(u"F0"), 7); // index 7 selected along all 150 links
