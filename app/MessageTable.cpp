@@ -82,7 +82,15 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"バリデータ生成失敗", u"Fail create validator"}, // 69
     {u"XML検証エラー", u"XML validation error"}, // 70
     {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
-    {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, // 72 - 88: not given out here
+    {}, // 72: not given out here
+    {u"設定テキストファイルの保存失敗", u"Fail save settings text file"}, // 73
+    {u"ファイルは読み取り専用です", u"The file is read-only"}, // 74
+    {u"ファイルに書き込めません", u"Cannot write the file"}, // 75
+    {u"ディスクの空き容量が足りません", u"Not enough space on the disk"}, // 76
+    {u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
+    {u"アクセス権がありません", u"Access denied"}, // 78
+    {u"通常のファイルではありません", u"Not a regular file"}, // 79
+    {}, {}, {}, {}, {}, {}, {}, {}, {}, // 80 - 88: not given out here
     {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
      u"The library refused %s bps (it supports %s bps)."}, // 89
     {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
@@ -123,7 +131,8 @@ bool MsgExists(int id) {
 const char16_t* MsgIn(int id, int languageIndex) {
     if (!MsgExists(id))
         return u"";
-    return kTable[id].text[languageIndex == 0 ? 0 : 1];
+    const char16_t* text = kTable[id].text[languageIndex == 0 ? 0 : 1];
+    return text ? text : u""; // an id another part of the table has not filled in yet
 }
 
 const char16_t* Msg(int id) {

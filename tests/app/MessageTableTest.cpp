@@ -52,6 +52,8 @@ TEST(MessageTable, TextsKeepTheirExactSpacingPlaceholdersAndFilters) {
     for (int id : {0, 71, int{MSG_REASON_SPEED_REFUSED}, int{MSG_PORT_LIBRARY_MISSING}})
         EXPECT_TRUE(MsgExists(id)) << id;
     EXPECT_FALSE(MsgExists(MSG_COUNT));
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FAIL_SAVE_SETTINGS_TEXT, 1)),
+              u"Fail save settings text file");
     EXPECT_EQ(std::u16string(Msg(MSG_COUNT)), u"");
     EXPECT_EQ(std::u16string(Msg(-1)), u"");
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -405,6 +406,82 @@ TEST(ShippedSchema, SamplesValidateWithXmllint) {
     std::string cmd =
         "xmllint --noout --schema '" + schema + "' '" + tmp.file("bad.xml") + "' 2>/dev/null";
     EXPECT_NE(std::system(cmd.c_str()), 0);
+}
+
+} // namespace
+
+namespace {
+
+// An entity reference in element text stands for its text, for the schema as for the records.
+TEST_F(DefinitionTest, EntityInElementTextIsReplaced) {
+    ASSERT_EQ(LoadBytes("<?xml version=\"1.0\"?>\n<!DOCTYPE CameraPropertyDefine [<!ENTITY gain "
+                        "\"gai\"><!ENTITY max \"1&#48;23\"><!ENTITY nested \"&gain;n\">]>\n"
+                        "<CameraPropertyDefine>"
+                        "<TARNCommand Name=\"gai\"><MessageStyle>Space&amp;Comma</MessageStyle>"
+                        "<CommandValue><PropertyName>&gain;n</PropertyName></CommandValue>"
+                        "</TARNCommand>"
+                        "<Property_Integer Name=\"gain\"><Max>&max;</Max><Value>4&max;</Value>"
+                        "<TARNCommandName>&gain;</TARNCommandName><Title>&nested; &amp; x</Title>"
+                        "</Property_Integer></CameraPropertyDefine>"),
+              kLoadOk)
+        << platform::Utf16ToUtf8(mgr.LastErrorDetail());
+    auto* gain = Get<clCamPropertyInteger>(u"gain");
+    ASSERT_NE(gain, nullptr);
+    EXPECT_EQ(gain->max, 1023);
+    EXPECT_EQ(gain->value, 41023);
+    EXPECT_EQ(gain->commandNames, std::vector<std::u16string>{u"gai"});
+    EXPECT_EQ(*gain->title.Find(u"en"), u"gain & x");
+    EXPECT_EQ(mgr.FindCommand(u"gai")->slots, std::vector<std::u16string>{u"gain"});
+}
+
+// Nothing is found under the empty name: a property or command cannot be named so (the schema
+// says), and an empty reference, slot or keyword never matches anything.
+TEST_F(DefinitionTest, EmptyNamesNeverMatch) {
+    EXPECT_EQ(LoadBody("<Property_String Name=\"\"/>"), kLoadValidationError);
+    EXPECT_EQ(LoadBody("<TARNCommand Name=\"\"/>"), kLoadValidationError);
+    ASSERT_EQ(LoadBytes("<?xml version=\"1.0\"?>\n<!DOCTYPE CameraPropertyDefine [<!ENTITY none "
+                        "\"\">]>\n<CameraPropertyDefine>"
+                        "<Information Name=\"i\"><Keyword>&none;</Keyword>"
+                        "<InformationStyle>SingleInteger</InformationStyle>"
+                        "<PropertyName>n</PropertyName></Information>"
+                        "<TARNCommand Name=\"c\"><CommandValue><PropertyName>&none;</PropertyName>"
+                        "</CommandValue></TARNCommand>"
+                        "<Property_Integer Name=\"n\"><Value>3</Value><Min>1</Min>"
+                        "<MinReference>&none;</MinReference></Property_Integer>"
+                        "</CameraPropertyDefine>"),
+              kLoadOk)
+        << platform::Utf16ToUtf8(mgr.LastErrorDetail());
+    EXPECT_EQ(mgr.FindProperty(u""), nullptr);
+    EXPECT_EQ(mgr.FindCommand(u""), nullptr);
+    int64_t min = 0;
+    mgr.GetIntegerMin(Get<clCamPropertyInteger>(u"n"), min);
+    EXPECT_EQ(min, 1);
+    int updated = 0;
+    EXPECT_FALSE(mgr.ParseReplyLine(u"", updated)); // the empty keyword matches no line
+    EXPECT_FALSE(mgr.ParseReplyLine(u"7", updated));
+    EXPECT_EQ(updated, 0);
+    EXPECT_EQ(IntValue(u"n"), 3);
+}
+
+// The folder of the schema is taken as it is, whatever characters it holds.
+TEST_F(DefinitionTest, ProgramFolderWithPercentSigns) {
+    const std::string folder = dir.file("100%d %s%%");
+    std::filesystem::create_directory(folder);
+    std::filesystem::copy_file(SourcePath("CamDefine/OrvaCamSchema_v1_0.xsd"),
+                               folder + "/OrvaCamSchema_v1_0.xsd");
+    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(folder + "/OrvaCamSchema_v%d_%d.xsd"));
+    EXPECT_EQ(mgr.SchemaPathFor(1, 0), platform::Utf8ToUtf16(folder + "/OrvaCamSchema_v1_0.xsd"));
+    EXPECT_EQ(LoadSample("XC-100.xml"), kLoadOk) << platform::Utf16ToUtf8(mgr.LastErrorDetail());
+}
+
+// A definition path naming a FIFO or a folder is refused at once: nothing waits for a writer.
+TEST_F(DefinitionTest, NonRegularFilesAreRefusedWithoutBlocking) {
+    const std::string fifo = dir.file("pipe.xml");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(mgr.Load(platform::Utf8ToUtf16(fifo)), kLoadXmlParseError);
+    EXPECT_EQ(mgr.Load(platform::Utf8ToUtf16(dir.str())), kLoadXmlParseError);
+    EXPECT_EQ(mgr.Load(u"/dev/zero"), kLoadXmlParseError);
+    ExpectEmpty(mgr);
 }
 
 } // namespace

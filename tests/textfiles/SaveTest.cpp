@@ -152,11 +152,30 @@ TEST_F(Save, OverwriteKeepsPermissionsAndFollowsLinks) {
               std::filesystem::perms(0640));
 }
 
-TEST_F(Save, UnwritablePlacesFailWithoutMessage) {
-    EXPECT_EQ(rig.files->WriteSettingsText(U16(rig.dir.file("no/such/folder/x.txt"))), 1);
+TEST_F(Save, UnwritablePlacesFailWithAMessage) {
+    const std::string missing = rig.dir.file("no/such/folder/x.txt");
+    EXPECT_EQ(rig.files->WriteSettingsText(U16(missing)), 1);
     EXPECT_EQ(rig.files->WriteSettingsText(U16(rig.dir.str())), 1);
-    EXPECT_TRUE(rig.textUi.boxTexts.empty());
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    ASSERT_EQ(rig.textUi.boxTexts.size(), 2u);
+    EXPECT_EQ(rig.textUi.boxCaptions[0], u"Fail save settings text file");
+    EXPECT_NE(rig.textUi.boxTexts[0].find(u"filename=" + U16(missing)), std::u16string::npos);
+    EXPECT_NE(rig.textUi.boxTexts[1].find(u"Not a regular file"), std::u16string::npos);
+    EXPECT_NE(rig.LogText().find("Fail save settings text file"), std::string::npos);
+}
+
+TEST_F(Save, ReadOnlyFileIsKeptAndTheUserTold) {
+    const std::string path = rig.dir.file("settings.txt");
+    WriteFileBytes(path, "// mine\r\n");
+    std::filesystem::permissions(path, std::filesystem::perms(0444));
+    rig.textUi.dialogAnswers = {U16(path)};
+    EXPECT_EQ(rig.files->SaveSettingsText(), 1);
+    EXPECT_EQ(ReadFileBytes(path), "// mine\r\n");
+    ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
+    EXPECT_EQ(rig.textUi.boxTexts[0], u"The file is read-only\nfilename=" + U16(path));
+    EXPECT_EQ(rig.textUi.boxCaptions[0], u"Fail save settings text file");
+    EXPECT_NE(rig.LogText().find("Fail save settings text file: The file is read-only, filename="),
+              std::string::npos)
+        << rig.LogText();
 }
 
 TEST_F(Save, SaveCommandRemembersTheFolder) {
@@ -253,6 +272,10 @@ TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
         sawGain |= l.rfind("gai", 0) == 0;
     }
     EXPECT_TRUE(sawGain); // the other commands are still written
+    ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
+    EXPECT_NE(rig.textUi.boxTexts[0].find(u"A value cannot be written in the current codeset"),
+              std::u16string::npos);
+    EXPECT_NE(rig.textUi.boxTexts[0].find(u"uid"), std::u16string::npos) << "names the command";
 }
 
 TEST_F(Save, WrittenInTheLocaleCodeset) {
