@@ -2,6 +2,8 @@
 
 #include "camdef/NumberText.h"
 
+#include <iterator>
+
 // References between properties (ValueReference, pIndex, and the Min/Max/Inc references that
 // read a value through them) form no cycle in a well-made definition. A definition that does
 // loop must not make the getters recurse without end, so every resolution carries the chain of
@@ -38,6 +40,24 @@ clCamPropertyMgr::clCamPropertyMgr()
 
 clCamPropertyMgr::~clCamPropertyMgr() {
     Clear();
+}
+
+clCamPropertyMgr::RecordName clCamPropertyMgr::NameOf(const clCamProperty* record) const {
+    uint32_t index = 0;
+    for (const auto& entry : m_properties) {
+        if (entry.second.get() == record)
+            return {m_loadGeneration, index};
+        ++index;
+    }
+    return {};
+}
+
+const clCamProperty* clCamPropertyMgr::RecordOf(uint64_t generation, uint32_t index) const {
+    if (generation != m_loadGeneration || index >= m_properties.size())
+        return nullptr;
+    auto it = m_properties.begin();
+    std::advance(it, index);
+    return it->second.get();
 }
 
 clCamProperty* clCamPropertyMgr::FindProperty(std::u16string_view name) const {

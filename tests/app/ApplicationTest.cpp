@@ -141,14 +141,14 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
     EXPECT_EQ(app->m_lineSpeedText, u"No settings");
     EXPECT_EQ(app->m_portDescriptionText, u"");
     EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(folder + "CamDefine/"));
-    ASSERT_TRUE(app->m_stopEvent && app->m_jobEvent);
-    EXPECT_TRUE(app->m_stopEvent->IsManual());
-    EXPECT_FALSE(app->m_jobEvent->IsManual());
-    EXPECT_FALSE(app->m_stopEvent->IsSignalled());
+    ASSERT_TRUE(app->StopEvent() && app->JobEvent());
+    EXPECT_TRUE(app->StopEvent()->IsManual());
+    EXPECT_FALSE(app->JobEvent()->IsManual());
+    EXPECT_FALSE(app->StopEvent()->IsSignalled());
     EXPECT_TRUE(workingSet.sets.empty()) << "maximum above the wanted size stays";
 
     app->ShutDown();
-    EXPECT_FALSE(app->m_stopEvent);
+    EXPECT_FALSE(app->StopEvent());
     EXPECT_FALSE(app->m_appLog);
     platform::InstanceLock again;
     EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str())) << "number freed by shutdown";

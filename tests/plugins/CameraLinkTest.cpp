@@ -395,13 +395,12 @@ struct EngineHost {
         ctx.currentPort = &port;
         ui.engine = &engine;
         port.opTable = ops;
-        engine.ring.Allocate(1 << 16);
-        engine.firstReceiveTimeout = 3000;
-        engine.nextReceiveTimeout = 3000;
+        engine.Ring().Allocate(1 << 16);
+        engine.SetReceiveTimeouts(3000, 3000);
     }
     ~EngineHost() {
         engine.StopWorker();
-        if (engine.connected)
+        if (engine.IsConnected())
             engine.DisconnectCamera();
     }
     // The host's connect sequence.
@@ -466,8 +465,8 @@ TEST_P(CameraLinkEngineTest, StaAndPropertyJobThroughTheEngine) {
     ASSERT_EQ(host.Connect(), 0);
 
     ASSERT_TRUE(host.RunCommand(u"sta"));
-    EXPECT_EQ(host.engine.status, STATUS_REPLY_COMPLETE);
-    EXPECT_EQ(host.engine.replyCode, 0);
+    EXPECT_EQ(host.engine.Status(), STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(host.engine.ReplyCode(), 0);
     EXPECT_TRUE(host.Drained(u">Model=XC-100")) << host.ui.drained.size();
     EXPECT_TRUE(host.Drained(u">Serial=00000002"));
 
@@ -475,17 +474,17 @@ TEST_P(CameraLinkEngineTest, StaAndPropertyJobThroughTheEngine) {
     mgr.SetSchemaPathFormat(U(QUILLON_SOURCE_DIR "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
     ASSERT_EQ(mgr.Load(U(kDefinition)), 0);
     MgrCommandSource source(mgr);
-    host.engine.propertySource = &source;
+    host.engine.SetPropertySource(&source);
     auto* gain = PropertyAs<clCamPropertyInteger>(mgr.FindProperty(u"Gain"));
     ASSERT_NE(gain, nullptr);
     const int64_t wanted = gain->value == 7 ? 8 : 7;
     mgr.SetIntegerValue(gain, wanted);
-    ASSERT_TRUE(host.RunJob([&] { host.engine.RunPropertyJob(gain); }));
-    EXPECT_EQ(host.engine.replyCode, 0);
+    ASSERT_TRUE(host.RunJob([&] { host.engine.SubmitPropertyJob(gain); }));
+    EXPECT_EQ(host.engine.ReplyCode(), 0);
     // Asked again, the camera reports the value it keeps.
     mgr.SetIntegerValue(gain, 0);
     ASSERT_TRUE(host.RunCommand(u"gai"));
-    EXPECT_EQ(host.engine.replyCode, 0);
+    EXPECT_EQ(host.engine.ReplyCode(), 0);
     for (const std::u16string& line : host.ui.drained) {
         int updated = 0;
         if (!line.empty() && line[0] == u'>')

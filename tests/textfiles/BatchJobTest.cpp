@@ -18,8 +18,8 @@ struct BatchRig : TextFilesRig {
     void RunFile(const std::string& bytes) {
         WriteFileBytes(dir.file("batch.txt"), bytes);
         ASSERT_EQ(files->ReadBatchText(U16(dir.file("batch.txt"))), 0);
-        ctx.SetJobKind(JOB_BATCH);
-        jobEvent.Set();
+        std::vector<std::u16string> lines = std::move(engine.Mailbox().m_jobParam.batchLines);
+        ASSERT_EQ(engine.SubmitBatchJob(std::move(lines)), SUBMIT_OK);
     }
     bool WaitJobEnd(int timeoutMs = 10000) {
         return ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, timeoutMs) &&
@@ -56,7 +56,7 @@ TEST(BatchJob, TextSaveFileReplaysLineForLine) {
     rig.RunFile(text);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), expectedWire);
-    EXPECT_TRUE(rig.ctx.jobParam.batchLines.empty());
+    EXPECT_TRUE(rig.engine.Mailbox().m_jobParam.batchLines.empty());
     EXPECT_TRUE(rig.ui.boxes.empty());
 }
 
@@ -91,17 +91,18 @@ TEST(BatchJob, PauseLineWaitsBetweenCommands) {
 
 TEST(BatchJob, FailedTransactionEndsTheBatchButReplyErrorsDoNot) {
     BatchRig rig;
-    rig.engine.firstReceiveTimeout = 200;
+    rig.engine.SetReceiveTimeouts(200, rig.engine.NextReceiveTimeout());
     rig.camera.Expect({{5, ">CMD ERR!\r\n\x04"}}); // a reply code other than OK goes on
     rig.camera.Expect({});                         // no answer: receive time-out
     rig.RunFile("one\r\ntwo\r\nthree\r\nfour\r\n");
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "one\rtwo\r");
-    EXPECT_EQ(rig.ctx.jobParam.batchLines, (std::vector<std::u16string>{u"three\n", u"four\n"}));
+    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
+              (std::vector<std::u16string>{u"three\n", u"four\n"}));
     // The next Text Load replaces what was left.
     WriteFileBytes(rig.dir.file("next.txt"), "five\r\n");
     ASSERT_EQ(rig.files->ReadBatchText(U16(rig.dir.file("next.txt"))), 0);
-    EXPECT_EQ(rig.ctx.jobParam.batchLines, std::vector<std::u16string>{u"five\n"});
+    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines, std::vector<std::u16string>{u"five\n"});
 }
 
 TEST(BatchJob, OnlyCommentsEndsAtOnce) {

@@ -9,6 +9,7 @@
 #include "app/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
+#include "comm/EngineProbe.h"
 #include "comm/ReplyCollector.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
@@ -168,7 +169,7 @@ protected:
         frame->show();
         frame->PostUiMessage(UM_STARTUP, 0, 0);
         QCoreApplication::processEvents();
-        ASSERT_TRUE(WaitUntil([&] { return app.m_engine->WorkerExists(); }));
+        ASSERT_TRUE(WaitUntil([&] { return app.Engine()->WorkerExists(); }));
     }
 
     void TearDown() override {
@@ -389,7 +390,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
 
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
-    EXPECT_EQ(app.m_engine->phase.load(), 0);
+    EXPECT_EQ(app.Engine()->Phase(), 0);
     EXPECT_TRUE(Button(1012)->IsToggled());
     EXPECT_FALSE(Button(1013)->IsToggled());
     EXPECT_FALSE(Button(1012)->isEnabled());
@@ -403,7 +404,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
 
     Button(1013)->click();
     EXPECT_FALSE(app.IsConnected());
-    EXPECT_EQ(app.m_engine->phase.load(), -1);
+    EXPECT_EQ(app.Engine()->Phase(), -1);
     EXPECT_TRUE(Button(1012)->isEnabled());
     EXPECT_TRUE(Button(1013)->IsToggled());
     EXPECT_EQ(LowerText(1045), M(MSG_DISCONNECT));
@@ -503,8 +504,8 @@ TEST_F(MainWindowTest, ResultColours) {
         {4, 17, QString::fromUtf16(kReplyCodeTexts[17]), bad},
     };
     for (const Row& row : rows) {
-        app.m_engine->status = row.status;
-        app.m_engine->replyCode = row.replyCode;
+        clCommunicateModelProbe::SetStatus(*app.Engine(), row.status);
+        clCommunicateModelProbe::SetReplyCode(*app.Engine(), row.replyCode);
         frame->SendUiMessage(UM_SHOW_RESULT, 0, 0);
         EXPECT_EQ(ResultEdit()->text(), row.text) << row.status << "/" << row.replyCode;
         EXPECT_EQ(ResultEdit()->Colour(), row.colour) << row.status << "/" << row.replyCode;
@@ -517,7 +518,7 @@ TEST_F(MainWindowTest, MessagesThatAskForNothing) {
     frame->SendUiMessage(UM_MESSAGE_BOX, 1, MB_OK);
     EXPECT_EQ(app.m_messageBoxResult, 42) << "a non-zero wParam leaves the result alone";
     // The console echo cleans and cuts the last command text.
-    app.m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
+    app.Engine()->Mailbox().m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
     frame->SendUiMessage(UM_CONSOLE_ECHO, 0, 0);
     const QString text = ConsoleText();
     EXPECT_TRUE(text.startsWith(QStringLiteral("a\tb\r\n")) || text.startsWith("a\tb\n"))
@@ -566,7 +567,7 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
     });
     frame->RunCommand(ID_COMM_SETTINGS);
     EXPECT_EQ(app.m_timeoutFirstRecv, 1500u);
-    EXPECT_EQ(app.m_engine->firstReceiveTimeout, 1500u);
+    EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
     EXPECT_EQ(platform::GetPrivateProfileString(u"TARN_Timeouts", u"First Recv", u"", settings),
               u"1500");
     EXPECT_EQ(
@@ -579,7 +580,7 @@ TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
     int cleared = 0;
     frame->SetPropertyView(new QWidget, {{}, {}, [&] { ++cleared; }});
     const std::string folder = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/";
-    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    clCamPropertyMgr& mgr = app.Engine()->PropertyManager();
     mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(folder + "OrvaCamSchema_v%d_%d.xsd"));
     app.m_currentDefinitionFile = platform::Utf8ToUtf16(folder + "XC-100.xml");
     frame->RefreshViews(REFRESH_STATUS);
@@ -591,7 +592,7 @@ TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
     EXPECT_TRUE(app.m_currentDefinitionFile.empty());
     EXPECT_EQ(cleared, 1) << "the view is emptied before the definition goes";
-    EXPECT_FALSE(app.m_engine->propertyManager->IsLoaded());
+    EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
 }
 
 // A camera that never answers: the window goes while a reply is awaited with a long time-out.
@@ -605,7 +606,7 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     EXPECT_TRUE(frame->Action(IDC_CANCEL_RECEIVING) == nullptr);
     EXPECT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled()) << "no second job while one runs";
@@ -613,7 +614,7 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     frame->ShutDownThreads();
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(took, std::chrono::milliseconds(1500)) << "the stop event ends the wait";
-    EXPECT_FALSE(app.m_engine->WorkerExists());
+    EXPECT_FALSE(app.Engine()->WorkerExists());
 }
 
 TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
@@ -621,7 +622,7 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     ASSERT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     frame->LowerBar()->CancelButton()->click();
     // The job's end refreshes the window after the engine became ready.
@@ -634,7 +635,7 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
 }
 
 TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCamera) {
-    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    clCamPropertyMgr& mgr = app.Engine()->PropertyManager();
     mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
                                                   "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
     ASSERT_EQ(
@@ -672,7 +673,8 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
 
     // An edited value: the view reloads, the job sends the property's command.
     mgr.SetIntegerValue(gain, 55);
-    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, reinterpret_cast<uintptr_t>(gain), 0);
+    const clCamPropertyMgr::RecordName name = mgr.NameOf(gain);
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
     ASSERT_TRUE(WaitUntil([&] {
         std::lock_guard<std::mutex> guard(server.SimLock());
         int64_t cameraValue = -1;
@@ -685,9 +687,8 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
 
     // A job posted for a record of a definition closed since then is dropped unread.
-    const uintptr_t stale = reinterpret_cast<uintptr_t>(gain);
     mgr.Clear();
-    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, stale, 0);
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(reloads, 1);
