@@ -131,8 +131,7 @@ bool clApplication::ChooseInstanceNumber() {
             m_instanceNumber = n;
             return true;
         }
-        ++n;
-    } while (n <= kMaxSearchedInstance);
+    } while (n++ < kMaxSearchedInstance);
     return false;
 }
 
@@ -145,6 +144,10 @@ uint32_t clApplication::ApplyTimeoutRule(uint32_t value) {
     if (value == 4294967295u)
         return 4294967294u;
     return value;
+}
+
+int32_t clApplication::PortTimeout(uint32_t value) {
+    return value > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);
 }
 
 bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath) {
@@ -414,9 +417,9 @@ void clApplication::RestoreWorkingSet() {
 // Start-up 9: the block every interface entry gets.
 void clApplication::FillPortParams() {
     m_portParams = PortParamBlock{};
-    m_portParams.firstReceiveTimeout = static_cast<int32_t>(m_timeoutFirstRecv);
-    m_portParams.nextReceiveTimeout = static_cast<int32_t>(m_timeoutNextRecv);
-    m_portParams.sendTimeout = static_cast<int32_t>(m_timeoutSend);
+    m_portParams.firstReceiveTimeout = PortTimeout(m_timeoutFirstRecv);
+    m_portParams.nextReceiveTimeout = PortTimeout(m_timeoutNextRecv);
+    m_portParams.sendTimeout = PortTimeout(m_timeoutSend);
     m_portParams.programFolder = m_programFolder.c_str();
     m_portParams.settingsFilePath = m_settingsFilePath.c_str();
     m_portParams.channelSectionName = m_channelSection.c_str();
@@ -542,8 +545,14 @@ bool clApplication::StartWorkerThreads() {
     m_watch->lParam = REFRESH_STATUS;
     m_watch->period = static_cast<int32_t>(m_watchPeriodMs);
     m_watch->log = m_appLog.get();
-    m_watch->CreateEvents();
-    if (!m_watch->Start()) {
+    bool started = false;
+    try {
+        m_watch->CreateEvents();
+        started = m_watch->Start();
+    } catch (const std::exception&) {
+        // An event that cannot be created ends only the watch, never the program.
+    }
+    if (!started) {
         m_appLog->Write(std::string_view("Can not start the elapsed-time watch"));
         ok = false;
     }

@@ -79,6 +79,9 @@ public:
 
     // Values below 100 become 100; 4294967295 (no limit at all) becomes 4294967294.
     static uint32_t ApplyTimeoutRule(uint32_t value);
+    // A time-out as the ports take it (signed 32 bits): above 2147483647 it is clamped, never
+    // wrapped to a negative value.
+    static int32_t PortTimeout(uint32_t value);
 
     // Has the main window show a message box: stores text and caption (empty caption: the
     // application's own) and, only while a main frame is registered, sends UM_MESSAGE_BOX

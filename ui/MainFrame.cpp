@@ -684,9 +684,9 @@ void CMainFrame::CommunicationSettings() {
     m_app.m_timeoutFirstRecv = out.firstReceive;
     m_app.m_timeoutNextRecv = out.nextReceive;
     m_app.m_timeoutSend = out.send;
-    m_app.m_portParams.firstReceiveTimeout = static_cast<int32_t>(out.firstReceive);
-    m_app.m_portParams.nextReceiveTimeout = static_cast<int32_t>(out.nextReceive);
-    m_app.m_portParams.sendTimeout = static_cast<int32_t>(out.send);
+    m_app.m_portParams.firstReceiveTimeout = clApplication::PortTimeout(out.firstReceive);
+    m_app.m_portParams.nextReceiveTimeout = clApplication::PortTimeout(out.nextReceive);
+    m_app.m_portParams.sendTimeout = clApplication::PortTimeout(out.send);
     // No transaction runs while disconnected, so the engine takes the new receive time-outs at
     // once instead of at the next start.
     if (clCommunicateModel* engine = m_app.Engine())

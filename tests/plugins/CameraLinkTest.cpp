@@ -331,7 +331,8 @@ TEST_F(CameraLinkTest, SendDataWritesByteByByteAndEmptySendFailsWithoutTheLibrar
     ASSERT_NE(Start(), nullptr);
     EXPECT_EQ(ops->SendData(reinterpret_cast<const uint8_t*>("sta\r"), 4), 1); // not connected
     Received rx;
-    EXPECT_EQ(ops->SetReceiveCallback(nullptr, nullptr), 3);
+    EXPECT_EQ(ops->SetReceiveCallback(nullptr, nullptr), 0); // the detach
+    EXPECT_EQ(ops->SetReceiveCallback(nullptr, &rx), 3);
     EXPECT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
     ASSERT_EQ(ops->Init(), 0);
     ASSERT_EQ(ops->Connect(), 0);
