@@ -427,3 +427,22 @@ TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish
     EXPECT_EQ(UiLanguageIndex(), 1);
     EXPECT_EQ(forced->m_languageCode, u"en");
 }
+
+TEST_F(ApplicationTest, TheInstanceSearchStopsAtTheTopOfItsRange) {
+    platform::InstanceLock held;
+    ASSERT_TRUE(held.Acquire("Quillon_2147483647.lock", lockFolder.str()));
+    auto app = MakeApp("-i2147483647");
+    EXPECT_EQ(app->StartUp(), 1) << "the largest number is tried alone, never wrapped";
+    app->ShutDown();
+}
+
+TEST(PortTimeout, AboveTheSigned32BitRangeIsClampedNeverWrapped) {
+    const std::pair<uint32_t, int32_t> cases[] = {
+        {100u, 100},
+        {2147483647u, 2147483647},
+        {2147483648u, 2147483647},
+        {4294967294u, 2147483647},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(clApplication::PortTimeout(in), out) << in;
+}

@@ -1,4 +1,5 @@
 #include "EngineRig.h"
+#include "camdef/CamPropertyMgr.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -299,4 +300,102 @@ TEST(Engine, ConsoleFlushTakesAtMost500CharactersAndKeepsTheBacklog) {
     EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 0);
     // The transaction reader is not disturbed by the console.
     EXPECT_EQ(rig.engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
+}
+
+// Disconnect while a reply is awaited (a camera that would answer only after the time-out):
+// the transaction ends cancelled, without a message box, before the port closes; the engine
+// then stays "not connected" and refuses jobs.
+TEST(Engine, DisconnectDuringAJobCancelsItFirst) {
+    JobRig rig(20000);
+    rig.camera.Expect({{6000, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
+    const auto until = Clock::now() + 10s;
+    while (rig.engine.Phase() != PHASE_WAIT_FIRST && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(rig.engine.Phase(), PHASE_WAIT_FIRST);
+    rig.engine.DisconnectCamera();
+    // The job had ended its frame when the port closed.
+    EXPECT_TRUE(rig.ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 0));
+    ASSERT_FALSE(rig.ui.results.empty());
+    EXPECT_EQ(rig.ui.results.back().first, STATUS_RECEIVE_CANCELLED);
+    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_EQ(rig.camera.IsConnected(), 0);
+    EXPECT_EQ(rig.engine.Phase(), PHASE_NOT_CONNECTED);
+    EXPECT_FALSE(rig.engine.IsReady());
+    EXPECT_FALSE(rig.engine.IsBusy());
+    EXPECT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_NOT_CONNECTED);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(rig.camera.Commands(), 1) << "nothing is sent after the disconnect";
+}
+
+// A batch or property job between two commands when the connection closes sends nothing more.
+TEST(Engine, DisconnectBetweenCommandsSendsNothingMore) {
+    JobRig rig;
+    FakeProperty p{{u"a", u"b", u"c"}, false, {}};
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    rig.camera.Expect({{3000, ">OK\r\n\x04"}});
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    const auto until = Clock::now() + 10s;
+    while (rig.camera.Commands() < 2 && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    rig.engine.DisconnectCamera();
+    EXPECT_EQ(rig.camera.Commands(), 2);
+    EXPECT_EQ(rig.camera.Wire(), "a 1\rb 1\r");
+    EXPECT_TRUE(rig.ui.boxes.empty());
+}
+
+// A second submission while the first waits for the worker is refused, not merged into it;
+// a stale or foreign record is refused before anything is read from it.
+TEST(Engine, SubmissionsAreRefusedWithACodeUnlessReadyAndConnected) {
+    JobRig rig;
+    FakeProperty first{{u"a"}, false, {}}, second{{u"b"}, false, {}};
+    rig.camera.Expect({{300, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(first.Record()), SUBMIT_OK);
+    EXPECT_FALSE(rig.engine.IsReady());
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(second.Record()), SUBMIT_BUSY);
+    EXPECT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_BUSY);
+    EXPECT_EQ(rig.engine.SubmitBatchJob({u"x\n"}), SUBMIT_BUSY);
+    ASSERT_TRUE(rig.WaitJobEnd());
+    ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 2));
+    const auto until = Clock::now() + 5s;
+    while (!rig.engine.IsReady() && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(rig.camera.Wire(), "a 1\r") << "the first job ran once, with its own record";
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(nullptr), SUBMIT_STALE_RECORD);
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(rig.engine.PropertyManager().LoadGeneration() + 1, 0),
+              SUBMIT_STALE_RECORD);
+}
+
+// Shutdown with the worker blocked in a synchronous send to a window that does not answer:
+// reported as still running, and afterwards no message reaches the window.
+TEST(Engine, ShutDownLeavesAStuckWorkerAndClosesTheWayToTheWindow) {
+    JobRig rig(20000);
+    std::mutex lock;
+    std::condition_variable cv;
+    bool release = false;
+    rig.ui.onSend = [&](uint32_t msg) {
+        if (msg != UM_CONSOLE_ECHO)
+            return;
+        std::unique_lock<std::mutex> g(lock);
+        cv.wait(g, [&] { return release; });
+    };
+    ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 1));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(rig.engine.ShutDown({}, 100));
+    EXPECT_FALSE(rig.ctx.UiLink().IsOpen());
+    const size_t seen = rig.ui.Records().size();
+    {
+        std::lock_guard<std::mutex> g(lock);
+        release = true;
+    }
+    cv.notify_all();
+    // The detached worker finishes its job on its own; the rig outlives it.
+    ASSERT_TRUE(rig.ui.WaitFor(UM_CONSOLE_ECHO));
+    const auto until = Clock::now() + 10s;
+    while (rig.engine.IsBusy() && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(200ms); // its last steps after the job: a stop-event check
+    EXPECT_EQ(rig.ui.Records().size(), seen + 1) << "only the send under way was answered";
 }

@@ -510,3 +510,30 @@ INSTANTIATE_TEST_SUITE_P(ApiVersions, CameraLinkEngineTest,
                              return std::u16string(info.param) == u"libclsersim.so" ? "Api11"
                                                                                     : "Api10";
                          });
+
+// "Timeout one Read" of 0 on an API 1.0 library (one byte per read): the receive thread waits
+// between empty reads instead of spinning a core for the whole connection.
+TEST_F(CameraLinkTest, AReadTimeOutOfZeroNeverSpins) {
+    SimControl sim;
+    Choose(u"libclsersim10.so", 0);
+    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", u"0", settings);
+    ASSERT_NE(Start(), nullptr);
+    Received rx;
+    ASSERT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
+    ASSERT_EQ(ops->Init(), 0);
+    ASSERT_EQ(ops->Connect(), 0);
+    auto cpu = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    };
+    const double cpuBefore = cpu();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double used = cpu() - cpuBefore;
+    ops->Disconnect();
+    ops->Uninit();
+    EXPECT_LT(used, 0.5 * wall) << "the idle connection used " << used << " s of CPU";
+}

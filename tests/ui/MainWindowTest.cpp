@@ -241,6 +241,7 @@ TEST(MainFrameRules, EveryCommandInEveryEngineState) {
     EngineState waiting{true, 1, 1, 2, true};    // a job waits for the reply
     EngineState between{true, 1, 1, 0, true};    // a job between two commands
     EngineState receiving{true, 1, 1, 3, false}; // reply bytes arriving
+    EngineState ending{true, 0, 1, -1, true};    // disconnected, the worker still in a job
     const Row rows[] = {
         {"no port", none, {1, 0, 1, 0, 0, 0, 0, 1, 0}},
         {"port, disconnected", port, {1, 0, 1, 0, 0, 1, 0, 1, 0}},
@@ -250,6 +251,7 @@ TEST(MainFrameRules, EveryCommandInEveryEngineState) {
         {"job waiting for reply", waiting, {0, 0, 0, 0, 0, 0, 1, 0, 1}},
         {"job between commands", between, {0, 0, 0, 1, 0, 0, 1, 0, 1}},
         {"receiving", receiving, {0, 0, 0, 0, 0, 0, 1, 0, 1}},
+        {"job still ending after a disconnect", ending, {0, 0, 0, 1, 0, 0, 0, 0, 0}},
     };
     const int ids[9] = {ID_SELECT_FILE, ID_AUTO_SELECT,   ID_CLOSE_DEFINE,
                         ID_TEXT_SAVE,   ID_TEXT_LOAD,     ID_CONNECT,
@@ -615,6 +617,27 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(took, std::chrono::milliseconds(1500)) << "the stop event ends the wait";
     EXPECT_FALSE(app.Engine()->WorkerExists());
+}
+
+// Disconnect while a reply is awaited: the job is cancelled and ends its frame (the result
+// shows the cancel, no message box) before the port closes; afterwards the window's enable
+// states are those of an idle, disconnected engine.
+TEST_F(SilentCameraTest, DisconnectDuringAJobCancelsItBeforeThePortCloses) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    EXPECT_FALSE(frame->Action(ID_CONNECT)->isEnabled());
+    frame->RunCommand(ID_DISCONNECT);
+    EXPECT_FALSE(app.IsConnected());
+    EXPECT_FALSE(app.Engine()->IsBusy()) << "the job ended before the port closed";
+    EXPECT_EQ(app.Engine()->Phase(), PHASE_NOT_CONNECTED);
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("(host side)Cancel receiving"));
+    EXPECT_TRUE(frame->Action(ID_CONNECT)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_COMM_SETTINGS)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+    EXPECT_FALSE(frame->LowerBar()->CancelButton()->isEnabled());
 }
 
 TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
