@@ -37,6 +37,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -334,10 +337,49 @@ intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lPar
             m_app.m_messageBoxResult = 0;
         return 0;
     }
-    intptr_t result = 0;
-    QMetaObject::invokeMethod(
-        this, [&] { result = OnUiMessage(msg, wParam, lParam); }, Qt::BlockingQueuedConnection);
-    return result;
+    // The blocking call with a handshake of our own (mutex and condition variable), so that
+    // what the sender wrote before the call is seen by the handler and the handler's result by
+    // the sender, visibly to a thread checker as well. When the call is discarded unrun (the
+    // window went first), the last copy of the finisher ends the wait.
+    struct Call {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        intptr_t result = 0;
+    };
+    struct Finisher {
+        std::shared_ptr<Call> call;
+        ~Finisher() {
+            if (!call)
+                return;
+            {
+                std::lock_guard<std::mutex> guard(call->lock);
+                call->finished = true;
+            }
+            call->done.notify_all();
+        }
+    };
+    auto call = std::make_shared<Call>();
+    {
+        std::lock_guard<std::mutex> guard(call->lock); // publishes the sender's writes
+    }
+    auto finisher = std::make_shared<Finisher>();
+    finisher->call = call;
+    const bool queued = QMetaObject::invokeMethod(
+        this,
+        [this, msg, wParam, lParam, finisher] {
+            { std::lock_guard<std::mutex> guard(finisher->call->lock); }
+            const intptr_t result = OnUiMessage(msg, wParam, lParam);
+            std::lock_guard<std::mutex> guard(finisher->call->lock);
+            finisher->call->result = result;
+        },
+        Qt::QueuedConnection);
+    finisher.reset();
+    if (!queued)
+        return 0;
+    std::unique_lock<std::mutex> guard(call->lock);
+    call->done.wait(guard, [&] { return call->finished; });
+    return call->result;
 }
 
 void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
