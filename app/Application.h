@@ -42,6 +42,8 @@ public:
         std::string programFile;                     // empty: the running executable
         // How long shutdown waits for the worker thread.
         int64_t threadStopTimeoutMs = 5000;
+        // Whether the program folder is writable (portable); null: platform::FolderWritable.
+        std::function<bool(const std::string&)> folderWritable;
     };
 
     static constexpr int kMaxSearchedInstance = 49;
@@ -137,9 +139,11 @@ public:
     bool WorkerLeftRunning() const { return m_workerLeftRunning; }
 
     // ---- program folder, instance, settings, log
-    std::u16string m_programFolder;    // ends in "/"
-    std::u16string m_settingsFilePath; // program folder + "Quillon_NN.ini"
-    std::u16string m_logFilePath;      // program folder + "Quillon_NN_Log.txt"
+    std::u16string m_programFolder; // ends in "/"
+    // In the program folder while it is writable, otherwise in the user's XDG folders (current
+    // directory too, for the port logs): platform/DataFolders.h.
+    std::u16string m_settingsFilePath; // settings folder + "Quillon_NN.ini"
+    std::u16string m_logFilePath;      // state folder + "Quillon_NN_Log.txt"
     int32_t m_instanceNumber = -1;     // the number obtained by start-up, -1 before
     uint64_t m_savedMinWorkingSet = 0;
     uint64_t m_savedMaxWorkingSet = 0;
@@ -166,6 +170,8 @@ public:
     // ---- window and camera definition
     std::u16string m_windowTitle;
     std::u16string m_camDefineFolder; // program folder + "CamDefine/"
+    // The user's own definitions, searched before the program's; empty in a portable folder.
+    std::u16string m_userCamDefineFolder;
     std::u16string m_currentDefinitionFile;
     std::vector<std::u16string> m_foundFiles;
 
