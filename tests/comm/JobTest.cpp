@@ -340,6 +340,10 @@ TEST(Engine, DisconnectBetweenCommandsSendsNothingMore) {
     while (rig.camera.Commands() < 2 && Clock::now() < until)
         std::this_thread::sleep_for(1ms);
     rig.engine.DisconnectCamera();
+    const auto idle = Clock::now() + 10s;
+    while (rig.engine.IsBusy() && Clock::now() < idle)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(rig.engine.IsBusy());
     EXPECT_EQ(rig.camera.Commands(), 2);
     EXPECT_EQ(rig.camera.Wire(), "a 1\rb 1\r");
     EXPECT_TRUE(rig.ui.boxes.empty());
