@@ -548,6 +548,8 @@ bool clApplication::StartWorkerThreads() {
     if (!m_engine || !m_watch)
         return false;
     bool ok = true;
+    // A window that comes after an earlier one's shutdown is reached again.
+    m_engineContext->UiLink().Open();
     if (!m_engine->WorkerExists() && !m_engine->StartWorker()) {
         m_appLog->Write(std::string_view("Can not start the worker thread"));
         ok = false;
