@@ -51,6 +51,12 @@ QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
 
+// Guards the hand-over of posted messages (CMainFrame::PostUiMessage).
+std::mutex& PostLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 // The interval of the idle pass while connected: console flush and enable rules.
 constexpr int kIdleIntervalMs = 50;
 
@@ -383,8 +389,25 @@ intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lPar
 }
 
 void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    // The posted call is built under PostLock() and its captures are read under it, so the
+    // hand-over is ours and visible (to a thread checker too), not only Qt's event queue.
+    std::lock_guard<std::mutex> posting(PostLock());
     QMetaObject::invokeMethod(
-        this, [this, msg, wParam, lParam] { OnUiMessage(msg, wParam, lParam); },
+        this,
+        [this, msg, wParam, lParam] {
+            CMainFrame* frame;
+            uint32_t m;
+            uintptr_t w;
+            intptr_t l;
+            {
+                std::lock_guard<std::mutex> taking(PostLock());
+                frame = this;
+                m = msg;
+                w = wParam;
+                l = lParam;
+            }
+            frame->OnUiMessage(m, w, l);
+        },
         Qt::QueuedConnection);
 }
 
