@@ -195,7 +195,8 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
         ASSERT_EQ(rig.ui.boxes.size(), 1u);
         EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
         EXPECT_NE(rig.LogText().find(c.where), std::string::npos) << rig.LogText();
-        EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines, std::vector<std::u16string>{u"earlier\n"});
+        EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
+                  std::vector<std::u16string>{u"earlier\n"});
         EXPECT_EQ(rig.camera.Wire(), "");
         return;
     }
