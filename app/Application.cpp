@@ -180,6 +180,7 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
         {u"TARN_Timeouts", u"First Recv", u"20000"},
         {u"TARN_Timeouts", u"Next Recv", u"20000"},
         {u"TARN_Timeouts", u"Send", u"20000"},
+        {u"TARN_Timeouts", u"Command Gap", u"50"},
     };
     bool ok = true;
     for (const Entry& e : kEntries)
@@ -238,6 +239,8 @@ int32_t clApplication::StartUp() {
         platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Next Recv", kDefaultTimeoutMs, ini));
     m_timeoutSend = ApplyTimeoutRule(
         platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Send", kDefaultTimeoutMs, ini));
+    m_commandGap = platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Command Gap",
+                                                  clCommunicateModel::kDefaultCommandGapMs, ini);
     m_selectedInterfaceName = platform::GetPrivateProfileString(
         m_channelSection, u"SelectInterface", kNoSettings, ini, kMaxInterfaceNameChars);
     m_consoleRows = static_cast<int32_t>(
@@ -510,6 +513,7 @@ bool clApplication::PrepareEngine() {
             return static_cast<int32_t>(manager.ComposeCommand(&command, text));
         });
     m_engine->SetReceiveTimeouts(m_timeoutFirstRecv, m_timeoutNextRecv);
+    m_engine->SetCommandGap(m_commandGap);
     return true;
 }
 

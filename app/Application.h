@@ -169,6 +169,8 @@ public:
     uint32_t m_timeoutFirstRecv = 0;
     uint32_t m_timeoutNextRecv = 0;
     uint32_t m_timeoutSend = 0;
+    // The pause after each command of property and batch jobs, in milliseconds.
+    uint32_t m_commandGap = 50;
 
     // ---- window and camera definition
     std::u16string m_windowTitle;

@@ -38,7 +38,28 @@ int32_t clCommunicateModel::Hand(int32_t kind) {
     m_mailbox.m_jobKind = kind;
     m_jobPending = true;
     context.JobEvent()->Set();
+    Notify(Activity::kStateChanged);
     return SUBMIT_OK;
+}
+
+void clCommunicateModel::SetActivityListener(ActivityListener listener, const void* owner) {
+    std::lock_guard<std::mutex> guard(m_listenerLock);
+    m_listener = std::move(listener);
+    m_listenerOwner = owner;
+}
+
+void clCommunicateModel::ClearActivityListener(const void* owner) {
+    std::lock_guard<std::mutex> guard(m_listenerLock);
+    if (m_listenerOwner != owner)
+        return;
+    m_listener = nullptr;
+    m_listenerOwner = nullptr;
+}
+
+void clCommunicateModel::Notify(Activity activity) {
+    std::lock_guard<std::mutex> guard(m_listenerLock);
+    if (m_listener)
+        m_listener(activity);
 }
 
 int32_t clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool autoSelect) {
@@ -206,8 +227,11 @@ bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
 // Port receive thread
 
 void clCommunicateModel::OnReceiveData(const uint8_t* bytes, uint32_t length, void* user) {
-    if (user)
-        static_cast<clCommunicateModel*>(user)->ring.Append(bytes, length);
+    if (!user || !bytes || length == 0)
+        return;
+    auto* engine = static_cast<clCommunicateModel*>(user);
+    engine->ring.Append(bytes, length);
+    engine->Notify(Activity::kReceived);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -231,7 +255,9 @@ bool clCommunicateModel::StopWorker(int64_t timeoutMs) {
 
 void clCommunicateModel::WorkerLoop() {
     for (;;) {
-        const int w = platform::WaitForAny({context.StopEvent(), context.JobEvent()}, kPollMs);
+        // Nothing to do between jobs: the wait has no period.
+        const int w =
+            platform::WaitForAny({context.StopEvent(), context.JobEvent()}, platform::kInfinite);
         if (w == 0)
             return;
         if (w == 1) {
@@ -240,6 +266,7 @@ void clCommunicateModel::WorkerLoop() {
             m_jobPending = false;
             const bool stopped = RunJob(m_mailbox.m_jobKind);
             busy = 0;
+            Notify(Activity::kStateChanged);
             if (stopped)
                 return;
         } else if (w == platform::kWaitFailed) {
@@ -317,6 +344,17 @@ bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
     return false;
 }
 
+bool clCommunicateModel::CommandGapPause(bool& stopFlag) {
+    const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, commandGap);
+    if (w == 0) {
+        stopFlag = true;
+        return true;
+    }
+    if (w == 1)
+        cancelEvent.Set();
+    return false;
+}
+
 void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
     JobStartFrame();
     const std::u16string command = m_mailbox.m_jobParam.commandText;
@@ -346,7 +384,7 @@ void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
         if (CommandStep(stopFlag, text) != TRANSACTION_OK || stopFlag)
             break;
         ConsolePause();
-        if (PauseOrStop(kPollMs, stopFlag))
+        if (CommandGapPause(stopFlag))
             break;
     }
     JobEndFrame();
@@ -397,8 +435,11 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
 
 void clCommunicateModel::MovePhase(int32_t to) {
     int32_t current = phase;
-    while (current != PHASE_NOT_CONNECTED && !phase.compare_exchange_weak(current, to)) {
+    while (current != PHASE_NOT_CONNECTED && current != to &&
+           !phase.compare_exchange_weak(current, to)) {
     }
+    if (current != PHASE_NOT_CONNECTED && current != to)
+        Notify(Activity::kStateChanged);
 }
 
 void clCommunicateModel::AwaitReply() {
@@ -421,8 +462,10 @@ void clCommunicateModel::BeginTransaction() {
 int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
     int32_t result = TRANSACTION_OK;
     for (;;) {
-        const int w =
-            platform::WaitForAny({context.StopEvent(), &cancelEvent, &receiveTimer}, kPollMs);
+        // The ring's data event wakes the wait as soon as bytes arrive; the period only bounds
+        // how late a wait that misses every event notices them.
+        const int w = platform::WaitForAny(
+            {context.StopEvent(), &cancelEvent, &receiveTimer, &ring.DataEvent()}, kPollMs);
         if (w == 0) {
             stopFlag = true;
             result = TRANSACTION_OK;
@@ -461,8 +504,8 @@ bool clCommunicateModel::TakeReplyBytes() {
             ring.Take(clRingBuffer::kTransactionReader);
         return false;
     }
-    // The timer restarts for every byte taken; all bytes of one batch are taken in the same
-    // instant, so one restart per batch measures the same gap.
+    // The timer restarts for every chunk taken: the bytes of one chunk are taken in the same
+    // instant, so one restart per chunk measures the gap since the last bytes arrived.
     MovePhase(PHASE_RECEIVING);
     RestartReceiveTimer();
     for (uint64_t i = 0; i < n; ++i) {

@@ -87,7 +87,10 @@ private:
 class clCommunicateModel {
 public:
     static constexpr uint32_t kNoTimeLimit = 4294967295u;
+    // The longest a wait of a transaction or a pause goes without looking at its events.
     static constexpr int64_t kPollMs = 50;
+    // The default pause after each command of property and batch jobs.
+    static constexpr uint32_t kDefaultCommandGapMs = 50;
     static constexpr int64_t kThreadStopTimeoutMs = 5000;
     // More reply lines than any camera sends; further lines of one reply are dropped.
     static constexpr size_t kMaxReplyLines = 65536;
@@ -98,6 +101,11 @@ public:
     // Runs pending user-interface work while the UI thread waits for the worker, so that a
     // message the worker is sending to the window is still answered.
     using Pump = std::function<void()>;
+    // What the window is told without a message of its own, so that it has nothing to poll:
+    // bytes were received (port receive thread), or the state its enable rules read changed
+    // (worker or UI thread). The listener must return at once (post, never wait).
+    enum class Activity { kReceived, kStateChanged };
+    using ActivityListener = std::function<void(Activity)>;
 
     explicit clCommunicateModel(clEngineContext& context);
     // Stops the worker thread when it still runs.
@@ -182,10 +190,18 @@ public:
     }
     uint32_t FirstReceiveTimeout() const { return firstReceiveTimeout; }
     uint32_t NextReceiveTimeout() const { return nextReceiveTimeout; }
+    // The pause after each command of property and batch jobs, in milliseconds (0: none).
+    void SetCommandGap(uint32_t ms) { commandGap = ms; }
+    uint32_t CommandGap() const { return commandGap; }
     // Property jobs look at the definition through it (the manager's own by default).
     void SetPropertySource(IPropertyCommandSource* source) { propertySource = source; }
     clCamPropertyCommandSource& ManagerCommands() { return *managerCommands; }
     void SetBatchJobRunner(BatchJobRunner runner) { batchJob = std::move(runner); }
+    // Any thread. owner names who set it; Clear detaches only that owner's listener, so a
+    // window going after its successor attached leaves the successor's. Once either returns,
+    // the former listener is not running and is not called again.
+    void SetActivityListener(ActivityListener listener, const void* owner);
+    void ClearActivityListener(const void* owner);
 
     // --- Port receive thread -----------------------------------------------------------
     // The ReceiveCallback of the connected port; user is this engine.
@@ -214,6 +230,9 @@ public:
     int CheckStopOrCancel(bool& stopFlag);
     // Waits ms; true (and stopFlag set) when the stop event came first.
     bool PauseOrStop(int64_t ms, bool& stopFlag);
+    // The command gap after a command of a property or batch job. True (and stopFlag set) on
+    // the stop event. A cancel ends the gap early and stays signalled for the next check.
+    bool CommandGapPause(bool& stopFlag);
 
     // --- Command transaction -----------------------------------------------------------
     int32_t RunTransaction(bool& stopFlag, std::u16string_view command);
@@ -223,7 +242,7 @@ public:
     // The command has gone out: phase 2 and the first-receive timer.
     void AwaitReply();
     int32_t ReceiveReply(bool& stopFlag);
-    // One 50 ms batch of ReceiveReply: takes the pending bytes of the transaction reader.
+    // One chunk of ReceiveReply: takes the pending bytes of the transaction reader.
     // True at EOT (result 0, status 4).
     bool TakeReplyBytes();
     void RestartReceiveTimer();
@@ -241,6 +260,7 @@ private:
     // that ends after the disconnect never makes the engine look ready.
     void MovePhase(int32_t to);
     int32_t Refusal() const;
+    void Notify(Activity activity);
     int32_t Hand(int32_t kind);
 
     std::atomic<int32_t> connected{0};
@@ -256,6 +276,7 @@ private:
     platform::DeadlineTimer receiveTimer;
     std::atomic<uint32_t> firstReceiveTimeout{20000};
     std::atomic<uint32_t> nextReceiveTimeout{20000};
+    std::atomic<uint32_t> commandGap{kDefaultCommandGapMs};
     std::deque<std::u16string> replyLines;
     std::mutex replyLinesLock;
     std::atomic<int32_t> replyCode{-1};
@@ -276,4 +297,7 @@ private:
 
     platform::Thread m_worker;
     clReplyCollector m_collector;
+    std::mutex m_listenerLock;
+    ActivityListener m_listener;
+    const void* m_listenerOwner = nullptr;
 };

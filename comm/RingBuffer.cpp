@@ -24,12 +24,21 @@ bool clRingBuffer::Allocate(uint64_t size) {
 }
 
 void clRingBuffer::Append(const uint8_t* bytes, uint64_t length) {
-    if (!bytes)
+    if (!bytes || length == 0)
         return;
-    std::lock_guard<std::mutex> guard(m_lock);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!AppendLocked(bytes, length))
+            return;
+    }
+    // Outside the lock: the woken reader takes the lock at once to ask Pending.
+    m_dataEvent.Set();
+}
+
+bool clRingBuffer::AppendLocked(const uint8_t* bytes, uint64_t length) {
     const uint64_t capacity = m_write.Capacity();
     if (capacity == 0 || !m_data)
-        return;
+        return false;
     // More than the whole area: only the newest capacity bytes can survive anyway.
     if (length > capacity) {
         m_written += length - capacity;
@@ -46,6 +55,7 @@ void clRingBuffer::Append(const uint8_t* bytes, uint64_t length) {
         bytes += n;
         length -= n;
     }
+    return true;
 }
 
 uint64_t clRingBuffer::Pending(Reader reader) const {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "comm/Ring.h"
+#include "platform/Event.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,8 +32,13 @@ public:
     bool Allocate(uint64_t size);
     uint64_t Size() const { return m_size; }
 
-    // Copies the bytes in, in at most two pieces. No area, no bytes or length 0: nothing.
+    // Copies the bytes in, in at most two pieces, then signals the data event. No area, no
+    // bytes or length 0: nothing.
     void Append(const uint8_t* bytes, uint64_t length);
+    // Auto reset; signalled by every Append that stored bytes, so a reader can wait for them
+    // instead of polling. A reader that wakes must still ask Pending: the event may stand from
+    // bytes it has already taken or skipped.
+    platform::Event& DataEvent() { return m_dataEvent; }
 
     // Bytes the reader has not taken yet.
     uint64_t Pending(Reader reader) const;
@@ -53,6 +59,9 @@ public:
     uint64_t ReadPosition(Reader reader) const { return m_read[reader].Position(); }
 
 private:
+    // The copy of Append under the buffer lock; false when the ring has no area.
+    bool AppendLocked(const uint8_t* bytes, uint64_t length);
+
     std::unique_ptr<uint8_t[]> m_data;
     uint64_t m_size = 0;
     clRing<uint64_t> m_write;
@@ -62,4 +71,5 @@ private:
     // Written by the reader's own thread; atomic so that Reset from another thread is no race,
     // and released so that a byte counted as taken is ordered before its overwriting.
     std::atomic<uint64_t> m_taken[2]{0, 0};
+    platform::Event m_dataEvent{platform::Event::Reset::Auto};
 };

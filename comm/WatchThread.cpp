@@ -128,7 +128,9 @@ void clWatchThread::Run() {
     int64_t startCount = 0, lastUpdate = 0;
     int failedWaits = 0;
     for (;;) {
-        const int w = platform::WaitForAny({stop.get(), start.get(), halt.get()}, periodMs);
+        // Between transactions only an event can change anything: no period then.
+        const int w = platform::WaitForAny({stop.get(), start.get(), halt.get()},
+                                           running ? periodMs : platform::kInfinite);
         if (w == 0)
             return;
         if (w == platform::kWaitFailed) {

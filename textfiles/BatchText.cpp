@@ -480,7 +480,7 @@ bool RunBatchJob(clCommunicateModel& engine) {
         if (stopFlag || result != TRANSACTION_OK)
             break;
         engine.ConsolePause();
-        if (engine.PauseOrStop(clCommunicateModel::kPollMs, stopFlag))
+        if (engine.CommandGapPause(stopFlag))
             break;
     }
     // What was not taken stays for the record; the next Text Load replaces it.

@@ -57,8 +57,9 @@ std::mutex& PostLock() {
     return lock;
 }
 
-// The interval of the idle pass while connected: console flush and enable rules.
-constexpr int kIdleIntervalMs = 50;
+// Received bytes reach the console at most once per interval while they keep coming; the
+// first bytes after a quiet spell are shown at once.
+constexpr int kFlushIntervalMs = 50;
 
 // The registered interfaces as the communication settings dialog sees them.
 class InterfaceList : public commsettings::IInterfaceList {
@@ -193,9 +194,22 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
             RunCommand(command);
     });
 
-    m_idleTimer = new QTimer(this);
-    m_idleTimer->setInterval(kIdleIntervalMs);
-    connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::OnIdle);
+    // Nothing polls: the engine says when bytes arrive and when its state changes.
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setSingleShot(true);
+    connect(m_flushTimer, &QTimer::timeout, this, &CMainFrame::FlushReceived);
+    if (clCommunicateModel* engine = m_app.Engine())
+        engine->SetActivityListener(
+            [this](clCommunicateModel::Activity activity) {
+                // Receive thread or worker: at most one call of each kind waits in the queue.
+                const bool received = activity == clCommunicateModel::Activity::kReceived;
+                std::atomic<bool>& queued = received ? m_flushQueued : m_enablesQueued;
+                if (!queued.exchange(true))
+                    QMetaObject::invokeMethod(
+                        this, [this, received] { OnEngineActivity(received); },
+                        Qt::QueuedConnection);
+            },
+            this);
 
     UpdateCommandEnables();
 }
@@ -326,8 +340,11 @@ void CMainFrame::ShutDownThreads() {
     if (m_threadsStopped)
         return;
     m_threadsStopped = true;
-    m_idleTimer->stop();
+    m_flushTimer->stop();
     m_detached = true;
+    // From here on the engine's threads never reach this window again.
+    if (clCommunicateModel* engine = m_app.Engine())
+        engine->ClearActivityListener(this);
     m_app.StopThreads(PumpWhileWaiting());
 }
 
@@ -508,6 +525,35 @@ void CMainFrame::OnConsoleFlush() {
     console::RingSource<clRingBuffer> source(engine->Ring());
     const uint64_t left = m_console->Flush(source);
     engine->Mailbox().SetConsoleBacklog(static_cast<int64_t>(left));
+    m_lastFlush.start();
+}
+
+void CMainFrame::OnEngineActivity(bool received) {
+    if (!received) {
+        m_enablesQueued = false;
+        if (!m_detached)
+            UpdateCommandEnables();
+        return;
+    }
+    // Cleared before the bytes are taken: bytes arriving from now on queue another call.
+    m_flushQueued = false;
+    if (m_detached || m_flushTimer->isActive())
+        return;
+    const qint64 since = m_lastFlush.isValid() ? m_lastFlush.elapsed() : kFlushIntervalMs;
+    if (since >= kFlushIntervalMs)
+        FlushReceived();
+    else
+        m_flushTimer->start(static_cast<int>(kFlushIntervalMs - since));
+}
+
+void CMainFrame::FlushReceived() {
+    if (m_detached)
+        return;
+    OnConsoleFlush();
+    // One flush takes a bounded share; the rest follows one interval later.
+    if (clCommunicateModel* engine = m_app.Engine())
+        if (ConsoleValid() && engine->Mailbox().ConsoleBacklog() > 0)
+            m_flushTimer->start(kFlushIntervalMs);
 }
 
 void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
@@ -535,16 +581,6 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
         // Refused: the view shows the stored values and the enable states as they are.
         RefreshViews(REFRESH_STATUS | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
     }
-}
-
-void CMainFrame::OnIdle() {
-    if (!m_app.IsConnected()) {
-        m_idleTimer->stop();
-        UpdateCommandEnables();
-        return;
-    }
-    OnConsoleFlush();
-    UpdateCommandEnables();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -717,7 +753,6 @@ void CMainFrame::Connect() {
     }
     const int32_t result = m_app.ConnectCamera();
     if (result == 0) {
-        m_idleTimer->start();
         RefreshViews(all);
         return;
     }
@@ -729,7 +764,7 @@ void CMainFrame::Connect() {
 }
 
 void CMainFrame::Disconnect() {
-    m_idleTimer->stop();
+    m_flushTimer->stop();
     m_app.DisconnectCamera(PumpWhileWaiting());
     // What arrived before the port closed still goes to the console.
     OnConsoleFlush();
@@ -812,7 +847,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
             event->ignore();
             return;
         }
-        m_idleTimer->stop();
+        m_flushTimer->stop();
         m_app.DisconnectCamera(PumpWhileWaiting());
     } else if (clCommunicateModel* engine = m_app.Engine()) {
         // A job can only run while connected; wait for one that is still ending all the same.

@@ -10,6 +10,7 @@
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrameLogic.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <atomic>
@@ -81,7 +82,8 @@ public:
     CDialogBarLower* LowerBar() const { return m_lower; }
     CConsoleForm* Console() const { return m_console; }
     QSplitter* Splitter() const { return m_splitter; }
-    QTimer* IdleTimer() const { return m_idleTimer; }
+    // Runs only while received bytes wait for their console flush.
+    QTimer* ConsoleFlushTimer() const { return m_flushTimer; }
 
 protected:
     // Handler of the application window messages; runs on the user-interface thread.
@@ -101,7 +103,10 @@ private:
     void OnShowResult();
     void OnConsoleFlush();
     void OnRunPropertyJob(uintptr_t generation, intptr_t index);
-    void OnIdle();
+    // The engine's activity, on the UI thread: received bytes (a flush, coalesced) or a state
+    // change (the enable rules).
+    void OnEngineActivity(bool received);
+    void FlushReceived();
 
     static std::function<void()> PumpWhileWaiting();
     void Connect();
@@ -127,7 +132,10 @@ private:
     PropertyViewCalls m_propertyCalls;
     FileCommandHooks m_fileHooks;
     std::map<int, QAction*> m_actions;
-    QTimer* m_idleTimer = nullptr;
+    QTimer* m_flushTimer = nullptr;
+    QElapsedTimer m_lastFlush;
+    std::atomic<bool> m_flushQueued{false};
+    std::atomic<bool> m_enablesQueued{false};
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;

@@ -106,7 +106,8 @@ const std::string kDefaultSettings = "[App]\n"
                                      "[TARN_Timeouts]\n"
                                      "First Recv=20000\n"
                                      "Next Recv=20000\n"
-                                     "Send=20000\n";
+                                     "Send=20000\n"
+                                     "Command Gap=50\n";
 
 } // namespace
 
@@ -137,6 +138,7 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
     EXPECT_EQ(app->m_timeoutSend, 20000u);
     EXPECT_EQ(app->m_selectedInterfaceName, u"No settings");
     EXPECT_EQ(app->m_selectedInterfaceIndex, -1);
+    EXPECT_EQ(app->m_commandGap, 50u);
     EXPECT_EQ(app->m_portNameText, u"No settings");
     EXPECT_EQ(app->m_lineSpeedText, u"No settings");
     EXPECT_EQ(app->m_portDescriptionText, u"");

@@ -83,7 +83,9 @@ TEST_F(EngineWiringTest, StartUpPreparesTheEngine) {
     platform::WritePrivateProfileString(u"App", u"Receive Buffer Bytes", u"4096", Settings());
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"50", Settings());
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", u"1234", Settings());
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Command Gap", u"0", Settings());
     Start();
+    EXPECT_EQ(app.Engine()->CommandGap(), 0u) << "a gap of 0 is kept";
     ASSERT_NE(app.Engine(), nullptr);
     EXPECT_EQ(app.Engine()->Ring().Size(), 4096u);
     EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 100u);

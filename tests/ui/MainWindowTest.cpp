@@ -406,7 +406,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
     EXPECT_TRUE(frame->Action(ID_AUTO_SELECT)->isEnabled());
     EXPECT_FALSE(frame->Action(ID_COMM_SETTINGS)->isEnabled());
     EXPECT_FALSE(frame->Action(ID_CONNECT)->isEnabled());
-    EXPECT_TRUE(frame->IdleTimer()->isActive()) << "the console is fed while connected";
+    EXPECT_FALSE(frame->ConsoleFlushTimer()->isActive()) << "nothing polls while nothing arrives";
 
     Button(1013)->click();
     EXPECT_FALSE(app.IsConnected());
@@ -415,7 +415,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
     EXPECT_TRUE(Button(1013)->IsToggled());
     EXPECT_EQ(LowerText(1045), M(MSG_DISCONNECT));
     EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
-    EXPECT_FALSE(frame->IdleTimer()->isActive());
+    EXPECT_FALSE(frame->ConsoleFlushTimer()->isActive());
 
     // And again through the menu.
     frame->Action(ID_CONNECT)->trigger();
