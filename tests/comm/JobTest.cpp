@@ -1,6 +1,7 @@
 #include "EngineRig.h"
 #include "camdef/CamPropertyMgr.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
@@ -203,6 +204,96 @@ TEST(Job, CancelBetweenCommandsEndsThePropertyJob) {
     ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
+}
+
+// The moments the commands of a property job went out (their echo comes just before).
+std::vector<Clock::time_point> RunTimedPropertyJob(JobRig& rig, int commands) {
+    FakeProperty p;
+    std::vector<Clock::time_point> sent;
+    for (int i = 0; i < commands; ++i) {
+        p.commandNames.push_back(u"g" + std::u16string(1, char16_t(u'a' + i)));
+        rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    }
+    rig.ui.onSend = [&](uint32_t msg) {
+        if (msg == UM_CONSOLE_ECHO)
+            sent.push_back(Clock::now());
+    };
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    EXPECT_TRUE(rig.WaitJobEnd());
+    rig.ui.onSend = nullptr;
+    return sent;
+}
+
+TEST(Job, PropertyCommandsKeepTheDefaultGapOf50Ms) {
+    JobRig rig;
+    EXPECT_EQ(rig.engine.CommandGap(), 50u);
+    const auto sent = RunTimedPropertyJob(rig, 3);
+    ASSERT_EQ(sent.size(), 3u);
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE(sent[i] - sent[i - 1], 45ms) << "between command " << i << " and " << i + 1;
+}
+
+TEST(Job, GapOfZeroStillRunsEveryCommandInOrder) {
+    JobRig rig;
+    rig.engine.SetCommandGap(0);
+    EXPECT_EQ(RunTimedPropertyJob(rig, 4).size(), 4u);
+    EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\rgc 1\rgd 1\r");
+}
+
+TEST(Job, CancelEndsALongGapAndThePropertyJob) {
+    JobRig rig;
+    rig.engine.SetCommandGap(600000);
+    FakeProperty p;
+    p.commandNames = {u"ga", u"gb"};
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_CONSOLE_FLUSH));
+    rig.engine.CancelReceiving();
+    ASSERT_TRUE(rig.WaitJobEnd(1, 10000)) << "the cancel must not wait for the gap";
+    EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
+}
+
+// Waits until the ring holds n bytes in all.
+bool WaitWritten(clCommunicateModel& engine, uint64_t n) {
+    const auto end = Clock::now() + 5s;
+    while (engine.Ring().WrittenCount() < n)
+        if (Clock::now() > end)
+            return false;
+        else
+            std::this_thread::yield();
+    return true;
+}
+
+TEST(Engine, ActivityListenerHearsReceivedBytesAndPhaseChanges) {
+    EngineRig rig;
+    std::atomic<int> received{0}, changed{0};
+    int owner = 0, other = 0;
+    rig.engine.SetActivityListener(
+        [&](clCommunicateModel::Activity a) {
+            ++(a == clCommunicateModel::Activity::kReceived ? received : changed);
+        },
+        &owner);
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"a"), TRANSACTION_OK);
+    EXPECT_GE(received, 1);
+    EXPECT_EQ(changed, 4) << "sending, waiting, receiving, idle";
+
+    // The receive thread delivers in order: once a later chunk is in the ring, the listener
+    // call for the earlier one has returned.
+    const uint64_t written = rig.engine.Ring().WrittenCount();
+    rig.engine.ClearActivityListener(&other);
+    rig.camera.Inject("x");
+    rig.camera.Inject("w", 1);
+    ASSERT_TRUE(WaitWritten(rig.engine, written + 2));
+    const int before = received;
+    EXPECT_GE(before, 2) << "another owner's clear leaves the listener";
+    rig.engine.ClearActivityListener(&owner);
+    rig.camera.Inject("y");
+    rig.camera.Inject("z", 1);
+    ASSERT_TRUE(WaitWritten(rig.engine, written + 4));
+    // Only the call for "w", if it was still under way, may have counted since.
+    EXPECT_LE(received, before + 1) << "the owner's clear detaches the listener";
 }
 
 TEST(Job, CancelWhileIdleIsForgottenByTheNextJob) {

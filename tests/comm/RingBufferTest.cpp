@@ -91,6 +91,20 @@ TEST(RingBuffer, NothingToAppendOrNoAreaChangesNothing) {
     EXPECT_EQ(ring.WritePosition(), 0u);
 }
 
+TEST(RingBuffer, StoredBytesSignalTheDataEventOnce) {
+    clRingBuffer ring;
+    Append(ring, "abc");
+    EXPECT_FALSE(ring.DataEvent().IsSignalled()) << "no area, nothing stored";
+    ASSERT_TRUE(ring.Allocate(8));
+    ring.Append(reinterpret_cast<const uint8_t*>("x"), 0);
+    EXPECT_FALSE(ring.DataEvent().IsSignalled());
+    Append(ring, "ab");
+    Append(ring, "cd");
+    EXPECT_TRUE(ring.DataEvent().TryAcquire());
+    EXPECT_FALSE(ring.DataEvent().TryAcquire()) << "auto reset: one wake for what is pending";
+    EXPECT_EQ(TakeAll(ring, R::kTransactionReader), "abcd");
+}
+
 TEST(RingBuffer, ChunkLargerThanTheAreaKeepsTheNewestBytes) {
     clRingBuffer ring;
     ASSERT_TRUE(ring.Allocate(4));

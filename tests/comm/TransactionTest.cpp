@@ -138,6 +138,24 @@ TEST(Transaction, NextReceiveTimeoutMeasuresTheGapBetweenBatches) {
     EXPECT_EQ(rig.engine.ReplyCode(), -1);
 }
 
+TEST(Transaction, ChunksCloserThanTheNextReceiveTimeoutComplete) {
+    // 5-byte chunks 30 ms apart take 150 ms in all: only a timer restarted for every chunk
+    // taken lets a 100 ms next-receive time-out pass them.
+    EngineRig rig(2000, 100);
+    const std::string reply = ">OK\r\n>GAIN 12\r\n>MODE A\r\n\x04";
+    clScriptedCamera::Answer answer;
+    for (size_t i = 0; i < reply.size(); i += 5)
+        answer.push_back({i == 0 ? 0 : 30, reply.substr(i, 5)});
+    ASSERT_GE(answer.size(), 5u);
+    rig.camera.Expect(answer);
+    bool stop = false;
+    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(rig.engine.Status(), STATUS_REPLY_COMPLETE);
+    rig.engine.ClassifyReply();
+    EXPECT_EQ(rig.engine.ReplyCode(), 0);
+    EXPECT_EQ(RemainingLines(rig.engine), (std::vector<std::u16string>{u">GAIN 12", u">MODE A"}));
+}
+
 TEST(Transaction, NoTimeLimitWaitsForALateAnswer) {
     EngineRig rig(clCommunicateModel::kNoTimeLimit, clCommunicateModel::kNoTimeLimit);
     rig.camera.Expect({{300, ">OK\r\n"}, {300, "\x04"}});
