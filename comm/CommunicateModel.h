@@ -8,6 +8,7 @@
 #include "comm/EngineContext.h"
 #include "comm/ReplyCollector.h"
 #include "comm/RingBuffer.h"
+#include "comm/TrafficLog.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -89,6 +90,8 @@ public:
     // Takes the next remaining reply line (UM_DRAIN_REPLIES). False when there is none.
     bool TakeReplyLine(std::u16string& line);
     bool IsReady() const { return busy == 0 && phase == PHASE_IDLE; }
+    // The traffic log of every transaction; closed until someone opens it (any thread).
+    clTrafficLog& Traffic() { return m_traffic; }
 
     // --- Port receive thread -----------------------------------------------------------
     // The ReceiveCallback of the connected port; user is this engine.
@@ -166,4 +169,5 @@ private:
 
     platform::Thread m_worker;
     clReplyCollector m_collector;
+    clTrafficLog m_traffic;
 };
