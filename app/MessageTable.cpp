@@ -83,6 +83,12 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"XML検証エラー", u"XML validation error"}, // 70
     {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
 };
+
+// Ids MSG_LATER_FIRST and on.
+constexpr Entry kLaterTable[MSG_LATER_END - MSG_LATER_FIRST] = {
+    {u"通信ログ", u"Traffic log"}, // 80
+    {u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
+};
 // clang-format on
 
 std::atomic<int> g_languageIndex{1};
@@ -107,9 +113,12 @@ const std::u16string& UiLanguageCode() {
 }
 
 const char16_t* MsgIn(int id, int languageIndex) {
+    const int language = languageIndex == 0 ? 0 : 1;
+    if (id >= MSG_LATER_FIRST && id < MSG_LATER_END)
+        return kLaterTable[id - MSG_LATER_FIRST].text[language];
     if (id < 0 || id >= MSG_COUNT)
         return u"";
-    return kTable[id].text[languageIndex == 0 ? 0 : 1];
+    return kTable[id].text[language];
 }
 
 const char16_t* Msg(int id) {

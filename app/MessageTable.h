@@ -81,6 +81,14 @@ enum MessageId : int {
     MSG_COUNT = 72,
 };
 
+// Messages beyond the classic table, numbered on from 80.
+enum : int {
+    MSG_TRAFFIC_LOG = 80,        // the View item that starts and stops the traffic log
+    MSG_TRAFFIC_LOG_FAILED = 81, // the traffic log file cannot be opened
+    MSG_LATER_FIRST = MSG_TRAFFIC_LOG,
+    MSG_LATER_END = 82,
+};
+
 // Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
 // definition-file texts ("ja" or "en") from "Force English" and the user's UI language
 // (1041 = Japanese).

@@ -112,6 +112,15 @@ void clTrafficLog::WriteLine(std::string_view direction, std::string_view text) 
     std::fflush(m_file);
 }
 
+std::u16string TrafficLogPathBeside(std::u16string_view settingsFilePath) {
+    std::u16string path(settingsFilePath);
+    constexpr std::u16string_view kIni = u".ini";
+    if (path.size() >= kIni.size() &&
+        path.compare(path.size() - kIni.size(), kIni.size(), kIni) == 0)
+        path.resize(path.size() - kIni.size());
+    return path + u"_Traffic.txt";
+}
+
 std::string TransactionOutcomeText(int32_t transactionResult, int32_t replyCode, bool stopped) {
     if (stopped)
         return "stopped";

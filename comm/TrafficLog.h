@@ -54,6 +54,10 @@ private:
     std::chrono::steady_clock::time_point m_sentAt{};
 };
 
+// The traffic log of an instance: its settings file name with "_Traffic.txt" in place of the
+// ".ini" ("Quillon_00.ini" -> "Quillon_00_Traffic.txt"), in the same folder.
+std::u16string TrafficLogPathBeside(std::u16string_view settingsFilePath);
+
 // The text of a transaction's outcome as the log and the command-line tool show it: the reply
 // code's text for a complete reply, else "send failed", "receive timeout", "cancelled", or
 // "stopped" when the engine was shutting down.
