@@ -312,20 +312,9 @@ int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::st
 std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
     std::vector<const clCamProperty*> out;
     std::set<const clCamProperty*> seen;
-    std::vector<const clCamTreeNode*> stack;
-    if (m.TreeRoot())
-        stack.push_back(m.TreeRoot());
-    while (!stack.empty()) {
-        const clCamTreeNode* node = stack.back();
-        stack.pop_back();
-        if (!node->isGroup && node->parent)
-            if (const clCamProperty* p = m.FindProperty(node->name); p && seen.insert(p).second)
-                out.push_back(p);
-        if (node->nextSibling)
-            stack.push_back(node->nextSibling);
-        if (node->firstChild)
-            stack.push_back(node->firstChild);
-    }
+    for (const std::u16string& name : TreePropertyNames(m))
+        if (const clCamProperty* p = m.FindProperty(name); p && seen.insert(p).second)
+            out.push_back(p);
     std::vector<const clCamProperty*> rest;
     for (const auto& [name, p] : m.Properties())
         if (!seen.count(p.get()))

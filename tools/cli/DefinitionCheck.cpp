@@ -62,20 +62,8 @@ void CheckReferences(const clCamPropertyMgr& m, std::vector<DefinitionProblem>& 
     for (const auto& info : m.InformationList())
         for (const std::u16string& name : info->propertyNames)
             property(Utf8(info->name), "Information PropertyName", name);
-    // Tree entries, walked without recursion.
-    std::vector<const clCamTreeNode*> stack;
-    if (m.TreeRoot())
-        stack.push_back(m.TreeRoot());
-    while (!stack.empty()) {
-        const clCamTreeNode* node = stack.back();
-        stack.pop_back();
-        if (!node->isGroup && node->parent)
-            property("PropertyIndex", "PropertyName", node->name);
-        if (node->nextSibling)
-            stack.push_back(node->nextSibling);
-        if (node->firstChild)
-            stack.push_back(node->firstChild);
-    }
+    for (const std::u16string& name : TreePropertyNames(m))
+        property("PropertyIndex", "PropertyName", name);
 }
 
 void CheckUnusedCommands(const clCamPropertyMgr& m, std::vector<DefinitionProblem>& out) {
@@ -125,6 +113,25 @@ void CheckEntries(const clCamPropertyMgr& m, std::vector<DefinitionProblem>& out
 }
 
 } // namespace
+
+std::vector<std::u16string> TreePropertyNames(const clCamPropertyMgr& manager) {
+    // Walked without recursion: children before the next sibling.
+    std::vector<std::u16string> names;
+    std::vector<const clCamTreeNode*> stack;
+    if (manager.TreeRoot())
+        stack.push_back(manager.TreeRoot());
+    while (!stack.empty()) {
+        const clCamTreeNode* node = stack.back();
+        stack.pop_back();
+        if (!node->isGroup && node->parent)
+            names.push_back(node->name);
+        if (node->nextSibling)
+            stack.push_back(node->nextSibling);
+        if (node->firstChild)
+            stack.push_back(node->firstChild);
+    }
+    return names;
+}
 
 std::vector<DefinitionProblem> CheckDefinition(const clCamPropertyMgr& manager) {
     std::vector<DefinitionProblem> out;

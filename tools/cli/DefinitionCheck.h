@@ -18,3 +18,6 @@ struct DefinitionProblem {
 // minimum lies above their maximum, and Selection entries whose text or value is given twice.
 // Sorted by record name within each kind, kinds in the order above.
 std::vector<DefinitionProblem> CheckDefinition(const clCamPropertyMgr& manager);
+
+// The property names of the property tree, in the order the tree shows them.
+std::vector<std::u16string> TreePropertyNames(const clCamPropertyMgr& manager);
