@@ -603,7 +603,7 @@ TEST(TrafficLog, EscapesEveryByteOutsidePrintableAscii) {
 // ---------------------------------------------------------------------------------------------
 // The instance's settings: the stored interface and port, read and never written
 
-TEST(CliInstance, UsesTheStoredPortAndLeavesTheSettingsAlone) {
+TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
     namespace fs = std::filesystem;
     TempDir dir;
     Camera camera(dir, {});
@@ -628,6 +628,21 @@ TEST(CliInstance, UsesTheStoredPortAndLeavesTheSettingsAlone) {
     EXPECT_NE(r.out.find("Model=XC-100"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(platform::Utf16ToUtf8(ini)), before);
     EXPECT_FALSE(fs::exists(folder / "Quillon_07_Log.txt"));
+
+    // Instance 3 has the Camera Link interface chosen, with a simulated serial library.
+    fs::copy_file(kBin + "/Pivra02CL_64bit.so", folder / "Pivra02CL_64bit.so");
+    fs::copy(kBin + "/clserial", folder / "clserial", fs::copy_options::recursive);
+    const std::u16string cl = platform::Utf8ToUtf16((folder / "Quillon_03.ini").string());
+    ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
+                                                    u"Camera Link API", cl));
+    ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL",
+                                                    u"libclsersim.so", cl));
+    r = RunCli(dir, {"-i", "3", "--json", "--definition", "auto", "set", "Gain=33"}, "", program);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(R"({"property":"Gain","type":"Integer","value":33})"), std::string::npos)
+        << r.out;
+    r = RunCli(dir, {"--json", "ports"}, "", program);
+    EXPECT_NE(r.out.find(R"("interface":"Camera Link API")"), std::string::npos) << r.out;
 
     // Instance 8 has no settings file: nothing is chosen, nothing is created.
     r = RunCli(dir, {"-i8", "send", "sta"}, "", program);
