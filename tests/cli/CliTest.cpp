@@ -126,22 +126,30 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, const std::stri
     return r;
 }
 
-// A definition that loads but fails at run time: a formula that does not parse and a range
-// bound naming a property that does not exist.
-std::string WriteBrokenDefinition(const TempDir& dir) {
+using Edits = std::vector<std::pair<std::string, std::string>>;
+
+// The sample definition with the first occurrence of each text replaced.
+std::string WriteEditedDefinition(const TempDir& dir, const std::string& name, const Edits& edits) {
     std::string xml = ReadFileBytes(kDefinition);
-    auto replace = [&xml](const std::string& from, const std::string& to) {
+    for (const auto& [from, to] : edits) {
         const size_t at = xml.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         if (at != std::string::npos)
             xml.replace(at, from.size(), to);
-    };
-    replace("<Formula>LINETIME * LINES / 10</Formula>", "<Formula>LINETIME * / 10</Formula>");
-    replace("<MaxReference>ExposureMax</MaxReference>",
-            "<MaxReference>ExposureLimit</MaxReference>");
-    const std::string path = dir.file("broken.xml");
+    }
+    const std::string path = dir.file(name);
     WriteFileBytes(path, xml);
     return path;
+}
+
+// A definition that loads but fails at run time: a formula that does not parse and a range
+// bound naming a property that does not exist.
+std::string WriteBrokenDefinition(const TempDir& dir) {
+    return WriteEditedDefinition(
+        dir, "broken.xml",
+        {{"<Formula>LINETIME * LINES / 10</Formula>", "<Formula>LINETIME * / 10</Formula>"},
+         {"<MaxReference>ExposureMax</MaxReference>",
+          "<MaxReference>ExposureLimit</MaxReference>"}});
 }
 
 size_t SentLines(const std::string& log) {
@@ -519,6 +527,58 @@ TEST(CliSave, TheHeaderCarriesTheIdentityAndTheValuesGoFirst) {
     EXPECT_NE(saved.find("\r\ngai 7\r\n"), std::string::npos);
     EXPECT_NE(saved.find("\r\nbin 2\r\n"), std::string::npos);
 }
+
+// ---------------------------------------------------------------------------------------------
+// check: what each kind of fault in a definition is reported as
+
+struct CheckCase {
+    const char* name;
+    Edits edits;
+    std::set<std::pair<std::string, std::string>> problems; // (kind, where)
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliCheck : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(CliCheck, ListsWhatWouldFailAtRunTime) {
+    TempDir dir;
+    const std::string path = WriteEditedDefinition(dir, "def.xml", GetParam().edits);
+    const Result r = RunCli(dir, {"--json", "check", path});
+    EXPECT_EQ(r.status, 6) << r.err;
+    std::set<std::pair<std::string, std::string>> problems;
+    for (const std::string& line : Lines(r.out)) {
+        const json x = json::parse(line);
+        if (x.contains("problem"))
+            problems.emplace(x["problem"], x["where"]);
+        else
+            EXPECT_EQ(x["load"], 0) << line;
+    }
+    EXPECT_EQ(problems, GetParam().problems);
+}
+
+const CheckCase kCheckCases[] = {
+    {"UnboundVariable",
+     {{"<pVariable Name=\"LINES\">FrameLines</pVariable>",
+       "<pVariable Name=\"LINES\">NoLines</pVariable>"}},
+     {{"formula", "FramePeriod"}, {"reference", "FramePeriod"}}},
+    {"CommandNameNotDefined",
+     {{"<TARNCommandName>gai</TARNCommandName>", "<TARNCommandName>gain</TARNCommandName>"}},
+     {{"reference", "Gain"}, {"unused-command", "gai"}}},
+    {"CommandNoPropertySends",
+     {{"<TARNCommandName>sav</TARNCommandName>", ""}},
+     {{"unused-command", "sav"}}},
+    {"EmptyRange", {{"<Min>0</Min>", "<Min>300</Min>"}}, {{"empty-range", "Gain"}}},
+    {"EntryGivenTwice",
+     {{"<SelectEntry><Value>1</Value><Text>Gray ramp</Text>",
+       "<SelectEntry><Value>0</Value><Text>Off</Text>"}},
+     {{"duplicate-entry", "TestPattern"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, CliCheck, ::testing::ValuesIn(kCheckCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Signals while the camera never answers
