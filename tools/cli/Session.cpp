@@ -176,11 +176,11 @@ clCliSession::~clCliSession() {
         ::close(m_signalFd);
 }
 
-bool clCliSession::Start(std::string& error) {
+int clCliSession::Start(std::string& error) {
     std::string folder = platform::ProgramFolder();
     if (folder.empty()) {
         error = "cannot find the program folder";
-        return false;
+        return 1;
     }
     m_programFolder = platform::Utf8ToUtf16(folder);
     m_settingsPath = m_programFolder + Numbered("Quillon_%02d.ini", m_options.instance);
@@ -243,13 +243,13 @@ bool clCliSession::Start(std::string& error) {
     InstallBatchJob(*m_engine);
     if (!m_engine->ring.Allocate(ringBytes)) {
         error = "cannot allocate the receive buffer";
-        return false;
+        return 1;
     }
     if (!m_options.logFile.empty() && !m_engine->Traffic().Open(m_options.logFile)) {
         error = "cannot open the traffic log " + m_options.logFile;
-        return false;
+        return 2;
     }
-    return true;
+    return 0;
 }
 
 clCamPropertyMgr& clCliSession::Manager() {

@@ -60,8 +60,9 @@ public:
 
     const CliOptions& Options() const { return m_options; }
 
-    // Settings, UI language, XML library, interfaces and the engine (no worker yet).
-    bool Start(std::string& error);
+    // Settings, UI language, XML library, interfaces and the engine (no worker yet). 0, or
+    // the exit status with error: 2 when the traffic log cannot be opened, 1 otherwise.
+    int Start(std::string& error);
 
     const std::u16string& ProgramFolder() const { return m_programFolder; }
     const std::u16string& SettingsPath() const { return m_settingsPath; }

@@ -93,9 +93,9 @@ int main(int argc, char** argv) {
 
     clCliSession session(parsed.options);
     std::string error;
-    if (!session.Start(error)) {
+    if (const int status = session.Start(error)) {
         clCliOutput::Error(error);
-        return error.rfind("cannot open the traffic log", 0) == 0 ? kCliFile : kCliUsage;
+        return status;
     }
     const clCliOutput out(parsed.options.json);
     return RunCliCommand(session, out, parsed.command);
