@@ -4,7 +4,6 @@
 #include "camdef/CamPropertyMgr.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/Text.h"
-#include "platform/Wildcard.h"
 #include "textfiles/BatchText.h"
 #include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
@@ -86,18 +85,6 @@ int ReportJob(const clCliOutput& out, const CliJob& job) {
 
 // ---- definition and port
 
-// A definition file of the model: the files of CamDefine/ matching "*" + model + "*.xml".
-std::vector<std::string> DefinitionsForModel(const clCliSession& session, std::u16string_view m) {
-    std::string pattern = "*";
-    for (char c : Utf8(m)) {
-        if (c == '[' || c == ']' || c == '\\')
-            pattern.push_back('\\');
-        pattern.push_back(c);
-    }
-    pattern += "*.xml";
-    return platform::ListMatchingFiles(Utf8(session.CamDefineFolder()), pattern);
-}
-
 // Loads --definition FILE. 0, or the exit status.
 int LoadDefinitionFile(clCliSession& session, bool required) {
     const std::string& def = session.Options().definition;
@@ -126,7 +113,10 @@ int Identify(clCliSession& session, const clCliOutput& out,
     const std::u16string model = session.model.empty() ? session.type : session.model;
     if (model.empty())
         return Fail(kCliFile, Utf8(Msg(MSG_MODEL_NOT_DETECTED)));
-    std::vector<std::string> files = DefinitionsForModel(session, model);
+    const std::vector<std::u16string> paths = session.DefinitionsForModel(model);
+    std::vector<std::string> files;
+    for (const std::u16string& path : paths)
+        files.push_back(Utf8(path.substr(path.find_last_of(u'/') + 1)));
     if (found)
         *found = files;
     if (files.empty())
@@ -139,7 +129,7 @@ int Identify(clCliSession& session, const clCliOutput& out,
                                   "): choose one with --definition FILE");
     }
     std::string message;
-    const std::u16string path = session.CamDefineFolder() + Wide(files.front());
+    const std::u16string& path = paths.front();
     if (session.LoadDefinition(path, message) != 0)
         return Fail(kCliFile, "cannot use the definition " + Utf8(path) + ": " + message);
     return kCliOk;

@@ -6,6 +6,7 @@
 #include "camdef/CamPropertyMgr.h"
 #include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"
+#include "platform/DataFolders.h"
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
@@ -164,6 +165,8 @@ clCliSession::clCliSession(CliOptions options) : m_options(std::move(options)) {
 
 clCliSession::~clCliSession() {
     ClosePort();
+    m_files.reset();
+    m_app.reset();
     if (m_engine) {
         m_engine->Traffic().Close();
         m_engine.reset();
@@ -183,7 +186,11 @@ int clCliSession::Start(std::string& error) {
         return 1;
     }
     m_programFolder = platform::Utf8ToUtf16(folder);
-    m_settingsPath = m_programFolder + Numbered("Quillon_%02d.ini", m_options.instance);
+    // The window's folders: the program folder while it is writable, else the user's XDG
+    // folders (looked at, never created here).
+    const platform::DataFolders data = platform::ChooseDataFolders(folder);
+    m_settingsPath = platform::Utf8ToUtf16(data.settingsFolder) +
+                     Numbered("Quillon_%02d.ini", m_options.instance);
     m_camDefineFolder = m_programFolder + u"CamDefine/";
 
     // The instance's settings, read as start-up reads them; nothing is written.
@@ -240,7 +247,15 @@ int clCliSession::Start(std::string& error) {
         });
     m_engine->firstReceiveTimeout = first;
     m_engine->nextReceiveTimeout = next;
-    InstallBatchJob(*m_engine);
+    m_app = std::make_unique<clApplication>();
+    m_app->m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
+    m_app->m_programFolder = m_programFolder;
+    m_app->m_settingsFilePath = m_settingsPath;
+    m_app->m_camDefineFolder = m_camDefineFolder;
+    m_app->m_userCamDefineFolder = platform::Utf8ToUtf16(data.userDefinitionFolder);
+    // Text Save, and the batch job of Text Load installed into the engine.
+    m_files = std::make_unique<clTextFiles>(*m_app, *m_engine, nullptr);
+    m_files->SetProgramFile(platform::ProgramFilePath());
     if (!m_engine->ring.Allocate(ringBytes)) {
         error = "cannot allocate the receive buffer";
         return 1;
@@ -486,15 +501,17 @@ void clCliSession::HandleReplyLine(const std::u16string& line) {
 }
 
 int32_t clCliSession::WriteSettingsText(const std::u16string& path) {
-    // Text Save itself, fed with what the window would hold at this point.
-    clApplication app;
-    app.m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
-    app.m_programFolder = m_programFolder;
-    app.m_currentDefinitionFile = m_definitionPath;
+    m_app->m_currentDefinitionFile = m_definitionPath;
     m_engine->cameraModel = model.empty() ? type : model;
     m_engine->cameraVersion = version;
     m_engine->cameraSerial = serial;
-    clTextFiles files(app, *m_engine, nullptr);
-    files.SetProgramFile(platform::ProgramFilePath());
-    return files.WriteSettingsText(path);
+    return m_files->WriteSettingsText(path);
+}
+
+std::vector<std::u16string> clCliSession::DefinitionsForModel(std::u16string_view model) {
+    m_files->FindDefinitionFiles(model);
+    std::vector<std::u16string> files;
+    for (const std::u16string& name : m_app->m_foundFiles)
+        files.push_back(m_files->DefinitionFolderOf(name) + name);
+    return files;
 }

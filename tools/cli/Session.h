@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+class clApplication;
 class clCamPropertyMgr;
+class clTextFiles;
 
 // The common options of every command.
 struct CliOptions {
@@ -95,6 +97,9 @@ public:
 
     // The Text Save file of the manager's values with the identity above. 0, or 1.
     int32_t WriteSettingsText(const std::u16string& path);
+    // The definition files of a model as the window's auto-selection finds them (the user's
+    // definition folder first), each with its folder.
+    std::vector<std::u16string> DefinitionsForModel(std::u16string_view model);
 
 private:
     class Target;
@@ -120,6 +125,9 @@ private:
     std::unique_ptr<Target> m_target;
     std::unique_ptr<clEngineContextStore> m_context;
     std::unique_ptr<clCommunicateModel> m_engine;
+    // What the text-file commands read of the application: folders, title, definition file.
+    std::unique_ptr<clApplication> m_app;
+    std::unique_ptr<clTextFiles> m_files;
     int m_signalFd = -1;
     int m_signal = 0;
 };
