@@ -2,6 +2,7 @@
 
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
@@ -361,6 +362,18 @@ void clApplication::ApplySelectedInterface() {
     char speed[32];
     std::snprintf(speed, sizeof speed, "%ld bps", static_cast<long>(m_plugInPort.GetBaudRate()));
     m_lineSpeedText = platform::Utf8ToUtf16(speed);
+    // An interface whose library is gone says so on the port line; its speed means nothing.
+    const PortReasonInfo reason = m_interfaces.Reason(index);
+    if (PortLibraryUnavailable(reason)) {
+        m_portDescriptionText = PortLineReasonText(reason);
+        m_lineSpeedText = kNoSettings;
+    }
+}
+
+std::u16string clApplication::PortReasonLine() const {
+    if (!m_currentPort)
+        return {};
+    return PortReasonText(m_interfaces.Reason(m_selectedInterfaceIndex));
 }
 
 int32_t clApplication::RequestMessageBox(std::u16string text, std::u16string caption,

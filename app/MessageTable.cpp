@@ -82,12 +82,26 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"バリデータ生成失敗", u"Fail create validator"}, // 69
     {u"XML検証エラー", u"XML validation error"}, // 70
     {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
-};
-
-// Ids MSG_LATER_FIRST and on.
-constexpr Entry kLaterTable[MSG_LATER_END - MSG_LATER_FIRST] = {
+    {}, // 72: not given out here
+    {u"設定テキストファイルの保存失敗", u"Fail save settings text file"}, // 73
+    {u"ファイルは読み取り専用です", u"The file is read-only"}, // 74
+    {u"ファイルに書き込めません", u"Cannot write the file"}, // 75
+    {u"ディスクの空き容量が足りません", u"Not enough space on the disk"}, // 76
+    {u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
+    {u"アクセス権がありません", u"Access denied"}, // 78
+    {u"通常のファイルではありません", u"Not a regular file"}, // 79
     {u"通信ログ", u"Traffic log"}, // 80
     {u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
+    {}, {}, {}, {}, {}, {}, {}, // 82 - 88: not given out here
+    {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
+     u"The library refused %s bps (it supports %s bps)."}, // 89
+    {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
+     u"The Camera Link serial library %s is missing or cannot be loaded."}, // 90
+    {u"Camera Link シリアルライブラリ %s に関数 %s がありません。",
+     u"The Camera Link serial library %s lacks the function %s."}, // 91
+    {u"チャンネル %s はありません (%s のチャンネル数: %s)。",
+     u"Channel %s no longer exists (%s has %s channels)."}, // 92
+    {u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
 };
 // clang-format on
 
@@ -112,13 +126,15 @@ const std::u16string& UiLanguageCode() {
     return *g_languageCode.load();
 }
 
+bool MsgExists(int id) {
+    return id >= 0 && id < MSG_COUNT && kTable[id].text[0] && kTable[id].text[1];
+}
+
 const char16_t* MsgIn(int id, int languageIndex) {
-    const int language = languageIndex == 0 ? 0 : 1;
-    if (id >= MSG_LATER_FIRST && id < MSG_LATER_END)
-        return kLaterTable[id - MSG_LATER_FIRST].text[language];
-    if (id < 0 || id >= MSG_COUNT)
+    if (!MsgExists(id))
         return u"";
-    return kTable[id].text[language];
+    const char16_t* text = kTable[id].text[languageIndex == 0 ? 0 : 1];
+    return text ? text : u""; // an id another part of the table has not filled in yet
 }
 
 const char16_t* Msg(int id) {

@@ -78,16 +78,28 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    MSG_COUNT = 72,
-};
-
-// Messages beyond the classic table, numbered on from 80.
-enum : int {
+    // 72 and 82 to 88 belong to other texts.
+    MSG_FAIL_SAVE_SETTINGS_TEXT = 73,
+    MSG_FILE_READ_ONLY = 74,
+    MSG_CANNOT_WRITE_FILE = 75,
+    MSG_DISK_FULL = 76,
+    MSG_VALUE_NOT_IN_CODESET = 77,
+    MSG_ACCESS_DENIED = 78,
+    MSG_NOT_REGULAR_FILE = 79,
     MSG_TRAFFIC_LOG = 80,        // the View item that starts and stops the traffic log
     MSG_TRAFFIC_LOG_FAILED = 81, // the traffic log file cannot be opened
-    MSG_LATER_FIRST = MSG_TRAFFIC_LOG,
-    MSG_LATER_END = 82,
+    // Why a connection failed (the second line of the connect failure), and the port line of
+    // an interface whose library is missing; "%s" are filled in order.
+    MSG_REASON_SPEED_REFUSED = 89,
+    MSG_REASON_LIBRARY_MISSING = 90,
+    MSG_REASON_FUNCTION_MISSING = 91,
+    MSG_REASON_CHANNEL_MISSING = 92,
+    MSG_PORT_LIBRARY_MISSING = 93,
+    MSG_COUNT = 94,
 };
+
+// Whether an id below MSG_COUNT has texts (a few ids are not given out).
+bool MsgExists(int id);
 
 // Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
 // definition-file texts ("ja" or "en") from "Force English" and the user's UI language

@@ -35,7 +35,16 @@ void clInterfaceRegistry::Register(InterfaceTable* table, const std::string& fil
                                    std::unique_ptr<platform::Module> module) {
     versionTexts.push_back(Label(table, file));
     interfaces.push_back(table);
+    reasonEntries.push_back(
+        module ? reinterpret_cast<GetPivraPortReasonWFn>(module->Symbol(kPivraPortReasonSymbol))
+               : nullptr);
     modules.push_back(std::move(module));
+}
+
+PortReasonInfo clInterfaceRegistry::Reason(int32_t index) const {
+    if (index < 0 || static_cast<size_t>(index) >= reasonEntries.size())
+        return {};
+    return QueryPortReason(reasonEntries[static_cast<size_t>(index)]);
 }
 
 void clInterfaceRegistry::Discover(PortParamBlock* params, const std::string& programFolder,
@@ -92,6 +101,7 @@ void clInterfaceRegistry::UnloadModules() {
         if (module)
             module->Unload();
     versionTexts.clear();
+    reasonEntries.clear();
     modules.clear();
     interfaces.clear();
 }

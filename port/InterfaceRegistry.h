@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Module.h"
+#include "port/PortReason.h"
 #include "port/PortTables.h"
 
 #include <memory>
@@ -27,17 +28,20 @@ public:
     void Discover(PortParamBlock* params, const std::string& programFolder,
                   const std::string& programFile, GetPivraInterfaceWFn builtInEntry);
     // Appends one interface: its label is GetInterfaceName + " Ver.%d.%d.%d" of file (0.0.0
-    // when the file has no version block).
+    // when the file has no version block); the module's reason export is looked up too.
     void Register(InterfaceTable* table, const std::string& file,
                   std::unique_ptr<platform::Module> module);
     // The first interface whose name equals name exactly; -1 when none does.
     int32_t FindInterfaceIndex(const std::u16string& name) const;
-    // Unloads every module in list order and empties the three lists.
+    // Unloads every module in list order and empties the lists.
     void UnloadModules();
+    // The reason the interface at index gives for its port; none without an export.
+    PortReasonInfo Reason(int32_t index) const;
 
     size_t Count() const { return interfaces.size(); }
 
     std::vector<InterfaceTable*> interfaces;
     std::vector<std::unique_ptr<platform::Module>> modules; // null for the built-in interface
     std::vector<std::u16string> versionTexts;
+    std::vector<GetPivraPortReasonWFn> reasonEntries; // null where the module has none
 };

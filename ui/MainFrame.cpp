@@ -652,7 +652,8 @@ void CMainFrame::Connect() {
         RefreshViews(all);
         return;
     }
-    RunMessageBox(this, M(MSG_CONNECT_FAILED), M(mainframe::ConnectFailureMessage(result)),
+    RunMessageBox(this, M(MSG_CONNECT_FAILED),
+                  ToQString(mainframe::ConnectFailureText(result, m_app.PortReasonLine())),
                   MB_OK | MB_ICONWARNING);
     m_app.AbandonConnect();
     RefreshViews(all);

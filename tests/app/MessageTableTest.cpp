@@ -40,10 +40,20 @@ TEST(MessageTable, TextsKeepTheirExactSpacingPlaceholdersAndFilters) {
     // Shared texts.
     EXPECT_EQ(std::u16string(MsgIn(8, 0)), std::u16string(MsgIn(28, 0)));
     EXPECT_EQ(std::u16string(MsgIn(50, 1)), std::u16string(MsgIn(67, 1)));
-    // Every entry has both texts.
+    // Every entry given out has both texts; an id not given out has none.
     for (int id = 0; id < MSG_COUNT; ++id) {
+        if (!MsgExists(id)) {
+            EXPECT_EQ(std::u16string(MsgIn(id, 1)), u"") << id;
+            continue;
+        }
         EXPECT_NE(std::u16string(MsgIn(id, 0)), u"") << id;
         EXPECT_NE(std::u16string(MsgIn(id, 1)), u"") << id;
     }
-    EXPECT_EQ(std::u16string(Msg(72)), u"");
+    for (int id : {0, 71, int{MSG_REASON_SPEED_REFUSED}, int{MSG_PORT_LIBRARY_MISSING}})
+        EXPECT_TRUE(MsgExists(id)) << id;
+    EXPECT_FALSE(MsgExists(MSG_COUNT));
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FAIL_SAVE_SETTINGS_TEXT, 1)),
+              u"Fail save settings text file");
+    EXPECT_EQ(std::u16string(Msg(MSG_COUNT)), u"");
+    EXPECT_EQ(std::u16string(Msg(-1)), u"");
 }

@@ -183,6 +183,7 @@ TEST_P(CliStatus, ExitsWithTheDocumentedStatus) {
     TempDir dir;
     WriteFileBytes(dir.file("batch.txt"), "// replay\r\ngai 230\r\n@pause 10\r\nfrm 200, 2300\r\n");
     WriteFileBytes(dir.file("fails.txt"), "what\r\ngai 3\r\n");
+    WriteFileBytes(dir.file("garbled.txt"), "gai 3\r\ngai\x01 4\r\n");
     WriteBrokenDefinition(dir);
     Camera camera(dir, c.camera);
     std::vector<std::string> args = c.args;
@@ -371,7 +372,14 @@ const StatusCase kStatusCases[] = {
      {"--port", "@PORT", "load", "@DIR/none.txt"},
      2,
      "",
-     "cannot read the batch file",
+     "Fail open batch text file",
+     0},
+    {"LoadRefusesAGarbledFile",
+     {},
+     {"--port", "@PORT", "load", "@DIR/garbled.txt"},
+     2,
+     "",
+     "garbled.txt: line 2",
      0},
     // As in the window, a reply code other than OK does not end the batch; a failed
     // transaction does.

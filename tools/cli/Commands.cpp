@@ -505,13 +505,26 @@ int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::s
          bool verify) {
     if (arguments.size() != 1)
         return Fail(kCliUsage, "load needs exactly one FILE");
+    // Read whole and checked as Text Load does: a file that cannot be read as it was written
+    // sends nothing.
     const std::string& file = arguments.front();
-    std::string bytes;
-    if (!ReadBatchFileBytes(file, bytes))
-        return Fail(kCliFile, "cannot read the batch file " + file + ": " +
-                                  Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)));
+    std::string bytes, reason;
+    std::u16string text;
+    BatchTextFault fault;
+    if (!ReadBatchFileBytes(file, bytes, reason)) {
+        fault.reason = reason;
+    } else {
+        const int code = DetectTextEncodingOfFile(bytes);
+        bool clean = true;
+        text = DecodeBatchText(bytes, code, &clean);
+        fault = CheckBatchText(text, clean, code);
+    }
+    if (!fault.reason.empty())
+        return Fail(kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
+                                  (fault.line ? ": line " + std::to_string(fault.line) : "") +
+                                  ": " + fault.reason);
     std::vector<std::u16string> lines;
-    SplitBatchLines(DecodeBatchText(bytes, DetectTextEncoding(file)), lines);
+    SplitBatchLines(text, lines);
     size_t total = 0;
     for (const std::u16string& line : lines)
         total += ParseBatchLine(line.substr(0, kBatchLineChars)).kind == BatchStep::kCommand;
@@ -583,8 +596,9 @@ int Save(clCliSession& session, const clCliOutput& out, const std::vector<std::s
     for (const PropertyEdit& edit : edits)
         StorePropertyEdit(session.Manager(), edit);
     const std::string& file = arguments.front();
-    if (session.WriteSettingsText(Wide(file)) != 0)
-        return Fail(kCliFile, "cannot write " + file);
+    std::string reason;
+    if (session.WriteSettingsText(Wide(file), reason) != 0)
+        return Fail(kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason));
     out.Emit({{"saved", file}, {"definition", Utf8(session.DefinitionPath())}}, "saved " + file);
     return kCliOk;
 }

@@ -161,6 +161,26 @@ private:
     std::atomic<uint64_t> m_jobsEnded{0};
 };
 
+// The text-file commands' window: no dialogs; a message box is kept as the reason of a failure.
+class clCliSession::FilesUi : public ITextFilesUi {
+public:
+    bool ShowFileDialog(const FileDialogRequest&, std::u16string&) override { return false; }
+    bool ChooseFromList(std::u16string_view, std::u16string_view,
+                        const std::vector<std::u16string>&, size_t&) override {
+        return false;
+    }
+    int32_t ShowMessageBox(std::u16string_view text, std::u16string_view, uint32_t) override {
+        message.assign(text);
+        return IDOK;
+    }
+    void SetMainWindowTitle(std::u16string_view) override {}
+    bool PropertyViewExists() override { return false; }
+    void EmptyPropertyView() override {}
+    void RebuildPropertyView() override {}
+
+    std::u16string message;
+};
+
 clCliSession::clCliSession(CliOptions options) : m_options(std::move(options)) {}
 
 clCliSession::~clCliSession() {
@@ -254,7 +274,8 @@ int clCliSession::Start(std::string& error) {
     m_app->m_camDefineFolder = m_camDefineFolder;
     m_app->m_userCamDefineFolder = platform::Utf8ToUtf16(data.userDefinitionFolder);
     // Text Save, and the batch job of Text Load installed into the engine.
-    m_files = std::make_unique<clTextFiles>(*m_app, *m_engine, nullptr);
+    m_filesUi = std::make_unique<FilesUi>();
+    m_files = std::make_unique<clTextFiles>(*m_app, *m_engine, m_filesUi.get());
     m_files->SetProgramFile(platform::ProgramFilePath());
     if (!m_engine->ring.Allocate(ringBytes)) {
         error = "cannot allocate the receive buffer";
@@ -500,12 +521,17 @@ void clCliSession::HandleReplyLine(const std::u16string& line) {
     Manager().ParseReplyLine(text, updated);
 }
 
-int32_t clCliSession::WriteSettingsText(const std::u16string& path) {
+int32_t clCliSession::WriteSettingsText(const std::u16string& path, std::string& reason) {
     m_app->m_currentDefinitionFile = m_definitionPath;
     m_engine->cameraModel = model.empty() ? type : model;
     m_engine->cameraVersion = version;
     m_engine->cameraSerial = serial;
-    return m_files->WriteSettingsText(path);
+    m_filesUi->message.clear();
+    const int32_t result = m_files->WriteSettingsText(path);
+    std::u16string text = m_filesUi->message;
+    std::replace(text.begin(), text.end(), u'\n', u' ');
+    reason = Utf8(text);
+    return result;
 }
 
 std::vector<std::u16string> clCliSession::DefinitionsForModel(std::u16string_view model) {

@@ -95,8 +95,9 @@ public:
     // Identity lines of the replies ("Model=", "Type=", "Ver.=", "Serial=").
     std::u16string model, type, version, serial;
 
-    // The Text Save file of the manager's values with the identity above. 0, or 1.
-    int32_t WriteSettingsText(const std::u16string& path);
+    // The Text Save file of the manager's values with the identity above. 0, or 1 with the
+    // reason Text Save gives.
+    int32_t WriteSettingsText(const std::u16string& path, std::string& reason);
     // The definition files of a model as the window's auto-selection finds them (the user's
     // definition folder first), each with its folder.
     std::vector<std::u16string> DefinitionsForModel(std::u16string_view model);
@@ -128,6 +129,8 @@ private:
     // What the text-file commands read of the application: folders, title, definition file.
     std::unique_ptr<clApplication> m_app;
     std::unique_ptr<clTextFiles> m_files;
+    class FilesUi;
+    std::unique_ptr<FilesUi> m_filesUi;
     int m_signalFd = -1;
     int m_signal = 0;
 };
