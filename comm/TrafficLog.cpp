@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 
 #include <ctime>
+#include <utility>
 
 bool clTrafficLog::Open(const std::string& path) {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -32,6 +33,7 @@ bool clTrafficLog::IsOpen() const {
 void clTrafficLog::Sent(const uint8_t* bytes, size_t length) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_sentAt = std::chrono::steady_clock::now();
+    m_sent = true;
     if (!m_file)
         return;
     FlushPendingLocked();
@@ -51,12 +53,14 @@ void clTrafficLog::Received(const uint8_t* bytes, size_t length) {
 
 void clTrafficLog::Result(std::string_view text) {
     std::lock_guard<std::mutex> guard(m_lock);
+    const bool sent = std::exchange(m_sent, false);
     if (!m_file)
         return;
     FlushPendingLocked();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - m_sentAt)
-                        .count();
+    const auto ms = sent ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - m_sentAt)
+                               .count()
+                         : 0;
     WriteLine("==", std::string(text) + " (" + std::to_string(ms) + " ms)");
 }
 

@@ -38,7 +38,8 @@ public:
 
     void Sent(const uint8_t* bytes, size_t length);
     void Received(const uint8_t* bytes, size_t length);
-    // The end of a transaction: pending received bytes, then "== text (N ms)".
+    // The end of a transaction: pending received bytes, then "== text (N ms)" (0 ms when
+    // nothing was sent).
     void Result(std::string_view text);
 
     // The escaped form of bytes as it appears in the log.
@@ -52,6 +53,8 @@ private:
     std::FILE* m_file = nullptr;
     std::string m_pending; // received bytes, escaped, waiting for their line end
     std::chrono::steady_clock::time_point m_sentAt{};
+    bool m_sent = false; // a send since the last result (a transaction refused before its send
+                         // has no time of its own)
 };
 
 // The traffic log of an instance: its settings file name with "_Traffic.txt" in place of the

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <termios.h>
 
 // Receive errors the device reported since the last successful Connect.
@@ -60,6 +61,9 @@ public:
     clCommErr commErr;
     // DTR was raised by the last Connect, so Disconnect lowers it.
     bool dtrRaised = false;
+    // Held by a send for its whole write and by Disconnect while it closes the descriptor, so
+    // a send never writes to a number that was closed (and maybe reused) under it.
+    std::mutex sendLock;
 };
 
 // The built-in interface: its entry (same shape as GetPivraInterfaceW) and the one port object.

@@ -43,6 +43,8 @@ int Fail(int status, const std::string& message) {
 int JobStatus(const CliJob& job) {
     if (job.signal != 0)
         return 128 + job.signal;
+    if (job.refused != 0)
+        return kCliTransaction;
     for (const CliTransaction& t : job.transactions) {
         if (t.result != TRANSACTION_OK)
             return kCliTransaction;
@@ -77,6 +79,9 @@ void ReportTransaction(const clCliOutput& out, const CliTransaction& t) {
 int ReportJob(const clCliOutput& out, const CliJob& job) {
     for (const CliTransaction& t : job.transactions)
         ReportTransaction(out, t);
+    if (job.refused != 0)
+        clCliOutput::Error("the engine did not take the job (refusal " +
+                           std::to_string(job.refused) + ")");
     if (job.signal != 0)
         clCliOutput::Error(std::string(job.signal == SIGINT ? "interrupted" : "terminated") +
                            ": the running transaction was cancelled and the port closed");

@@ -84,7 +84,7 @@ public:
         case UM_CONSOLE_ECHO: {
             std::lock_guard<std::mutex> guard(m_lock);
             CliTransaction t;
-            t.command = s.m_context->lastCommandText;
+            t.command = s.m_engine->Mailbox().m_lastCommandText;
             while (!t.command.empty() && (t.command.back() == u'\r' || t.command.back() == u'\n'))
                 t.command.pop_back();
             m_job.transactions.push_back(std::move(t));
@@ -97,7 +97,7 @@ public:
             if (m_job.transactions.empty())
                 break;
             CliTransaction& t = m_job.transactions.back();
-            switch (s.m_engine->status.load()) {
+            switch (s.m_engine->Status()) {
             case STATUS_REPLY_COMPLETE:
                 t.result = TRANSACTION_OK;
                 break;
@@ -111,7 +111,7 @@ public:
                 t.result = TRANSACTION_CANCELLED;
                 break;
             }
-            t.replyCode = s.m_engine->replyCode;
+            t.replyCode = s.m_engine->ReplyCode();
             break;
         }
         case UM_DRAIN_REPLIES: {
@@ -133,7 +133,7 @@ public:
             break;
         }
         case UM_CLOSE_WAIT_DIALOG:
-            m_jobsEnded.fetch_add(1, std::memory_order_release);
+            s.m_jobEnded.Set();
             break;
         default:
             break;
@@ -142,13 +142,11 @@ public:
     }
     void PostUiMessage(uint32_t, uintptr_t, intptr_t) override {}
 
-    // Forgets the last job's transactions and returns the number of jobs ended so far.
-    uint64_t BeginJob() {
+    // Forgets the last job's transactions.
+    void BeginJob() {
         std::lock_guard<std::mutex> guard(m_lock);
         m_job = CliJob{};
-        return m_jobsEnded.load(std::memory_order_acquire);
     }
-    uint64_t JobsEnded() const { return m_jobsEnded.load(std::memory_order_acquire); }
     CliJob TakeJob() {
         std::lock_guard<std::mutex> guard(m_lock);
         return std::move(m_job);
@@ -158,7 +156,6 @@ private:
     clCliSession& m_session;
     std::mutex m_lock;
     CliJob m_job;
-    std::atomic<uint64_t> m_jobsEnded{0};
 };
 
 // The text-file commands' window: no dialogs; a message box is kept as the reason of a failure.
@@ -260,13 +257,13 @@ int clCliSession::Start(std::string& error) {
     m_context->uiLanguageIndex = UiLanguageIndex();
     m_context->languageCode = UiLanguageCode();
     m_engine = std::make_unique<clCommunicateModel>(*m_context);
-    m_engine->propertyManager->SetSchemaPathFormat(m_camDefineFolder + u"OrvaCamSchema_v%d_%d.xsd");
-    m_engine->managerCommands->SetComposer(
+    m_engine->PropertyManager().SetSchemaPathFormat(m_camDefineFolder +
+                                                    u"OrvaCamSchema_v%d_%d.xsd");
+    m_engine->ManagerCommands().SetComposer(
         [](const clCamPropertyMgr& manager, const clCamCommand& command, std::u16string& text) {
             return static_cast<int32_t>(manager.ComposeCommand(&command, text));
         });
-    m_engine->firstReceiveTimeout = first;
-    m_engine->nextReceiveTimeout = next;
+    m_engine->SetReceiveTimeouts(first, next);
     m_app = std::make_unique<clApplication>();
     m_app->m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
     m_app->m_programFolder = m_programFolder;
@@ -277,7 +274,7 @@ int clCliSession::Start(std::string& error) {
     m_filesUi = std::make_unique<FilesUi>();
     m_files = std::make_unique<clTextFiles>(*m_app, *m_engine, m_filesUi.get());
     m_files->SetProgramFile(platform::ProgramFilePath());
-    if (!m_engine->ring.Allocate(ringBytes)) {
+    if (!m_engine->Ring().Allocate(ringBytes)) {
         error = "cannot allocate the receive buffer";
         return 1;
     }
@@ -289,7 +286,7 @@ int clCliSession::Start(std::string& error) {
 }
 
 clCamPropertyMgr& clCliSession::Manager() {
-    return *m_engine->propertyManager;
+    return m_engine->PropertyManager();
 }
 
 int clCliSession::LoadDefinition(const std::u16string& path, std::string& message) {
@@ -422,12 +419,11 @@ int clCliSession::OpenPort(std::string& message) {
 void clCliSession::ClosePort() {
     if (!m_engine)
         return;
-    if (m_engine->WorkerExists()) {
-        m_engine->CancelReceiving();
-        m_engine->StopWorker();
-    }
-    if (m_engine->connected)
+    // A job still running is cancelled and ends first; then the port closes.
+    if (m_engine->IsConnected())
         m_engine->DisconnectCamera();
+    if (m_engine->WorkerExists())
+        m_engine->ShutDown({});
     m_port.SetReceiveCallback(nullptr, nullptr);
 }
 
@@ -443,26 +439,31 @@ int clCliSession::PendingSignal() {
 // ---------------------------------------------------------------------------------------------
 // Jobs
 
-CliJob clCliSession::RunJob(const std::function<bool()>& submit) {
-    if (PendingSignal() != 0 || !m_engine->connected) {
-        CliJob none;
-        none.signal = m_signal;
-        return none;
+CliJob clCliSession::RunJob(const std::function<int32_t()>& submit) {
+    CliJob job;
+    if (PendingSignal() != 0) {
+        job.signal = m_signal;
+        return job;
     }
-    const uint64_t ended = m_target->BeginJob();
-    if (!submit())
-        return m_target->TakeJob();
+    m_target->BeginJob();
+    m_jobEnded.ResetEvent();
+    if (const int32_t refused = submit()) {
+        job.refused = refused;
+        return job;
+    }
     using Clock = std::chrono::steady_clock;
     Clock::time_point cancelledAt{};
-    for (;;) {
-        if (m_target->JobsEnded() != ended) {
-            // The end frame clears the busy flag right after it closes the wait dialog.
-            while (!m_engine->IsReady() && m_engine->WorkerExists())
+    // Submitted, the engine counts as busy until the worker has run the job.
+    while (m_engine->IsBusy()) {
+        pollfd p[2] = {{m_jobEnded.Fd(), POLLIN, 0}, {m_signalFd, POLLIN, 0}};
+        ::poll(p, m_signalFd >= 0 ? 2 : 1, static_cast<int>(clCommunicateModel::kPollMs));
+        if (m_jobEnded.IsSignalled()) {
+            // The end frame has closed the wait dialog; the worker clears busy right after.
+            m_jobEnded.ResetEvent();
+            while (m_engine->IsBusy() && m_engine->WorkerExists())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             break;
         }
-        pollfd p{m_signalFd, POLLIN, 0};
-        ::poll(&p, m_signalFd >= 0 ? 1 : 0, static_cast<int>(clCommunicateModel::kPollMs));
         if (cancelledAt == Clock::time_point{} && PendingSignal() != 0) {
             m_engine->CancelReceiving();
             cancelledAt = Clock::now();
@@ -470,33 +471,25 @@ CliJob clCliSession::RunJob(const std::function<bool()>& submit) {
         if (cancelledAt != Clock::time_point{} &&
             Clock::now() - cancelledAt > std::chrono::milliseconds(kCancelGraceMs)) {
             // A pause or a command not yet taken: the stop event ends every wait of the job.
-            m_stop.Set();
-            m_engine->StopWorker();
+            m_engine->ShutDown({});
             break;
         }
     }
-    CliJob job = m_target->TakeJob();
+    job = m_target->TakeJob();
     job.signal = m_signal;
     return job;
 }
 
 CliJob clCliSession::RunCommand(std::u16string_view command) {
-    const std::u16string text(command);
-    return RunJob([this, &text] {
-        m_engine->SubmitCommandJob(text);
-        return true;
-    });
+    return RunJob([this, command] { return m_engine->SubmitCommandJob(command); });
 }
 
 CliJob clCliSession::RunProperty(const clCamProperty* property) {
-    return RunJob([this, property] { return m_engine->RunPropertyJob(property); });
+    return RunJob([this, property] { return m_engine->SubmitPropertyJob(property); });
 }
 
 CliJob clCliSession::RunBatch(std::vector<std::u16string> lines) {
-    return RunJob([this, &lines] {
-        m_engine->SubmitBatchJob(std::move(lines));
-        return true;
-    });
+    return RunJob([this, &lines] { return m_engine->SubmitBatchJob(std::move(lines)); });
 }
 
 void clCliSession::HandleReplyLine(const std::u16string& line) {
@@ -523,9 +516,7 @@ void clCliSession::HandleReplyLine(const std::u16string& line) {
 
 int32_t clCliSession::WriteSettingsText(const std::u16string& path, std::string& reason) {
     m_app->m_currentDefinitionFile = m_definitionPath;
-    m_engine->cameraModel = model.empty() ? type : model;
-    m_engine->cameraVersion = version;
-    m_engine->cameraSerial = serial;
+    m_engine->SetCameraIdentity(model.empty() ? type : model, version, serial);
     m_filesUi->message.clear();
     const int32_t result = m_files->WriteSettingsText(path);
     std::u16string text = m_filesUi->message;

@@ -48,7 +48,8 @@ struct CliTransaction {
 
 struct CliJob {
     std::vector<CliTransaction> transactions;
-    int signal = 0; // the signal that ended the wait, 0 when none did
+    int signal = 0;  // the signal that ended the wait, 0 when none did
+    int refused = 0; // the engine's SUBMIT_ refusal, 0 when it took the job
 };
 
 class clCliSession {
@@ -104,7 +105,7 @@ public:
 
 private:
     class Target;
-    CliJob RunJob(const std::function<bool()>& submit);
+    CliJob RunJob(const std::function<int32_t()>& submit);
     bool SelectInterface(std::string& message, int& status);
     bool ApplyPortOption(std::string& message);
     void HandleReplyLine(const std::u16string& line);
@@ -123,6 +124,8 @@ private:
 
     platform::Event m_stop{platform::Event::Reset::Manual};
     platform::Event m_job{platform::Event::Reset::Auto};
+    // Set when the worker closes a job's frame (manual reset: the waits look, then reset).
+    platform::Event m_jobEnded{platform::Event::Reset::Manual};
     std::unique_ptr<Target> m_target;
     std::unique_ptr<clEngineContextStore> m_context;
     std::unique_ptr<clCommunicateModel> m_engine;
