@@ -230,6 +230,9 @@ void clCommunicateModel::OnReceiveData(const uint8_t* bytes, uint32_t length, vo
     if (!user || !bytes || length == 0)
         return;
     auto* engine = static_cast<clCommunicateModel*>(user);
+    // Logged first: the ring's data event wakes the transaction at once, and the log must
+    // show the bytes before the outcome they end in.
+    engine->m_traffic.Received(bytes, length);
     engine->ring.Append(bytes, length);
     engine->Notify(Activity::kReceived);
 }
@@ -310,9 +313,11 @@ void clCommunicateModel::JobEndFrame() {
 
 int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view command) {
     const int32_t result = RunTransaction(stopFlag, command);
+    if (!stopFlag)
+        ClassifyReply();
+    m_traffic.Result(TransactionOutcomeText(result, replyCode, stopFlag));
     if (stopFlag)
         return result;
-    ClassifyReply();
     context.Send(UM_SHOW_RESULT);
     if (result != TRANSACTION_OK)
         ReportTransactionError();
@@ -412,6 +417,7 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         return TRANSACTION_CANCELLED;
     }
     clCamPort* port = context.CurrentPort();
+    m_traffic.Sent(reinterpret_cast<const uint8_t*>(commandBytes.data()), commandLength);
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
                                            static_cast<uint32_t>(commandLength))
                           : 1;

@@ -8,6 +8,7 @@
 #include "comm/EngineContext.h"
 #include "comm/ReplyCollector.h"
 #include "comm/RingBuffer.h"
+#include "comm/TrafficLog.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -202,6 +203,8 @@ public:
     // the former listener is not running and is not called again.
     void SetActivityListener(ActivityListener listener, const void* owner);
     void ClearActivityListener(const void* owner);
+    // The traffic log of every transaction; closed until someone opens it (any thread).
+    clTrafficLog& Traffic() { return m_traffic; }
 
     // --- Port receive thread -----------------------------------------------------------
     // The ReceiveCallback of the connected port; user is this engine.
@@ -300,4 +303,5 @@ private:
     std::mutex m_listenerLock;
     ActivityListener m_listener;
     const void* m_listenerOwner = nullptr;
+    clTrafficLog m_traffic;
 };

@@ -148,15 +148,14 @@ void RunFor(int ms) {
 }
 
 int Idle(int seconds) {
-    const std::string link = (fs::temp_directory_path() /
-                              ("quillon-bench-sim-" + std::to_string(getpid())))
-                                 .string();
+    const std::string link =
+        (fs::temp_directory_path() / ("quillon-bench-sim-" + std::to_string(getpid()))).string();
     const pid_t sim = fork();
     if (sim == 0) {
         const std::string program = std::string(QUILLON_BIN_DIR) + "/camsim";
         const std::string definition = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml";
-        execl(program.c_str(), "camsim", "--definition", definition.c_str(), "--link",
-              link.c_str(), static_cast<char*>(nullptr));
+        execl(program.c_str(), "camsim", "--definition", definition.c_str(), "--link", link.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     for (int i = 0; i < 500 && !fs::exists(link); ++i)
@@ -237,9 +236,10 @@ int Flood(long bytes) {
                     QMetaObject::invokeMethod(
                         qApp,
                         [&, posted] {
-                            const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(
-                                                   Clock::now() - posted)
-                                                   .count();
+                            const int64_t us =
+                                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() -
+                                                                                      posted)
+                                    .count();
                             int64_t seen = longestUs;
                             while (us > seen && !longestUs.compare_exchange_weak(seen, us)) {
                             }
@@ -264,8 +264,8 @@ int Flood(long bytes) {
             std::printf("flood of %ld bytes, sent in %.2f s\n", bytes, sent);
             std::printf("  longest UI-thread stall %.1f ms over %ld probes (target <= 50 ms)\n",
                         static_cast<double>(longestUs) / 1000.0, static_cast<long>(probes));
-            std::printf("  received %llu bytes\n",
-                        static_cast<unsigned long long>(window.app.Engine()->Ring().WrittenCount()));
+            std::printf("  received %llu bytes\n", static_cast<unsigned long long>(
+                                                       window.app.Engine()->Ring().WrittenCount()));
             rc = 0;
         }
     }
