@@ -2,6 +2,7 @@
 
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "app/PortReason.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
@@ -576,6 +577,13 @@ void clApplication::AbandonConnect() {
     if (m_currentPort->IsConnected() == 1)
         DisconnectCamera();
     m_currentPort->Uninit();
+}
+
+std::u16string clApplication::ConnectFailureReason(int32_t result) const {
+    // The built-in interface is always entry 0.
+    if (result != PORT_OPEN_FAILED || m_selectedInterfaceIndex != 0)
+        return {};
+    return PortProblemText(BuiltInComPort().LastProblem());
 }
 
 void clApplication::DisconnectCamera() {

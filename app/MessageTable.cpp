@@ -82,6 +82,26 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"バリデータ生成失敗", u"Fail create validator"}, // 69
     {u"XML検証エラー", u"XML validation error"}, // 70
     {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
+    {}, // 72
+    {}, // 73
+    {}, // 74
+    {}, // 75
+    {}, // 76
+    {}, // 77
+    {}, // 78
+    {}, // 79
+    {}, // 80
+    {}, // 81
+    {u"%s との接続が切れました。", u"The connection to %s was lost."}, // 82
+    {u"%s が戻りました。再接続しました。", u"%s is back: reconnected."}, // 83
+    {u"%s の先のカメラが前と違います。前: %s 今: %s",
+     u"Another camera answers on %s. Before: %s Now: %s"}, // 84
+    {u"%s を開く権限がありません（グループ %s）。ユーザーをグループ %s に加え、ログインし直してください。",
+     u"No permission to open %s (group %s). Add your user to the group %s and log in again."}, // 85
+    {u"%s がありません。デバイスがつながっていません。",
+     u"%s does not exist: the device is not plugged in."}, // 86
+    {u"%s は他のプログラムが使用中です。", u"%s is in use by another program."}, // 87
+    {u"使用中", u"in use"}, // 88
 };
 // clang-format on
 
@@ -109,7 +129,21 @@ const std::u16string& UiLanguageCode() {
 const char16_t* MsgIn(int id, int languageIndex) {
     if (id < 0 || id >= MSG_COUNT)
         return u"";
-    return kTable[id].text[languageIndex == 0 ? 0 : 1];
+    const char16_t* text = kTable[id].text[languageIndex == 0 ? 0 : 1];
+    return text ? text : u"";
+}
+
+std::u16string FormatMsg(int id, std::initializer_list<std::u16string_view> args) {
+    std::u16string text = Msg(id);
+    size_t at = 0;
+    for (std::u16string_view arg : args) {
+        at = text.find(u"%s", at);
+        if (at == std::u16string::npos)
+            break;
+        text.replace(at, 2, arg);
+        at += arg.size();
+    }
+    return text;
 }
 
 const char16_t* Msg(int id) {

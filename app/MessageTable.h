@@ -3,7 +3,9 @@
 // chosen once at start-up, before any window exists, and never changes afterwards.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 enum MessageId : int {
     MSG_MENU_FILE = 0,
@@ -78,7 +80,15 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    MSG_COUNT = 72,
+    // Serial devices that vanish, return, or cannot be opened (%s: device path, group, camera).
+    MSG_PORT_LOST = 82,
+    MSG_PORT_RECONNECTED = 83,
+    MSG_PORT_OTHER_CAMERA = 84,
+    MSG_PORT_NO_PERMISSION = 85,
+    MSG_PORT_MISSING = 86,
+    MSG_PORT_BUSY = 87,
+    MSG_PORT_IN_USE = 88,
+    MSG_COUNT = 89,
 };
 
 // Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
@@ -95,3 +105,5 @@ const std::u16string& UiLanguageCode();
 const char16_t* Msg(int id);
 // The text of a message in the given language index.
 const char16_t* MsgIn(int id, int languageIndex);
+// The text of a message in the UI language with each "%s" replaced by the next argument.
+std::u16string FormatMsg(int id, std::initializer_list<std::u16string_view> args);

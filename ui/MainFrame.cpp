@@ -646,8 +646,10 @@ void CMainFrame::Connect() {
         RefreshViews(all);
         return;
     }
-    RunMessageBox(this, M(MSG_CONNECT_FAILED), M(mainframe::ConnectFailureMessage(result)),
-                  MB_OK | MB_ICONWARNING);
+    QString text = M(mainframe::ConnectFailureMessage(result));
+    if (const std::u16string reason = m_app.ConnectFailureReason(result); !reason.empty())
+        text += QLatin1Char('\n') + QString::fromStdU16String(reason);
+    RunMessageBox(this, M(MSG_CONNECT_FAILED), text, MB_OK | MB_ICONWARNING);
     m_app.AbandonConnect();
     RefreshViews(all);
 }

@@ -444,14 +444,16 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 128, 128));
 }
 
-TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpen) {
+TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpenAndWhy) {
     server.Stop();
     server.CloseTerminal();
     BoxAnswer answer(QMessageBox::Ok);
     Button(1012)->click();
     ASSERT_EQ(answer.texts.size(), 1);
     EXPECT_EQ(answer.captions[0], M(MSG_CONNECT_FAILED));
-    EXPECT_EQ(answer.texts[0], QStringLiteral("Can't open port."));
+    EXPECT_EQ(answer.texts[0],
+              QStringLiteral("Can't open port.\n") + QString::fromStdString(link) +
+                  QStringLiteral(" does not exist: the device is not plugged in."));
     EXPECT_EQ(answer.icons[0], QMessageBox::Warning);
     EXPECT_FALSE(app.IsConnected());
     EXPECT_TRUE(Button(1012)->isEnabled());
