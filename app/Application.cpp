@@ -191,6 +191,7 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
         {kChannel, u"COM Port Name", kNoSettings},
         {kChannel, u"CameraLink DLL", u""},
         {kChannel, u"CameraLink Serial Index", u"0"},
+        {kChannel, u"Reconnect", u"1"},
         {u"TARN_Timeouts", u"First Recv", u"20000"},
         {u"TARN_Timeouts", u"Next Recv", u"20000"},
         {u"TARN_Timeouts", u"Send", u"20000"},

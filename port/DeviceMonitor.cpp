@@ -71,14 +71,14 @@ void clDeviceMonitor::RemoveListener(int id) {
     m_listeners.erase(id);
 }
 
-void clDeviceMonitor::WatchPaths(std::vector<std::string> paths) {
+void clDeviceMonitor::WatchPaths(std::vector<std::string> paths, bool reportPresent) {
     std::lock_guard<std::mutex> g(m_lock);
     std::map<std::string, bool> watched;
     for (std::string& p : paths) {
         if (p.empty())
             continue;
         const auto old = m_watched.find(p);
-        const bool present = old != m_watched.end() ? old->second : Exists(p);
+        const bool present = !reportPresent && (old != m_watched.end() ? old->second : Exists(p));
         watched.emplace(std::move(p), present);
     }
     m_watched = std::move(watched);

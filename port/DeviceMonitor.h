@@ -58,8 +58,9 @@ public:
     int AddListener(Listener listener);
     void RemoveListener(int id);
     // Paths whose appearing and vanishing is reported as Added / Removed events with that
-    // path as node, checked every kPresencePollMs. Replaces the earlier list.
-    void WatchPaths(std::vector<std::string> paths);
+    // path as node, checked every kPresencePollMs. Replaces the earlier list. With
+    // reportPresent a path that is there at the next check counts as just appeared.
+    void WatchPaths(std::vector<std::string> paths, bool reportPresent = false);
 
 private:
     void Loop();

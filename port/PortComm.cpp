@@ -95,6 +95,7 @@ const char* RefusalText(platform::DeviceRefusal kind) {
 } // namespace
 
 clPortComm::ModemControl clPortComm::modemControl = &SystemModemControl;
+std::string clPortComm::byIdRoot = "/dev/serial/by-id";
 
 int32_t clPortComm::Connect() {
     // 1. Already connected: nothing changes.
@@ -125,7 +126,7 @@ int32_t clPortComm::Connect() {
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_connectedDevice = identity.devicePath;
-        m_connectedLinks = platform::SerialDeviceLinks(path);
+        m_connectedLinks = platform::SerialDeviceLinks(path, byIdRoot);
     }
     // Opening a terminal raises DTR; when it is to stay low it goes down at once. A device
     // without modem lines (a pseudo-terminal) has nothing to lower.

@@ -83,6 +83,8 @@ public:
     // put a recorder here to see when DTR moves; everything else leaves ::ioctl.
     using ModemControl = int (*)(int fd, unsigned long request, int* bits);
     static ModemControl modemControl;
+    // Where the stable names of devices are looked for (tests use a folder of their own).
+    static std::string byIdRoot;
 
     std::atomic<int> fd{-1}; // the device handle
     ComPortParams params;
