@@ -6,6 +6,7 @@
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
+#include "platform/DataFolders.h"
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
@@ -206,7 +207,7 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
 // Start-up and shutdown
 
 int32_t clApplication::StartUp() {
-    // 1. Program folder, made the current directory.
+    // 1. Program folder, the folders of settings and logs; the log folder is made current.
     std::string folder = m_environment.programFolder.empty() ? platform::ProgramFolder()
                                                              : m_environment.programFolder;
     if (folder.empty())
@@ -214,21 +215,33 @@ int32_t clApplication::StartUp() {
     if (folder.back() != '/')
         folder.push_back('/');
     m_programFolder = platform::Utf8ToUtf16(folder);
+    const platform::DataFolders data = platform::ChooseDataFolders(
+        folder, platform::SystemEnv,
+        m_environment.folderWritable ? m_environment.folderWritable : platform::FolderWritable);
+    if (!data.portable) {
+        platform::MakeFolders(data.settingsFolder);
+        platform::MakeFolders(data.stateFolder);
+        platform::MakeFolders(data.userDefinitionFolder);
+    }
+    m_userCamDefineFolder = platform::Utf8ToUtf16(data.userDefinitionFolder);
+    // The port logs are written relative to the current directory.
     if (m_environment.changeCurrentDirectory)
-        (void)!::chdir(folder.c_str()); // every path below is absolute; a failure changes nothing
+        (void)!::chdir(data.stateFolder.c_str()); // paths below are absolute; failure is harmless
 
     // 2. Instance number.
     if (!ChooseInstanceNumber())
         return 1;
 
     // 3. Settings file, created with the defaults when there is none.
-    m_settingsFilePath = m_programFolder + FormatNumbered("Quillon_%02d.ini", m_instanceNumber);
+    m_settingsFilePath = platform::Utf8ToUtf16(data.settingsFolder) +
+                         FormatNumbered("Quillon_%02d.ini", m_instanceNumber);
     struct stat st {};
     if (::stat(Path(m_settingsFilePath).c_str(), &st) != 0 && errno == ENOENT)
         WriteDefaultSettings(m_settingsFilePath);
 
     // 4. Application log.
-    m_logFilePath = m_programFolder + FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
+    m_logFilePath = platform::Utf8ToUtf16(data.stateFolder) +
+                    FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
     m_appLog = std::make_unique<clSimpleLog>(Path(m_logFilePath));
     CreateLogFile(Path(m_logFilePath));
 

@@ -39,6 +39,8 @@ public:
         platform::IWorkingSet* workingSet = nullptr; // null: the system's
         bool changeCurrentDirectory = true;          // make the program folder current
         std::string programFile;                     // empty: the running executable
+        // Whether the program folder is writable (portable); null: platform::FolderWritable.
+        std::function<bool(const std::string&)> folderWritable;
     };
 
     static constexpr int kMaxSearchedInstance = 49;
@@ -126,9 +128,11 @@ public:
     clCommJobParam m_jobParam;
 
     // ---- program folder, instance, settings, log
-    std::u16string m_programFolder;    // ends in "/"
-    std::u16string m_settingsFilePath; // program folder + "Quillon_NN.ini"
-    std::u16string m_logFilePath;      // program folder + "Quillon_NN_Log.txt"
+    std::u16string m_programFolder; // ends in "/"
+    // In the program folder while it is writable, otherwise in the user's XDG folders (current
+    // directory too, for the port logs): platform/DataFolders.h.
+    std::u16string m_settingsFilePath; // settings folder + "Quillon_NN.ini"
+    std::u16string m_logFilePath;      // state folder + "Quillon_NN_Log.txt"
     int32_t m_instanceNumber = -1;     // the number obtained by start-up, -1 before
     uint64_t m_savedMinWorkingSet = 0;
     uint64_t m_savedMaxWorkingSet = 0;
@@ -159,6 +163,8 @@ public:
     // ---- window and camera definition
     std::u16string m_windowTitle;
     std::u16string m_camDefineFolder; // program folder + "CamDefine/"
+    // The user's own definitions, searched before the program's; empty in a portable folder.
+    std::u16string m_userCamDefineFolder;
     std::u16string m_currentDefinitionFile;
     int32_t m_autoSelectRequest = 0;
     int32_t m_modelDetected = 0;

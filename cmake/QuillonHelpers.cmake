@@ -61,3 +61,42 @@ static const char quillon_version_block[] =
 ")
     target_sources(${target} PRIVATE ${out})
 endfunction()
+
+# The application id: the names of the desktop entry, the AppStream metainfo and the icon, and
+# Qt's desktop file name of the program.
+set(QUILLON_APP_ID org.quillon.Quillon)
+
+# The installed program folder (relative to the install prefix; /usr/lib/quillon in the Debian
+# package) and the folder of the commands on the PATH.
+set(QUILLON_INSTALL_DIR lib/quillon)
+set(QUILLON_INSTALL_BIN_DIR bin)
+
+# quillon_install_program(target [COMMAND name])
+#   Installs an executable into the program folder and puts a command on the PATH for it: a
+#   relative symbolic link bin/<name> (default: the target name in lower case) to the program.
+#   The program finds its folder, libraries and plug-ins through /proc/self/exe and $ORIGIN, so
+#   the link works from anywhere. Calling it again for the same target does nothing, so a tool's
+#   own CMakeLists may call it as well as the top level.
+function(quillon_install_program target)
+    cmake_parse_arguments(ARG "" "COMMAND" "" ${ARGN})
+    get_property(done GLOBAL PROPERTY QUILLON_INSTALLED_PROGRAMS)
+    if(target IN_LIST done)
+        return()
+    endif()
+    set_property(GLOBAL APPEND PROPERTY QUILLON_INSTALLED_PROGRAMS ${target})
+    if(NOT ARG_COMMAND)
+        string(TOLOWER ${target} ARG_COMMAND)
+    endif()
+    install(TARGETS ${target} RUNTIME DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
+    file(RELATIVE_PATH to_folder /${QUILLON_INSTALL_BIN_DIR} /${QUILLON_INSTALL_DIR})
+    set(link ${CMAKE_BINARY_DIR}/install-links/${ARG_COMMAND})
+    file(GENERATE OUTPUT ${link}.target CONTENT "${to_folder}/$<TARGET_FILE_NAME:${target}>")
+    install(CODE "
+        file(READ \"${link}.target\" to)
+        set(dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QUILLON_INSTALL_BIN_DIR}\")
+        file(MAKE_DIRECTORY \"\${dir}\")
+        file(REMOVE \"\${dir}/${ARG_COMMAND}\")
+        file(CREATE_LINK \"\${to}\" \"\${dir}/${ARG_COMMAND}\" SYMBOLIC)
+        message(STATUS \"Installing: \${dir}/${ARG_COMMAND} -> \${to}\")
+    " COMPONENT quillon)
+endfunction()

@@ -12,6 +12,7 @@
 #include "textfiles/BatchText.h"
 #include "textfiles/FileDialogHlp.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -330,7 +331,9 @@ int32_t clTextFiles::SelectDefinitionFile() {
     request.open = true;
     request.filter = Text(MSG_FILTER_CAMERA_DEFINE);
     request.title = Text(MSG_OPEN_CAMERA_DEFINE);
-    request.initialFolder = m_app.m_camDefineFolder;
+    // The user's own definitions first when there is such a folder (installed program).
+    request.initialFolder =
+        m_app.m_userCamDefineFolder.empty() ? m_app.m_camDefineFolder : m_app.m_userCamDefineFolder;
     request.options = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
     std::u16string chosen;
     if (!m_ui || !m_ui->ShowFileDialog(request, chosen) || chosen.empty())
@@ -441,13 +444,29 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
     }
     EmptyViewAndTitle();
     m_engine.propertyManager->Clear();
-    return OpenDefinitionFile(m_app.m_camDefineFolder + file);
+    return OpenDefinitionFile(DefinitionFolderOf(file) + file);
+}
+
+std::u16string clTextFiles::DefinitionFolderOf(const std::u16string& name) const {
+    const std::u16string& user = m_app.m_userCamDefineFolder;
+    if (!user.empty() && ::access(ToUtf8(user + name).c_str(), F_OK) == 0)
+        return user;
+    return m_app.m_camDefineFolder;
 }
 
 size_t clTextFiles::FindDefinitionFiles(std::u16string_view model) {
     m_app.m_foundFiles.clear();
-    for (const std::string& name :
-         platform::ListMatchingFiles(ToUtf8(m_app.m_camDefineFolder), ModelPattern(model)))
-        m_app.m_foundFiles.push_back(ToUtf16(name));
+    // The user's folder first; a name found in both stands once, for the user's file.
+    for (const std::u16string* folder : {&m_app.m_userCamDefineFolder, &m_app.m_camDefineFolder}) {
+        if (folder->empty())
+            continue;
+        for (const std::string& name :
+             platform::ListMatchingFiles(ToUtf8(*folder), ModelPattern(model))) {
+            std::u16string text = ToUtf16(name);
+            if (std::find(m_app.m_foundFiles.begin(), m_app.m_foundFiles.end(), text) ==
+                m_app.m_foundFiles.end())
+                m_app.m_foundFiles.push_back(std::move(text));
+        }
+    }
     return m_app.m_foundFiles.size();
 }

@@ -64,9 +64,11 @@ public:
     bool TakeIdentityLine(uint32_t& flags, std::u16string_view text);
     // 0 opened, 1 open failed, 6 no file for the model, 10 cancelled.
     int32_t SelectDefinitionForModel(std::u16string_view model);
-    // Names of the definition files matching "*" + model + "*.xml" into the found-file list;
-    // returns their number.
+    // Names of the definition files matching "*" + model + "*.xml" into the found-file list
+    // (the user's definition folder first, then the program's); returns their number.
     size_t FindDefinitionFiles(std::u16string_view model);
+    // The folder a found name is opened from: the user's when it holds the name.
+    std::u16string DefinitionFolderOf(const std::u16string& name) const;
 
     // The main window's title for the current state.
     std::u16string TitleWithDefinition(const std::u16string& path) const;

@@ -52,7 +52,7 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, QWidget* parent) : QDialog(parent) {
     t.place(new QLabel(M(MSG_BILINGUAL_SUPPORT), this), IDC_LANGUAGE, {38, 30, 127, 8});
     t.place(new QLabel(M(MSG_ABOUT_INTERFACES), this), IDC_INTERFACES_LABEL, {11, 40, 152, 8});
     m_interfaces = t.place(new CConsoleEdit(this), IDC_INTERFACES, {10, 49, 156, 56});
-    m_interfaces->SetBackground(QColor(255, 255, 255));
+    m_interfaces->SetBackground(QColor()); // the palette's
     m_interfaces->SetUp(kListColumns, kListRows);
     m_interfaces->Clear();
     for (const std::u16string& label : info.interfaceLabels) {

@@ -32,10 +32,24 @@ CConsoleEdit::CConsoleEdit(QWidget* parent) : QPlainTextEdit(parent) {
 
 void CConsoleEdit::SetBackground(const QColor& colour) {
     m_background = colour;
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, colour);
-    pal.setColor(QPalette::Window, colour);
-    setPalette(pal);
+    ApplyBackground();
+}
+
+QColor CConsoleEdit::Background() const {
+    return palette().color(QPalette::Base);
+}
+
+void CConsoleEdit::ApplyBackground() {
+    if (m_background.isValid()) {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Base, m_background);
+        pal.setColor(QPalette::Window, m_background);
+        pal.setColor(QPalette::Text, m_background.lightness() >= 128 ? Qt::black : Qt::white);
+        setPalette(pal);
+    } else {
+        // No colours of its own: the inherited palette, which follows theme changes.
+        setPalette(QPalette());
+    }
     viewport()->update();
 }
 

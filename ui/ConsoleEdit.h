@@ -28,8 +28,10 @@ public:
     // Empties the output.
     void Clear();
 
+    // A chosen background (its text black or white, whichever reads), or an invalid colour for
+    // the inherited palette's base and text colours, which follow theme changes.
     void SetBackground(const QColor& colour);
-    QColor Background() const { return m_background; }
+    QColor Background() const;
 
     const console::LineStore& Store() const { return m_store; }
 
@@ -40,7 +42,9 @@ private:
     void Mirror(const console::AppendChange& change, std::size_t oldLineCount);
     void ScrollToNewest();
 
-    QColor m_background{255, 255, 255};
+    void ApplyBackground();
+
+    QColor m_background; // invalid: the palette's
     std::mutex m_appendLock;
     console::LineStore m_store;
 };

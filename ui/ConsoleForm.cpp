@@ -64,7 +64,7 @@ void CConsoleForm::InitialUpdate(int consoleRows, bool appendCr, bool engineRead
     fixed.setStyleHint(QFont::TypeWriter);
     fixed.setFixedPitch(true);
     m_output->setFont(fixed);
-    m_output->SetBackground(QColor(255, 255, 255));
+    m_output->SetBackground(QColor()); // the palette's, readable in a dark theme too
     m_output->SetUp(console::kLineColumns, consoleRows);
 
     m_appendCr->setChecked(appendCr);

@@ -109,6 +109,8 @@ void CColorEdit::SetColour(const QColor& colour) {
     m_colour = colour;
     QPalette pal = palette();
     pal.setColor(QPalette::Base, colour);
+    // The program's colours are light: dark text on them, also in a dark theme.
+    pal.setColor(QPalette::Text, colour.lightness() >= 128 ? Qt::black : Qt::white);
     setPalette(pal);
     update();
 }

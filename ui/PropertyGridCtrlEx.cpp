@@ -804,6 +804,8 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
     const QColor marginColor = pal.color(QPalette::Button);
     const bool focused =
         hasFocus() || (QApplication::focusWidget() && OwnsWidget(QApplication::focusWidget()));
+    // Colours from the palette only, each text on the background of its role, so that a dark
+    // theme stays readable.
     QFont boldFont = font();
     boldFont.setBold(true);
 
@@ -839,7 +841,7 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
                 painter.fillRect(name, pal.color(focused ? QPalette::Highlight : QPalette::Mid));
                 painter.setPen(pal.color(QPalette::HighlightedText));
             } else {
-                painter.setPen(pal.color(QPalette::WindowText));
+                painter.setPen(pal.color(QPalette::ButtonText)); // on the margin colour
             }
             painter.setFont(boldFont);
             item->OnDrawName(painter, name);
@@ -975,6 +977,12 @@ void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
         MoveSelection(-1);
         return;
     case Qt::Key_Down:
+        if (event->modifiers() & Qt::AltModifier) {
+            // Alt+Down opens the list of a drop-down row, as F4 does.
+            if (sel && sel->GetOptionCount() > 0 && sel->IsEnabled())
+                sel->OnClickButton(QPoint());
+            return;
+        }
         MoveSelection(1);
         return;
     case Qt::Key_PageUp:
@@ -1085,6 +1093,11 @@ bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case Qt::Key_Up:
         case Qt::Key_Down:
+            // Alt+Down opens the list of a drop-down, as F4 does.
+            if (combo && key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier)) {
+                static_cast<QComboBox*>(m_sel->GetInPlaceWnd())->showPopup();
+                return true;
+            }
             // Arrows leave the edit for the row above or below. A drop-down list does not
             // change its entry by arrows: the entry is chosen from the open list only.
             if (!combo && qobject_cast<QLineEdit*>(watched) == nullptr)

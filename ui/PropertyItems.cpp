@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QWidget>
+#include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -18,6 +20,13 @@ void UseGridBackground(QWidget* control, const QWidget* grid) {
     palette.setColor(QPalette::Button, background);
     control->setPalette(palette);
     control->setAutoFillBackground(true);
+}
+
+// A page of the slider is a fifth of its range (at least 1): PageUp, PageDown and a click
+// beside the thumb move by it.
+int PageStepOfRange(int min, int max) {
+    const int64_t fifth = (static_cast<int64_t>(max) - min) / 5;
+    return static_cast<int>(std::clamp<int64_t>(fifth, 1, INT32_MAX));
 }
 
 bool IsScrollKey(int key) {
@@ -106,7 +115,21 @@ bool CDefaultExProp::OnUpdateValue() {
 CPropSliderMaskedEdit::CPropSliderMaskedEdit(CSliderValueProp& item, QWidget* parent)
     : QLineEdit(parent), m_item(item) {
     UseGridBackground(this, item.GetGrid());
-    setMaxLength(CSliderValueProp::kMaxChars);
+}
+
+bool CPropSliderMaskedEdit::event(QEvent* event) {
+    // Every way the user changes the text (keys, input method, paste from a menu or the
+    // selection, drop) comes as an event. Not setMaxLength: that would also cut a longer value
+    // set by the program.
+    const QString before = text();
+    const bool handled = QLineEdit::event(event);
+    const QString after = text();
+    if (after.size() > CSliderValueProp::kMaxChars && after.size() > before.size()) {
+        const int cursor = cursorPosition() - static_cast<int>(after.size() - before.size());
+        setText(before);
+        setCursorPosition(std::clamp(cursor, 0, static_cast<int>(before.size())));
+    }
+    return handled;
 }
 
 void CPropSliderMaskedEdit::focusOutEvent(QFocusEvent* event) {
@@ -233,6 +256,7 @@ void CSliderValueProp::CreateSlider() {
     auto* slider = new CPropSliderCtrl(*this, grid->viewport());
     if (GetMin32() != 0 || GetMax32() != 0)
         slider->setRange(GetMin32(), GetMax32());
+    slider->setPageStep(PageStepOfRange(slider->minimum(), slider->maximum()));
     slider->setValue(SliderPositionOfValue());
     slider->setGeometry(GetSliderRect(ValueRect()));
     slider->installEventFilter(grid);

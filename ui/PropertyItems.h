@@ -73,12 +73,16 @@ public:
 
 // The edit of an Integer item: at most 11 characters of "-0123456789". When it loses the focus
 // to the slider, the slider moves to the typed value.
+// The edit of an Integer item. Typing is limited to CSliderValueProp::kMaxChars characters; a
+// longer text put in by the program (a value that opens the edit) stays whole and may still be
+// shortened.
 class CPropSliderMaskedEdit : public QLineEdit {
     Q_OBJECT
 public:
     CPropSliderMaskedEdit(CSliderValueProp& item, QWidget* parent);
 
 protected:
+    bool event(QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:

@@ -1,5 +1,6 @@
 #include "ui/QuillonApp.h"
 
+#include "app/MessageTable.h"
 #include "app/Messages.h"
 #include "comm/CommunicateModel.h"
 #include "textfiles/TextFiles.h"
@@ -9,6 +10,7 @@
 #include "ui/VorlixSettingDlg.h"
 #include "ui/WaitMsgDlg.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdlib>
@@ -16,8 +18,16 @@
 CQuillonApp::CQuillonApp(int& argc, char** argv)
     : QApplication(argc, argv), m_argc(argc), m_argv(argv) {
     setApplicationName(QStringLiteral("Quillon"));
-    // The desktop's application identity (the taskbar groups windows by it).
-    setDesktopFileName(QStringLiteral("Quillon"));
+    // The desktop's application identity (the taskbar groups windows by it): the name of the
+    // installed desktop entry and AppStream metainfo.
+    setDesktopFileName(QStringLiteral(QUILLON_APP_ID));
+}
+
+bool LoadQtTranslation(QTranslator& translator, int uiLanguageIndex) {
+    if (uiLanguageIndex != 0)
+        return false;
+    return translator.load(QStringLiteral("qtbase_ja"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 }
 
 CQuillonApp::~CQuillonApp() {
@@ -36,6 +46,10 @@ bool CQuillonApp::InitInstance() {
         box.exec();
         return false;
     }
+
+    // Qt's own texts (standard buttons, file dialogs, context menus) in the UI language.
+    if (LoadQtTranslation(m_qtTranslator, UiLanguageIndex()))
+        installTranslator(&m_qtTranslator);
 
     // The main window: created, shown with its initial size and the stored placement, then told
     // that start-up is complete.
@@ -110,7 +124,9 @@ int CQuillonApp::Run() {
         ExitInstance();
         return 1;
     }
-    const int code = exec();
+    // The quit hook may have fired already, in an event pass of the start-up; exec would then
+    // wait for an end that was asked for before it began.
+    const int code = m_quitRequested ? 0 : exec();
     ExitInstance();
     return code;
 }
@@ -126,7 +142,8 @@ void CQuillonApp::ArmQuitTimer() {
     const long ms = std::strtol(text, &end, 10);
     if (*end != '\0' || ms <= 0)
         return;
-    QTimer::singleShot(static_cast<int>(std::min(ms, 86400000L)), this, [] {
+    QTimer::singleShot(static_cast<int>(std::min(ms, 86400000L)), this, [this] {
+        m_quitRequested = true;
         if (QWidget* modal = QApplication::activeModalWidget())
             modal->close();
         QApplication::closeAllWindows();

@@ -5,12 +5,17 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QTranslator>
 #include <memory>
 
 class CMainFrame;
 class CTextFilesUi;
 class CWaitMsgDlg;
 class clTextFiles;
+
+// Loads Qt's own Japanese texts (qtbase_ja from Qt's translations folder) when the UI language
+// index is 0 (Japanese). False for English or when the translations are not installed.
+bool LoadQtTranslation(QTranslator& translator, int uiLanguageIndex);
 
 class CQuillonApp : public QApplication, public clApplication {
     Q_OBJECT
@@ -46,4 +51,6 @@ private:
     std::unique_ptr<CTextFilesUi> m_textUi;
     std::unique_ptr<clTextFiles> m_textFiles;
     std::unique_ptr<CWaitMsgDlg> m_waitDialog;
+    QTranslator m_qtTranslator;
+    bool m_quitRequested = false; // by the QUILLON_QUIT_AFTER_MS hook
 };

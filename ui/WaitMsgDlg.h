@@ -16,8 +16,9 @@ public:
     void SetMessage(const QString& text);
     QString Message() const;
 
-    // Sets caption and message, shows the dialog centred on `owner` (or where it is when
-    // there is none) and paints it at once, before the caller goes on with its work.
+    // Sets caption and message, shows the dialog centred on and owned by the window of `owner`
+    // (or where it is when there is none), and returns once the window system shows it and it
+    // is painted, so that it stays visible while the caller blocks the UI thread.
     void ShowCentred(QWidget* owner, const QString& caption, const QString& text);
     // Hides the dialog and has `owner` repaint where it was.
     void HideWait(QWidget* owner);
@@ -27,5 +28,8 @@ protected:
     void reject() override {}
 
 private:
+    static constexpr int kExposeDeadlineMs = 500;
+    void Centre(QWidget* top);
+
     QLabel* m_message = nullptr;
 };

@@ -3,6 +3,7 @@
 // Nothing thrown leaves the entry or a table function: each one catches at its edge.
 #include "app/SimpleLog.h"
 #include "components/quastor/Quastor.h"
+#include "platform/DataFolders.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "plugins/camera_link/PortCameraLink.h"
@@ -67,8 +68,10 @@ public:
             moduleFolder = ModuleFolder();
             if (moduleFolder.empty())
                 return;
-            logPath = moduleFolder + "Pivra02CL" + "Log.txt";
-            if (!LogWritable(moduleFolder, logPath))
+            // Beside the module, or in the user's state folder when the module's is read-only.
+            const std::string logFolder = platform::LogFolderFor(moduleFolder);
+            logPath = logFolder + "Pivra02CL" + "Log.txt";
+            if (!LogWritable(logFolder, logPath))
                 return;
             log = std::make_unique<clSimpleLog>(logPath);
             // 2. owner context and tables (static below); 3. state

@@ -142,6 +142,7 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
     EXPECT_EQ(app->m_lineSpeedText, u"No settings");
     EXPECT_EQ(app->m_portDescriptionText, u"");
     EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(folder + "CamDefine/"));
+    EXPECT_TRUE(app->m_userCamDefineFolder.empty()) << "a writable folder is portable";
     ASSERT_TRUE(app->m_stopEvent && app->m_jobEvent);
     EXPECT_TRUE(app->m_stopEvent->IsManual());
     EXPECT_FALSE(app->m_jobEvent->IsManual());
@@ -186,6 +187,50 @@ TEST_F(ApplicationTest, StartUpMakesTheProgramFolderCurrent) {
     fs::current_path(before);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(during, fs::canonical(programFolder.path()));
+}
+
+// The writability check is injected: the suite runs as root, for whom every folder is writable
+// (platform::FolderWritable itself is tested with an unprivileged child in the platform tests).
+TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFolders) {
+    TempDir home;
+    const std::string config = home.file("cfg"), state = home.file("state"),
+                      data = home.file("data");
+    const fs::path before = fs::current_path();
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    auto app = MakeApp("-i3");
+    clApplication::Environment env;
+    env.programFolder = programFolder.str();
+    env.lockFolder = lockFolder.str();
+    env.workingSet = &workingSet;
+    std::string asked;
+    env.folderWritable = [&](const std::string& folder) {
+        asked = folder;
+        return false;
+    };
+    app->SetEnvironment(env);
+    const int32_t result = app->StartUp();
+    const fs::path during = fs::current_path();
+    fs::current_path(before);
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_STATE_HOME");
+    unsetenv("XDG_DATA_HOME");
+    ASSERT_EQ(result, 0);
+
+    EXPECT_EQ(asked, programFolder.str() + "/");
+    EXPECT_EQ(app->m_settingsFilePath, platform::Utf8ToUtf16(config + "/Quillon/Quillon_03.ini"));
+    EXPECT_EQ(app->m_logFilePath, platform::Utf8ToUtf16(state + "/Quillon/Quillon_03_Log.txt"));
+    EXPECT_EQ(ReadFileBytes(config + "/Quillon/Quillon_03.ini"), kDefaultSettings);
+    EXPECT_EQ(ReadFileBytes(state + "/Quillon/Quillon_03_Log.txt"), "\xFF\xFE");
+    EXPECT_EQ(during, fs::canonical(state + "/Quillon")) << "port logs go beside the log";
+    EXPECT_TRUE(fs::is_directory(data + "/Quillon/CamDefine"));
+    EXPECT_EQ(app->m_userCamDefineFolder, platform::Utf8ToUtf16(data + "/Quillon/CamDefine/"));
+    EXPECT_EQ(app->m_programFolder, platform::Utf8ToUtf16(programFolder.str() + "/"));
+    EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(programFolder.str() + "/CamDefine/"));
+    EXPECT_EQ(std::u16string(app->m_portParams.settingsFilePath), app->m_settingsFilePath);
+    EXPECT_TRUE(fs::is_empty(programFolder.path())) << "nothing written to the program folder";
+    app->ShutDown();
 }
 
 TEST_F(ApplicationTest, InstanceNumbersFollowTheRequestAndTheLocksHeld) {

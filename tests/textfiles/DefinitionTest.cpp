@@ -169,6 +169,31 @@ TEST_F(Definition, FindDefinitionFilesPattern) {
     EXPECT_TRUE(rig.app.m_foundFiles.empty());
 }
 
+// An installed program: the user's definition folder beside the program's.
+TEST_F(Definition, UserDefinitionFolderComesFirstInSearchOpenAndDialog) {
+    const std::string user = rig.program.file("user/CamDefine/");
+    std::filesystem::create_directories(user);
+    rig.app.m_userCamDefineFolder = U16(user);
+    rig.CopyIntoCamDefine("XC-100.xml", "XC-100.xml");
+    rig.CopyIntoCamDefine("XC-100.xml", "XC-100_factory.xml");
+    std::filesystem::copy_file(SourceFile("CamDefine/XC-100.xml"), user + "XC-100.xml");
+    std::filesystem::copy_file(SourceFile("CamDefine/XC-100.xml"), user + "XC-100_mine.xml");
+
+    EXPECT_EQ(rig.files->FindDefinitionFiles(u"XC-100"), 3u);
+    EXPECT_EQ(rig.app.m_foundFiles, (std::vector<std::u16string>{u"XC-100.xml", u"XC-100_mine.xml",
+                                                                 u"XC-100_factory.xml"}));
+    EXPECT_EQ(rig.files->DefinitionFolderOf(u"XC-100.xml"), U16(user));
+    EXPECT_EQ(rig.files->DefinitionFolderOf(u"XC-100_factory.xml"), Folder());
+
+    rig.textUi.listAnswer = 1;
+    EXPECT_EQ(rig.files->SelectDefinitionForModel(u"XC-100"), 0);
+    EXPECT_EQ(rig.app.m_currentDefinitionFile, U16(user + "XC-100_mine.xml"));
+
+    rig.textUi.dialogAnswers = {u""};
+    EXPECT_EQ(rig.files->SelectDefinitionFile(), 10);
+    EXPECT_EQ(rig.textUi.dialogs.back().initialFolder, U16(user));
+}
+
 TEST_F(Definition, CloseKeepsIdentityAndCurrentFile) {
     const std::u16string path = U16(rig.CopyIntoCamDefine("XC-100.xml"));
     ASSERT_EQ(rig.files->OpenDefinitionFile(path), 0);

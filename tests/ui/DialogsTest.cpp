@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 using commsettings::Data;
@@ -225,6 +226,33 @@ TEST_F(WaitMsgDlgTest, ShowsCentredWithoutButtonsAndHides) {
     QTest::keyClick(&wait, Qt::Key_Escape); // the user cannot close it
     EXPECT_TRUE(wait.isVisible());
     wait.HideWait(&owner);
+    EXPECT_FALSE(wait.isVisible());
+}
+
+// The application's wait dialog is made before the main window exists, without a parent. Shown,
+// it belongs to the main window and has been painted before the caller blocks.
+TEST_F(WaitMsgDlgTest, ParentlessDialogIsOwnedByTheMainWindowAndPaintedOnReturn) {
+    QWidget frame;
+    frame.setGeometry(50, 60, 900, 700);
+    frame.show();
+    auto* child = new QWidget(&frame); // the caller may pass any widget of the main window
+    CWaitMsgDlg wait;
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    wait.installEventFilter(&counter);
+    wait.ShowCentred(child, QStringLiteral("caption"), QStringLiteral("text"));
+    ASSERT_NE(wait.windowHandle(), nullptr);
+    EXPECT_EQ(wait.windowHandle()->transientParent(), frame.windowHandle());
+    EXPECT_TRUE(wait.windowHandle()->isExposed());
+    EXPECT_GE(counter.paints, 1) << "painted before ShowCentred returned";
+    EXPECT_LE((wait.frameGeometry().center() - frame.frameGeometry().center()).manhattanLength(),
+              2);
+    wait.HideWait(&frame);
     EXPECT_FALSE(wait.isVisible());
 }
 

@@ -4,6 +4,7 @@
 #include "PropertyViewFixture.h"
 #include "app/Messages.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -173,6 +174,55 @@ TEST_F(PropertyEditorsTest, IntegerEditRefusesLettersAndATwelfthCharacter) {
     EXPECT_EQ(IntValue(u"Wide"), 7);
 }
 
+// The 11-character limit is for typing: a longer value opens whole and can be shortened.
+TEST_F(PropertyEditorsTest, IntegerEditOpensALongerValueWholeAndLimitsOnlyTyping) {
+    auto* wide = Record<clCamPropertyInteger>(u"Wide");
+    wide->min = -999999999999;
+    wide->value = -123456789012; // 13 characters
+    form->ReloadAllValues();
+    auto* item = Item<CSliderValueProp>(u"Wide");
+    ASSERT_EQ(item->FormatProperty(), QStringLiteral("-123456789012"));
+    QLineEdit* edit = Edit(item);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text(), QStringLiteral("-123456789012"));
+    edit->setCursorPosition(static_cast<int>(edit->text().size()));
+    QTest::keyClick(edit, Qt::Key_5);
+    EXPECT_EQ(edit->text(), QStringLiteral("-123456789012")) << "no 14th character";
+    EXPECT_EQ(edit->cursorPosition(), 13);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(edit->text(), QStringLiteral("-12345678901")) << "shortening stays possible";
+    edit->setCursorPosition(1);
+    QTest::keyClick(edit, Qt::Key_9);
+    EXPECT_EQ(edit->text(), QStringLiteral("-12345678901")) << "still over the limit";
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(IntValue(u"Wide"), -12345678901);
+}
+
+// PageUp/PageDown and clicks beside the thumb move by a fifth of the slider's range.
+TEST_F(PropertyEditorsTest, SliderPageIsAFifthOfItsRange) {
+    struct {
+        const char16_t* name;
+        int page;
+    } cases[] = {{u"Small", 2}, {u"NegRange", 18}, {u"Wide", 858993459}, {u"Step10", 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QString::fromUtf16(c.name).toStdString());
+        auto* item = Item<CSliderValueProp>(c.name);
+        ASSERT_NE(Edit(item), nullptr);
+        CPropSliderCtrl* slider = item->GetSlider();
+        ASSERT_NE(slider, nullptr);
+        EXPECT_EQ(slider->pageStep(), c.page);
+        QTest::keyClick(slider, Qt::Key_Escape);
+    }
+    auto* item = Item<CSliderValueProp>(u"NegRange");
+    ASSERT_NE(Edit(item), nullptr);
+    CPropSliderCtrl* slider = item->GetSlider();
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    EXPECT_EQ(slider->value(), -32);
+    QTest::keyClick(slider, Qt::Key_Return);
+    EXPECT_EQ(IntValue(u"NegRange"), -32);
+}
+
 TEST_F(PropertyEditorsTest, EscapeAfterMovingTheSliderRestoresAndCommitsNothing) {
     auto* item = Item<CSliderValueProp>(u"Small");
     QLineEdit* edit = Edit(item);
@@ -316,6 +366,26 @@ TEST_F(PropertyEditorsTest, SelectionListsATextOnceAndStoresItsFirstEntry) {
     QTest::keyClick(combo, Qt::Key_Down);
     EXPECT_EQ(Record<clCamPropertySelection>(u"Mode")->value, 3);
     EXPECT_EQ(Jobs().size(), 2u);
+}
+
+TEST_F(PropertyEditorsTest, AltDownOpensTheSelectionList) {
+    auto* mode = Item<CSelectProp>(u"Mode");
+    ASSERT_NE(mode, nullptr);
+    // On the selected row: the edit starts with its list open.
+    Grid().setFocus();
+    Grid().SetCurSel(mode);
+    QTest::keyClick(&Grid(), Qt::Key_Down, Qt::AltModifier);
+    auto* combo = qobject_cast<QComboBox*>(mode->GetInPlaceWnd());
+    ASSERT_NE(combo, nullptr);
+    EXPECT_TRUE(combo->view()->isVisible());
+    combo->hidePopup();
+    EXPECT_EQ(Grid().GetCurSel(), mode) << "the row stays selected";
+    // In the open edit: the closed list opens again instead of leaving the row.
+    QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_TRUE(mode->IsInPlaceEditing());
+    EXPECT_TRUE(combo->view()->isVisible());
+    combo->hidePopup();
+    EXPECT_TRUE(Jobs().empty());
 }
 
 TEST_F(PropertyEditorsTest, UnchangedFloatEditStillCommits) {

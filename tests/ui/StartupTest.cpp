@@ -115,6 +115,17 @@ TEST(Startup, FirstStartCreatesDefaultSettingsAndLogAndEndsCleanly) {
     EXPECT_FALSE(fs::exists(folder.file("Quillon_01.ini")));
 }
 
+// A quit time that has passed before the message loop starts (a slow start) still ends the
+// program: the hook may fire in an event pass of the start-up itself.
+TEST(Startup, QuitHookThatFiresDuringStartUpStillEndsTheProgram) {
+    TempDir folder, locks;
+    CopyProgramFolder(folder.path());
+    EXPECT_EQ(
+        RunProgram(folder.path(), {"XDG_RUNTIME_DIR=" + locks.str(), "QUILLON_QUIT_AFTER_MS=1"}), 0)
+        << "-1: did not end by itself";
+    EXPECT_TRUE(fs::exists(folder.file("Quillon_00.ini")));
+}
+
 TEST(Startup, WithFiftyInstancesRunningTheProgramFails) {
     TempDir folder, locks;
     CopyProgramFolder(folder.path());

@@ -1,11 +1,15 @@
 // Pictures of the main window for the documentation: the program started in a folder of its
 // own with the camera simulator as its serial port, connected, after "sta" in the console.
 //
-//   quillon_screenshot OUTPUT.png en|ja
+//   quillon_screenshot OUTPUT.png en|ja [--message-box]
+//
+// With --message-box the picture shows the window with a question box over it, whose standard
+// buttons carry Qt's own texts in the UI language (Qt's translations).
 //
 // Run it on a real display server (xvfb-run) so the pictures use real fonts.
 #include "TempDir.h"
 #include "app/Application.h"
+#include "app/MessageTable.h"
 #include "app/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
@@ -17,10 +21,15 @@
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/QuillonApp.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
+#include <QTranslator>
+#include <QWindow>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +53,10 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::string(argv[2]) != "en" && std::string(argv[2]) != "ja")) {
-        std::fprintf(stderr, "usage: quillon_screenshot OUTPUT.png en|ja\n");
+    const bool messageBox = argc == 4 && std::string(argv[3]) == "--message-box";
+    if ((argc != 3 && !messageBox) ||
+        (std::string(argv[2]) != "en" && std::string(argv[2]) != "ja")) {
+        std::fprintf(stderr, "usage: quillon_screenshot OUTPUT.png en|ja [--message-box]\n");
         return 2;
     }
     const std::string output = argv[1];
@@ -86,6 +97,9 @@ int main(int argc, char** argv) {
         app.SetEnvironment(env);
         if (app.StartUp() != 0)
             return 1;
+        QTranslator qtTexts; // as the program does at start-up
+        if (LoadQtTranslation(qtTexts, UiLanguageIndex()))
+            QCoreApplication::installTranslator(&qtTexts);
         {
             CMainFrame frame(app);
             auto* view = new CCamPropertyForm(&app);
@@ -115,8 +129,24 @@ int main(int argc, char** argv) {
             const bool answered =
                 WaitUntil([&] { return app.m_engine->replyCode == 0 && app.IsEngineReady(); });
             WaitUntil([] { return false; }, 400); // the idle pass shows the rest of the reply
-            if (answered && frame.grab().save(QString::fromStdString(output)))
+            if (messageBox) {
+                // The question the program asks at start-up, over the window.
+                QMessageBox box(QMessageBox::Question, QStringLiteral("Quillon"),
+                                QString::fromUtf16(Msg(MSG_REOPEN_LAST_DEFINE)) +
+                                    QStringLiteral("\nFilename=XC-100.xml"),
+                                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, &frame);
+                box.open();
+                WaitUntil([&] { return box.windowHandle() && box.windowHandle()->isExposed(); });
+                WaitUntil([] { return false; }, 400);
+                const QRect area = frame.frameGeometry();
+                const QPixmap shot =
+                    frame.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+                if (answered && shot.save(QString::fromStdString(output)))
+                    status = 0;
+                box.close();
+            } else if (answered && frame.grab().save(QString::fromStdString(output))) {
                 status = 0;
+            }
             frame.ShutDownThreads();
             app.DisconnectCamera();
         }

@@ -1,0 +1,55 @@
+# Installation and the Debian package. The program folder is installed as one relocatable
+# folder, ${prefix}/lib/quillon/ (/usr/lib/quillon/ in the package): the programs, libTallix.so,
+# the Camera Link plug-in and CamDefine/, found by the programs beside themselves. Commands on
+# the PATH are relative links in ${prefix}/bin/. The simulated Camera Link libraries and the
+# camera simulator are development tools and are not installed.
+if(NOT TARGET Quillon)
+    return()
+endif()
+
+set(pkg_src ${PROJECT_SOURCE_DIR}/packaging)
+
+quillon_install_program(Quillon COMMAND quillon)
+# The command-line tool, once it is part of the build (its CMakeLists may also call this).
+if(TARGET quillon-cli)
+    quillon_install_program(quillon-cli)
+endif()
+install(TARGETS Tallix LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
+install(TARGETS Pivra02CL LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/CamDefine DESTINATION ${QUILLON_INSTALL_DIR}
+        COMPONENT quillon)
+
+# Desktop entry, AppStream metainfo and icon, all named by the application id (which the
+# program also gives Qt as its desktop file name).
+configure_file(${pkg_src}/${QUILLON_APP_ID}.metainfo.xml
+               ${CMAKE_BINARY_DIR}/packaging/${QUILLON_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${pkg_src}/${QUILLON_APP_ID}.desktop DESTINATION share/applications
+        COMPONENT quillon)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${QUILLON_APP_ID}.metainfo.xml
+        DESTINATION share/metainfo COMPONENT quillon)
+install(FILES ${pkg_src}/${QUILLON_APP_ID}.svg DESTINATION share/icons/hicolor/scalable/apps
+        COMPONENT quillon)
+
+# The Debian package: cpack -G DEB in the build folder.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quillon)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Quillon developers <quillon@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control program for industrial cameras (TARN protocol)")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Quillon controls industrial cameras over the TARN serial text protocol, through a serial\n\
+port or a Camera Link frame grabber, from camera definition files.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEB_COMPONENT_INSTALL OFF)
+set(CPACK_COMPONENTS_ALL quillon)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps finds libTallix.so in the package itself.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${QUILLON_BIN_DIR})
+# Qt loads its platform plug-in at run time, which shlibdeps cannot see; without it the program
+# does not start. The Japanese texts of Qt's own dialogs come from the translations.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
