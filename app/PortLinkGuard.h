@@ -66,11 +66,12 @@ public:
 private:
     void News(uintptr_t news, const std::u16string& device);
 
-    clDeviceMonitor m_monitor;
-    clPortLinkWatch m_watch;
+    // Declared first, so they outlive the watch whose callbacks use them.
     mutable std::mutex m_lock;
     Host m_host;
     std::u16string m_newsDevice;
+    clDeviceMonitor m_monitor;
+    clPortLinkWatch m_watch;
     bool m_checkPending = false;
     CameraIdentity m_before;
 };

@@ -51,9 +51,10 @@ int32_t clPortComm::Reset() {
     lost = false;
     std::lock_guard<std::mutex> g(m_lock);
     m_problem = platform::DeviceProblem{};
-    m_lossHandler = nullptr;
     m_connectedDevice.clear();
     m_connectedLinks.clear();
+    std::lock_guard<std::mutex> call(m_handlerLock);
+    m_lossHandler = nullptr;
     return 0;
 }
 
@@ -203,22 +204,22 @@ platform::DeviceProblem clPortComm::LastProblem() const {
 }
 
 void clPortComm::SetLossHandler(LossHandler handler) {
-    std::lock_guard<std::mutex> g(m_lock);
+    // Waits for a call under way: the old handler's owner may go once this returns.
+    std::lock_guard<std::mutex> call(m_handlerLock);
     m_lossHandler = std::move(handler);
 }
 
 void clPortComm::MarkLost() {
     if (!openFlag || lost.exchange(true))
         return;
-    LossHandler handler;
     std::u16string device;
     {
         std::lock_guard<std::mutex> g(m_lock);
-        handler = m_lossHandler;
         device = m_connectedDevice;
     }
-    if (handler)
-        handler(device);
+    std::lock_guard<std::mutex> call(m_handlerLock);
+    if (m_lossHandler)
+        m_lossHandler(device);
 }
 
 std::u16string clPortComm::ConnectedDevice() const {

@@ -95,8 +95,9 @@ public:
     bool dtrRaised = false;
 
 private:
-    mutable std::mutex m_lock; // the problem, the handler and the connected device
+    mutable std::mutex m_lock; // the problem and the connected device
     platform::DeviceProblem m_problem;
+    std::mutex m_handlerLock; // the handler, held while it runs
     LossHandler m_lossHandler;
     std::u16string m_connectedDevice;
     std::vector<std::string> m_connectedLinks;
