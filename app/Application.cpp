@@ -2,7 +2,7 @@
 
 #include "app/MessageTable.h"
 #include "app/Messages.h"
-#include "app/PortReason.h"
+#include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
@@ -363,6 +363,18 @@ void clApplication::ApplySelectedInterface() {
     char speed[32];
     std::snprintf(speed, sizeof speed, "%ld bps", static_cast<long>(m_plugInPort.GetBaudRate()));
     m_lineSpeedText = platform::Utf8ToUtf16(speed);
+    // An interface whose library is gone says so on the port line; its speed means nothing.
+    const PortReasonInfo reason = m_interfaces.Reason(index);
+    if (PortLibraryUnavailable(reason)) {
+        m_portDescriptionText = PortLineReasonText(reason);
+        m_lineSpeedText = kNoSettings;
+    }
+}
+
+std::u16string clApplication::PortReasonLine() const {
+    if (!m_currentPort)
+        return {};
+    return PortReasonText(m_interfaces.Reason(m_selectedInterfaceIndex));
 }
 
 int32_t clApplication::RequestMessageBox(std::u16string text, std::u16string caption,
@@ -452,7 +464,7 @@ void clApplication::DiscoverInterfaces() {
     const std::string programFile =
         m_environment.programFile.empty() ? platform::ProgramFilePath() : m_environment.programFile;
     m_interfaces.Discover(&m_portParams, Path(m_programFolder), programFile,
-                          &GetBuiltInComInterface);
+                          &GetBuiltInComInterface, &GetBuiltInComPortReason);
 }
 
 // Start-up 11: the first interface whose name equals `name` exactly (letter case counts).
@@ -591,13 +603,6 @@ void clApplication::AbandonConnect() {
     if (m_currentPort->IsConnected() == 1)
         DisconnectCamera();
     m_currentPort->Uninit();
-}
-
-std::u16string clApplication::ConnectFailureReason(int32_t result) const {
-    // The built-in interface is always entry 0.
-    if (result != PORT_OPEN_FAILED || m_selectedInterfaceIndex != 0)
-        return {};
-    return PortProblemText(BuiltInComPort().LastProblem());
 }
 
 void clApplication::DisconnectCamera() {

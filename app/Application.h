@@ -100,9 +100,9 @@ public:
     int32_t ConnectCamera();
     // After a failed connect: disconnects when the port reports itself connected, then Uninit.
     void AbandonConnect();
-    // The second line under the connect failure text for Connect's result: why the built-in
-    // serial port could not open its device; empty when there is nothing to add.
-    std::u16string ConnectFailureReason(int32_t result) const;
+    // Why the current port cannot be used or its last Connect failed, in the UI language;
+    // empty when its interface gives no reason.
+    std::u16string PortReasonLine() const;
     // The application's disconnect (the engine's DisconnectCamera).
     void DisconnectCamera();
     // Engine state read by the enable rules; safe without an engine.

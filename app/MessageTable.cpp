@@ -82,16 +82,15 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"バリデータ生成失敗", u"Fail create validator"}, // 69
     {u"XML検証エラー", u"XML validation error"}, // 70
     {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
-    {}, // 72
-    {}, // 73
-    {}, // 74
-    {}, // 75
-    {}, // 76
-    {}, // 77
-    {}, // 78
-    {}, // 79
-    {}, // 80
-    {}, // 81
+    {}, // 72: not given out here
+    {u"設定テキストファイルの保存失敗", u"Fail save settings text file"}, // 73
+    {u"ファイルは読み取り専用です", u"The file is read-only"}, // 74
+    {u"ファイルに書き込めません", u"Cannot write the file"}, // 75
+    {u"ディスクの空き容量が足りません", u"Not enough space on the disk"}, // 76
+    {u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
+    {u"アクセス権がありません", u"Access denied"}, // 78
+    {u"通常のファイルではありません", u"Not a regular file"}, // 79
+    {}, {}, // 80, 81: not given out here
     {u"%s との接続が切れました。", u"The connection to %s was lost."}, // 82
     {u"%s が戻りました。再接続しました。", u"%s is back: reconnected."}, // 83
     {u"%s の先のカメラが前と違います。前: %s 今: %s",
@@ -102,6 +101,15 @@ constexpr Entry kTable[MSG_COUNT] = {
      u"%s does not exist: the device is not plugged in."}, // 86
     {u"%s は他のプログラムが使用中です。", u"%s is in use by another program."}, // 87
     {u"使用中", u"in use"}, // 88
+    {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
+     u"The library refused %s bps (it supports %s bps)."}, // 89
+    {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
+     u"The Camera Link serial library %s is missing or cannot be loaded."}, // 90
+    {u"Camera Link シリアルライブラリ %s に関数 %s がありません。",
+     u"The Camera Link serial library %s lacks the function %s."}, // 91
+    {u"チャンネル %s はありません (%s のチャンネル数: %s)。",
+     u"Channel %s no longer exists (%s has %s channels)."}, // 92
+    {u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
 };
 // clang-format on
 
@@ -126,26 +134,33 @@ const std::u16string& UiLanguageCode() {
     return *g_languageCode.load();
 }
 
-const char16_t* MsgIn(int id, int languageIndex) {
-    if (id < 0 || id >= MSG_COUNT)
-        return u"";
-    const char16_t* text = kTable[id].text[languageIndex == 0 ? 0 : 1];
-    return text ? text : u"";
+bool MsgExists(int id) {
+    return id >= 0 && id < MSG_COUNT && kTable[id].text[0] && kTable[id].text[1];
 }
 
-std::u16string FormatMsg(int id, std::initializer_list<std::u16string_view> args) {
-    std::u16string text = Msg(id);
-    size_t at = 0;
-    for (std::u16string_view arg : args) {
-        at = text.find(u"%s", at);
-        if (at == std::u16string::npos)
-            break;
-        text.replace(at, 2, arg);
-        at += arg.size();
-    }
-    return text;
+const char16_t* MsgIn(int id, int languageIndex) {
+    if (!MsgExists(id))
+        return u"";
+    const char16_t* text = kTable[id].text[languageIndex == 0 ? 0 : 1];
+    return text ? text : u""; // an id another part of the table has not filled in yet
 }
 
 const char16_t* Msg(int id) {
     return MsgIn(id, g_languageIndex);
+}
+
+std::u16string FormatMsg(int id, std::initializer_list<std::u16string_view> args) {
+    const std::u16string pattern = Msg(id);
+    std::u16string out;
+    auto next = args.begin();
+    size_t from = 0;
+    for (size_t at = pattern.find(u"%s"); at != std::u16string::npos;
+         at = pattern.find(u"%s", from)) {
+        out.append(pattern, from, at - from);
+        if (next != args.end())
+            out += *next++;
+        from = at + 2;
+    }
+    out.append(pattern, from, std::u16string::npos);
+    return out;
 }

@@ -80,6 +80,14 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
+    // 72, 80 and 81 belong to other texts.
+    MSG_FAIL_SAVE_SETTINGS_TEXT = 73,
+    MSG_FILE_READ_ONLY = 74,
+    MSG_CANNOT_WRITE_FILE = 75,
+    MSG_DISK_FULL = 76,
+    MSG_VALUE_NOT_IN_CODESET = 77,
+    MSG_ACCESS_DENIED = 78,
+    MSG_NOT_REGULAR_FILE = 79,
     // Serial devices that vanish, return, or cannot be opened (%s: device path, group, camera).
     MSG_PORT_LOST = 82,
     MSG_PORT_RECONNECTED = 83,
@@ -88,8 +96,18 @@ enum MessageId : int {
     MSG_PORT_MISSING = 86,
     MSG_PORT_BUSY = 87,
     MSG_PORT_IN_USE = 88,
-    MSG_COUNT = 89,
+    // Why a connection failed (the second line of the connect failure), and the port line of
+    // an interface whose library is missing; "%s" are filled in order.
+    MSG_REASON_SPEED_REFUSED = 89,
+    MSG_REASON_LIBRARY_MISSING = 90,
+    MSG_REASON_FUNCTION_MISSING = 91,
+    MSG_REASON_CHANNEL_MISSING = 92,
+    MSG_PORT_LIBRARY_MISSING = 93,
+    MSG_COUNT = 94,
 };
+
+// Whether an id below MSG_COUNT has texts (a few ids are not given out).
+bool MsgExists(int id);
 
 // Chooses the UI language index (0 Japanese, 1 English) and the language code of bilingual
 // definition-file texts ("ja" or "en") from "Force English" and the user's UI language

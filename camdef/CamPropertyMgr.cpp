@@ -2,37 +2,15 @@
 
 #include "camdef/NumberText.h"
 
+#include <unordered_set>
+#include <vector>
+
 // References between properties (ValueReference, pIndex, and the Min/Max/Inc references that
-// read a value through them) form no cycle in a well-made definition. A definition that does
-// loop must not make the getters recurse without end, so every resolution carries the chain of
-// records it is resolving:
-//   - a record met again while it is being resolved counts with its own stored value, as if
-//     it had neither ValueReference nor pIndex (its value field; for the index, the value of
-//     an Integer or Float record that way);
-//   - a chain is at most kMaxChain records long; a record that would be the next one beyond
-//     counts the same way.
-// So A -> B -> A yields, for A, the own value of A as seen through B.
-struct clCamPropertyMgr::ResolveChain {
-    static constexpr int kMaxChain = 64;
-    const clCamProperty* records[kMaxChain];
-    int count = 0;
-
-    bool Contains(const clCamProperty* p) const {
-        for (int i = 0; i < count; ++i)
-            if (records[i] == p)
-                return true;
-        return false;
-    }
-    // False when p is already on the chain or the chain is full.
-    bool Enter(const clCamProperty* p) {
-        if (count == kMaxChain || Contains(p))
-            return false;
-        records[count++] = p;
-        return true;
-    }
-    void Leave() { --count; }
-};
-
+// read a value through them) form no cycle in a well-made definition, and a chain of them may
+// be as long as the definition is. A chain is followed to its end without recursion; a
+// definition that does loop must still end, so a record met again while it is being resolved
+// counts with its own stored value, as if it had neither ValueReference nor pIndex. So
+// A -> B -> A yields, for A, the own value of A as seen through B.
 clCamPropertyMgr::clCamPropertyMgr()
     : m_properties(kNameMapBuckets), m_commandMap(kNameMapBuckets) {}
 
@@ -41,78 +19,133 @@ clCamPropertyMgr::~clCamPropertyMgr() {
 }
 
 clCamProperty* clCamPropertyMgr::FindProperty(std::u16string_view name) const {
+    if (name.empty())
+        return nullptr; // an empty name (no reference, no property name) never matches
     auto it = m_properties.find(name);
     return it == m_properties.end() ? nullptr : it->second.get();
 }
 
 clCamCommand* clCamPropertyMgr::FindCommand(std::u16string_view name) const {
+    if (name.empty())
+        return nullptr;
     auto it = m_commandMap.find(name);
     return it == m_commandMap.end() ? nullptr : it->second;
 }
 
 // --- Getters ---------------------------------------------------------------------------------
 
-bool clCamPropertyMgr::IndexOf(const clCamProperty* P, int64_t& index, ResolveChain& chain) const {
-    switch (P->type) {
-    case CamPropertyType::Integer:
-        index = IntegerValueOf(static_cast<const clCamPropertyInteger*>(P), chain);
-        return true;
-    case CamPropertyType::Bool:
-        index = static_cast<const clCamPropertyBool*>(P)->state;
-        return true;
-    case CamPropertyType::Float:
-        index =
-            camdef::TruncateToInt64(FloatValueOf(static_cast<const clCamPropertyFloat*>(P), chain));
-        return true;
-    case CamPropertyType::Selection:
-        index = static_cast<const clCamPropertySelection*>(P)->value;
-        return true;
-    default:
-        return false; // Execution and String select no entry
-    }
-}
-
-template <typename Record, typename Reader>
-auto clCamPropertyMgr::EffectiveValue(const Record* p, ResolveChain& chain,
-                                      Reader readReference) const -> decltype(p->value) {
-    if (!chain.Enter(p))
-        return p->value;
-    auto result = p->value;
-    CamPropertyType type;
-    if (!p->valueReference.empty() && readReference(p->valueReference, result, type) == 0) {
-        // the referenced value
-    } else if (const clCamProperty * P;
-               !p->indexPropertyName.empty() && (P = FindProperty(p->indexPropertyName))) {
-        // An Execution or String index property selects no entry: the default value.
-        int64_t index = 0;
-        if (!IndexOf(P, index, chain)) {
-            result = p->defaultValue;
+auto clCamPropertyMgr::Resolve(const clCamProperty* start) const -> ChainValue {
+    enum class Link { kReference, kIndex };
+    struct Step {
+        const clCamProperty* record;
+        Link link;
+    };
+    auto own = [](const clCamProperty* p, bool useDefault = false) {
+        ChainValue v;
+        if (p->type == CamPropertyType::Float) {
+            const auto* f = static_cast<const clCamPropertyFloat*>(p);
+            v.isFloat = true;
+            v.real = useDefault ? f->defaultValue : f->value;
         } else {
-            auto it = p->indexTable.find(index);
-            result = it != p->indexTable.end() ? it->second : p->value;
+            const auto* i = static_cast<const clCamPropertyInteger*>(p);
+            v.integer = useDefault ? i->defaultValue : i->value;
         }
-    } else {
-        result = p->value;
+        return v;
+    };
+    auto isNumber = [](const clCamProperty* p) {
+        return p->type == CamPropertyType::Integer || p->type == CamPropertyType::Float;
+    };
+    auto plain = [](const clCamProperty* p) {
+        // Bool and Selection give their state or value; Execution and String count as 0 when
+        // read as a value.
+        ChainValue v;
+        if (p->type == CamPropertyType::Bool)
+            v.integer = static_cast<const clCamPropertyBool*>(p)->state;
+        else if (p->type == CamPropertyType::Selection)
+            v.integer = static_cast<const clCamPropertySelection*>(p)->value;
+        return v;
+    };
+
+    // Down the chain: every record passed on the way and how it reads the next one.
+    std::vector<Step> path;
+    std::unordered_set<const clCamProperty*> onPath;
+    const clCamProperty* p = start;
+    ChainValue value;
+    for (;;) {
+        if (!onPath.insert(p).second) {
+            value = own(p); // met again: its own value ends the loop
+            break;
+        }
+        const std::u16string& reference = p->valueReference;
+        const std::u16string& indexName =
+            p->type == CamPropertyType::Float
+                ? static_cast<const clCamPropertyFloat*>(p)->indexPropertyName
+                : static_cast<const clCamPropertyInteger*>(p)->indexPropertyName;
+        if (const clCamProperty* next = FindProperty(reference)) {
+            path.push_back({p, Link::kReference});
+            if (!isNumber(next)) {
+                value = plain(next);
+                break;
+            }
+            p = next;
+        } else if (const clCamProperty* index = FindProperty(indexName)) {
+            if (index->type == CamPropertyType::Execution ||
+                index->type == CamPropertyType::String) {
+                value = own(p, true); // selects no entry: the default value
+                break;
+            }
+            path.push_back({p, Link::kIndex});
+            if (!isNumber(index)) {
+                value = plain(index);
+                break;
+            }
+            p = index;
+        } else {
+            value = own(p);
+            break;
+        }
     }
-    chain.Leave();
-    return result;
+    // Back up the chain: each record turns what it read into its own value.
+    for (auto step = path.rbegin(); step != path.rend(); ++step) {
+        const clCamProperty* r = step->record;
+        const bool isFloat = r->type == CamPropertyType::Float;
+        if (step->link == Link::kReference) {
+            ChainValue v;
+            v.isFloat = isFloat;
+            if (isFloat)
+                v.real = value.isFloat ? value.real : static_cast<double>(value.integer);
+            else
+                v.integer = value.isFloat ? camdef::TruncateToInt64(value.real) : value.integer;
+            value = v;
+            continue;
+        }
+        const int64_t index = value.isFloat ? camdef::TruncateToInt64(value.real) : value.integer;
+        ChainValue v;
+        v.isFloat = isFloat;
+        if (isFloat) {
+            const auto* f = static_cast<const clCamPropertyFloat*>(r);
+            auto it = f->indexTable.find(index);
+            v.real = it != f->indexTable.end() ? it->second : f->value;
+        } else {
+            const auto* i = static_cast<const clCamPropertyInteger*>(r);
+            auto it = i->indexTable.find(index);
+            v.integer = it != i->indexTable.end() ? it->second : i->value;
+        }
+        value = v;
+    }
+    return value;
 }
 
-int64_t clCamPropertyMgr::IntegerValueOf(const clCamPropertyInteger* p, ResolveChain& chain) const {
-    return EffectiveValue(p, chain,
-                          [&](const std::u16string& name, int64_t& v, CamPropertyType& t) {
-                              return ValueAsInteger(name, v, t, chain);
-                          });
+int64_t clCamPropertyMgr::IntegerValueOf(const clCamPropertyInteger* p) const {
+    return Resolve(p).integer;
 }
 
-double clCamPropertyMgr::FloatValueOf(const clCamPropertyFloat* p, ResolveChain& chain) const {
-    return EffectiveValue(p, chain, [&](const std::u16string& name, double& v, CamPropertyType& t) {
-        return ValueAsFloat(name, v, t, chain);
-    });
+double clCamPropertyMgr::FloatValueOf(const clCamPropertyFloat* p) const {
+    return Resolve(p).real;
 }
 
 int clCamPropertyMgr::ValueAsInteger(std::u16string_view name, int64_t& value,
-                                     CamPropertyType& type, ResolveChain& chain) const {
+                                     CamPropertyType& type) const {
     const clCamProperty* P = FindProperty(name);
     if (!P) {
         value = 0;
@@ -122,14 +155,13 @@ int clCamPropertyMgr::ValueAsInteger(std::u16string_view name, int64_t& value,
     type = P->type;
     switch (P->type) {
     case CamPropertyType::Integer:
-        value = IntegerValueOf(static_cast<const clCamPropertyInteger*>(P), chain);
+        value = IntegerValueOf(static_cast<const clCamPropertyInteger*>(P));
         break;
     case CamPropertyType::Bool:
         value = static_cast<const clCamPropertyBool*>(P)->state;
         break;
     case CamPropertyType::Float:
-        value =
-            camdef::TruncateToInt64(FloatValueOf(static_cast<const clCamPropertyFloat*>(P), chain));
+        value = camdef::TruncateToInt64(FloatValueOf(static_cast<const clCamPropertyFloat*>(P)));
         break;
     case CamPropertyType::Selection:
         value = static_cast<const clCamPropertySelection*>(P)->value;
@@ -141,8 +173,8 @@ int clCamPropertyMgr::ValueAsInteger(std::u16string_view name, int64_t& value,
     return 0;
 }
 
-int clCamPropertyMgr::ValueAsFloat(std::u16string_view name, double& value, CamPropertyType& type,
-                                   ResolveChain& chain) const {
+int clCamPropertyMgr::ValueAsFloat(std::u16string_view name, double& value,
+                                   CamPropertyType& type) const {
     const clCamProperty* P = FindProperty(name);
     if (!P) {
         value = 0.0;
@@ -152,14 +184,13 @@ int clCamPropertyMgr::ValueAsFloat(std::u16string_view name, double& value, CamP
     type = P->type;
     switch (P->type) {
     case CamPropertyType::Integer:
-        value =
-            static_cast<double>(IntegerValueOf(static_cast<const clCamPropertyInteger*>(P), chain));
+        value = static_cast<double>(IntegerValueOf(static_cast<const clCamPropertyInteger*>(P)));
         break;
     case CamPropertyType::Bool:
         value = static_cast<const clCamPropertyBool*>(P)->state;
         break;
     case CamPropertyType::Float:
-        value = FloatValueOf(static_cast<const clCamPropertyFloat*>(P), chain);
+        value = FloatValueOf(static_cast<const clCamPropertyFloat*>(P));
         break;
     case CamPropertyType::Selection:
         value = static_cast<double>(static_cast<const clCamPropertySelection*>(P)->value);
@@ -174,29 +205,25 @@ int clCamPropertyMgr::ValueAsFloat(std::u16string_view name, double& value, CamP
 int clCamPropertyMgr::GetIntegerValue(const clCamPropertyInteger* p, int64_t& value) const {
     if (!p)
         return 1;
-    ResolveChain chain;
-    value = IntegerValueOf(p, chain);
+    value = IntegerValueOf(p);
     return 0;
 }
 
 int clCamPropertyMgr::GetFloatValue(const clCamPropertyFloat* p, double& value) const {
     if (!p)
         return 1;
-    ResolveChain chain;
-    value = FloatValueOf(p, chain);
+    value = FloatValueOf(p);
     return 0;
 }
 
 int clCamPropertyMgr::GetValueAsInteger(std::u16string_view name, int64_t& value,
                                         CamPropertyType& type) const {
-    ResolveChain chain;
-    return ValueAsInteger(name, value, type, chain);
+    return ValueAsInteger(name, value, type);
 }
 
 int clCamPropertyMgr::GetValueAsFloat(std::u16string_view name, double& value,
                                       CamPropertyType& type) const {
-    ResolveChain chain;
-    return ValueAsFloat(name, value, type, chain);
+    return ValueAsFloat(name, value, type);
 }
 
 int64_t clCamPropertyMgr::ReferencedBound(const std::u16string& reference, int64_t own,
@@ -206,8 +233,7 @@ int64_t clCamPropertyMgr::ReferencedBound(const std::u16string& reference, int64
         return own;
     if (P->type != CamPropertyType::Integer)
         return otherType;
-    ResolveChain chain;
-    return IntegerValueOf(static_cast<const clCamPropertyInteger*>(P), chain);
+    return IntegerValueOf(static_cast<const clCamPropertyInteger*>(P));
 }
 
 int clCamPropertyMgr::GetIntegerMin(const clCamPropertyInteger* p, int64_t& value) const {

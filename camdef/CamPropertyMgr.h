@@ -143,21 +143,21 @@ public:
     int ApplyInformationReply(const clCamInformation* i, std::u16string_view payload);
 
 private:
-    struct ResolveChain;
     class Builder;
 
-    int64_t IntegerValueOf(const clCamPropertyInteger* p, ResolveChain& chain) const;
-    double FloatValueOf(const clCamPropertyFloat* p, ResolveChain& chain) const;
-    // The effective value of an Integer or Float record: its ValueReference read by
-    // readReference, else its value table entry selected by pIndex, else its own value.
-    template <typename Record, typename Reader>
-    auto EffectiveValue(const Record* p, ResolveChain& chain, Reader readReference) const
-        -> decltype(p->value);
-    int ValueAsInteger(std::u16string_view name, int64_t& value, CamPropertyType& type,
-                       ResolveChain& chain) const;
-    int ValueAsFloat(std::u16string_view name, double& value, CamPropertyType& type,
-                     ResolveChain& chain) const;
-    bool IndexOf(const clCamProperty* indexProperty, int64_t& index, ResolveChain& chain) const;
+    // A number on its way along a chain of references: an Integer's or a Float's.
+    struct ChainValue {
+        bool isFloat = false;
+        int64_t integer = 0;
+        double real = 0.0;
+    };
+    // The effective value of an Integer or Float record: its ValueReference, else its value
+    // table entry selected by pIndex, else its own value; followed to the end of the chain.
+    ChainValue Resolve(const clCamProperty* p) const;
+    int64_t IntegerValueOf(const clCamPropertyInteger* p) const;
+    double FloatValueOf(const clCamPropertyFloat* p) const;
+    int ValueAsInteger(std::u16string_view name, int64_t& value, CamPropertyType& type) const;
+    int ValueAsFloat(std::u16string_view name, double& value, CamPropertyType& type) const;
     int64_t ReferencedBound(const std::u16string& reference, int64_t own, int64_t otherType) const;
 
     int LoadDocument(const std::string& pathUtf8);

@@ -260,6 +260,8 @@ bool clCamPropertyMgr::ParseReplyLine(std::u16string_view line, int& updated) {
     // hold the keyword somewhere; the value is read from the text after its first occurrence.
     for (const auto& info : m_informationList) {
         const std::u16string& keyword = info->keyword;
+        if (keyword.empty())
+            continue; // would match every line, the empty one too
         const char16_t lineFirst = line.empty() ? u'\0' : line[0];
         const char16_t keywordFirst = keyword.empty() ? u'\0' : keyword[0];
         if (lineFirst != keywordFirst)

@@ -196,6 +196,10 @@ public:
 
     // Builds every record below the root. kLoadOk or kLoadBuildFailed.
     int Build(const xmlNode* root);
+    // Replaces every entity reference in element content below root by the text it stands
+    // for (internal entities only, within the bounds of one text), so the schema sees the
+    // text the records will hold. False when a text exceeds the bounds.
+    bool ExpandEntityReferences(xmlNode* root);
     // Value of an attribute without namespace: false when absent.
     bool Attribute(const xmlNode* element, const char* name, std::u16string& value);
 
@@ -261,6 +265,55 @@ bool clCamPropertyMgr::Builder::CollectText(const xmlNode* node, int nesting) {
         if (m_scratch.size() > kMaxTextBytes)
             return false;
     }
+    return true;
+}
+
+bool clCamPropertyMgr::Builder::ExpandEntityReferences(xmlNode* root) {
+    // Depth first with an explicit stack: the nesting of the file never becomes the depth of
+    // the call stack.
+    std::vector<xmlNode*> elements{root};
+    while (!elements.empty()) {
+        xmlNode* element = elements.back();
+        elements.pop_back();
+        size_t expanded = 0; // bytes of expansion within this element
+        for (xmlNode* child = element->children; child;) {
+            xmlNode* next = child->next;
+            if (child->type == XML_ELEMENT_NODE) {
+                elements.push_back(child);
+            } else if (child->type == XML_ENTITY_REF_NODE) {
+                m_scratch.clear();
+                xmlNode* lone = child->next;
+                child->next = nullptr; // expand this reference alone
+                const bool ok = CollectText(child, 0);
+                child->next = lone;
+                expanded += m_scratch.size();
+                if (!ok || expanded > kMaxTextBytes) {
+                    m_scratch.clear();
+                    return false;
+                }
+                xmlNode* text =
+                    xmlNewDocTextLen(m_doc, reinterpret_cast<const xmlChar*>(m_scratch.data()),
+                                     static_cast<int>(m_scratch.size()));
+                if (!text)
+                    return false;
+                xmlReplaceNode(child, text);
+                xmlFreeNode(child);
+                // Adjacent texts become one, as the parser would have given them.
+                if (text->prev && text->prev->type == XML_TEXT_NODE) {
+                    xmlNode* before = text->prev;
+                    xmlTextMerge(before, text);
+                    text = before;
+                }
+                if (next && next->type == XML_TEXT_NODE) {
+                    xmlNode* after = next->next;
+                    xmlTextMerge(text, next);
+                    next = after;
+                }
+            }
+            child = next;
+        }
+    }
+    m_scratch.clear();
     return true;
 }
 
@@ -408,7 +461,8 @@ void clCamPropertyMgr::Builder::BuildTree(const xmlNode* index) {
 
 void clCamPropertyMgr::Builder::BuildCommand(const xmlNode* element) {
     std::u16string name;
-    if (!Attribute(element, kAttrName, name) || m_mgr.m_commandMap.contains(name))
+    // An empty name is never found; the schema refuses it, an entity may still produce it.
+    if (!Attribute(element, kAttrName, name) || name.empty() || m_mgr.m_commandMap.contains(name))
         return;
     auto command = std::make_unique<clCamCommand>();
     command->name = name;
@@ -468,7 +522,7 @@ void clCamPropertyMgr::Builder::BuildInformation(const xmlNode* element) {
 void clCamPropertyMgr::Builder::BuildProperty(const xmlNode* element, CamPropertyType type,
                                               bool calculator) {
     std::u16string name;
-    if (!Attribute(element, kAttrName, name) || m_mgr.m_properties.contains(name))
+    if (!Attribute(element, kAttrName, name) || name.empty() || m_mgr.m_properties.contains(name))
         return;
     CamPropertyPtr record = MakeCamProperty(type, &m_mgr.m_arena);
     record->name = name;
@@ -624,13 +678,17 @@ void clCamPropertyMgr::Builder::ReadSelectionChild(clCamPropertySelection& p,
 // --- Load and Clear --------------------------------------------------------------------------
 
 std::u16string clCamPropertyMgr::SchemaPathFor(int64_t major, int64_t minor) const {
-    // Only "%d" (and "%%") have a meaning in the format; the numbers go in as unsigned 32-bit
-    // decimals. Written out by hand so a format is never handed to printf.
+    // Only "%d" (and "%%") have a meaning in the format, and only in its file name: the folder
+    // before the last "/" is the program's folder and is taken as it is, whatever it holds.
+    // The numbers go in as unsigned 32-bit decimals. Written out by hand so a format is never
+    // handed to printf.
     const uint32_t numbers[2] = {static_cast<uint32_t>(major), static_cast<uint32_t>(minor)};
     int used = 0;
-    std::u16string out;
     const std::u16string& f = m_schemaPathFormat;
-    for (size_t i = 0; i < f.size(); ++i) {
+    const size_t slash = f.find_last_of(u'/');
+    const size_t nameStart = slash == std::u16string::npos ? 0 : slash + 1;
+    std::u16string out = f.substr(0, nameStart);
+    for (size_t i = nameStart; i < f.size(); ++i) {
         if (f[i] == u'%' && i + 1 < f.size() && f[i + 1] == u'%') {
             out.push_back(u'%');
             ++i;
@@ -713,7 +771,9 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
     policy.schemaFolder =
         slash == std::string::npos ? std::string() : schemaPath.substr(0, slash + 1);
 
-    // Validate before anything is built.
+    // Validate before anything is built, the entity references of element text replaced.
+    if (!builder.ExpandEntityReferences(root))
+        return finish(kLoadBuildFailed);
     parser.reset(xmlSchemaNewParserCtxt(schemaPath.c_str()));
     if (!parser)
         return finish(kLoadSchemaContext);

@@ -41,7 +41,8 @@ std::vector<std::string> SerialDeviceLinks(const std::string& path,
                                            const std::string& byIdRoot = "/dev/serial/by-id");
 
 // Line speeds through termios2 (BOTHER): any speed the driver accepts, not only the classic
-// table. SetExactSpeed sets both directions and reads them back. 0: both are as asked;
+// table (a classic rate keeps its classic form). SetExactSpeed sets both directions and reads
+// them back. 0: both are as asked;
 // 1: the driver set another speed (actual* tell which); -1: refused (errno kept).
 int SetExactSpeed(int fd, uint32_t baud, uint32_t& actualIn, uint32_t& actualOut);
 // Both speeds as the driver keeps them. False when the descriptor cannot tell.

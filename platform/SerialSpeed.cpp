@@ -22,6 +22,12 @@ int SetExactSpeed(int fd, uint32_t baud, uint32_t& actualIn, uint32_t& actualOut
     struct termios2 t {};
     if (::ioctl(fd, TCGETS2, &t) != 0)
         return -1;
+    // A classic rate the termios settings already carry keeps its classic form, which every
+    // other reader of the settings (stty, cfgetospeed) understands.
+    if (t.c_ispeed == baud && t.c_ospeed == baud && (t.c_cflag & CBAUD) != BOTHER) {
+        actualIn = actualOut = baud;
+        return 0;
+    }
     t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
     t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     t.c_ispeed = baud;

@@ -76,7 +76,7 @@ private:
 
 } // namespace
 
-std::u16string Utf8ToUtf16(std::string_view s) {
+std::u16string Utf8ToUtf16(std::string_view s, bool* clean) {
     std::u16string out;
     out.reserve(s.size());
     size_t i = 0;
@@ -105,6 +105,8 @@ std::u16string Utf8ToUtf16(std::string_view s) {
             min = 0x10000;
         } else {
             out.push_back(kReplacement);
+            if (clean)
+                *clean = false;
             ++i;
             continue;
         }
@@ -117,6 +119,8 @@ std::u16string Utf8ToUtf16(std::string_view s) {
         }
         if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             out.push_back(kReplacement);
+            if (clean)
+                *clean = false;
             i += static_cast<size_t>(k);
             continue;
         }
@@ -204,12 +208,88 @@ bool Utf16ToLocaleExact(std::u16string_view s, std::string& out) {
     return exact;
 }
 
-std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset) {
+std::u16string Utf16BytesToUtf16(std::string_view bytes, bool bigEndian, bool* clean) {
+    auto unit = [&](size_t at) {
+        const auto b0 = static_cast<unsigned char>(bytes[at]);
+        const auto b1 = static_cast<unsigned char>(bytes[at + 1]);
+        return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
+    };
+    std::u16string out;
+    out.reserve(bytes.size() / 2 + 1);
+    auto replace = [&] {
+        out.push_back(kReplacement);
+        if (clean)
+            *clean = false;
+    };
+    const size_t units = bytes.size() / 2;
+    for (size_t u = 0; u < units; ++u) {
+        const char16_t c = unit(2 * u);
+        if (c >= 0xD800 && c <= 0xDBFF && u + 1 < units) {
+            const char16_t lo = unit(2 * (u + 1));
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                out.push_back(c);
+                out.push_back(lo);
+                ++u;
+                continue;
+            }
+        }
+        if (c >= 0xD800 && c <= 0xDFFF)
+            replace(); // one unit only: the next one is read in its place
+        else
+            out.push_back(c);
+    }
+    if (bytes.size() % 2 != 0)
+        replace();
+    return out;
+}
+
+std::u16string Utf32BytesToUtf16(std::string_view bytes, bool bigEndian, bool* clean) {
+    std::u16string out;
+    out.reserve(bytes.size() / 4 + 1);
+    auto replace = [&] {
+        out.push_back(kReplacement);
+        if (clean)
+            *clean = false;
+    };
+    for (size_t at = 0; at + 4 <= bytes.size(); at += 4) {
+        char32_t cp = 0;
+        for (int k = 0; k < 4; ++k) {
+            const auto b = static_cast<unsigned char>(bytes[at + (bigEndian ? k : 3 - k)]);
+            cp = (cp << 8) | b;
+        }
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            replace();
+        else
+            AppendCodePoint(out, cp);
+    }
+    if (bytes.size() % 4 != 0)
+        replace();
+    return out;
+}
+
+std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset, bool* clean) {
     if (IsUtf8Codeset(codeset))
-        return Utf8ToUtf16(bytes);
+        return Utf8ToUtf16(bytes, clean);
+    struct Wide {
+        const char* name;
+        bool utf32;
+        bool bigEndian;
+    };
+    static constexpr Wide kWide[] = {{"UTF-16LE", false, false},
+                                     {"UTF-16BE", false, true},
+                                     {"UTF-32LE", true, false},
+                                     {"UTF-32BE", true, true}};
+    for (const Wide& w : kWide) {
+        if (strcasecmp(codeset, w.name) == 0)
+            return w.utf32 ? Utf32BytesToUtf16(bytes, w.bigEndian, clean)
+                           : Utf16BytesToUtf16(bytes, w.bigEndian, clean);
+    }
     Iconv conv("UTF-16LE", codeset);
-    if (!conv.ok())
+    if (!conv.ok()) {
+        if (clean)
+            *clean = false;
         return BytesToUtf16(bytes);
+    }
     std::u16string out;
     out.reserve(bytes.size());
     std::string in(bytes);
@@ -226,8 +306,10 @@ std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset) {
         if (r == static_cast<size_t>(-1)) {
             if (errno == E2BIG)
                 continue;
-            // Invalid or incomplete sequence: replace one byte and go on.
+            // Invalid or incomplete sequence of a byte codeset: replace one byte and go on.
             out.push_back(kReplacement);
+            if (clean)
+                *clean = false;
             ++inp;
             --inleft;
             iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);

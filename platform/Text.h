@@ -7,8 +7,9 @@
 
 namespace platform {
 
-// UTF-8 <-> UTF-16. Invalid UTF-8 sequences and lone surrogates become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view utf8);
+// UTF-8 <-> UTF-16. Invalid UTF-8 sequences and lone surrogates become U+FFFD. clean, when
+// given, is cleared when anything had to be replaced (it is never set).
+std::u16string Utf8ToUtf16(std::string_view utf8, bool* clean = nullptr);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // The codeset of the process locale (what the program calls the ANSI code page): the name
@@ -22,9 +23,18 @@ bool Utf16ToLocaleExact(std::u16string_view text, std::string& out);
 // Locale codeset -> UTF-16. A byte sequence that is not valid in the codeset becomes U+FFFD.
 std::u16string LocaleToUtf16(std::string_view bytes);
 
+// UTF-16 or UTF-32 bytes in the given byte order -> UTF-16, without a byte-order mark being
+// special. Every code unit that is no part of a valid character (a lone surrogate, a value
+// beyond U+10FFFF, the bytes of a unit cut by the end) becomes one U+FFFD and decoding stays
+// aligned, so what follows is read as it was written. clean as for Utf8ToUtf16.
+std::u16string Utf16BytesToUtf16(std::string_view bytes, bool bigEndian, bool* clean = nullptr);
+std::u16string Utf32BytesToUtf16(std::string_view bytes, bool bigEndian, bool* clean = nullptr);
+
 // Any iconv codeset -> UTF-16 ("CP932" for Shift-JIS batch files). Invalid sequences become
-// U+FFFD; an unknown codeset gives the bytes taken one character per byte.
-std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset);
+// U+FFFD (UTF-16 and UTF-32 codesets as above; byte codesets one U+FFFD per byte that cannot
+// start a character); an unknown codeset gives the bytes taken one character per byte and
+// counts as not clean. clean as for Utf8ToUtf16.
+std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset, bool* clean = nullptr);
 
 // One character per byte (the way reply bytes from the camera are taken).
 std::u16string BytesToUtf16(std::string_view bytes);

@@ -32,20 +32,31 @@ std::u16string Label(InterfaceTable* table, const std::string& file) {
 } // namespace
 
 void clInterfaceRegistry::Register(InterfaceTable* table, const std::string& file,
-                                   std::unique_ptr<platform::Module> module) {
+                                   std::unique_ptr<platform::Module> module,
+                                   GetPivraPortReasonWFn reason) {
     versionTexts.push_back(Label(table, file));
     interfaces.push_back(table);
+    reasonEntries.push_back(
+        module ? reinterpret_cast<GetPivraPortReasonWFn>(module->Symbol(kPivraPortReasonSymbol))
+               : reason);
     modules.push_back(std::move(module));
+}
+
+PortReasonInfo clInterfaceRegistry::Reason(int32_t index) const {
+    if (index < 0 || static_cast<size_t>(index) >= reasonEntries.size())
+        return {};
+    return QueryPortReason(reasonEntries[static_cast<size_t>(index)]);
 }
 
 void clInterfaceRegistry::Discover(PortParamBlock* params, const std::string& programFolder,
                                    const std::string& programFile,
-                                   GetPivraInterfaceWFn builtInEntry) {
+                                   GetPivraInterfaceWFn builtInEntry,
+                                   GetPivraPortReasonWFn builtInReason) {
     // The built-in interface first.
     if (builtInEntry) {
         InterfaceTable* table = builtInEntry(params);
         if (table && table->Check && table->Check() != 0)
-            Register(table, programFile, nullptr);
+            Register(table, programFile, nullptr, builtInReason);
     }
     if (programFolder.empty())
         return;
@@ -92,6 +103,7 @@ void clInterfaceRegistry::UnloadModules() {
         if (module)
             module->Unload();
     versionTexts.clear();
+    reasonEntries.clear();
     modules.clear();
     interfaces.clear();
 }

@@ -5,6 +5,7 @@
 #include "components/vorlix/Vorlix.h"
 #include "platform/SerialDevice.h"
 #include "port/CamPort.h"
+#include "port/PortReason.h"
 
 #include <atomic>
 #include <cstdint>
@@ -104,8 +105,12 @@ private:
     std::atomic<bool> lost{false};
 };
 
-// The built-in interface: its entry (same shape as GetPivraInterfaceW) and the one port object.
+// The built-in interface: its entry (same shape as GetPivraInterfaceW), its reason (same shape
+// as GetPivraPortReasonW: why the last Connect could not open the device) and the one port
+// object.
 InterfaceTable* GetBuiltInComInterface(PortParamBlock* params);
+int32_t GetBuiltInComPortReason(PortReason* reason);
+PortReasonInfo BuiltInComPortReason();
 clPortComm& BuiltInComPort();
 // The host's port owner context: the application log and settings file of the ports.
 clCamCtrl& HostPortCtrl();

@@ -3,7 +3,11 @@
 #include "comm/CommunicateModel.h"
 #include "platform/Text.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,15 +111,26 @@ private:
     bool m_japaneseLead = false;
 };
 
-// Reads the whole file (at most limit bytes). False when it cannot be opened or read, or is
-// larger than limit.
-bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+// Reads the whole file (at most limit bytes). False, with the reason, when it cannot be opened
+// or read, is no regular file, or is larger than limit. The file is opened without waiting (a
+// FIFO without writer would block the opening thread) and its type checked before any read.
+bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes,
+                   std::string& reason) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        reason = std::strerror(errno);
         return false;
+    }
     struct stat st {};
-    bool ok =
-        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+    bool ok = false;
+    if (fstat(fd, &st) != 0)
+        reason = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        reason = "not a regular file";
+    else if (static_cast<uint64_t>(st.st_size) > limit)
+        reason = "larger than " + std::to_string(limit) + " bytes";
+    else
+        ok = true;
     if (ok) {
         bytes.clear();
         bytes.reserve(static_cast<size_t>(st.st_size));
@@ -123,13 +138,17 @@ bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) 
         for (;;) {
             const ssize_t n = read(fd, buf, sizeof buf);
             if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                reason = std::strerror(errno);
                 ok = false;
                 break;
             }
             if (n == 0)
                 break;
             if (bytes.size() + static_cast<size_t>(n) > limit) {
-                ok = false; // the file grew beyond the limit while being read
+                reason = "grew beyond " + std::to_string(limit) + " bytes while being read";
+                ok = false;
                 break;
             }
             bytes.append(buf, static_cast<size_t>(n));
@@ -139,10 +158,54 @@ bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) 
     return ok;
 }
 
+// Recognises UTF-16 without byte-order mark: text of mostly ASCII characters has one zero byte
+// in every character, always on the same side, and text in a byte encoding has none.
+int Utf16ByZeroPattern(const uint8_t* b, size_t n) {
+    const size_t pairs = n / 2;
+    size_t oddZero = 0, evenZero = 0, bothZero = 0;
+    for (size_t k = 0; k < pairs; ++k) {
+        const bool even = b[2 * k] == 0, odd = b[2 * k + 1] == 0;
+        if (even && odd)
+            ++bothZero;
+        else if (odd)
+            ++oddZero;
+        else if (even)
+            ++evenZero;
+    }
+    if (pairs == 0 || bothZero * 4 > pairs) // many NUL characters: UTF-32 or binary
+        return -1;
+    if (oddZero * 4 >= pairs && evenZero * 4 < oddZero)
+        return kTextUtf16Le;
+    if (evenZero * 4 >= pairs && oddZero * 4 < evenZero)
+        return kTextUtf16Be;
+    return -1;
+}
+
 } // namespace
 
-bool ReadBatchFileBytes(const std::string& path, std::string& bytes) {
-    return ReadWholeFile(path, kMaxBatchFileBytes, bytes);
+const char* TextEncodingName(int encoding) {
+    switch (encoding) {
+    case kTextUtf16Le:
+        return "UTF-16LE";
+    case kTextUtf8Marked:
+        return "UTF-8 (with mark)";
+    case kTextUtf32Le:
+        return "UTF-32LE";
+    case kTextUtf8:
+        return "UTF-8";
+    case kTextShiftJis:
+        return "Shift-JIS";
+    case kTextUtf16Be:
+        return "UTF-16BE";
+    case kTextUtf32Be:
+        return "UTF-32BE";
+    default:
+        return "the locale codeset";
+    }
+}
+
+bool ReadBatchFileBytes(const std::string& path, std::string& bytes, std::string& reason) {
+    return ReadWholeFile(path, kMaxBatchFileBytes, bytes, reason);
 }
 
 namespace {
@@ -161,6 +224,12 @@ int DetectTextEncodingOf(const uint8_t* bytes, size_t n, bool wholeFile) {
             return bytes[2] == 0 && bytes[3] == 0 ? kTextUtf32Le : kTextUtf16Le;
         return kTextUtf16Le;
     }
+    if (n >= 4 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0xFE && bytes[3] == 0xFF)
+        return kTextUtf32Be;
+    if (n >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+        return kTextUtf16Be;
+    if (const int wide = Utf16ByZeroPattern(bytes, n); wide >= 0)
+        return wide;
     ShiftJisChecker sjis;
     Utf8Checker utf8;
     for (size_t i = 0; i < n && (sjis.possible || utf8.possible); ++i) {
@@ -174,14 +243,25 @@ int DetectTextEncodingOf(const uint8_t* bytes, size_t n, bool wholeFile) {
     if (!sjis.possible && !utf8.possible)
         return kTextUnknown;
     // A checker that ruled its encoding out never wins over one that did not: text of nothing
-    // but half-width kana scores 0 as Shift-JIS and cannot be UTF-8 at all.
+    // but half-width kana scores 0 as Shift-JIS and cannot be UTF-8 at all, and "→→→" scores
+    // as Shift-JIS until its last byte leaves a pair open.
     if (!utf8.possible)
         return kTextShiftJis;
+    if (!sjis.possible)
+        return kTextUtf8;
     return utf8.score >= sjis.score ? kTextUtf8 : kTextShiftJis;
 }
 
+int DetectTextEncodingOfFile(std::string_view bytes) {
+    const size_t n = std::min(bytes.size(), kDetectWindowBytes);
+    if (n == 0)
+        return kTextUnknown;
+    return DetectTextEncodingOf(reinterpret_cast<const uint8_t*>(bytes.data()), n,
+                                bytes.size() <= kDetectWindowBytes);
+}
+
 int DetectTextEncoding(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return kTextUnknown;
     int code = kTextUnknown;
@@ -210,27 +290,41 @@ int DetectTextEncoding(const std::string& path) {
     return code;
 }
 
-std::u16string DecodeBatchText(std::string_view bytes, int encoding) {
-    std::u16string text;
+std::u16string DecodeBatchText(std::string_view bytes, int encoding, bool* clean) {
+    // Each encoding with its byte-order mark (skipped when present) and its codeset.
+    struct Reading {
+        std::string_view mark;
+        const char* codeset;
+    };
+    Reading reading{{}, nullptr};
     switch (encoding) {
     case kTextUtf16Le:
-        if (HasPrefix(bytes, "\xFF\xFE"))
-            bytes.remove_prefix(2);
-        text = platform::DecodeToUtf16(bytes, "UTF-16LE");
+        reading = {std::string_view("\xFF\xFE", 2), "UTF-16LE"};
+        break;
+    case kTextUtf16Be:
+        reading = {std::string_view("\xFE\xFF", 2), "UTF-16BE"};
+        break;
+    case kTextUtf32Le:
+        reading = {std::string_view("\xFF\xFE\0\0", 4), "UTF-32LE"};
+        break;
+    case kTextUtf32Be:
+        reading = {std::string_view("\0\0\xFE\xFF", 4), "UTF-32BE"};
         break;
     case kTextUtf8Marked:
     case kTextUtf8:
-        if (HasPrefix(bytes, "\xEF\xBB\xBF"))
-            bytes.remove_prefix(3);
-        text = platform::Utf8ToUtf16(bytes);
+        reading = {std::string_view("\xEF\xBB\xBF", 3), "UTF-8"};
         break;
     case kTextShiftJis:
-        text = platform::DecodeToUtf16(bytes, "CP932");
+        reading = {{}, "CP932"};
         break;
     default:
-        text = platform::LocaleToUtf16(bytes);
         break;
     }
+    if (!reading.mark.empty() && HasPrefix(bytes, reading.mark))
+        bytes.remove_prefix(reading.mark.size());
+    const std::u16string text =
+        reading.codeset ? platform::DecodeToUtf16(bytes, reading.codeset, clean)
+                        : platform::DecodeToUtf16(bytes, platform::LocaleCodeset().c_str(), clean);
     // Text mode: CR LF becomes LF.
     std::u16string out;
     out.reserve(text.size());
@@ -242,11 +336,16 @@ std::u16string DecodeBatchText(std::string_view bytes, int encoding) {
     return out;
 }
 
-void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines) {
+namespace {
+
+// Calls piece(text, line) for every piece of at most kBatchPieceChars characters that reading
+// the text line by line gives: a piece ends after a line feed, a surrogate pair is not cut in
+// two. line counts from 1.
+template <typename F>
+void ForEachPiece(std::u16string_view text, F piece) {
     size_t pos = 0;
+    size_t line = 1;
     while (pos < text.size()) {
-        // One piece: up to and including the next line feed, at most kBatchPieceChars
-        // characters; a surrogate pair is not cut in two.
         size_t end = pos;
         while (end < text.size() && end - pos < kBatchPieceChars) {
             if (text[end++] == u'\n')
@@ -255,15 +354,70 @@ void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& line
         if (end - pos == kBatchPieceChars && text[end - 1] != u'\n' && end < text.size() &&
             text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF && end - pos > 1)
             --end;
-        std::u16string_view piece = text.substr(pos, end - pos);
+        piece(text.substr(pos, end - pos), line);
+        if (text[end - 1] == u'\n')
+            ++line;
         pos = end;
+    }
+}
+
+// A piece that is kept as a batch line: neither empty nor a comment.
+bool IsKeptPiece(std::u16string_view piece) {
+    return !piece.empty() && piece[0] != u'/' && piece[0] != u'\n';
+}
+
+} // namespace
+
+void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines) {
+    ForEachPiece(text, [&](std::u16string_view piece, size_t) {
         // A piece is a C string: a NUL ends it.
         const size_t nul = piece.find(u'\0');
         if (nul != std::u16string_view::npos)
             piece = piece.substr(0, nul);
-        if (!piece.empty() && piece[0] != u'/' && piece[0] != u'\n')
+        if (IsKeptPiece(piece))
             lines.emplace_back(piece);
+    });
+}
+
+BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int encoding) {
+    BatchTextFault fault;
+    constexpr char16_t kReplacement = 0xFFFD;
+    if (!decodedCleanly) {
+        // Every byte that did not decode became U+FFFD: the first line holding one.
+        size_t line = 1;
+        for (char16_t c : text) {
+            if (c == kReplacement) {
+                fault.line = line;
+                fault.reason = std::string("does not decode as ") + TextEncodingName(encoding);
+                return fault;
+            }
+            if (c == u'\n')
+                ++line;
+        }
+        fault.line = line;
+        fault.reason = std::string("does not decode as ") + TextEncodingName(encoding);
+        return fault;
     }
+    ForEachPiece(text, [&](std::u16string_view piece, size_t line) {
+        if (fault.line != 0 || !IsKeptPiece(piece))
+            return;
+        for (size_t i = 0; i < piece.size(); ++i) {
+            const char16_t c = piece[i];
+            if (c == u'\n' && i + 1 == piece.size())
+                break; // the line end
+            const bool control = (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F);
+            if (c == kReplacement || control) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
+                fault.line = line;
+                fault.reason = std::string(c == kReplacement ? "holds the replacement character"
+                                                             : "holds the control character") +
+                               " U+" + hex;
+                return;
+            }
+        }
+    });
+    return fault;
 }
 
 BatchStep ParseBatchLine(std::u16string_view line) {

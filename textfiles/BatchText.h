@@ -18,13 +18,17 @@ class clCommunicateModel;
 
 // Encoding codes of DetectTextEncoding.
 enum TextEncoding : int {
-    kTextUtf16Le = 0,    // byte-order mark FF FE
+    kTextUtf16Le = 0,    // byte-order mark FF FE, or no mark and zero bytes at odd offsets
     kTextUtf8Marked = 1, // byte-order mark EF BB BF
-    kTextUtf32Le = 2,    // byte-order mark FF FE 00 00 (read in the locale codeset)
+    kTextUtf32Le = 2,    // byte-order mark FF FE 00 00
     kTextUtf8 = 3,       // UTF-8 without mark (guessed)
     kTextShiftJis = 4,   // Shift-JIS (guessed), read as CP932
     kTextUnknown = 6,    // unknown, empty or unreadable: read in the locale codeset
+    kTextUtf16Be = 7,    // byte-order mark FE FF, or no mark and zero bytes at even offsets
+    kTextUtf32Be = 8,    // byte-order mark 00 00 FE FF
 };
+// The name of an encoding code for messages ("UTF-16LE", "Shift-JIS", ...).
+const char* TextEncodingName(int encoding);
 
 // Bytes the encoding guess looks at.
 constexpr size_t kDetectWindowBytes = 10240;
@@ -35,19 +39,34 @@ constexpr size_t kBatchLineChars = 500;
 constexpr uint64_t kMaxBatchFileBytes = 64ull << 20;
 
 // The encoding of the first bytes of a file. wholeFile: the bytes are the whole file, so a
-// character cut at their end is an error rather than the border of the window.
+// character cut at their end is an error rather than the border of the window. A checker that
+// has ruled its encoding out never wins over one that has not, whatever the scores.
 int DetectTextEncodingOf(const uint8_t* bytes, size_t count, bool wholeFile);
-// The encoding of the file at path (UTF-8); kTextUnknown when it is empty or unreadable.
+// The encoding of the file at path (UTF-8); kTextUnknown when it is empty, unreadable or no
+// regular file (a FIFO or a device is never waited for).
 int DetectTextEncoding(const std::string& path);
+// The encoding of the whole content of a file.
+int DetectTextEncodingOfFile(std::string_view bytes);
 
-// Reads the whole batch file. False when it cannot be opened or read, is no regular file, or
-// is larger than kMaxBatchFileBytes.
-bool ReadBatchFileBytes(const std::string& path, std::string& bytes);
+// Reads the whole batch file. False, with the reason, when it cannot be opened or read, is no
+// regular file (checked before any read, without waiting for a writer), or is larger than
+// kMaxBatchFileBytes.
+bool ReadBatchFileBytes(const std::string& path, std::string& bytes, std::string& reason);
 // The text of file bytes read in the given encoding, as the C library's text mode gives it: a
-// byte-order mark of the encoding skipped, CR LF turned into LF.
-std::u16string DecodeBatchText(std::string_view bytes, int encoding);
+// byte-order mark of the encoding skipped, CR LF turned into LF. clean, when given, is cleared
+// when some bytes were not valid in the encoding (they became U+FFFD).
+std::u16string DecodeBatchText(std::string_view bytes, int encoding, bool* clean = nullptr);
 // Appends the kept pieces of text to lines (each with its line feed when it had one).
 void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines);
+
+// Why a decoded batch text must not be sent: the first line (counted from 1) that did not
+// decode, or that would send U+FFFD or a control character other than TAB. line 0: the text
+// is fit to be sent.
+struct BatchTextFault {
+    size_t line = 0;
+    std::string reason;
+};
+BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int encoding);
 
 // What the batch job does with one kept line.
 struct BatchStep {

@@ -11,6 +11,7 @@
 #include "platform/Wildcard.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/FileDialogHlp.h"
+#include "textfiles/FileSave.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -67,20 +68,6 @@ std::u16string FileNameOf(std::u16string_view path) {
     return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
 }
 
-// The permission bits a newly created file gets from this process.
-mode_t NewFileMode() {
-    mode_t mask = 022;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-            break;
-        }
-    }
-    return 0666 & ~mask;
-}
-
 // The wildcard pattern that matches model literally except for "*" and "?".
 std::string ModelPattern(std::u16string_view model) {
     std::string pattern = "*";
@@ -126,34 +113,6 @@ int32_t clTextFiles::SaveSettingsText() {
 }
 
 int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
-    namespace fs = std::filesystem;
-    // Write next to the target (through a symbolic link: next to what it points to) and put the
-    // new file in its place only when it is complete, so a failed save keeps the old file.
-    std::error_code ec;
-    fs::path target(ToUtf8(path));
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-        fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-    if (target.filename().empty() || fs::is_directory(target, ec))
-        return 1;
-    fs::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::string temp = (folder / ".quillon-save-XXXXXX").string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return 1;
-    struct stat st {};
-    fchmod(fd, stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode());
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        unlink(temp.c_str());
-        return 1;
-    }
-
     int major = 0, minor = 0, build = 0;
     {
         nsGen::FileVerInfo version;
@@ -170,21 +129,23 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
     std::tm local{};
     localtime_r(&now, &local);
 
-    auto writeLine = [file](std::u16string_view text) {
-        std::string bytes = platform::Utf16ToLocale(text);
-        bytes += "\r\n";
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+    // The whole text is made first and then saved at once, so the file on disk is either the
+    // old one or the complete new one.
+    std::string content;
+    auto addLine = [&content](std::u16string_view text) {
+        content += platform::Utf16ToLocale(text);
+        content += "\r\n";
     };
-    writeLine(u"// " + m_app.m_windowTitle + Format(" Ver.%d.%d%d", major, minor, build));
-    writeLine(Format("// Date = %d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
-                     local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec));
-    writeLine(u"// Camera define file = " + FileNameOf(m_app.m_currentDefinitionFile));
-    writeLine(u"// Model=" + m_engine.cameraModel);
-    writeLine(u"// Ver.=" + m_engine.cameraVersion);
-    writeLine(u"// Serial=" + m_engine.cameraSerial);
-    writeLine(u"");
+    addLine(u"// " + m_app.m_windowTitle + Format(" Ver.%d.%d%d", major, minor, build));
+    addLine(Format("// Date = %d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec));
+    addLine(u"// Camera define file = " + FileNameOf(m_app.m_currentDefinitionFile));
+    addLine(u"// Model=" + m_engine.cameraModel);
+    addLine(u"// Ver.=" + m_engine.cameraVersion);
+    addLine(u"// Serial=" + m_engine.cameraSerial);
+    addLine(u"");
 
-    int32_t result = 0;
+    std::vector<std::u16string> leftOut; // commands the codeset cannot hold
     const clCamPropertyMgr& manager = *m_engine.propertyManager;
     for (const auto& command : manager.CommandList()) {
         if (!command)
@@ -196,20 +157,45 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
             continue;
         std::string bytes;
         if (!platform::Utf16ToLocaleExact(text, bytes)) {
-            result = 1; // a character the codeset cannot hold: the line is left out
+            leftOut.push_back(command->name); // the line is left out, the others are written
             continue;
         }
-        bytes += "\r\n";
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        content += bytes;
+        content += "\r\n";
     }
 
-    bool written = std::fflush(file) == 0 && !std::ferror(file) && fsync(fileno(file)) == 0;
-    written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(temp.c_str(), target.c_str()) != 0) {
-        unlink(temp.c_str());
+    FileSaveFailure failure;
+    if (!SaveFileContent(ToUtf8(path), content, failure)) {
+        std::u16string reason = Text(failure.messageId);
+        if (!failure.detail.empty())
+            reason += u" (" + ToUtf16(failure.detail) + u")";
+        ReportSaveFailure(path, reason);
         return 1;
     }
-    return result;
+    if (!leftOut.empty()) {
+        std::u16string names;
+        for (const std::u16string& name : leftOut)
+            names += (names.empty() ? u"" : u", ") + name;
+        ReportSaveFailure(path, Text(MSG_VALUE_NOT_IN_CODESET) + u" (" +
+                                    ToUtf16(platform::LocaleCodeset()) + u"): " + names);
+        return 1;
+    }
+    return 0;
+}
+
+void clTextFiles::ReportSaveFailure(const std::u16string& path, const std::u16string& reason) {
+    WriteLog(Text(MSG_FAIL_SAVE_SETTINGS_TEXT) + u": " + reason + u", filename=" + path);
+    if (m_ui)
+        m_ui->ShowMessageBox(reason + u"\nfilename=" + path, Text(MSG_FAIL_SAVE_SETTINGS_TEXT),
+                             MB_OK | MB_ICONWARNING);
+}
+
+void clTextFiles::WriteLog(std::u16string_view line) {
+    clSimpleLog* log = m_engine.context.Log();
+    if (!log)
+        log = m_app.m_appLog.get();
+    if (log)
+        log->Write(line);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -239,16 +225,30 @@ int32_t clTextFiles::LoadBatchText() {
 }
 
 int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
-    const std::string file = ToUtf8(path);
-    const int code = DetectTextEncoding(file);
-    std::string bytes;
-    if (!ReadBatchFileBytes(file, bytes)) {
+    // The file is read whole and checked before a line is taken: a batch that cannot be read
+    // as it was written sends nothing.
+    std::string bytes, reason;
+    std::u16string text;
+    BatchTextFault fault;
+    if (!ReadBatchFileBytes(ToUtf8(path), bytes, reason)) {
+        fault.reason = reason;
+    } else {
+        const int code = DetectTextEncodingOfFile(bytes);
+        bool clean = true;
+        text = DecodeBatchText(bytes, code, &clean);
+        fault = CheckBatchText(text, clean, code);
+    }
+    if (!fault.reason.empty()) {
+        std::u16string where =
+            fault.line ? u"line " + ToUtf16(std::to_string(fault.line)) + u" " : std::u16string();
+        WriteLog(Text(MSG_FAIL_OPEN_BATCH_FILE) + u": " + where + ToUtf16(fault.reason) +
+                 u", filename=" + path);
         m_engine.context.RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
         return 1;
     }
     std::vector<std::u16string>& lines = m_engine.context.JobParam().batchLines;
     lines.clear();
-    SplitBatchLines(DecodeBatchText(bytes, code), lines);
+    SplitBatchLines(text, lines);
     return 0;
 }
 
@@ -311,14 +311,9 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
         break;
     }
     const std::u16string error = Text(id);
-    clSimpleLog* log = m_engine.context.Log();
-    if (!log)
-        log = m_app.m_appLog.get();
-    if (log) {
-        log->Write(std::u16string_view(Text(MSG_FAIL_OPEN_DEFINE)));
-        log->Write(std::u16string_view(error));
-        log->Write(std::u16string_view(u"filename=" + path));
-    }
+    WriteLog(Text(MSG_FAIL_OPEN_DEFINE));
+    WriteLog(error);
+    WriteLog(u"filename=" + path);
     if (m_ui)
         m_ui->ShowMessageBox(error + u"\nfilename=" + path, Text(MSG_FAIL_OPEN_DEFINE),
                              MB_OK | MB_ICONWARNING);

@@ -36,14 +36,18 @@ public:
     // 0 saved, 1 failed, 10 cancelled.
     int32_t SaveSettingsText();
     // Writes the header and one line per exported command with slots. 0, or 1 when the file
-    // could not be written or a line could not be held by the locale codeset. The target is
-    // replaced only once the new text is completely on disk.
+    // could not be written (it keeps its old content; a read-only file is never replaced) or
+    // a line could not be held by the locale codeset (left out, the others are written). Every
+    // failure is logged and shown in a message box naming the file and the reason.
     int32_t WriteSettingsText(const std::u16string& path);
 
     // --- Text Load -----------------------------------------------------------------------
     // 0 batch job started, 1 file not read, 10 cancelled.
     int32_t LoadBatchText();
-    // Reads the batch lines of the file into the job parameters. 0, or 1 (message 71).
+    // Reads the batch lines of the file into the job parameters. 0, or 1 (message 71 and a log
+    // line naming the first bad line) when the file cannot be read, is no regular file, does
+    // not decode cleanly, or a line to be sent holds U+FFFD or a control character other than
+    // TAB; the previous batch lines then stay.
     int32_t ReadBatchText(const std::u16string& path);
 
     // --- Camera definition file ----------------------------------------------------------
@@ -75,6 +79,8 @@ public:
 
 private:
     void EmptyViewAndTitle();
+    void ReportSaveFailure(const std::u16string& path, const std::u16string& reason);
+    void WriteLog(std::u16string_view line);
     std::u16string Text(int id) const;
 
     clApplication& m_app;

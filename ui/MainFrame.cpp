@@ -646,10 +646,9 @@ void CMainFrame::Connect() {
         RefreshViews(all);
         return;
     }
-    QString text = M(mainframe::ConnectFailureMessage(result));
-    if (const std::u16string reason = m_app.ConnectFailureReason(result); !reason.empty())
-        text += QLatin1Char('\n') + QString::fromStdU16String(reason);
-    RunMessageBox(this, M(MSG_CONNECT_FAILED), text, MB_OK | MB_ICONWARNING);
+    RunMessageBox(this, M(MSG_CONNECT_FAILED),
+                  ToQString(mainframe::ConnectFailureText(result, m_app.PortReasonLine())),
+                  MB_OK | MB_ICONWARNING);
     m_app.AbandonConnect();
     RefreshViews(all);
 }

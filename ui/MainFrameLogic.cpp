@@ -84,4 +84,13 @@ int ConnectFailureMessage(int32_t result) {
     }
 }
 
+std::u16string ConnectFailureText(int32_t result, std::u16string_view reason) {
+    std::u16string text = Msg(ConnectFailureMessage(result));
+    if (!reason.empty()) {
+        text += u'\n';
+        text += reason;
+    }
+    return text;
+}
+
 } // namespace mainframe

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace mainframe {
 
@@ -60,5 +62,8 @@ inline constexpr int kAllCommands[] = {
 // The message-table id of the text shown when Connect returned `result` (not 0): the port's
 // failed step for 8 to 14, the general "Error" otherwise.
 int ConnectFailureMessage(int32_t result);
+// The text of the connect failure box: that message and, on a second line, the reason the
+// port gave (none when reason is empty).
+std::u16string ConnectFailureText(int32_t result, std::u16string_view reason);
 
 } // namespace mainframe

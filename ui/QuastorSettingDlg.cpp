@@ -1,13 +1,17 @@
 #include "ui/QuastorSettingDlg.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QVBoxLayout>
+
+const QString CQuastorSettingDlg::kUnsupportedMark = QStringLiteral(" (not supported)");
 
 namespace {
 
@@ -47,20 +51,10 @@ CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWid
     if (request.library >= 0 && static_cast<uint32_t>(request.library) < request.libraryCount)
         m_library->setCurrentIndex(request.library);
     FillChannels(request.serialIndex);
+    FillBaudRates(request.baudRate);
     connect(m_library, &QComboBox::currentIndexChanged, this, [this] { FillChannels(0); });
-
-    int baudIndex = -1;
-    for (uint32_t i = 0; i < request.baudRateCount; ++i) {
-        m_baud->addItem(QString::number(request.baudRates[i]), request.baudRates[i]);
-        if (request.baudRates[i] == request.baudRate)
-            baudIndex = static_cast<int>(i);
-    }
-    // A stored speed the list does not offer stays selectable as it is.
-    if (baudIndex < 0 && request.baudRate != 0) {
-        m_baud->addItem(QString::number(request.baudRate), request.baudRate);
-        baudIndex = m_baud->count() - 1;
-    }
-    m_baud->setCurrentIndex(std::max(baudIndex, 0));
+    connect(m_channel, &QComboBox::currentIndexChanged, this,
+            [this] { FillBaudRates(m_baud->currentData().toUInt()); });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -95,6 +89,46 @@ void CQuastorSettingDlg::FillChannels(uint32_t preferredIndex) {
         m_channel->setCurrentIndex(select);
 }
 
+uint32_t CQuastorSettingDlg::ChannelRates() const {
+    const bool told =
+        m_request.structSize >= sizeof(QuastorDialogRequest) && m_request.channelRates != nullptr;
+    if (!told || m_channel->currentIndex() < 0)
+        return 0;
+    const int library = m_library->currentIndex();
+    const uint32_t serialIndex = m_channel->currentData().toUInt();
+    for (uint32_t i = 0; i < m_request.channelCount; ++i) {
+        const QuastorChannelEntry& c = m_request.channels[i];
+        if (static_cast<int>(c.library) == library && c.serialIndex == serialIndex)
+            return m_request.channelRates[i];
+    }
+    return 0;
+}
+
+void CQuastorSettingDlg::FillBaudRates(uint32_t preferred) {
+    const QSignalBlocker block(m_baud);
+    m_baud->clear();
+    const uint32_t rates = ChannelRates();
+    int select = -1;
+    for (uint32_t i = 0; i < m_request.baudRateCount; ++i) {
+        const bool offered = rates == 0 || (i < 32 && (rates & (1u << i)) != 0);
+        if (!offered)
+            continue;
+        if (m_request.baudRates[i] == preferred)
+            select = m_baud->count();
+        m_baud->addItem(QString::number(m_request.baudRates[i]), m_request.baudRates[i]);
+    }
+    // The speed chosen so far stays selectable when the channel does not offer it, marked.
+    if (select < 0 && preferred != 0) {
+        select = m_baud->count();
+        m_baud->addItem(QString::number(preferred) + kUnsupportedMark, preferred);
+        m_baud->setItemData(select, QColor(Qt::red), Qt::ForegroundRole);
+        m_baud->setItemData(select,
+                            QStringLiteral("The library does not offer this speed on the channel."),
+                            Qt::ToolTipRole);
+    }
+    m_baud->setCurrentIndex(std::max(select, 0));
+}
+
 bool CQuastorSettingDlg::Apply(QuastorDialogRequest& request) const {
     if (m_library->currentIndex() < 0 || m_channel->currentIndex() < 0)
         return false;
@@ -106,7 +140,8 @@ bool CQuastorSettingDlg::Apply(QuastorDialogRequest& request) const {
 
 int32_t QuillonQuastorSettingDialog(QuastorDialogRequest* request) {
     try {
-        if (!request || request->structSize < sizeof(QuastorDialogRequest))
+        // A request from an older component lacks the fields appended since.
+        if (!request || request->structSize < kQuastorDialogRequestBaseSize)
             return 0;
         QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
         if (!app || QThread::currentThread() != app->thread())

@@ -22,8 +22,16 @@ public:
     QComboBox* channelBox() const { return m_channel; }
     QComboBox* baudBox() const { return m_baud; }
 
+    // Appended to a speed the chosen channel does not offer.
+    static const QString kUnsupportedMark;
+
 private:
     void FillChannels(uint32_t preferredIndex);
+    // The speeds the chosen channel offers (all of them when it did not say), with preferred
+    // selected; preferred is added, marked, when it is not among them.
+    void FillBaudRates(uint32_t preferred);
+    // The channel's bits over the request's speeds; 0 when unknown.
+    uint32_t ChannelRates() const;
 
     const QuastorDialogRequest& m_request;
     QComboBox* m_library = nullptr;

@@ -63,3 +63,27 @@ enum : uint32_t {
     CL_BAUDRATE_460800 = 64,
     CL_BAUDRATE_921600 = 128,
 };
+
+// The CL_BAUDRATE code of a speed in bits per second; 0xFFFFFFFF for a speed without one.
+constexpr uint32_t ClBaudRateCode(uint32_t baudRate) {
+    switch (baudRate) {
+    case 9600:
+        return CL_BAUDRATE_9600;
+    case 19200:
+        return CL_BAUDRATE_19200;
+    case 38400:
+        return CL_BAUDRATE_38400;
+    case 57600:
+        return CL_BAUDRATE_57600;
+    case 115200:
+        return CL_BAUDRATE_115200;
+    case 230400:
+        return CL_BAUDRATE_230400;
+    case 460800:
+        return CL_BAUDRATE_460800;
+    case 921600:
+        return CL_BAUDRATE_921600;
+    default:
+        return 0xFFFFFFFF;
+    }
+}

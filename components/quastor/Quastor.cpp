@@ -101,10 +101,16 @@ void AskPortCount(CLLibraryRecord* rec) {
 // Loads the library and fills a new record, all-or-nothing: a library without the four
 // functions of version 1.0 is closed again. Version 1.1 is claimed only when the library
 // reports it and has every function the port uses with it.
-CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName, const std::string& path) {
+// What went wrong goes to *problem (and the missing function's name to *function).
+CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName, const std::string& path,
+                                   QuastorLibraryProblem* problem, std::string* function) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
+    if (!handle) {
+        std::error_code ec;
+        *problem = fs::exists(path, ec) ? QuastorLibraryProblem::NotLoadable
+                                        : QuastorLibraryProblem::Missing;
         return nullptr;
+    }
     auto rec = std::make_unique<CLLibraryRecord>();
     std::memset(rec.get(), 0, sizeof(CLLibraryRecord));
     rec->recordSize = sizeof(CLLibraryRecord);
@@ -113,10 +119,19 @@ CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName, const std::stri
     rec->clSerialRead = Lookup<clSerialReadFn>(handle, "clSerialRead");
     rec->clSerialWrite = Lookup<clSerialWriteFn>(handle, "clSerialWrite");
     rec->clSerialClose = Lookup<clSerialCloseFn>(handle, "clSerialClose");
-    if (!rec->clSerialInit || !rec->clSerialRead || !rec->clSerialWrite || !rec->clSerialClose) {
-        dlclose(handle);
-        return nullptr;
-    }
+    const std::pair<bool, const char*> required[] = {
+        {rec->clSerialInit != nullptr, "clSerialInit"},
+        {rec->clSerialRead != nullptr, "clSerialRead"},
+        {rec->clSerialWrite != nullptr, "clSerialWrite"},
+        {rec->clSerialClose != nullptr, "clSerialClose"}};
+    for (const auto& [found, name] : required)
+        if (!found) {
+            dlclose(handle);
+            *problem = QuastorLibraryProblem::FunctionMissing;
+            if (function)
+                *function = name;
+            return nullptr;
+        }
     rec->clFlushPort = Lookup<clFlushPortFn>(handle, "clFlushPort");
     rec->clGetErrorText = Lookup<clGetErrorTextFn>(handle, "clGetErrorText");
     rec->clGetManufacturerInfo = Lookup<clGetManufacturerInfoFn>(handle, "clGetManufacturerInfo");
@@ -150,9 +165,20 @@ CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName, const std::stri
     return rec.release();
 }
 
-CLLibraryRecord* FindOrLoad(std::u16string_view fileName) {
-    if (!IsPlainFileName(fileName) || fileName.size() >= kClLibraryNameChars)
+CLLibraryRecord* FindOrLoad(std::u16string_view fileName, QuastorLibraryProblem* problem = nullptr,
+                            std::string* function = nullptr) {
+    QuastorLibraryProblem ignored = QuastorLibraryProblem::None;
+    if (!problem)
+        problem = &ignored;
+    *problem = QuastorLibraryProblem::None;
+    if (fileName.empty()) {
+        *problem = QuastorLibraryProblem::NotChosen;
         return nullptr;
+    }
+    if (!IsPlainFileName(fileName) || fileName.size() >= kClLibraryNameChars) {
+        *problem = QuastorLibraryProblem::Missing;
+        return nullptr;
+    }
     // Known by its full path: the same name in another folder is another library.
     const std::string path = QuastorLibraryPath(fileName);
     State& s = S();
@@ -160,7 +186,7 @@ CLLibraryRecord* FindOrLoad(std::u16string_view fileName) {
     for (size_t i = 0; i < s.libraries.size(); ++i)
         if (s.libraryPaths[i] == path)
             return s.libraries[i];
-    CLLibraryRecord* rec = LoadLibraryRecord(fileName, path);
+    CLLibraryRecord* rec = LoadLibraryRecord(fileName, path, problem, function);
     if (rec) {
         s.libraryPaths.reserve(s.libraries.size() + 1);
         s.libraries.push_back(rec);
@@ -214,6 +240,16 @@ int32_t RunDialog(QuastorDialogHook hook, CLSettingRecord* record, CLSerialParam
     }
     const std::u16string folder = platform::Utf8ToUtf16(QuastorLibraryFolder());
     const std::vector<uint32_t>& rates = QuastorBaudRates();
+    std::vector<uint32_t> channelRates(channels.size(), 0);
+    for (size_t i = 0; i < channels.size(); ++i) {
+        const uint32_t codes =
+            QuastorSupportedBaudCodes(libs[channels[i].library], channels[i].serialIndex);
+        for (size_t r = 0; r < rates.size() && r < 32; ++r) {
+            const uint32_t code = ClBaudRateCode(rates[r]);
+            if (code != 0xFFFFFFFF && (codes & code) != 0)
+                channelRates[i] |= 1u << r;
+        }
+    }
 
     QuastorDialogRequest request{};
     request.structSize = sizeof request;
@@ -227,6 +263,7 @@ int32_t RunDialog(QuastorDialogHook hook, CLSettingRecord* record, CLSerialParam
     request.library = selected;
     request.serialIndex = record->serialIndex;
     request.baudRate = params->baudRate;
+    request.channelRates = channelRates.data();
 
     if (hook(&request) != 1 || request.library < 0 ||
         static_cast<size_t>(request.library) >= entries.size())
@@ -519,4 +556,51 @@ const std::vector<uint32_t>& QuastorBaudRates() {
     static const std::vector<uint32_t> rates{9600,   19200,  38400,  57600,
                                              115200, 230400, 460800, 921600};
     return rates;
+}
+
+uint32_t QuastorSupportedBaudCodes(CLLibraryRecord* record, uint32_t serialIndex) {
+    constexpr uint32_t kEveryCode = 0xFF;
+    try {
+        if (!record || !IsKnownRecord(record) || serialIndex >= record->portCount)
+            return 0;
+        if (record->apiVersion < CL_DLL_VERSION_1_1)
+            return kEveryCode;
+        if (!record->clGetSupportedBaudRates)
+            return 0;
+        State& s = S();
+        hSerRef held = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            for (const OpenChannel& c : s.open)
+                if (c.record == record && c.serialIndex == serialIndex)
+                    held = c.ref;
+        }
+        uint32_t codes = 0;
+        if (held) {
+            if (record->clGetSupportedBaudRates(held, &codes) != CL_ERR_NO_ERR)
+                return 0;
+            return codes;
+        }
+        // Not open here: opened for the question only. A channel another program holds does
+        // not open and says nothing.
+        hSerRef ref = nullptr;
+        if (record->clSerialInit(serialIndex, &ref) != CL_ERR_NO_ERR || !ref)
+            return 0;
+        if (record->clGetSupportedBaudRates(ref, &codes) != CL_ERR_NO_ERR)
+            codes = 0;
+        record->clSerialClose(ref);
+        return codes;
+    } catch (...) {
+        return 0;
+    }
+}
+
+QuastorLibraryProblem QuastorDiagnoseLibrary(std::u16string_view fileName, std::string* function) {
+    try {
+        QuastorLibraryProblem problem = QuastorLibraryProblem::None;
+        FindOrLoad(fileName, &problem, function);
+        return problem;
+    } catch (...) {
+        return QuastorLibraryProblem::NotLoadable;
+    }
 }

@@ -106,13 +106,23 @@ struct QuastorDialogRequest {
     int32_t library; // index into libraries, -1 none
     uint32_t serialIndex;
     uint32_t baudRate;
+    // Appended later: a dialog reads it only when structSize covers it. Parallel to channels:
+    // bit i set when the channel supports baudRates[i]; 0 when the channel did not say (every
+    // speed is offered then).
+    const uint32_t* channelRates;
 };
+
+// The size of a request before channelRates was appended; a dialog accepts any request at
+// least this long.
+constexpr uint32_t kQuastorDialogRequestBaseSize = 80;
 
 // Shows the dialog; 1 when the user confirmed (library, serialIndex and baudRate then hold
 // the choice), 0 when cancelled.
 typedef int32_t (*QuastorDialogHook)(QuastorDialogRequest* request);
 
 } // extern "C"
+
+static_assert(offsetof(QuastorDialogRequest, channelRates) == kQuastorDialogRequestBaseSize);
 
 // The name under which the program exports its dialog hook (looked up in the process when no
 // hook was registered with QuastorSetDialogHook).
@@ -178,3 +188,20 @@ std::vector<CLLibraryRecord*> QuastorListLibraries();
 std::u16string QuastorPortIdentifier(const CLLibraryRecord* record, uint32_t serialIndex);
 // The speeds the dialog offers.
 const std::vector<uint32_t>& QuastorBaudRates();
+// The CL_BAUDRATE codes a channel supports: every code for a 1.0 library, else what
+// clGetSupportedBaudRates reports on the channel (opened for the question when this process
+// does not hold it open); 0 when the library does not say.
+uint32_t QuastorSupportedBaudCodes(CLLibraryRecord* record, uint32_t serialIndex);
+
+// Why a library cannot be had (what LirnoGetDLLStatW does not say).
+enum class QuastorLibraryProblem {
+    None,            // it loads
+    NotChosen,       // empty name
+    Missing,         // no such file in the search folder (or not a plain file name)
+    NotLoadable,     // the file is there but does not load
+    FunctionMissing, // it loads but lacks a function of version 1.0
+};
+// Loads the library as LirnoGetDLLStatW would and says why that failed; the first missing
+// function's name goes to *function.
+QuastorLibraryProblem QuastorDiagnoseLibrary(std::u16string_view fileName,
+                                             std::string* function = nullptr);

@@ -10,11 +10,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const size_t window = size < kDetectWindowBytes ? size : kDetectWindowBytes;
     const int code = DetectTextEncodingOf(data, window, size <= kDetectWindowBytes);
-    if (code != 0 && code != 1 && code != 2 && code != 3 && code != 4 && code != 6)
+    if (code != 0 && code != 1 && code != 2 && code != 3 && code != 4 && code != 6 && code != 7 &&
+        code != 8)
         std::abort();
 
+    bool clean = true;
+    const std::u16string text = DecodeBatchText(bytes, code, &clean);
+    const BatchTextFault fault = CheckBatchText(text, clean, code);
+    if (!clean && fault.line == 0)
+        std::abort(); // what did not decode is always refused
     std::vector<std::u16string> lines;
-    SplitBatchLines(DecodeBatchText(bytes, code), lines);
+    SplitBatchLines(text, lines);
+    for (const std::u16string& line : lines) {
+        // A batch that is accepted sends no replacement character and no control character.
+        if (fault.line != 0)
+            break;
+        for (size_t i = 0; i < line.size(); ++i) {
+            const char16_t c = line[i];
+            if (c == 0xFFFD || (c < 0x20 && c != u'\t' && !(c == u'\n' && i + 1 == line.size())))
+                std::abort();
+        }
+    }
     for (const std::u16string& line : lines) {
         if (line.empty() || line.size() > kBatchPieceChars || line[0] == u'/' || line[0] == u'\n')
             std::abort();

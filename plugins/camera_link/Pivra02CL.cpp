@@ -7,6 +7,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "plugins/camera_link/PortCameraLink.h"
+#include "port/PortReason.h"
 #include "port/PortTables.h"
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +58,23 @@ bool LogWritable(const std::string& folder, const std::string& path) {
         return true;
     }
     return errno == ENOENT && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// Why the named library cannot be had; none for an empty name (nothing chosen yet).
+PortReasonInfo LibraryReason(const char16_t* libraryName) {
+    PortReasonInfo out;
+    const std::u16string name(libraryName);
+    if (name.empty())
+        return out;
+    std::string function;
+    out.name = name;
+    if (QuastorDiagnoseLibrary(name, &function) == QuastorLibraryProblem::FunctionMissing) {
+        out.kind = PORT_REASON_FUNCTION_MISSING;
+        out.detail = platform::Utf8ToUtf16(function);
+    } else {
+        out.kind = PORT_REASON_LIBRARY_MISSING;
+    }
+    return out;
 }
 
 // The module's application object: the module object (folder, log path, log), the owner
@@ -131,6 +150,8 @@ public:
             port.identity.portName = kNoSettings;
             port.identity.description.clear();
         }
+        port.unavailable = lib ? PortReasonInfo{} : LibraryReason(setting.libraryName);
+        port.reason = port.unavailable;
         const std::u16string path = SettingsPath();
         LirnoLoadCLSerParaW(path.c_str(), generated.c_str(), &port.serialParams);
         port.library = lib;
@@ -283,6 +304,23 @@ InterfaceTable g_interfaceTable = {Check,       GetInterfaceName,  SettingDialog
                                    GetPortName, GetSelectedPortIF, GetPortDescription};
 
 } // namespace
+
+// The reason beside the tables (see port/PortReason.h). The texts handed out stay valid until
+// the next call.
+PIVRA_EXPORT int32_t GetPivraPortReasonW(PortReason* out) {
+    try {
+        if (!out || out->structSize < sizeof(PortReason))
+            return PORT_INVALID_ARGUMENT;
+        static std::mutex lock;
+        static PortReasonInfo handedOut;
+        std::lock_guard<std::mutex> guard(lock);
+        handedOut = theApp.port.reason;
+        FillPortReason(handedOut, out);
+        return 0;
+    } catch (...) {
+        return PORT_ERROR;
+    }
+}
 
 PIVRA_EXPORT InterfaceTable* GetPivraInterfaceW(PortParamBlock* params) {
     try {

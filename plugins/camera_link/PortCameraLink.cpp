@@ -25,30 +25,21 @@ std::u16string Format(const char* format, int64_t a) {
     return platform::Utf8ToUtf16(text);
 }
 
-} // namespace
-
-uint32_t ClBaudRateCode(uint32_t baudRate) {
-    switch (baudRate) {
-    case 9600:
-        return CL_BAUDRATE_9600;
-    case 19200:
-        return CL_BAUDRATE_19200;
-    case 38400:
-        return CL_BAUDRATE_38400;
-    case 57600:
-        return CL_BAUDRATE_57600;
-    case 115200:
-        return CL_BAUDRATE_115200;
-    case 230400:
-        return CL_BAUDRATE_230400;
-    case 460800:
-        return CL_BAUDRATE_460800;
-    case 921600:
-        return CL_BAUDRATE_921600;
-    default:
-        return clPortCameraLink::kNoBaudRateCode;
+// The speeds of the dialog's list whose codes are in a clGetSupportedBaudRates mask.
+std::u16string SpeedList(uint32_t codes) {
+    std::string text;
+    for (uint32_t rate : QuastorBaudRates()) {
+        const uint32_t code = ClBaudRateCode(rate);
+        if (code == clPortCameraLink::kNoBaudRateCode || (codes & code) == 0)
+            continue;
+        if (!text.empty())
+            text += ", ";
+        text += std::to_string(rate);
     }
+    return platform::Utf8ToUtf16(text);
 }
+
+} // namespace
 
 clPortCameraLink::clPortCameraLink(clCamCtrl* ownerContext) : clCamPort(ownerContext) {}
 
@@ -86,15 +77,38 @@ void clPortCameraLink::Uninit() {
     UninitReceive();
 }
 
+PortReasonInfo clPortCameraLink::OpenFailureReason(int32_t error) const {
+    if (!library) {
+        if (unavailable.kind != PORT_REASON_NONE)
+            return unavailable;
+        PortReasonInfo missing;
+        if (!identity.devicePath.empty()) {
+            missing.kind = PORT_REASON_LIBRARY_MISSING;
+            missing.name = identity.devicePath;
+        }
+        return missing;
+    }
+    PortReasonInfo out;
+    if (error == CL_ERR_INVALID_INDEX) {
+        out.kind = PORT_REASON_CHANNEL_MISSING;
+        out.number = static_cast<uint32_t>(identity.index);
+        out.count = library->portCount;
+        out.name = identity.devicePath;
+    }
+    return out;
+}
+
 int32_t clPortCameraLink::Connect() {
     if (openFlag)
         return PORT_ERROR;
+    reason = {};
     hSerRef ref = nullptr;
     int32_t error = 0;
     const int32_t r =
         LirnoSafeSerialInit(library, static_cast<uint32_t>(identity.index), &ref, &error);
     if (r != 0 || error != 0) {
         WriteLog(Format("SafeSerialInit = %" PRId64 ", %" PRId64, error, r));
+        reason = OpenFailureReason(error);
         return PORT_OPEN_FAILED;
     }
     serialRef = ref;
@@ -104,12 +118,17 @@ int32_t clPortCameraLink::Connect() {
     CLLibraryRecord* lib = m_channelLibrary;
     const bool v11 = lib->apiVersion >= CL_DLL_VERSION_1_1;
     if (v11) {
+        // What the channel supports only words a refusal: the library has the last say.
         uint32_t supported = 0;
-        (void)lib->clGetSupportedBaudRates(serialRef, &supported);
+        if (lib->clGetSupportedBaudRates(serialRef, &supported) != CL_ERR_NO_ERR)
+            supported = 0;
         const uint32_t code = ClBaudRateCode(serialParams.baudRate);
         int32_t rr = lib->clSetBaudRate(serialRef, code);
         if (rr != 0) {
             WriteLog(Format("clSetBaudRate = %" PRId64 ", %" PRId64, rr, PORT_SET_STATE_FAILED));
+            reason.kind = PORT_REASON_SPEED_REFUSED;
+            reason.number = serialParams.baudRate;
+            reason.detail = SpeedList(supported);
             return PORT_SET_STATE_FAILED;
         }
         rr = lib->clFlushPort(serialRef);

@@ -7,12 +7,10 @@
 
 #include "components/quastor/Quastor.h"
 #include "port/CamPort.h"
+#include "port/PortReason.h"
 
 #include <cstdint>
 #include <string>
-
-// The CL_BAUDRATE code of a speed in bits per second; 0xFFFFFFFF for a speed without one.
-uint32_t ClBaudRateCode(uint32_t baudRate);
 
 class clPortCameraLink : public clCamPort {
 public:
@@ -43,8 +41,16 @@ public:
     uint32_t readTimeout = kDefaultTimeout;
     uint32_t writeTimeout = kDefaultTimeout;
     CLSerialParams serialParams{};
+    // Why the library record is null (set with it by the module); none while there is one.
+    PortReasonInfo unavailable;
+    // Why the port cannot be used or its last Connect failed: the module's reason export
+    // hands it to the host. Set by the module with the library record and by Connect (cleared
+    // when it succeeds); both run on the host's user-interface thread.
+    PortReasonInfo reason;
 
 private:
+    // The reason for a channel that did not open with the component's error.
+    PortReasonInfo OpenFailureReason(int32_t error) const;
     // The readers of the receive thread.
     void ByteReader();
     void AvailabilityReader();

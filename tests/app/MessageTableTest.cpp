@@ -40,25 +40,33 @@ TEST(MessageTable, TextsKeepTheirExactSpacingPlaceholdersAndFilters) {
     // Shared texts.
     EXPECT_EQ(std::u16string(MsgIn(8, 0)), std::u16string(MsgIn(28, 0)));
     EXPECT_EQ(std::u16string(MsgIn(50, 1)), std::u16string(MsgIn(67, 1)));
-    // Every entry has both texts.
+    // Every entry given out has both texts; an id not given out has none.
     for (int id = 0; id < MSG_COUNT; ++id) {
-        if (id >= 72 && id < MSG_PORT_LOST)
+        if (!MsgExists(id)) {
+            EXPECT_EQ(std::u16string(MsgIn(id, 1)), u"") << id;
             continue;
+        }
         EXPECT_NE(std::u16string(MsgIn(id, 0)), u"") << id;
         EXPECT_NE(std::u16string(MsgIn(id, 1)), u"") << id;
     }
+    for (int id : {0, 71, int{MSG_REASON_SPEED_REFUSED}, int{MSG_PORT_LIBRARY_MISSING}})
+        EXPECT_TRUE(MsgExists(id)) << id;
+    EXPECT_FALSE(MsgExists(MSG_COUNT));
+    EXPECT_EQ(std::u16string(MsgIn(MSG_FAIL_SAVE_SETTINGS_TEXT, 1)),
+              u"Fail save settings text file");
     EXPECT_EQ(std::u16string(Msg(MSG_COUNT)), u"");
+    EXPECT_EQ(std::u16string(Msg(-1)), u"");
 }
 
-TEST(MessageTable, FormatFillsEachPlaceholderInOrderAndKeepsSurplusOnes) {
+TEST(MessageTable, FormatFillsEachPlaceholderInOrder) {
     Restore restore;
     SetUiLanguage(1, 1033);
     EXPECT_EQ(FormatMsg(MSG_PORT_NO_PERMISSION, {u"/dev/ttyUSB0", u"dialout", u"dialout"}),
               u"No permission to open /dev/ttyUSB0 (group dialout). Add your user to the group "
               u"dialout and log in again.");
-    // An argument holding "%s" is not expanded again; missing arguments leave "%s".
+    // An argument holding "%s" is not expanded again; placeholders without one stay empty.
     EXPECT_EQ(FormatMsg(MSG_PORT_OTHER_CAMERA, {u"%s"}),
-              u"Another camera answers on %s. Before: %s Now: %s");
+              u"Another camera answers on %s. Before:  Now: ");
     SetUiLanguage(0, 1041);
     EXPECT_EQ(FormatMsg(MSG_PORT_BUSY, {u"/dev/ttyS0"}),
               u"/dev/ttyS0 は他のプログラムが使用中です。");

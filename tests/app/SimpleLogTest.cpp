@@ -61,6 +61,12 @@ TEST(SimpleLog, NonAsciiTextIsStoredAsUtf16) {
     log.Write(std::string_view("WorkingSetSize\xE5\xA4\x89\xE6\x9B\xB4\xE5\xA4\xB1\xE6\x95\x97"));
     std::u16string text = DecodeUtf16Le(ReadFileBytes(log.FilePath()).substr(2));
     EXPECT_NE(text.find(u"WorkingSetSize変更失敗\r\n"), std::u16string::npos);
+    // U+10000, the first character beyond the BMP, from either form of text.
+    log.Write(std::u16string_view(u"a\U00010000z"));
+    log.Write(std::string_view("b\xF0\x90\x80\x80y"));
+    const std::string bytes = ReadFileBytes(log.FilePath());
+    EXPECT_NE(bytes.find(std::string("a\0\x00\xD8\x00\xDCz\0\r\0\n\0", 12)), std::string::npos);
+    EXPECT_NE(bytes.find(std::string("b\0\x00\xD8\x00\xDCy\0\r\0\n\0", 12)), std::string::npos);
 }
 
 TEST(SimpleLog, ConcurrentWritersProduceWholeLines) {

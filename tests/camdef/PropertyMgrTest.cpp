@@ -260,20 +260,49 @@ TEST_F(Values, IndexCyclesEndWithTheOwnValue) {
     EXPECT_EQ(lo, 8);
 }
 
-TEST_F(Values, LongChainsAreCut) {
+TEST_F(Values, ChainsAreFollowedToTheirEndAndCyclesEnd) {
+    // P0 -> P1 -> ... -> P199, then the same chain closed into a loop by P199 -> P0.
+    auto chain = [](bool loop) {
+        std::string body;
+        const int n = 200;
+        for (int i = 0; i < n; ++i) {
+            body += "<Property_Integer Name=\"P" + std::to_string(i) + "\"><Value>" +
+                    std::to_string(i) + "</Value>";
+            if (i + 1 < n || loop)
+                body += "<ValueReference>P" + std::to_string((i + 1) % n) + "</ValueReference>";
+            body += "</Property_Integer>";
+        }
+        return body;
+    };
+    ASSERT_EQ(LoadBody(chain(false)), kLoadOk);
+    EXPECT_EQ(IntValue(u"P199"), 199);
+    EXPECT_EQ(IntValue(u"P40"), 199);
+    EXPECT_EQ(IntValue(u"P0"), 199); // 199 links, no depth limit
+    ASSERT_EQ(LoadBody(chain(true)), kLoadOk);
+    EXPECT_EQ(IntValue(u"P0"), 0); // around the loop back to itself: its own value
+    EXPECT_EQ(IntValue(u"P5"), 5);
+}
+
+TEST_F(Values, LongChainThroughIndexesAndFloats) {
+    // F0 (Float) reads I0 (Integer) whose table is selected by F1, which reads I1, ...
     std::string body;
-    const int n = 100;
+    const int n = 150;
     for (int i = 0; i < n; ++i) {
-        body += "<Property_Integer Name=\"P" + std::to_string(i) + "\"><Value>" +
-                std::to_string(i) + "</Value>";
+        const std::string k = std::to_string(i), next = std::to_string(i + 1);
+        body += "<Property_Float Name=\"F" + k + "\"><Value>0.5</Value><ValueReference>I" + k +
+                "</ValueReference></Property_Float>";
+        body += "<Property_Integer Name=\"I" + k + "\"><Value>-1</Value>";
         if (i + 1 < n)
-            body += "<ValueReference>P" + std::to_string(i + 1) + "</ValueReference>";
-        body += "</Property_Integer>";
+            body += "<pIndex>F" + next + "</pIndex>";
+        body += "<ValueIndexed Index=\"7\">7</ValueIndexed></Property_Integer>";
     }
     ASSERT_EQ(LoadBody(body), kLoadOk);
-    EXPECT_EQ(IntValue(u"P99"), 99);
-    EXPECT_EQ(IntValue(u"P40"), 99); // 60 links: followed to the end
-    EXPECT_EQ(IntValue(u"P0"), 64);  // cut after 64 records
+    EXPECT_EQ(IntValue(u"I149"), -1);          // end of the chain: its own value
+    EXPECT_DOUBLE_EQ(FloatValue(u"F149"), -1); // read as a Float
+    EXPECT_EQ(IntValue(u"I148"), -1);          // index -1 selects no entry
+    auto* last = Get<clCamPropertyInteger>(u"I149");
+    mgr.SetIntegerValue(last, 7);
+    EXPECT_DOUBLE_EQ(FloatValue(u"F0"), 7); // index 7 selected along all 150 links
 }
 
 // --- Texts ------------------------------------------------------------------------------

@@ -196,3 +196,89 @@ TEST(CamSimProgram, PublishesItsTerminalAndEndsOnSignal) {
 }
 
 } // namespace
+
+namespace {
+
+// Every value a sample says comes from the camera is brought in by a reply to some button of
+// the window, and no read-only value names a command the window could never send.
+class SampleReplies : public ::testing::TestWithParam<const char*> {};
+
+// Read-only values that the program itself works out: calculated, referenced or chosen by
+// another property.
+bool WorkedOutByTheProgram(const clCamProperty& p) {
+    if (p.isCalculator || !p.valueReference.empty())
+        return true;
+    if (auto* i = PropertyAs<const clCamPropertyInteger>(&p))
+        return !i->indexPropertyName.empty();
+    if (auto* f = PropertyAs<const clCamPropertyFloat>(&p))
+        return !f->indexPropertyName.empty();
+    return false;
+}
+
+TEST_P(SampleReplies, ReadOnlyValuesAreRefreshedByAButton) {
+    clCameraSim sim;
+    ASSERT_EQ(sim.Load(Source(std::string("CamDefine/") + GetParam())), 0);
+    clCamPropertyMgr program;
+    program.SetSchemaPathFormat(
+        platform::Utf8ToUtf16(Source("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
+    ASSERT_EQ(program.Load(platform::Utf8ToUtf16(Source(std::string("CamDefine/") + GetParam()))),
+              0);
+
+    // The camera's own readings differ from the definition's values.
+    std::vector<std::u16string> measured;
+    for (const auto& [name, record] : program.Properties()) {
+        if (record->accessMode != kAccessReadOnly || WorkedOutByTheProgram(*record))
+            continue;
+        measured.push_back(name);
+        EXPECT_TRUE(record->commandNames.empty())
+            << platform::Utf16ToUtf8(name) << ": a read-only value is never sent";
+        clCamProperty* mine = sim.Manager().FindProperty(name);
+        if (auto* i = PropertyAs<clCamPropertyInteger>(mine))
+            sim.Manager().SetIntegerValue(i, 4242);
+        else if (auto* f = PropertyAs<clCamPropertyFloat>(mine))
+            sim.Manager().SetFloatValue(f, 42.5);
+        else if (auto* s = PropertyAs<clCamPropertyString>(mine))
+            sim.Manager().SetStringValue(s, u"tag-42");
+    }
+    ASSERT_FALSE(measured.empty());
+
+    // Press every button: its commands go to the camera, its replies come back.
+    for (const auto& [name, record] : program.Properties()) {
+        if (record->type != CamPropertyType::Execution)
+            continue;
+        for (const std::u16string& commandName : record->commandNames) {
+            std::u16string text;
+            ASSERT_EQ(program.ComposeCommand(program.FindCommand(commandName), text), 0);
+            const auto lines = sim.ReplyLines(text);
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines[0], u"OK") << platform::Utf16ToUtf8(text);
+            for (size_t k = 1; k < lines.size(); ++k) {
+                int updated = 0;
+                program.ParseReplyLine(lines[k], updated);
+            }
+        }
+    }
+    for (const std::u16string& name : measured) {
+        SCOPED_TRACE(platform::Utf16ToUtf8(name));
+        const clCamProperty* p = program.FindProperty(name);
+        if (auto* i = PropertyAs<const clCamPropertyInteger>(p)) {
+            EXPECT_EQ(i->value, 4242);
+        } else if (auto* f = PropertyAs<const clCamPropertyFloat>(p)) {
+            EXPECT_DOUBLE_EQ(f->value, 42.5);
+        } else if (auto* s = PropertyAs<const clCamPropertyString>(p)) {
+            EXPECT_EQ(s->value, u"tag-42");
+        } else {
+            ADD_FAILURE() << "kind not checked";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SampleReplies, ::testing::Values("XC-100.xml", "LX-4K.xml"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             return name.substr(0, name.find('-')) + "_" +
+                                    name.substr(name.find('-') + 1,
+                                                name.find('.') - name.find('-') - 1);
+                         });
+
+} // namespace

@@ -94,6 +94,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"UnknownResultText", {{0, ">ok\r\n>V 1\r\n\x04"}}, 4, -1, {u">V 1"}},
         ReplyCase{"LoneGreaterThan", {{0, ">\r\n\x04"}}, 4, -1, {}},
         ReplyCase{"NulBytesAddNothing", {{0, std::string(">O\0K\r\n\x04", 7)}}, 4, 0, {}},
+        // Nor to a reply line, wherever it falls: inside, first, between '>' and '(', alone.
+        ReplyCase{"NulBytesAddNothingToReplyLines",
+                  {{0, std::string(">OK\r\n>V\0 1\0\r\n\0>W 2\r\n>\0(x)\r\n\0\r\n\x04", 31)}},
+                  4,
+                  0,
+                  {u">V 1", u">W 2"}},
         ReplyCase{"HighBytesAreOneCharacterEach",
                   {{0, ">OK\r\n>\xE9\xFF\r\n\x04"}},
                   4,

@@ -72,6 +72,28 @@ TEST(IniProfile, NamesMatchWithoutCaseAfterTrimmingAndFirstMatchWins) {
     EXPECT_EQ(GetPrivateProfileString(u"", u"key", u"dflt", ini), u"dflt");
 }
 
+TEST(IniProfile, EmptyQuotedValueReadsBackEmpty) {
+    TempDir dir;
+    WriteFileBytes(dir.file("a.ini"), "[App]\nLastConfig=\"\"\nRows = \"\" \nOne=\"\nTwo='' \n");
+    const std::u16string ini = U(dir.file("a.ini"));
+    EXPECT_EQ(GetPrivateProfileString(u"App", u"LastConfig", u"dflt", ini), u"");
+    EXPECT_EQ(GetPrivateProfileString(u"App", u"Rows", u"dflt", ini), u"");
+    EXPECT_EQ(GetPrivateProfileString(u"App", u"Two", u"dflt", ini), u"");
+    EXPECT_EQ(GetPrivateProfileInt(u"App", u"Rows", 2000, ini), 2000u) << "empty: the default";
+    // A lone quote is no pair: it stays.
+    EXPECT_EQ(GetPrivateProfileString(u"App", u"One", u"dflt", ini), u"\"");
+}
+
+TEST(IniProfile, NewKeyGoesIntoTheFirstOfTwoSectionsOfOneName) {
+    TempDir dir;
+    const std::string before = "[App]\na=1\n[Other]\nb=2\n[APP]\nc=3\n";
+    WriteFileBytes(dir.file("a.ini"), before);
+    const std::u16string ini = U(dir.file("a.ini"));
+    ASSERT_TRUE(WritePrivateProfileString(u"app", u"New", u"x", ini));
+    EXPECT_EQ(ReadFileBytes(dir.file("a.ini")), "[App]\na=1\nNew=x\n[Other]\nb=2\n[APP]\nc=3\n");
+    EXPECT_EQ(GetPrivateProfileString(u"App", u"new", u"", ini), u"x");
+}
+
 TEST(IniProfile, IntegerValuesAreDecimalAndReturnedAsUnsigned32Bit) {
     TempDir dir;
     WriteFileBytes(dir.file("a.ini"), "[N]\na=12ab\nb=ab\nc=-1\nd=4294967295\ne=99999999999\n"

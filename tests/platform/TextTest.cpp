@@ -57,3 +57,88 @@ TEST(Compare, IgnoresAsciiCaseOnly) {
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"Ä", u"ä"));
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"ab", u"abc"));
 }
+
+// The first character beyond the BMP, U+10000 (UTF-8 F0 90 80 80, UTF-16 D800 DC00), and its
+// neighbours round-trip through every conversion that can hold them.
+TEST(Boundary, FirstSupplementaryCharacterRoundTripsEverywhere) {
+    const struct {
+        std::u16string u16;
+        std::string u8;
+    } cases[] = {
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+        {u"\U00010000", "\xF0\x90\x80\x80"},
+        {u"\U00010001", "\xF0\x90\x80\x81"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+        {u"a\U00010000z", "a\xF0\x90\x80\x80z"},
+    };
+    ASSERT_EQ(std::u16string(u"\U00010000"), (std::u16string{char16_t(0xD800), char16_t(0xDC00)}));
+    const char* old = setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    const bool utf8Locale = setlocale(LC_ALL, "C.UTF-8") != nullptr;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.u8);
+        EXPECT_EQ(Utf8ToUtf16(c.u8), c.u16);
+        EXPECT_EQ(Utf16ToUtf8(c.u16), c.u8);
+        EXPECT_EQ(DecodeToUtf16(c.u8, "UTF-8"), c.u16);
+        if (utf8Locale) {
+            EXPECT_EQ(Utf16ToLocale(c.u16), c.u8);
+            std::string exact;
+            EXPECT_TRUE(Utf16ToLocaleExact(c.u16, exact));
+            EXPECT_EQ(exact, c.u8);
+            EXPECT_EQ(LocaleToUtf16(c.u8), c.u16);
+        }
+    }
+    setlocale(LC_ALL, saved.c_str());
+    // Just below the boundary a lone high or low surrogate is no character.
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x8F\xBF\xBF"), u"\uFFFD"); // overlong U+FFFF
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
+}
+
+// Decoding UTF-16 and UTF-32 stays aligned: what is invalid becomes one U+FFFD and everything
+// after it is read as it was written.
+struct WideCase {
+    const char* name;
+    std::string bytes;
+    const char* codeset;
+    std::u16string text;
+    bool clean;
+};
+
+class WideDecode : public ::testing::TestWithParam<WideCase> {};
+
+TEST_P(WideDecode, KeepsAlignment) {
+    bool clean = true;
+    EXPECT_EQ(DecodeToUtf16(GetParam().bytes, GetParam().codeset, &clean), GetParam().text);
+    EXPECT_EQ(clean, GetParam().clean);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, WideDecode,
+    ::testing::Values(
+        WideCase{"LoneLowSurrogateLe",
+                 std::string("a\0\0\xDC"
+                             "b\0\n\0",
+                             8),
+                 "UTF-16LE", u"a\uFFFDb\n", false},
+        WideCase{"LoneHighSurrogateLe",
+                 std::string("\0\xD8"
+                             "c\0",
+                             4),
+                 "UTF-16LE", u"\uFFFDc", false},
+        WideCase{"HighSurrogateAtEnd", std::string("c\0\0\xD8", 4), "UTF-16LE", u"c\uFFFD", false},
+        WideCase{"PairLe", std::string("\x3D\xD8\x00\xDE", 4), "UTF-16LE", u"\U0001F600", true},
+        WideCase{"LoneSurrogateBe", std::string("\xDC\0\0b", 4), "UTF-16BE", u"\uFFFDb", false},
+        WideCase{"OddByteAtEnd", std::string("\0a\0", 3), "UTF-16BE", u"a\uFFFD", false},
+        WideCase{"Utf32BeyondUnicode",
+                 std::string("\0\0\x11\0"
+                             "a\0\0\0",
+                             8),
+                 "UTF-32LE", u"\uFFFDa", false},
+        WideCase{"Utf32Surrogate", std::string("\0\0\xD8\0\0\0\0a", 8), "UTF-32BE", u"\uFFFDa",
+                 false},
+        WideCase{"Utf32Supplementary", std::string("\0\xF6\x01\0", 4), "UTF-32LE", u"\U0001F600",
+                 true},
+        WideCase{"Utf32CutAtEnd", std::string("a\0\0\0b\0", 6), "UTF-32LE", u"a\uFFFD", false},
+        WideCase{"Utf8Invalid", "a\xFFz", "UTF-8", u"a\uFFFDz", false},
+        WideCase{"Utf8Clean", "az", "UTF-8", u"az", true}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -2,7 +2,9 @@
 // a program folder of its own, found by discovery or loaded with dlopen, driven through its
 // InterfaceTable and PortOpTable and through the communication engine, against the simulated
 // Camera Link serial libraries (API 1.1 and 1.0).
+#include "PlentyWorkingSet.h"
 #include "TempDir.h"
+#include "app/Application.h"
 #include "app/Messages.h"
 #include "app/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
@@ -13,26 +15,47 @@
 #include "platform/Module.h"
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
+#include "port/PortReason.h"
 
 #include <chrono>
 #include <dlfcn.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+void PrintTo(const PortReasonInfo& r, std::ostream* os) {
+    *os << "{kind " << r.kind << ", number " << r.number << ", count " << r.count << ", name \""
+        << platform::Utf16ToUtf8(r.name) << "\", detail \"" << platform::Utf16ToUtf8(r.detail)
+        << "\"}";
+}
 
 // The settings dialog this process offers the plug-in (found by name, as in the program).
 namespace {
 enum class DialogAnswer { Cancel, Confirm };
 DialogAnswer g_answer = DialogAnswer::Cancel;
 int g_dialogs = 0;
+// What the last dialog was told each channel offers: "<library>#<index>" -> speeds.
+std::map<std::string, std::vector<uint32_t>> g_offered;
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t
 QuillonQuastorSettingDialog(QuastorDialogRequest* r) {
     ++g_dialogs;
+    g_offered.clear();
+    for (uint32_t c = 0; r->structSize >= sizeof *r && r->channelRates && c < r->channelCount;
+         ++c) {
+        const QuastorChannelEntry& ch = r->channels[c];
+        std::vector<uint32_t>& speeds =
+            g_offered[platform::Utf16ToUtf8(r->libraries[ch.library].fileName) + "#" +
+                      std::to_string(ch.serialIndex)];
+        for (uint32_t i = 0; i < r->baudRateCount; ++i)
+            if (r->channelRates[c] & (1u << i))
+                speeds.push_back(r->baudRates[i]);
+    }
     if (g_answer == DialogAnswer::Cancel) {
         r->library = 0;
         r->serialIndex = 1;
@@ -349,6 +372,181 @@ TEST_F(CameraLinkTest, SendDataWritesByteByByteAndEmptySendFailsWithoutTheLibrar
     EXPECT_EQ(ops->GetSendTimeout(nullptr), 3);
     EXPECT_EQ(ops->GetSendTimeout(&timeout), 0);
     EXPECT_EQ(timeout, 20000); // copied from the parameter block by Connect
+}
+
+// ---- What the frame grabber supports, and why a connection fails -------------------------------
+
+namespace {
+
+// The reason the loaded plug-in gives through its export.
+PortReasonInfo ReasonOf(const platform::Module& module) {
+    return QueryPortReason(
+        reinterpret_cast<GetPivraPortReasonWFn>(module.Symbol(kPivraPortReasonSymbol)));
+}
+
+PortReasonInfo Reason(int32_t kind, uint32_t number, uint32_t count, std::u16string name,
+                      std::u16string detail) {
+    return {kind, number, count, std::move(name), std::move(detail)};
+}
+
+const std::vector<uint32_t> kUpTo115200{9600, 19200, 38400, 57600, 115200};
+const std::vector<uint32_t> kEverySpeed{9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+
+} // namespace
+
+TEST_F(CameraLinkTest, DialogOffersWhatTheChannelSupportsAndConnectNamesARefusedSpeed) {
+    SimControl sim;
+    ASSERT_NE(sim.control, nullptr);
+    ASSERT_EQ(sim.control("max_baud", 115200), 0);
+    Choose(u"libclsersim.so", 0);
+    platform::WritePrivateProfileString(u"CL_libclsersim_0", u"BaudRate", u"230400", settings);
+    ASSERT_NE(Start(), nullptr);
+
+    EXPECT_EQ(table->SettingDialog(), 0);
+    EXPECT_EQ(g_offered["libclsersim.so#0"], kUpTo115200);
+    EXPECT_EQ(g_offered["libclsersim.so#1"], kUpTo115200);
+    EXPECT_EQ(g_offered["libclsersim10.so#0"], kEverySpeed); // 1.0: every speed
+    EXPECT_EQ(sim.stat("open"), 0); // channels opened for the question are closed again
+
+    ASSERT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->Connect(), 10);
+    EXPECT_EQ(ReasonOf(module), Reason(PORT_REASON_SPEED_REFUSED, 230400, 0, u"",
+                                       u"9600, 19200, 38400, 57600, 115200"));
+    ops->Disconnect();
+    ops->Uninit();
+    EXPECT_EQ(Log(), (std::vector<std::string>{"clSetBaudRate = -10008, 10"}));
+
+    // A supported speed connects, and the reason is gone.
+    platform::WritePrivateProfileString(u"CL_libclsersim_0", u"BaudRate", u"115200", settings);
+    ops = table->GetSelectedPortIF();
+    ASSERT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->Connect(), 0);
+    EXPECT_EQ(sim.stat("last_baud_code"), CL_BAUDRATE_115200);
+    EXPECT_EQ(ReasonOf(module), PortReasonInfo{});
+}
+
+TEST_F(CameraLinkTest, ChannelPastThePortCountIsNamedWhenConnectFails) {
+    Choose(u"libclsersim.so", 5);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(ReasonOf(module), PortReasonInfo{}); // the library is there
+    ASSERT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->Connect(), 8);
+    EXPECT_EQ(ops->IsConnected(), 0);
+    EXPECT_EQ(ReasonOf(module), Reason(PORT_REASON_CHANNEL_MISSING, 5, 2, u"libclsersim.so", u""));
+    ops->Uninit();
+    EXPECT_EQ(Log(), (std::vector<std::string>{"SafeSerialInit = -10005, 1"}));
+}
+
+// A library folder of the test's own, so its files can be removed or spoilt.
+struct LibraryCase {
+    const char* name;
+    const char* from; // file copied in as libgrabber.so; null: none
+    bool removed;     // copied, then removed before the program starts
+    PortReasonInfo reason;
+};
+
+void PrintTo(const LibraryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CameraLinkLibraryTest : public CameraLinkTest,
+                              public ::testing::WithParamInterface<LibraryCase> {};
+
+TEST_P(CameraLinkLibraryTest, UnusableLibraryIsNamedAtSelectionAndAtConnect) {
+    const LibraryCase& c = GetParam();
+    TempDir libraries;
+    setenv("CLSERIALPATH", libraries.str().c_str(), 1);
+    const std::string file = libraries.file("libgrabber.so");
+    if (c.from)
+        fs::copy_file(c.from, file);
+    if (c.removed)
+        fs::remove(file);
+    if (std::string(c.name) == "NotALibrary")
+        WriteFileBytes(file, "not an ELF file\n");
+    Choose(u"libgrabber.so", 0);
+    ASSERT_NE(Start(), nullptr);
+    EXPECT_EQ(A(table->GetPortName()), "No settings");
+    EXPECT_EQ(ReasonOf(module), c.reason);
+    ASSERT_EQ(ops->Init(), 0);
+    EXPECT_EQ(ops->Connect(), 8);
+    EXPECT_EQ(ReasonOf(module), c.reason);
+    ops->Uninit();
+    // The log keeps its lines.
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "Error in GetPivraInterface = libgrabber.so ", "CameraLink DLL Lost.",
+                         "Error in GetSelectedPortIF = libgrabber.so", "CameraLink DLL Lost..",
+                         "SafeSerialInit = -10098, 1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CameraLinkLibraryTest,
+    ::testing::Values(LibraryCase{"Removed", QUILLON_BIN_DIR "/clserial/libclsersim.so", true,
+                                  Reason(PORT_REASON_LIBRARY_MISSING, 0, 0, u"libgrabber.so", u"")},
+                      LibraryCase{"NotALibrary", nullptr, false,
+                                  Reason(PORT_REASON_LIBRARY_MISSING, 0, 0, u"libgrabber.so", u"")},
+                      // A shared library, but not a Camera Link serial one.
+                      LibraryCase{"LacksFunctions", QUILLON_BIN_DIR "/libTallix.so", false,
+                                  Reason(PORT_REASON_FUNCTION_MISSING, 0, 0, u"libgrabber.so",
+                                         u"clSerialInit")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The program around the plug-in: the upper bar's texts and the connect failure's second line.
+class CameraLinkAppTest : public CameraLinkTest {
+protected:
+    PlentyWorkingSet workingSet;
+    TempDir locks;
+
+    void StartApp(clApplication& app) {
+        fs::copy_file(QUILLON_BIN_DIR "/Pivra02CL_64bit.so", plugin);
+        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
+                                            u"Camera Link API", settings);
+        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
+        clApplication::Environment env;
+        env.programFolder = dir.str() + "/";
+        env.lockFolder = locks.str();
+        env.workingSet = &workingSet;
+        env.changeCurrentDirectory = false;
+        app.SetEnvironment(env);
+        ASSERT_EQ(app.StartUp(), 0);
+        ASSERT_EQ(app.m_currentPort, &app.m_plugInPort);
+    }
+};
+
+TEST_F(CameraLinkAppTest, MissingLibraryShowsOnThePortLineAndInTheConnectFailure) {
+    clApplication::WriteDefaultSettings(settings);
+    Choose(u"libgone.so", 0);
+    clApplication app;
+    StartApp(app);
+    EXPECT_EQ(app.m_portNameText, u"No settings");
+    EXPECT_EQ(app.m_portDescriptionText, u"Library missing: libgone.so");
+    EXPECT_EQ(app.m_lineSpeedText, u"No settings");
+    EXPECT_EQ(app.ConnectCamera(), 8);
+    EXPECT_EQ(app.PortReasonLine(),
+              u"The Camera Link serial library libgone.so is missing or cannot be loaded.");
+    app.AbandonConnect();
+    app.ShutDown();
+}
+
+TEST_F(CameraLinkAppTest, RefusedSpeedIsTheSecondLineAndAUsableLibraryShowsItsSpeed) {
+    SimControl sim;
+    ASSERT_NE(sim.control, nullptr);
+    sim.control("max_baud", 115200);
+    clApplication::WriteDefaultSettings(settings);
+    Choose(u"libclsersim.so", 1);
+    platform::WritePrivateProfileString(u"CL_libclsersim_1", u"BaudRate", u"230400", settings);
+    clApplication app;
+    StartApp(app);
+    EXPECT_EQ(app.m_portNameText, u"CL_libclsersim_1");
+    EXPECT_EQ(app.m_portDescriptionText, u"SIM-CL channel 1");
+    EXPECT_EQ(app.m_lineSpeedText, u"230400 bps");
+    EXPECT_EQ(app.PortReasonLine(), u"");
+    EXPECT_EQ(app.ConnectCamera(), 10);
+    EXPECT_EQ(app.PortReasonLine(),
+              u"The library refused 230400 bps (it supports 9600, 19200, 38400, 57600, 115200 "
+              u"bps).");
+    app.AbandonConnect();
+    EXPECT_EQ(sim.stat("open"), 0);
+    app.ShutDown();
 }
 
 // ---- Through the communication engine, with both API versions --------------------------------

@@ -1,4 +1,5 @@
 // Interface discovery with real plug-in modules built by the tests, loaded with dlopen.
+#include "PlentyWorkingSet.h"
 #include "TempDir.h"
 #include "app/Application.h"
 #include "platform/IniProfile.h"
@@ -101,18 +102,7 @@ TEST_F(DiscoveryTest, MissingProgramFolderLooksForNoPluginAndKeepsTheDirectory) 
 // The whole start-up path of the application: discovery, the stored choice, the texts.
 class AppDiscoveryTest : public DiscoveryTest {
 protected:
-    struct Plenty : platform::IWorkingSet {
-        bool QueryAvailableVirtual(uint64_t& b) override {
-            b = 1ull << 40;
-            return true;
-        }
-        bool GetLimits(uint64_t& mn, uint64_t& mx) override {
-            mn = 1 << 20;
-            mx = UINT64_MAX;
-            return true;
-        }
-        bool SetLimits(uint64_t, uint64_t) override { return true; }
-    } workingSet;
+    PlentyWorkingSet workingSet;
     TempDir locks;
 
     void StartWith(clApplication& app, const char16_t* selectInterface) {

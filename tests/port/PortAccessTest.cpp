@@ -2,7 +2,7 @@
 // the reasons of a refused open, exact line speeds, when DTR moves, and a device that goes away.
 #include "SerialRig.h"
 #include "app/MessageTable.h"
-#include "app/PortReason.h"
+#include "app/PortReasonText.h"
 #include "platform/SerialDevice.h"
 
 #include <algorithm>
@@ -182,12 +182,12 @@ TEST(PortAccess, MissingDeviceIsToldApartFromABusyOne) {
     EXPECT_EQ(rig.port.Connect(), PORT_OPEN_FAILED);
     const platform::DeviceProblem problem = BuiltInComPort().LastProblem();
     EXPECT_EQ(problem.kind, platform::DeviceRefusal::Missing);
-    EXPECT_EQ(PortProblemText(problem),
+    EXPECT_EQ(PortReasonText(BuiltInComPortReason()),
               platform::Utf8ToUtf16(gone + " does not exist: the device is not plugged in."));
     const std::vector<std::string> log = rig.Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Open COM port Fail"), 1);
     SetUiLanguage(0, 1041);
-    EXPECT_EQ(PortProblemText(problem),
+    EXPECT_EQ(PortReasonText(BuiltInComPortReason()),
               platform::Utf8ToUtf16(gone) + u" がありません。デバイスがつながっていません。");
     SetUiLanguage(1, 1033);
 }

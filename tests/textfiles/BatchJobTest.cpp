@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -131,6 +132,126 @@ TEST(BatchJob, ShutdownDuringALongPauseEndsTheWorkerQuickly) {
     EXPECT_TRUE(rig.engine.StopWorker(2000));
     EXPECT_LT(Clock::now() - start, 1000ms);
     EXPECT_EQ(rig.camera.Wire(), "a\r");
+}
+
+} // namespace
+
+namespace {
+
+// Text as UTF-16 or UTF-32 bytes in either order, optionally with its byte-order mark.
+std::string Wide(std::u16string_view text, int unitBytes, bool bigEndian, bool mark) {
+    std::u32string points;
+    if (mark)
+        points.push_back(0xFEFF);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (unitBytes == 4 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size())
+            points.push_back(0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00));
+        else
+            points.push_back(c);
+    }
+    std::string out;
+    for (char32_t p : points) {
+        for (int k = 0; k < unitBytes; ++k) {
+            const int shift = 8 * (bigEndian ? unitBytes - 1 - k : k);
+            out.push_back(static_cast<char>((p >> shift) & 0xFF));
+        }
+    }
+    return out;
+}
+
+struct FileCase {
+    const char* name;
+    std::string bytes;
+    std::string wire;  // what the camera receives; empty: the file is refused
+    std::string where; // refused: the bad line the log names
+};
+
+class BatchFile : public ::testing::TestWithParam<FileCase> {};
+
+const std::u16string kCommands = u"// saved\r\ngai 3\r\nblk 2\r\n@pause 1\r\ntpn 1\r\n";
+const std::string kWire = "gai 3\rblk 2\rtpn 1\r";
+
+// A UTF-16LE file with a lone low surrogate (bytes 00 DC) on its third line.
+std::string LoneSurrogateFile() {
+    std::string bytes = Wide(u"gai 3\r\nblk 2\r\n", 2, false, true);
+    bytes += std::string("\x00\xDC", 2);
+    bytes += Wide(u"x\r\ntpn 1\r\n", 2, false, false);
+    return bytes;
+}
+
+TEST_P(BatchFile, WhatReachesTheCamera) {
+    BatchRig rig;
+    rig.AnswerOk(3);
+    const FileCase& c = GetParam();
+    WriteFileBytes(rig.dir.file("batch.txt"), c.bytes);
+    rig.ctx.jobParam.batchLines = {u"earlier\n"};
+    const int32_t read = rig.files->ReadBatchText(U16(rig.dir.file("batch.txt")));
+    if (c.wire.empty()) {
+        // Refused before anything is sent: message 71, a log line naming the line, and the
+        // previous lines untouched.
+        EXPECT_EQ(read, 1);
+        ASSERT_EQ(rig.ui.boxes.size(), 1u);
+        EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
+        EXPECT_NE(rig.LogText().find(c.where), std::string::npos) << rig.LogText();
+        EXPECT_EQ(rig.ctx.jobParam.batchLines, std::vector<std::u16string>{u"earlier\n"});
+        EXPECT_EQ(rig.camera.Wire(), "");
+        return;
+    }
+    ASSERT_EQ(read, 0) << rig.LogText();
+    rig.ctx.SetJobKind(JOB_BATCH);
+    rig.jobEvent.Set();
+    ASSERT_TRUE(rig.WaitJobEnd());
+    EXPECT_EQ(rig.camera.Wire(), c.wire);
+    EXPECT_TRUE(rig.ui.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, BatchFile,
+    ::testing::Values(FileCase{"Utf16LeMarked", Wide(kCommands, 2, false, true), kWire, ""},
+                      FileCase{"Utf16BeMarked", Wide(kCommands, 2, true, true), kWire, ""},
+                      FileCase{"Utf32LeMarked", Wide(kCommands, 4, false, true), kWire, ""},
+                      FileCase{"Utf32BeMarked", Wide(kCommands, 4, true, true), kWire, ""},
+                      FileCase{"Utf16LeWithoutMark", Wide(kCommands, 2, false, false), kWire, ""},
+                      FileCase{"Utf16BeWithoutMark", Wide(kCommands, 2, true, false), kWire, ""},
+                      // A character beyond the basic plane in a comment decodes as a pair.
+                      FileCase{"Utf32PairInComment",
+                               Wide(u"// \U0001F600\r\ngai 3\r\n", 4, false, true), "gai 3\r", ""},
+                      FileCase{"LoneSurrogateRefused", LoneSurrogateFile(), "",
+                               "line 3 does not decode as UTF-16LE"},
+                      FileCase{"OddUtf16LengthRefused", Wide(u"gai 3\r\n", 2, false, true) + "g",
+                               "", "line 2 does not decode as UTF-16LE"},
+                      FileCase{"InvalidUtf8Refused", "gai 3\r\nblk \xE3\x81\r\n\xFF\xFE\xFD\r\n",
+                               "", "line 2 does not decode as"},
+                      FileCase{"ControlCharacterRefused", "gai 3\r\nblk\x1B[2\r\n", "",
+                               "line 2 holds the control character U+001B"},
+                      FileCase{"LoneCarriageReturnRefused", "gai 3\rblk 2\r\n", "",
+                               "line 1 holds the control character U+000D"},
+                      FileCase{"NulRefused", std::string("gai 3\r\nb\0k\r\n", 11), "",
+                               "line 2 holds the control character U+0000"},
+                      FileCase{"ReplacementCharacterRefused", "gai 3\r\nblk \xEF\xBF\xBD\r\n", "",
+                               "line 2 holds the replacement character U+FFFD"},
+                      // What is never sent may hold anything that decodes.
+                      FileCase{"ControlCharacterInCommentKept", "// \x1B note\r\ngai 3\r\n",
+                               "gai 3\r", ""},
+                      FileCase{"ControlCharacterInNoteRefused", "gai 3\tnote\x01\r\n", "",
+                               "line 1 holds the control character U+0001"},
+                      FileCase{"TabSeparatedNoteSent", "gai 3\tnote\r\n", "gai 3\r", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
+    BatchRig rig;
+    const std::string fifo = rig.dir.file("pipe.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    rig.textUi.dialogAnswers = {U16(fifo)};
+    // No writer ever opens the pipe: a blocking open would never return.
+    EXPECT_EQ(rig.files->LoadBatchText(), 1);
+    ASSERT_EQ(rig.ui.boxes.size(), 1u);
+    EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
+    EXPECT_NE(rig.LogText().find("not a regular file"), std::string::npos) << rig.LogText();
+    EXPECT_EQ(DetectTextEncoding(fifo), kTextUnknown);
+    EXPECT_EQ(rig.ctx.jobKind, JOB_NONE);
+    EXPECT_EQ(rig.camera.Wire(), "");
 }
 
 } // namespace

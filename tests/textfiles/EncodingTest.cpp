@@ -40,6 +40,26 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase{"Utf16MarkOnly", "\xFF\xFE", 0},
         EncodingCase{"Utf16MarkOddLength", "\xFF\xFEg", 0},
         EncodingCase{"Utf32Mark", std::string("\xFF\xFE\0\0g\0\0\0", 8), 2},
+        EncodingCase{"Utf16BeMark", std::string("\xFE\xFF\0g\0a", 6), 7},
+        EncodingCase{"Utf32BeMark", std::string("\0\0\xFE\xFF\0\0\0g", 8), 8},
+        EncodingCase{"Utf16LeByZeroBytes",
+                     std::string("g\0a\0i\0 \0"
+                                 "3\0\r\0\n\0",
+                                 14),
+                     0},
+        EncodingCase{"Utf16BeByZeroBytes",
+                     std::string("\0g\0a\0i\0 \0"
+                                 "3\0\r\0\n",
+                                 14),
+                     7},
+        // Japanese text in UTF-16 with its ASCII commands: the zero bytes still show the order.
+        EncodingCase{"Utf16LeJapaneseAndAscii", std::string("\xB2\x30\xA4\x30g\0a\0i\0\n\0", 12),
+                     0},
+        // UTF-32 without mark has zero bytes on both sides: not UTF-16.
+        EncodingCase{"Utf32WithoutMarkIsNotUtf16", std::string("g\0\0\0a\0\0\0", 8), 3},
+        // "→→→" rules Shift-JIS out (its last byte opens a pair that never closes), although
+        // Shift-JIS scores more: UTF-8 wins, as Shift-JIS wins where UTF-8 is ruled out.
+        EncodingCase{"ShiftJisRuledOutUtf8Wins", "\xE2\x86\x92\xE2\x86\x92\xE2\x86\x92", 3},
         EncodingCase{"Empty", "", 6}, EncodingCase{"BinaryFitsNeither", "\x80\xFF\x00\xFE\x01", 6},
         // Half-width kana alone cannot be UTF-8; Shift-JIS scores 0 but stays possible.
         EncodingCase{"HalfWidthKanaOnly", "\xB6\xD2\xD7", 4},
@@ -105,8 +125,28 @@ TEST(BatchDecode, TextModeAndMarks) {
     EXPECT_EQ(DecodeBatchText(kSjisKana + kSjisKanji, kTextShiftJis), u"ゲイン露光");
     EXPECT_EQ(DecodeBatchText(kUtf8Japanese, kTextUtf8), u"ゲイン 露光");
     // An odd trailing byte of UTF-16 does not disturb what comes before it.
-    EXPECT_EQ(DecodeBatchText(std::string("\xFF\xFEq\0\n\0r", 7), kTextUtf16Le).substr(0, 2),
-              u"q\n");
+    bool clean = true;
+    EXPECT_EQ(DecodeBatchText(std::string("\xFF\xFEq\0\n\0r", 7), kTextUtf16Le, &clean),
+              u"q\n\uFFFD");
+    EXPECT_FALSE(clean);
+    // Marks of the other encodings are skipped too.
+    EXPECT_EQ(DecodeBatchText(std::string("\xFE\xFF\0z", 4), kTextUtf16Be), u"z");
+    EXPECT_EQ(DecodeBatchText(std::string("\0\0\xFE\xFF\0\0\0z", 8), kTextUtf32Be), u"z");
+}
+
+// U+10000, the first character beyond the BMP, in every encoding a batch file may have.
+TEST(BatchDecode, FirstSupplementaryCharacterInEveryEncoding) {
+    const std::string utf8 = "a\xF0\x90\x80\x80z";
+    EXPECT_EQ(DecodeBatchText(utf8, kTextUtf8), u"a\U00010000z");
+    EXPECT_EQ(DecodeBatchText("\xEF\xBB\xBF" + utf8, kTextUtf8Marked), u"a\U00010000z");
+    EXPECT_EQ(DecodeBatchText(std::string("\xFF\xFE"
+                                          "a\0\x00\xD8\x00\xDCz\0",
+                                          10),
+                              kTextUtf16Le),
+              u"a\U00010000z");
+    EXPECT_EQ(
+        DetectTextEncodingOf(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), true),
+        kTextUtf8);
 }
 
 struct LineCase {
@@ -184,15 +224,6 @@ TEST_F(ReadBatch, BadInputIsReadWithoutHarm) {
     EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(Read("// only\r\n// comments\r\n\r\n"), 0);
     EXPECT_TRUE(Lines().empty());
-    EXPECT_EQ(Read(std::string("\xFF\xFEg\0h", 5)), 0); // UTF-16 of odd length
-    ASSERT_FALSE(Lines().empty());
-    EXPECT_EQ(Lines()[0], u"g\uFFFD"); // the lone last byte is no character
-    std::string binary;
-    for (int i = 0; i < 4096; ++i)
-        binary.push_back(static_cast<char>((i * 131) & 0xFF));
-    EXPECT_EQ(Read(binary), 0);
-    for (const auto& line : Lines())
-        EXPECT_LE(line.size(), kBatchPieceChars);
     // 10 MB of command lines.
     std::string big;
     while (big.size() < 10u * 1024 * 1024)
@@ -200,6 +231,14 @@ TEST_F(ReadBatch, BadInputIsReadWithoutHarm) {
     EXPECT_EQ(Read(big), 0);
     EXPECT_EQ(Lines().size(), big.size() / 11);
     EXPECT_TRUE(rig.ui.boxes.empty());
+    // What cannot be read as written is refused, and the lines read before stay.
+    EXPECT_EQ(Read(std::string("\xFF\xFEg\0h", 5)), 1); // UTF-16 of odd length
+    std::string binary;
+    for (int i = 0; i < 4096; ++i)
+        binary.push_back(static_cast<char>((i * 131) & 0xFF));
+    EXPECT_EQ(Read(binary), 1);
+    EXPECT_EQ(Lines().size(), big.size() / 11);
+    EXPECT_EQ(rig.ui.boxes.size(), 2u);
 }
 
 TEST_F(ReadBatch, VanishedFileKeepsThePreviousLines) {

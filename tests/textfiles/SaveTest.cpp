@@ -1,6 +1,7 @@
 #include "TextFilesRig.h"
 #include "textfiles/FileDialogHlp.h"
 
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <regex>
@@ -87,6 +88,32 @@ TEST_F(Save, ExportedCommandsWithSlotsInFileOrder) {
     }
 }
 
+// A command marked not exported is left out even when it has value slots: the lines are those
+// of the same definition without the mark, less that command's.
+TEST_F(Save, CommandWithSlotsMarkedNotExportedIsNotWritten) {
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
+    const auto all = SaveLines();
+    std::string xml = ReadFileBytes(SourceFile("CamDefine/XC-100.xml"));
+    const std::string exp = "<TARNCommand Name=\"exp\">";
+    const std::string frm = "<CommandValue><PropertyName>FrameLines</PropertyName></CommandValue>";
+    ASSERT_NE(xml.find(exp), std::string::npos);
+    ASSERT_NE(xml.find(frm), std::string::npos);
+    xml.insert(xml.find(exp) + exp.size(), "<Export>No</Export>"); // before the slot
+    xml.insert(xml.find(frm) + frm.size(), "<Export>No</Export>"); // after the slots
+    const std::string marked = (rig.program.path() / "CamDefine" / "XC-marked.xml").string();
+    WriteFileBytes(marked, xml);
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(marked)), 0);
+    const auto lines = SaveLines();
+
+    std::vector<std::string> expected;
+    for (size_t i = 7; i < all.size(); ++i)
+        if (all[i].rfind("exp", 0) != 0 && all[i].rfind("frm", 0) != 0)
+            expected.push_back(all[i]);
+    ASSERT_EQ(expected.size() + 2, all.size() - 7) << "both commands were written unmarked";
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()), expected);
+}
+
 TEST_F(Save, FailedSaveKeepsTheOldFile) {
     const std::string path = rig.dir.file("keep.txt");
     const std::string old(4000, 'o');
@@ -125,11 +152,30 @@ TEST_F(Save, OverwriteKeepsPermissionsAndFollowsLinks) {
               std::filesystem::perms(0640));
 }
 
-TEST_F(Save, UnwritablePlacesFailWithoutMessage) {
-    EXPECT_EQ(rig.files->WriteSettingsText(U16(rig.dir.file("no/such/folder/x.txt"))), 1);
+TEST_F(Save, UnwritablePlacesFailWithAMessage) {
+    const std::string missing = rig.dir.file("no/such/folder/x.txt");
+    EXPECT_EQ(rig.files->WriteSettingsText(U16(missing)), 1);
     EXPECT_EQ(rig.files->WriteSettingsText(U16(rig.dir.str())), 1);
-    EXPECT_TRUE(rig.textUi.boxTexts.empty());
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    ASSERT_EQ(rig.textUi.boxTexts.size(), 2u);
+    EXPECT_EQ(rig.textUi.boxCaptions[0], u"Fail save settings text file");
+    EXPECT_NE(rig.textUi.boxTexts[0].find(u"filename=" + U16(missing)), std::u16string::npos);
+    EXPECT_NE(rig.textUi.boxTexts[1].find(u"Not a regular file"), std::u16string::npos);
+    EXPECT_NE(rig.LogText().find("Fail save settings text file"), std::string::npos);
+}
+
+TEST_F(Save, ReadOnlyFileIsKeptAndTheUserTold) {
+    const std::string path = rig.dir.file("settings.txt");
+    WriteFileBytes(path, "// mine\r\n");
+    std::filesystem::permissions(path, std::filesystem::perms(0444));
+    rig.textUi.dialogAnswers = {U16(path)};
+    EXPECT_EQ(rig.files->SaveSettingsText(), 1);
+    EXPECT_EQ(ReadFileBytes(path), "// mine\r\n");
+    ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
+    EXPECT_EQ(rig.textUi.boxTexts[0], u"The file is read-only\nfilename=" + U16(path));
+    EXPECT_EQ(rig.textUi.boxCaptions[0], u"Fail save settings text file");
+    EXPECT_NE(rig.LogText().find("Fail save settings text file: The file is read-only, filename="),
+              std::string::npos)
+        << rig.LogText();
 }
 
 TEST_F(Save, SaveCommandRemembersTheFolder) {
@@ -226,6 +272,10 @@ TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
         sawGain |= l.rfind("gai", 0) == 0;
     }
     EXPECT_TRUE(sawGain); // the other commands are still written
+    ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
+    EXPECT_NE(rig.textUi.boxTexts[0].find(u"A value cannot be written in the current codeset"),
+              std::u16string::npos);
+    EXPECT_NE(rig.textUi.boxTexts[0].find(u"uid"), std::u16string::npos) << "names the command";
 }
 
 TEST_F(Save, WrittenInTheLocaleCodeset) {
@@ -236,6 +286,38 @@ TEST_F(Save, WrittenInTheLocaleCodeset) {
         GTEST_SKIP() << "no UTF-8 locale";
     const auto lines = SaveLines(0);
     EXPECT_EQ(lines.at(3), "// Model=\xE9\x9C\xB2\xE5\x85\x89");
+}
+
+// In a UTF-8 locale a value holding U+FFFD or a lone surrogate is never dropped in silence:
+// its line is written (the replacement character for the lone surrogate) or the save says it
+// failed.
+TEST_F(Save, ReplacementCharacterAndLoneSurrogateAreWrittenOrTheSaveFails) {
+    ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
+    auto* user =
+        PropertyAs<clCamPropertyString>(rig.engine.propertyManager->FindProperty(u"UserName"));
+    ASSERT_NE(user, nullptr);
+    LocaleScope utf8("C.UTF-8");
+    if (!utf8.ok)
+        GTEST_SKIP() << "no UTF-8 locale";
+    const struct {
+        std::u16string value;
+        std::string written;
+    } cases[] = {{u"a\uFFFDb", "a\xEF\xBF\xBD"
+                               "b"},
+                 {u"a" + std::u16string(1, char16_t(0xD800)) + u"b", "a\xEF\xBF\xBD"
+                                                                     "b"},
+                 {u"a" + std::u16string(1, char16_t(0xDC00)), "a\xEF\xBF\xBD"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        ASSERT_EQ(rig.engine.propertyManager->SetStringValue(user, c.value), 0);
+        const std::string path = rig.dir.file("settings.txt");
+        const int32_t result = rig.files->WriteSettingsText(U16(path));
+        const auto lines = SplitCrLf(ReadFileBytes(path));
+        const bool uidLine = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.rfind("uid", 0) == 0 && l.find(c.written) != std::string::npos;
+        });
+        EXPECT_TRUE(uidLine || result != 0) << "the line was dropped and the save reported 0";
+    }
 }
 
 } // namespace

@@ -36,9 +36,9 @@ TEST_F(CamPropertyFormTest, GroupsTakeEnglishTitlesInBothLanguagesItemsTheUiLang
         EXPECT_EQ(Grid().GetProperty(1)->GetName(), QStringLiteral("Exposure and trigger"));
         EXPECT_EQ(Grid().GetProperty(3)->GetName(), QStringLiteral("Camera information"));
         const CMFCPropertyGridProperty* exposure = Grid().GetProperty(1);
-        ASSERT_EQ(exposure->GetSubItemsCount(), 5);
-        EXPECT_TRUE(exposure->GetSubItem(4)->IsGroup());
-        EXPECT_EQ(exposure->GetSubItem(4)->GetName(), QStringLiteral("Frame"));
+        ASSERT_EQ(exposure->GetSubItemsCount(), 6);
+        EXPECT_TRUE(exposure->GetSubItem(5)->IsGroup());
+        EXPECT_EQ(exposure->GetSubItem(5)->GetName(), QStringLiteral("Frame"));
         if (japanese) {
             EXPECT_EQ(
                 Names(Grid().GetProperty(0)),
@@ -50,7 +50,7 @@ TEST_F(CamPropertyFormTest, GroupsTakeEnglishTitlesInBothLanguagesItemsTheUiLang
                                             QStringLiteral("Test pattern")}));
         }
         // Links in tree order, one per property.
-        ASSERT_EQ(form->Links().size(), 18u);
+        ASSERT_EQ(form->Links().size(), 19u);
         EXPECT_EQ(form->Links().front().name, u"Gain");
         EXPECT_EQ(form->Links().back().name, u"SaveSettings");
         form.reset();
@@ -208,7 +208,7 @@ TEST_F(CamPropertyFormTest, ExpandCollapseButtonsAndClear) {
     EXPECT_TRUE(expand->isEnabled());
     EXPECT_TRUE(collapse->isEnabled());
     const size_t all = Grid().VisibleRows().size();
-    EXPECT_EQ(all, 18u + 5u);
+    EXPECT_EQ(all, 19u + 5u);
     collapse->click();
     EXPECT_EQ(Grid().VisibleRows().size(), 4u);
     expand->click();

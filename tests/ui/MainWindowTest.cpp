@@ -14,6 +14,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "port/PortReason.h"
 #include "tools/camsim/PtyServer.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
@@ -286,6 +287,9 @@ TEST(MainFrameRules, ConnectFailureTexts) {
     EXPECT_EQ(ConnectFailureMessage(14), MSG_SET_DTR_FAILED);
     for (int other : {1, 2, 7, 15, -1})
         EXPECT_EQ(ConnectFailureMessage(other), MSG_ERROR) << other;
+    // The port's reason, when it gives one, is the second line.
+    EXPECT_EQ(ConnectFailureText(10, u"why"), std::u16string(Msg(MSG_SET_PORT_FAILED)) + u"\nwhy");
+    EXPECT_EQ(ConnectFailureText(8, u""), std::u16string(Msg(MSG_CANT_OPEN_PORT)));
 }
 
 // ---- menus
@@ -457,6 +461,45 @@ TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpenAndWhy) {
     EXPECT_EQ(answer.icons[0], QMessageBox::Warning);
     EXPECT_FALSE(app.IsConnected());
     EXPECT_TRUE(Button(1012)->isEnabled());
+}
+
+// The reason a port interface gives (port/PortReason.h), as a module's export would.
+struct FakeReason {
+    static inline PortReasonInfo reason;
+    static int32_t Get(PortReason* out) {
+        FillPortReason(reason, out);
+        return 0;
+    }
+};
+
+TEST_F(MainWindowTest, PortReasonIsTheSecondLineOfTheFailureAndAMissingLibraryShowsOnTheBar) {
+    FakeReason::reason = {PORT_REASON_SPEED_REFUSED, 230400, 0, u"", u"9600, 115200"};
+    SelectFakePort(10);
+    app.m_interfaces.reasonEntries.back() = &FakeReason::Get;
+    {
+        BoxAnswer answer(QMessageBox::Ok);
+        frame->RunCommand(ID_CONNECT);
+        ASSERT_EQ(answer.texts.size(), 1);
+        EXPECT_EQ(answer.texts[0], QStringLiteral("Failed in setting of port.\nThe library "
+                                                  "refused 230400 bps (it supports 9600, 115200 "
+                                                  "bps)."));
+    }
+
+    // A missing library: named on the port line (red), no speed, and in the failure.
+    FakeReason::reason = {PORT_REASON_LIBRARY_MISSING, 0, 0, u"libgone.so", u""};
+    FakePort::Reset(8);
+    app.ApplySelectedInterface();
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_EQ(frame->UpperBar()->Edit(1022)->text(),
+              QStringLiteral("fake0 , Library missing: libgone.so"));
+    EXPECT_EQ(frame->UpperBar()->Edit(1032)->text(), QStringLiteral("No settings"));
+    BoxAnswer missing(QMessageBox::Ok);
+    frame->RunCommand(ID_CONNECT);
+    ASSERT_EQ(missing.texts.size(), 1);
+    EXPECT_EQ(missing.texts[0],
+              QStringLiteral("Can't open port.\nThe Camera Link serial library libgone.so is "
+                             "missing or cannot be loaded."));
+    FakeReason::reason = {};
 }
 
 TEST_F(MainWindowTest, EveryConnectFailureCodeHasItsMessage) {

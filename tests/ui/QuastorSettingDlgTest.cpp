@@ -4,6 +4,7 @@
 
 #include "QtAppTest.h"
 
+#include <QColor>
 #include <QComboBox>
 #include <QTimer>
 #include <algorithm>
@@ -19,6 +20,7 @@ struct Request {
     QuastorLibraryEntry libs[2]{};
     QuastorChannelEntry channels[3]{};
     uint32_t rates[3] = {9600, 19200, 115200};
+    uint32_t channelRates[3] = {0, 0, 0}; // bits over rates; 0: the channel did not say
     QuastorDialogRequest r{};
     Request() {
         Put(libs[0].fileName, u"liba.so");
@@ -43,6 +45,7 @@ struct Request {
         r.library = 1;
         r.serialIndex = 1;
         r.baudRate = 14400; // stored speed not in the list
+        r.channelRates = channelRates;
     }
 };
 
@@ -58,7 +61,8 @@ TEST_F(QuastorSettingDlgTest, ShowsTheCurrentChoiceAndReturnsTheNewOne) {
     EXPECT_EQ(dlg.libraryBox()->currentText(), QStringLiteral("libb.so (Maker) API 1.1"));
     ASSERT_EQ(dlg.channelBox()->count(), 2);
     EXPECT_EQ(dlg.channelBox()->currentText(), QStringLiteral("1: grabber port B"));
-    EXPECT_EQ(dlg.baudBox()->currentText(), QStringLiteral("14400")); // kept selectable
+    // Kept selectable, marked as a speed the channel does not offer.
+    EXPECT_EQ(dlg.baudBox()->currentText(), QStringLiteral("14400 (not supported)"));
 
     // Another library lists only its own channels.
     dlg.libraryBox()->setCurrentIndex(0);
@@ -69,6 +73,62 @@ TEST_F(QuastorSettingDlgTest, ShowsTheCurrentChoiceAndReturnsTheNewOne) {
     EXPECT_EQ(out.library, 0);
     EXPECT_EQ(out.serialIndex, 0u);
     EXPECT_EQ(out.baudRate, 115200u);
+}
+
+namespace {
+
+QStringList Items(QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+} // namespace
+
+TEST_F(QuastorSettingDlgTest, OffersTheChannelsSpeedsAndMarksAStoredOneItDoesNotSupport) {
+    Request req;
+    req.channelRates[2] = 0b011; // libb channel 1: 9600 and 19200
+    req.r.baudRate = 115200;
+    CQuastorSettingDlg dlg(req.r);
+    ASSERT_EQ(dlg.channelBox()->currentText(), QStringLiteral("1: grabber port B"));
+    EXPECT_EQ(Items(dlg.baudBox()), (QStringList{"9600", "19200", "115200 (not supported)"}));
+    EXPECT_EQ(dlg.baudBox()->currentIndex(), 2);
+    EXPECT_EQ(dlg.baudBox()->itemData(2, Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+    EXPECT_FALSE(dlg.baudBox()->itemData(0, Qt::ForegroundRole).isValid());
+
+    // A channel that did not say offers every speed; the chosen one is kept, unmarked.
+    dlg.channelBox()->setCurrentIndex(0);
+    EXPECT_EQ(Items(dlg.baudBox()), (QStringList{"9600", "19200", "115200"}));
+    EXPECT_EQ(dlg.baudBox()->currentText(), QStringLiteral("115200"));
+
+    // Back on the limited channel with a speed it offers: nothing marked.
+    dlg.baudBox()->setCurrentIndex(1);
+    dlg.channelBox()->setCurrentIndex(1);
+    EXPECT_EQ(Items(dlg.baudBox()), (QStringList{"9600", "19200"}));
+    EXPECT_EQ(dlg.baudBox()->currentText(), QStringLiteral("19200"));
+    QuastorDialogRequest out = req.r;
+    ASSERT_TRUE(dlg.Apply(out));
+    EXPECT_EQ(out.serialIndex, 1u);
+    EXPECT_EQ(out.baudRate, 19200u);
+}
+
+TEST_F(QuastorSettingDlgTest, RequestOfAnOlderComponentOffersEverySpeed) {
+    Request req;
+    req.channelRates[2] = 0b001;
+    req.r.baudRate = 19200;
+    req.r.structSize = kQuastorDialogRequestBaseSize; // ends before channelRates
+    CQuastorSettingDlg dlg(req.r);
+    EXPECT_EQ(Items(dlg.baudBox()), (QStringList{"9600", "19200", "115200"}));
+    QTimer::singleShot(0, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<CQuastorSettingDlg*>(w))
+                d->accept();
+    });
+    EXPECT_EQ(QuillonQuastorSettingDialog(&req.r), 1);
+    EXPECT_EQ(req.r.baudRate, 19200u);
+    req.r.structSize = kQuastorDialogRequestBaseSize - 1;
+    EXPECT_EQ(QuillonQuastorSettingDialog(&req.r), 0);
 }
 
 TEST_F(QuastorSettingDlgTest, HookReportsCancelAndConfirm) {

@@ -2,6 +2,8 @@
 
 #include "platform/Text.h"
 
+#include <cstdio>
+
 namespace {
 
 std::u16string Trim(std::u16string_view s) {
@@ -14,7 +16,73 @@ std::u16string Trim(std::u16string_view s) {
     return std::u16string(s.substr(b, e - b));
 }
 
+// A template's escapes as the reply parser reads them.
+std::u16string Unescape(std::u16string_view t) {
+    std::u16string out;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == u'\\' && i + 1 < t.size()) {
+            const char16_t c = t[++i];
+            out.push_back(c == u'r' ? u'\r' : c == u'n' ? u'\n' : c == u't' ? u'\t' : c);
+        } else {
+            out.push_back(t[i]);
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+bool clCameraSim::InformationLine(std::u16string_view command, std::u16string& line) {
+    for (const auto& info : m_mgr.InformationList()) {
+        std::u16string_view key = info->keyword;
+        if (!key.empty() && key.back() == u'=')
+            key.remove_suffix(1);
+        if (key.empty() || !platform::EqualsIgnoreAsciiCase(key, command))
+            continue;
+        // Each conversion of the template takes the next property's current value.
+        const std::u16string format = Unescape(info->templateText);
+        line = info->keyword;
+        size_t next = 0;
+        for (size_t i = 0; i < format.size(); ++i) {
+            if (format[i] != u'%' || i + 1 >= format.size()) {
+                line.push_back(format[i]);
+                continue;
+            }
+            size_t j = i + 1;
+            while (j < format.size() && format[j] >= u'0' && format[j] <= u'9')
+                ++j;
+            if (j >= format.size() ||
+                (format[j] != u'd' && format[j] != u'f' && format[j] != u's')) {
+                line.push_back(format[i]);
+                continue;
+            }
+            const std::u16string name =
+                next < info->propertyNames.size() ? info->propertyNames[next] : std::u16string();
+            ++next;
+            std::string value;
+            CamPropertyType type;
+            if (auto* s = PropertyAs<clCamPropertyString>(m_mgr.FindProperty(name))) {
+                line += s->value.empty() ? identity.version : s->value;
+            } else if (format[j] == u'f') {
+                double v = 0;
+                m_mgr.GetValueAsFloat(name, v, type);
+                char buf[64];
+                std::snprintf(buf, sizeof buf, "%.1f", v);
+                value = buf;
+            } else {
+                int64_t v = 0;
+                m_mgr.GetValueAsInteger(name, v, type);
+                value = std::to_string(v);
+            }
+            line += platform::Utf8ToUtf16(value);
+            i = j;
+        }
+        while (!line.empty() && (line.back() == u'\r' || line.back() == u'\n'))
+            line.pop_back(); // the line end is the framing's
+        return true;
+    }
+    return false;
+}
 
 int clCameraSim::Load(const std::string& definitionPath, const std::string& schemaFolder) {
     std::string folder = schemaFolder;
@@ -44,7 +112,10 @@ std::vector<std::u16string> clCameraSim::ReplyLines(std::u16string_view commandT
     if (!takesValues) {
         if (!Trim(rest).empty())
             return {u"CMD ERR!"};
-        return {u"OK"}; // an action: done
+        std::u16string reading;
+        if (InformationLine(word, reading))
+            return {u"OK", reading}; // a query of what the camera measures
+        return {u"OK"};              // an action: done
     }
     if (!Trim(rest).empty())
         m_mgr.ApplyCommandReply(c, rest);

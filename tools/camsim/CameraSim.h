@@ -1,8 +1,11 @@
 // The behaviour of a simulated TARN camera, taken from a camera definition file: it answers
 // "sta" with its identity, accepts every TARNCommand of the definition in the command's style
 // and keeps the values, answers a bare command word with the current values in the command's
-// style and anything else with ">CMD ERR!". Qt-free and without I/O, so a simulated Camera Link
-// serial library can reuse it.
+// style and anything else with ">CMD ERR!". A command without values whose name is the keyword
+// of an Information (without its "=", letter case ignored: "tmp" for "TMP=") is a query: it is
+// answered with that information line, made from the template and the current values of the
+// information's properties (an empty text: the simulator's version). Qt-free and without I/O, so a
+// simulated Camera Link serial library can reuse it.
 #pragma once
 
 #include "camdef/CamPropertyMgr.h"
@@ -35,5 +38,8 @@ public:
     bool echo = false; // send the command line back first
 
 private:
+    // The information line a query command is answered with; false when it is no query.
+    bool InformationLine(std::u16string_view command, std::u16string& line);
+
     clCamPropertyMgr m_mgr;
 };

@@ -7,8 +7,9 @@
 //
 // The camera definition comes from CLSERSIM_DEFINITION, else CamDefine/XC-100.xml of the folder
 // above this library (the program folder when the library lies in its clserial/ folder); a
-// camera without a definition still answers "sta". Tests steer faults and read counters through
-// clsersim_Control and clsersim_Stat.
+// camera without a definition still answers "sta". CLSERSIM_MAX_BAUD (bits per second) limits
+// the speeds the 1.1 library supports to those up to it, as a frame grabber that stops at
+// 115200 does. Tests steer faults and read counters through clsersim_Control and clsersim_Stat.
 #include "components/quastor/ClSerialApi.h"
 #include "platform/Text.h"
 #include "tools/camsim/CameraSim.h"
@@ -39,12 +40,31 @@ struct Channel {
     clCameraSim sim;
 };
 
+// The CL_BAUDRATE codes of the speeds up to maxBaud.
+uint32_t CodesUpTo(uint64_t maxBaud) {
+    uint32_t mask = 0;
+    for (uint32_t rate : {9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u})
+        if (rate <= maxBaud)
+            mask |= ClBaudRateCode(rate);
+    return mask;
+}
+
+// Every speed, or those up to CLSERSIM_MAX_BAUD when it holds a number.
+uint32_t DefaultBaudMask() {
+    const char* env = std::getenv("CLSERSIM_MAX_BAUD");
+    if (!env || !*env)
+        return kAllBaudRates;
+    char* end = nullptr;
+    const unsigned long long max = std::strtoull(env, &end, 10);
+    return end && *end == '\0' ? CodesUpTo(max) : kAllBaudRates;
+}
+
 struct Library {
     std::mutex lock;
     std::condition_variable changed;
     Channel channels[kChannels];
     // Faults and counters.
-    uint32_t baudMask = kAllBaudRates;
+    uint32_t baudMask = DefaultBaudMask();
     bool failIdentifier = false;
     bool failFlush = false;
     bool failInit = false;
@@ -296,7 +316,8 @@ CLSERSIM_EXPORT int32_t clSetBaudRate(hSerRef serialRef, uint32_t baudRate) {
 
 // ---- Test control ----------------------------------------------------------------------
 // Options: "fail_identifier", "fail_flush", "fail_init" (0/1), "baud_mask" (supported codes),
-// "reset" (faults off, counters zero). 0, or -1 for an unknown option.
+// "max_baud" (supported: the speeds up to this many bits per second), "reset" (faults off,
+// speeds as CLSERSIM_MAX_BAUD says, counters zero). 0, or -1 for an unknown option.
 CLSERSIM_EXPORT int32_t clsersim_Control(const char* option, int64_t value) {
     if (!option)
         return -1;
@@ -311,9 +332,11 @@ CLSERSIM_EXPORT int32_t clsersim_Control(const char* option, int64_t value) {
         lib.failInit = value != 0;
     else if (o == "baud_mask")
         lib.baudMask = static_cast<uint32_t>(value);
+    else if (o == "max_baud")
+        lib.baudMask = CodesUpTo(value < 0 ? 0 : static_cast<uint64_t>(value));
     else if (o == "reset") {
         lib.failIdentifier = lib.failFlush = lib.failInit = false;
-        lib.baudMask = kAllBaudRates;
+        lib.baudMask = DefaultBaudMask();
         lib.writes = lib.inits = 0;
         lib.lastBaudCode = -1;
     } else

@@ -4,7 +4,7 @@
 // the reason in English when the device could not be opened. With --hold a connected port stays
 // open until standard input ends. Exits with the Connect result.
 #include "app/MessageTable.h"
-#include "app/PortReason.h"
+#include "app/PortReasonText.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
 
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     port.identity.devicePath = platform::Utf8ToUtf16(argv[1]);
     port.Init();
     const int32_t code = port.Connect();
-    const std::string reason = platform::Utf16ToUtf8(PortProblemText(port.LastProblem()));
+    const std::string reason = platform::Utf16ToUtf8(PortReasonText(BuiltInComPortReason()));
     std::printf("%d %s\n", code, reason.c_str());
     std::fflush(stdout);
     if (hold && code == 0) {
