@@ -69,24 +69,6 @@ public:
                               uint32_t style) override {
         return m_app.RequestMessageBox(std::move(text), std::move(caption), style);
     }
-    void SetLastCommandText(std::u16string_view text) override {
-        m_app.m_lastCommandText.assign(text);
-    }
-    int64_t ConsoleBacklog() override {
-        std::lock_guard<std::mutex> guard(m_app.m_appLock);
-        return m_app.m_consoleBacklog;
-    }
-    void SetConsoleBacklog(int64_t backlog) override {
-        std::lock_guard<std::mutex> guard(m_app.m_appLock);
-        m_app.m_consoleBacklog = backlog;
-    }
-    int32_t JobKind() override { return m_app.m_jobKind; }
-    void SetJobKind(int32_t kind) override { m_app.m_jobKind = kind; }
-    clCommJobParam& JobParam() override { return m_app.m_jobParam; }
-    int32_t AutoSelectRequest() override { return m_app.m_autoSelectRequest; }
-    void SetAutoSelectRequest(int32_t value) override { m_app.m_autoSelectRequest = value; }
-    int32_t ModelDetected() override { return m_app.m_modelDetected; }
-    void SetModelDetected(int32_t value) override { m_app.m_modelDetected = value; }
     std::u16string LanguageCode() override { return m_app.m_languageCode; }
     std::u16string MessageText(int id) override { return Msg(id); }
     void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {
@@ -151,8 +133,7 @@ bool clApplication::ChooseInstanceNumber() {
             m_instanceNumber = n;
             return true;
         }
-        ++n;
-    } while (n <= kMaxSearchedInstance);
+    } while (n++ < kMaxSearchedInstance);
     return false;
 }
 
@@ -165,6 +146,10 @@ uint32_t clApplication::ApplyTimeoutRule(uint32_t value) {
     if (value == 4294967295u)
         return 4294967294u;
     return value;
+}
+
+int32_t clApplication::PortTimeout(uint32_t value) {
+    return value > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);
 }
 
 bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath) {
@@ -319,6 +304,20 @@ void clApplication::ShutDown() {
     if (m_stopEvent)
         m_stopEvent->Set();
     StopWorkerThread();
+    if (m_workerLeftRunning || (m_engine && m_engine->WorkerExists())) {
+        // The worker still runs: nothing it may use is freed, neither the events, the engine
+        // and its context, the watch, nor the modules (its port operations live there) or the
+        // log.
+        m_workerLeftRunning = true;
+        KeepForRunningWorker();
+        if (m_xmlInitialised)
+            m_xmlInitialised = false;
+        DestroyWaitDialog();
+        RestoreWorkingSet();
+        (void)m_appLog.release();
+        m_instanceLock.Release();
+        return;
+    }
     // 3. Events.
     m_stopEvent.reset();
     m_jobEvent.reset();
@@ -445,9 +444,9 @@ void clApplication::RestoreWorkingSet() {
 // Start-up 9: the block every interface entry gets.
 void clApplication::FillPortParams() {
     m_portParams = PortParamBlock{};
-    m_portParams.firstReceiveTimeout = static_cast<int32_t>(m_timeoutFirstRecv);
-    m_portParams.nextReceiveTimeout = static_cast<int32_t>(m_timeoutNextRecv);
-    m_portParams.sendTimeout = static_cast<int32_t>(m_timeoutSend);
+    m_portParams.firstReceiveTimeout = PortTimeout(m_timeoutFirstRecv);
+    m_portParams.nextReceiveTimeout = PortTimeout(m_timeoutNextRecv);
+    m_portParams.sendTimeout = PortTimeout(m_timeoutSend);
     m_portParams.programFolder = m_programFolder.c_str();
     m_portParams.settingsFilePath = m_settingsFilePath.c_str();
     m_portParams.channelSectionName = m_channelSection.c_str();
@@ -495,10 +494,11 @@ bool clApplication::CreateEngine() {
 // time-outs. A "Receive Buffer Bytes" of 0 takes the default size; a size that cannot be
 // allocated ends start-up (the engine cannot receive without its ring).
 bool clApplication::PrepareEngine() {
-    m_engine->propertyManager->SetSchemaPathFormat(m_camDefineFolder + u"OrvaCamSchema_v%d_%d.xsd");
+    m_engine->PropertyManager().SetSchemaPathFormat(m_camDefineFolder +
+                                                    u"OrvaCamSchema_v%d_%d.xsd");
     if (m_receiveBufferBytes == 0)
         m_receiveBufferBytes = kDefaultReceiveBufferBytes;
-    if (!m_engine->ring.Allocate(m_receiveBufferBytes)) {
+    if (!m_engine->Ring().Allocate(m_receiveBufferBytes)) {
         char line[96];
         std::snprintf(line, sizeof line, "Can not allocate the receive buffer (%llu bytes)",
                       static_cast<unsigned long long>(m_receiveBufferBytes));
@@ -506,12 +506,11 @@ bool clApplication::PrepareEngine() {
         return false;
     }
     // Property jobs compose their command texts with the manager's current values.
-    m_engine->managerCommands->SetComposer(
+    m_engine->ManagerCommands().SetComposer(
         [](const clCamPropertyMgr& manager, const clCamCommand& command, std::u16string& text) {
             return static_cast<int32_t>(manager.ComposeCommand(&command, text));
         });
-    m_engine->firstReceiveTimeout = m_timeoutFirstRecv;
-    m_engine->nextReceiveTimeout = m_timeoutNextRecv;
+    m_engine->SetReceiveTimeouts(m_timeoutFirstRecv, m_timeoutNextRecv);
     return true;
 }
 
@@ -524,14 +523,28 @@ void clApplication::StopWatch() {
 // Shutdown 2: waits at most 5000 ms for the worker thread after the stop event was set; one
 // that does not end is left running and logged.
 void clApplication::StopWorkerThread() {
-    if (m_engine && m_engine->WorkerExists())
-        m_engine->StopWorker(clCommunicateModel::kThreadStopTimeoutMs);
+    if (m_engine && m_engine->WorkerExists() &&
+        !m_engine->ShutDown({}, m_environment.threadStopTimeoutMs))
+        m_workerLeftRunning = true;
+}
+
+void clApplication::KeepForRunningWorker() {
+    // Reachable from here for as long as the process runs.
+    struct Kept {
+        std::unique_ptr<EngineContext> context;
+        std::unique_ptr<clCommunicateModel> engine;
+        std::unique_ptr<clWatchThread> watch;
+        std::unique_ptr<platform::Event> stop, job;
+    };
+    static auto* kept = new std::vector<Kept>;
+    kept->push_back({std::move(m_engineContext), std::move(m_engine), std::move(m_watch),
+                     std::move(m_stopEvent), std::move(m_jobEvent)});
 }
 
 // Shutdown 4: the communication engine (a port still connected is closed first, so its receive
 // thread never delivers into a freed ring), then the watch.
 void clApplication::DestroyEngine() {
-    if (m_engine && m_engine->connected && m_currentPort) {
+    if (m_engine && m_engine->IsConnected() && m_currentPort) {
         m_currentPort->Disconnect();
         m_currentPort->Uninit();
     }
@@ -549,6 +562,8 @@ bool clApplication::StartWorkerThreads() {
     if (!m_engine || !m_watch)
         return false;
     bool ok = true;
+    // A window that comes after an earlier one's shutdown is reached again.
+    m_engineContext->UiLink().Open();
     if (!m_engine->WorkerExists() && !m_engine->StartWorker()) {
         m_appLog->Write(std::string_view("Can not start the worker thread"));
         ok = false;
@@ -559,8 +574,14 @@ bool clApplication::StartWorkerThreads() {
     m_watch->lParam = REFRESH_STATUS;
     m_watch->period = static_cast<int32_t>(m_watchPeriodMs);
     m_watch->log = m_appLog.get();
-    m_watch->CreateEvents();
-    if (!m_watch->Start()) {
+    bool started = false;
+    try {
+        m_watch->CreateEvents();
+        started = m_watch->Start();
+    } catch (const std::exception&) {
+        // An event that cannot be created ends only the watch, never the program.
+    }
+    if (!started) {
         m_appLog->Write(std::string_view("Can not start the elapsed-time watch"));
         ok = false;
     }
@@ -571,19 +592,10 @@ void clApplication::StopThreads(const std::function<void()>& pumpMessages) {
     StopWatch();
     if (m_stopEvent)
         m_stopEvent->Set();
-    if (!m_engine || !m_engine->WorkerExists())
+    if (!m_engine)
         return;
-    std::atomic<bool> done{false};
-    std::thread joiner([this, &done] {
-        StopWorkerThread();
-        done = true;
-    });
-    while (!done) {
-        if (pumpMessages)
-            pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    joiner.join();
+    if (!m_engine->ShutDown(pumpMessages, m_environment.threadStopTimeoutMs))
+        m_workerLeftRunning = true;
 }
 
 int32_t clApplication::ConnectCamera() {
@@ -605,13 +617,13 @@ void clApplication::AbandonConnect() {
     m_currentPort->Uninit();
 }
 
-void clApplication::DisconnectCamera() {
+void clApplication::DisconnectCamera(const std::function<void()>& pumpMessages) {
     if (m_engine)
-        m_engine->DisconnectCamera();
+        m_engine->DisconnectCamera(pumpMessages);
 }
 
 bool clApplication::IsConnected() const {
-    return m_engine && m_engine->connected != 0;
+    return m_engine && m_engine->IsConnected();
 }
 
 bool clApplication::IsEngineReady() const {
@@ -627,7 +639,7 @@ bool clApplication::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
     if (!m_engine)
         return false;
     int updated = 0;
-    if (!m_engine->propertyManager->ParseReplyLine(text, updated) || !updated)
+    if (!m_engine->PropertyManager().ParseReplyLine(text, updated) || !updated)
         return false;
     flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
     return true;

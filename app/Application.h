@@ -4,9 +4,10 @@
 // the user-interface thread before any window exists and returns 0 or 1; shutdown releases
 // whatever start-up created, also after a failed start-up, and a second call does nothing.
 //
-// Fields are public for reading by the rest of the program; code outside the application only
-// writes the ones it owns (main frame, window title, message-box result, current definition
-// file, the auto-select flags, the job fields, the console backlog under the application lock).
+// The settings and window fields are public for reading by the rest of the program; code
+// outside the application only writes the ones it owns (main frame, window title, message-box
+// result, current definition file). The engine, its events and its job state are private: the
+// window and the text-file commands go through the engine's verbs (Engine()).
 #pragma once
 
 #include "app/SimpleLog.h"
@@ -39,6 +40,8 @@ public:
         platform::IWorkingSet* workingSet = nullptr; // null: the system's
         bool changeCurrentDirectory = true;          // make the program folder current
         std::string programFile;                     // empty: the running executable
+        // How long shutdown waits for the worker thread.
+        int64_t threadStopTimeoutMs = 5000;
         // Whether the program folder is writable (portable); null: platform::FolderWritable.
         std::function<bool(const std::string&)> folderWritable;
     };
@@ -78,6 +81,9 @@ public:
 
     // Values below 100 become 100; 4294967295 (no limit at all) becomes 4294967294.
     static uint32_t ApplyTimeoutRule(uint32_t value);
+    // A time-out as the ports take it (signed 32 bits): above 2147483647 it is clamped, never
+    // wrapped to a negative value.
+    static int32_t PortTimeout(uint32_t value);
 
     // Has the main window show a message box: stores text and caption (empty caption: the
     // application's own) and, only while a main frame is registered, sends UM_MESSAGE_BOX
@@ -90,9 +96,11 @@ public:
     // to the main frame as UM_REFRESH_VIEWS with REFRESH_STATUS. False when a thread could not
     // be started (logged).
     bool StartWorkerThreads();
-    // Before the main window goes: stops the watch, sets the stop event and waits at most
-    // 5000 ms for the worker thread, calling pumpMessages meanwhile so that a message the
-    // worker is sending to the window can still be answered. ShutDown then finds them stopped.
+    // Before the main window goes (UI thread): stops the watch, cancels a running job, sets
+    // the stop event and waits at most the thread stop time-out for the worker thread, calling
+    // pumpMessages meanwhile so that a message the worker is sending to the window can still
+    // be answered; then no message reaches the window any more. ShutDown then finds them
+    // stopped. A worker still running then keeps everything it uses (see ShutDown).
     void StopThreads(const std::function<void()>& pumpMessages);
     // Steps of the connect sequence up to the result: SetReceiveCallback with the engine's
     // receive handler, Init, Connect; on 0 the engine is marked connected. 1 when there is no
@@ -103,8 +111,9 @@ public:
     // Why the current port cannot be used or its last Connect failed, in the UI language;
     // empty when its interface gives no reason.
     std::u16string PortReasonLine() const;
-    // The application's disconnect (the engine's DisconnectCamera).
-    void DisconnectCamera();
+    // The application's disconnect (UI thread; the engine's DisconnectCamera): a running job is
+    // cancelled and ends its frame first, pumpMessages answering its messages meanwhile.
+    void DisconnectCamera(const std::function<void()>& pumpMessages = {});
     // Engine state read by the enable rules; safe without an engine.
     bool IsConnected() const;
     bool IsEngineReady() const;
@@ -121,11 +130,16 @@ public:
     virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption);
     virtual void HideWaitDialog();
 
-    // The engine, its context and the elapsed-time watch (null before start-up step 14 and
-    // after shutdown).
-    std::unique_ptr<clCommunicateModel> m_engine;
-    std::unique_ptr<clWatchThread> m_watch;
-    clCommJobParam m_jobParam;
+    // The engine and the elapsed-time watch (null before start-up step 14 and after
+    // shutdown). The engine owns its state; the window and the text-file commands use its
+    // verbs.
+    clCommunicateModel* Engine() const { return m_engine.get(); }
+    clWatchThread* Watch() const { return m_watch.get(); }
+    // The worker thread's events (null before start-up step 19 and after shutdown).
+    platform::Event* StopEvent() const { return m_stopEvent.get(); }
+    platform::Event* JobEvent() const { return m_jobEvent.get(); }
+    // True after a shutdown that had to leave the worker thread running.
+    bool WorkerLeftRunning() const { return m_workerLeftRunning; }
 
     // ---- program folder, instance, settings, log
     std::u16string m_programFolder; // ends in "/"
@@ -141,10 +155,6 @@ public:
     std::unique_ptr<clSimpleLog> m_appLog;
     platform::InstanceLock m_instanceLock;
     int32_t m_requestedInstanceNumber = -1;
-
-    // ---- worker thread events (the engine owns the thread)
-    std::unique_ptr<platform::Event> m_stopEvent; // manual reset
-    std::unique_ptr<platform::Event> m_jobEvent;  // auto reset
 
     // ---- message-box request
     std::u16string m_messageBoxText;
@@ -166,8 +176,6 @@ public:
     // The user's own definitions, searched before the program's; empty in a portable folder.
     std::u16string m_userCamDefineFolder;
     std::u16string m_currentDefinitionFile;
-    int32_t m_autoSelectRequest = 0;
-    int32_t m_modelDetected = 0;
     std::vector<std::u16string> m_foundFiles;
 
     // ---- interfaces and port
@@ -185,11 +193,7 @@ public:
     std::u16string m_lineSpeedText;
     std::u16string m_portDescriptionText;
 
-    // ---- jobs and console
-    int32_t m_jobKind = 0;
-    std::u16string m_lastCommandText;
-    int64_t m_consoleBacklog = 0;
-    std::mutex m_appLock;          // guards m_consoleBacklog
+    // ---- texts
     std::u16string m_languageCode; // "ja" or "en", as UiLanguageCode() (app/MessageTable.h)
 
     // ---- elapsed-time watch
@@ -222,8 +226,19 @@ private:
     void RestoreWorkingSet();
     platform::IWorkingSet& WorkingSet();
 
+    // Shutdown 2-4 when the worker thread did not end: the engine, its context, the events
+    // and the watch are kept alive (reachable, never freed) for the thread still using them.
+    void KeepForRunningWorker();
+
+    // The engine, its context and the elapsed-time watch.
     class EngineContext;
     std::unique_ptr<EngineContext> m_engineContext;
+    std::unique_ptr<clCommunicateModel> m_engine;
+    std::unique_ptr<clWatchThread> m_watch;
+    // Worker thread events (the engine owns the thread).
+    std::unique_ptr<platform::Event> m_stopEvent; // manual reset
+    std::unique_ptr<platform::Event> m_jobEvent;  // auto reset
+    bool m_workerLeftRunning = false;
     Environment m_environment;
     platform::SystemWorkingSet m_systemWorkingSet;
     bool m_xmlInitialised = false;

@@ -2,6 +2,7 @@
 
 #include "camdef/NumberText.h"
 
+#include <iterator>
 #include <unordered_set>
 #include <vector>
 
@@ -16,6 +17,24 @@ clCamPropertyMgr::clCamPropertyMgr()
 
 clCamPropertyMgr::~clCamPropertyMgr() {
     Clear();
+}
+
+clCamPropertyMgr::RecordName clCamPropertyMgr::NameOf(const clCamProperty* record) const {
+    uint32_t index = 0;
+    for (const auto& entry : m_properties) {
+        if (entry.second.get() == record)
+            return {m_loadGeneration, index};
+        ++index;
+    }
+    return {};
+}
+
+const clCamProperty* clCamPropertyMgr::RecordOf(uint64_t generation, uint32_t index) const {
+    if (generation != m_loadGeneration || index >= m_properties.size())
+        return nullptr;
+    auto it = m_properties.begin();
+    std::advance(it, index);
+    return it->second.get();
 }
 
 clCamProperty* clCamPropertyMgr::FindProperty(std::u16string_view name) const {

@@ -75,6 +75,18 @@ public:
     // --- Records ---------------------------------------------------------------------------
     clCamTreeNode* TreeRoot() const { return m_treeRoot; }
     const PropertyMap& Properties() const { return m_properties; }
+    // Every Load and Clear starts a new generation; a record is named by the generation and
+    // its place among Properties(), so a name kept across a reload is recognised as stale
+    // without touching the record.
+    uint64_t LoadGeneration() const { return m_loadGeneration; }
+    // The name of record (generation 0 when it is not a record of this definition).
+    struct RecordName {
+        uint64_t generation = 0;
+        uint32_t index = 0;
+    };
+    RecordName NameOf(const clCamProperty* record) const;
+    // The record of a name of the current generation; null for any other name.
+    const clCamProperty* RecordOf(uint64_t generation, uint32_t index) const;
     const CommandMap& Commands() const { return m_commandMap; }
     // Commands and information records in file order.
     const std::vector<std::unique_ptr<clCamCommand>>& CommandList() const { return m_commandList; }
@@ -168,6 +180,7 @@ private:
     std::pmr::monotonic_buffer_resource m_arena{64 * 1024};
     clCamTreeNode* m_treeRoot = nullptr;
     int32_t m_loaded = 0;
+    uint64_t m_loadGeneration = 1;
     PropertyMap m_properties;
     CommandMap m_commandMap;
     std::vector<std::unique_ptr<clCamCommand>> m_commandList; // the map points into it

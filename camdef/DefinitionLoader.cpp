@@ -809,6 +809,7 @@ void clCamPropertyMgr::LinkAndEvaluateCalculators() {
 
 void clCamPropertyMgr::Clear() {
     m_loaded = 0;
+    ++m_loadGeneration;
     m_properties.clear();
     m_commandMap.clear();
     m_commandList.clear();

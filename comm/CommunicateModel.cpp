@@ -24,50 +24,110 @@ clCommunicateModel::~clCommunicateModel() {
 // ---------------------------------------------------------------------------------------
 // User-interface thread
 
-void clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool autoSelect) {
-    context.JobParam().commandText.assign(command);
-    context.SetJobKind(JOB_SINGLE_COMMAND);
-    if (autoSelect) {
-        context.SetAutoSelectRequest(1);
-        context.SetModelDetected(0);
-    }
-    if (platform::Event* job = context.JobEvent())
-        job->Set();
+int32_t clCommunicateModel::Refusal() const {
+    if (connected == 0 || m_closing)
+        return SUBMIT_NOT_CONNECTED;
+    if (!IsReady())
+        return SUBMIT_BUSY;
+    if (!context.JobEvent())
+        return SUBMIT_NO_WORKER;
+    return SUBMIT_OK;
 }
 
-bool clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
+int32_t clCommunicateModel::Hand(int32_t kind) {
+    m_mailbox.m_jobKind = kind;
+    m_jobPending = true;
+    context.JobEvent()->Set();
+    return SUBMIT_OK;
+}
+
+int32_t clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool autoSelect) {
+    if (const int32_t refused = Refusal())
+        return refused;
+    m_mailbox.m_jobParam.commandText.assign(command);
+    if (autoSelect) {
+        m_mailbox.m_autoSelectRequest = 1;
+        m_mailbox.m_modelDetected = 0;
+    }
+    return Hand(JOB_SINGLE_COMMAND);
+}
+
+int32_t clCommunicateModel::SubmitPropertyJob(uint64_t generation, uint32_t index) {
+    if (const int32_t refused = Refusal())
+        return refused;
+    const clCamProperty* property = propertyManager->RecordOf(generation, index);
     if (!property)
-        return false;
+        return SUBMIT_STALE_RECORD;
+    return SubmitPropertyJob(property);
+}
+
+int32_t clCommunicateModel::SubmitPropertyJob(const clCamProperty* property) {
+    if (!property)
+        return SUBMIT_STALE_RECORD;
+    if (const int32_t refused = Refusal())
+        return refused;
     std::u16string prompt;
     if (propertySource &&
         propertySource->ConfirmationPrompt(property, context.LanguageCode(), prompt)) {
         const int32_t answer = context.RequestMessageBox(
             prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2);
         if (answer != IDOK)
-            return false;
+            return SUBMIT_DECLINED;
+        // The box let other work run: the state is asked again.
+        if (const int32_t refused = Refusal())
+            return refused;
     }
-    context.JobParam().property = property;
-    context.SetJobKind(JOB_PROPERTY);
-    if (platform::Event* job = context.JobEvent())
-        job->Set();
-    return true;
+    m_mailbox.m_jobParam.property = property;
+    return Hand(JOB_PROPERTY);
 }
 
-void clCommunicateModel::SubmitBatchJob(std::vector<std::u16string> lines) {
-    context.JobParam().batchLines = std::move(lines);
-    context.SetJobKind(JOB_BATCH);
-    if (platform::Event* job = context.JobEvent())
-        job->Set();
+int32_t clCommunicateModel::SubmitBatchJob(std::vector<std::u16string> lines) {
+    if (const int32_t refused = Refusal())
+        return refused;
+    m_mailbox.m_jobParam.batchLines = std::move(lines);
+    return Hand(JOB_BATCH);
+}
+
+void clCommunicateModel::SetCameraIdentity(std::u16string model, std::u16string version,
+                                           std::u16string serial) {
+    cameraModel = std::move(model);
+    cameraVersion = std::move(version);
+    cameraSerial = std::move(serial);
 }
 
 void clCommunicateModel::MarkConnected() {
     ring.Reset();
+    m_closing = false;
     phase = PHASE_IDLE;
     receiveTimer.Cancel();
     connected = 1;
 }
 
-void clCommunicateModel::DisconnectCamera() {
+bool clCommunicateModel::WaitUntilIdle(const Pump& pump, int64_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (IsBusy()) {
+        // A job waiting for a worker that is not there never starts.
+        if (!m_worker.Exists() || m_worker.Finished()) {
+            m_jobPending = false;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        if (pump)
+            pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void clCommunicateModel::DisconnectCamera(const Pump& pump) {
+    if (m_closing.exchange(true))
+        return;
+    // The running job ends within one poll: its transaction as cancelled, no further command.
+    cancelEvent.Set();
+    if (!WaitUntilIdle(pump))
+        if (clSimpleLog* log = context.Log())
+            log->Write(u"Job did not end within 5000 ms of the disconnect");
     context.ShowWaitDialog(context.MessageText(MSG_PLEASE_WAIT),
                            context.MessageText(MSG_DISCONNECTING));
     if (clCamPort* port = context.CurrentPort()) {
@@ -79,6 +139,26 @@ void clCommunicateModel::DisconnectCamera() {
     if (clWatchThread* watch = context.Watch())
         watch->ClearElapsed();
     context.HideWaitDialog();
+    m_closing = false;
+}
+
+bool clCommunicateModel::ShutDown(const Pump& pump, int64_t timeoutMs) {
+    cancelEvent.Set();
+    if (platform::Event* stop = context.StopEvent())
+        stop->Set();
+    bool ended = true;
+    if (m_worker.Exists()) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!m_worker.Finished() && std::chrono::steady_clock::now() < deadline) {
+            if (pump)
+                pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ended = StopWorker(0);
+    }
+    context.UiLink().Close(pump, ended ? timeoutMs : 0);
+    return ended;
 }
 
 int64_t clCommunicateModel::TakeConsoleText(std::u16string& out, size_t maxChars,
@@ -110,7 +190,7 @@ void clCommunicateModel::FlushConsole(const std::function<void(std::u16string_vi
     const int64_t left = TakeConsoleText(text);
     if (!text.empty())
         append(text);
-    context.SetConsoleBacklog(left);
+    m_mailbox.SetConsoleBacklog(left);
 }
 
 bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
@@ -145,7 +225,7 @@ bool clCommunicateModel::StopWorker(int64_t timeoutMs) {
     if (m_worker.JoinFor(timeoutMs))
         return true;
     if (clSimpleLog* log = context.Log())
-        log->Write(u"Worker thread did not end within 5000 ms; left running");
+        log->Write(u"Worker thread did not end in time; left running");
     return false;
 }
 
@@ -155,7 +235,12 @@ void clCommunicateModel::WorkerLoop() {
         if (w == 0)
             return;
         if (w == 1) {
-            if (RunJob(context.JobKind()))
+            // Busy before the pending mark goes, so the engine never looks ready in between.
+            busy = 1;
+            m_jobPending = false;
+            const bool stopped = RunJob(m_mailbox.m_jobKind);
+            busy = 0;
+            if (stopped)
                 return;
         } else if (w == platform::kWaitFailed) {
             // A failed wait must not spin; behave as if the period passed.
@@ -191,6 +276,7 @@ void clCommunicateModel::JobStartFrame() {
 
 void clCommunicateModel::JobEndFrame() {
     context.Send(UM_CLOSE_WAIT_DIALOG);
+    // Idle as far as the window can tell; the worker loop clears it again after the job.
     busy = 0;
     context.Send(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
@@ -210,7 +296,7 @@ int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view comm
 
 void clCommunicateModel::ConsolePause() {
     context.Send(UM_CONSOLE_FLUSH);
-    if (context.ConsoleBacklog() != 0)
+    if (m_mailbox.ConsoleBacklog() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
 
@@ -220,7 +306,7 @@ int clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
         stopFlag = true;
         return 1;
     }
-    return w == 1 ? 2 : 0;
+    return w == 1 || m_closing ? 2 : 0;
 }
 
 bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
@@ -233,11 +319,11 @@ bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
 
 void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
     JobStartFrame();
-    const std::u16string command = context.JobParam().commandText;
+    const std::u16string command = m_mailbox.m_jobParam.commandText;
     const int32_t result = CommandStep(stopFlag, command);
-    if (!stopFlag && context.AutoSelectRequest()) {
-        context.SetAutoSelectRequest(0);
-        if (result == TRANSACTION_OK && replyCode == 0 && context.ModelDetected() == 0)
+    if (!stopFlag && m_mailbox.m_autoSelectRequest) {
+        m_mailbox.m_autoSelectRequest = 0;
+        if (result == TRANSACTION_OK && replyCode == 0 && m_mailbox.m_modelDetected == 0)
             context.RequestMessageBox(context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
     }
     JobEndFrame();
@@ -246,7 +332,7 @@ void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
 
 void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
     JobStartFrame();
-    const clCamProperty* property = context.JobParam().property;
+    const clCamProperty* property = m_mailbox.m_jobParam.property;
     std::vector<std::u16string> names;
     if (property && propertySource)
         names = propertySource->CommandNames(property);
@@ -275,11 +361,18 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         text.push_back(u'\r');
     commandBytes = platform::Utf16ToLocale(text);
     commandLength = std::strlen(commandBytes.c_str());
-    context.SetLastCommandText(text);
+    m_mailbox.m_lastCommandText = text;
     context.Send(UM_CONSOLE_ECHO);
 
     BeginTransaction();
 
+    if (m_closing) {
+        // The connection is being closed: nothing more goes out.
+        receiveTimer.Cancel();
+        status = STATUS_RECEIVE_CANCELLED;
+        MovePhase(PHASE_IDLE);
+        return TRANSACTION_CANCELLED;
+    }
     clCamPort* port = context.CurrentPort();
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
                                            static_cast<uint32_t>(commandLength))
@@ -287,13 +380,12 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     int32_t result;
     if (lastSendResult != 0) {
         status = STATUS_SEND_FAILED;
-        phase = PHASE_IDLE;
+        MovePhase(PHASE_IDLE);
         if (clSimpleLog* log = context.Log())
             log->Write(u"SendData failed");
         result = TRANSACTION_SEND_FAILED;
     } else {
-        phase = PHASE_WAIT_FIRST;
-        RestartReceiveTimer();
+        AwaitReply();
         if (clWatchThread* watch = context.Watch())
             watch->SignalStart();
         result = ReceiveReply(stopFlag);
@@ -303,9 +395,20 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     return result;
 }
 
+void clCommunicateModel::MovePhase(int32_t to) {
+    int32_t current = phase;
+    while (current != PHASE_NOT_CONNECTED && !phase.compare_exchange_weak(current, to)) {
+    }
+}
+
+void clCommunicateModel::AwaitReply() {
+    MovePhase(PHASE_WAIT_FIRST);
+    RestartReceiveTimer();
+}
+
 void clCommunicateModel::BeginTransaction() {
     status = STATUS_SENDING;
-    phase = PHASE_SENDING;
+    MovePhase(PHASE_SENDING);
     replyCode = -1;
     {
         std::lock_guard<std::mutex> guard(replyLinesLock);
@@ -325,7 +428,7 @@ int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
             result = TRANSACTION_OK;
             break;
         }
-        if (w == 1) {
+        if (w == 1 || m_closing) {
             status = STATUS_RECEIVE_CANCELLED;
             result = TRANSACTION_CANCELLED;
             break;
@@ -343,7 +446,7 @@ int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
         }
     }
     receiveTimer.Cancel();
-    phase = PHASE_IDLE;
+    MovePhase(PHASE_IDLE);
     return result;
 }
 
@@ -360,7 +463,7 @@ bool clCommunicateModel::TakeReplyBytes() {
     }
     // The timer restarts for every byte taken; all bytes of one batch are taken in the same
     // instant, so one restart per batch measures the same gap.
-    phase = PHASE_RECEIVING;
+    MovePhase(PHASE_RECEIVING);
     RestartReceiveTimer();
     for (uint64_t i = 0; i < n; ++i) {
         switch (m_collector.Feed(ring.Take(clRingBuffer::kTransactionReader))) {

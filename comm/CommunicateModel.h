@@ -47,6 +47,43 @@ enum : int32_t {
     TRANSACTION_CANCELLED = 10,
 };
 
+// Refusals of the submit verbs (0: the job was handed to the worker).
+enum : int32_t {
+    SUBMIT_OK = 0,
+    SUBMIT_NOT_CONNECTED = 1, // no connection, or it is being closed
+    SUBMIT_BUSY = 2,          // a job runs or waits for the worker
+    SUBMIT_NO_WORKER = 3,     // no worker thread or no job event
+    SUBMIT_STALE_RECORD = 4,  // the property record is not one of the loaded definition
+    SUBMIT_DECLINED = 5,      // the user declined the confirmation
+};
+
+// The parameters of the next job and the flags the job shares with the window. The engine owns
+// it; the UI thread fills it only through the submit verbs, the worker reads it after the job
+// event, and the window reads the last command text inside UM_CONSOLE_ECHO (the worker waits
+// in that send).
+class clJobMailbox {
+public:
+    std::atomic<int32_t> m_jobKind{JOB_NONE};
+    clCommJobParam m_jobParam;
+    std::atomic<int32_t> m_autoSelectRequest{0};
+    std::atomic<int32_t> m_modelDetected{0};
+    std::u16string m_lastCommandText;
+
+    // Received bytes the console has not shown yet (any thread).
+    int64_t ConsoleBacklog() {
+        std::lock_guard<std::mutex> guard(m_appLock);
+        return m_consoleBacklog;
+    }
+    void SetConsoleBacklog(int64_t backlog) {
+        std::lock_guard<std::mutex> guard(m_appLock);
+        m_consoleBacklog = backlog;
+    }
+
+private:
+    std::mutex m_appLock;
+    int64_t m_consoleBacklog = 0;
+};
+
 class clCommunicateModel {
 public:
     static constexpr uint32_t kNoTimeLimit = 4294967295u;
@@ -58,6 +95,9 @@ public:
     // Runs a batch job (kind 3) with the engine's frame and command step; set by the batch
     // text load. True when it saw the stop event.
     using BatchJobRunner = std::function<bool(clCommunicateModel& engine)>;
+    // Runs pending user-interface work while the UI thread waits for the worker, so that a
+    // message the worker is sending to the window is still answered.
+    using Pump = std::function<void()>;
 
     explicit clCommunicateModel(clEngineContext& context);
     // Stops the worker thread when it still runs.
@@ -65,30 +105,87 @@ public:
     clCommunicateModel(const clCommunicateModel&) = delete;
     clCommunicateModel& operator=(const clCommunicateModel&) = delete;
 
-    // --- User-interface thread ---------------------------------------------------------
-    // Submits a single-command job (kind 1). With autoSelect the auto-select request flag is
-    // set and the model-detected flag cleared first. Only while the engine is ready.
-    void SubmitCommandJob(std::u16string_view command, bool autoSelect = false);
-    // Confirmation (when the property asks for it) and submission of a property job (kind 2).
-    // True when the job was submitted.
-    bool RunPropertyJob(const clCamProperty* property);
-    // Submits a batch job (kind 3) of the given lines.
-    void SubmitBatchJob(std::vector<std::u16string> lines);
-    // Cancel receiving: signals the cancel event.
+    // --- Verbs of the user-interface thread -------------------------------------------
+    // Submitting a job: refused with a SUBMIT_ code unless the engine is connected and ready
+    // (no job running or waiting) and the worker can take it.
+    // A single command (kind 1). With autoSelect the auto-select request flag is set and the
+    // model-detected flag cleared first.
+    int32_t SubmitCommandJob(std::u16string_view command, bool autoSelect = false);
+    // A property job (kind 2) for the record named by the definition's load generation and
+    // its index (clCamPropertyMgr::NameOf); the confirmation, when the property asks for it,
+    // is asked first.
+    int32_t SubmitPropertyJob(uint64_t generation, uint32_t index);
+    // The same for a record already known to be of the loaded definition.
+    int32_t SubmitPropertyJob(const clCamProperty* property);
+    // A batch job (kind 3) of the given lines.
+    int32_t SubmitBatchJob(std::vector<std::u16string> lines);
+    // Cancel receiving (any thread): the running transaction ends within one poll.
     void CancelReceiving() { cancelEvent.Set(); }
     // After a successful connect: ring reset, phase 0, timer off, connected.
     void MarkConnected();
-    void DisconnectCamera();
+    // Closes the connection. A running job is cancelled first and allowed to run its end
+    // frame (the result shows the cancel, no message box); pump runs while waiting, at most
+    // kThreadStopTimeoutMs. Then the port is closed, phase -1, not connected. A second call
+    // while one runs does nothing.
+    void DisconnectCamera(const Pump& pump = {});
+    // Waits (pumping) until no job runs or waits for the worker. True when idle.
+    bool WaitUntilIdle(const Pump& pump, int64_t timeoutMs = kThreadStopTimeoutMs);
+    // Shutdown: cancels a running job, sets the stop event and waits at most timeoutMs for the
+    // worker (pumping), then closes the way to the window: no message reaches it afterwards.
+    // True when the worker has ended; a worker still running is left running (logged) and
+    // whatever it uses must then be kept alive by the owner.
+    bool ShutDown(const Pump& pump, int64_t timeoutMs = kThreadStopTimeoutMs);
+
     // The console reader's part of the console flush: takes at most maxChars bytes (one
     // character each) from the console reader within maxSeconds and appends them to out.
     // Returns the backlog still left.
     int64_t TakeConsoleText(std::u16string& out, size_t maxChars = 500, double maxSeconds = 0.4);
     // The console flush: the text goes to append (nothing when empty); the backlog left is
-    // stored in the context under the application lock. Without append nothing is taken.
+    // stored in the mailbox. Without append nothing is taken.
     void FlushConsole(const std::function<void(std::u16string_view)>& append);
     // Takes the next remaining reply line (UM_DRAIN_REPLIES). False when there is none.
     bool TakeReplyLine(std::u16string& line);
-    bool IsReady() const { return busy == 0 && phase == PHASE_IDLE; }
+
+    // --- State (any thread reads) -----------------------------------------------------
+    bool IsReady() const { return busy == 0 && phase == PHASE_IDLE && !m_jobPending && !m_closing; }
+    bool IsConnected() const { return connected != 0; }
+    // A job runs, or was submitted and waits for the worker.
+    bool IsBusy() const { return busy != 0 || m_jobPending; }
+    int32_t Busy() const { return busy; }
+    int32_t Phase() const { return phase; }
+    int32_t Status() const { return status; }
+    int32_t ReplyCode() const { return replyCode; }
+    int32_t LastSendResult() const { return lastSendResult; }
+    uint64_t CommandLength() const { return commandLength; }
+    bool AppendsCR() const { return appendCR != 0; }
+    // The receive ring (the port's receive thread writes, the readers take).
+    clRingBuffer& Ring() { return ring; }
+    // The camera definition and the property values. The UI thread changes the definition
+    // only while no job runs.
+    clCamPropertyMgr& PropertyManager() { return *propertyManager; }
+    const clCamPropertyMgr& PropertyManager() const { return *propertyManager; }
+    // The camera's identity lines, kept by the UI thread.
+    const std::u16string& CameraModel() const { return cameraModel; }
+    const std::u16string& CameraVersion() const { return cameraVersion; }
+    const std::u16string& CameraSerial() const { return cameraSerial; }
+    void SetCameraIdentity(std::u16string model, std::u16string version, std::u16string serial);
+    void SetCameraModel(std::u16string model) { cameraModel = std::move(model); }
+    void SetCameraVersion(std::u16string version) { cameraVersion = std::move(version); }
+    void SetCameraSerial(std::u16string serial) { cameraSerial = std::move(serial); }
+    clJobMailbox& Mailbox() { return m_mailbox; }
+    clEngineContext& Context() { return context; }
+
+    // --- Set-up (UI thread, while no job runs) ----------------------------------------
+    void SetReceiveTimeouts(uint32_t first, uint32_t next) {
+        firstReceiveTimeout = first;
+        nextReceiveTimeout = next;
+    }
+    uint32_t FirstReceiveTimeout() const { return firstReceiveTimeout; }
+    uint32_t NextReceiveTimeout() const { return nextReceiveTimeout; }
+    // Property jobs look at the definition through it (the manager's own by default).
+    void SetPropertySource(IPropertyCommandSource* source) { propertySource = source; }
+    clCamPropertyCommandSource& ManagerCommands() { return *managerCommands; }
+    void SetBatchJobRunner(BatchJobRunner runner) { batchJob = std::move(runner); }
 
     // --- Port receive thread -----------------------------------------------------------
     // The ReceiveCallback of the connected port; user is this engine.
@@ -102,7 +199,7 @@ public:
     bool WorkerExists() const { return m_worker.Exists(); }
     // The thread procedure; returns when the stop event is seen.
     void WorkerLoop();
-    // Runs the job of the context's job kind. True when it saw the stop event.
+    // Runs the job of the mailbox's job kind. True when it saw the stop event.
     bool RunJob(int32_t kind);
 
     // Job building blocks (also for the batch job).
@@ -113,7 +210,7 @@ public:
     // Between commands: console flush, then 50 ms more while the console has a backlog.
     void ConsolePause();
     // Checks the stop and cancel events without waiting: 0 none, 1 stop (sets stopFlag),
-    // 2 cancel.
+    // 2 cancel (also while the connection is being closed).
     int CheckStopOrCancel(bool& stopFlag);
     // Waits ms; true (and stopFlag set) when the stop event came first.
     bool PauseOrStop(int64_t ms, bool& stopFlag);
@@ -123,15 +220,29 @@ public:
     // The start of every transaction before its command goes out: status 1, phase 1, reply
     // code -1, no reply lines, and the transaction reader past every byte received so far.
     void BeginTransaction();
+    // The command has gone out: phase 2 and the first-receive timer.
+    void AwaitReply();
     int32_t ReceiveReply(bool& stopFlag);
     // One 50 ms batch of ReceiveReply: takes the pending bytes of the transaction reader.
     // True at EOT (result 0, status 4).
     bool TakeReplyBytes();
     void RestartReceiveTimer();
     void ClassifyReply();
+    // The outcome of a transaction that ended without the reply: a time-out, or a send that
+    // failed. Receive time-outs and failed sends show a message box; a cancel shows none.
     void ReportTransactionError();
 
-    // --- Fields ------------------------------------------------------------------------
+private:
+    friend class clCommunicateModelProbe; // tests set phases and statuses directly
+
+    void RunSingleCommandJob(bool& stopFlag);
+    void RunPropertyCommands(bool& stopFlag);
+    // Phase changes of a transaction; none of them leaves "not connected", so a transaction
+    // that ends after the disconnect never makes the engine look ready.
+    void MovePhase(int32_t to);
+    int32_t Refusal() const;
+    int32_t Hand(int32_t kind);
+
     std::atomic<int32_t> connected{0};
     int32_t lastSendResult = 0;
     std::string commandBytes;
@@ -143,26 +254,25 @@ public:
     int32_t appendCR = 1;
     platform::Event cancelEvent{platform::Event::Reset::Auto};
     platform::DeadlineTimer receiveTimer;
-    uint32_t firstReceiveTimeout = 20000;
-    uint32_t nextReceiveTimeout = 20000;
+    std::atomic<uint32_t> firstReceiveTimeout{20000};
+    std::atomic<uint32_t> nextReceiveTimeout{20000};
     std::deque<std::u16string> replyLines;
     std::mutex replyLinesLock;
     std::atomic<int32_t> replyCode{-1};
     std::u16string cameraModel;
     std::u16string cameraVersion;
     std::u16string cameraSerial;
-    // The camera definition and the property values; created with the engine.
     std::unique_ptr<clCamPropertyMgr> propertyManager;
-    // Property jobs look at the definition through it (the manager's own by default).
     std::unique_ptr<clCamPropertyCommandSource> managerCommands;
     IPropertyCommandSource* propertySource = nullptr;
     BatchJobRunner batchJob;
+    clJobMailbox m_mailbox;
+    // A job was submitted and the worker has not taken it yet.
+    std::atomic<bool> m_jobPending{false};
+    // The connection is being closed: every transaction ends as cancelled, nothing is sent.
+    std::atomic<bool> m_closing{false};
 
     clEngineContext& context;
-
-private:
-    void RunSingleCommandJob(bool& stopFlag);
-    void RunPropertyCommands(bool& stopFlag);
 
     platform::Thread m_worker;
     clReplyCollector m_collector;

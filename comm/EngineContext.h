@@ -7,6 +7,7 @@
 #include "platform/Event.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,60 +41,81 @@ public:
 // Message-box style bit not in app/Messages.h: the second button is the default.
 constexpr uint32_t kMbDefaultButton2 = 0x100;
 
-// What the engine asks of the application. The application object implements it over its own
-// fields; clEngineContextStore is a ready-made implementation that holds every field itself
-// (tests, tools, benchmarks). Unless noted, the calls come from the worker thread.
-class clEngineContext {
+// The way from the worker thread to the main window. Sends and posts go to the target only
+// while the link is open; Close refuses new ones and waits for the sends under way, so that
+// after it the window may go. The mutex and condition variable are the handshake every
+// synchronous send passes through (also what a thread checker sees of it).
+class IEngineUi;
+class clUiLink {
 public:
-    virtual ~clEngineContext() = default;
+    // Any thread. 0 when the link is closed or there is no target.
+    intptr_t Send(IEngineUi& ui, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+    void Post(IEngineUi& ui, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+    // UI thread: refuses further messages, then waits for the sends under way while pump runs
+    // (it must answer them). True when none is left.
+    bool Close(const std::function<void()>& pump, int64_t timeoutMs);
+    void Open();
+    bool IsOpen();
 
+private:
+    std::mutex m_lock;
+    std::condition_variable m_idle;
+    bool m_open = true;
+    int m_sending = 0;
+};
+
+// The user-interface role: the main window as the engine reaches it. Unless noted, the calls
+// come from the worker thread.
+class IEngineUi {
+public:
+    virtual ~IEngineUi() = default;
     // The main window; null while it does not exist (sends and posts then go nowhere).
     virtual IUiTarget* UiTarget() = 0;
+    // The message-box request: stores text and caption (empty: the application's caption)
+    // and, while the main window exists, sends UM_MESSAGE_BOX with the style; returns the
+    // button pressed, 0 when nothing was shown.
+    virtual int32_t RequestMessageBox(std::u16string text, std::u16string caption,
+                                      uint32_t style) = 0;
+    // The wait dialog (UI thread): shown centred with text and caption and painted at once;
+    // hidden with a repaint of the main window.
+    virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) = 0;
+    virtual void HideWaitDialog() = 0;
+};
+
+// The texts role: what the engine shows, in the UI language (any thread).
+class IEngineTexts {
+public:
+    virtual ~IEngineTexts() = default;
+    // "ja" or "en", for the bilingual texts of the camera definition.
+    virtual std::u16string LanguageCode() = 0;
+    // A text of the bilingual message table in the UI language.
+    virtual std::u16string MessageText(int id) = 0;
+};
+
+// What the engine asks of the application: the two roles above and the services it runs on.
+// The application provides one clEngineContext (it may derive from it) and keeps it alive as
+// long as the engine; clEngineContextStore is a ready-made implementation that holds every
+// field itself (tests, tools, benchmarks). The job mailbox is the engine's own (clJobMailbox).
+class clEngineContext : public IEngineUi, public IEngineTexts {
+public:
     // The application log; may be null.
     virtual clSimpleLog* Log() = 0;
     // Manual reset; set at shutdown. Every wait of the worker watches it. May be null.
     virtual platform::Event* StopEvent() = 0;
-    // Auto reset; signalled (UI thread) to make the worker run the job of JobKind/JobParam.
+    // Auto reset; signalled (UI thread) to make the worker run the mailbox's job.
     virtual platform::Event* JobEvent() = 0;
     // Null while no interface is selected.
     virtual clCamPort* CurrentPort() = 0;
     // The elapsed-time watch; may be null.
     virtual clWatchThread* Watch() = 0;
 
-    // The message-box request: stores text and caption (empty: the application's caption)
-    // and, while the main window exists, sends UM_MESSAGE_BOX with the style; returns the
-    // button pressed, 0 when nothing was shown.
-    virtual int32_t RequestMessageBox(std::u16string text, std::u16string caption,
-                                      uint32_t style) = 0;
-    // The command of the running transaction, read by the console echo during the send.
-    virtual void SetLastCommandText(std::u16string_view text) = 0;
-    // Received bytes the console has not shown yet, read and written under the application
-    // lock (held only inside these calls).
-    virtual int64_t ConsoleBacklog() = 0;
-    virtual void SetConsoleBacklog(int64_t backlog) = 0;
-
-    // The next job, written by the UI thread before it signals the job event.
-    virtual int32_t JobKind() = 0;
-    virtual void SetJobKind(int32_t kind) = 0;
-    virtual clCommJobParam& JobParam() = 0;
-
-    // Camera definition auto-selection by the "sta" query.
-    virtual int32_t AutoSelectRequest() = 0;
-    virtual void SetAutoSelectRequest(int32_t value) = 0;
-    virtual int32_t ModelDetected() = 0;
-    virtual void SetModelDetected(int32_t value) = 0;
-
-    // "ja" or "en", for the bilingual texts of the camera definition.
-    virtual std::u16string LanguageCode() = 0;
-    // A text of the bilingual message table in the UI language.
-    virtual std::u16string MessageText(int id) = 0;
-    // The wait dialog (UI thread): shown centred with text and caption and painted at once;
-    // hidden with a repaint of the main window.
-    virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) = 0;
-    virtual void HideWaitDialog() = 0;
-
+    // Through the link to UiTarget().
     intptr_t Send(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0);
     void Post(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0);
+    clUiLink& UiLink() { return m_uiLink; }
+
+private:
+    clUiLink m_uiLink;
 };
 
 // The engine's own copy of the texts it shows, by message id and UI language index (0
@@ -113,13 +135,6 @@ public:
     std::u16string messageBoxText;
     std::u16string messageBoxCaption;
     int32_t messageBoxResult = 0;
-    std::u16string lastCommandText;
-    std::mutex appLock;
-    int64_t consoleBacklog = 0;
-    std::atomic<int32_t> jobKind{JOB_NONE};
-    clCommJobParam jobParam;
-    std::atomic<int32_t> autoSelectRequest{0};
-    std::atomic<int32_t> modelDetected{0};
     int32_t uiLanguageIndex = 1;
     std::u16string languageCode = u"en";
     std::function<void(std::u16string_view, std::u16string_view)> showWaitDialog;
@@ -132,22 +147,6 @@ public:
     clCamPort* CurrentPort() override { return currentPort; }
     clWatchThread* Watch() override { return watch; }
     int32_t RequestMessageBox(std::u16string text, std::u16string caption, uint32_t style) override;
-    void SetLastCommandText(std::u16string_view text) override { lastCommandText.assign(text); }
-    int64_t ConsoleBacklog() override {
-        std::lock_guard<std::mutex> guard(appLock);
-        return consoleBacklog;
-    }
-    void SetConsoleBacklog(int64_t backlog) override {
-        std::lock_guard<std::mutex> guard(appLock);
-        consoleBacklog = backlog;
-    }
-    int32_t JobKind() override { return jobKind; }
-    void SetJobKind(int32_t kind) override { jobKind = kind; }
-    clCommJobParam& JobParam() override { return jobParam; }
-    int32_t AutoSelectRequest() override { return autoSelectRequest; }
-    void SetAutoSelectRequest(int32_t value) override { autoSelectRequest = value; }
-    int32_t ModelDetected() override { return modelDetected; }
-    void SetModelDetected(int32_t value) override { modelDetected = value; }
     std::u16string LanguageCode() override { return languageCode; }
     std::u16string MessageText(int id) override { return EngineMessageText(id, uiLanguageIndex); }
     void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 clWatchThread::Clock clWatchThread::SteadyClock() {
     Clock c;
@@ -25,6 +26,7 @@ clWatchThread::~clWatchThread() {
 
 void clWatchThread::CreateEvents() {
     using platform::Event;
+    std::lock_guard<std::mutex> guard(m_eventLock);
     if (!stopEvent)
         stopEvent = std::make_shared<Event>(Event::Reset::Manual);
     if (!startEvent)
@@ -37,26 +39,34 @@ bool clWatchThread::Start() {
     if (m_thread.Exists())
         return false;
     CreateEvents();
+    std::lock_guard<std::mutex> guard(m_eventLock);
     return m_thread.Start([this] { Run(); });
 }
 
 void clWatchThread::Stop() {
     if (m_thread.Exists()) {
-        stopEvent->Set();
+        {
+            std::lock_guard<std::mutex> guard(m_eventLock);
+            if (stopEvent)
+                stopEvent->Set();
+        }
         if (!m_thread.JoinFor(5000) && log)
             log->Write(u"Elapsed-time watch did not end within 5000 ms; left running");
     }
+    std::lock_guard<std::mutex> guard(m_eventLock);
     startEvent.reset();
     haltEvent.reset();
     stopEvent.reset();
 }
 
 void clWatchThread::SignalStart() {
+    std::lock_guard<std::mutex> guard(m_eventLock);
     if (startEvent)
         startEvent->Set();
 }
 
 void clWatchThread::SignalHalt() {
+    std::lock_guard<std::mutex> guard(m_eventLock);
     if (haltEvent)
         haltEvent->Set();
 }
@@ -105,14 +115,36 @@ void clWatchThread::Run() {
     const intptr_t lp = lParam;
     const int64_t periodMs = period > 0 ? period : 50;
     const Clock c = clock;
-    const std::shared_ptr<platform::Event> stop = stopEvent, start = startEvent, halt = haltEvent;
+    clSimpleLog* const log = this->log;
+    std::shared_ptr<platform::Event> stop, start, halt;
+    {
+        std::lock_guard<std::mutex> guard(m_eventLock);
+        stop = stopEvent;
+        start = startEvent;
+        halt = haltEvent;
+    }
 
     bool running = false;
     int64_t startCount = 0, lastUpdate = 0;
+    int failedWaits = 0;
     for (;;) {
         const int w = platform::WaitForAny({stop.get(), start.get(), halt.get()}, periodMs);
         if (w == 0)
             return;
+        if (w == platform::kWaitFailed) {
+            // A failed wait is logged and the period waited out; only a lasting failure ends
+            // the watch, and that is logged too.
+            if (failedWaits == 0 && log)
+                log->Write(u"Elapsed-time watch: wait failed");
+            if (++failedWaits >= kMaxFailedWaits) {
+                if (log)
+                    log->Write(u"Elapsed-time watch ended: waits keep failing");
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
+            continue;
+        }
+        failedWaits = 0;
         if (running && (w == platform::kWaitTimeout || w == 1)) {
             const int64_t now = c.counter();
             if (c.frequency > 0 && now - lastUpdate >= c.frequency) {
@@ -136,8 +168,6 @@ void clWatchThread::Run() {
                 startCount = now;
             running = false;
             Publish(now, startCount, c.frequency, to, msg, wp, lp);
-        } else if (w == platform::kWaitFailed) {
-            return;
         }
     }
 }

@@ -24,6 +24,8 @@ public:
         int64_t frequency = 0;
     };
     static Clock SteadyClock();
+    // Consecutive failed waits after which the thread gives up (logged).
+    static constexpr int kMaxFailedWaits = 100;
 
     clWatchThread();
     // Stops the thread.
@@ -61,7 +63,8 @@ public:
     Clock clock;
     clSimpleLog* log = nullptr;
     // Shared with the thread (which keeps its own reference), so that a thread left running
-    // at Stop never waits on a closed event.
+    // at Stop never waits on a closed event. Stop and the signalling threads reach them under
+    // m_eventLock.
     std::shared_ptr<platform::Event> stopEvent;
     std::shared_ptr<platform::Event> startEvent;
     std::shared_ptr<platform::Event> haltEvent;
@@ -73,6 +76,7 @@ private:
 
     platform::Thread m_thread;
     mutable std::mutex m_lock;
+    std::mutex m_eventLock;
     double m_elapsedSeconds = 0;
     std::u16string m_elapsedText;
 };

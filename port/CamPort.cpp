@@ -25,14 +25,16 @@ int32_t clCamPort::Reset() {
     stagingRing.SetCapacity(0);
     stagingRing.SetPosition(0);
     totalReceived = 0;
+    std::lock_guard<std::mutex> guard(callbackLock);
     callback = nullptr;
     callbackUser = nullptr;
     return 0;
 }
 
 int32_t clCamPort::SetReceiveCallback(ReceiveCallback cb, void* user) {
-    if (!cb)
+    if (!cb && user)
         return PORT_INVALID_ARGUMENT;
+    std::lock_guard<std::mutex> guard(callbackLock);
     callback = cb;
     callbackUser = user;
     return PORT_OK;
@@ -144,6 +146,7 @@ void clCamPort::CommitReceived(uint32_t n) {
         n = static_cast<uint32_t>(capacity - pos);
     stagingRing.SetPosition((pos + n) % capacity);
     totalReceived += n;
+    std::lock_guard<std::mutex> guard(callbackLock);
     if (callback)
         callback(staging.get() + pos, n, callbackUser);
 }
@@ -180,6 +183,8 @@ int32_t clPortPlugIn::SendData(const uint8_t* bytes, uint32_t length) {
 int32_t clPortPlugIn::SetReceiveCallback(ReceiveCallback cb, void* user) {
     if (opTable && opTable->SetReceiveCallback)
         return opTable->SetReceiveCallback(cb, user);
+    if (!cb && !user)
+        return PORT_OK; // nothing selected: nothing can deliver
     return cb ? PORT_ERROR : PORT_INVALID_ARGUMENT;
 }
 

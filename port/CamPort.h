@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class clSimpleLog;
@@ -65,7 +66,9 @@ public:
     virtual int32_t Connect() = 0;
     virtual void Disconnect() = 0;
     virtual int32_t SendData(const uint8_t* bytes, uint32_t length) = 0;
-    // Slot 9: 3 when callback is null (the stored pair is kept), else stores both and 0.
+    // Slot 9: stores both and 0. A null callback with a null user clears the pair: once the
+    // call returns, no delivery to the old pair runs or starts. A null callback with a user is
+    // refused (3, the stored pair is kept).
     virtual int32_t SetReceiveCallback(ReceiveCallback callback, void* user);
     // Slot 10: stores the send time-out, 0.
     virtual int32_t SetSendTimeout(int32_t ms);
@@ -117,6 +120,8 @@ public:
     uint64_t totalReceived = 0;
     ReceiveCallback callback = nullptr;
     void* callbackUser = nullptr;
+    // Held while the pair is called or changed.
+    std::mutex callbackLock;
 };
 
 // The host's one port object: every operation goes to the PortOpTable of the selected

@@ -302,7 +302,8 @@ void clPortComm::Disconnect() {
     }
     // 2. Receive thread.
     StopReceiveThread();
-    // 3. Purge and close.
+    // 3. Purge and close, never under a running send.
+    std::lock_guard<std::mutex> sending(sendLock);
     if (dev >= 0) {
         (void)::tcflush(dev, TCIOFLUSH);
         // Others may open the device again (the flag outlives this descriptor when another
@@ -329,6 +330,7 @@ void clPortComm::Disconnect() {
 }
 
 int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
+    std::lock_guard<std::mutex> sending(sendLock);
     const int dev = fd;
     if (dev < 0 || lost || (!bytes && length > 0))
         return 5;

@@ -94,6 +94,9 @@ public:
     clCommErr commErr;
     // DTR was raised by the last Connect, so Disconnect lowers it.
     bool dtrRaised = false;
+    // Held by a send for its whole write and by Disconnect while it closes the descriptor, so
+    // a send never writes to a number that was closed (and maybe reused) under it.
+    std::mutex sendLock;
 
 private:
     mutable std::mutex m_lock; // the problem and the connected device

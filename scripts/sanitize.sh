@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Qt-free core and its tests twice more and runs them: with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then with ThreadSanitizer. Any report fails the run.
+# UndefinedBehaviorSanitizer, then with ThreadSanitizer. Then the same build directory adds the
+# user interface and runs the main-window suite (a worker blocked in a synchronous send,
+# Disconnect and Exit during a job) under the same sanitizer; for ThreadSanitizer only reports
+# inside Qt's own libraries are suppressed (scripts/tsan-qt.supp). Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 "$(dirname "$0")/install-deps.sh"
@@ -18,7 +21,17 @@ run_config() {
     local prefix=()
     [ "$sanitize" = thread ] && prefix=(setarch "$(uname -m)" -R)
     "${prefix[@]}" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900
+
+    # The main window with the engine's threads, on the offscreen platform. Only the UI targets
+    # are built on top of the core above.
+    cmake -S . -B "$dir" -DQUILLON_BUILD_UI=ON >/dev/null
+    cmake --build "$dir" -j "$jobs" --target test_ui
+    QT_QPA_PLATFORM=offscreen "${prefix[@]}" ctest --test-dir "$dir" -j "$jobs" \
+        --output-on-failure --timeout 900 -R "$ui_tests"
 }
+
+ui_tests='^(MainWindowTest|SilentCameraTest|MainFrame)\.'
+export TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$PWD/scripts/tsan-qt.supp"
 
 case "${1:-all}" in
     asan) run_config build-asan address,undefined ;;

@@ -458,7 +458,7 @@ BatchStep ParseBatchLine(std::u16string_view line) {
 bool RunBatchJob(clCommunicateModel& engine) {
     bool stopFlag = false;
     engine.JobStartFrame();
-    std::vector<std::u16string>& lines = engine.context.JobParam().batchLines;
+    std::vector<std::u16string>& lines = engine.Mailbox().m_jobParam.batchLines;
     size_t next = 0;
     for (;;) {
         if (engine.CheckStopOrCancel(stopFlag) != 0)
@@ -490,5 +490,5 @@ bool RunBatchJob(clCommunicateModel& engine) {
 }
 
 void InstallBatchJob(clCommunicateModel& engine) {
-    engine.batchJob = [](clCommunicateModel& e) { return RunBatchJob(e); };
+    engine.SetBatchJobRunner([](clCommunicateModel& e) { return RunBatchJob(e); });
 }

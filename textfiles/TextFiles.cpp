@@ -140,13 +140,13 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
     addLine(Format("// Date = %d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                    local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec));
     addLine(u"// Camera define file = " + FileNameOf(m_app.m_currentDefinitionFile));
-    addLine(u"// Model=" + m_engine.cameraModel);
-    addLine(u"// Ver.=" + m_engine.cameraVersion);
-    addLine(u"// Serial=" + m_engine.cameraSerial);
+    addLine(u"// Model=" + m_engine.CameraModel());
+    addLine(u"// Ver.=" + m_engine.CameraVersion());
+    addLine(u"// Serial=" + m_engine.CameraSerial());
     addLine(u"");
 
     std::vector<std::u16string> leftOut; // commands the codeset cannot hold
-    const clCamPropertyMgr& manager = *m_engine.propertyManager;
+    const clCamPropertyMgr& manager = m_engine.PropertyManager();
     for (const auto& command : manager.CommandList()) {
         if (!command)
             break;
@@ -191,7 +191,7 @@ void clTextFiles::ReportSaveFailure(const std::u16string& path, const std::u16st
 }
 
 void clTextFiles::WriteLog(std::u16string_view line) {
-    clSimpleLog* log = m_engine.context.Log();
+    clSimpleLog* log = m_engine.Context().Log();
     if (!log)
         log = m_app.m_appLog.get();
     if (log)
@@ -213,15 +213,12 @@ int32_t clTextFiles::LoadBatchText() {
         return 10;
     dialog.StoreChosenFolder();
     // The lines of a running batch belong to the worker until its job ends.
-    if (m_engine.busy != 0)
+    if (m_engine.IsBusy())
         return 1;
     if (ReadBatchText(dialog.PathName()) != 0)
         return 1;
-    clEngineContext& context = m_engine.context;
-    context.SetJobKind(JOB_BATCH);
-    if (platform::Event* job = context.JobEvent())
-        job->Set();
-    return 0;
+    std::vector<std::u16string> lines = std::move(m_engine.Mailbox().m_jobParam.batchLines);
+    return m_engine.SubmitBatchJob(std::move(lines)) == SUBMIT_OK ? 0 : 1;
 }
 
 int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
@@ -243,10 +240,10 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
             fault.line ? u"line " + ToUtf16(std::to_string(fault.line)) + u" " : std::u16string();
         WriteLog(Text(MSG_FAIL_OPEN_BATCH_FILE) + u": " + where + ToUtf16(fault.reason) +
                  u", filename=" + path);
-        m_engine.context.RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
+        m_engine.Context().RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
         return 1;
     }
-    std::vector<std::u16string>& lines = m_engine.context.JobParam().batchLines;
+    std::vector<std::u16string>& lines = m_engine.Mailbox().m_jobParam.batchLines;
     lines.clear();
     SplitBatchLines(text, lines);
     return 0;
@@ -269,7 +266,7 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
             m_ui->EmptyPropertyView();
         m_ui->SetMainWindowTitle(m_app.m_windowTitle);
     }
-    const int result = m_engine.propertyManager->Load(path);
+    const int result = m_engine.PropertyManager().Load(path);
     if (result == kLoadOk) {
         m_app.m_currentDefinitionFile = path;
         if (m_ui) {
@@ -333,17 +330,15 @@ int32_t clTextFiles::SelectDefinitionFile() {
     std::u16string chosen;
     if (!m_ui || !m_ui->ShowFileDialog(request, chosen) || chosen.empty())
         return 10;
-    m_engine.cameraModel.clear();
-    m_engine.cameraVersion.clear();
-    m_engine.cameraSerial.clear();
+    m_engine.SetCameraIdentity({}, {}, {});
     EmptyViewAndTitle();
-    m_engine.propertyManager->Clear();
+    m_engine.PropertyManager().Clear();
     return OpenDefinitionFile(chosen);
 }
 
 void clTextFiles::CloseDefinitionFile() {
     EmptyViewAndTitle();
-    m_engine.propertyManager->Clear();
+    m_engine.PropertyManager().Clear();
 }
 
 int32_t clTextFiles::OfferLastDefinition() {
@@ -377,7 +372,7 @@ bool clTextFiles::ParseIdentityLine(uint32_t& flags, std::u16string_view text) {
     if (TakeIdentityLine(flags, text))
         return true;
     int updated = 0;
-    if (m_engine.propertyManager->ParseReplyLine(text, updated) && updated) {
+    if (m_engine.PropertyManager().ParseReplyLine(text, updated) && updated) {
         flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
         return true;
     }
@@ -394,22 +389,22 @@ bool clTextFiles::TakeIdentityLine(uint32_t& flags, std::u16string_view text) {
     };
     std::u16string rest;
     if (after(u"Model=", rest) || after(u"Type=", rest)) {
-        m_engine.cameraModel = rest;
-        clEngineContext& context = m_engine.context;
-        if (context.AutoSelectRequest()) {
-            context.SetModelDetected(1);
+        m_engine.SetCameraModel(rest);
+        clJobMailbox& mailbox = m_engine.Mailbox();
+        if (mailbox.m_autoSelectRequest) {
+            mailbox.m_modelDetected = 1;
             SelectDefinitionForModel(rest);
         }
         flags |= REFRESH_STATUS;
         return true;
     }
     if (after(u"Ver.=", rest)) {
-        m_engine.cameraVersion = rest;
+        m_engine.SetCameraVersion(rest);
         flags |= REFRESH_STATUS;
         return true;
     }
     if (after(u"Serial=", rest)) {
-        m_engine.cameraSerial = rest;
+        m_engine.SetCameraSerial(rest);
         flags |= REFRESH_STATUS;
         return true;
     }
@@ -420,7 +415,7 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
     const size_t n = FindDefinitionFiles(model);
     std::u16string file;
     if (n == 0) {
-        m_engine.context.RequestMessageBox(Text(MSG_DEFINE_NOT_FOUND), u"", MB_OK);
+        m_engine.Context().RequestMessageBox(Text(MSG_DEFINE_NOT_FOUND), u"", MB_OK);
         return 6;
     }
     if (n == 1) {
@@ -438,7 +433,7 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
         file = m_app.m_foundFiles[chosen];
     }
     EmptyViewAndTitle();
-    m_engine.propertyManager->Clear();
+    m_engine.PropertyManager().Clear();
     return OpenDefinitionFile(DefinitionFolderOf(file) + file);
 }
 

@@ -37,6 +37,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -46,6 +49,12 @@ QString ToQString(const std::u16string& text) {
 
 QString M(int id) {
     return QString::fromUtf16(Msg(id));
+}
+
+// Guards the hand-over of posted messages (CMainFrame::PostUiMessage).
+std::mutex& PostLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 // The interval of the idle pass while connected: console flush and enable rules.
@@ -164,12 +173,12 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     setCentralWidget(central);
     m_app.m_mainFrame = this;
 
-    const bool appendCr = !m_app.m_engine || m_app.m_engine->appendCR != 0;
+    const bool appendCr = !m_app.Engine() || m_app.Engine()->AppendsCR();
     m_console->InitialUpdate(m_app.m_consoleRows > 0 ? m_app.m_consoleRows : 2000, appendCr,
                              m_app.IsEngineReady());
     m_console->SetSendHandler([this](const std::u16string& command) {
-        if (m_app.m_engine && m_app.IsEngineReady())
-            m_app.m_engine->SubmitCommandJob(command);
+        if (clCommunicateModel* engine = m_app.Engine())
+            engine->SubmitCommandJob(command);
     });
 
     // 3.-5. Menus, bar commands, shortcuts.
@@ -308,13 +317,18 @@ void CMainFrame::ShowInitial() {
     }
 }
 
+std::function<void()> CMainFrame::PumpWhileWaiting() {
+    // Answers the worker's messages; the user's input waits, so no command runs meanwhile.
+    return [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5); };
+}
+
 void CMainFrame::ShutDownThreads() {
     if (m_threadsStopped)
         return;
     m_threadsStopped = true;
     m_idleTimer->stop();
     m_detached = true;
-    m_app.StopThreads([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+    m_app.StopThreads(PumpWhileWaiting());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -329,15 +343,71 @@ intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lPar
             m_app.m_messageBoxResult = 0;
         return 0;
     }
-    intptr_t result = 0;
-    QMetaObject::invokeMethod(
-        this, [&] { result = OnUiMessage(msg, wParam, lParam); }, Qt::BlockingQueuedConnection);
-    return result;
+    // The blocking call with a handshake of our own (mutex and condition variable), so that
+    // what the sender wrote before the call is seen by the handler and the handler's result by
+    // the sender, visibly to a thread checker as well. When the call is discarded unrun (the
+    // window went first), the last copy of the finisher ends the wait.
+    struct Call {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        intptr_t result = 0;
+    };
+    struct Finisher {
+        std::shared_ptr<Call> call;
+        ~Finisher() {
+            if (!call)
+                return;
+            {
+                std::lock_guard<std::mutex> guard(call->lock);
+                call->finished = true;
+            }
+            call->done.notify_all();
+        }
+    };
+    auto call = std::make_shared<Call>();
+    {
+        std::lock_guard<std::mutex> guard(call->lock); // publishes the sender's writes
+    }
+    auto finisher = std::make_shared<Finisher>();
+    finisher->call = call;
+    const bool queued = QMetaObject::invokeMethod(
+        this,
+        [this, msg, wParam, lParam, finisher] {
+            { std::lock_guard<std::mutex> guard(finisher->call->lock); }
+            const intptr_t result = OnUiMessage(msg, wParam, lParam);
+            std::lock_guard<std::mutex> guard(finisher->call->lock);
+            finisher->call->result = result;
+        },
+        Qt::QueuedConnection);
+    finisher.reset();
+    if (!queued)
+        return 0;
+    std::unique_lock<std::mutex> guard(call->lock);
+    call->done.wait(guard, [&] { return call->finished; });
+    return call->result;
 }
 
 void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    // The posted call is built under PostLock() and its captures are read under it, so the
+    // hand-over is ours and visible (to a thread checker too), not only Qt's event queue.
+    std::lock_guard<std::mutex> posting(PostLock());
     QMetaObject::invokeMethod(
-        this, [this, msg, wParam, lParam] { OnUiMessage(msg, wParam, lParam); },
+        this,
+        [this, msg, wParam, lParam] {
+            CMainFrame* frame;
+            uint32_t m;
+            uintptr_t w;
+            intptr_t l;
+            {
+                std::lock_guard<std::mutex> taking(PostLock());
+                frame = this;
+                m = msg;
+                w = wParam;
+                l = lParam;
+            }
+            frame->OnUiMessage(m, w, l);
+        },
         Qt::QueuedConnection);
 }
 
@@ -377,7 +447,7 @@ intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
         OnConsoleFlush();
         return 0;
     case UM_RUN_PROPERTY_JOB:
-        OnRunPropertyJob(wParam);
+        OnRunPropertyJob(wParam, lParam);
         return 0;
     default:
         return 0;
@@ -407,57 +477,64 @@ void CMainFrame::OnStartUp() {
 
 void CMainFrame::OnConsoleEcho() {
     if (ConsoleValid())
-        m_console->AppendEcho(m_app.m_lastCommandText);
+        if (clCommunicateModel* engine = m_app.Engine())
+            m_console->AppendEcho(engine->Mailbox().m_lastCommandText);
 }
 
 void CMainFrame::OnDrainReplies() {
-    if (!m_app.m_engine)
+    clCommunicateModel* engine = m_app.Engine();
+    if (!engine)
         return;
     uint32_t flags = 0;
     std::u16string line;
-    while (m_app.m_engine->TakeReplyLine(line))
+    while (engine->TakeReplyLine(line))
         m_app.HandleReplyLine(flags, line);
     if (flags)
         RefreshViews(flags);
 }
 
 void CMainFrame::OnShowResult() {
-    if (!m_lower->isVisible() || !m_app.m_engine)
+    if (!m_lower->isVisible() || !m_app.Engine())
         return;
-    const clCommunicateModel& engine = *m_app.m_engine;
-    const int code = engine.replyCode;
-    m_lower->SetResult(barstatus::MakeResultLook(engine.status, code, ReplyCodeText(code)));
+    const clCommunicateModel& engine = *m_app.Engine();
+    const int code = engine.ReplyCode();
+    m_lower->SetResult(barstatus::MakeResultLook(engine.Status(), code, ReplyCodeText(code)));
 }
 
 void CMainFrame::OnConsoleFlush() {
-    if (!ConsoleValid() || !m_app.m_engine)
+    clCommunicateModel* engine = m_app.Engine();
+    if (!ConsoleValid() || !engine)
         return;
-    console::RingSource<clRingBuffer> source(m_app.m_engine->ring);
+    console::RingSource<clRingBuffer> source(engine->Ring());
     const uint64_t left = m_console->Flush(source);
-    std::lock_guard<std::mutex> guard(m_app.m_appLock);
-    m_app.m_consoleBacklog = static_cast<int64_t>(left);
+    engine->Mailbox().SetConsoleBacklog(static_cast<int64_t>(left));
 }
 
-void CMainFrame::OnRunPropertyJob(uintptr_t record) {
-    if (!PropertyViewValid() || !m_app.m_engine || record == 0)
+void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
+    clCommunicateModel* engine = m_app.Engine();
+    if (!PropertyViewValid() || !engine || index < 0)
         return;
-    // The message was posted; the definition may have been closed or reloaded since. Only a
-    // record of the loaded definition is used (compared by address, never dereferenced first).
-    const auto* property = reinterpret_cast<const clCamProperty*>(record);
-    const clCamPropertyMgr* manager = m_app.m_engine->propertyManager.get();
-    if (!manager)
-        return;
-    bool current = false;
-    for (const auto& entry : manager->Properties())
-        if (entry.second.get() == property) {
-            current = true;
-            break;
-        }
-    if (!current)
+    // The message was posted; the definition may have been closed or reloaded since, and
+    // another job may have started. The record is named by load generation and index, never
+    // by its address, and the engine checks again that it is ready.
+    const clCamProperty* property =
+        engine->PropertyManager().RecordOf(generation, static_cast<uint32_t>(index));
+    if (!property)
         return;
     if (m_propertyCalls.reloadValues)
         m_propertyCalls.reloadValues();
-    m_app.m_engine->RunPropertyJob(property);
+    const int32_t result = engine->SubmitPropertyJob(property);
+    if (result == SUBMIT_BUSY) {
+        // A second commit while a job runs or waits: it runs after that job.
+        QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
+                           [this, generation, index] {
+                               if (!m_detached)
+                                   OnRunPropertyJob(generation, index);
+                           });
+    } else if (result != SUBMIT_OK && result != SUBMIT_DECLINED) {
+        // Refused: the view shows the stored values and the enable states as they are.
+        RefreshViews(REFRESH_STATUS | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+    }
 }
 
 void CMainFrame::OnIdle() {
@@ -476,11 +553,11 @@ void CMainFrame::OnIdle() {
 mainframe::EngineState CMainFrame::CurrentEngineState() const {
     mainframe::EngineState s;
     s.portSelected = m_app.m_currentPort != nullptr;
-    if (const clCommunicateModel* engine = m_app.m_engine.get()) {
-        s.connected = engine->connected;
-        s.busy = engine->busy;
-        s.phase = engine->phase;
-        s.definitionLoaded = engine->propertyManager && engine->propertyManager->IsLoaded();
+    if (const clCommunicateModel* engine = m_app.Engine()) {
+        s.connected = engine->IsConnected() ? 1 : 0;
+        s.busy = engine->IsBusy() ? 1 : 0;
+        s.phase = engine->Phase();
+        s.definitionLoaded = engine->PropertyManager().IsLoaded();
     }
     return s;
 }
@@ -516,18 +593,18 @@ void CMainFrame::RefreshStatus() {
         m_upper->SetPort(ToQString(m_app.m_portNameText), ToQString(m_app.m_portDescriptionText),
                          m_app.m_currentPort != nullptr);
         m_upper->SetLineSpeed(ToQString(m_app.m_lineSpeedText));
-        if (const clCommunicateModel* engine = m_app.m_engine.get())
-            m_upper->SetCameraIdentity(ToQString(engine->cameraModel),
-                                       ToQString(engine->cameraVersion),
-                                       ToQString(engine->cameraSerial));
+        if (const clCommunicateModel* engine = m_app.Engine())
+            m_upper->SetCameraIdentity(ToQString(engine->CameraModel()),
+                                       ToQString(engine->CameraVersion()),
+                                       ToQString(engine->CameraSerial()));
         const mainframe::EngineState s = CurrentEngineState();
         m_upper->SetFileMenuEnables(mainframe::IsCommandEnabled(mainframe::ID_SELECT_FILE, s),
                                     mainframe::IsCommandEnabled(mainframe::ID_AUTO_SELECT, s));
     }
     if (m_lower->isVisible()) {
         m_lower->SetConnected(connected);
-        if (m_app.m_watch)
-            m_lower->SetElapsedTime(ToQString(m_app.m_watch->ElapsedText()));
+        if (const clWatchThread* watch = m_app.Watch())
+            m_lower->SetElapsedTime(ToQString(watch->ElapsedText()));
     }
     UpdateTitle();
 }
@@ -536,8 +613,7 @@ void CMainFrame::UpdateTitle() {
     QString title = ToQString(m_app.m_windowTitle);
     // The path of the last definition is kept after a close or a failed open (for the next
     // offer); the title names it only while that definition is loaded.
-    const bool loaded = m_app.m_engine && m_app.m_engine->propertyManager &&
-                        m_app.m_engine->propertyManager->IsLoaded();
+    const bool loaded = m_app.Engine() && m_app.Engine()->PropertyManager().IsLoaded();
     if (loaded && !m_app.m_currentDefinitionFile.empty())
         title +=
             QStringLiteral(" - ") + QFileInfo(ToQString(m_app.m_currentDefinitionFile)).fileName();
@@ -600,8 +676,8 @@ void CMainFrame::RunCommand(int id) {
         StartSplitMode();
         break;
     case IDC_CANCEL_RECEIVING:
-        if (m_app.m_engine)
-            m_app.m_engine->CancelReceiving();
+        if (clCommunicateModel* engine = m_app.Engine())
+            engine->CancelReceiving();
         break;
     case IDC_SHOW_CONSOLE:
         placement::ShowConsoleColumn(this, m_splitter);
@@ -615,9 +691,8 @@ void CMainFrame::RunCommand(int id) {
 }
 
 void CMainFrame::AutoSelect() {
-    if (!m_app.m_engine)
-        return;
-    m_app.m_engine->SubmitCommandJob(u"sta", true);
+    if (clCommunicateModel* engine = m_app.Engine())
+        engine->SubmitCommandJob(u"sta", true);
 }
 
 void CMainFrame::CloseDefinition() {
@@ -628,8 +703,8 @@ void CMainFrame::CloseDefinition() {
     // The view holds pointers into the definition: it is emptied first.
     if (PropertyViewValid() && m_propertyCalls.clear)
         m_propertyCalls.clear();
-    if (m_app.m_engine)
-        m_app.m_engine->propertyManager->Clear();
+    if (clCommunicateModel* engine = m_app.Engine())
+        engine->PropertyManager().Clear();
     m_app.m_currentDefinitionFile.clear();
     UpdateTitle();
 }
@@ -655,7 +730,7 @@ void CMainFrame::Connect() {
 
 void CMainFrame::Disconnect() {
     m_idleTimer->stop();
-    m_app.DisconnectCamera();
+    m_app.DisconnectCamera(PumpWhileWaiting());
     // What arrived before the port closed still goes to the console.
     OnConsoleFlush();
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
@@ -675,15 +750,13 @@ void CMainFrame::CommunicationSettings() {
     m_app.m_timeoutFirstRecv = out.firstReceive;
     m_app.m_timeoutNextRecv = out.nextReceive;
     m_app.m_timeoutSend = out.send;
-    m_app.m_portParams.firstReceiveTimeout = static_cast<int32_t>(out.firstReceive);
-    m_app.m_portParams.nextReceiveTimeout = static_cast<int32_t>(out.nextReceive);
-    m_app.m_portParams.sendTimeout = static_cast<int32_t>(out.send);
+    m_app.m_portParams.firstReceiveTimeout = clApplication::PortTimeout(out.firstReceive);
+    m_app.m_portParams.nextReceiveTimeout = clApplication::PortTimeout(out.nextReceive);
+    m_app.m_portParams.sendTimeout = clApplication::PortTimeout(out.send);
     // No transaction runs while disconnected, so the engine takes the new receive time-outs at
     // once instead of at the next start.
-    if (m_app.m_engine) {
-        m_app.m_engine->firstReceiveTimeout = out.firstReceive;
-        m_app.m_engine->nextReceiveTimeout = out.nextReceive;
-    }
+    if (clCommunicateModel* engine = m_app.Engine())
+        engine->SetReceiveTimeouts(out.firstReceive, out.nextReceive);
     const std::u16string& ini = m_app.m_settingsFilePath;
     auto number = [](uint32_t v) { return platform::Utf8ToUtf16(std::to_string(v)); };
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", number(out.firstReceive),
@@ -740,7 +813,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
             return;
         }
         m_idleTimer->stop();
-        m_app.DisconnectCamera();
+        m_app.DisconnectCamera(PumpWhileWaiting());
+    } else if (clCommunicateModel* engine = m_app.Engine()) {
+        // A job can only run while connected; wait for one that is still ending all the same.
+        engine->WaitUntilIdle(PumpWhileWaiting());
     }
     CloseDefinition();
     if (!m_placementSaved && !m_app.m_settingsFilePath.empty()) {

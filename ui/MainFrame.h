@@ -100,9 +100,10 @@ private:
     void OnDrainReplies();
     void OnShowResult();
     void OnConsoleFlush();
-    void OnRunPropertyJob(uintptr_t record);
+    void OnRunPropertyJob(uintptr_t generation, intptr_t index);
     void OnIdle();
 
+    static std::function<void()> PumpWhileWaiting();
     void Connect();
     void Disconnect();
     void CommunicationSettings();

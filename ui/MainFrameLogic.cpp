@@ -37,7 +37,8 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     switch (commandId) {
     case ID_SELECT_FILE:
     case ID_CLOSE_DEFINE:
-        return !connected || s.Ready();
+        // Never while a job may still read the definition.
+        return (!connected && s.busy == 0) || s.Ready();
     case ID_AUTO_SELECT:
         return connected && s.Ready();
     case ID_TEXT_SAVE:
@@ -45,11 +46,12 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     case ID_TEXT_LOAD:
         return s.Ready();
     case ID_CONNECT:
-        return s.portSelected && !connected;
+        // Not before the worker is idle: a job still ending belongs to the old connection.
+        return s.portSelected && !connected && s.busy == 0;
     case ID_DISCONNECT:
         return s.portSelected && connected;
     case ID_COMM_SETTINGS:
-        return !connected;
+        return !connected && s.busy == 0;
     case IDC_CANCEL_RECEIVING:
         return connected && s.busy == 1;
     case ID_APP_ABOUT:

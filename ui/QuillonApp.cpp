@@ -57,7 +57,7 @@ bool CQuillonApp::InitInstance() {
     // Column 1: the property view of the engine's definition.
     auto* view = new CCamPropertyForm(this);
     view->resize(200, 100);
-    view->SetPropertyManager(m_engine->propertyManager.get());
+    view->SetPropertyManager(&Engine()->PropertyManager());
     view->SetReadyCheck([this] { return IsEngineReady(); });
     m_frame->SetPropertyView(view,
                              {[view](uint32_t flags) { view->Refresh(flags); },
@@ -69,7 +69,7 @@ bool CQuillonApp::InitInstance() {
         m_frame.get(),
         CTextFilesUi::PropertyViewCalls{[] { return true; }, [view] { view->Clear(); },
                                         [view] { view->Build(); }});
-    m_textFiles = std::make_unique<clTextFiles>(*this, *m_engine, m_textUi.get());
+    m_textFiles = std::make_unique<clTextFiles>(*this, *Engine(), m_textUi.get());
     m_identityLineHook = [this](uint32_t& flags, std::u16string_view text) {
         return m_textFiles->TakeIdentityLine(flags, text);
     };

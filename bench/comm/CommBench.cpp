@@ -66,7 +66,7 @@ void BM_CommandStep(benchmark::State& state) {
     clPortPlugIn port;
     clCommunicateModel engine(ctx);
     ctx.currentPort = &port;
-    engine.ring.Allocate(1 << 20);
+    engine.Ring().Allocate(1 << 20);
     port.opTable = ScriptedCameraTable(&camera);
     port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
     port.Init();

@@ -6,6 +6,7 @@
 // bytes (the reply is what precedes the first EOT; lines end at CR or LF; only lines starting
 // with '>' and not with ">(" count; NUL adds nothing); every kept line is well formed.
 #include "comm/CommunicateModel.h"
+#include "comm/EngineProbe.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -28,10 +29,9 @@ clCommunicateModel& Engine() {
     static clEngineContextStore context;
     static clCommunicateModel* engine = [] {
         auto* e = new clCommunicateModel(context);
-        e->ring.Allocate(kRingSize);
+        e->Ring().Allocate(kRingSize);
         // No time limits: nothing is armed, nothing waits.
-        e->firstReceiveTimeout = clCommunicateModel::kNoTimeLimit;
-        e->nextReceiveTimeout = clCommunicateModel::kNoTimeLimit;
+        e->SetReceiveTimeouts(clCommunicateModel::kNoTimeLimit, clCommunicateModel::kNoTimeLimit);
         return e;
     }();
     return *engine;
@@ -40,7 +40,7 @@ clCommunicateModel& Engine() {
 Outcome Run(const uint8_t* bytes, size_t size, uint64_t seed) {
     clCommunicateModel& engine = Engine();
     engine.BeginTransaction();
-    engine.phase = PHASE_WAIT_FIRST;
+    clCommunicateModelProbe::SetPhase(engine, PHASE_WAIT_FIRST);
     Outcome out;
     size_t at = 0;
     while (at < size && !out.complete) {
@@ -49,17 +49,17 @@ Outcome Run(const uint8_t* bytes, size_t size, uint64_t seed) {
             seed = seed * 6364136223846793005ull + 1442695040888963407ull;
             n = std::min<size_t>(n, 1 + (seed >> 33) % 97);
         }
-        engine.ring.Append(bytes + at, n);
+        engine.Ring().Append(bytes + at, n);
         at += n;
         out.complete = engine.TakeReplyBytes();
     }
     if (!out.complete) {
         // The reply did not end: the transaction would time out; nothing is classified.
-        engine.status = STATUS_RECEIVE_TIMEOUT;
+        clCommunicateModelProbe::SetStatus(engine, STATUS_RECEIVE_TIMEOUT);
     }
-    engine.phase = PHASE_IDLE;
+    clCommunicateModelProbe::SetPhase(engine, PHASE_IDLE);
     engine.ClassifyReply();
-    out.replyCode = engine.replyCode;
+    out.replyCode = engine.ReplyCode();
     std::u16string line;
     while (engine.TakeReplyLine(line))
         out.remaining.push_back(line);

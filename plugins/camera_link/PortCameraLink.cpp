@@ -60,10 +60,13 @@ int32_t clPortCameraLink::Reset() {
 
 void clPortCameraLink::LoadSettings() {
     const std::u16string path = owner ? owner->settingsPath : std::u16string();
-    readTimeout =
-        platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path);
-    writeTimeout = platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
-                                                  kDefaultTimeout, path);
+    readTimeout = std::clamp<uint32_t>(
+        platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path),
+        kMinTimeout, kMaxTimeout);
+    writeTimeout =
+        std::clamp<uint32_t>(platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
+                                                            kDefaultTimeout, path),
+                             kMinTimeout, kMaxTimeout);
 }
 
 int32_t clPortCameraLink::Init() {
@@ -151,7 +154,13 @@ void clPortCameraLink::Disconnect() {
     if (!openFlag)
         return;
     StopReceiveThread();
+    // Never under a running send; a receive thread that did not stop keeps the channel open.
+    std::lock_guard<std::mutex> sending(channelLock);
     CLLibraryRecord* lib = m_channelLibrary;
+    if (receiveThread.Exists()) {
+        WriteLog(u"Channel left open: its receive thread still runs");
+        lib = nullptr;
+    }
     if (lib && serialRef) {
         if (lib->apiVersion >= CL_DLL_VERSION_1_1) {
             const int32_t r = lib->clFlushPort(serialRef);
@@ -166,6 +175,7 @@ void clPortCameraLink::Disconnect() {
 }
 
 int32_t clPortCameraLink::SendData(const uint8_t* bytes, uint32_t length) {
+    std::lock_guard<std::mutex> sending(channelLock);
     CLLibraryRecord* lib = m_channelLibrary;
     // An empty send, or one without an open channel, reports failure without calling the
     // library.
@@ -199,8 +209,8 @@ void clPortCameraLink::ByteReader() {
         if (r != 0 || size == 0) {
             // The read itself waited up to the read time-out; a library that fails at once
             // (other than by its time-out) is asked again after a millisecond, not in a spin.
-            if (r != 0 && r != CL_ERR_TIMEOUT)
-                platform::WaitForAny({stopEvent.get()}, 1);
+            // A library that returns before its time-out must not make this a spin either.
+            platform::WaitForAny({stopEvent.get()}, 1);
             continue;
         }
         const uint8_t b = static_cast<uint8_t>(byte);
@@ -224,7 +234,9 @@ void clPortCameraLink::AvailabilityReader() {
             uint8_t* space = ReceiveSpace(room);
             if (!space || room == 0)
                 return;
-            const uint32_t n = std::min(avail, room);
+            // At most one second of bytes per read keeps every read within the bound above.
+            const uint32_t n =
+                static_cast<uint32_t>(std::min<uint64_t>(std::min(avail, room), bytesPerSecond));
             uint32_t size = n;
             const uint64_t t = (n / bytesPerSecond + 1) * 1000 + readTimeout;
             (void)lib->clSerialRead(serialRef, reinterpret_cast<char*>(space), &size,

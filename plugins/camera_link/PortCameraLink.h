@@ -10,11 +10,18 @@
 #include "port/PortReason.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class clPortCameraLink : public clCamPort {
 public:
     static constexpr uint32_t kDefaultTimeout = 1000;
+    // Bounds of "Timeout one Read" / "Timeout one Write". Every library call of the receive
+    // thread then returns within kMaxTimeout plus the transfer time of at most one second of
+    // bytes (each read asks for no more), so 3000 ms in all: well inside the 5000 ms that
+    // Disconnect waits for the thread. The lower bound keeps a read of 0 from spinning.
+    static constexpr uint32_t kMinTimeout = 10;
+    static constexpr uint32_t kMaxTimeout = 2000;
     static constexpr uint32_t kNoBaudRateCode = 0xFFFFFFFF;
 
     explicit clPortCameraLink(clCamCtrl* owner = nullptr);
@@ -40,6 +47,8 @@ public:
     hSerRef serialRef = nullptr;        // open channel; null when closed
     uint32_t readTimeout = kDefaultTimeout;
     uint32_t writeTimeout = kDefaultTimeout;
+    // Held by a send for its whole write and by Disconnect while it closes the channel.
+    std::mutex channelLock;
     CLSerialParams serialParams{};
     // Why the library record is null (set with it by the module); none while there is one.
     PortReasonInfo unavailable;

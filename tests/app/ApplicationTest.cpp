@@ -143,14 +143,14 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
     EXPECT_EQ(app->m_portDescriptionText, u"");
     EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(folder + "CamDefine/"));
     EXPECT_TRUE(app->m_userCamDefineFolder.empty()) << "a writable folder is portable";
-    ASSERT_TRUE(app->m_stopEvent && app->m_jobEvent);
-    EXPECT_TRUE(app->m_stopEvent->IsManual());
-    EXPECT_FALSE(app->m_jobEvent->IsManual());
-    EXPECT_FALSE(app->m_stopEvent->IsSignalled());
+    ASSERT_TRUE(app->StopEvent() && app->JobEvent());
+    EXPECT_TRUE(app->StopEvent()->IsManual());
+    EXPECT_FALSE(app->JobEvent()->IsManual());
+    EXPECT_FALSE(app->StopEvent()->IsSignalled());
     EXPECT_TRUE(workingSet.sets.empty()) << "maximum above the wanted size stays";
 
     app->ShutDown();
-    EXPECT_FALSE(app->m_stopEvent);
+    EXPECT_FALSE(app->StopEvent());
     EXPECT_FALSE(app->m_appLog);
     platform::InstanceLock again;
     EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str())) << "number freed by shutdown";
@@ -472,4 +472,23 @@ TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish
     ASSERT_EQ(second, 0);
     EXPECT_EQ(UiLanguageIndex(), 1);
     EXPECT_EQ(forced->m_languageCode, u"en");
+}
+
+TEST_F(ApplicationTest, TheInstanceSearchStopsAtTheTopOfItsRange) {
+    platform::InstanceLock held;
+    ASSERT_TRUE(held.Acquire("Quillon_2147483647.lock", lockFolder.str()));
+    auto app = MakeApp("-i2147483647");
+    EXPECT_EQ(app->StartUp(), 1) << "the largest number is tried alone, never wrapped";
+    app->ShutDown();
+}
+
+TEST(PortTimeout, AboveTheSigned32BitRangeIsClampedNeverWrapped) {
+    const std::pair<uint32_t, int32_t> cases[] = {
+        {100u, 100},
+        {2147483647u, 2147483647},
+        {2147483648u, 2147483647},
+        {4294967294u, 2147483647},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(clApplication::PortTimeout(in), out) << in;
 }

@@ -84,18 +84,18 @@ TEST_F(EngineWiringTest, StartUpPreparesTheEngine) {
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"50", Settings());
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", u"1234", Settings());
     Start();
-    ASSERT_NE(app.m_engine, nullptr);
-    EXPECT_EQ(app.m_engine->ring.Size(), 4096u);
-    EXPECT_EQ(app.m_engine->firstReceiveTimeout, 100u);
-    EXPECT_EQ(app.m_engine->nextReceiveTimeout, 1234u);
-    EXPECT_EQ(app.m_engine->propertyManager->SchemaPathFormat(),
+    ASSERT_NE(app.Engine(), nullptr);
+    EXPECT_EQ(app.Engine()->Ring().Size(), 4096u);
+    EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 100u);
+    EXPECT_EQ(app.Engine()->NextReceiveTimeout(), 1234u);
+    EXPECT_EQ(app.Engine()->PropertyManager().SchemaPathFormat(),
               platform::Utf8ToUtf16(folder.str() + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
-    EXPECT_EQ(app.m_engine->phase.load(), PHASE_NOT_CONNECTED);
+    EXPECT_EQ(app.Engine()->Phase(), PHASE_NOT_CONNECTED);
     EXPECT_FALSE(app.IsConnected());
     EXPECT_FALSE(app.IsEngineReady());
     EXPECT_EQ(app.ConnectCamera(), 1) << "no interface selected";
     app.ShutDown();
-    EXPECT_EQ(app.m_engine, nullptr);
+    EXPECT_EQ(app.Engine(), nullptr);
     app.ShutDown();
 }
 
@@ -103,7 +103,7 @@ TEST_F(EngineWiringTest, AReceiveBufferOfZeroBytesTakesTheDefaultSize) {
     ASSERT_TRUE(clApplication::WriteDefaultSettings(Settings()));
     platform::WritePrivateProfileString(u"App", u"Receive Buffer Bytes", u"0", Settings());
     Start();
-    EXPECT_EQ(app.m_engine->ring.Size(), clApplication::kDefaultReceiveBufferBytes);
+    EXPECT_EQ(app.Engine()->Ring().Size(), clApplication::kDefaultReceiveBufferBytes);
 }
 
 TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
@@ -111,13 +111,16 @@ TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
     Recorder ui(app);
     app.m_mainFrame = &ui;
     ASSERT_TRUE(app.StartWorkerThreads());
-    EXPECT_TRUE(app.m_engine->WorkerExists());
-    EXPECT_EQ(app.m_watch->target, &ui);
-    EXPECT_EQ(app.m_watch->message, uint32_t(UM_REFRESH_VIEWS));
-    EXPECT_EQ(app.m_watch->lParam, intptr_t(REFRESH_STATUS));
+    EXPECT_TRUE(app.Engine()->WorkerExists());
+    EXPECT_EQ(app.Watch()->target, &ui);
+    EXPECT_EQ(app.Watch()->message, uint32_t(UM_REFRESH_VIEWS));
+    EXPECT_EQ(app.Watch()->lParam, intptr_t(REFRESH_STATUS));
 
+    // Refused while not connected; nothing reaches the worker.
+    EXPECT_EQ(app.Engine()->SubmitCommandJob(u"sta"), SUBMIT_NOT_CONNECTED);
     // A single command without a port: the send fails and the job ends normally.
-    app.m_engine->SubmitCommandJob(u"sta");
+    app.Engine()->MarkConnected();
+    ASSERT_EQ(app.Engine()->SubmitCommandJob(u"sta"), SUBMIT_OK);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::vector<uint32_t> seen;
     while (std::chrono::steady_clock::now() < end) {
@@ -135,13 +138,13 @@ TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
             job.push_back(m);
     EXPECT_EQ(job, (std::vector<uint32_t>{UM_CONSOLE_ECHO, UM_SHOW_RESULT, UM_MESSAGE_BOX,
                                           UM_CLOSE_WAIT_DIALOG, UM_ACTIVATE_CONSOLE}));
-    EXPECT_EQ(app.m_jobKind, JOB_SINGLE_COMMAND);
-    EXPECT_EQ(app.m_jobParam.commandText, u"sta");
-    EXPECT_EQ(app.m_lastCommandText, u"sta\r");
-    EXPECT_EQ(app.m_engine->status.load(), STATUS_SEND_FAILED);
+    EXPECT_EQ(app.Engine()->Mailbox().m_jobKind, JOB_SINGLE_COMMAND);
+    EXPECT_EQ(app.Engine()->Mailbox().m_jobParam.commandText, u"sta");
+    EXPECT_EQ(app.Engine()->Mailbox().m_lastCommandText, u"sta\r");
+    EXPECT_EQ(app.Engine()->Status(), STATUS_SEND_FAILED);
 
     app.StopThreads({});
-    EXPECT_FALSE(app.m_engine->WorkerExists());
+    EXPECT_FALSE(app.Engine()->WorkerExists());
     app.m_mainFrame = nullptr;
     app.ShutDown();
 }

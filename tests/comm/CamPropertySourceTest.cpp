@@ -9,7 +9,7 @@
 namespace {
 
 struct DefinitionRig : EngineRig {
-    clCamPropertyMgr& mgr = *engine.propertyManager;
+    clCamPropertyMgr& mgr = engine.PropertyManager();
     std::vector<std::u16string> composed; // command names the composer was asked for
 
     DefinitionRig() {
@@ -19,7 +19,7 @@ struct DefinitionRig : EngineRig {
         engine.StartWorker();
     }
     void UseComposer() {
-        engine.managerCommands->SetComposer(
+        engine.ManagerCommands().SetComposer(
             [this](const clCamPropertyMgr& m, const clCamCommand& c, std::u16string& text) {
                 EXPECT_EQ(&m, &mgr);
                 composed.push_back(c.name);
@@ -40,7 +40,7 @@ TEST(CamPropertySource, PropertyJobSendsTheCommandsOfTheRecord) {
     const clCamProperty* lineRate = rig.mgr.FindProperty(u"LineRate");
     ASSERT_NE(lineRate, nullptr);
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_TRUE(rig.engine.RunPropertyJob(lineRate)); // no prompt: no question asked
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(lineRate), SUBMIT_OK); // no prompt: no question asked
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_TRUE(rig.ui.boxes.empty());
     EXPECT_EQ(rig.composed, std::vector<std::u16string>{u"lnr"});
@@ -53,14 +53,14 @@ TEST(CamPropertySource, PromptInTheDefinitionLanguageThenTheCommandIsSent) {
     ASSERT_NE(ffc, nullptr);
     rig.ctx.languageCode = u"ja";
     rig.ui.boxAnswer = IDCANCEL;
-    EXPECT_FALSE(rig.engine.RunPropertyJob(ffc));
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(ffc), SUBMIT_DECLINED);
     ASSERT_EQ(rig.ui.boxes.size(), 1u);
     EXPECT_EQ(rig.ui.boxes[0], u"フラットフィールド補正を実行しますか？ 数秒かかります。");
 
     rig.ctx.languageCode = u"en";
     rig.ui.boxAnswer = IDOK;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_TRUE(rig.engine.RunPropertyJob(ffc));
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(ffc), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.ui.boxes.back(), u"Run the flat-field calibration? It takes a few seconds.");
     EXPECT_EQ(rig.camera.Commands(), 1); // composed by the manager itself

@@ -39,10 +39,10 @@ public:
             m_ctx.messageBoxResult = boxAnswer;
         } else if (msg == UM_CONSOLE_ECHO) {
             std::lock_guard<std::mutex> g(m_lock);
-            echoes.push_back(m_ctx.lastCommandText);
+            echoes.push_back(engine->Mailbox().m_lastCommandText);
         } else if (msg == UM_SHOW_RESULT && engine) {
             std::lock_guard<std::mutex> g(m_lock);
-            results.push_back({engine->status.load(), engine->replyCode.load()});
+            results.push_back({engine->Status(), engine->ReplyCode()});
         } else if (msg == UM_DRAIN_REPLIES && engine) {
             std::u16string line;
             while (engine->TakeReplyLine(line)) {
@@ -125,9 +125,8 @@ struct EngineRig {
         ctx.jobEvent = &jobEvent;
         ctx.currentPort = &port;
         ui.engine = &engine;
-        engine.ring.Allocate(1 << 16);
-        engine.firstReceiveTimeout = firstTimeout;
-        engine.nextReceiveTimeout = nextTimeout;
+        engine.Ring().Allocate(1 << 16);
+        engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
         port.opTable = ScriptedCameraTable(&camera);
         port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
         port.Init();

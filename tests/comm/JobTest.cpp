@@ -1,4 +1,5 @@
 #include "EngineRig.h"
+#include "camdef/CamPropertyMgr.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -58,7 +59,7 @@ public:
 struct JobRig : EngineRig {
     FakeCommandSource source;
     explicit JobRig(uint32_t first = 2000) : EngineRig(first, 2000) {
-        engine.propertySource = &source;
+        engine.SetPropertySource(&source);
         engine.StartWorker();
     }
     // Waits for the end frame of the n-th job.
@@ -86,7 +87,7 @@ TEST(Job, ConsoleCommandMessagesInOrder) {
         EXPECT_FALSE(r[i].posted) << i;
     EXPECT_TRUE(r.back().posted);
     EXPECT_EQ(rig.ui.drained, std::vector<std::u16string>{u">Model=X1"});
-    EXPECT_EQ(rig.engine.busy, 0);
+    EXPECT_EQ(rig.engine.Busy(), 0);
     EXPECT_TRUE(rig.engine.IsReady());
 }
 
@@ -109,12 +110,12 @@ TEST(Job, AutoSelectWithoutRecognisedModelShowsOneMessage) {
     rig.engine.SubmitCommandJob(u"sta", true);
     ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
     EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"Model not detect"});
-    EXPECT_EQ(rig.ctx.autoSelectRequest, 0);
+    EXPECT_EQ(rig.engine.Mailbox().m_autoSelectRequest, 0);
 
     // The reply-line handling recognised the model while draining: no message.
     rig.ui.onSend = [&](uint32_t msg) {
         if (msg == UM_DRAIN_REPLIES)
-            rig.ctx.modelDetected = 1;
+            rig.engine.Mailbox().m_modelDetected = 1;
     };
     rig.camera.Expect({{0, ">OK\r\n>Model=X1\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta", true);
@@ -128,7 +129,7 @@ TEST(Job, PropertyJobStopsAtTheCommandThatTimesOut) {
     p.commandNames = {u"ga", u"gb", u"gc"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({}); // silence
-    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
     EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"(host side)Receive timeout"});
@@ -146,7 +147,7 @@ TEST(Job, PropertyJobSkipsUnknownAndUncomposableCommandsAndGoesOnAfterAnErrorCod
     p.commandNames = {u"nope", u"ga", u"bad", u"gb"};
     rig.camera.Expect({{0, ">CMD ERR!\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
     EXPECT_TRUE(rig.ui.boxes.empty());
@@ -160,7 +161,7 @@ TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
     p.promptTexts = {{u"en", u"Reset the camera?"}, {u"ja", u""}};
     rig.ctx.languageCode = u"ja";
     rig.ui.boxAnswer = IDCANCEL;
-    EXPECT_FALSE(rig.engine.RunPropertyJob(p.Record()));
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_DECLINED);
     ASSERT_EQ(rig.ui.boxes.size(), 1u);
     EXPECT_EQ(rig.ui.boxes[0], u"Reset the camera?"); // empty Japanese text: the English one
     const UiRecord box = rig.ui.Records().back();
@@ -170,7 +171,7 @@ TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
 
     rig.ui.boxAnswer = IDOK;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    EXPECT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "rst 1\r");
 }
@@ -180,7 +181,7 @@ TEST(Job, CancelDuringAReplyEndsThePropertyJobWithoutMessage) {
     FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n"}, {3000, "\x04"}});
-    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.camera.WaitForCommands(1));
     std::this_thread::sleep_for(100ms);
     rig.engine.CancelReceiving();
@@ -199,7 +200,7 @@ TEST(Job, CancelBetweenCommandsEndsThePropertyJob) {
         if (msg == UM_CONSOLE_FLUSH)
             rig.engine.CancelReceiving();
     };
-    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
 }
@@ -219,12 +220,9 @@ TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    {
-        std::lock_guard<std::mutex> g(rig.ctx.appLock);
-        rig.ctx.consoleBacklog = 10;
-    }
+    { rig.engine.Mailbox().SetConsoleBacklog(10); }
     const auto t0 = Clock::now();
-    ASSERT_TRUE(rig.engine.RunPropertyJob(p.Record()));
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     // Two pauses of 50 ms plus 50 ms for the backlog each, besides the polls.
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
@@ -245,14 +243,14 @@ TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
     const auto m = rig.ui.Messages();
     EXPECT_EQ(std::count(m.begin(), m.end(), UM_CLOSE_WAIT_DIALOG), 1);
     EXPECT_EQ(std::count(m.begin(), m.end(), UM_SHOW_RESULT), 0);
-    EXPECT_EQ(rig.engine.busy, 0);
+    EXPECT_EQ(rig.engine.Busy(), 0);
 }
 
 TEST(Job, UnknownKindRunsNothing) {
     JobRig rig;
-    rig.ctx.jobKind = 9;
+    rig.engine.Mailbox().m_jobKind = 9;
     rig.jobEvent.Set();
-    rig.ctx.jobKind = JOB_BATCH; // no batch runner yet
+    rig.engine.Mailbox().m_jobKind = JOB_BATCH; // no batch runner yet
     rig.jobEvent.Set();
     std::this_thread::sleep_for(150ms);
     EXPECT_TRUE(rig.ui.Records().empty());
@@ -273,8 +271,8 @@ TEST(Engine, DisconnectWhileIdle) {
     };
     rig.ctx.hideWaitDialog = [&] { ++hidden; };
     rig.engine.DisconnectCamera();
-    EXPECT_EQ(rig.engine.phase, PHASE_NOT_CONNECTED);
-    EXPECT_EQ(rig.engine.connected, 0);
+    EXPECT_EQ(rig.engine.Phase(), PHASE_NOT_CONNECTED);
+    EXPECT_EQ(rig.engine.IsConnected(), 0);
     EXPECT_EQ(rig.camera.IsConnected(), 0);
     EXPECT_EQ(rig.camera.uninitCalls, 1);
     EXPECT_EQ(watch.ElapsedText(), u"");
@@ -289,17 +287,119 @@ TEST(Engine, ConsoleFlushTakesAtMost500CharactersAndKeepsTheBacklog) {
     EngineRig rig;
     std::string bytes(1200, 'x');
     bytes[0] = '\0';
-    rig.engine.ring.Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    rig.engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     std::u16string shown;
     auto sink = [&](std::u16string_view t) { shown += t; };
     rig.engine.FlushConsole(sink);
     EXPECT_EQ(shown.size(), 500u);
     EXPECT_EQ(shown[0], u'\0'); // the console decides what to show of control bytes
-    EXPECT_EQ(rig.ctx.consoleBacklog, 700);
+    EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 700);
     rig.engine.FlushConsole(sink);
     rig.engine.FlushConsole(sink);
     EXPECT_EQ(shown.size(), 1200u);
-    EXPECT_EQ(rig.ctx.consoleBacklog, 0);
+    EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 0);
     // The transaction reader is not disturbed by the console.
-    EXPECT_EQ(rig.engine.ring.Pending(clRingBuffer::kTransactionReader), 1200u);
+    EXPECT_EQ(rig.engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
+}
+
+// Disconnect while a reply is awaited (a camera that would answer only after the time-out):
+// the transaction ends cancelled, without a message box, before the port closes; the engine
+// then stays "not connected" and refuses jobs.
+TEST(Engine, DisconnectDuringAJobCancelsItFirst) {
+    JobRig rig(20000);
+    rig.camera.Expect({{6000, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
+    const auto until = Clock::now() + 10s;
+    while (rig.engine.Phase() != PHASE_WAIT_FIRST && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(rig.engine.Phase(), PHASE_WAIT_FIRST);
+    rig.engine.DisconnectCamera();
+    // The job had ended its frame when the port closed.
+    EXPECT_TRUE(rig.ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 0));
+    ASSERT_FALSE(rig.ui.results.empty());
+    EXPECT_EQ(rig.ui.results.back().first, STATUS_RECEIVE_CANCELLED);
+    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_EQ(rig.camera.IsConnected(), 0);
+    EXPECT_EQ(rig.engine.Phase(), PHASE_NOT_CONNECTED);
+    EXPECT_FALSE(rig.engine.IsReady());
+    EXPECT_FALSE(rig.engine.IsBusy());
+    EXPECT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_NOT_CONNECTED);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(rig.camera.Commands(), 1) << "nothing is sent after the disconnect";
+}
+
+// A batch or property job between two commands when the connection closes sends nothing more.
+TEST(Engine, DisconnectBetweenCommandsSendsNothingMore) {
+    JobRig rig;
+    FakeProperty p{{u"a", u"b", u"c"}, false, {}};
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    rig.camera.Expect({{3000, ">OK\r\n\x04"}});
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    const auto until = Clock::now() + 10s;
+    while (rig.camera.Commands() < 2 && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    rig.engine.DisconnectCamera();
+    const auto idle = Clock::now() + 10s;
+    while (rig.engine.IsBusy() && Clock::now() < idle)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(rig.engine.IsBusy());
+    EXPECT_EQ(rig.camera.Commands(), 2);
+    EXPECT_EQ(rig.camera.Wire(), "a 1\rb 1\r");
+    EXPECT_TRUE(rig.ui.boxes.empty());
+}
+
+// A second submission while the first waits for the worker is refused, not merged into it;
+// a stale or foreign record is refused before anything is read from it.
+TEST(Engine, SubmissionsAreRefusedWithACodeUnlessReadyAndConnected) {
+    JobRig rig;
+    FakeProperty first{{u"a"}, false, {}}, second{{u"b"}, false, {}};
+    rig.camera.Expect({{300, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitPropertyJob(first.Record()), SUBMIT_OK);
+    EXPECT_FALSE(rig.engine.IsReady());
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(second.Record()), SUBMIT_BUSY);
+    EXPECT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_BUSY);
+    EXPECT_EQ(rig.engine.SubmitBatchJob({u"x\n"}), SUBMIT_BUSY);
+    ASSERT_TRUE(rig.WaitJobEnd());
+    ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 2));
+    const auto until = Clock::now() + 5s;
+    while (!rig.engine.IsReady() && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(rig.camera.Wire(), "a 1\r") << "the first job ran once, with its own record";
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(nullptr), SUBMIT_STALE_RECORD);
+    EXPECT_EQ(rig.engine.SubmitPropertyJob(rig.engine.PropertyManager().LoadGeneration() + 1, 0),
+              SUBMIT_STALE_RECORD);
+}
+
+// Shutdown with the worker blocked in a synchronous send to a window that does not answer:
+// reported as still running, and afterwards no message reaches the window.
+TEST(Engine, ShutDownLeavesAStuckWorkerAndClosesTheWayToTheWindow) {
+    JobRig rig(20000);
+    std::mutex lock;
+    std::condition_variable cv;
+    bool release = false;
+    rig.ui.onSend = [&](uint32_t msg) {
+        if (msg != UM_CONSOLE_ECHO)
+            return;
+        std::unique_lock<std::mutex> g(lock);
+        cv.wait(g, [&] { return release; });
+    };
+    ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 1));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(rig.engine.ShutDown({}, 100));
+    EXPECT_FALSE(rig.ctx.UiLink().IsOpen());
+    const size_t seen = rig.ui.Records().size();
+    {
+        std::lock_guard<std::mutex> g(lock);
+        release = true;
+    }
+    cv.notify_all();
+    // The detached worker finishes its job on its own; the rig outlives it.
+    ASSERT_TRUE(rig.ui.WaitFor(UM_CONSOLE_ECHO));
+    const auto until = Clock::now() + 10s;
+    while (rig.engine.IsBusy() && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(200ms); // its last steps after the job: a stop-event check
+    EXPECT_EQ(rig.ui.Records().size(), seen + 1) << "only the send under way was answered";
 }

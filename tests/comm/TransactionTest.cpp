@@ -1,4 +1,5 @@
 #include "EngineRig.h"
+#include "comm/EngineProbe.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -54,11 +55,11 @@ TEST(Transaction, CommandGoesOutWithCrInTheLocaleCodeset) {
     bool stop = false;
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
     EXPECT_EQ(Hex(rig.camera.Wire()), "41 42 43 0D");
-    EXPECT_EQ(rig.engine.commandLength, 4u);
+    EXPECT_EQ(rig.engine.CommandLength(), 4u);
     // The echo is sent before anything goes out, with the CR.
     ASSERT_EQ(rig.ui.echoes.size(), 1u);
     EXPECT_EQ(rig.ui.echoes[0], u"ABC\r");
-    EXPECT_EQ(rig.engine.phase, PHASE_IDLE);
+    EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
 }
 
 TEST(Transaction, CharacterTheCodesetCannotHoldGoesOutAsQuestionMark) {
@@ -76,9 +77,9 @@ TEST_P(ReplyCases, StatusCodeAndRemainingLines) {
     bool stop = false;
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
     EXPECT_FALSE(stop);
-    EXPECT_EQ(rig.engine.status, c.status);
+    EXPECT_EQ(rig.engine.Status(), c.status);
     rig.engine.ClassifyReply();
-    EXPECT_EQ(rig.engine.replyCode, c.replyCode);
+    EXPECT_EQ(rig.engine.ReplyCode(), c.replyCode);
     EXPECT_EQ(RemainingLines(rig.engine), c.remaining);
 }
 
@@ -119,7 +120,7 @@ TEST(Transaction, FirstReceiveTimeoutAgainstALateAnswer) {
     const auto t0 = Clock::now();
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_TIMEOUT);
     const int64_t ms = MsSince(t0);
-    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_TIMEOUT);
+    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_TIMEOUT);
     EXPECT_GE(ms, 100);
     EXPECT_LT(ms, 250);
     rig.engine.ReportTransactionError();
@@ -132,9 +133,9 @@ TEST(Transaction, NextReceiveTimeoutMeasuresTheGapBetweenBatches) {
     rig.camera.Expect({{0, ">OK\r\n"}, {100, ">A 1\r\n"}, {400, "\x04"}});
     bool stop = false;
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_TIMEOUT);
-    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_TIMEOUT);
+    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_TIMEOUT);
     rig.engine.ClassifyReply(); // only a complete reply is classified
-    EXPECT_EQ(rig.engine.replyCode, -1);
+    EXPECT_EQ(rig.engine.ReplyCode(), -1);
 }
 
 TEST(Transaction, NoTimeLimitWaitsForALateAnswer) {
@@ -152,8 +153,8 @@ TEST(Transaction, SendFailureIsLoggedAndReported) {
     rig.camera.sendResult = 1;
     bool stop = false;
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_SEND_FAILED);
-    EXPECT_EQ(rig.engine.status, STATUS_SEND_FAILED);
-    EXPECT_EQ(rig.engine.phase, PHASE_IDLE);
+    EXPECT_EQ(rig.engine.Status(), STATUS_SEND_FAILED);
+    EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
     EXPECT_NE(rig.LogText().find("SendData failed"), std::string::npos);
     rig.engine.ReportTransactionError();
     ASSERT_EQ(rig.ui.boxes.size(), 1u);
@@ -178,7 +179,7 @@ TEST(Transaction, CancelDuringTheReply) {
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_CANCELLED);
     canceller.join();
     EXPECT_LT(MsSince(t0), 1000);
-    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_CANCELLED);
+    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_CANCELLED);
     rig.engine.ReportTransactionError();
     EXPECT_TRUE(rig.ui.boxes.empty()); // a cancel shows no message
 }
@@ -186,12 +187,12 @@ TEST(Transaction, CancelDuringTheReply) {
 TEST(Transaction, EndOfReplyResetsAPendingCancel) {
     EngineRig rig;
     const std::string reply = ">OK\r\n\x04";
-    rig.engine.ring.Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
-    rig.engine.phase = PHASE_WAIT_FIRST;
+    rig.engine.Ring().Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    clCommunicateModelProbe::SetPhase(rig.engine, PHASE_WAIT_FIRST);
     rig.engine.CancelReceiving(); // pressed in the same moment the reply completed
     EXPECT_TRUE(rig.engine.TakeReplyBytes());
-    EXPECT_FALSE(rig.engine.cancelEvent.IsSignalled());
-    EXPECT_EQ(rig.engine.status, STATUS_REPLY_COMPLETE);
+    EXPECT_FALSE(clCommunicateModelProbe::CancelEvent(rig.engine).IsSignalled());
+    EXPECT_EQ(rig.engine.Status(), STATUS_REPLY_COMPLETE);
 }
 
 TEST(Transaction, StopEventEndsTheWaitWithinOnePoll) {
@@ -207,7 +208,7 @@ TEST(Transaction, StopEventEndsTheWaitWithinOnePoll) {
     stopper.join();
     EXPECT_TRUE(stop);
     EXPECT_LT(MsSince(t0), 100 + 50 + 40);
-    EXPECT_EQ(rig.engine.phase, PHASE_IDLE);
+    EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
 }
 
 TEST(Transaction, BytesBetweenTransactionsAndAfterEotAreNotPartOfTheNextReply) {
@@ -220,10 +221,10 @@ TEST(Transaction, BytesBetweenTransactionsAndAfterEotAreNotPartOfTheNextReply) {
     ASSERT_TRUE(rig.camera.WaitDelivered());
     EXPECT_EQ(rig.engine.RunTransaction(stop, u"B"), TRANSACTION_OK);
     rig.engine.ClassifyReply();
-    EXPECT_EQ(rig.engine.replyCode, 1);
+    EXPECT_EQ(rig.engine.ReplyCode(), 1);
     EXPECT_TRUE(RemainingLines(rig.engine).empty());
     // The console reader saw everything.
-    EXPECT_EQ(rig.engine.ring.Pending(clRingBuffer::kConsoleReader),
+    EXPECT_EQ(rig.engine.Ring().Pending(clRingBuffer::kConsoleReader),
               std::string(">OK\r\n\x04>LEFT 1\r\n>STRAY 2\r\n\x04>CMD ERR!\r\n\x04").size());
 }
 

@@ -103,3 +103,25 @@ TEST(Watch, HaltWithoutStartGives0000AndStopEndsPromptly) {
     rig.watch.Stop(); // a second stop does nothing
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 200ms);
 }
+
+// The transaction signals start and halt from the worker while the UI thread stops and starts
+// the watch again: the events are never replaced under a signalling thread (the sanitizer
+// configurations see a race or a freed event otherwise).
+TEST(Watch, SignalsFromAnotherThreadDuringStopAndRestart) {
+    clWatchThread watch;
+    ASSERT_TRUE(watch.Start());
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        while (!done) {
+            watch.SignalStart();
+            watch.SignalHalt();
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        watch.Stop();
+        ASSERT_TRUE(watch.Start());
+    }
+    done = true;
+    worker.join();
+    watch.Stop();
+}

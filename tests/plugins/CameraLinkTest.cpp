@@ -354,7 +354,8 @@ TEST_F(CameraLinkTest, SendDataWritesByteByByteAndEmptySendFailsWithoutTheLibrar
     ASSERT_NE(Start(), nullptr);
     EXPECT_EQ(ops->SendData(reinterpret_cast<const uint8_t*>("sta\r"), 4), 1); // not connected
     Received rx;
-    EXPECT_EQ(ops->SetReceiveCallback(nullptr, nullptr), 3);
+    EXPECT_EQ(ops->SetReceiveCallback(nullptr, nullptr), 0); // the detach
+    EXPECT_EQ(ops->SetReceiveCallback(nullptr, &rx), 3);
     EXPECT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
     ASSERT_EQ(ops->Init(), 0);
     ASSERT_EQ(ops->Connect(), 0);
@@ -593,13 +594,12 @@ struct EngineHost {
         ctx.currentPort = &port;
         ui.engine = &engine;
         port.opTable = ops;
-        engine.ring.Allocate(1 << 16);
-        engine.firstReceiveTimeout = 3000;
-        engine.nextReceiveTimeout = 3000;
+        engine.Ring().Allocate(1 << 16);
+        engine.SetReceiveTimeouts(3000, 3000);
     }
     ~EngineHost() {
         engine.StopWorker();
-        if (engine.connected)
+        if (engine.IsConnected())
             engine.DisconnectCamera();
     }
     // The host's connect sequence.
@@ -664,8 +664,8 @@ TEST_P(CameraLinkEngineTest, StaAndPropertyJobThroughTheEngine) {
     ASSERT_EQ(host.Connect(), 0);
 
     ASSERT_TRUE(host.RunCommand(u"sta"));
-    EXPECT_EQ(host.engine.status, STATUS_REPLY_COMPLETE);
-    EXPECT_EQ(host.engine.replyCode, 0);
+    EXPECT_EQ(host.engine.Status(), STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(host.engine.ReplyCode(), 0);
     EXPECT_TRUE(host.Drained(u">Model=XC-100")) << host.ui.drained.size();
     EXPECT_TRUE(host.Drained(u">Serial=00000002"));
 
@@ -673,17 +673,17 @@ TEST_P(CameraLinkEngineTest, StaAndPropertyJobThroughTheEngine) {
     mgr.SetSchemaPathFormat(U(QUILLON_SOURCE_DIR "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
     ASSERT_EQ(mgr.Load(U(kDefinition)), 0);
     MgrCommandSource source(mgr);
-    host.engine.propertySource = &source;
+    host.engine.SetPropertySource(&source);
     auto* gain = PropertyAs<clCamPropertyInteger>(mgr.FindProperty(u"Gain"));
     ASSERT_NE(gain, nullptr);
     const int64_t wanted = gain->value == 7 ? 8 : 7;
     mgr.SetIntegerValue(gain, wanted);
-    ASSERT_TRUE(host.RunJob([&] { host.engine.RunPropertyJob(gain); }));
-    EXPECT_EQ(host.engine.replyCode, 0);
+    ASSERT_TRUE(host.RunJob([&] { host.engine.SubmitPropertyJob(gain); }));
+    EXPECT_EQ(host.engine.ReplyCode(), 0);
     // Asked again, the camera reports the value it keeps.
     mgr.SetIntegerValue(gain, 0);
     ASSERT_TRUE(host.RunCommand(u"gai"));
-    EXPECT_EQ(host.engine.replyCode, 0);
+    EXPECT_EQ(host.engine.ReplyCode(), 0);
     for (const std::u16string& line : host.ui.drained) {
         int updated = 0;
         if (!line.empty() && line[0] == u'>')
@@ -708,3 +708,30 @@ INSTANTIATE_TEST_SUITE_P(ApiVersions, CameraLinkEngineTest,
                              return std::u16string(info.param) == u"libclsersim.so" ? "Api11"
                                                                                     : "Api10";
                          });
+
+// "Timeout one Read" of 0 on an API 1.0 library (one byte per read): the receive thread waits
+// between empty reads instead of spinning a core for the whole connection.
+TEST_F(CameraLinkTest, AReadTimeOutOfZeroNeverSpins) {
+    SimControl sim;
+    Choose(u"libclsersim10.so", 0);
+    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", u"0", settings);
+    ASSERT_NE(Start(), nullptr);
+    Received rx;
+    ASSERT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
+    ASSERT_EQ(ops->Init(), 0);
+    ASSERT_EQ(ops->Connect(), 0);
+    auto cpu = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    };
+    const double cpuBefore = cpu();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double used = cpu() - cpuBefore;
+    ops->Disconnect();
+    ops->Uninit();
+    EXPECT_LT(used, 0.5 * wall) << "the idle connection used " << used << " s of CPU";
+}

@@ -67,6 +67,14 @@ TEST(CamPort, BaseOperations) {
     EXPECT_EQ(port.SetReceiveCallback(nullptr, &b), 3);
     EXPECT_EQ(port.callback, &Sink::Callback); // the stored pair is kept
     EXPECT_EQ(port.callbackUser, &a);
+    // The null pair is the detach: accepted, and nothing is delivered to the old pair.
+    EXPECT_EQ(port.SetReceiveCallback(nullptr, nullptr), 0);
+    EXPECT_EQ(port.callback, nullptr);
+    EXPECT_EQ(port.callbackUser, nullptr);
+    ASSERT_EQ(port.InitReceive(), 0);
+    const uint8_t byte = 'x';
+    port.DeliverReceived(&byte, 1);
+    EXPECT_TRUE(a.got.empty());
     EXPECT_EQ(port.GetSendTimeout(nullptr), 3);
     int32_t t = 0;
     EXPECT_EQ(port.SetSendTimeout(1234), 0);
@@ -158,7 +166,7 @@ TEST(PortPlugIn, WithoutTableNothingHappens) {
     EXPECT_EQ(host.Init(), 1);
     EXPECT_EQ(host.Connect(), 1);
     EXPECT_EQ(host.SendData(reinterpret_cast<const uint8_t*>("x"), 1), 1);
-    EXPECT_EQ(host.SetReceiveCallback(nullptr, nullptr), 3);
+    EXPECT_EQ(host.SetReceiveCallback(nullptr, nullptr), 0); // the detach always succeeds
     EXPECT_EQ(host.SetReceiveCallback(&NoOp, nullptr), 1);
     EXPECT_EQ(host.GetSendTimeout(nullptr), 3);
     EXPECT_EQ(host.IsConnected(), 0);

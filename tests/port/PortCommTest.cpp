@@ -22,11 +22,11 @@ void HandleReplyLines(clCommunicateModel& engine, clCamPropertyMgr* mgr,
                       const std::vector<std::u16string>& lines) {
     for (const std::u16string& line : lines) {
         if (line.rfind(u">Model=", 0) == 0)
-            engine.cameraModel = line.substr(7);
+            engine.SetCameraModel(line.substr(7));
         else if (line.rfind(u">Ver.=", 0) == 0)
-            engine.cameraVersion = line.substr(6);
+            engine.SetCameraVersion(line.substr(6));
         else if (line.rfind(u">Serial=", 0) == 0)
-            engine.cameraSerial = line.substr(8);
+            engine.SetCameraSerial(line.substr(8));
         else if (mgr) {
             int updated = 0;
             mgr->ParseReplyLine(std::u16string_view(line).substr(1), updated);
@@ -46,17 +46,17 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
 
     // "sta": the identity lines come back and set the identity texts.
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.status, STATUS_REPLY_COMPLETE);
-    EXPECT_EQ(rig.engine.replyCode, 0);
+    EXPECT_EQ(rig.engine.Status(), STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(rig.engine.ReplyCode(), 0);
     HandleReplyLines(rig.engine, nullptr, rig.ui.drained);
-    EXPECT_EQ(rig.engine.cameraModel, u"XC-100");
-    EXPECT_EQ(rig.engine.cameraVersion, u"1.00");
-    EXPECT_EQ(rig.engine.cameraSerial, u"12345");
+    EXPECT_EQ(rig.engine.CameraModel(), u"XC-100");
+    EXPECT_EQ(rig.engine.CameraVersion(), u"1.00");
+    EXPECT_EQ(rig.engine.CameraSerial(), u"12345");
     EXPECT_EQ(rig.server.Received(), "sta\r");
 
     // A property job writes a value; the simulator keeps it and reports it back.
     // The engine's own property manager and command source, as the program uses them.
-    clCamPropertyMgr& mgr = *rig.engine.propertyManager;
+    clCamPropertyMgr& mgr = rig.engine.PropertyManager();
     mgr.SetSchemaPathFormat(
         platform::Utf8ToUtf16(SourceFile("CamDefine/OrvaCamSchema_v%d_%d.xsd")));
     ASSERT_EQ(mgr.Load(platform::Utf8ToUtf16(SourceFile("CamDefine/XC-100.xml"))), 0);
@@ -65,8 +65,8 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
     const int64_t wanted = gain->value == 7 ? 8 : 7;
     mgr.SetIntegerValue(gain, wanted);
     rig.ui.Clear();
-    ASSERT_TRUE(rig.RunJob([&] { rig.engine.RunPropertyJob(gain); }));
-    EXPECT_EQ(rig.engine.replyCode, 0);
+    ASSERT_TRUE(rig.RunJob([&] { rig.engine.SubmitPropertyJob(gain); }));
+    EXPECT_EQ(rig.engine.ReplyCode(), 0);
     {
         std::lock_guard<std::mutex> g(rig.server.SimLock());
         int64_t simValue = -1;
@@ -82,12 +82,12 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
     EXPECT_EQ(gain->value, wanted);
     // Unknown commands are refused by the camera, not by the port.
     ASSERT_TRUE(rig.RunCommand(u"zzz"));
-    EXPECT_EQ(rig.engine.replyCode, 1);
+    EXPECT_EQ(rig.engine.ReplyCode(), 1);
 
     // A second Connect changes nothing; the first connection keeps working.
     EXPECT_EQ(rig.port.Connect(), 1);
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.replyCode, 0);
+    EXPECT_EQ(rig.engine.ReplyCode(), 0);
 
     rig.engine.StopWorker();
     rig.engine.DisconnectCamera();
@@ -198,7 +198,7 @@ TEST(PortComm, DeviceVanishingMidReplyEndsByTimeOutAndDisconnects) {
     ASSERT_EQ(rig.ConnectHost(600, 600), 0);
     const auto start = Clock::now();
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.status, STATUS_RECEIVE_TIMEOUT);
+    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_TIMEOUT);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
               5000);
     // The receive thread ended on its own; the port stays open until the host disconnects.
@@ -326,7 +326,7 @@ TEST(PortComm, ConfirmedSettingDialogStoresThePortAndItsParameters) {
     EXPECT_EQ(rig.port.GetBaudRate(), 19200u);
     ASSERT_EQ(rig.ConnectHost(), 0);
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.replyCode, 0);
+    EXPECT_EQ(rig.engine.ReplyCode(), 0);
 }
 
 } // namespace

@@ -99,9 +99,8 @@ struct SerialRig {
         ctx.jobEvent = &jobEvent;
         ctx.currentPort = &port;
         ui.engine = &engine;
-        engine.ring.Allocate(1 << 16);
-        engine.firstReceiveTimeout = firstTimeout;
-        engine.nextReceiveTimeout = nextTimeout;
+        engine.Ring().Allocate(1 << 16);
+        engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
         port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
         port.Init();
         const int32_t code = port.Connect();

@@ -19,8 +19,8 @@ struct BatchRig : TextFilesRig {
     void RunFile(const std::string& bytes) {
         WriteFileBytes(dir.file("batch.txt"), bytes);
         ASSERT_EQ(files->ReadBatchText(U16(dir.file("batch.txt"))), 0);
-        ctx.SetJobKind(JOB_BATCH);
-        jobEvent.Set();
+        std::vector<std::u16string> lines = std::move(engine.Mailbox().m_jobParam.batchLines);
+        ASSERT_EQ(engine.SubmitBatchJob(std::move(lines)), SUBMIT_OK);
     }
     bool WaitJobEnd(int timeoutMs = 10000) {
         return ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, timeoutMs) &&
@@ -57,7 +57,7 @@ TEST(BatchJob, TextSaveFileReplaysLineForLine) {
     rig.RunFile(text);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), expectedWire);
-    EXPECT_TRUE(rig.ctx.jobParam.batchLines.empty());
+    EXPECT_TRUE(rig.engine.Mailbox().m_jobParam.batchLines.empty());
     EXPECT_TRUE(rig.ui.boxes.empty());
 }
 
@@ -92,17 +92,18 @@ TEST(BatchJob, PauseLineWaitsBetweenCommands) {
 
 TEST(BatchJob, FailedTransactionEndsTheBatchButReplyErrorsDoNot) {
     BatchRig rig;
-    rig.engine.firstReceiveTimeout = 200;
+    rig.engine.SetReceiveTimeouts(200, rig.engine.NextReceiveTimeout());
     rig.camera.Expect({{5, ">CMD ERR!\r\n\x04"}}); // a reply code other than OK goes on
     rig.camera.Expect({});                         // no answer: receive time-out
     rig.RunFile("one\r\ntwo\r\nthree\r\nfour\r\n");
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "one\rtwo\r");
-    EXPECT_EQ(rig.ctx.jobParam.batchLines, (std::vector<std::u16string>{u"three\n", u"four\n"}));
+    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
+              (std::vector<std::u16string>{u"three\n", u"four\n"}));
     // The next Text Load replaces what was left.
     WriteFileBytes(rig.dir.file("next.txt"), "five\r\n");
     ASSERT_EQ(rig.files->ReadBatchText(U16(rig.dir.file("next.txt"))), 0);
-    EXPECT_EQ(rig.ctx.jobParam.batchLines, std::vector<std::u16string>{u"five\n"});
+    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines, std::vector<std::u16string>{u"five\n"});
 }
 
 TEST(BatchJob, OnlyCommentsEndsAtOnce) {
@@ -185,7 +186,7 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
     rig.AnswerOk(3);
     const FileCase& c = GetParam();
     WriteFileBytes(rig.dir.file("batch.txt"), c.bytes);
-    rig.ctx.jobParam.batchLines = {u"earlier\n"};
+    rig.engine.Mailbox().m_jobParam.batchLines = {u"earlier\n"};
     const int32_t read = rig.files->ReadBatchText(U16(rig.dir.file("batch.txt")));
     if (c.wire.empty()) {
         // Refused before anything is sent: message 71, a log line naming the line, and the
@@ -194,13 +195,14 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
         ASSERT_EQ(rig.ui.boxes.size(), 1u);
         EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
         EXPECT_NE(rig.LogText().find(c.where), std::string::npos) << rig.LogText();
-        EXPECT_EQ(rig.ctx.jobParam.batchLines, std::vector<std::u16string>{u"earlier\n"});
+        EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
+                  std::vector<std::u16string>{u"earlier\n"});
         EXPECT_EQ(rig.camera.Wire(), "");
         return;
     }
     ASSERT_EQ(read, 0) << rig.LogText();
-    rig.ctx.SetJobKind(JOB_BATCH);
-    rig.jobEvent.Set();
+    std::vector<std::u16string> lines = std::move(rig.engine.Mailbox().m_jobParam.batchLines);
+    ASSERT_EQ(rig.engine.SubmitBatchJob(std::move(lines)), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), c.wire);
     EXPECT_TRUE(rig.ui.boxes.empty());
@@ -250,7 +252,7 @@ TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
     EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
     EXPECT_NE(rig.LogText().find("not a regular file"), std::string::npos) << rig.LogText();
     EXPECT_EQ(DetectTextEncoding(fifo), kTextUnknown);
-    EXPECT_EQ(rig.ctx.jobKind, JOB_NONE);
+    EXPECT_EQ(rig.engine.Mailbox().m_jobKind, JOB_NONE);
     EXPECT_EQ(rig.camera.Wire(), "");
 }
 

@@ -27,7 +27,7 @@ protected:
 TEST_F(Definition, OpenSetsTitleViewAndLastConfig) {
     const std::u16string path = U16(rig.CopyIntoCamDefine("XC-100.xml"));
     EXPECT_EQ(rig.files->OpenDefinitionFile(path), 0);
-    EXPECT_TRUE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.textUi.title, kTitle + u" - XC-100.xml");
     EXPECT_EQ(rig.textUi.viewRebuilt, 1);
     EXPECT_EQ(rig.app.m_currentDefinitionFile, path);
@@ -43,7 +43,7 @@ TEST_F(Definition, FailingDefinitionReportsAndKeepsLastConfig) {
                         "SchemaMinorVersion=\"0\">"
                         "<Nonsense/></CameraPropertyDefine>\n");
     EXPECT_EQ(rig.files->OpenDefinitionFile(U16(bad)), 1);
-    EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.Ini(u"App", u"LastConfig"), good);
     EXPECT_EQ(rig.textUi.title, kTitle);
     ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
@@ -73,16 +73,16 @@ TEST_F(Definition, ErrorTextFollowsTheLoadResult) {
 TEST_F(Definition, IdentityLines) {
     EXPECT_EQ(Reply({u">OK", u">Model=XC-100", u">Ver.=1.02", u">Serial=A123"}),
               uint32_t{REFRESH_STATUS});
-    EXPECT_EQ(rig.engine.cameraModel, u"XC-100");
-    EXPECT_EQ(rig.engine.cameraVersion, u"1.02");
-    EXPECT_EQ(rig.engine.cameraSerial, u"A123");
+    EXPECT_EQ(rig.engine.CameraModel(), u"XC-100");
+    EXPECT_EQ(rig.engine.CameraVersion(), u"1.02");
+    EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
     Reply({u">Type=ABC"});
-    EXPECT_EQ(rig.engine.cameraModel, u"ABC");
+    EXPECT_EQ(rig.engine.CameraModel(), u"ABC");
     Reply({u">SomeModel=5"});
-    EXPECT_EQ(rig.engine.cameraModel, u"5");
+    EXPECT_EQ(rig.engine.CameraModel(), u"5");
     Reply({u">Ver.=2.0 Serial=77"});
-    EXPECT_EQ(rig.engine.cameraVersion, u"2.0 Serial=77");
-    EXPECT_EQ(rig.engine.cameraSerial, u"A123");
+    EXPECT_EQ(rig.engine.CameraVersion(), u"2.0 Serial=77");
+    EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
     // Not identity lines, and no auto-selection without the request.
     uint32_t flags = 0;
     EXPECT_FALSE(rig.files->HandleReplyLine(flags, u">"));
@@ -91,9 +91,9 @@ TEST_F(Definition, IdentityLines) {
     EXPECT_EQ(flags, 0u);
     EXPECT_FALSE(rig.files->TakeIdentityLine(flags, u"gai 3"));
     EXPECT_TRUE(rig.files->TakeIdentityLine(flags, u"Serial=B9"));
-    EXPECT_EQ(rig.engine.cameraSerial, u"B9");
+    EXPECT_EQ(rig.engine.CameraSerial(), u"B9");
     EXPECT_TRUE(rig.textUi.listPrompts.empty());
-    EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
 }
 
 TEST_F(Definition, ReplyValuesReachThePropertyView) {
@@ -102,7 +102,7 @@ TEST_F(Definition, ReplyValuesReachThePropertyView) {
     EXPECT_TRUE(rig.files->HandleReplyLine(flags, u">gai 7"));
     EXPECT_EQ(flags, uint32_t{REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES});
     std::u16string value;
-    rig.engine.propertyManager->GetValueText(u"Gain", value);
+    rig.engine.PropertyManager().GetValueText(u"Gain", value);
     EXPECT_EQ(value, u"7");
 }
 
@@ -110,33 +110,33 @@ TEST_F(Definition, StaWithTwoMatchesAsksWhichOne) {
     rig.CopyIntoCamDefine("XC-100.xml");
     rig.CopyIntoCamDefine("XC-100.xml", "XC-100_rev2.xml");
     rig.CopyIntoCamDefine("LX-4K.xml");
-    rig.ctx.autoSelectRequest = 1;
+    rig.engine.Mailbox().m_autoSelectRequest = 1;
     rig.textUi.listAnswer = 1;
     Reply({u">OK", u">Model=XC-100", u">Ver.=1.02", u">Serial=A123"});
     ASSERT_EQ(rig.textUi.listPrompts.size(), 1u);
     EXPECT_EQ(rig.textUi.listPrompts[0], u"Found 2 files");
     EXPECT_EQ(rig.textUi.listEntries[0],
               (std::vector<std::u16string>{u"XC-100.xml", u"XC-100_rev2.xml"}));
-    EXPECT_EQ(rig.ctx.modelDetected, 1);
+    EXPECT_EQ(rig.engine.Mailbox().m_modelDetected, 1);
     EXPECT_EQ(rig.app.m_currentDefinitionFile, Folder() + u"XC-100_rev2.xml");
     EXPECT_EQ(rig.textUi.title, kTitle + u" - XC-100_rev2.xml");
-    EXPECT_EQ(rig.engine.cameraVersion, u"1.02");
-    EXPECT_EQ(rig.engine.cameraSerial, u"A123");
+    EXPECT_EQ(rig.engine.CameraVersion(), u"1.02");
+    EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
 }
 
 TEST_F(Definition, StaWithOneMatchIgnoringCaseOpensWithoutQuestion) {
     rig.CopyIntoCamDefine("XC-100.xml", "xc-100.xml");
-    rig.ctx.autoSelectRequest = 1;
+    rig.engine.Mailbox().m_autoSelectRequest = 1;
     Reply({u">OK", u">Model=XC-100"});
     EXPECT_TRUE(rig.textUi.listPrompts.empty());
     EXPECT_EQ(rig.app.m_currentDefinitionFile, Folder() + u"xc-100.xml");
-    EXPECT_TRUE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
 }
 
 TEST_F(Definition, StaWithoutMatchOrWithCancelKeepsTheLoadedDefinition) {
     const std::u16string loaded = U16(rig.CopyIntoCamDefine("LX-4K.xml"));
     ASSERT_EQ(rig.files->OpenDefinitionFile(loaded), 0);
-    rig.ctx.autoSelectRequest = 1;
+    rig.engine.Mailbox().m_autoSelectRequest = 1;
     EXPECT_EQ(rig.files->SelectDefinitionForModel(u"ZZ-9"), 6);
     ASSERT_EQ(rig.ui.boxes.size(), 1u);
     EXPECT_EQ(rig.ui.boxes[0], u"Camera define file not found");
@@ -145,7 +145,7 @@ TEST_F(Definition, StaWithoutMatchOrWithCancelKeepsTheLoadedDefinition) {
     rig.CopyIntoCamDefine("XC-100.xml", "XC-100b.xml");
     rig.textUi.listAnswer = -1;
     EXPECT_EQ(rig.files->SelectDefinitionForModel(u"XC-100"), 10);
-    EXPECT_TRUE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.app.m_currentDefinitionFile, loaded);
 }
 
@@ -199,21 +199,21 @@ TEST_F(Definition, CloseKeepsIdentityAndCurrentFile) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(path), 0);
     Reply({u">Model=XC-100"});
     rig.files->CloseDefinitionFile();
-    EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.textUi.title, kTitle);
     EXPECT_GE(rig.textUi.viewEmptied, 1);
-    EXPECT_EQ(rig.engine.cameraModel, u"XC-100");
+    EXPECT_EQ(rig.engine.CameraModel(), u"XC-100");
     EXPECT_EQ(rig.app.m_currentDefinitionFile, path);
 }
 
 TEST_F(Definition, SelectFileFromDialog) {
     const std::u16string path = U16(rig.CopyIntoCamDefine("XC-100.xml"));
-    rig.engine.cameraModel = u"old";
+    rig.engine.SetCameraModel(u"old");
     rig.textUi.dialogAnswers = {u"", path};
     EXPECT_EQ(rig.files->SelectDefinitionFile(), 10);
-    EXPECT_EQ(rig.engine.cameraModel, u"old");
+    EXPECT_EQ(rig.engine.CameraModel(), u"old");
     EXPECT_EQ(rig.files->SelectDefinitionFile(), 0);
-    EXPECT_TRUE(rig.engine.cameraModel.empty());
+    EXPECT_TRUE(rig.engine.CameraModel().empty());
     const FileDialogRequest& asked = rig.textUi.dialogs.back();
     EXPECT_TRUE(asked.open);
     EXPECT_EQ(asked.options, 0x1004u);
@@ -233,7 +233,7 @@ TEST_F(Definition, OfferLastDefinition) {
     SetLastConfig(path);
     rig.textUi.boxAnswer = IDNO;
     EXPECT_EQ(rig.files->OfferLastDefinition(), 0);
-    EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
     ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
     EXPECT_EQ(rig.textUi.boxTexts[0],
               u"Would you like to open last used camera define file ?\nFilename=XC-100.xml\nPath=" +
@@ -241,7 +241,7 @@ TEST_F(Definition, OfferLastDefinition) {
     EXPECT_EQ(rig.textUi.boxStyles[0], MB_YESNO | MB_ICONQUESTION | kMbDefaultButton2);
     rig.textUi.boxAnswer = IDYES;
     EXPECT_EQ(rig.files->OfferLastDefinition(), 1);
-    EXPECT_TRUE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
 }
 
 } // namespace
@@ -270,11 +270,11 @@ TEST(AutoSelect, StaQueryOpensTheMatchingDefinition) {
     rig.camera.Expect({{10, "sta\r\n>OK\r\n>Model=XC-100\r\n>Ver.=1.02\r\n>Serial=A123\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta", true);
     ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    EXPECT_TRUE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.app.m_currentDefinitionFile, rig.app.m_camDefineFolder + u"xc-100.xml");
-    EXPECT_EQ(rig.engine.cameraSerial, u"A123");
+    EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
     EXPECT_TRUE(rig.ui.boxes.empty()); // no "Model not detect"
-    EXPECT_EQ(rig.ctx.autoSelectRequest, 0);
+    EXPECT_EQ(rig.engine.Mailbox().m_autoSelectRequest, 0);
 }
 
 TEST(AutoSelect, UnknownModelSaysSoOnce) {
@@ -283,7 +283,7 @@ TEST(AutoSelect, UnknownModelSaysSoOnce) {
     rig.engine.SubmitCommandJob(u"sta", true);
     ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
     EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"Camera define file not found"});
-    EXPECT_FALSE(rig.engine.propertyManager->IsLoaded());
+    EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
 }
 
 } // namespace

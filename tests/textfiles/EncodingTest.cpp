@@ -193,7 +193,7 @@ protected:
         WriteFileBytes(dir.file("batch.txt"), bytes);
         return files.ReadBatchText(U16(dir.file("batch.txt")));
     }
-    std::vector<std::u16string>& Lines() { return rig.ctx.jobParam.batchLines; }
+    std::vector<std::u16string>& Lines() { return rig.engine.Mailbox().m_jobParam.batchLines; }
 
     TempDir dir;
     EngineRig rig;

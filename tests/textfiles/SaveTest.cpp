@@ -1,4 +1,5 @@
 #include "TextFilesRig.h"
+#include "comm/EngineProbe.h"
 #include "textfiles/FileDialogHlp.h"
 
 #include <algorithm>
@@ -63,15 +64,15 @@ TEST_F(Save, VersionWithoutPointBeforeBuild) {
 
 TEST_F(Save, ExportedCommandsWithSlotsInFileOrder) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
-    rig.engine.cameraModel = u"XC-100";
-    rig.engine.cameraVersion = u"1.02";
-    rig.engine.cameraSerial = u"A123";
+    rig.engine.SetCameraModel(u"XC-100");
+    rig.engine.SetCameraVersion(u"1.02");
+    rig.engine.SetCameraSerial(u"A123");
     std::vector<std::string> expected;
-    for (const auto& c : rig.engine.propertyManager->CommandList()) {
+    for (const auto& c : rig.engine.PropertyManager().CommandList()) {
         if (c->slots.empty() || !c->exported)
             continue;
         std::u16string text;
-        ASSERT_EQ(rig.engine.propertyManager->ComposeCommand(c.get(), text), 0);
+        ASSERT_EQ(rig.engine.PropertyManager().ComposeCommand(c.get(), text), 0);
         expected.push_back(platform::Utf16ToUtf8(text));
     }
     ASSERT_GE(expected.size(), 5u);
@@ -205,9 +206,9 @@ TEST_F(Save, LoadCommandStartsTheBatchJob) {
     WriteFileBytes(rig.dir.file("b.txt"), "gai 1\r\n");
     rig.textUi.dialogAnswers = {u"", U16(rig.dir.file("b.txt"))};
     EXPECT_EQ(rig.files->LoadBatchText(), 10);
-    EXPECT_EQ(rig.ctx.jobKind, JOB_NONE);
+    EXPECT_EQ(rig.engine.Mailbox().m_jobKind, JOB_NONE);
     EXPECT_EQ(rig.files->LoadBatchText(), 0);
-    EXPECT_EQ(rig.ctx.jobKind, JOB_BATCH);
+    EXPECT_EQ(rig.engine.Mailbox().m_jobKind, JOB_BATCH);
     EXPECT_TRUE(rig.jobEvent.IsSignalled());
     EXPECT_EQ(rig.textUi.dialogs.back().options, 0x1004u);
     EXPECT_EQ(rig.textUi.dialogs.back().title, u"Text Load");
@@ -215,10 +216,10 @@ TEST_F(Save, LoadCommandStartsTheBatchJob) {
     // While a job runs its batch lines are not replaced.
     WriteFileBytes(rig.dir.file("c.txt"), "blk 1\r\n");
     rig.textUi.dialogAnswers = {U16(rig.dir.file("c.txt"))};
-    rig.engine.busy = 1;
+    clCommunicateModelProbe::SetBusy(rig.engine, 1);
     EXPECT_EQ(rig.files->LoadBatchText(), 1);
-    rig.engine.busy = 0;
-    EXPECT_EQ(rig.ctx.jobParam.batchLines, std::vector<std::u16string>{u"gai 1\n"});
+    clCommunicateModelProbe::SetBusy(rig.engine, 0);
+    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines, std::vector<std::u16string>{u"gai 1\n"});
 }
 
 TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
@@ -260,9 +261,9 @@ private:
 TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
     auto* user =
-        PropertyAs<clCamPropertyString>(rig.engine.propertyManager->FindProperty(u"UserName"));
+        PropertyAs<clCamPropertyString>(rig.engine.PropertyManager().FindProperty(u"UserName"));
     ASSERT_NE(user, nullptr);
-    rig.engine.propertyManager->SetStringValue(user, u"露光");
+    rig.engine.PropertyManager().SetStringValue(user, u"露光");
     LocaleScope ascii("C");
     ASSERT_TRUE(ascii.ok);
     const auto lines = SaveLines(1);
@@ -280,7 +281,7 @@ TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
 
 TEST_F(Save, WrittenInTheLocaleCodeset) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
-    rig.engine.cameraModel = u"露光";
+    rig.engine.SetCameraModel(u"露光");
     LocaleScope utf8("C.UTF-8");
     if (!utf8.ok)
         GTEST_SKIP() << "no UTF-8 locale";
@@ -294,7 +295,7 @@ TEST_F(Save, WrittenInTheLocaleCodeset) {
 TEST_F(Save, ReplacementCharacterAndLoneSurrogateAreWrittenOrTheSaveFails) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
     auto* user =
-        PropertyAs<clCamPropertyString>(rig.engine.propertyManager->FindProperty(u"UserName"));
+        PropertyAs<clCamPropertyString>(rig.engine.PropertyManager().FindProperty(u"UserName"));
     ASSERT_NE(user, nullptr);
     LocaleScope utf8("C.UTF-8");
     if (!utf8.ok)
@@ -309,7 +310,7 @@ TEST_F(Save, ReplacementCharacterAndLoneSurrogateAreWrittenOrTheSaveFails) {
                  {u"a" + std::u16string(1, char16_t(0xDC00)), "a\xEF\xBF\xBD"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.written);
-        ASSERT_EQ(rig.engine.propertyManager->SetStringValue(user, c.value), 0);
+        ASSERT_EQ(rig.engine.PropertyManager().SetStringValue(user, c.value), 0);
         const std::string path = rig.dir.file("settings.txt");
         const int32_t result = rig.files->WriteSettingsText(U16(path));
         const auto lines = SplitCrLf(ReadFileBytes(path));

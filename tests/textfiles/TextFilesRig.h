@@ -85,8 +85,8 @@ struct TextFilesRig : EngineRig {
         app.m_camDefineFolder = U16(program.str() + "/CamDefine/");
         app.m_settingsFilePath = U16(program.file("Quillon_00.ini"));
         app.m_windowTitle = u"Quillon (64bit)";
-        engine.propertyManager->SetSchemaPathFormat(app.m_camDefineFolder +
-                                                    u"OrvaCamSchema_v%d_%d.xsd");
+        engine.PropertyManager().SetSchemaPathFormat(app.m_camDefineFolder +
+                                                     u"OrvaCamSchema_v%d_%d.xsd");
         files = std::make_unique<clTextFiles>(app, engine, &textUi);
     }
     // Copies a shipped file of CamDefine/ into the program's CamDefine/ (under another name).

@@ -141,8 +141,10 @@ TEST_F(CamPropertyFormTest, CommitStoresAndPostsTheRecord) {
     const UiMessage& m = target.messages[0];
     EXPECT_EQ(m.msg, uint32_t(UM_RUN_PROPERTY_JOB));
     EXPECT_TRUE(m.posted);
-    EXPECT_EQ(m.wParam, reinterpret_cast<uintptr_t>(mgr.FindProperty(u"LineTime")));
-    EXPECT_EQ(m.lParam, 0);
+    // Named by load generation and index, never by address.
+    EXPECT_EQ(m.wParam, mgr.LoadGeneration());
+    EXPECT_EQ(mgr.RecordOf(m.wParam, static_cast<uint32_t>(m.lParam)),
+              mgr.FindProperty(u"LineTime"));
 
     // The main window's reload before the job shows the values as stored.
     form->ReloadAllValues();

@@ -9,6 +9,7 @@
 #include "app/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
+#include "comm/EngineProbe.h"
 #include "comm/ReplyCollector.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
@@ -169,7 +170,7 @@ protected:
         frame->show();
         frame->PostUiMessage(UM_STARTUP, 0, 0);
         QCoreApplication::processEvents();
-        ASSERT_TRUE(WaitUntil([&] { return app.m_engine->WorkerExists(); }));
+        ASSERT_TRUE(WaitUntil([&] { return app.Engine()->WorkerExists(); }));
     }
 
     void TearDown() override {
@@ -241,6 +242,7 @@ TEST(MainFrameRules, EveryCommandInEveryEngineState) {
     EngineState waiting{true, 1, 1, 2, true};    // a job waits for the reply
     EngineState between{true, 1, 1, 0, true};    // a job between two commands
     EngineState receiving{true, 1, 1, 3, false}; // reply bytes arriving
+    EngineState ending{true, 0, 1, -1, true};    // disconnected, the worker still in a job
     const Row rows[] = {
         {"no port", none, {1, 0, 1, 0, 0, 0, 0, 1, 0}},
         {"port, disconnected", port, {1, 0, 1, 0, 0, 1, 0, 1, 0}},
@@ -250,6 +252,7 @@ TEST(MainFrameRules, EveryCommandInEveryEngineState) {
         {"job waiting for reply", waiting, {0, 0, 0, 0, 0, 0, 1, 0, 1}},
         {"job between commands", between, {0, 0, 0, 1, 0, 0, 1, 0, 1}},
         {"receiving", receiving, {0, 0, 0, 0, 0, 0, 1, 0, 1}},
+        {"job still ending after a disconnect", ending, {0, 0, 0, 1, 0, 0, 0, 0, 0}},
     };
     const int ids[9] = {ID_SELECT_FILE, ID_AUTO_SELECT,   ID_CLOSE_DEFINE,
                         ID_TEXT_SAVE,   ID_TEXT_LOAD,     ID_CONNECT,
@@ -393,7 +396,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
 
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
-    EXPECT_EQ(app.m_engine->phase.load(), 0);
+    EXPECT_EQ(app.Engine()->Phase(), 0);
     EXPECT_TRUE(Button(1012)->IsToggled());
     EXPECT_FALSE(Button(1013)->IsToggled());
     EXPECT_FALSE(Button(1012)->isEnabled());
@@ -407,7 +410,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectWithTheBarButtons) {
 
     Button(1013)->click();
     EXPECT_FALSE(app.IsConnected());
-    EXPECT_EQ(app.m_engine->phase.load(), -1);
+    EXPECT_EQ(app.Engine()->Phase(), -1);
     EXPECT_TRUE(Button(1012)->isEnabled());
     EXPECT_TRUE(Button(1013)->IsToggled());
     EXPECT_EQ(LowerText(1045), M(MSG_DISCONNECT));
@@ -548,8 +551,8 @@ TEST_F(MainWindowTest, ResultColours) {
         {4, 17, QString::fromUtf16(kReplyCodeTexts[17]), bad},
     };
     for (const Row& row : rows) {
-        app.m_engine->status = row.status;
-        app.m_engine->replyCode = row.replyCode;
+        clCommunicateModelProbe::SetStatus(*app.Engine(), row.status);
+        clCommunicateModelProbe::SetReplyCode(*app.Engine(), row.replyCode);
         frame->SendUiMessage(UM_SHOW_RESULT, 0, 0);
         EXPECT_EQ(ResultEdit()->text(), row.text) << row.status << "/" << row.replyCode;
         EXPECT_EQ(ResultEdit()->Colour(), row.colour) << row.status << "/" << row.replyCode;
@@ -562,7 +565,7 @@ TEST_F(MainWindowTest, MessagesThatAskForNothing) {
     frame->SendUiMessage(UM_MESSAGE_BOX, 1, MB_OK);
     EXPECT_EQ(app.m_messageBoxResult, 42) << "a non-zero wParam leaves the result alone";
     // The console echo cleans and cuts the last command text.
-    app.m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
+    app.Engine()->Mailbox().m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
     frame->SendUiMessage(UM_CONSOLE_ECHO, 0, 0);
     const QString text = ConsoleText();
     EXPECT_TRUE(text.startsWith(QStringLiteral("a\tb\r\n")) || text.startsWith("a\tb\n"))
@@ -611,7 +614,7 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
     });
     frame->RunCommand(ID_COMM_SETTINGS);
     EXPECT_EQ(app.m_timeoutFirstRecv, 1500u);
-    EXPECT_EQ(app.m_engine->firstReceiveTimeout, 1500u);
+    EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
     EXPECT_EQ(platform::GetPrivateProfileString(u"TARN_Timeouts", u"First Recv", u"", settings),
               u"1500");
     EXPECT_EQ(
@@ -624,7 +627,7 @@ TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
     int cleared = 0;
     frame->SetPropertyView(new QWidget, {{}, {}, [&] { ++cleared; }});
     const std::string folder = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/";
-    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    clCamPropertyMgr& mgr = app.Engine()->PropertyManager();
     mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(folder + "OrvaCamSchema_v%d_%d.xsd"));
     app.m_currentDefinitionFile = platform::Utf8ToUtf16(folder + "XC-100.xml");
     frame->RefreshViews(REFRESH_STATUS);
@@ -636,7 +639,7 @@ TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
     EXPECT_TRUE(app.m_currentDefinitionFile.empty());
     EXPECT_EQ(cleared, 1) << "the view is emptied before the definition goes";
-    EXPECT_FALSE(app.m_engine->propertyManager->IsLoaded());
+    EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
 }
 
 // A camera that never answers: the window goes while a reply is awaited with a long time-out.
@@ -650,7 +653,7 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     EXPECT_TRUE(frame->Action(IDC_CANCEL_RECEIVING) == nullptr);
     EXPECT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled()) << "no second job while one runs";
@@ -658,7 +661,28 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     frame->ShutDownThreads();
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(took, std::chrono::milliseconds(1500)) << "the stop event ends the wait";
-    EXPECT_FALSE(app.m_engine->WorkerExists());
+    EXPECT_FALSE(app.Engine()->WorkerExists());
+}
+
+// Disconnect while a reply is awaited: the job is cancelled and ends its frame (the result
+// shows the cancel, no message box) before the port closes; afterwards the window's enable
+// states are those of an idle, disconnected engine.
+TEST_F(SilentCameraTest, DisconnectDuringAJobCancelsItBeforeThePortCloses) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    EXPECT_FALSE(frame->Action(ID_CONNECT)->isEnabled());
+    frame->RunCommand(ID_DISCONNECT);
+    EXPECT_FALSE(app.IsConnected());
+    EXPECT_FALSE(app.Engine()->IsBusy()) << "the job ended before the port closed";
+    EXPECT_EQ(app.Engine()->Phase(), PHASE_NOT_CONNECTED);
+    EXPECT_EQ(ResultEdit()->text(), QStringLiteral("(host side)Cancel receiving"));
+    EXPECT_TRUE(frame->Action(ID_CONNECT)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_COMM_SETTINGS)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
+    EXPECT_FALSE(frame->LowerBar()->CancelButton()->isEnabled());
 }
 
 TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
@@ -666,7 +690,7 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.m_engine->phase == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     ASSERT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     frame->LowerBar()->CancelButton()->click();
     // The job's end refreshes the window after the engine became ready.
@@ -679,7 +703,7 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
 }
 
 TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCamera) {
-    clCamPropertyMgr& mgr = *app.m_engine->propertyManager;
+    clCamPropertyMgr& mgr = app.Engine()->PropertyManager();
     mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
                                                   "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
     ASSERT_EQ(
@@ -717,7 +741,8 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
 
     // An edited value: the view reloads, the job sends the property's command.
     mgr.SetIntegerValue(gain, 55);
-    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, reinterpret_cast<uintptr_t>(gain), 0);
+    const clCamPropertyMgr::RecordName name = mgr.NameOf(gain);
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
     ASSERT_TRUE(WaitUntil([&] {
         std::lock_guard<std::mutex> guard(server.SimLock());
         int64_t cameraValue = -1;
@@ -730,9 +755,8 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
 
     // A job posted for a record of a definition closed since then is dropped unread.
-    const uintptr_t stale = reinterpret_cast<uintptr_t>(gain);
     mgr.Clear();
-    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, stale, 0);
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(reloads, 1);

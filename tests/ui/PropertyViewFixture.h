@@ -122,7 +122,7 @@ protected:
         std::vector<const clCamProperty*> jobs;
         for (const UiMessage& m : target.messages)
             if (m.msg == UM_RUN_PROPERTY_JOB && m.posted)
-                jobs.push_back(reinterpret_cast<const clCamProperty*>(m.wParam));
+                jobs.push_back(mgr.RecordOf(m.wParam, static_cast<uint32_t>(m.lParam)));
         return jobs;
     }
 

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         {
             CMainFrame frame(app);
             auto* view = new CCamPropertyForm(&app);
-            view->SetPropertyManager(app.m_engine->propertyManager.get());
+            view->SetPropertyManager(&app.Engine()->PropertyManager());
             view->SetReadyCheck([&app] { return app.IsEngineReady(); });
             frame.SetPropertyView(view,
                                   {[view](uint32_t flags) { view->Refresh(flags); },
@@ -112,22 +112,22 @@ int main(int argc, char** argv) {
             // The sample definition, opened the way the file command opens it.
             const std::u16string definition =
                 platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml");
-            app.m_engine->propertyManager->SetSchemaPathFormat(platform::Utf8ToUtf16(
+            app.Engine()->PropertyManager().SetSchemaPathFormat(platform::Utf8ToUtf16(
                 std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
-            if (app.m_engine->propertyManager->Load(definition) != 0)
+            if (app.Engine()->PropertyManager().Load(definition) != 0)
                 return 1;
             app.m_currentDefinitionFile = definition;
             view->Build();
             frame.ShowInitial();
             frame.resize(frame.width() + 420, frame.height() + 60);
             frame.PostUiMessage(UM_STARTUP, 0, 0);
-            WaitUntil([&] { return app.m_engine->WorkerExists(); });
+            WaitUntil([&] { return app.Engine()->WorkerExists(); });
             frame.RunCommand(mainframe::IDC_SHOW_CONSOLE);
             frame.RunCommand(mainframe::ID_CONNECT);
             frame.Console()->Input()->setText(QStringLiteral("sta"));
             frame.Console()->Send();
             const bool answered =
-                WaitUntil([&] { return app.m_engine->replyCode == 0 && app.IsEngineReady(); });
+                WaitUntil([&] { return app.Engine()->ReplyCode() == 0 && app.IsEngineReady(); });
             WaitUntil([] { return false; }, 400); // the idle pass shows the rest of the reply
             if (messageBox) {
                 // The question the program asks at start-up, over the window.
