@@ -37,9 +37,13 @@ void clPortLinkWatch::Disconnected(bool awaitReturn) {
     std::u16string device;
     {
         std::lock_guard<std::mutex> g(m_lock);
-        watch = awaitReturn && m_state != State::Idle && !m_device.empty();
+        watch = awaitReturn && !m_device.empty();
         m_state = watch ? State::Awaiting : State::Idle;
         device = m_device;
+        if (!awaitReturn) {
+            m_device.clear();
+            m_links.clear();
+        }
     }
     // A device that is back already (plugged in again at once) is a return too.
     if (watch)

@@ -33,8 +33,9 @@ public:
 
     // User-interface thread. After a successful Connect of the built-in port: watch its device.
     void Connected();
-    // After the host disconnected: awaitReturn waits for the same device to come back (one
-    // "returned" call), else nothing more is watched.
+    // After the host disconnected: awaitReturn waits for the device of the last connection to
+    // come back (one "returned" call; a device that is there already counts), else the device
+    // is forgotten and nothing more is watched.
     void Disconnected(bool awaitReturn);
     bool AwaitingReturn() const;
 

@@ -5,6 +5,8 @@
 
 #include "FakeDeviceSource.h"
 #include "SerialRig.h"
+#include "app/Messages.h"
+#include "app/PortLinkGuard.h"
 
 #include <condition_variable>
 #include <filesystem>
@@ -117,6 +119,58 @@ TEST(PortLinkWatch, RemovalReportedByUdevIsALossAndItsByIdNameIsWhatComesBack) {
     std::lock_guard<std::mutex> g(news.lock);
     EXPECT_EQ(news.lost.size(), 1u);
     EXPECT_EQ(news.returned, std::vector<std::u16string>{platform::Utf8ToUtf16(stable)});
+}
+
+} // namespace
+
+namespace {
+
+TEST(PortLinkWatch, RunningJobEndsAsCancelledWithinAPollOfTheLoss) {
+    CamSimFaults faults;
+    faults.noAnswer = true; // the camera takes "sta" and says nothing
+    SerialRig rig(faults);
+    rig.Entry();
+    clPortLinkGuard guard(BuiltInComPort(), nullptr);
+    std::vector<uintptr_t> posted;
+    std::mutex lock;
+    guard.SetHost({[&] { rig.engine.CancelReceiving(); },
+                   [&](uintptr_t news) {
+                       std::lock_guard<std::mutex> g(lock);
+                       posted.push_back(news);
+                   }});
+    ASSERT_TRUE(guard.Start());
+    ASSERT_EQ(rig.ConnectHost(20000, 20000), 0);
+    guard.Connected();
+    const int before = rig.Count(UM_CLOSE_WAIT_DIALOG);
+    ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), 0);
+    for (int i = 0; i < 1000 && rig.engine.Phase() != PHASE_WAIT_FIRST; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(rig.engine.Phase(), PHASE_WAIT_FIRST);
+    const auto start = std::chrono::steady_clock::now();
+    rig.server.Stop();
+    rig.server.CloseTerminal();
+    ASSERT_TRUE(rig.ui.WaitFor(UM_CLOSE_WAIT_DIALOG, before + 1, 10000));
+    // Far below the 20 s receive time-out; the bound is generous for a loaded machine.
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count(),
+              5000);
+    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_CANCELLED);
+    // The window hears of it after the cancel.
+    for (int i = 0; i < 1000; ++i) {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            if (!posted.empty())
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    {
+        std::lock_guard<std::mutex> g(lock);
+        EXPECT_EQ(posted, std::vector<uintptr_t>{clPortLinkGuard::kLost});
+    }
+    EXPECT_EQ(guard.NewsDevice(), platform::Utf8ToUtf16(rig.link));
+    guard.Stop();
 }
 
 } // namespace
