@@ -49,10 +49,13 @@ int32_t clPortComm::Reset() {
     dtrRaised = false;
     commErr.count = 0;
     lost = false;
-    std::lock_guard<std::mutex> g(m_lock);
-    m_problem = platform::DeviceProblem{};
-    m_connectedDevice.clear();
-    m_connectedLinks.clear();
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_problem = platform::DeviceProblem{};
+        m_connectedDevice.clear();
+        m_connectedLinks.clear();
+    }
+    // Never under m_lock: a running handler may ask the port for its device.
     std::lock_guard<std::mutex> call(m_handlerLock);
     m_lossHandler = nullptr;
     return 0;

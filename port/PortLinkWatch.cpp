@@ -21,12 +21,14 @@ void clPortLinkWatch::SetCallbacks(Callbacks callbacks) {
 }
 
 void clPortLinkWatch::Connected() {
+    // Asked before the lock is taken: the port's lock is never taken under this one.
     const std::u16string device = m_port.ConnectedDevice();
+    std::vector<std::string> links = m_port.ConnectedLinks();
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_state = State::Connected;
         m_device = device;
-        m_links = m_port.ConnectedLinks();
+        m_links = std::move(links);
     }
     // Links of pseudo-terminals and devices udev does not tell of are watched for presence.
     m_monitor.WatchPaths({platform::Utf16ToUtf8(device)});
