@@ -90,7 +90,8 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
     {u"アクセス権がありません", u"Access denied"}, // 78
     {u"通常のファイルではありません", u"Not a regular file"}, // 79
-    {}, {}, // 80, 81: not given out here
+    {u"通信ログ", u"Traffic log"}, // 80
+    {u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
     {u"%s との接続が切れました。", u"The connection to %s was lost."}, // 82
     {u"%s が戻りました。再接続しました。", u"%s is back: reconnected."}, // 83
     {u"%s の先のカメラが前と違います。前: %s 今: %s",

@@ -80,7 +80,7 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    // 72, 80 and 81 belong to other texts.
+    // 72 belongs to other texts.
     MSG_FAIL_SAVE_SETTINGS_TEXT = 73,
     MSG_FILE_READ_ONLY = 74,
     MSG_CANNOT_WRITE_FILE = 75,
@@ -88,6 +88,8 @@ enum MessageId : int {
     MSG_VALUE_NOT_IN_CODESET = 77,
     MSG_ACCESS_DENIED = 78,
     MSG_NOT_REGULAR_FILE = 79,
+    MSG_TRAFFIC_LOG = 80,        // the View item that starts and stops the traffic log
+    MSG_TRAFFIC_LOG_FAILED = 81, // the traffic log file cannot be opened
     // Serial devices that vanish, return, or cannot be opened (%s: device path, group, camera).
     MSG_PORT_LOST = 82,
     MSG_PORT_RECONNECTED = 83,
