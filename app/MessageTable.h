@@ -3,7 +3,9 @@
 // chosen once at start-up, before any window exists, and never changes afterwards.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 enum MessageId : int {
     MSG_MENU_FILE = 0,
@@ -93,7 +95,15 @@ enum MessageId : int {
     MSG_REASON_FUNCTION_MISSING = 91,
     MSG_REASON_CHANNEL_MISSING = 92,
     MSG_PORT_LIBRARY_MISSING = 93,
-    MSG_COUNT = 94,
+    // Text Load progress and its outcome (console, log, status area), and files dropped on
+    // the main window; "%s" are filled in order.
+    MSG_BATCH_PROGRESS = 94,
+    MSG_BATCH_ALL_SENT = 95,
+    MSG_BATCH_STOPPED_FAILED = 96,
+    MSG_BATCH_STOPPED_CANCEL = 97,
+    MSG_DROP_TEXT_LOAD = 98,
+    MSG_DROP_REFUSED_BUSY = 99,
+    MSG_COUNT = 100,
 };
 
 // Whether an id below MSG_COUNT has texts (a few ids are not given out).
@@ -113,3 +123,6 @@ const std::u16string& UiLanguageCode();
 const char16_t* Msg(int id);
 // The text of a message in the given language index.
 const char16_t* MsgIn(int id, int languageIndex);
+// The message in the UI language with each "%s" replaced by the next argument (a "%s" beyond
+// the arguments becomes empty).
+std::u16string MsgFill(int id, std::initializer_list<std::u16string_view> args);

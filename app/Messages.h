@@ -16,6 +16,8 @@ enum : uint32_t {
     UM_CLOSE_WAIT_DIALOG = 0x8007,
     UM_CONSOLE_FLUSH = 0x8008,
     UM_RUN_PROPERTY_JOB = 0x8009,
+    // Posted: the batch job has a progress report waiting for the window.
+    UM_BATCH_PROGRESS = 0x800A,
 };
 
 // Refresh flags of UM_REFRESH_VIEWS.

@@ -8,21 +8,8 @@
 
 namespace {
 
-// The message with each "%s" replaced by the next argument.
 std::u16string Fill(int id, std::initializer_list<std::u16string_view> args) {
-    const std::u16string pattern = Msg(id);
-    std::u16string out;
-    auto next = args.begin();
-    size_t from = 0;
-    for (size_t at = pattern.find(u"%s"); at != std::u16string::npos;
-         at = pattern.find(u"%s", from)) {
-        out.append(pattern, from, at - from);
-        if (next != args.end())
-            out += *next++;
-        from = at + 2;
-    }
-    out.append(pattern, from, std::u16string::npos);
-    return out;
+    return MsgFill(id, args);
 }
 
 std::u16string Number(uint32_t n) {
