@@ -4,8 +4,8 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
