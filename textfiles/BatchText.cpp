@@ -490,18 +490,18 @@ std::u16string Count(size_t n) {
 } // namespace
 
 std::u16string BatchProgressText(const BatchProgress& p) {
-    return MsgFill(MSG_BATCH_PROGRESS, {Count(p.done), Count(p.total), Count(p.current), p.text,
-                                        BatchDurationText(BatchTimeLeftMs(p))});
+    return FormatMsg(MSG_BATCH_PROGRESS, {Count(p.done), Count(p.total), Count(p.current), p.text,
+                                          BatchDurationText(BatchTimeLeftMs(p))});
 }
 
 std::u16string BatchOutcomeText(const BatchProgress& p) {
     switch (p.outcome) {
     case BatchProgress::kAllSent:
-        return MsgFill(MSG_BATCH_ALL_SENT, {Count(p.done)});
+        return FormatMsg(MSG_BATCH_ALL_SENT, {Count(p.done)});
     case BatchProgress::kFailed:
-        return MsgFill(MSG_BATCH_STOPPED_FAILED, {Count(p.current), p.text});
+        return FormatMsg(MSG_BATCH_STOPPED_FAILED, {Count(p.current), p.text});
     case BatchProgress::kCancelled:
-        return MsgFill(MSG_BATCH_STOPPED_CANCEL, {Count(p.current), p.text});
+        return FormatMsg(MSG_BATCH_STOPPED_CANCEL, {Count(p.current), p.text});
     default:
         return {};
     }

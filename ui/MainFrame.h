@@ -130,6 +130,11 @@ private:
     static std::function<void()> PumpWhileWaiting();
     void Connect();
     void Disconnect();
+    // UM_PORT_LINK: the built-in port's device went away (0) or came back (1).
+    void OnPortLink(uintptr_t news);
+    void ReconnectReturnedPort();
+    void CheckReconnectedIdentity();
+    void ConsoleNote(const std::u16string& text);
     void CommunicationSettings();
     void About();
     void AutoSelect();
@@ -162,6 +167,8 @@ private:
         std::vector<BatchProgress> pending;
     };
     std::shared_ptr<BatchReports> m_batchReports = std::make_shared<BatchReports>();
+    // Tries left to connect a device that has just come back.
+    int m_reconnectTries = 0;
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;
