@@ -111,6 +111,16 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"チャンネル %s はありません (%s のチャンネル数: %s)。",
      u"Channel %s no longer exists (%s has %s channels)."}, // 92
     {u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
+    {u"テキストロード: %s / %s 行完了 — %s 行目: %s — 残り %s",
+     u"Text Load: %s of %s lines done — line %s: %s — %s left"}, // 94
+    {u"テキストロード: 全 %s 行を送信しました。", u"Text Load: all %s lines sent."}, // 95
+    {u"テキストロードは %s 行目 (%s) で停止しました: 送受信に失敗しました。",
+     u"Text Load stopped at line %s (%s): the transaction failed."}, // 96
+    {u"テキストロードは %s 行目 (%s) で停止しました: 受信キャンセル。",
+     u"Text Load stopped at line %s (%s): Cancel receiving."}, // 97
+    {u"%s の内容をカメラへ送信しますか？", u"Send the lines of %s to the camera?"}, // 98
+    {u"処理中のため、ドロップされたファイルは開けません。",
+     u"A job is running: the dropped file was not opened."}, // 99
 };
 // clang-format on
 

@@ -105,7 +105,15 @@ enum MessageId : int {
     MSG_REASON_FUNCTION_MISSING = 91,
     MSG_REASON_CHANNEL_MISSING = 92,
     MSG_PORT_LIBRARY_MISSING = 93,
-    MSG_COUNT = 94,
+    // Text Load progress and its outcome (console, log, status area), and files dropped on
+    // the main window; "%s" are filled in order.
+    MSG_BATCH_PROGRESS = 94,
+    MSG_BATCH_ALL_SENT = 95,
+    MSG_BATCH_STOPPED_FAILED = 96,
+    MSG_BATCH_STOPPED_CANCEL = 97,
+    MSG_DROP_TEXT_LOAD = 98,
+    MSG_DROP_REFUSED_BUSY = 99,
+    MSG_COUNT = 100,
 };
 
 // Whether an id below MSG_COUNT has texts (a few ids are not given out).

@@ -19,6 +19,8 @@ enum : uint32_t {
     // The built-in serial port's device went away (wParam 0) or came back (wParam 1); the
     // device is clPortLinkGuard::NewsDevice. Posted from the thread that noticed.
     UM_PORT_LINK = 0x800A,
+    // Posted: the batch job has a progress report waiting for the window.
+    UM_BATCH_PROGRESS = 0x800B,
 };
 
 // Refresh flags of UM_REFRESH_VIEWS.

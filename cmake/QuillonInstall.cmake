@@ -13,6 +13,8 @@ quillon_install_program(Quillon COMMAND quillon)
 # The command-line tool, once it is part of the build (its CMakeLists may also call this).
 if(TARGET quillon-cli)
     quillon_install_program(quillon-cli)
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/quillon-cli.1 DESTINATION share/man/man1
+            COMPONENT quillon)
 endif()
 install(TARGETS Tallix LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 install(TARGETS Pivra02CL LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)

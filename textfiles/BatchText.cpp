@@ -1,10 +1,12 @@
 #include "textfiles/BatchText.h"
 
+#include "app/MessageTable.h"
 #include "comm/CommunicateModel.h"
 #include "platform/Text.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -455,14 +457,109 @@ BatchStep ParseBatchLine(std::u16string_view line) {
     return step;
 }
 
-bool RunBatchJob(clCommunicateModel& engine) {
+int64_t BatchTimeLeftMs(const BatchProgress& p) {
+    if (p.commandsLeft == 0)
+        return p.pauseMsLeft;
+    if (p.commandsDone == 0)
+        return -1;
+    const double each = static_cast<double>(p.commandMs) / static_cast<double>(p.commandsDone);
+    return static_cast<int64_t>(each * static_cast<double>(p.commandsLeft) + 0.5) + p.pauseMsLeft;
+}
+
+std::u16string BatchDurationText(int64_t ms) {
+    if (ms < 0)
+        return u"--:--";
+    const int64_t seconds = (ms + 999) / 1000;
+    char text[32];
+    if (seconds >= 3600)
+        std::snprintf(
+            text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+    return platform::Utf8ToUtf16(text);
+}
+
+namespace {
+
+std::u16string Count(size_t n) {
+    return platform::Utf8ToUtf16(std::to_string(n));
+}
+
+} // namespace
+
+std::u16string BatchProgressText(const BatchProgress& p) {
+    return FormatMsg(MSG_BATCH_PROGRESS, {Count(p.done), Count(p.total), Count(p.current), p.text,
+                                          BatchDurationText(BatchTimeLeftMs(p))});
+}
+
+std::u16string BatchOutcomeText(const BatchProgress& p) {
+    switch (p.outcome) {
+    case BatchProgress::kAllSent:
+        return FormatMsg(MSG_BATCH_ALL_SENT, {Count(p.done)});
+    case BatchProgress::kFailed:
+        return FormatMsg(MSG_BATCH_STOPPED_FAILED, {Count(p.current), p.text});
+    case BatchProgress::kCancelled:
+        return FormatMsg(MSG_BATCH_STOPPED_CANCEL, {Count(p.current), p.text});
+    default:
+        return {};
+    }
+}
+
+namespace {
+
+BatchStep StepOf(const std::u16string& line) {
+    return ParseBatchLine(std::u16string_view(line).substr(0, kBatchLineChars));
+}
+
+// The text a progress report shows for a step.
+std::u16string ShownText(const BatchStep& step) {
+    if (step.kind != BatchStep::kPause)
+        return step.command;
+    const std::string ms = std::to_string(step.pauseMs);
+    return u"@pause " + std::u16string(ms.begin(), ms.end());
+}
+
+} // namespace
+
+bool RunBatchJob(clCommunicateModel& engine, const BatchProgressHook& hook) {
+    using Clock = std::chrono::steady_clock;
     bool stopFlag = false;
     engine.JobStartFrame();
     std::vector<std::u16string>& lines = engine.Mailbox().m_jobParam.batchLines;
+    BatchProgress progress;
+    if (hook) {
+        for (const std::u16string& line : lines) {
+            const BatchStep step = StepOf(line);
+            if (step.kind == BatchStep::kNothing)
+                continue;
+            ++progress.total;
+            if (step.kind == BatchStep::kPause)
+                progress.pauseMsLeft += step.pauseMs;
+            else
+                ++progress.commandsLeft;
+        }
+    }
+    BatchProgress::Outcome outcome = BatchProgress::kAllSent;
     size_t next = 0;
     for (;;) {
-        if (engine.CheckStopOrCancel(stopFlag) != 0)
+        if (const int seen = engine.CheckStopOrCancel(stopFlag)) {
+            outcome = seen == 1 ? BatchProgress::kStopped : BatchProgress::kCancelled;
+            if (hook) {
+                // Cancelled between lines: the report names the line that was not run.
+                size_t at = next;
+                while (at < lines.size() && StepOf(lines[at]).kind == BatchStep::kNothing)
+                    ++at;
+                if (at < lines.size()) {
+                    ++progress.current;
+                    progress.text = ShownText(StepOf(lines[at]));
+                } else {
+                    outcome = BatchProgress::kAllSent;
+                }
+            }
             break;
+        }
         if (next >= lines.size())
             break;
         const std::u16string line = lines[next].substr(0, kBatchLineChars);
@@ -470,25 +567,56 @@ bool RunBatchJob(clCommunicateModel& engine) {
         const BatchStep step = ParseBatchLine(line);
         if (step.kind == BatchStep::kNothing)
             continue;
+        const auto started = Clock::now();
+        if (hook) {
+            ++progress.current;
+            progress.text = ShownText(step);
+            hook(progress);
+        }
         if (step.kind == BatchStep::kPause) {
+            progress.pauseMsLeft -= step.pauseMs;
             // Only shutdown ends a pause early.
-            if (engine.PauseOrStop(step.pauseMs, stopFlag))
+            if (engine.PauseOrStop(step.pauseMs, stopFlag)) {
+                outcome = BatchProgress::kStopped;
                 break;
+            }
+            ++progress.done;
             continue;
         }
         const int32_t result = engine.CommandStep(stopFlag, step.command);
-        if (stopFlag || result != TRANSACTION_OK)
+        if (stopFlag) {
+            outcome = BatchProgress::kStopped;
             break;
+        }
+        if (result != TRANSACTION_OK) {
+            outcome = result == TRANSACTION_CANCELLED ? BatchProgress::kCancelled
+                                                      : BatchProgress::kFailed;
+            break;
+        }
         engine.ConsolePause();
-        if (engine.CommandGapPause(stopFlag))
+        const bool stopped = engine.CommandGapPause(stopFlag);
+        ++progress.done;
+        ++progress.commandsDone;
+        --progress.commandsLeft;
+        progress.commandMs +=
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+        if (stopped) {
+            outcome = BatchProgress::kStopped;
             break;
+        }
     }
     // What was not taken stays for the record; the next Text Load replaces it.
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(next));
+    if (hook) {
+        progress.outcome = outcome;
+        hook(progress);
+    }
     engine.JobEndFrame();
     return stopFlag;
 }
 
-void InstallBatchJob(clCommunicateModel& engine) {
-    engine.SetBatchJobRunner([](clCommunicateModel& e) { return RunBatchJob(e); });
+void InstallBatchJob(clCommunicateModel& engine, BatchProgressHook progress) {
+    engine.SetBatchJobRunner([progress = std::move(progress)](clCommunicateModel& e) {
+        return RunBatchJob(e, progress);
+    });
 }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,8 +77,37 @@ struct BatchStep {
 };
 BatchStep ParseBatchLine(std::u16string_view line);
 
+// How far a running batch has come. Lines are the kept lines that do something (a command or
+// a pause), numbered from 1 in batch order; comment, empty and token-less lines do not count.
+struct BatchProgress {
+    enum Outcome { kRunning, kAllSent, kFailed, kCancelled, kStopped };
+    Outcome outcome = kRunning;
+    size_t total = 0;        // lines of the batch
+    size_t done = 0;         // lines finished
+    size_t current = 0;      // the line being run (running), or where the batch ended
+    std::u16string text;     // that line's token
+    size_t commandsDone = 0; // finished commands
+    size_t commandsLeft = 0; // commands not finished yet
+    int64_t commandMs = 0;   // time the finished commands took, their pacing included
+    int64_t pauseMsLeft = 0; // pauses of the lines not run yet
+};
+// The time the rest of the batch should take: the finished commands' average for every command
+// left, plus the pauses left; -1 while no command has finished and some are left.
+int64_t BatchTimeLeftMs(const BatchProgress& progress);
+// The texts of the bilingual table for a report, in the UI language: the running line
+// ("Text Load: 2 of 5 lines done — line 3: brt 10 — 00:04 left", "--:--" while the time left
+// is unknown), and the one-line outcome of a batch that ended (empty while it runs, and for a
+// batch ended by shutdown).
+std::u16string BatchProgressText(const BatchProgress& progress);
+std::u16string BatchOutcomeText(const BatchProgress& progress);
+// Milliseconds as "mm:ss" (rounded up), "h:mm:ss" from one hour on; "--:--" when negative.
+std::u16string BatchDurationText(int64_t ms);
+// Called on the worker thread before each line and once when the batch ends (outcome other
+// than kRunning). It must not block: it hands the report on and returns.
+using BatchProgressHook = std::function<void(const BatchProgress&)>;
+
 // The batch job on the worker thread, framed like every job: runs the job parameters' batch
 // lines in order and removes the ones it has taken. True when it saw the stop event.
-bool RunBatchJob(clCommunicateModel& engine);
-// Makes RunBatchJob the engine's job of kind 3.
-void InstallBatchJob(clCommunicateModel& engine);
+bool RunBatchJob(clCommunicateModel& engine, const BatchProgressHook& progress = {});
+// Makes RunBatchJob the engine's job of kind 3 (while no job runs).
+void InstallBatchJob(clCommunicateModel& engine, BatchProgressHook progress = {});

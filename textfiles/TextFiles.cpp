@@ -212,10 +212,14 @@ int32_t clTextFiles::LoadBatchText() {
     if (dialog.DoModal(m_ui) != IDOK)
         return 10;
     dialog.StoreChosenFolder();
+    return ReplayBatchFile(dialog.PathName());
+}
+
+int32_t clTextFiles::ReplayBatchFile(const std::u16string& path) {
     // The lines of a running batch belong to the worker until its job ends.
     if (m_engine.IsBusy())
         return 1;
-    if (ReadBatchText(dialog.PathName()) != 0)
+    if (ReadBatchText(path) != 0)
         return 1;
     std::vector<std::u16string> lines = std::move(m_engine.Mailbox().m_jobParam.batchLines);
     return m_engine.SubmitBatchJob(std::move(lines)) == SUBMIT_OK ? 0 : 1;
@@ -330,6 +334,10 @@ int32_t clTextFiles::SelectDefinitionFile() {
     std::u16string chosen;
     if (!m_ui || !m_ui->ShowFileDialog(request, chosen) || chosen.empty())
         return 10;
+    return OpenChosenDefinition(chosen);
+}
+
+int32_t clTextFiles::OpenChosenDefinition(const std::u16string& chosen) {
     m_engine.SetCameraIdentity({}, {}, {});
     EmptyViewAndTitle();
     m_engine.PropertyManager().Clear();

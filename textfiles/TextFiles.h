@@ -44,6 +44,9 @@ public:
     // --- Text Load -----------------------------------------------------------------------
     // 0 batch job started, 1 file not read, 10 cancelled.
     int32_t LoadBatchText();
+    // What Text Load does once a file is chosen: reads it (ReadBatchText) and starts the batch
+    // job. 0 started, 1 not (a job runs, the file was refused, or the engine is not ready).
+    int32_t ReplayBatchFile(const std::u16string& path);
     // Reads the batch lines of the file into the job parameters. 0, or 1 (message 71 and a log
     // line naming the first bad line) when the file cannot be read, is no regular file, does
     // not decode cleanly, or a line to be sent holds U+FFFD or a control character other than
@@ -53,6 +56,9 @@ public:
     // --- Camera definition file ----------------------------------------------------------
     // 0 opened, 1 failed, 10 cancelled.
     int32_t SelectDefinitionFile();
+    // What Select file does once a file is chosen: the identity, view and definition are
+    // cleared, then the file is opened (OpenDefinitionFile).
+    int32_t OpenChosenDefinition(const std::u16string& path);
     // 0 opened, 1 failed (log lines and a message box).
     int32_t OpenDefinitionFile(const std::u16string& path);
     void CloseDefinitionFile();

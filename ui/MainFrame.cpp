@@ -25,17 +25,24 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <condition_variable>
@@ -214,6 +221,20 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
                         Qt::QueuedConnection);
             },
             this);
+
+    // The status area: what a batch is doing, and how the last one ended. Hidden until the
+    // first report, so the window keeps its size until then.
+    m_batchLabel = new QLabel(this);
+    m_batchLabel->setObjectName(QStringLiteral("batchStatus"));
+    m_batchBar = new QProgressBar(this);
+    m_batchBar->setObjectName(QStringLiteral("batchProgress"));
+    m_batchBar->setMaximumWidth(160);
+    m_batchBar->hide();
+    statusBar()->addWidget(m_batchLabel, 1);
+    statusBar()->addPermanentWidget(m_batchBar);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->hide();
+    setAcceptDrops(true);
 
     UpdateCommandEnables();
 }
@@ -478,6 +499,9 @@ intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
     case UM_RUN_PROPERTY_JOB:
         OnRunPropertyJob(wParam, lParam);
         return 0;
+    case UM_BATCH_PROGRESS:
+        OnBatchProgress();
+        return 0;
     default:
         return 0;
     }
@@ -592,6 +616,119 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
     } else if (result != SUBMIT_OK && result != SUBMIT_DECLINED) {
         // Refused: the view shows the stored values and the enable states as they are.
         RefreshViews(REFRESH_STATUS | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+    }
+}
+
+BatchProgressHook CMainFrame::BatchProgressReporter() {
+    clCommunicateModel* engine = m_app.Engine();
+    if (!engine)
+        return {};
+    // The reports outlive the window (the hook holds them); the post goes through the engine's
+    // link, which lets nothing reach the window once it is closed.
+    return [reports = m_batchReports, &context = engine->Context()](const BatchProgress& p) {
+        bool first;
+        {
+            std::lock_guard<std::mutex> guard(reports->lock);
+            first = reports->pending.empty();
+            // A running report replaces the one before it that the window has not shown.
+            if (!first && p.outcome == BatchProgress::kRunning &&
+                reports->pending.back().outcome == BatchProgress::kRunning)
+                reports->pending.back() = p;
+            else
+                reports->pending.push_back(p);
+        }
+        if (first)
+            context.Post(UM_BATCH_PROGRESS);
+    };
+}
+
+void CMainFrame::ShowStatusText(const QString& text) {
+    m_batchLabel->setText(text);
+    statusBar()->show();
+}
+
+void CMainFrame::OnBatchProgress() {
+    std::vector<BatchProgress> reports;
+    {
+        std::lock_guard<std::mutex> guard(m_batchReports->lock);
+        reports.swap(m_batchReports->pending);
+    }
+    for (const BatchProgress& p : reports) {
+        m_batchBar->setRange(0, static_cast<int>(std::min<size_t>(p.total, INT_MAX)));
+        m_batchBar->setValue(static_cast<int>(std::min<size_t>(p.done, INT_MAX)));
+        if (p.outcome == BatchProgress::kRunning) {
+            m_batchBar->show();
+            ShowStatusText(ToQString(BatchProgressText(p)));
+            continue;
+        }
+        m_batchBar->hide();
+        const std::u16string outcome = BatchOutcomeText(p);
+        if (outcome.empty())
+            continue;
+        ShowStatusText(ToQString(outcome));
+        if (ConsoleValid())
+            m_console->AppendText(u"\r\n" + outcome + u"\r\n");
+        if (m_app.m_appLog)
+            m_app.m_appLog->Write(outcome);
+    }
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile() &&
+        mainframe::ClassifyDrop(urls.front().fileName().toStdU16String(), CurrentEngineState()) !=
+            mainframe::DropAction::kIgnore)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+    event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    DropFile(urls.front().toLocalFile());
+}
+
+void CMainFrame::DropFile(const QString& path) {
+    using mainframe::DropAction;
+    const std::u16string file = path.toStdU16String();
+    // The state is asked now: a job may have started since the drag entered.
+    switch (mainframe::ClassifyDrop(QFileInfo(path).fileName().toStdU16String(),
+                                    CurrentEngineState())) {
+    case DropAction::kOpenDefinition:
+        if (m_fileHooks.openDefinition)
+            m_fileHooks.openDefinition(file);
+        RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+        break;
+    case DropAction::kLoadBatch: {
+        const QString question =
+            ToQString(FormatMsg(MSG_DROP_TEXT_LOAD, {QFileInfo(path).fileName().toStdU16String()}));
+        if (RunMessageBox(this, ToQString(Msg(MSG_TEXT_LOAD)), question,
+                          MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+            break;
+        // The box let other work run: the rule is asked again, as a click would be.
+        if (mainframe::IsCommandEnabled(mainframe::ID_TEXT_LOAD, CurrentEngineState())) {
+            if (m_fileHooks.replayBatchFile)
+                m_fileHooks.replayBatchFile(file);
+        } else {
+            ShowStatusText(ToQString(Msg(MSG_DROP_REFUSED_BUSY)));
+        }
+        break;
+    }
+    case DropAction::kRefuseBusy:
+        ShowStatusText(ToQString(Msg(MSG_DROP_REFUSED_BUSY)));
+        QApplication::beep();
+        break;
+    case DropAction::kIgnore:
+        break;
     }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/UiTarget.h"
+#include "textfiles/BatchText.h"
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrameLogic.h"
 
@@ -17,12 +18,17 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class clApplication;
 class CDialogBarLower;
 class CDialogBarUpper;
 class QAction;
+class QLabel;
+class QProgressBar;
 class QMenu;
 class QSplitter;
 class QTimer;
@@ -45,6 +51,9 @@ public:
         std::function<void()> textLoad;
         // On UM_STARTUP: offers to reopen the last camera definition file.
         std::function<void()> offerLastDefinition;
+        // Files dropped on the window: what Select file and Text Load do with a chosen file.
+        std::function<void(const std::u16string& path)> openDefinition;
+        std::function<void(const std::u16string& path)> replayBatchFile;
     };
 
     explicit CMainFrame(clApplication& app, QWidget* parent = nullptr);
@@ -77,6 +86,16 @@ public:
     // Title: the window title, plus " - <file name>" while a definition is open.
     void UpdateTitle();
 
+    // The batch job's progress hook: from the worker thread it stores the report and posts
+    // UM_BATCH_PROGRESS (never waits for the window); the window shows it in the status area,
+    // and the outcome also in the console and the log.
+    BatchProgressHook BatchProgressReporter();
+    // The status area under the lower bar: the report's text and the lines done.
+    QLabel* BatchStatusLabel() const { return m_batchLabel; }
+    QProgressBar* BatchProgressBar() const { return m_batchBar; }
+    // A file dropped on the window (also the drop event's handler).
+    void DropFile(const QString& path);
+
     QAction* Action(int id) const;
     CDialogBarUpper* UpperBar() const { return m_upper; }
     CDialogBarLower* LowerBar() const { return m_lower; }
@@ -90,6 +109,9 @@ protected:
     virtual intptr_t OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam);
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateMenus();
@@ -107,6 +129,8 @@ private:
     // change (the enable rules).
     void OnEngineActivity(bool received);
     void FlushReceived();
+    void OnBatchProgress();
+    void ShowStatusText(const QString& text);
 
     static std::function<void()> PumpWhileWaiting();
     void Connect();
@@ -143,6 +167,14 @@ private:
     QElapsedTimer m_lastFlush;
     std::atomic<bool> m_flushQueued{false};
     std::atomic<bool> m_enablesQueued{false};
+    QLabel* m_batchLabel = nullptr;
+    QProgressBar* m_batchBar = nullptr;
+    // Reports of the batch job not shown yet; the worker puts, the window takes.
+    struct BatchReports {
+        std::mutex lock;
+        std::vector<BatchProgress> pending;
+    };
+    std::shared_ptr<BatchReports> m_batchReports = std::make_shared<BatchReports>();
     // Tries left to connect a device that has just come back.
     int m_reconnectTries = 0;
     QList<int> m_splitSizesBefore;

@@ -96,4 +96,40 @@ std::u16string ConnectFailureText(int32_t result, std::u16string_view reason) {
     return text;
 }
 
+namespace {
+
+bool EndsWithNoCase(std::u16string_view name, std::u16string_view suffix) {
+    if (name.size() < suffix.size())
+        return false;
+    name = name.substr(name.size() - suffix.size());
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char16_t c = name[i];
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DropAction ClassifyDrop(std::u16string_view fileName, const EngineState& state) {
+    int command = 0;
+    DropAction action = DropAction::kIgnore;
+    if (EndsWithNoCase(fileName, u".xml")) {
+        command = ID_SELECT_FILE;
+        action = DropAction::kOpenDefinition;
+    } else if (EndsWithNoCase(fileName, u".txt")) {
+        command = ID_TEXT_LOAD;
+        action = DropAction::kLoadBatch;
+    } else {
+        return DropAction::kIgnore;
+    }
+    if (IsCommandEnabled(command, state))
+        return action;
+    const bool jobRuns = state.busy != 0 || (state.connected != 0 && state.phase > 0);
+    return jobRuns ? DropAction::kRefuseBusy : DropAction::kIgnore;
+}
+
 } // namespace mainframe

@@ -60,6 +60,13 @@ inline constexpr int kAllCommands[] = {
     ID_WINDOW_SPLIT, IDC_CANCEL_RECEIVING, IDC_SHOW_CONSOLE, IDC_HIDE_CONSOLE, ID_TRAFFIC_LOG,
 };
 
+// What a file dropped on the main window does: a definition (".xml") opens as Select file
+// does, a text file (".txt") is replayed as Text Load does; each only while its command is
+// enabled. A drop of either kind while a job runs is refused (the window says so); anything
+// else, or a kind whose command is off for another reason, is ignored.
+enum class DropAction { kIgnore, kOpenDefinition, kLoadBatch, kRefuseBusy };
+DropAction ClassifyDrop(std::u16string_view fileName, const EngineState& state);
+
 // The message-table id of the text shown when Connect returned `result` (not 0): the port's
 // failed step for 8 to 14, the general "Error" otherwise.
 int ConnectFailureMessage(int32_t result);

@@ -3,6 +3,7 @@
 #include "app/MessageTable.h"
 #include "app/Messages.h"
 #include "comm/CommunicateModel.h"
+#include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/MainFrame.h"
@@ -73,11 +74,15 @@ bool CQuillonApp::InitInstance() {
     m_identityLineHook = [this](uint32_t& flags, std::u16string_view text) {
         return m_textFiles->TakeIdentityLine(flags, text);
     };
-    m_frame->SetFileCommandHooks({[this] { m_textFiles->SelectDefinitionFile(); },
-                                  [this] { m_textFiles->CloseDefinitionFile(); },
-                                  [this] { m_textFiles->SaveSettingsText(); },
-                                  [this] { m_textFiles->LoadBatchText(); },
-                                  [this] { m_textFiles->OfferLastDefinition(); }});
+    m_frame->SetFileCommandHooks(
+        {[this] { m_textFiles->SelectDefinitionFile(); },
+         [this] { m_textFiles->CloseDefinitionFile(); },
+         [this] { m_textFiles->SaveSettingsText(); }, [this] { m_textFiles->LoadBatchText(); },
+         [this] { m_textFiles->OfferLastDefinition(); },
+         [this](const std::u16string& path) { m_textFiles->OpenChosenDefinition(path); },
+         [this](const std::u16string& path) { m_textFiles->ReplayBatchFile(path); }});
+    // The batch job reports its progress to the window.
+    InstallBatchJob(*Engine(), m_frame->BatchProgressReporter());
     m_frame->ShowInitial();
     m_frame->PostUiMessage(UM_STARTUP, 0, 0);
     return true;

@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -257,3 +259,128 @@ TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
 }
 
 } // namespace
+
+// ---- progress reports of a running batch
+
+namespace {
+
+struct ProgressRig : BatchRig {
+    std::mutex lock;
+    std::vector<BatchProgress> reports;
+    ProgressRig() {
+        InstallBatchJob(engine, [this](const BatchProgress& p) {
+            std::lock_guard<std::mutex> guard(lock);
+            reports.push_back(p);
+        });
+    }
+    bool WaitForReports(size_t n) {
+        const auto deadline = Clock::now() + 10s;
+        while (Clock::now() < deadline) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (reports.size() >= n)
+                    return true;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+    std::vector<std::string> Texts() {
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<std::string> out;
+        for (const BatchProgress& p : reports)
+            out.push_back(platform::Utf16ToUtf8(
+                p.outcome == BatchProgress::kRunning ? BatchProgressText(p) : BatchOutcomeText(p)));
+        return out;
+    }
+};
+
+// Five lines, the second a pause.
+const std::string kFiveLines = "a\r\n@pause 300\r\nb\r\nc\r\nd\r\n";
+
+std::string Masked(std::string text) {
+    // The time left depends on the machine: only its form is compared.
+    const size_t at = text.rfind(" left");
+    if (at != std::string::npos && at >= 5 && text.compare(at - 5, 5, "--:--") != 0)
+        text.replace(at - 5, 5, "mm:ss");
+    return text;
+}
+
+} // namespace
+
+TEST(BatchProgress, EveryLineIsReportedAndTheEndSaysAllSent) {
+    ProgressRig rig;
+    rig.AnswerOk(4);
+    rig.RunFile("// header\r\n" + kFiveLines);
+    ASSERT_TRUE(rig.WaitJobEnd());
+    std::vector<std::string> texts = rig.Texts();
+    for (std::string& t : texts)
+        t = Masked(t);
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "Text Load: 0 of 5 lines done — line 1: a — --:-- left",
+                         "Text Load: 1 of 5 lines done — line 2: @pause 300 — mm:ss left",
+                         "Text Load: 2 of 5 lines done — line 3: b — mm:ss left",
+                         "Text Load: 3 of 5 lines done — line 4: c — mm:ss left",
+                         "Text Load: 4 of 5 lines done — line 5: d — mm:ss left",
+                         "Text Load: all 5 lines sent.",
+                     }));
+    // The pause still to come is counted in the time left.
+    std::lock_guard<std::mutex> guard(rig.lock);
+    EXPECT_GE(BatchTimeLeftMs(rig.reports[1]), 300);
+    EXPECT_EQ(rig.reports[1].pauseMsLeft, 300);
+    EXPECT_EQ(rig.reports[2].pauseMsLeft, 0);
+    EXPECT_EQ(rig.camera.Wire(), "a\rb\rc\rd\r") << "the job's order is unchanged";
+}
+
+TEST(BatchProgress, AFailedTransactionAtLineThreeIsNamed) {
+    ProgressRig rig;
+    rig.engine.SetReceiveTimeouts(200, rig.engine.NextReceiveTimeout());
+    rig.camera.Expect({{5, kOk}});
+    rig.camera.Expect({}); // b: no answer, receive time-out
+    rig.RunFile(kFiveLines);
+    ASSERT_TRUE(rig.WaitJobEnd());
+    const std::vector<std::string> texts = rig.Texts();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts.back(), "Text Load stopped at line 3 (b): the transaction failed.");
+    EXPECT_EQ(rig.camera.Wire(), "a\rb\r");
+}
+
+TEST(BatchProgress, CancelDuringAReplyAndBetweenLinesAreNamed) {
+    {
+        ProgressRig rig;
+        rig.camera.Expect({{5, kOk}});
+        rig.camera.Expect({{20000, kOk}}); // b: the reply is still awaited when cancel comes
+        rig.RunFile(kFiveLines);
+        ASSERT_TRUE(rig.camera.WaitForCommands(2, 10000));
+        rig.engine.CancelReceiving();
+        ASSERT_TRUE(rig.WaitJobEnd());
+        EXPECT_EQ(rig.Texts().back(), "Text Load stopped at line 3 (b): Cancel receiving.");
+    }
+    {
+        ProgressRig rig;
+        rig.AnswerOk(4);
+        rig.RunFile(kFiveLines);
+        ASSERT_TRUE(rig.WaitForReports(2));
+        rig.engine.CancelReceiving(); // during the pause: b is never sent
+        ASSERT_TRUE(rig.WaitJobEnd());
+        EXPECT_EQ(rig.Texts().back(), "Text Load stopped at line 3 (b): Cancel receiving.");
+        EXPECT_EQ(rig.camera.Wire(), "a\r");
+    }
+}
+
+TEST(BatchProgress, TimeLeftAndDurations) {
+    BatchProgress p;
+    p.commandsLeft = 4;
+    p.pauseMsLeft = 1500;
+    EXPECT_EQ(BatchTimeLeftMs(p), -1) << "unknown before the first command ends";
+    p.commandsDone = 2;
+    p.commandMs = 400;
+    EXPECT_EQ(BatchTimeLeftMs(p), 4 * 200 + 1500);
+    p.commandsLeft = 0;
+    EXPECT_EQ(BatchTimeLeftMs(p), 1500) << "only pauses left";
+    EXPECT_EQ(BatchDurationText(-1), u"--:--");
+    EXPECT_EQ(BatchDurationText(0), u"00:00");
+    EXPECT_EQ(BatchDurationText(1), u"00:01") << "rounded up: never 0 while something is left";
+    EXPECT_EQ(BatchDurationText(61000), u"01:01");
+    EXPECT_EQ(BatchDurationText(3723000), u"1:02:03");
+}

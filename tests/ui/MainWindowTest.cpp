@@ -18,6 +18,8 @@
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
 #include "port/PortReason.h"
+#include "textfiles/BatchText.h"
+#include "textfiles/TextFiles.h"
 #include "tools/camsim/PtyServer.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
@@ -25,20 +27,30 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/TextFilesUi.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <thread>
 
 using namespace mainframe;
@@ -897,4 +909,164 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
     QCoreApplication::processEvents();
     EXPECT_EQ(reloads, 1);
     EXPECT_TRUE(app.IsEngineReady());
+}
+
+// ---- files dropped on the window, and the progress of the batch a drop starts
+
+namespace {
+
+// The window with the file commands of the program: the definition and text files of
+// clTextFiles behind the frame's hooks, and the batch job reporting to the frame.
+class DropTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        app.Engine()->PropertyManager().SetSchemaPathFormat(platform::Utf8ToUtf16(
+            std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+        textUi = std::make_unique<CTextFilesUi>(frame.get());
+        files = std::make_unique<clTextFiles>(app, *app.Engine(), textUi.get());
+        CMainFrame::FileCommandHooks hooks;
+        hooks.openDefinition = [this](const std::u16string& p) { files->OpenChosenDefinition(p); };
+        hooks.replayBatchFile = [this](const std::u16string& p) { files->ReplayBatchFile(p); };
+        frame->SetFileCommandHooks(hooks);
+        InstallBatchJob(*app.Engine(), frame->BatchProgressReporter());
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        files.reset();
+        textUi.reset();
+    }
+
+    // A drag entering with the file, then its drop, as the platform delivers them. Returns
+    // whether the window accepted the drag.
+    bool Drop(const std::string& path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(frame.get(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame.get(), &drop);
+        return true;
+    }
+    QString Status() { return frame->BatchStatusLabel()->text(); }
+    std::string WriteFile(const std::string& name, const std::string& bytes) {
+        const std::string path = folder.file(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    std::u16string LogText() {
+        std::ifstream in(platform::Utf16ToUtf8(app.m_logFilePath), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::u16string text;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                                 static_cast<uint8_t>(bytes[i + 1]) << 8));
+        return text;
+    }
+
+    std::unique_ptr<CTextFilesUi> textUi;
+    std::unique_ptr<clTextFiles> files;
+};
+
+class SilentDropTest : public DropTest {
+protected:
+    SilentDropTest() { faults.noAnswer = true; }
+};
+
+} // namespace
+
+TEST_F(DropTest, DefinitionOpensAsSelectFileDoesWithTheSameFailureMessage) {
+    ASSERT_TRUE(Drop(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml"));
+    EXPECT_TRUE(app.Engine()->PropertyManager().IsLoaded());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit) - XC-100.xml"));
+    // A broken definition: the box and the log lines of a failed Select file.
+    const std::string bad = WriteFile("Broken.XML", "<CameraDefine");
+    BoxAnswer ok(QMessageBox::Ok);
+    ASSERT_TRUE(Drop(bad)) << "the extension in any letter case";
+    ASSERT_EQ(ok.texts.size(), 1);
+    EXPECT_EQ(ok.texts[0],
+              QStringLiteral("XML parse error\nfilename=") + QString::fromStdString(bad));
+    EXPECT_EQ(ok.captions[0], QString::fromStdU16String(Msg(MSG_FAIL_OPEN_DEFINE)));
+    EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
+}
+
+TEST_F(DropTest, TextFileAsksThenReplaysWithItsProgressAndOutcome) {
+    const std::string batch = WriteFile("batch.txt", "sta\r\n@pause 200\r\nsta\r\n");
+    EXPECT_FALSE(Drop(batch)) << "not connected: Text Load is off, the drop is ignored";
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    {
+        BoxAnswer cancel(QMessageBox::Cancel);
+        ASSERT_TRUE(Drop(batch));
+        ASSERT_EQ(cancel.texts.size(), 1);
+        EXPECT_EQ(cancel.texts[0], QStringLiteral("Send the lines of batch.txt to the camera?"));
+        EXPECT_EQ(cancel.captions[0], QStringLiteral("Text Load"));
+    }
+    EXPECT_TRUE(app.IsEngineReady()) << "declined: nothing started";
+    EXPECT_FALSE(ConsoleText().contains(QStringLiteral("sta")));
+    BoxAnswer ok(QMessageBox::Ok);
+    ASSERT_TRUE(Drop(batch));
+    ASSERT_TRUE(WaitUntil([&] { return Status().startsWith(QStringLiteral("Text Load: 1 of 3")); }))
+        << Status().toStdString();
+    EXPECT_TRUE(frame->BatchProgressBar()->isVisible());
+    EXPECT_TRUE(frame->Console()->isVisible()) << "the progress does not cover the console";
+    const QString allSent = QStringLiteral("Text Load: all 3 lines sent.");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == allSent; })) << Status().toStdString();
+    EXPECT_FALSE(frame->BatchProgressBar()->isVisible());
+    EXPECT_TRUE(ConsoleText().contains(allSent));
+    EXPECT_NE(LogText().find(allSent.toStdU16String()), std::u16string::npos);
+    EXPECT_EQ(ok.texts.size(), 1);
+}
+
+TEST_F(DropTest, OtherFilesAreIgnored) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    for (const char* name : {"picture.png", "notes", "settings.txt.bak"})
+        EXPECT_FALSE(Drop(WriteFile(name, "sta\r\n"))) << name;
+    QMimeData text;
+    text.setText(QStringLiteral("sta"));
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted()) << "dragged text is no file";
+    EXPECT_TRUE(app.IsEngineReady());
+    EXPECT_FALSE(frame->statusBar()->isVisible());
+}
+
+TEST_F(SilentDropTest, DropsWhileAJobRunsAreRefusedVisibly) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    const QString refused = QStringLiteral("A job is running: the dropped file was not opened.");
+    ASSERT_TRUE(Drop(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml"));
+    EXPECT_EQ(Status(), refused);
+    EXPECT_TRUE(frame->statusBar()->isVisible());
+    EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
+    frame->BatchStatusLabel()->clear();
+    ASSERT_TRUE(Drop(WriteFile("batch.txt", "sta\r\n")));
+    EXPECT_EQ(Status(), refused);
+    frame->LowerBar()->CancelButton()->click();
+    ASSERT_TRUE(WaitUntil([&] { return app.IsEngineReady(); }));
+}
+
+// A batch stopped by Cancel receiving says where, in the status area, the console and the log.
+TEST_F(SilentDropTest, CancelledBatchNamesItsLine) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    BoxAnswer ok(QMessageBox::Ok);
+    ASSERT_TRUE(Drop(WriteFile("batch.txt", "// settings\r\nsta\r\ngai 12\r\n")));
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    EXPECT_EQ(Status(), QStringLiteral("Text Load: 0 of 2 lines done — line 1: sta — --:-- left"));
+    frame->LowerBar()->CancelButton()->click();
+    const QString stopped = QStringLiteral("Text Load stopped at line 1 (sta): Cancel receiving.");
+    ASSERT_TRUE(WaitUntil([&] { return Status() == stopped; })) << Status().toStdString();
+    EXPECT_TRUE(ConsoleText().contains(stopped));
+    EXPECT_NE(LogText().find(stopped.toStdU16String()), std::u16string::npos);
 }
