@@ -90,7 +90,9 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
     {u"アクセス権がありません", u"Access denied"}, // 78
     {u"通常のファイルではありません", u"Not a regular file"}, // 79
-    {}, {}, {}, {}, {}, {}, {}, {}, {}, // 80 - 88: not given out here
+    {u"通信ログ", u"Traffic log"}, // 80
+    {u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
+    {}, {}, {}, {}, {}, {}, {}, // 82 - 88: not given out here
     {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
      u"The library refused %s bps (it supports %s bps)."}, // 89
     {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",

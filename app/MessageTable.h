@@ -78,7 +78,7 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    // 72 and 80 to 88 belong to other texts.
+    // 72 and 82 to 88 belong to other texts.
     MSG_FAIL_SAVE_SETTINGS_TEXT = 73,
     MSG_FILE_READ_ONLY = 74,
     MSG_CANNOT_WRITE_FILE = 75,
@@ -86,6 +86,8 @@ enum MessageId : int {
     MSG_VALUE_NOT_IN_CODESET = 77,
     MSG_ACCESS_DENIED = 78,
     MSG_NOT_REGULAR_FILE = 79,
+    MSG_TRAFFIC_LOG = 80,        // the View item that starts and stops the traffic log
+    MSG_TRAFFIC_LOG_FAILED = 81, // the traffic log file cannot be opened
     // Why a connection failed (the second line of the connect failure), and the port line of
     // an interface whose library is missing; "%s" are filled in order.
     MSG_REASON_SPEED_REFUSED = 89,

@@ -26,12 +26,16 @@ using ParserPtr = std::unique_ptr<TallixParser, ParserFree>;
 
 // Runs the formula of calculator `p` and hands the result double to `store`, also when the
 // evaluation failed (it then holds what the library left in it). 0 success, 1 failure; with no
-// parser nothing is stored.
+// parser nothing is stored. errorText, when given, gets the library's error text of a failure.
 template <class Store>
-int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* p, Store store) {
+int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* p, Store store,
+                       std::string* errorText = nullptr) {
     ParserPtr parser(Tallix_Alloc());
-    if (!parser)
+    if (!parser) {
+        if (errorText)
+            *errorText = "no parser";
         return 1;
+    }
     for (const auto& [variable, propertyName] : p->variables) {
         const std::string name = platform::Utf16ToLocale(variable);
         // Integer, Bool (its state), Float and Selection give their value; Execution and String
@@ -53,6 +57,8 @@ int EvaluateCalculator(const clCamPropertyMgr& mgr, const clCamProperty* p, Stor
     double result = 0.0;
     const char* error = Tallix_Parse(parser.get(), formula.c_str(), &result);
     store(result);
+    if (error && errorText)
+        *errorText = error;
     return error ? 1 : 0;
 }
 
@@ -70,4 +76,13 @@ int clCamPropertyMgr::EvaluateFloatCalculator(clCamPropertyFloat* p) {
     if (!p || !p->isCalculator)
         return 1;
     return EvaluateCalculator(*this, p, [p](double result) { p->value = result; });
+}
+
+int clCamPropertyMgr::TryCalculator(const clCamProperty* p, double& result,
+                                    std::string& errorText) const {
+    errorText.clear();
+    if (!p || !p->isCalculator)
+        return 1;
+    return EvaluateCalculator(
+        *this, p, [&result](double r) { result = r; }, &errorText);
 }

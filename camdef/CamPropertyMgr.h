@@ -127,6 +127,9 @@ public:
     // calculator is left as it is (1).
     int EvaluateIntegerCalculator(clCamPropertyInteger* p);
     int EvaluateFloatCalculator(clCamPropertyFloat* p);
+    // Evaluates the formula of any calculator with the current values without storing the
+    // result: 0 with result, 1 with the evaluator's error text (or a word why nothing ran).
+    int TryCalculator(const clCamProperty* p, double& result, std::string& errorText) const;
 
     // --- Command texts and replies --------------------------------------------------------
     // These hold no state between calls and take no lock; values are stored through the setters.

@@ -206,8 +206,11 @@ bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
 // Port receive thread
 
 void clCommunicateModel::OnReceiveData(const uint8_t* bytes, uint32_t length, void* user) {
-    if (user)
-        static_cast<clCommunicateModel*>(user)->ring.Append(bytes, length);
+    if (!user)
+        return;
+    auto* engine = static_cast<clCommunicateModel*>(user);
+    engine->ring.Append(bytes, length);
+    engine->m_traffic.Received(bytes, length);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -283,9 +286,11 @@ void clCommunicateModel::JobEndFrame() {
 
 int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view command) {
     const int32_t result = RunTransaction(stopFlag, command);
+    if (!stopFlag)
+        ClassifyReply();
+    m_traffic.Result(TransactionOutcomeText(result, replyCode, stopFlag));
     if (stopFlag)
         return result;
-    ClassifyReply();
     context.Send(UM_SHOW_RESULT);
     if (result != TRANSACTION_OK)
         ReportTransactionError();
@@ -374,6 +379,7 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         return TRANSACTION_CANCELLED;
     }
     clCamPort* port = context.CurrentPort();
+    m_traffic.Sent(reinterpret_cast<const uint8_t*>(commandBytes.data()), commandLength);
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
                                            static_cast<uint32_t>(commandLength))
                           : 1;

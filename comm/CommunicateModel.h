@@ -8,6 +8,7 @@
 #include "comm/EngineContext.h"
 #include "comm/ReplyCollector.h"
 #include "comm/RingBuffer.h"
+#include "comm/TrafficLog.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -186,6 +187,8 @@ public:
     void SetPropertySource(IPropertyCommandSource* source) { propertySource = source; }
     clCamPropertyCommandSource& ManagerCommands() { return *managerCommands; }
     void SetBatchJobRunner(BatchJobRunner runner) { batchJob = std::move(runner); }
+    // The traffic log of every transaction; closed until someone opens it (any thread).
+    clTrafficLog& Traffic() { return m_traffic; }
 
     // --- Port receive thread -----------------------------------------------------------
     // The ReceiveCallback of the connected port; user is this engine.
@@ -276,4 +279,5 @@ private:
 
     platform::Thread m_worker;
     clReplyCollector m_collector;
+    clTrafficLog m_traffic;
 };

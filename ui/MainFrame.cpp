@@ -247,6 +247,7 @@ void CMainFrame::CreateMenus() {
     QMenu* view = bar->addMenu(M(MSG_MENU_VIEW));
     view->setObjectName(QStringLiteral("menuView"));
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
+    AddCommand(view, ID_TRAFFIC_LOG, MSG_TRAFFIC_LOG)->setCheckable(true);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -566,6 +567,8 @@ void CMainFrame::UpdateCommandEnables() {
     const mainframe::EngineState s = CurrentEngineState();
     for (auto& [id, action] : m_actions)
         action->setEnabled(mainframe::IsCommandEnabled(id, s));
+    if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
+        traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
     using namespace mainframe;
     for (int control : {1201, 1042, 1020, 1023, 1021})
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
@@ -674,6 +677,9 @@ void CMainFrame::RunCommand(int id) {
         break;
     case ID_WINDOW_SPLIT:
         StartSplitMode();
+        break;
+    case ID_TRAFFIC_LOG:
+        ToggleTrafficLog();
         break;
     case IDC_CANCEL_RECEIVING:
         if (clCommunicateModel* engine = m_app.Engine())
@@ -847,6 +853,22 @@ void CMainFrame::NextPane(bool forward) {
         m_console->Activate();
     else
         panes[next]->setFocus(Qt::TabFocusReason);
+}
+
+void CMainFrame::ToggleTrafficLog() {
+    if (!m_app.Engine())
+        return;
+    clTrafficLog& traffic = m_app.Engine()->Traffic();
+    if (traffic.IsOpen()) {
+        traffic.Close();
+    } else {
+        const std::u16string path = TrafficLogPathBeside(m_app.m_settingsFilePath);
+        if (!traffic.Open(platform::Utf16ToUtf8(path)))
+            RunMessageBox(this, M(MSG_ERROR),
+                          M(MSG_TRAFFIC_LOG_FAILED) + QStringLiteral("\n") + ToQString(path),
+                          MB_OK | MB_ICONWARNING);
+    }
+    UpdateCommandEnables();
 }
 
 void CMainFrame::StartSplitMode() {

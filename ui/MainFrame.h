@@ -111,6 +111,8 @@ private:
     void AutoSelect();
     void CloseDefinition();
     void StartSplitMode();
+    // Starts or stops the traffic log beside the settings file.
+    void ToggleTrafficLog();
     void EndSplitMode(bool keep);
     void NextPane(bool forward);
 

@@ -47,6 +47,11 @@ TEST_F(CameraSimTest, AnswersInTheWireFraming) {
     EXPECT_EQ(sim.Answer(""), ">CMD ERR!\r\n\x04");
     sim.echo = true;
     EXPECT_EQ(sim.Answer("gai"), "gai\r\n>OK\r\n>gai 12\r\n\x04");
+    // A ceiling keeps a larger value at the ceiling, as a camera clamps what it cannot reach.
+    sim.echo = false;
+    sim.ceilings = {{u"Gain", 200}};
+    EXPECT_EQ(sim.Answer("gai 230"), ">OK\r\n>gai 200\r\n\x04");
+    EXPECT_EQ(sim.Answer("gai 150"), ">OK\r\n>gai 150\r\n\x04");
 }
 
 // A raw host side on the simulator's terminal.

@@ -11,6 +11,7 @@
 #include "comm/CommunicateModel.h"
 #include "comm/EngineProbe.h"
 #include "comm/ReplyCollector.h"
+#include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
@@ -324,7 +325,8 @@ TEST(MainFrameMenus, BothLanguagesInOrder) {
                   (QStringList{M(MSG_SELECT_FILE), M(MSG_AUTO_SELECT_BY_STA)}));
         EXPECT_EQ(Texts(top[1]->menu()),
                   (QStringList{M(MSG_CONNECT), M(MSG_DISCONNECT), "-", M(MSG_COMM_SETTINGS)}));
-        EXPECT_EQ(Texts(top[2]->menu()), QStringList{M(MSG_MENU_SPLIT)});
+        EXPECT_EQ(Texts(top[2]->menu()), (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG)}));
+        EXPECT_TRUE(frame.Action(ID_TRAFFIC_LOG)->isCheckable());
         EXPECT_EQ(Texts(top[3]->menu()), QStringList{M(MSG_ABOUT)});
         const QString show =
             frame.LowerBar()->findChild<QAbstractButton*>(QStringLiteral("ctl1203"))->text();
@@ -449,6 +451,26 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
     ASSERT_TRUE(
         WaitUntil([&] { return ResultEdit()->text() == "CMD ERR!" && app.IsEngineReady(); }));
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 128, 128));
+}
+
+TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    QAction* item = frame->Action(ID_TRAFFIC_LOG);
+    ASSERT_NE(item, nullptr);
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitUntil([&] { return ResultEdit()->text() == "OK" && app.IsEngineReady(); }));
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    const std::u16string path = TrafficLogPathBeside(app.m_settingsFilePath);
+    EXPECT_EQ(path.substr(path.size() - 22), u"Quillon_00_Traffic.txt");
+    const std::string log = ReadFileBytes(platform::Utf16ToUtf8(path));
+    EXPECT_NE(log.find(" >> sta\\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" << >Model=XC-100\\r\\n\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" == OK ("), std::string::npos) << log;
 }
 
 TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpen) {

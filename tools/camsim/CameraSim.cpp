@@ -117,8 +117,14 @@ std::vector<std::u16string> clCameraSim::ReplyLines(std::u16string_view commandT
             return {u"OK", reading}; // a query of what the camera measures
         return {u"OK"};              // an action: done
     }
-    if (!Trim(rest).empty())
+    if (!Trim(rest).empty()) {
         m_mgr.ApplyCommandReply(c, rest);
+        for (const auto& [name, ceiling] : ceilings) {
+            auto* p = PropertyAs<clCamPropertyInteger>(m_mgr.FindProperty(name));
+            if (p && p->value > ceiling)
+                m_mgr.SetIntegerValue(p, ceiling);
+        }
+    }
     // Written or asked for: the current values in the command's own style.
     std::u16string text;
     m_mgr.ComposeCommand(c, text);

@@ -11,6 +11,8 @@
 #include "camdef/CamPropertyMgr.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 class clCameraSim {
 public:
@@ -36,6 +38,9 @@ public:
     clCamPropertyMgr& Manager() { return m_mgr; }
     Identity identity;
     bool echo = false; // send the command line back first
+    // Integer properties the camera holds at a ceiling: a larger value written is kept as the
+    // ceiling (and answered so), as a camera clamps a setting it cannot reach.
+    std::vector<std::pair<std::u16string, int64_t>> ceilings;
 
 private:
     // The information line a query command is answered with; false when it is no query.

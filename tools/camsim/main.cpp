@@ -28,6 +28,7 @@ void Usage() {
         "  --schema-folder DIR   folder of OrvaCamSchema_v*_*.xsd (default: the definition's)\n"
         "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
         "  --echo                send every command back before the answer\n"
+        "  --clamp NAME=MAX      keep the Integer property NAME at most MAX (repeatable)\n"
         "  --delay MS            wait before answering\n"
         "  --chunk N --chunk-gap MS   answer in chunks of N bytes with pauses\n"
         "  --no-answer           take commands, answer nothing\n"
@@ -92,7 +93,16 @@ int main(int argc, char** argv) {
             ok = takeWide(sim.identity.serial);
         else if (a == "--echo")
             sim.echo = true;
-        else if (a == "--delay")
+        else if (a == "--clamp") {
+            std::string t;
+            const size_t eq = takeText(t) ? t.find('=') : std::string::npos;
+            char* end = nullptr;
+            const long long ceiling =
+                eq == std::string::npos ? 0 : std::strtoll(t.c_str() + eq + 1, &end, 10);
+            ok = eq != std::string::npos && eq > 0 && end && !*end && end != t.c_str() + eq + 1;
+            if (ok)
+                sim.ceilings.emplace_back(platform::LocaleToUtf16(t.substr(0, eq)), ceiling);
+        } else if (a == "--delay")
             ok = takeNumber(faults.answerDelayMs);
         else if (a == "--chunk")
             ok = takeNumber(faults.chunkBytes);

@@ -1,0 +1,143 @@
+#include "comm/TrafficLog.h"
+
+#include "comm/CommunicateModel.h"
+#include "comm/ReplyCollector.h"
+#include "platform/Text.h"
+
+#include <ctime>
+#include <utility>
+
+bool clTrafficLog::Open(const std::string& path) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    FlushPendingLocked();
+    if (m_file)
+        std::fclose(m_file);
+    m_file = std::fopen(path.c_str(), "ab");
+    return m_file != nullptr;
+}
+
+void clTrafficLog::Close() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_file)
+        return;
+    FlushPendingLocked();
+    std::fclose(m_file);
+    m_file = nullptr;
+}
+
+bool clTrafficLog::IsOpen() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_file != nullptr;
+}
+
+void clTrafficLog::Sent(const uint8_t* bytes, size_t length) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sentAt = std::chrono::steady_clock::now();
+    m_sent = true;
+    if (!m_file)
+        return;
+    FlushPendingLocked();
+    WriteLine(">>", Escape(std::string_view(reinterpret_cast<const char*>(bytes), length)));
+}
+
+void clTrafficLog::Received(const uint8_t* bytes, size_t length) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_file)
+        return;
+    for (size_t i = 0; i < length; ++i) {
+        m_pending += Escape(std::string_view(reinterpret_cast<const char*>(bytes + i), 1));
+        if (bytes[i] == 0x0A || bytes[i] == kEot)
+            FlushPendingLocked();
+    }
+}
+
+void clTrafficLog::Result(std::string_view text) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const bool sent = std::exchange(m_sent, false);
+    if (!m_file)
+        return;
+    FlushPendingLocked();
+    const auto ms = sent ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - m_sentAt)
+                               .count()
+                         : 0;
+    WriteLine("==", std::string(text) + " (" + std::to_string(ms) + " ms)");
+}
+
+std::string clTrafficLog::Escape(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<uint8_t>(ch);
+        if (b == '\r')
+            out += "\\r";
+        else if (b == '\n')
+            out += "\\n";
+        else if (b == '\\')
+            out += "\\\\";
+        else if (b >= 0x20 && b < 0x7F)
+            out.push_back(ch);
+        else {
+            out += "\\x";
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 15]);
+        }
+    }
+    return out;
+}
+
+void clTrafficLog::FlushPendingLocked() {
+    if (m_pending.empty())
+        return;
+    if (m_file)
+        WriteLine("<<", m_pending);
+    m_pending.clear();
+}
+
+void clTrafficLog::WriteLine(std::string_view direction, std::string_view text) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(ms));
+    std::string line = stamp;
+    line += direction;
+    line.push_back(' ');
+    line += text;
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), m_file);
+    std::fflush(m_file);
+}
+
+std::u16string TrafficLogPathBeside(std::u16string_view settingsFilePath) {
+    std::u16string path(settingsFilePath);
+    constexpr std::u16string_view kIni = u".ini";
+    if (path.size() >= kIni.size() &&
+        path.compare(path.size() - kIni.size(), kIni.size(), kIni) == 0)
+        path.resize(path.size() - kIni.size());
+    return path + u"_Traffic.txt";
+}
+
+std::string TransactionOutcomeText(int32_t transactionResult, int32_t replyCode, bool stopped) {
+    if (stopped)
+        return "stopped";
+    switch (transactionResult) {
+    case TRANSACTION_OK:
+        return platform::Utf16ToUtf8(ReplyCodeText(replyCode));
+    case TRANSACTION_SEND_FAILED:
+        return "send failed";
+    case TRANSACTION_TIMEOUT:
+        return "receive timeout";
+    case TRANSACTION_CANCELLED:
+        return "cancelled";
+    default:
+        return "failed";
+    }
+}

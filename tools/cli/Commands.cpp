@@ -1,0 +1,662 @@
+#include "tools/cli/Commands.h"
+
+#include "app/MessageTable.h"
+#include "camdef/CamPropertyMgr.h"
+#include "components/vorlix/Vorlix.h"
+#include "platform/Text.h"
+#include "textfiles/BatchText.h"
+#include "tools/cli/DefinitionCheck.h"
+#include "tools/cli/Output.h"
+#include "tools/cli/PropertyEdit.h"
+#include "tools/cli/Session.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <set>
+
+using nlohmann::json;
+
+namespace {
+
+std::string Utf8(std::u16string_view text) {
+    return platform::Utf16ToUtf8(text);
+}
+std::u16string Wide(std::string_view text) {
+    return platform::LocaleToUtf16(text);
+}
+
+// The reply text after its '>' marker.
+std::u16string_view ReplyText(std::u16string_view line) {
+    return !line.empty() && line.front() == u'>' ? line.substr(1) : line;
+}
+
+int Fail(int status, const std::string& message) {
+    clCliOutput::Error(message);
+    return status;
+}
+
+// ---- transactions
+
+// The status of a job: the signal, else the first transaction that did not end with "OK".
+int JobStatus(const CliJob& job) {
+    if (job.signal != 0)
+        return 128 + job.signal;
+    if (job.refused != 0)
+        return kCliTransaction;
+    for (const CliTransaction& t : job.transactions) {
+        if (t.result != TRANSACTION_OK)
+            return kCliTransaction;
+        if (t.replyCode != 0)
+            return kCliReply;
+    }
+    return kCliOk;
+}
+
+void ReportTransaction(const clCliOutput& out, const CliTransaction& t) {
+    json o;
+    o["command"] = Utf8(t.command);
+    o["result"] = t.Outcome();
+    o["ok"] = t.Ok();
+    json replies = json::array();
+    std::string text;
+    for (const std::u16string& line : t.replyLines) {
+        replies.push_back(Utf8(ReplyText(line)));
+        text += Utf8(line) + "\n";
+    }
+    o["replies"] = replies;
+    if (!t.message.empty())
+        o["message"] = Utf8(t.message);
+    out.Emit(o, text + t.Outcome());
+    if (t.result != TRANSACTION_OK)
+        clCliOutput::Error(Utf8(t.command) + ": " + t.Outcome() +
+                           (t.message.empty() ? "" : " (" + Utf8(t.message) + ")"));
+    else if (t.replyCode != 0)
+        clCliOutput::Error(Utf8(t.command) + ": the camera answered " + t.Outcome());
+}
+
+int ReportJob(const clCliOutput& out, const CliJob& job) {
+    for (const CliTransaction& t : job.transactions)
+        ReportTransaction(out, t);
+    if (job.refused != 0)
+        clCliOutput::Error("the engine did not take the job (refusal " +
+                           std::to_string(job.refused) + ")");
+    if (job.signal != 0)
+        clCliOutput::Error(std::string(job.signal == SIGINT ? "interrupted" : "terminated") +
+                           ": the running transaction was cancelled and the port closed");
+    return JobStatus(job);
+}
+
+// ---- definition and port
+
+// Loads --definition FILE. 0, or the exit status.
+int LoadDefinitionFile(clCliSession& session, bool required) {
+    const std::string& def = session.Options().definition;
+    if (def.empty())
+        return required ? Fail(kCliUsage, "this command needs --definition FILE|auto") : kCliOk;
+    if (def == "auto")
+        return kCliOk;
+    std::string message;
+    if (session.LoadDefinition(Wide(def), message) != 0)
+        return Fail(kCliFile, "cannot use the definition " + def + ": " + message);
+    return kCliOk;
+}
+
+// Sends "sta"; with --definition auto also loads the one definition of the model. 0, or the
+// exit status. found gets the definition files of the model, answered whether "sta" got "OK".
+int Identify(clCliSession& session, const clCliOutput& out,
+             std::vector<std::string>* found = nullptr, bool* answered = nullptr) {
+    const CliJob job = session.RunCommand(u"sta");
+    const int status = JobStatus(job);
+    if (answered)
+        *answered = status == kCliOk;
+    if (status != kCliOk)
+        return ReportJob(out, job);
+    if (session.Options().definition != "auto")
+        return kCliOk;
+    const std::u16string model = session.model.empty() ? session.type : session.model;
+    if (model.empty())
+        return Fail(kCliFile, Utf8(Msg(MSG_MODEL_NOT_DETECTED)));
+    const std::vector<std::u16string> paths = session.DefinitionsForModel(model);
+    std::vector<std::string> files;
+    for (const std::u16string& path : paths)
+        files.push_back(Utf8(path.substr(path.find_last_of(u'/') + 1)));
+    if (found)
+        *found = files;
+    if (files.empty())
+        return Fail(kCliFile, Utf8(Msg(MSG_DEFINE_NOT_FOUND)) + " (model " + Utf8(model) + ")");
+    if (files.size() > 1) {
+        std::string list;
+        for (const std::string& f : files)
+            list += (list.empty() ? "" : ", ") + f;
+        return Fail(kCliFile, "several definitions fit model " + Utf8(model) + " (" + list +
+                                  "): choose one with --definition FILE");
+    }
+    std::string message;
+    const std::u16string& path = paths.front();
+    if (session.LoadDefinition(path, message) != 0)
+        return Fail(kCliFile, "cannot use the definition " + Utf8(path) + ": " + message);
+    return kCliOk;
+}
+
+int Connect(clCliSession& session, const clCliOutput& out) {
+    std::string message;
+    const int status = session.OpenPort(message);
+    if (status != 0)
+        return Fail(status, message);
+    return session.Options().definition == "auto" ? Identify(session, out) : kCliOk;
+}
+
+// Parses every edit before anything is stored or sent.
+int ParseEdits(clCliSession& session, const std::vector<std::string>& arguments, size_t first,
+               std::vector<PropertyEdit>& edits) {
+    for (size_t i = first; i < arguments.size(); ++i) {
+        PropertyEdit edit;
+        std::string error;
+        if (!ParsePropertyEdit(session.Manager(), arguments[i], edit, error))
+            return Fail(kCliUsage, error);
+        if (edit.adjusted)
+            clCliOutput::Error(arguments[i] + ": stored as " + std::to_string(edit.integer) +
+                               " (the property's step)");
+        edits.push_back(edit);
+    }
+    return kCliOk;
+}
+
+// ---- commands
+
+int Ports(clCliSession& session, const clCliOutput& out) {
+    const clInterfaceRegistry& r = session.Interfaces();
+    for (size_t i = 0; i < r.Count(); ++i) {
+        const InterfaceTable* t = r.interfaces[i];
+        const char16_t* name = t && t->GetInterfaceName ? t->GetInterfaceName() : u"";
+        json o{{"interface", Utf8(name ? name : u"")},
+               {"index", i},
+               {"label", Utf8(r.versionTexts[i])},
+               {"builtIn", r.modules[i] == nullptr}};
+        out.Emit(o, "interface " + std::to_string(i) + ": " + Utf8(r.versionTexts[i]));
+    }
+    for (int32_t i = 0; VorlixGetPortNameW(i); ++i) {
+        const std::string name = Utf8(VorlixGetPortNameW(i));
+        const char16_t* path = VorlixGetFileNameW(i);
+        const char16_t* description = VorlixGetDescriptionW(i);
+        json o{{"port", name},
+               {"device", Utf8(path ? path : u"")},
+               {"description", Utf8(description ? description : u"")}};
+        out.Emit(o, "port " + name + "  " + o["device"].get<std::string>() + "  " +
+                        o["description"].get<std::string>());
+    }
+    return kCliOk;
+}
+
+int IdentifyCommand(clCliSession& session, const clCliOutput& out) {
+    std::string message;
+    const int opened = session.OpenPort(message);
+    if (opened != 0)
+        return Fail(opened, message);
+    std::vector<std::string> found;
+    bool answered = false;
+    const int status = Identify(session, out, &found, &answered);
+    if (!answered)
+        return status;
+    json o{{"model", Utf8(session.model)},
+           {"type", Utf8(session.type)},
+           {"version", Utf8(session.version)},
+           {"serial", Utf8(session.serial)}};
+    std::string text = "Model=" + Utf8(session.model) + "\nType=" + Utf8(session.type) +
+                       "\nVer.=" + Utf8(session.version) + "\nSerial=" + Utf8(session.serial);
+    if (session.Options().definition == "auto") {
+        o["definitions"] = found;
+        for (const std::string& f : found)
+            text += "\ndefinition " + f;
+    }
+    out.Emit(o, text);
+    return status;
+}
+
+int Send(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& commands) {
+    if (commands.empty())
+        return Fail(kCliUsage, "send needs at least one command");
+    if (const int s = LoadDefinitionFile(session, false))
+        return s;
+    if (const int s = Connect(session, out))
+        return s;
+    for (const std::string& command : commands) {
+        const int status = ReportJob(out, session.RunCommand(Wide(command)));
+        if (status != kCliOk)
+            return status;
+    }
+    return kCliOk;
+}
+
+// The properties the replies of a job carried, in order: those of echoed commands and
+// information replies, each followed by the calculators that depend on it.
+std::vector<const clCamProperty*> CarriedProperties(const clCamPropertyMgr& m, const CliJob& job) {
+    std::vector<const clCamProperty*> out;
+    std::set<const clCamProperty*> seen;
+    auto add = [&](const std::u16string& name) {
+        const clCamProperty* p = m.FindProperty(name);
+        if (!p || !seen.insert(p).second)
+            return;
+        out.push_back(p);
+        for (const std::u16string& d : p->dependents)
+            if (const clCamProperty* c = m.FindProperty(d); c && seen.insert(c).second)
+                out.push_back(c);
+    };
+    for (const CliTransaction& t : job.transactions)
+        for (const std::u16string& line : t.replyLines) {
+            const std::u16string_view text = ReplyText(line);
+            bool info = false;
+            for (const auto& i : m.InformationList())
+                if (!i->keyword.empty() && !text.empty() && text[0] == i->keyword[0] &&
+                    text.find(i->keyword) != std::u16string_view::npos) {
+                    for (const std::u16string& name : i->propertyNames)
+                        add(name);
+                    info = true;
+                    break;
+                }
+            if (info)
+                continue;
+            std::u16string word, rest;
+            clCamPropertyMgr::SplitReplyLine(text, 2, word, rest);
+            const clCamCommand* c = m.FindCommand(word);
+            if (!c) {
+                clCamPropertyMgr::SplitReplyLine(text, 1, word, rest);
+                c = m.FindCommand(word);
+            }
+            if (c)
+                for (const std::u16string& slot : c->slots)
+                    add(slot);
+        }
+    return out;
+}
+
+int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments) {
+    if (arguments.empty())
+        return Fail(kCliUsage, "set needs NAME=VALUE or NAME");
+    if (session.Options().definition.empty())
+        return Fail(kCliUsage, "set needs --definition FILE|auto");
+    if (const int s = LoadDefinitionFile(session, true))
+        return s;
+    std::vector<PropertyEdit> edits;
+    // With a file, every value is checked before the port is opened; with "auto" the
+    // definition is known only after "sta", and still nothing more is sent before the check.
+    if (session.Options().definition != "auto")
+        if (const int s = ParseEdits(session, arguments, 0, edits))
+            return s;
+    if (const int s = Connect(session, out))
+        return s;
+    if (edits.empty())
+        if (const int s = ParseEdits(session, arguments, 0, edits))
+            return s;
+    clCamPropertyMgr& m = session.Manager();
+    for (const PropertyEdit& edit : edits) {
+        StorePropertyEdit(m, edit);
+        const CliJob job = session.RunProperty(edit.property);
+        const int status = ReportJob(out, job);
+        for (const clCamProperty* p : CarriedProperties(m, job))
+            out.Emit(PropertyValueJson(m, p), Utf8(p->name) + "=" + PropertyValueText(m, p));
+        if (status != kCliOk)
+            return status;
+    }
+    return kCliOk;
+}
+
+// Properties in the order of the property tree, then those outside it by name.
+std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
+    std::vector<const clCamProperty*> out;
+    std::set<const clCamProperty*> seen;
+    for (const std::u16string& name : TreePropertyNames(m))
+        if (const clCamProperty* p = m.FindProperty(name); p && seen.insert(p).second)
+            out.push_back(p);
+    std::vector<const clCamProperty*> rest;
+    for (const auto& [name, p] : m.Properties())
+        if (!seen.count(p.get()))
+            rest.push_back(p.get());
+    std::sort(rest.begin(), rest.end(),
+              [](const clCamProperty* a, const clCamProperty* b) { return a->name < b->name; });
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+json Texts(const clMultiLangString& s) {
+    json o = json::object();
+    for (const auto& [lang, text] : s.Texts())
+        o[Utf8(lang)] = Utf8(text);
+    return o;
+}
+
+std::string TextsLine(const clMultiLangString& s) {
+    std::string line;
+    for (const auto& [lang, text] : s.Texts())
+        line += (line.empty() ? "" : " / ") + Utf8(text);
+    return line;
+}
+
+int Describe(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& names) {
+    if (const int s = LoadDefinitionFile(session, true))
+        return s;
+    if (session.Options().definition == "auto")
+        if (const int s = Connect(session, out))
+            return s;
+    const clCamPropertyMgr& m = session.Manager();
+    std::vector<const clCamProperty*> list;
+    for (const std::string& name : names) {
+        const clCamProperty* p = m.FindProperty(Wide(name));
+        if (!p)
+            return Fail(kCliUsage, "no property \"" + name + "\" in the definition");
+        list.push_back(p);
+    }
+    if (names.empty())
+        list = TreeOrder(m);
+    for (const clCamProperty* p : list) {
+        json o{{"property", Utf8(p->name)},
+               {"type", PropertyTypeName(p->type)},
+               {"access", AccessName(p->accessMode)},
+               {"unit", Utf8(p->unit)},
+               {"title", Texts(p->title)},
+               {"note", Texts(p->note)},
+               {"calculated", p->isCalculator != 0}};
+        std::string text = Utf8(p->name) + " (" + PropertyTypeName(p->type) + ", " +
+                           AccessName(p->accessMode) + ")\n  title: " + TextsLine(p->title);
+        if (auto* i = PropertyAs<clCamPropertyInteger>(p)) {
+            int64_t min = 0, max = 0, inc = 1;
+            m.GetIntegerMin(i, min);
+            m.GetIntegerMax(i, max);
+            m.GetIntegerInc(i, inc);
+            o["range"] = {{"min", min}, {"max", max}, {"inc", inc}};
+            text += "\n  range: " + std::to_string(min) + " to " + std::to_string(max) + ", step " +
+                    std::to_string(inc);
+        }
+        if (auto* s = PropertyAs<clCamPropertySelection>(p)) {
+            json entries = json::array();
+            text += "\n  entries:";
+            for (size_t e = 0; e < s->entryTexts.size() && e < s->entryValues.size(); ++e) {
+                entries.push_back({{"text", Utf8(s->entryTexts[e])}, {"value", s->entryValues[e]}});
+                text += (e ? ", " : " ") + Utf8(s->entryTexts[e]) + "=" +
+                        std::to_string(s->entryValues[e]);
+            }
+            o["entries"] = entries;
+        }
+        if (auto* s = PropertyAs<clCamPropertyString>(p)) {
+            o["length"] = s->length;
+            text += "\n  length: " + std::to_string(s->length);
+        }
+        if (!p->unit.empty())
+            text += "\n  unit: " + Utf8(p->unit);
+        if (!p->note.IsEmpty())
+            text += "\n  note: " + TextsLine(p->note);
+        if (p->isCalculator) {
+            o["formula"] = Utf8(p->formula);
+            text += "\n  formula: " + Utf8(p->formula);
+        }
+        json commands = json::array();
+        std::string commandText;
+        for (const std::u16string& c : p->commandNames) {
+            commands.push_back(Utf8(c));
+            commandText += (commandText.empty() ? "" : ", ") + Utf8(c);
+        }
+        o["commands"] = commands;
+        if (!commandText.empty())
+            text += "\n  commands: " + commandText;
+        const json value = PropertyValueJson(m, p);
+        o["value"] = value["value"];
+        if (p->type != CamPropertyType::Execution)
+            text += "\n  value: " + PropertyValueText(m, p);
+        out.Emit(o, text);
+    }
+    return kCliOk;
+}
+
+// ---- load --verify
+
+struct Mismatch {
+    std::string field, sent, received;
+};
+
+// Splits a command or reply text into its word and values the way replies are read: a word
+// set off by delimiters, else a word glued to its number.
+void SplitCommand(const clCamPropertyMgr* m, std::u16string_view text, std::u16string& word,
+                  std::u16string& rest) {
+    clCamPropertyMgr::SplitReplyLine(text, 2, word, rest);
+    const bool known = m && m->FindCommand(word);
+    std::u16string word1, rest1;
+    clCamPropertyMgr::SplitReplyLine(text, 1, word1, rest1);
+    if (!known && ((m && m->FindCommand(word1)) || (!m && rest.empty() && !rest1.empty()))) {
+        word = word1;
+        rest = rest1;
+    }
+}
+
+std::vector<std::string> Values(std::u16string_view rest) {
+    std::vector<std::string> out;
+    std::string current;
+    for (char c : Utf8(rest)) {
+        if (c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n') {
+            if (!current.empty())
+                out.push_back(std::move(current));
+            current.clear();
+        } else
+            current.push_back(c);
+    }
+    if (!current.empty())
+        out.push_back(current);
+    return out;
+}
+
+bool SameValue(const std::string& a, const std::string& b) {
+    double x = 0, y = 0;
+    const auto rx = std::from_chars(a.data(), a.data() + a.size(), x);
+    const auto ry = std::from_chars(b.data(), b.data() + b.size(), y);
+    if (rx.ec == std::errc() && ry.ec == std::errc() && rx.ptr == a.data() + a.size() &&
+        ry.ptr == b.data() + b.size())
+        return x == y;
+    return a == b;
+}
+
+// The values of one command against the camera's reply line of the same word. False when the
+// command carries no values (nothing to verify).
+bool VerifyTransaction(clCamPropertyMgr* m, const CliTransaction& t, std::vector<Mismatch>& out) {
+    std::u16string word, rest;
+    SplitCommand(m, t.command, word, rest);
+    if (Values(rest).empty())
+        return false;
+    const std::u16string* reply = nullptr;
+    std::u16string replyWord, replyRest;
+    for (const std::u16string& line : t.replyLines) {
+        SplitCommand(m, ReplyText(line), replyWord, replyRest);
+        if (replyWord == word) {
+            reply = &line;
+            break;
+        }
+    }
+    if (!reply) {
+        out.push_back({Utf8(word), Utf8(rest), "(no reply line)"});
+        return true;
+    }
+    const clCamCommand* c = m ? m->FindCommand(word) : nullptr;
+    if (c && !c->slots.empty()) {
+        // By property: the sent values and the reply each read through the definition.
+        auto snapshot = [&](std::u16string_view values) {
+            m->ApplyCommandReply(c, values);
+            std::vector<std::string> texts;
+            for (const std::u16string& slot : c->slots) {
+                std::u16string v;
+                m->GetValueText(slot, v);
+                texts.push_back(Utf8(v));
+            }
+            return texts;
+        };
+        const std::vector<std::string> sent = snapshot(rest);
+        const std::vector<std::string> received = snapshot(replyRest);
+        for (size_t i = 0; i < c->slots.size(); ++i)
+            if (!SameValue(sent[i], received[i]))
+                out.push_back({Utf8(c->slots[i]), sent[i], received[i]});
+        return true;
+    }
+    const std::vector<std::string> sent = Values(rest);
+    const std::vector<std::string> received = Values(replyRest);
+    for (size_t i = 0; i < std::max(sent.size(), received.size()); ++i) {
+        const std::string a = i < sent.size() ? sent[i] : "(none)";
+        const std::string b = i < received.size() ? received[i] : "(none)";
+        if (!SameValue(a, b))
+            out.push_back({Utf8(word) + " value " + std::to_string(i + 1), a, b});
+    }
+    return true;
+}
+
+int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments,
+         bool verify) {
+    if (arguments.size() != 1)
+        return Fail(kCliUsage, "load needs exactly one FILE");
+    // Read whole and checked as Text Load does: a file that cannot be read as it was written
+    // sends nothing.
+    const std::string& file = arguments.front();
+    std::string bytes, reason;
+    std::u16string text;
+    BatchTextFault fault;
+    if (!ReadBatchFileBytes(file, bytes, reason)) {
+        fault.reason = reason;
+    } else {
+        const int code = DetectTextEncodingOfFile(bytes);
+        bool clean = true;
+        text = DecodeBatchText(bytes, code, &clean);
+        fault = CheckBatchText(text, clean, code);
+    }
+    if (!fault.reason.empty())
+        return Fail(kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
+                                  (fault.line ? ": line " + std::to_string(fault.line) : "") +
+                                  ": " + fault.reason);
+    std::vector<std::u16string> lines;
+    SplitBatchLines(text, lines);
+    size_t total = 0;
+    for (const std::u16string& line : lines)
+        total += ParseBatchLine(line.substr(0, kBatchLineChars)).kind == BatchStep::kCommand;
+    if (const int s = LoadDefinitionFile(session, false))
+        return s;
+    if (const int s = Connect(session, out))
+        return s;
+    session.onCommandSent = [&out, total](size_t n) { out.Progress(n, total); };
+    const CliJob job = session.RunBatch(std::move(lines));
+    session.onCommandSent = nullptr;
+    if (job.signal == 0 && JobStatus(job) == kCliOk)
+        out.Progress(total, total);
+    const int status = ReportJob(out, job);
+    if (!verify || status != kCliOk)
+        return status;
+    clCamPropertyMgr* m = session.Manager().IsLoaded() ? &session.Manager() : nullptr;
+    size_t verified = 0, mismatches = 0;
+    for (const CliTransaction& t : job.transactions) {
+        std::vector<Mismatch> found;
+        if (!VerifyTransaction(m, t, found))
+            continue;
+        ++verified;
+        for (const Mismatch& x : found) {
+            ++mismatches;
+            out.Emit({{"verify", "mismatch"},
+                      {"command", Utf8(t.command)},
+                      {"field", x.field},
+                      {"sent", x.sent},
+                      {"received", x.received}},
+                     "mismatch " + Utf8(t.command) + ": " + x.field + " sent " + x.sent +
+                         ", camera has " + x.received);
+        }
+    }
+    out.Emit({{"verified", verified}, {"mismatches", mismatches}},
+             "verified " + std::to_string(verified) + " commands, " + std::to_string(mismatches) +
+                 " mismatches");
+    if (mismatches)
+        return Fail(kCliMismatch, "the camera holds other values than sent (" +
+                                      std::to_string(mismatches) + " mismatches)");
+    return kCliOk;
+}
+
+int Save(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments) {
+    if (arguments.empty())
+        return Fail(kCliUsage, "save needs OUT [NAME=VALUE...]");
+    if (session.Options().definition.empty())
+        return Fail(kCliUsage, "save needs --definition FILE|auto");
+    if (const int s = LoadDefinitionFile(session, true))
+        return s;
+    std::vector<PropertyEdit> edits;
+    const bool auto_ = session.Options().definition == "auto";
+    if (!auto_)
+        if (const int s = ParseEdits(session, arguments, 1, edits))
+            return s;
+    // With a port the identity goes into the header.
+    const CliOptions& o = session.Options();
+    if (auto_ || !o.port.empty() || !o.interfaceName.empty()) {
+        std::string message;
+        const int opened = session.OpenPort(message);
+        if (opened != 0)
+            return Fail(opened, message);
+        if (const int s = Identify(session, out))
+            return s;
+        if (auto_)
+            if (const int s = ParseEdits(session, arguments, 1, edits))
+                return s;
+        session.ClosePort();
+    }
+    for (const PropertyEdit& edit : edits)
+        StorePropertyEdit(session.Manager(), edit);
+    const std::string& file = arguments.front();
+    std::string reason;
+    if (session.WriteSettingsText(Wide(file), reason) != 0)
+        return Fail(kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason));
+    out.Emit({{"saved", file}, {"definition", Utf8(session.DefinitionPath())}}, "saved " + file);
+    return kCliOk;
+}
+
+int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& files) {
+    if (files.empty())
+        return Fail(kCliUsage, "check needs at least one definition file");
+    int status = kCliOk;
+    for (const std::string& file : files) {
+        std::string message;
+        const int result = session.LoadDefinition(Wide(file), message);
+        out.Emit({{"definition", file},
+                  {"load", result},
+                  {"message", result == 0 ? std::string("loaded") : message}},
+                 file + ": " + (result == 0 ? std::string("loaded") : message) + " (result " +
+                     std::to_string(result) + ")");
+        if (result != 0) {
+            clCliOutput::Error("cannot use the definition " + file + ": " + message);
+            status = kCliFile;
+            continue;
+        }
+        for (const DefinitionProblem& p : CheckDefinition(session.Manager())) {
+            out.Emit({{"definition", file},
+                      {"problem", p.kind},
+                      {"where", p.where},
+                      {"detail", p.detail}},
+                     "  " + p.kind + " " + p.where + ": " + p.detail);
+            if (status == kCliOk)
+                status = kCliMismatch;
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+int RunCliCommand(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
+    const std::vector<std::string>& a = command.arguments;
+    if (command.name == "ports")
+        return Ports(session, out);
+    if (command.name == "identify")
+        return IdentifyCommand(session, out);
+    if (command.name == "send")
+        return Send(session, out, a);
+    if (command.name == "set")
+        return Set(session, out, a);
+    if (command.name == "describe")
+        return Describe(session, out, a);
+    if (command.name == "load")
+        return Load(session, out, a, command.verify);
+    if (command.name == "save")
+        return Save(session, out, a);
+    if (command.name == "check")
+        return Check(session, out, a);
+    return Fail(kCliUsage, "unknown command " + command.name);
+}

@@ -1,0 +1,39 @@
+// Property edits from the command line ("NAME=VALUE" or a bare "NAME"), checked and stored as
+// the property view commits them, and property values in text and JSON form.
+#pragma once
+
+#include "camdef/CamProperty.h"
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+class clCamPropertyMgr;
+
+struct PropertyEdit {
+    clCamProperty* property = nullptr;
+    bool hasValue = false;
+    int64_t integer = 0;   // Integer, Selection (the entry's value), Bool (0 off, 1 on)
+    double number = 0.0;   // Float
+    std::u16string text;   // String
+    bool adjusted = false; // an Integer moved onto its step
+};
+
+// Reads one argument against the loaded definition. False with a one-line reason naming the
+// property and what is wrong (unknown name, read only, wrong type, out of range with the
+// range, too long, not an entry, missing or superfluous value).
+bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argument,
+                       PropertyEdit& edit, std::string& error);
+
+// Stores the value through the manager's setters (dependent calculators follow).
+void StorePropertyEdit(clCamPropertyMgr& manager, const PropertyEdit& edit);
+
+// The value of a property as the tool prints it (Bool "on"/"off", Selection its entry text).
+std::string PropertyValueText(const clCamPropertyMgr& manager, const clCamProperty* property);
+// {"property": name, "type": ..., "value": ...} with a number, bool or text value (Selection
+// adds "entry").
+nlohmann::json PropertyValueJson(const clCamPropertyMgr& manager, const clCamProperty* property);
+
+const char* PropertyTypeName(CamPropertyType type);
+const char* AccessName(int32_t mode);

@@ -1,0 +1,102 @@
+// quillon-cli: the camera from scripts and production lines, on the core of Quillon.
+//
+//   quillon-cli [options] ports | identify | send CMD... | set NAME=VALUE...|NAME... |
+//               describe [NAME...] | load FILE [--verify] | save OUT [NAME=VALUE...] |
+//               check DEF...
+//
+// Exit status: 0 success, 1 usage, 2 file, 3 port, 4 transaction, 5 reply code, 6 mismatch or
+// problem, 130/143 SIGINT/SIGTERM.
+#include "tools/cli/Commands.h"
+#include "tools/cli/Output.h"
+#include "tools/cli/Session.h"
+
+#include <CLI/CLI.hpp>
+#include <clocale>
+
+namespace {
+
+struct Parsed {
+    CliOptions options;
+    CliCommand command;
+};
+
+void AddCommonOptions(CLI::App& app, CliOptions& o) {
+    app.add_option("-i", o.instance, "instance number whose settings file is read (default 0)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--port", o.port, "built-in port name as 'ports' lists it, or a device path");
+    app.add_option("--interface", o.interfaceName,
+                   "interface by name (default: the instance's stored interface)");
+    app.add_option("--baud", o.baud, "line speed of the built-in port")->check(CLI::PositiveNumber);
+    app.add_option("--timeout", o.timeoutMs, "first and next receive time-out in ms")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--definition", o.definition,
+                   "camera definition file, or 'auto' (chosen from the \"sta\" identity)");
+    app.add_flag("--json", o.json, "one JSON object per line on standard output");
+    app.add_option("--log", o.logFile, "append the traffic to this file");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    Parsed parsed;
+    CLI::App app{"quillon-cli: TARN cameras from scripts, on the core of Quillon", "quillon-cli"};
+    app.set_version_flag("--version", std::string("quillon-cli ") + QUILLON_VERSION);
+    app.require_subcommand(1, 1);
+    AddCommonOptions(app, parsed.options);
+
+    struct Spec {
+        const char* name;
+        const char* help;
+        const char* arguments; // null: none
+        bool required;
+    };
+    const Spec specs[] = {
+        {"ports", "list the interfaces and the built-in interface's ports", nullptr, false},
+        {"identify", "send \"sta\" and print Model, Type, Ver., Serial", nullptr, false},
+        {"send", "send each CMD as a console command", "CMD", true},
+        {"set", "edit properties as the window commits them (needs --definition)", "NAME=VALUE",
+         true},
+        {"describe", "describe properties (needs --definition)", "NAME", false},
+        {"load", "replay a Text Load batch file", "FILE", true},
+        {"save", "write the Text Save file of the definition's values (needs --definition)",
+         "OUT NAME=VALUE", true},
+        {"check", "load definitions and list what would fail at run time", "DEF", true},
+    };
+    for (const Spec& spec : specs) {
+        CLI::App* sub = app.add_subcommand(spec.name, spec.help);
+        sub->fallthrough();
+        sub->callback([&parsed, sub] { parsed.command.name = sub->get_name(); });
+        if (spec.arguments) {
+            auto* positional =
+                sub->add_option("arguments", parsed.command.arguments, spec.arguments);
+            if (spec.required)
+                positional->required();
+        }
+        if (std::string(spec.name) == "load")
+            sub->add_flag("--verify", parsed.command.verify,
+                          "compare the values of every reply with the values sent");
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        clCliOutput::Error(e.what());
+        return kCliUsage;
+    }
+
+    clCliSession session(parsed.options);
+    std::string error;
+    if (const int status = session.Start(error)) {
+        clCliOutput::Error(error);
+        return status;
+    }
+    const clCliOutput out(parsed.options.json);
+    return RunCliCommand(session, out, parsed.command);
+}
