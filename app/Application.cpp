@@ -2,6 +2,7 @@
 
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
@@ -177,6 +178,7 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
         {kChannel, u"COM Port Name", kNoSettings},
         {kChannel, u"CameraLink DLL", u""},
         {kChannel, u"CameraLink Serial Index", u"0"},
+        {kChannel, u"Reconnect", u"1"},
         {u"TARN_Timeouts", u"First Recv", u"20000"},
         {u"TARN_Timeouts", u"Next Recv", u"20000"},
         {u"TARN_Timeouts", u"Send", u"20000"},
@@ -297,7 +299,8 @@ int32_t clApplication::StartUp() {
 }
 
 void clApplication::ShutDown() {
-    // 1. Elapsed-time watch.
+    // 1. Elapsed-time watch (and the watch of the serial device).
+    StopPortLink();
     StopWatch();
     // 2. Worker thread: the stop event ends every wait of it.
     if (m_stopEvent)
@@ -462,7 +465,7 @@ void clApplication::DiscoverInterfaces() {
     const std::string programFile =
         m_environment.programFile.empty() ? platform::ProgramFilePath() : m_environment.programFile;
     m_interfaces.Discover(&m_portParams, Path(m_programFolder), programFile,
-                          &GetBuiltInComInterface);
+                          &GetBuiltInComInterface, &GetBuiltInComPortReason);
 }
 
 // Start-up 11: the first interface whose name equals `name` exactly (letter case counts).
@@ -567,6 +570,7 @@ bool clApplication::StartWorkerThreads() {
         m_appLog->Write(std::string_view("Can not start the worker thread"));
         ok = false;
     }
+    StartPortLink();
     m_watch->target = m_mainFrame;
     m_watch->message = UM_REFRESH_VIEWS;
     m_watch->wParam = 0;
@@ -588,6 +592,7 @@ bool clApplication::StartWorkerThreads() {
 }
 
 void clApplication::StopThreads(const std::function<void()>& pumpMessages) {
+    StopPortLink();
     StopWatch();
     if (m_stopEvent)
         m_stopEvent->Set();
@@ -603,8 +608,12 @@ int32_t clApplication::ConnectCamera() {
     m_currentPort->SetReceiveCallback(&clCommunicateModel::OnReceiveData, m_engine.get());
     m_currentPort->Init();
     const int32_t result = m_currentPort->Connect();
-    if (result == 0)
+    if (result == 0) {
         m_engine->MarkConnected();
+        // The built-in interface is always entry 0; only its device is watched.
+        if (m_portLink && m_selectedInterfaceIndex == 0)
+            m_portLink->Connected();
+    }
     return result;
 }
 
@@ -617,8 +626,90 @@ void clApplication::AbandonConnect() {
 }
 
 void clApplication::DisconnectCamera(const std::function<void()>& pumpMessages) {
+    if (m_portLink)
+        m_portLink->Disconnected();
     if (m_engine)
         m_engine->DisconnectCamera(pumpMessages);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The built-in serial port's device going and coming back
+
+void clApplication::StartPortLink() {
+    if (m_portLink || !m_engine)
+        return;
+    std::unique_ptr<IDeviceEventSource> source =
+        m_environment.deviceSource ? m_environment.deviceSource() : MakeUdevTtySource();
+    m_portLink = std::make_unique<clPortLinkGuard>(BuiltInComPort(), std::move(source));
+    clCommunicateModel* engine = m_engine.get();
+    // Both run on the thread that noticed; the context's way to the window closes at shutdown.
+    m_portLink->SetHost({[engine] { engine->CancelReceiving(); },
+                         [engine](uintptr_t news) { engine->Context().Post(UM_PORT_LINK, news); }});
+    if (!m_portLink->Start())
+        m_appLog->Write(std::string_view("Can not start the serial device watch"));
+}
+
+void clApplication::StopPortLink() {
+    if (m_portLink)
+        m_portLink->Stop();
+    m_portLink.reset();
+}
+
+bool clApplication::ReconnectEnabled() const {
+    return platform::GetPrivateProfileInt(m_channelSection, u"Reconnect", 1, m_settingsFilePath) !=
+           0;
+}
+
+std::u16string clApplication::HandlePortLost(const std::function<void()>& pumpMessages) {
+    if (!m_portLink || !m_engine || !m_engine->IsConnected() || !BuiltInComPort().LinkLost())
+        return {}; // closed meanwhile, or news of an earlier connection
+    const std::u16string device = m_portLink->NewsDevice();
+    m_engine->DisconnectCamera(pumpMessages);
+    const bool reconnect = ReconnectEnabled();
+    m_portLink->AfterLoss(reconnect);
+    m_appLog->Write(FormatMsg(MSG_PORT_LOST, {device}));
+    return device;
+}
+
+int32_t clApplication::HandlePortReturned() {
+    if (!m_portLink || !m_engine || m_engine->IsConnected() || !ReconnectEnabled() ||
+        m_selectedInterfaceIndex != 0 || !m_currentPort)
+        return -1;
+    const std::u16string device = m_portLink->NewsDevice();
+    // Back under another node: opened by its stable name.
+    BuiltInComPort().identity.devicePath = device;
+    const int32_t result = ConnectCamera();
+    if (result != 0) {
+        // Just plugged in, udev may not have given the node its group yet, or a modem
+        // manager probes it: the window tries again a few times.
+        AbandonConnect();
+        std::u16string line = FormatNumbered("Reconnect: Connect = %d", result);
+        if (const std::u16string reason = PortReasonLine(); !reason.empty())
+            line += u", " + reason;
+        m_appLog->Write(line);
+        return result;
+    }
+    m_appLog->Write(FormatMsg(MSG_PORT_RECONNECTED, {device}));
+    // Nothing of the user's is sent again; only the identity is asked, to compare.
+    m_portLink->BeginIdentityCheck(
+        {m_engine->CameraModel(), m_engine->CameraVersion(), m_engine->CameraSerial()});
+    m_engine->SetCameraIdentity({}, {}, {});
+    m_engine->SubmitCommandJob(u"sta");
+    return 0;
+}
+
+bool clApplication::CheckReconnectedIdentity(std::u16string& warning) {
+    if (!m_portLink || !m_engine || !m_portLink->IdentityCheckPending())
+        return false;
+    const CameraIdentity now{m_engine->CameraModel(), m_engine->CameraVersion(),
+                             m_engine->CameraSerial()};
+    CameraIdentity before;
+    if (!m_portLink->EndIdentityCheck(now, before))
+        return false;
+    warning =
+        FormatMsg(MSG_PORT_OTHER_CAMERA, {m_portLink->NewsDevice(), before.Text(), now.Text()});
+    m_appLog->Write(warning);
+    return true;
 }
 
 bool clApplication::IsConnected() const {

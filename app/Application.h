@@ -29,7 +29,9 @@
 #include <vector>
 
 class clCommunicateModel;
+class clPortLinkGuard;
 class clWatchThread;
+class IDeviceEventSource;
 
 class clApplication {
 public:
@@ -44,6 +46,8 @@ public:
         int64_t threadStopTimeoutMs = 5000;
         // Whether the program folder is writable (portable); null: platform::FolderWritable.
         std::function<bool(const std::string&)> folderWritable;
+        // Where removals and returns of serial devices come from; empty: udev.
+        std::function<std::unique_ptr<IDeviceEventSource>()> deviceSource;
     };
 
     static constexpr int kMaxSearchedInstance = 49;
@@ -117,6 +121,23 @@ public:
     // Engine state read by the enable rules; safe without an engine.
     bool IsConnected() const;
     bool IsEngineReady() const;
+
+    // ---- the built-in serial port's device going and coming back (UI thread)
+    // The watch of the connected device (null before start-up and after shutdown).
+    clPortLinkGuard* PortLink() const { return m_portLink.get(); }
+    // "Reconnect" of the channel section (default 1).
+    bool ReconnectEnabled() const;
+    // UM_PORT_LINK, lost: when it is the current connection's device, closes the connection
+    // (the job was cancelled already), logs the loss and, with Reconnect, waits for the device.
+    // The device's path, or empty when there was nothing to do.
+    std::u16string HandlePortLost(const std::function<void()>& pumpMessages);
+    // UM_PORT_LINK, returned (also to try again): connects again when nothing is connected
+    // and Reconnect is 1; on 0 logs it and asks "sta" for the identity check. The Connect
+    // result, or -1 when nothing was tried.
+    int32_t HandlePortReturned();
+    // After a job (UM_CLOSE_WAIT_DIALOG): the identity check of a reconnect. True when the
+    // camera answering now is not the one before the loss; warning gets the text (logged).
+    bool CheckReconnectedIdentity(std::u16string& warning);
     // One reply line taken from the engine on UM_DRAIN_REPLIES: identity lines go to the
     // identity hook when one is set, every other line ("> " marker removed) to the property
     // manager. Adds refresh flags to `flags`; true when the line was handled.
@@ -229,6 +250,12 @@ private:
     // Shutdown 2-4 when the worker thread did not end: the engine, its context, the events
     // and the watch are kept alive (reachable, never freed) for the thread still using them.
     void KeepForRunningWorker();
+
+    // The watch of the built-in port's device; started with the worker thread, stopped before
+    // the window goes.
+    std::unique_ptr<clPortLinkGuard> m_portLink;
+    void StartPortLink();
+    void StopPortLink();
 
     // The engine, its context and the elapsed-time watch.
     class EngineContext;

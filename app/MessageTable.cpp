@@ -92,7 +92,16 @@ constexpr Entry kTable[MSG_COUNT] = {
     {u"通常のファイルではありません", u"Not a regular file"}, // 79
     {u"通信ログ", u"Traffic log"}, // 80
     {u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
-    {}, {}, {}, {}, {}, {}, {}, // 82 - 88: not given out here
+    {u"%s との接続が切れました。", u"The connection to %s was lost."}, // 82
+    {u"%s が戻りました。再接続しました。", u"%s is back: reconnected."}, // 83
+    {u"%s の先のカメラが前と違います。前: %s 今: %s",
+     u"Another camera answers on %s. Before: %s Now: %s"}, // 84
+    {u"%s を開く権限がありません（グループ %s）。ユーザーをグループ %s に加え、ログインし直してください。",
+     u"No permission to open %s (group %s). Add your user to the group %s and log in again."}, // 85
+    {u"%s がありません。デバイスがつながっていません。",
+     u"%s does not exist: the device is not plugged in."}, // 86
+    {u"%s は他のプログラムが使用中です。", u"%s is in use by another program."}, // 87
+    {u"使用中", u"in use"}, // 88
     {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
      u"The library refused %s bps (it supports %s bps)."}, // 89
     {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
@@ -139,4 +148,20 @@ const char16_t* MsgIn(int id, int languageIndex) {
 
 const char16_t* Msg(int id) {
     return MsgIn(id, g_languageIndex);
+}
+
+std::u16string FormatMsg(int id, std::initializer_list<std::u16string_view> args) {
+    const std::u16string pattern = Msg(id);
+    std::u16string out;
+    auto next = args.begin();
+    size_t from = 0;
+    for (size_t at = pattern.find(u"%s"); at != std::u16string::npos;
+         at = pattern.find(u"%s", from)) {
+        out.append(pattern, from, at - from);
+        if (next != args.end())
+            out += *next++;
+        from = at + 2;
+    }
+    out.append(pattern, from, std::u16string::npos);
+    return out;
 }

@@ -3,7 +3,9 @@
 // chosen once at start-up, before any window exists, and never changes afterwards.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 enum MessageId : int {
     MSG_MENU_FILE = 0,
@@ -78,7 +80,7 @@ enum MessageId : int {
     MSG_FAIL_CREATE_VALIDATOR = 69,
     MSG_XML_VALIDATION_ERROR = 70,
     MSG_FAIL_OPEN_BATCH_FILE = 71,
-    // 72 and 82 to 88 belong to other texts.
+    // 72 belongs to other texts.
     MSG_FAIL_SAVE_SETTINGS_TEXT = 73,
     MSG_FILE_READ_ONLY = 74,
     MSG_CANNOT_WRITE_FILE = 75,
@@ -88,6 +90,14 @@ enum MessageId : int {
     MSG_NOT_REGULAR_FILE = 79,
     MSG_TRAFFIC_LOG = 80,        // the View item that starts and stops the traffic log
     MSG_TRAFFIC_LOG_FAILED = 81, // the traffic log file cannot be opened
+    // Serial devices that vanish, return, or cannot be opened (%s: device path, group, camera).
+    MSG_PORT_LOST = 82,
+    MSG_PORT_RECONNECTED = 83,
+    MSG_PORT_OTHER_CAMERA = 84,
+    MSG_PORT_NO_PERMISSION = 85,
+    MSG_PORT_MISSING = 86,
+    MSG_PORT_BUSY = 87,
+    MSG_PORT_IN_USE = 88,
     // Why a connection failed (the second line of the connect failure), and the port line of
     // an interface whose library is missing; "%s" are filled in order.
     MSG_REASON_SPEED_REFUSED = 89,
@@ -115,3 +125,5 @@ const std::u16string& UiLanguageCode();
 const char16_t* Msg(int id);
 // The text of a message in the given language index.
 const char16_t* MsgIn(int id, int languageIndex);
+// The text of a message in the UI language with each "%s" replaced by the next argument.
+std::u16string FormatMsg(int id, std::initializer_list<std::u16string_view> args);

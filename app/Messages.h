@@ -16,6 +16,9 @@ enum : uint32_t {
     UM_CLOSE_WAIT_DIALOG = 0x8007,
     UM_CONSOLE_FLUSH = 0x8008,
     UM_RUN_PROPERTY_JOB = 0x8009,
+    // The built-in serial port's device went away (wParam 0) or came back (wParam 1); the
+    // device is clPortLinkGuard::NewsDevice. Posted from the thread that noticed.
+    UM_PORT_LINK = 0x800A,
 };
 
 // Refresh flags of UM_REFRESH_VIEWS.

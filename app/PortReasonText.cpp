@@ -8,23 +8,6 @@
 
 namespace {
 
-// The message with each "%s" replaced by the next argument.
-std::u16string Fill(int id, std::initializer_list<std::u16string_view> args) {
-    const std::u16string pattern = Msg(id);
-    std::u16string out;
-    auto next = args.begin();
-    size_t from = 0;
-    for (size_t at = pattern.find(u"%s"); at != std::u16string::npos;
-         at = pattern.find(u"%s", from)) {
-        out.append(pattern, from, at - from);
-        if (next != args.end())
-            out += *next++;
-        from = at + 2;
-    }
-    out.append(pattern, from, std::u16string::npos);
-    return out;
-}
-
 std::u16string Number(uint32_t n) {
     return platform::Utf8ToUtf16(std::to_string(n));
 }
@@ -34,14 +17,24 @@ std::u16string Number(uint32_t n) {
 std::u16string PortReasonText(const PortReasonInfo& r) {
     switch (r.kind) {
     case PORT_REASON_SPEED_REFUSED:
-        return Fill(MSG_REASON_SPEED_REFUSED,
-                    {Number(r.number), r.detail.empty() ? std::u16string(u"?") : r.detail});
+        return FormatMsg(MSG_REASON_SPEED_REFUSED,
+                         {Number(r.number), r.detail.empty() ? std::u16string(u"?") : r.detail});
     case PORT_REASON_LIBRARY_MISSING:
-        return Fill(MSG_REASON_LIBRARY_MISSING, {r.name});
+        return FormatMsg(MSG_REASON_LIBRARY_MISSING, {r.name});
     case PORT_REASON_FUNCTION_MISSING:
-        return Fill(MSG_REASON_FUNCTION_MISSING, {r.name, r.detail});
+        return FormatMsg(MSG_REASON_FUNCTION_MISSING, {r.name, r.detail});
     case PORT_REASON_CHANNEL_MISSING:
-        return Fill(MSG_REASON_CHANNEL_MISSING, {Number(r.number), r.name, Number(r.count)});
+        return FormatMsg(MSG_REASON_CHANNEL_MISSING, {Number(r.number), r.name, Number(r.count)});
+    case PORT_REASON_DEVICE_MISSING:
+        return FormatMsg(MSG_PORT_MISSING, {r.name});
+    case PORT_REASON_DEVICE_BUSY:
+        return FormatMsg(MSG_PORT_BUSY, {r.name});
+    case PORT_REASON_NO_PERMISSION: {
+        const std::u16string group = r.detail.empty() ? std::u16string(u"?") : r.detail;
+        return FormatMsg(MSG_PORT_NO_PERMISSION, {r.name, group, group});
+    }
+    case PORT_REASON_DEVICE_REFUSED:
+        return r.name + u": " + r.detail;
     default:
         return {};
     }
@@ -49,7 +42,7 @@ std::u16string PortReasonText(const PortReasonInfo& r) {
 
 std::u16string PortLineReasonText(const PortReasonInfo& r) {
     if (r.kind == PORT_REASON_LIBRARY_MISSING)
-        return Fill(MSG_PORT_LIBRARY_MISSING, {r.name});
+        return FormatMsg(MSG_PORT_LIBRARY_MISSING, {r.name});
     if (r.kind == PORT_REASON_FUNCTION_MISSING)
         return PortReasonText(r);
     return {};

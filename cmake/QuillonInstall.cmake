@@ -29,6 +29,10 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/${QUILLON_APP_ID}.metainfo.xml
         DESTINATION share/metainfo COMPONENT quillon)
 install(FILES ${pkg_src}/${QUILLON_APP_ID}.svg DESTINATION share/icons/hicolor/scalable/apps
         COMPONENT quillon)
+# An example udev rule that keeps ModemManager off a camera's serial adapter: an example only,
+# never put into /etc/udev by the package.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/udev/70-quillon-serial.rules
+        DESTINATION share/doc/quillon/examples COMPONENT quillon)
 
 # The Debian package: cpack -G DEB in the build folder.
 set(CPACK_GENERATOR DEB)

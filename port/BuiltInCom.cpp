@@ -2,7 +2,10 @@
 // one clPortComm of the host.
 #include "app/SimpleLog.h"
 #include "platform/IniProfile.h"
+#include "platform/Text.h"
 #include "port/PortComm.h"
+
+#include <cstring>
 
 namespace {
 
@@ -127,6 +130,40 @@ InterfaceTable g_interfaceTable = {Check,       GetInterfaceName,  SettingDialog
                                    GetPortName, GetSelectedPortIF, GetPortDescription};
 
 } // namespace
+
+PortReasonInfo BuiltInComPortReason() {
+    const platform::DeviceProblem problem = BuiltInComPort().LastProblem();
+    PortReasonInfo info;
+    info.name = platform::Utf8ToUtf16(problem.device);
+    switch (problem.kind) {
+    case platform::DeviceRefusal::None:
+        return {};
+    case platform::DeviceRefusal::Missing:
+        info.kind = PORT_REASON_DEVICE_MISSING;
+        break;
+    case platform::DeviceRefusal::Busy:
+        info.kind = PORT_REASON_DEVICE_BUSY;
+        break;
+    case platform::DeviceRefusal::Permission:
+        info.kind = PORT_REASON_NO_PERMISSION;
+        info.detail = platform::Utf8ToUtf16(problem.group);
+        break;
+    case platform::DeviceRefusal::Other:
+        info.kind = PORT_REASON_DEVICE_REFUSED;
+        info.detail = platform::LocaleToUtf16(std::strerror(problem.error));
+        break;
+    }
+    return info;
+}
+
+int32_t GetBuiltInComPortReason(PortReason* reason) {
+    if (!reason || reason->structSize < sizeof(PortReason))
+        return PORT_INVALID_ARGUMENT;
+    static PortReasonInfo held; // the texts handed out stay valid until the next call
+    held = BuiltInComPortReason();
+    FillPortReason(held, reason);
+    return 0;
+}
 
 clPortComm& BuiltInComPort() {
     static clPortComm port(&HostPortCtrl());

@@ -32,12 +32,13 @@ std::u16string Label(InterfaceTable* table, const std::string& file) {
 } // namespace
 
 void clInterfaceRegistry::Register(InterfaceTable* table, const std::string& file,
-                                   std::unique_ptr<platform::Module> module) {
+                                   std::unique_ptr<platform::Module> module,
+                                   GetPivraPortReasonWFn reason) {
     versionTexts.push_back(Label(table, file));
     interfaces.push_back(table);
     reasonEntries.push_back(
         module ? reinterpret_cast<GetPivraPortReasonWFn>(module->Symbol(kPivraPortReasonSymbol))
-               : nullptr);
+               : reason);
     modules.push_back(std::move(module));
 }
 
@@ -49,12 +50,13 @@ PortReasonInfo clInterfaceRegistry::Reason(int32_t index) const {
 
 void clInterfaceRegistry::Discover(PortParamBlock* params, const std::string& programFolder,
                                    const std::string& programFile,
-                                   GetPivraInterfaceWFn builtInEntry) {
+                                   GetPivraInterfaceWFn builtInEntry,
+                                   GetPivraPortReasonWFn builtInReason) {
     // The built-in interface first.
     if (builtInEntry) {
         InterfaceTable* table = builtInEntry(params);
         if (table && table->Check && table->Check() != 0)
-            Register(table, programFile, nullptr);
+            Register(table, programFile, nullptr, builtInReason);
     }
     if (programFolder.empty())
         return;

@@ -24,13 +24,16 @@ public:
     // "Pivra*.so" of programFolder, loaded by absolute path in name order. A module without
     // GetPivraInterfaceW, whose entry returns null or whose Check returns 0 is unloaded and
     // skipped. The current directory is the program folder during the walk and restored after.
-    // builtInEntry null: no built-in interface (tests of the walk alone).
+    // builtInEntry null: no built-in interface (tests of the walk alone); builtInReason: the
+    // built-in interface's reason.
     void Discover(PortParamBlock* params, const std::string& programFolder,
-                  const std::string& programFile, GetPivraInterfaceWFn builtInEntry);
+                  const std::string& programFile, GetPivraInterfaceWFn builtInEntry,
+                  GetPivraPortReasonWFn builtInReason = nullptr);
     // Appends one interface: its label is GetInterfaceName + " Ver.%d.%d.%d" of file (0.0.0
-    // when the file has no version block); the module's reason export is looked up too.
+    // when the file has no version block); the module's reason export is looked up too
+    // (reason: the one of an interface without a module).
     void Register(InterfaceTable* table, const std::string& file,
-                  std::unique_ptr<platform::Module> module);
+                  std::unique_ptr<platform::Module> module, GetPivraPortReasonWFn reason = nullptr);
     // The first interface whose name equals name exactly; -1 when none does.
     int32_t FindInterfaceIndex(const std::u16string& name) const;
     // Unloads every module in list order and empties the lists.

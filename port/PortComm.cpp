@@ -48,6 +48,16 @@ int32_t clPortComm::Reset() {
     dtrFlag = 0;
     dtrRaised = false;
     commErr.count = 0;
+    lost = false;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_problem = platform::DeviceProblem{};
+        m_connectedDevice.clear();
+        m_connectedLinks.clear();
+    }
+    // Never under m_lock: a running handler may ask the port for its device.
+    std::lock_guard<std::mutex> call(m_handlerLock);
+    m_lossHandler = nullptr;
     return 0;
 }
 
@@ -67,31 +77,90 @@ void clPortComm::Uninit() {
     UninitReceive();
 }
 
+namespace {
+
+int SystemModemControl(int fd, unsigned long request, int* bits) {
+    return ::ioctl(fd, request, bits);
+}
+
+const char* RefusalText(platform::DeviceRefusal kind) {
+    switch (kind) {
+    case platform::DeviceRefusal::Missing:
+        return "no such device";
+    case platform::DeviceRefusal::Permission:
+        return "no permission";
+    case platform::DeviceRefusal::Busy:
+        return "held by another program";
+    default:
+        return "refused";
+    }
+}
+
+} // namespace
+
+clPortComm::ModemControl clPortComm::modemControl = &SystemModemControl;
+std::string clPortComm::byIdRoot = "/dev/serial/by-id";
+
 int32_t clPortComm::Connect() {
     // 1. Already connected: nothing changes.
     if (openFlag)
         return PORT_ERROR;
-    // 2. Open: read and write, never the controlling terminal, no blocking; exclusive use.
+    // 2. Open for this program alone: read and write, never the controlling terminal, no
+    // blocking, an advisory lock and TIOCEXCL.
     const std::string path = platform::Utf16ToUtf8(identity.devicePath);
-    const int dev =
-        path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    platform::DeviceProblem problem;
+    const int dev = platform::OpenSerialExclusive(path, problem);
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_problem = problem;
+    }
     if (dev < 0) {
         WriteLog(u"Open COM port Fail");
+        char line[640];
+        std::snprintf(line, sizeof line, "%s: %s (%s)%s%s", path.c_str(), RefusalText(problem.kind),
+                      std::strerror(problem.error), problem.group.empty() ? "" : ", group ",
+                      problem.group.c_str());
+        WriteLog(platform::Utf8ToUtf16(line));
         return PORT_OPEN_FAILED;
     }
-    (void)::ioctl(dev, TIOCEXCL);
     fd = dev;
     // 3. Open from here on, so the host's disconnect closes it whatever fails below.
     openFlag = 1;
+    lost = false;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_connectedDevice = identity.devicePath;
+        m_connectedLinks = platform::SerialDeviceLinks(path, byIdRoot);
+    }
+    // Opening a terminal raises DTR; when it is to stay low it goes down at once. A device
+    // without modem lines (a pseudo-terminal) has nothing to lower.
+    if (!dtrFlag) {
+        int bits = TIOCM_DTR;
+        (void)modemControl(dev, TIOCMBIC, &bits);
+    }
     // 4. Device settings.
     if (::tcgetattr(dev, &dcb) != 0) {
         WriteLog(u"GetCommState Fail");
         return PORT_GET_STATE_FAILED;
     }
-    // 5. Line settings of the port parameters.
+    // 5. Line settings of the port parameters, then the exact line speed, read back.
     VorlixSetupDCB(&params, &dcb);
     if (::tcsetattr(dev, TCSANOW, &dcb) != 0) {
         WriteLog(u"SetCommState Fail");
+        return PORT_SET_STATE_FAILED;
+    }
+    uint32_t speedIn = 0, speedOut = 0;
+    const int speed = platform::SetExactSpeed(dev, params.baudRate, speedIn, speedOut);
+    if (speed != 0) {
+        WriteLog(u"SetCommState Fail");
+        char line[128];
+        if (speed < 0)
+            std::snprintf(line, sizeof line, "Line speed %u bps refused by the driver",
+                          params.baudRate);
+        else
+            std::snprintf(line, sizeof line, "Line speed %u bps asked, the driver set %u/%u bps",
+                          params.baudRate, speedIn, speedOut);
+        WriteLog(platform::Utf8ToUtf16(line));
         return PORT_SET_STATE_FAILED;
     }
     // 6. Queue sizes: the kernel keeps its own; the words are accepted as they are.
@@ -120,16 +189,50 @@ int32_t clPortComm::Connect() {
     commErr.count = 0;
     if (StartReceiveThread([this] { ReceiveLoop(); }) != PORT_OK)
         return PORT_ERROR;
-    // 11. DTR after the thread runs.
+    // 11. DTR only now that the thread runs.
     if (dtrFlag) {
         int bits = TIOCM_DTR;
-        if (::ioctl(dev, TIOCMBIS, &bits) != 0) {
+        if (modemControl(dev, TIOCMBIS, &bits) != 0) {
             WriteLog(u"Set DTR  Fail");
             return PORT_DTR_FAILED;
         }
         dtrRaised = true;
     }
     return PORT_OK;
+}
+
+platform::DeviceProblem clPortComm::LastProblem() const {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_problem;
+}
+
+void clPortComm::SetLossHandler(LossHandler handler) {
+    // Waits for a call under way: the old handler's owner may go once this returns.
+    std::lock_guard<std::mutex> call(m_handlerLock);
+    m_lossHandler = std::move(handler);
+}
+
+void clPortComm::MarkLost() {
+    if (!openFlag || lost.exchange(true))
+        return;
+    std::u16string device;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        device = m_connectedDevice;
+    }
+    std::lock_guard<std::mutex> call(m_handlerLock);
+    if (m_lossHandler)
+        m_lossHandler(device);
+}
+
+std::u16string clPortComm::ConnectedDevice() const {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_connectedDevice;
+}
+
+std::vector<std::string> clPortComm::ConnectedLinks() const {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_connectedLinks;
 }
 
 void clPortComm::ReceiveLoop() {
@@ -184,6 +287,7 @@ void clPortComm::ReceiveLoop() {
         // unplugged): nothing more can arrive; the port stays open until Disconnect.
         if (gone || (ev & (POLLHUP | POLLERR))) {
             WriteLog(u"COM port receive ended: device lost");
+            MarkLost();
             return;
         }
     }
@@ -196,7 +300,7 @@ void clPortComm::Disconnect() {
     // 1. DTR down before the thread stops.
     if (dtrRaised && dev >= 0) {
         int bits = TIOCM_DTR;
-        (void)::ioctl(dev, TIOCMBIC, &bits);
+        (void)modemControl(dev, TIOCMBIC, &bits);
         dtrRaised = false;
     }
     // 2. Receive thread.
@@ -231,7 +335,7 @@ void clPortComm::Disconnect() {
 int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     std::lock_guard<std::mutex> sending(sendLock);
     const int dev = fd;
-    if (dev < 0 || (!bytes && length > 0))
+    if (dev < 0 || lost || (!bytes && length > 0))
         return 5;
     using Clock = std::chrono::steady_clock;
     const auto deadline =

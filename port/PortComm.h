@@ -3,12 +3,17 @@
 #pragma once
 
 #include "components/vorlix/Vorlix.h"
+#include "platform/SerialDevice.h"
 #include "port/CamPort.h"
+#include "port/PortReason.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <termios.h>
+#include <vector>
 
 // Receive errors the device reported since the last successful Connect.
 class clCommErr {
@@ -32,9 +37,13 @@ public:
     int32_t Init() override;
     void Uninit() override;
     int32_t Reserved() override { return 0; }
-    // 0, or 1 (already connected / no receive thread), 8 open, 9 read settings, 10 write
-    // settings, 11 queue sizes, 12 purge, 13 read time-outs, 14 DTR. The open flag is set as
-    // soon as the device is open; a failure after that leaves it open for Disconnect.
+    // 0, or 1 (already connected / no receive thread), 8 open (missing, no permission, held by
+    // another program: LastProblem tells), 9 read settings, 10 write settings or a line speed
+    // the driver refused or changed, 11 queue sizes, 12 purge, 13 read time-outs, 14 DTR. The
+    // device is taken for this program alone (advisory lock and TIOCEXCL). The open flag is
+    // set as soon as the device is open; a failure after that leaves it open for Disconnect.
+    // DTR is lowered right after the open when "DTR Control" is 0 and raised only once the
+    // receive thread runs when it is 1.
     int32_t Connect() override;
     // Lowers DTR (when raised by Connect), stops the receive thread, purges and closes the
     // device; writes "OverRun cnt=%ld" to ./Port_<name>_Log.txt when errors were counted.
@@ -54,6 +63,30 @@ public:
     }
     int32_t ReceiveErrors() const { return commErr.count; }
 
+    // Why the last Connect could not open the device (kind None when it could).
+    platform::DeviceProblem LastProblem() const;
+
+    // The open device went away (hang-up or I/O error on the descriptor, seen by the receive
+    // thread, or its removal reported by the device monitor). Called at most once per
+    // connection, on the thread that noticed; it must not disconnect the port itself.
+    using LossHandler = std::function<void(const std::u16string& devicePath)>;
+    void SetLossHandler(LossHandler handler);
+    // Marks the connection lost and calls the handler, once per connection; nothing when the
+    // port is not open. Sends fail at once from then on.
+    void MarkLost();
+    bool LinkLost() const { return lost; }
+    // The device path of the open connection and its /dev/serial/by-id links (taken at
+    // Connect), to recognise its removal and its return.
+    std::u16string ConnectedDevice() const;
+    std::vector<std::string> ConnectedLinks() const;
+
+    // Modem-line control (TIOCMBIS, TIOCMBIC). Pseudo-terminals have no modem lines, so tests
+    // put a recorder here to see when DTR moves; everything else leaves ::ioctl.
+    using ModemControl = int (*)(int fd, unsigned long request, int* bits);
+    static ModemControl modemControl;
+    // Where the stable names of devices are looked for (tests use a folder of their own).
+    static std::string byIdRoot;
+
     std::atomic<int> fd{-1}; // the device handle
     ComPortParams params;
     struct termios dcb {};
@@ -64,10 +97,23 @@ public:
     // Held by a send for its whole write and by Disconnect while it closes the descriptor, so
     // a send never writes to a number that was closed (and maybe reused) under it.
     std::mutex sendLock;
+
+private:
+    mutable std::mutex m_lock; // the problem and the connected device
+    platform::DeviceProblem m_problem;
+    std::mutex m_handlerLock; // the handler, held while it runs
+    LossHandler m_lossHandler;
+    std::u16string m_connectedDevice;
+    std::vector<std::string> m_connectedLinks;
+    std::atomic<bool> lost{false};
 };
 
-// The built-in interface: its entry (same shape as GetPivraInterfaceW) and the one port object.
+// The built-in interface: its entry (same shape as GetPivraInterfaceW), its reason (same shape
+// as GetPivraPortReasonW: why the last Connect could not open the device) and the one port
+// object.
 InterfaceTable* GetBuiltInComInterface(PortParamBlock* params);
+int32_t GetBuiltInComPortReason(PortReason* reason);
+PortReasonInfo BuiltInComPortReason();
 clPortComm& BuiltInComPort();
 // The host's port owner context: the application log and settings file of the ports.
 clCamCtrl& HostPortCtrl();

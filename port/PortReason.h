@@ -27,6 +27,15 @@ enum : int32_t {
     // The chosen channel does not exist. number: its index; count: the channels the library
     // has; name: the library's file name.
     PORT_REASON_CHANNEL_MISSING = 4,
+    // The serial device is not there (unplugged, never there). name: its path.
+    PORT_REASON_DEVICE_MISSING = 5,
+    // Another program holds the serial device. name: its path.
+    PORT_REASON_DEVICE_BUSY = 6,
+    // The user may not open the serial device. name: its path; detail: the group owning it.
+    PORT_REASON_NO_PERMISSION = 7,
+    // The serial device refused to open for another reason. name: its path; detail: the
+    // system's text of the error.
+    PORT_REASON_DEVICE_REFUSED = 8,
 };
 
 struct PortReason {

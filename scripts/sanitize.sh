@@ -30,7 +30,7 @@ run_config() {
         --output-on-failure --timeout 900 -R "$ui_tests"
 }
 
-ui_tests='^(MainWindowTest|SilentCameraTest|MainFrame)\.'
+ui_tests='^(MainWindowTest|PortLinkWindowTest|SilentCameraTest|MainFrame)\.'
 export TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$PWD/scripts/tsan-qt.supp"
 
 case "${1:-all}" in

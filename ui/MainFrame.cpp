@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "app/PortLinkGuard.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/ReplyCollector.h"
@@ -59,6 +60,9 @@ std::mutex& PostLock() {
 
 // The interval of the idle pass while connected: console flush and enable rules.
 constexpr int kIdleIntervalMs = 50;
+// A device that has just come back is tried this often, this far apart.
+constexpr int kReconnectTries = 10;
+constexpr int kReconnectRetryMs = 500;
 
 // The registered interfaces as the communication settings dialog sees them.
 class InterfaceList : public commsettings::IInterfaceList {
@@ -443,6 +447,13 @@ intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
     case UM_CLOSE_WAIT_DIALOG:
         m_app.HideWaitDialog();
         update();
+        // After the job has ended (the worker waits in this send): a reconnect's identity check.
+        if (m_app.PortLink() && m_app.PortLink()->IdentityCheckPending())
+            QMetaObject::invokeMethod(
+                this, [this] { CheckReconnectedIdentity(); }, Qt::QueuedConnection);
+        return 0;
+    case UM_PORT_LINK:
+        OnPortLink(wParam);
         return 0;
     case UM_CONSOLE_FLUSH:
         OnConsoleFlush();
@@ -740,6 +751,55 @@ void CMainFrame::Disconnect() {
     // What arrived before the port closed still goes to the console.
     OnConsoleFlush();
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+}
+
+void CMainFrame::ConsoleNote(const std::u16string& text) {
+    if (ConsoleValid())
+        m_console->AppendText(u"\r\n" + text + u"\r\n");
+}
+
+void CMainFrame::OnPortLink(uintptr_t news) {
+    const uint32_t all = REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES;
+    if (news == clPortLinkGuard::kReturned) {
+        m_reconnectTries = kReconnectTries;
+        ReconnectReturnedPort();
+        return;
+    }
+    if (!m_app.IsConnected())
+        return;
+    m_idleTimer->stop();
+    const std::u16string device = m_app.HandlePortLost(PumpWhileWaiting());
+    if (device.empty()) {
+        if (m_app.IsConnected())
+            m_idleTimer->start(); // news of another connection
+        return;
+    }
+    OnConsoleFlush();
+    const std::u16string text = FormatMsg(MSG_PORT_LOST, {device});
+    ConsoleNote(text);
+    RefreshViews(all);
+    RunMessageBox(this, QStringLiteral("Quillon"), ToQString(text), MB_OK | MB_ICONWARNING);
+}
+
+void CMainFrame::ReconnectReturnedPort() {
+    const int32_t result = m_app.HandlePortReturned();
+    if (result == 0) {
+        ConsoleNote(FormatMsg(MSG_PORT_RECONNECTED, {m_app.PortLink()->NewsDevice()}));
+        m_idleTimer->start();
+        RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+        return;
+    }
+    // A device just plugged in may not be ready for us yet: a few more tries.
+    if (result > 0 && --m_reconnectTries > 0)
+        QTimer::singleShot(kReconnectRetryMs, this, [this] { ReconnectReturnedPort(); });
+}
+
+void CMainFrame::CheckReconnectedIdentity() {
+    std::u16string warning;
+    if (m_app.CheckReconnectedIdentity(warning)) {
+        ConsoleNote(warning);
+        RunMessageBox(this, QStringLiteral("Quillon"), ToQString(warning), MB_OK | MB_ICONWARNING);
+    }
 }
 
 void CMainFrame::CommunicationSettings() {

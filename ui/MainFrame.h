@@ -106,6 +106,11 @@ private:
     static std::function<void()> PumpWhileWaiting();
     void Connect();
     void Disconnect();
+    // UM_PORT_LINK: the built-in port's device went away (0) or came back (1).
+    void OnPortLink(uintptr_t news);
+    void ReconnectReturnedPort();
+    void CheckReconnectedIdentity();
+    void ConsoleNote(const std::u16string& text);
     void CommunicationSettings();
     void About();
     void AutoSelect();
@@ -130,6 +135,8 @@ private:
     FileCommandHooks m_fileHooks;
     std::map<int, QAction*> m_actions;
     QTimer* m_idleTimer = nullptr;
+    // Tries left to connect a device that has just come back.
+    int m_reconnectTries = 0;
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;

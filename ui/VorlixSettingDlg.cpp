@@ -1,5 +1,8 @@
 #include "ui/VorlixSettingDlg.h"
 
+#include "app/MessageTable.h"
+#include "platform/Text.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -9,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMetaObject>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -38,6 +43,9 @@ void Select(QComboBox* box, int value) {
 }
 
 } // namespace
+
+std::function<std::unique_ptr<IDeviceEventSource>()> CVorlixSettingDlg::deviceSource =
+    &MakeUdevTtySource;
 
 void RegisterVorlixSettingDialog() {
     VorlixSetDialogHook(&ShowDialog);
@@ -129,14 +137,62 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     connect(removeButton, &QPushButton::clicked, this, &CVorlixSettingDlg::OnRemove);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    // The list follows devices as they are plugged in and out.
+    m_monitor = std::make_unique<clDeviceMonitor>(deviceSource ? deviceSource() : nullptr);
+    std::vector<std::string> watched;
+    for (const std::u16string& path : m_request.added)
+        watched.push_back(platform::Utf16ToUtf8(path));
+    m_monitor->WatchPaths(std::move(watched));
+    QPointer<CVorlixSettingDlg> self(this);
+    m_monitor->AddListener([self](const DeviceEvent&) {
+        // On the monitor's thread: the list is redone on the dialog's own.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self] {
+                if (self)
+                    self->Relist();
+            },
+            Qt::QueuedConnection);
+    });
+    m_monitor->Start();
+}
+
+CVorlixSettingDlg::~CVorlixSettingDlg() {
+    // No event may arrive for a dialog that is going.
+    if (m_monitor)
+        m_monitor->Stop();
+}
+
+void CVorlixSettingDlg::Relist() {
+    if (!m_request.relist)
+        return;
+    m_request.relist(m_request);
+    std::vector<std::string> watched;
+    for (const std::u16string& path : m_request.added)
+        watched.push_back(platform::Utf16ToUtf8(path));
+    if (m_monitor)
+        m_monitor->WatchPaths(std::move(watched));
+    FillPorts();
 }
 
 void CVorlixSettingDlg::FillPorts() {
     const QSignalBlocker block(portCombo);
+    if (m_request.selected >= 0 && static_cast<size_t>(m_request.selected) < m_request.ports.size())
+        m_chosenName = m_request.ports[static_cast<size_t>(m_request.selected)].name;
+    m_request.selected = -1;
     portCombo->clear();
-    for (const VorlixPort& p : m_request.ports)
-        portCombo->addItem(p.description.empty() ? Q(p.name)
-                                                 : Q(p.name + u"  (" + p.description + u")"));
+    for (size_t i = 0; i < m_request.ports.size(); ++i) {
+        const VorlixPort& p = m_request.ports[i];
+        std::u16string text = p.name;
+        if (!p.description.empty())
+            text += u"  (" + p.description + u")";
+        if (p.inUse)
+            text += u"  [" + std::u16string(Msg(MSG_PORT_IN_USE)) + u"]";
+        portCombo->addItem(Q(text));
+        if (p.name == m_chosenName)
+            m_request.selected = static_cast<int32_t>(i);
+    }
     portCombo->setCurrentIndex(m_request.selected);
     deviceLabel->setText(
         m_request.selected >= 0
@@ -161,6 +217,8 @@ void CVorlixSettingDlg::ShowParams(const ComPortParams& in) {
 
 void CVorlixSettingDlg::OnPortChanged(int row) {
     m_request.selected = row;
+    if (row >= 0 && static_cast<size_t>(row) < m_request.ports.size())
+        m_chosenName = m_request.ports[static_cast<size_t>(row)].name;
     if (row < 0 || static_cast<size_t>(row) >= m_request.ports.size()) {
         deviceLabel->clear();
         return;
@@ -182,9 +240,7 @@ void CVorlixSettingDlg::OnAdd() {
     m_request.added.push_back(p);
     addedList->addItem(path);
     addEdit->clear();
-    if (m_request.relist)
-        m_request.relist(m_request);
-    FillPorts();
+    Relist();
 }
 
 void CVorlixSettingDlg::OnRemove() {
@@ -193,9 +249,7 @@ void CVorlixSettingDlg::OnRemove() {
         return;
     m_request.added.erase(m_request.added.begin() + row);
     delete addedList->takeItem(row);
-    if (m_request.relist)
-        m_request.relist(m_request);
-    FillPorts();
+    Relist();
 }
 
 void CVorlixSettingDlg::StoreChoice() {

@@ -4,8 +4,11 @@
 #pragma once
 
 #include "components/vorlix/Vorlix.h"
+#include "port/DeviceMonitor.h"
 
 #include <QDialog>
+#include <functional>
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -18,8 +21,17 @@ class CVorlixSettingDlg : public QDialog {
 public:
     explicit CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* parent = nullptr);
 
+    ~CVorlixSettingDlg() override;
+
     // Copies the choice into the request (called on OK).
     void StoreChoice();
+    // Lists the ports again (a device came or went); the chosen port stays chosen by name,
+    // also across its absence.
+    void Relist();
+
+    // Where the dialog learns of devices coming and going: udev unless a test puts its own
+    // source here. Added device paths are watched for presence in any case.
+    static std::function<std::unique_ptr<IDeviceEventSource>()> deviceSource;
 
     QComboBox* portCombo = nullptr;
     QLabel* deviceLabel = nullptr;
@@ -41,6 +53,8 @@ private:
     void OnRemove();
 
     VorlixDialogRequest& m_request;
+    std::u16string m_chosenName; // the port the user chose, kept while it is absent
+    std::unique_ptr<clDeviceMonitor> m_monitor;
 };
 
 // Makes the component show this dialog. Called once by the application at start.

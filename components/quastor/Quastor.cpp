@@ -89,6 +89,15 @@ Fn Lookup(void* handle, const char* name) {
     return reinterpret_cast<Fn>(dlsym(handle, name));
 }
 
+// The channel count as the library tells it now (1 when it cannot tell). A failed answer is
+// kept only until the next question: a frame grabber that shows up later is then seen.
+void AskPortCount(CLLibraryRecord* rec) {
+    if (!rec->clGetNumSerialPorts)
+        return;
+    uint32_t count = 0;
+    rec->portCount = rec->clGetNumSerialPorts(&count) == CL_ERR_NO_ERR ? count : 0;
+}
+
 // Loads the library and fills a new record, all-or-nothing: a library without the four
 // functions of version 1.0 is closed again. Version 1.1 is claimed only when the library
 // reports it and has every function the port uses with it.
@@ -151,10 +160,7 @@ CLLibraryRecord* LoadLibraryRecord(std::u16string_view fileName, const std::stri
         rec->apiVersion = CL_DLL_VERSION_1_0;
 
     rec->portCount = 1;
-    if (rec->clGetNumSerialPorts) {
-        uint32_t count = 0;
-        rec->portCount = rec->clGetNumSerialPorts(&count) == CL_ERR_NO_ERR ? count : 0;
-    }
+    AskPortCount(rec.get());
     CopyName(rec->libraryName, kClLibraryNameChars, fileName);
     return rec.release();
 }
@@ -213,6 +219,8 @@ int32_t RunDialog(QuastorDialogHook hook, CLSettingRecord* record, CLSerialParam
     const std::u16string current = NameOf(record->libraryName, kClLibraryNameChars);
     int32_t selected = -1;
     for (size_t i = 0; i < libs.size(); ++i) {
+        if (libs[i]->portCount == 0)
+            AskPortCount(libs[i]);
         QuastorLibraryEntry& e = entries[i];
         std::memset(&e, 0, sizeof e);
         CopyName(e.fileName, kClLibraryNameChars,
@@ -448,6 +456,8 @@ int32_t LirnoSafeSerialInit(CLLibraryRecord* record, uint32_t serialIndex, hSerR
             *error = CL_ERR_UNABLE_TO_LOAD_DLL;
             return 1;
         }
+        if (serialIndex >= record->portCount)
+            AskPortCount(record); // it may have failed, or the channel come since
         if (serialIndex >= record->portCount) {
             *error = CL_ERR_INVALID_INDEX;
             return 1;

@@ -1,6 +1,7 @@
 #include "components/vorlix/Vorlix.h"
 
 #include "platform/IniProfile.h"
+#include "platform/SerialDevice.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -93,7 +94,8 @@ void ListPorts(State& st) {
         if (description.empty())
             description = driver;
         ports.push_back({platform::Utf8ToUtf16(name), platform::Utf8ToUtf16(device),
-                         platform::Utf8ToUtf16(description), false});
+                         platform::Utf8ToUtf16(description), false,
+                         platform::SerialDeviceInUse(device)});
     }
     if (!st.settingsPath.empty()) {
         for (const std::u16string& path : VorlixLoadAddedDevices(st.settingsPath)) {
@@ -105,7 +107,8 @@ void ListPorts(State& st) {
             for (const VorlixPort& p : ports)
                 dup = dup || p.name == name;
             if (!dup)
-                ports.push_back({name, path, u"added device " + path, true});
+                ports.push_back({name, path, u"added device " + path, true,
+                                 platform::SerialDeviceInUse(platform::Utf16ToUtf8(path))});
         }
     }
     st.ports = std::move(ports);

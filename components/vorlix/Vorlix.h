@@ -51,6 +51,7 @@ struct VorlixPort {
     std::u16string devicePath;  // "/dev/ttyUSB0"
     std::u16string description; // by-id name, driver name, or "added device"
     bool added = false;         // a device path the user added
+    bool inUse = false;         // another program holds it (its lock), as seen when listed
 };
 
 // What the port-settings dialog shows and returns. The hook edits it in place.
@@ -97,7 +98,8 @@ int32_t VorlixSettingDlgExW(const char16_t* settingsPath, const char16_t* channe
 void VorlixGetLastSelect(int32_t* index);
 // Completes the termios settings read from the device with the record's line settings: raw
 // mode, receiver on, modem lines ignored, speed, character size, parity, stop bits and flow
-// control; reads return at once with what is buffered.
+// control; reads return at once with what is buffered. The speed is the fastest classic rate
+// not above the record's (all a termios record holds); the port then sets the exact one.
 void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb);
 
 // ---- helpers, also for tests and the dialog

@@ -57,3 +57,17 @@ TEST(MessageTable, TextsKeepTheirExactSpacingPlaceholdersAndFilters) {
     EXPECT_EQ(std::u16string(Msg(MSG_COUNT)), u"");
     EXPECT_EQ(std::u16string(Msg(-1)), u"");
 }
+
+TEST(MessageTable, FormatFillsEachPlaceholderInOrder) {
+    Restore restore;
+    SetUiLanguage(1, 1033);
+    EXPECT_EQ(FormatMsg(MSG_PORT_NO_PERMISSION, {u"/dev/ttyUSB0", u"dialout", u"dialout"}),
+              u"No permission to open /dev/ttyUSB0 (group dialout). Add your user to the group "
+              u"dialout and log in again.");
+    // An argument holding "%s" is not expanded again; placeholders without one stay empty.
+    EXPECT_EQ(FormatMsg(MSG_PORT_OTHER_CAMERA, {u"%s"}),
+              u"Another camera answers on %s. Before:  Now: ");
+    SetUiLanguage(0, 1041);
+    EXPECT_EQ(FormatMsg(MSG_PORT_BUSY, {u"/dev/ttyS0"}),
+              u"/dev/ttyS0 は他のプログラムが使用中です。");
+}

@@ -197,6 +197,29 @@ TEST_F(QuastorTest, OpeningChannelsFailsSafely) {
     LirnoSafeSerialClose(lib, ref);
 }
 
+TEST_F(QuastorTest, FailedPortCountIsAskedAgainAtTheNextOpen) {
+    // A library of its own (a copy under another name), so no earlier record answers for it.
+    const std::string folder = dir.file("late");
+    fs::create_directories(folder);
+    fs::copy_file(kSimFolder + "/libclsersim.so", folder + "/liblate.so");
+    setenv("CLSERIALPATH", folder.c_str(), 1);
+    setenv("CLSERSIM_NO_PORTS", "1", 1); // the frame grabber is not there yet
+    CLSettingRecord s = Setting(u"liblate.so", 1);
+    CLLibraryRecord* lib = LirnoGetDLLStatW(&s);
+    ASSERT_NE(lib, nullptr);
+    EXPECT_EQ(lib->portCount, 0u);
+    hSerRef ref = nullptr;
+    int32_t error = 0;
+    EXPECT_EQ(LirnoSafeSerialInit(lib, 1, &ref, &error), 1);
+    EXPECT_EQ(error, CL_ERR_INVALID_INDEX);
+    // It has come: the next open asks the library again and gets the channel.
+    unsetenv("CLSERSIM_NO_PORTS");
+    ASSERT_EQ(LirnoSafeSerialInit(lib, 1, &ref, &error), 0);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(lib->portCount, 2u);
+    LirnoSafeSerialClose(lib, ref);
+}
+
 TEST_F(QuastorTest, DialogWithoutHookOrCancelledChangesNothing) {
     CLSettingRecord s = Setting(u"libclsersim10.so", 0);
     CLSerialParams p{8, 19200, 0, 0};

@@ -7,8 +7,8 @@
 // test PortExclusiveChild.Role with its role in the environment.
 //
 // Lowering DTR at Disconnect is not tested here: a pseudo-terminal has no modem lines (raising
-// DTR already fails on it, see PortComm.DtrOnPseudoTerminalFailsWithFourteenAfterTheThreadStarted),
-// and the port has no descriptor layer a test could stand in for.
+// DTR already fails on it, see PortComm.DtrOnPseudoTerminalFailsWithFourteenAfterTheThreadStarted);
+// PortAccess.DtrFollowsDtrControl records the port's modem-line calls instead.
 #include "SerialRig.h"
 
 #include <chrono>

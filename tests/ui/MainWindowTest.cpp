@@ -7,6 +7,7 @@
 #include "app/Application.h"
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "app/PortLinkGuard.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/EngineProbe.h"
@@ -473,14 +474,129 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     EXPECT_NE(log.find(" == OK ("), std::string::npos) << log;
 }
 
-TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpen) {
+// The log's text (UTF-16LE) as UTF-8.
+std::string LogText(const std::string& path) {
+    const std::string raw = ReadFileBytes(path);
+    std::u16string text;
+    for (size_t i = 2; i + 1 < raw.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<uint8_t>(raw[i]) |
+                                             (static_cast<uint8_t>(raw[i + 1]) << 8)));
+    return platform::Utf16ToUtf8(text);
+}
+
+class PortLinkWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        // The identity lines as the settings-text layer of the program takes them.
+        app.m_identityLineHook = [this](uint32_t&, std::u16string_view text) {
+            for (auto [key, set] :
+                 {std::pair{std::u16string_view(u"Model="), &clCommunicateModel::SetCameraModel},
+                  std::pair{std::u16string_view(u"Ver.="), &clCommunicateModel::SetCameraVersion},
+                  std::pair{std::u16string_view(u"Serial="), &clCommunicateModel::SetCameraSerial}})
+                if (text.substr(0, key.size()) == key) {
+                    (app.Engine()->*set)(std::u16string(text.substr(key.size())));
+                    return true;
+                }
+            return false;
+        };
+    }
+    // Connected, with the camera's identity asked once.
+    void ConnectAndAskIdentity() {
+        Button(1012)->click();
+        ASSERT_TRUE(app.IsConnected());
+        frame->Console()->Input()->setText(QStringLiteral("sta"));
+        frame->Console()->Send();
+        ASSERT_TRUE(WaitUntil([&] { return app.Engine()->CameraSerial() == u"12345"; }));
+        ASSERT_TRUE(WaitUntil([&] { return app.IsEngineReady(); }));
+    }
+    // The simulator's terminal closes (the adapter is pulled out).
+    void Unplug() {
+        server.Stop();
+        server.CloseTerminal();
+    }
+    // And comes back on the same link.
+    void PlugIn() {
+        ASSERT_TRUE(server.Open(link));
+        ASSERT_TRUE(server.Start());
+    }
+    QString Lost() { return QString::fromStdString("The connection to " + link + " was lost."); }
+};
+
+TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResendingAnything) {
+    ConnectAndAskIdentity();
+    const size_t sent = server.Received().size();
+    BoxAnswer answer(QMessageBox::Ok);
+    Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    EXPECT_EQ(answer.texts[0], Lost());
+    EXPECT_EQ(answer.icons[0], QMessageBox::Warning);
+    EXPECT_TRUE(ConsoleText().contains(Lost()));
+    EXPECT_NE(LogText(folder.file("Quillon_00_Log.txt")).find(Lost().toStdString()),
+              std::string::npos);
+    EXPECT_TRUE(Button(1012)->isEnabled());
+
+    // Back: connected again by itself, said so, and only "sta" went out.
+    PlugIn();
+    ASSERT_TRUE(WaitUntil([&] {
+        return app.IsConnected() && app.IsEngineReady() && server.Received().size() >= sent + 4;
+    }));
+    EXPECT_EQ(server.Received().substr(sent), "sta\r");
+    const std::string back = link + " is back: reconnected.";
+    EXPECT_TRUE(ConsoleText().contains(QString::fromStdString(back)));
+    EXPECT_NE(LogText(folder.file("Quillon_00_Log.txt")).find(back), std::string::npos);
+    // The same camera: no warning.
+    ASSERT_TRUE(WaitUntil([&] { return !app.PortLink()->IdentityCheckPending(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(answer.texts.size(), 1);
+}
+
+TEST_F(PortLinkWindowTest, AnotherCameraOnTheReturnedDeviceIsWarnedOf) {
+    ConnectAndAskIdentity();
+    BoxAnswer answer(QMessageBox::Ok);
+    Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    {
+        std::lock_guard<std::mutex> g(server.SimLock());
+        sim.identity.serial = u"99999";
+    }
+    PlugIn();
+    ASSERT_TRUE(WaitUntil([&] { return answer.texts.size() == 2; }));
+    const std::string warning =
+        "Another camera answers on " + link + ". Before: XC-100 1.02 12345 Now: XC-100 1.02 99999";
+    EXPECT_EQ(answer.texts[1].toStdString(), warning);
+    EXPECT_NE(LogText(folder.file("Quillon_00_Log.txt")).find(warning), std::string::npos);
+    EXPECT_TRUE(app.IsConnected());
+}
+
+TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
+    platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"Reconnect", u"0", settings);
+    ConnectAndAskIdentity();
+    BoxAnswer answer(QMessageBox::Ok);
+    Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    EXPECT_FALSE(app.PortLink()->AwaitingReturn());
+    // A disconnect by the user is not a loss either.
+    PlugIn();
+    platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"Reconnect", u"1", settings);
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->RunCommand(ID_DISCONNECT);
+    EXPECT_FALSE(app.IsConnected());
+    EXPECT_FALSE(app.PortLink()->AwaitingReturn());
+    EXPECT_EQ(answer.texts.size(), 1);
+}
+
+TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpenAndWhy) {
     server.Stop();
     server.CloseTerminal();
     BoxAnswer answer(QMessageBox::Ok);
     Button(1012)->click();
     ASSERT_EQ(answer.texts.size(), 1);
     EXPECT_EQ(answer.captions[0], M(MSG_CONNECT_FAILED));
-    EXPECT_EQ(answer.texts[0], QStringLiteral("Can't open port."));
+    EXPECT_EQ(answer.texts[0],
+              QStringLiteral("Can't open port.\n") + QString::fromStdString(link) +
+                  QStringLiteral(" does not exist: the device is not plugged in."));
     EXPECT_EQ(answer.icons[0], QMessageBox::Warning);
     EXPECT_FALSE(app.IsConnected());
     EXPECT_TRUE(Button(1012)->isEnabled());

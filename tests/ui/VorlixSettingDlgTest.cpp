@@ -1,6 +1,9 @@
 // The port-settings dialog with real widgets, driven as a user would.
 #include "ui/VorlixSettingDlg.h"
 
+#include "FakeDeviceSource.h"
+#include "app/MessageTable.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -8,8 +11,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -83,6 +88,65 @@ TEST(VorlixSettingDlg, AddedDevicePathsAreKeptAndListed) {
     dlg.findChild<QPushButton*>(QStringLiteral("removeButton"))->click();
     EXPECT_TRUE(r.added.empty());
     EXPECT_EQ(dlg.portCombo->count(), 0);
+}
+
+// The machine's ports as the fake re-listing sees them.
+std::vector<VorlixPort> g_machine;
+void RelistMachine(VorlixDialogRequest& r) {
+    const std::u16string chosen =
+        r.selected >= 0 ? r.ports[static_cast<size_t>(r.selected)].name : std::u16string();
+    r.ports = g_machine;
+    r.selected = -1;
+    for (size_t i = 0; i < r.ports.size(); ++i)
+        if (r.ports[i].name == chosen)
+            r.selected = static_cast<int32_t>(i);
+}
+
+bool WaitForCount(QComboBox* box, int n) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (box->count() != n && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return box->count() == n;
+}
+
+TEST(VorlixSettingDlg, PortListFollowsDevicesPluggedInAndOutAndMarksPortsInUse) {
+    App app;
+    SetUiLanguage(1, 1033);
+    auto feed = std::make_shared<FakeDeviceSource::Feed>();
+    CVorlixSettingDlg::deviceSource = [feed] { return std::make_unique<FakeDeviceSource>(feed); };
+    g_machine = {{u"ttyS1", u"/dev/ttyS1", u"serial8250", false, true}};
+    VorlixDialogRequest r;
+    r.ports = g_machine;
+    r.relist = &RelistMachine;
+    {
+        CVorlixSettingDlg dlg(r);
+        ASSERT_EQ(dlg.portCombo->count(), 1);
+        EXPECT_EQ(dlg.portCombo->itemText(0), QStringLiteral("ttyS1  (serial8250)  [in use]"));
+
+        // An adapter is plugged in; the user chooses it.
+        g_machine.push_back({u"ttyUSB0", u"/dev/ttyUSB0", u"usb-FTDI", false, false});
+        feed->Push(DeviceEvent::Kind::Added, "/dev/ttyUSB0");
+        ASSERT_TRUE(WaitForCount(dlg.portCombo, 2));
+        EXPECT_EQ(dlg.portCombo->itemText(1), QStringLiteral("ttyUSB0  (usb-FTDI)"));
+        dlg.portCombo->setCurrentIndex(1);
+        // Pulled out: gone from the list, nothing chosen.
+        g_machine.pop_back();
+        feed->Push(DeviceEvent::Kind::Removed, "/dev/ttyUSB0");
+        ASSERT_TRUE(WaitForCount(dlg.portCombo, 1));
+        EXPECT_EQ(dlg.portCombo->currentIndex(), -1);
+        // Back: chosen again.
+        g_machine.push_back({u"ttyUSB0", u"/dev/ttyUSB0", u"usb-FTDI", false, false});
+        feed->Push(DeviceEvent::Kind::Added, "/dev/ttyUSB0");
+        ASSERT_TRUE(WaitForCount(dlg.portCombo, 2));
+        EXPECT_EQ(dlg.portCombo->currentIndex(), 1);
+        EXPECT_EQ(dlg.deviceLabel->text(), QStringLiteral("/dev/ttyUSB0"));
+    }
+    // The dialog has gone: a late event reaches nothing.
+    feed->Push(DeviceEvent::Kind::Removed, "/dev/ttyS1");
+    QCoreApplication::processEvents();
+    CVorlixSettingDlg::deviceSource = &MakeUdevTtySource;
 }
 
 } // namespace

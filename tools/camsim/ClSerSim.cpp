@@ -210,9 +210,12 @@ CLSERSIM_EXPORT int32_t clSerialRead(hSerRef serialRef, char* buffer, uint32_t* 
     return n == wanted ? CL_ERR_NO_ERR : CL_ERR_TIMEOUT;
 }
 
+// CLSERSIM_NO_PORTS=1: the frame grabber is not there (yet); the count fails.
 CLSERSIM_EXPORT int32_t clGetNumSerialPorts(uint32_t* numSerialPorts) {
     if (!numSerialPorts)
         return CL_ERR_INVALID_REFERENCE;
+    if (const char* env = std::getenv("CLSERSIM_NO_PORTS"); env && std::string(env) == "1")
+        return CL_ERR_MANU_DOES_NOT_EXIST;
     *numSerialPorts = kChannels;
     return CL_ERR_NO_ERR;
 }

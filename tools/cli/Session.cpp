@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/MessageTable.h"
 #include "app/Messages.h"
+#include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"
@@ -247,7 +248,8 @@ int clCliSession::Start(std::string& error) {
     ctrl.settingsPath = m_settingsPath;
     BuiltInComPort().Reset();
     m_port.owner = &ctrl;
-    m_interfaces.Discover(&m_params, folder, platform::ProgramFilePath(), &GetBuiltInComInterface);
+    m_interfaces.Discover(&m_params, folder, platform::ProgramFilePath(), &GetBuiltInComInterface,
+                          &GetBuiltInComPortReason);
 
     m_target = std::make_unique<Target>(*this);
     m_context = std::make_unique<clEngineContextStore>();
@@ -323,6 +325,7 @@ bool clCliSession::SelectInterface(std::string& message, int& status) {
     }
     InterfaceTable* table = m_interfaces.interfaces[static_cast<size_t>(index)];
     m_builtIn = m_interfaces.modules[static_cast<size_t>(index)] == nullptr;
+    m_interfaceIndex = index;
     if (!m_builtIn && (!m_options.port.empty() || m_options.baud != 0)) {
         status = 1;
         message = "--port and --baud are for the built-in interface only";
@@ -402,6 +405,10 @@ int clCliSession::OpenPort(std::string& message) {
         message = Utf8(Msg(MSG_CONNECT_FAILED)) + " " +
                   Utf8(Msg(mainframe::ConnectFailureMessage(result))) + " (result " +
                   std::to_string(result) + (device.empty() ? "" : ", " + Utf8(device)) + ")";
+        // The window's second line: why (missing, held by another program, no permission).
+        if (const std::u16string reason = PortReasonText(m_interfaces.Reason(m_interfaceIndex));
+            !reason.empty())
+            message += ": " + Utf8(reason);
         if (m_port.IsConnected() == 1)
             m_port.Disconnect();
         m_port.Uninit();

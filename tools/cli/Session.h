@@ -120,6 +120,7 @@ private:
     clInterfaceRegistry m_interfaces;
     clPortPlugIn m_port;
     bool m_builtIn = false;
+    int32_t m_interfaceIndex = -1;
     bool m_xml = false;
 
     platform::Event m_stop{platform::Event::Reset::Manual};

@@ -1,0 +1,83 @@
+#include "app/PortLinkGuard.h"
+
+#include "port/PortComm.h"
+
+std::u16string CameraIdentity::Text() const {
+    std::u16string text;
+    for (const std::u16string* part : {&model, &version, &serial}) {
+        if (part->empty())
+            continue;
+        if (!text.empty())
+            text.push_back(u' ');
+        text += *part;
+    }
+    return text;
+}
+
+clPortLinkGuard::clPortLinkGuard(clPortComm& port, std::unique_ptr<IDeviceEventSource> source)
+    : m_monitor(std::move(source)), m_watch(m_monitor, port) {
+    m_watch.SetCallbacks({[this](const std::u16string& d) { News(kLost, d); },
+                          [this](const std::u16string& d) { News(kReturned, d); }});
+}
+
+clPortLinkGuard::~clPortLinkGuard() {
+    Stop();
+}
+
+void clPortLinkGuard::SetHost(Host host) {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_host = std::move(host);
+}
+
+bool clPortLinkGuard::Start() {
+    return m_monitor.Start();
+}
+
+void clPortLinkGuard::Stop() {
+    m_monitor.Stop();
+}
+
+void clPortLinkGuard::News(uintptr_t news, const std::u16string& device) {
+    Host host;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_newsDevice = device;
+        host = m_host;
+    }
+    // The job ends within one poll, before the window has even heard of it.
+    if (news == kLost && host.cancelJob)
+        host.cancelJob();
+    if (host.post)
+        host.post(news);
+}
+
+void clPortLinkGuard::Connected() {
+    m_watch.Connected();
+}
+
+void clPortLinkGuard::Disconnected() {
+    m_watch.Disconnected(false);
+    m_checkPending = false;
+}
+
+std::u16string clPortLinkGuard::NewsDevice() const {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_newsDevice;
+}
+
+void clPortLinkGuard::AfterLoss(bool awaitReturn) {
+    m_watch.Disconnected(awaitReturn);
+}
+
+void clPortLinkGuard::BeginIdentityCheck(CameraIdentity before) {
+    m_before = std::move(before);
+    m_checkPending = true;
+}
+
+bool clPortLinkGuard::EndIdentityCheck(const CameraIdentity& now, CameraIdentity& before) {
+    if (!m_checkPending)
+        return false;
+    m_checkPending = false;
+    before = m_before;
+    return !m_before.Empty() && !now.Empty() && !(now == m_before);
+}
