@@ -642,14 +642,23 @@ void clApplication::DisconnectCamera(const std::function<void()>& pumpMessages) 
 void clApplication::StartPortLink() {
     if (m_portLink || !m_engine)
         return;
-    std::unique_ptr<IDeviceEventSource> source =
-        m_environment.deviceSource ? m_environment.deviceSource() : MakeUdevTtySource();
-    m_portLink = std::make_unique<clPortLinkGuard>(BuiltInComPort(), std::move(source));
-    clCommunicateModel* engine = m_engine.get();
-    // Both run on the thread that noticed; the context's way to the window closes at shutdown.
-    m_portLink->SetHost({[engine] { engine->CancelReceiving(); },
-                         [engine](uintptr_t news) { engine->Context().Post(UM_PORT_LINK, news); }});
-    if (!m_portLink->Start())
+    bool started = false;
+    try {
+        std::unique_ptr<IDeviceEventSource> source =
+            m_environment.deviceSource ? m_environment.deviceSource() : MakeUdevTtySource();
+        m_portLink = std::make_unique<clPortLinkGuard>(BuiltInComPort(), std::move(source));
+        clCommunicateModel* engine = m_engine.get();
+        // Both run on the thread that noticed; the context's way to the window closes at
+        // shutdown.
+        m_portLink->SetHost(
+            {[engine] { engine->CancelReceiving(); },
+             [engine](uintptr_t news) { engine->Context().Post(UM_PORT_LINK, news); }});
+        started = m_portLink->Start();
+    } catch (const std::exception&) {
+        // A watch that cannot get its event or device source ends only itself, never the
+        // program.
+    }
+    if (!started)
         m_appLog->Write(std::string_view("Can not start the serial device watch"));
 }
 

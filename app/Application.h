@@ -167,15 +167,8 @@ public:
     // In the program folder while it is writable, otherwise in the user's XDG folders (current
     // directory too, for the port logs): platform/DataFolders.h.
     std::u16string m_settingsFilePath; // settings folder + "Quillon_NN.ini"
-    std::u16string m_logFilePath;      // state folder + "Quillon_NN_Log.txt"
-    int32_t m_instanceNumber = -1;     // the number obtained by start-up, -1 before
-    uint64_t m_savedMinWorkingSet = 0;
-    uint64_t m_savedMaxWorkingSet = 0;
-    uint8_t m_workingSetChanged = 0;
-    IUiTarget* m_mainFrame = nullptr; // set by the main window; target of every UM_ message
+    IUiTarget* m_mainFrame = nullptr;  // set by the main window; target of every UM_ message
     std::unique_ptr<clSimpleLog> m_appLog;
-    platform::InstanceLock m_instanceLock;
-    int32_t m_requestedInstanceNumber = -1;
 
     // ---- message-box request
     std::u16string m_messageBoxText;
@@ -184,8 +177,6 @@ public:
 
     // ---- settings values
     int32_t m_consoleRows = 0;
-    uint64_t m_receiveBufferBytes = 0;
-    uint32_t m_forceEnglish = 0;
     // The three TARN time-outs in milliseconds, after the time-out rule.
     uint32_t m_timeoutFirstRecv = 0;
     uint32_t m_timeoutNextRecv = 0;
@@ -216,11 +207,20 @@ public:
     std::u16string m_lineSpeedText;
     std::u16string m_portDescriptionText;
 
-    // ---- texts
-    std::u16string m_languageCode; // "ja" or "en", as UiLanguageCode() (app/MessageTable.h)
-
-    // ---- elapsed-time watch
-    uint32_t m_watchPeriodMs = 50;
+    // ---- read by the window and the tests; written by start-up only
+    std::u16string LogFilePath() const {
+        return m_logFilePath;
+    } // state folder + "Quillon_NN_Log.txt"
+    // The number obtained by start-up, -1 before; the one asked for on the command line, -1.
+    int32_t InstanceNumber() const { return m_instanceNumber; }
+    int32_t RequestedInstanceNumber() const { return m_requestedInstanceNumber; }
+    // 1 while start-up's working-set limits are in force (shutdown restores the saved ones).
+    uint8_t WorkingSetChanged() const { return m_workingSetChanged; }
+    uint64_t ReceiveBufferBytes() const { return m_receiveBufferBytes; }
+    // "ja" or "en", as UiLanguageCode() (app/MessageTable.h).
+    const std::u16string& LanguageCode() const { return m_languageCode; }
+    // The elapsed-time watch's period.
+    uint32_t WatchPeriodMs() const { return m_watchPeriodMs; }
 
 protected:
     // Start-up 8 and shutdown 7: the user interface creates and destroys its wait dialog here.
@@ -271,4 +271,17 @@ private:
     Environment m_environment;
     platform::SystemWorkingSet m_systemWorkingSet;
     bool m_xmlInitialised = false;
+
+    // Written by start-up and shutdown only.
+    std::u16string m_logFilePath;
+    int32_t m_instanceNumber = -1;
+    int32_t m_requestedInstanceNumber = -1;
+    uint64_t m_savedMinWorkingSet = 0;
+    uint64_t m_savedMaxWorkingSet = 0;
+    uint8_t m_workingSetChanged = 0;
+    platform::InstanceLock m_instanceLock;
+    uint64_t m_receiveBufferBytes = 0;
+    uint32_t m_forceEnglish = 0;
+    std::u16string m_languageCode;
+    uint32_t m_watchPeriodMs = 50;
 };

@@ -88,9 +88,21 @@ xmlParserInputPtr GuardedEntityLoader(const char* url, const char* id, xmlParser
     return g_defaultLoader(url, id, ctxt);
 }
 
+// Hands libxml2 back the loader it had when this copy of the guard goes away. A library that
+// links its own copy of the loader (the simulated Camera Link libraries do) may be unloaded
+// while libxml2 stays: without this, libxml2 would go on calling into the unloaded code, and
+// the next copy installed would take that stale address as the loader to call on.
+struct EntityLoaderUninstall {
+    ~EntityLoaderUninstall() {
+        if (g_defaultLoader && xmlGetExternalEntityLoader() == GuardedEntityLoader)
+            xmlSetExternalEntityLoader(g_defaultLoader);
+    }
+};
+
 void InstallEntityLoaderGuard() {
     static std::once_flag once;
     std::call_once(once, [] {
+        static EntityLoaderUninstall uninstall; // destroyed at unload or exit
         g_defaultLoader = xmlGetExternalEntityLoader();
         xmlSetExternalEntityLoader(GuardedEntityLoader);
     });

@@ -115,9 +115,9 @@ const std::string kDefaultSettings = "[App]\n"
 TEST_F(ApplicationTest, ConstructionGivesEmptyStateWithChannelSection) {
     clApplication app;
     EXPECT_EQ(app.m_channelSection, u"CAMERA_COMM_Ch00");
-    EXPECT_EQ(app.m_requestedInstanceNumber, -1);
+    EXPECT_EQ(app.RequestedInstanceNumber(), -1);
     EXPECT_EQ(app.m_selectedInterfaceIndex, -1);
-    EXPECT_EQ(app.m_watchPeriodMs, 50u);
+    EXPECT_EQ(app.WatchPeriodMs(), 50u);
     EXPECT_EQ(app.m_mainFrame, nullptr);
     EXPECT_TRUE(app.m_programFolder.empty());
     app.ShutDown(); // tolerates that nothing was started
@@ -126,13 +126,13 @@ TEST_F(ApplicationTest, ConstructionGivesEmptyStateWithChannelSection) {
 TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBack) {
     auto app = MakeApp();
     ASSERT_EQ(app->StartUp(), 0);
-    EXPECT_EQ(app->m_instanceNumber, 0);
+    EXPECT_EQ(app->InstanceNumber(), 0);
     const std::string folder = programFolder.str() + "/";
     EXPECT_EQ(app->m_programFolder, platform::Utf8ToUtf16(folder));
     EXPECT_EQ(app->m_settingsFilePath, platform::Utf8ToUtf16(folder + "Quillon_00.ini"));
     EXPECT_EQ(ReadFileBytes(folder + "Quillon_00.ini"), kDefaultSettings);
     EXPECT_EQ(ReadFileBytes(folder + "Quillon_00_Log.txt"), "\xFF\xFE");
-    EXPECT_EQ(app->m_receiveBufferBytes, 20971520u);
+    EXPECT_EQ(app->ReceiveBufferBytes(), 20971520u);
     EXPECT_EQ(app->m_consoleRows, 2000);
     EXPECT_EQ(app->m_timeoutFirstRecv, 20000u);
     EXPECT_EQ(app->m_timeoutNextRecv, 20000u);
@@ -169,7 +169,7 @@ TEST_F(ApplicationTest, ExistingSettingsAreReadButNeverWrittenBack) {
     EXPECT_EQ(app->m_timeoutFirstRecv, 100u);
     EXPECT_EQ(app->m_timeoutNextRecv, 20000u);
     EXPECT_EQ(app->m_timeoutSend, 4294967294u);
-    EXPECT_EQ(app->m_receiveBufferBytes, 1024u);
+    EXPECT_EQ(app->ReceiveBufferBytes(), 1024u);
     EXPECT_EQ(app->m_consoleRows, 2000);
     EXPECT_EQ(app->m_selectedInterfaceName, u"Built-in COM");
     EXPECT_EQ(app->m_selectedInterfaceIndex, -1) << "no interface of that name is registered";
@@ -222,7 +222,7 @@ TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFo
 
     EXPECT_EQ(asked, programFolder.str() + "/");
     EXPECT_EQ(app->m_settingsFilePath, platform::Utf8ToUtf16(config + "/Quillon/Quillon_03.ini"));
-    EXPECT_EQ(app->m_logFilePath, platform::Utf8ToUtf16(state + "/Quillon/Quillon_03_Log.txt"));
+    EXPECT_EQ(app->LogFilePath(), platform::Utf8ToUtf16(state + "/Quillon/Quillon_03_Log.txt"));
     EXPECT_EQ(ReadFileBytes(config + "/Quillon/Quillon_03.ini"), kDefaultSettings);
     EXPECT_EQ(ReadFileBytes(state + "/Quillon/Quillon_03_Log.txt"), "\xFF\xFE");
     EXPECT_EQ(during, fs::canonical(state + "/Quillon")) << "port logs go beside the log";
@@ -240,21 +240,21 @@ TEST_F(ApplicationTest, InstanceNumbersFollowTheRequestAndTheLocksHeld) {
     auto second = MakeApp("-i7");
     ASSERT_EQ(first->StartUp(), 0);
     ASSERT_EQ(second->StartUp(), 0);
-    EXPECT_EQ(first->m_instanceNumber, 7);
-    EXPECT_EQ(second->m_instanceNumber, 8);
+    EXPECT_EQ(first->InstanceNumber(), 7);
+    EXPECT_EQ(second->InstanceNumber(), 8);
     EXPECT_TRUE(fs::exists(programFolder.file("Quillon_07.ini")));
     EXPECT_TRUE(fs::exists(programFolder.file("Quillon_08_Log.txt")));
 
     auto plain = MakeApp();
     ASSERT_EQ(plain->StartUp(), 0);
-    EXPECT_EQ(plain->m_instanceNumber, 0);
+    EXPECT_EQ(plain->InstanceNumber(), 0);
     auto next = MakeApp();
     ASSERT_EQ(next->StartUp(), 0);
-    EXPECT_EQ(next->m_instanceNumber, 1);
+    EXPECT_EQ(next->InstanceNumber(), 1);
 
     auto sixty = MakeApp("-i60");
     ASSERT_EQ(sixty->StartUp(), 0);
-    EXPECT_EQ(sixty->m_instanceNumber, 60);
+    EXPECT_EQ(sixty->InstanceNumber(), 60);
     EXPECT_TRUE(fs::exists(programFolder.file("Quillon_60.ini")));
     auto sixtyAgain = MakeApp("-i60");
     EXPECT_EQ(sixtyAgain->StartUp(), 1) << "a number above 49 is tried alone";
@@ -277,7 +277,7 @@ TEST_F(ApplicationTest, FiftyInstancesRunningMakeTheNextStartFailWithoutFiles) {
     held[49].reset();
     auto last = MakeApp("-i40");
     ASSERT_EQ(last->StartUp(), 0);
-    EXPECT_EQ(last->m_instanceNumber, 49);
+    EXPECT_EQ(last->InstanceNumber(), 49);
 }
 
 TEST(InstanceSwitch, ParsesTheFirstPieceWithAutomaticBase) {
@@ -312,13 +312,13 @@ TEST(InstanceSwitch, IsTakenFromTheArgumentsAfterTheProgramName) {
     clApplication app;
     const char* none[] = {"Quillon"};
     app.ReadInstanceSwitch(1, none);
-    EXPECT_EQ(app.m_requestedInstanceNumber, -1);
+    EXPECT_EQ(app.RequestedInstanceNumber(), -1);
     const char* later[] = {"Quillon", "file.xml", "-i7"};
     app.ReadInstanceSwitch(3, later);
-    EXPECT_EQ(app.m_requestedInstanceNumber, -1);
+    EXPECT_EQ(app.RequestedInstanceNumber(), -1);
     const char* first[] = {"Quillon", "/i3", "more"};
     app.ReadInstanceSwitch(3, first);
-    EXPECT_EQ(app.m_requestedInstanceNumber, 3);
+    EXPECT_EQ(app.RequestedInstanceNumber(), 3);
 }
 
 TEST(TimeoutRule, RaisesSmallValuesAndKeepsTheNoLimitValueOut) {
@@ -338,11 +338,11 @@ TEST_F(ApplicationTest, WorkingSetIsRaisedWhenTheMaximumIsTooSmallAndRestoredAtS
     ASSERT_EQ(app->StartUp(), 0);
     ASSERT_EQ(workingSet.sets.size(), 1u);
     EXPECT_EQ(workingSet.sets[0], std::make_pair(260 * MiB, 260 * MiB));
-    EXPECT_EQ(app->m_workingSetChanged, 1);
+    EXPECT_EQ(app->WorkingSetChanged(), 1);
     app->ShutDown();
     ASSERT_EQ(workingSet.sets.size(), 2u);
     EXPECT_EQ(workingSet.sets[1], std::make_pair(4 * MiB, 100 * MiB));
-    EXPECT_EQ(app->m_workingSetChanged, 0);
+    EXPECT_EQ(app->WorkingSetChanged(), 0);
 }
 
 struct WorkingSetFailure {
@@ -447,7 +447,7 @@ TEST_F(ApplicationTest, ForceEnglishInTheSettingsFileChoosesEnglish) {
     auto app = MakeApp();
     ASSERT_EQ(app->StartUp(), 0);
     EXPECT_EQ(UiLanguageIndex(), 1);
-    EXPECT_EQ(app->m_languageCode, u"en");
+    EXPECT_EQ(app->LanguageCode(), u"en");
 }
 
 TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish) {
@@ -457,7 +457,7 @@ TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish
     auto japanese = MakeApp();
     const int32_t first = japanese->StartUp();
     const int index = UiLanguageIndex();
-    const std::u16string code = japanese->m_languageCode;
+    const std::u16string code = japanese->LanguageCode();
     japanese->ShutDown();
     platform::WritePrivateProfileString(
         u"Internationalize", u"Force English", u"7",
@@ -473,7 +473,7 @@ TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish
     EXPECT_EQ(code, u"ja");
     ASSERT_EQ(second, 0);
     EXPECT_EQ(UiLanguageIndex(), 1);
-    EXPECT_EQ(forced->m_languageCode, u"en");
+    EXPECT_EQ(forced->LanguageCode(), u"en");
 }
 
 TEST_F(ApplicationTest, TheInstanceSearchStopsAtTheTopOfItsRange) {

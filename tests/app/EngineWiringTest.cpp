@@ -12,9 +12,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -173,4 +177,31 @@ TEST_F(EngineWiringTest, ReplyLinesGoToTheIdentityHookOrTheManager) {
     EXPECT_FALSE(app.HandleReplyLine(flags, u"Model=XC-100"));
     EXPECT_EQ(flags, 0u);
     EXPECT_EQ(identity.size(), 1u);
+}
+
+// Start-up of the threads when no event can be created (a child whose descriptor limit leaves
+// no free number): the failure is caught and reported as false, the program goes on. The call
+// runs where an escaping exception ends the process, as it does from a window's event handler.
+TEST_F(EngineWiringTest, WorkerThreadsWithoutEventsFailWithoutEndingTheProgram) {
+    Start();
+    Recorder ui(app);
+    app.m_mainFrame = &ui;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (lowestFree >= 0)
+            ::close(lowestFree);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(lowestFree < 0 ? 0 : lowestFree);
+        if (lowestFree < 0 || ::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            ::_exit(10);
+        const bool started = [&]() noexcept { return app.StartWorkerThreads(); }();
+        ::_exit(started ? 11 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -1,11 +1,16 @@
+#include "app/SimpleLog.h"
 #include "comm/WatchThread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -124,4 +129,63 @@ TEST(Watch, SignalsFromAnotherThreadDuringStopAndRestart) {
     done = true;
     worker.join();
     watch.Stop();
+}
+
+namespace {
+
+// The lines the watch logs, kept in memory.
+class LineLog : public clSimpleLog {
+public:
+    LineLog() : clSimpleLog("") {}
+    void Write(std::u16string_view text) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_lines.emplace_back(text);
+        m_changed.notify_all();
+    }
+    bool WaitFor(std::u16string_view line, std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> g(m_lock);
+        return m_changed.wait_for(g, timeout, [&] {
+            return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end();
+        });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<std::u16string> m_lines;
+};
+
+} // namespace
+
+// A wait that fails (here: poll refuses more descriptors than the process may hold, in a child
+// whose descriptor limit is lowered under the running watch) is logged, and a lasting failure
+// ends the watch with a line of its own instead of silently.
+TEST(Watch, FailedWaitsAreLoggedAndALastingFailureEndsTheWatchVisibly) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        LineLog log;
+        clWatchThread watch;
+        watch.period = 5;
+        watch.log = &log;
+        watch.CreateEvents();
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        rlimit low = limit;
+        low.rlim_cur = 1;
+        if (::setrlimit(RLIMIT_NOFILE, &low) != 0 || !watch.Start())
+            ::_exit(10);
+        int code = 0;
+        if (!log.WaitFor(u"Elapsed-time watch: wait failed", 10s))
+            code = 1;
+        else if (!log.WaitFor(u"Elapsed-time watch ended: waits keep failing", 10s))
+            code = 2;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        watch.Stop();
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no line for the failed wait, 2: none for the end";
 }

@@ -17,6 +17,7 @@
 #include "port/InterfaceRegistry.h"
 #include "port/PortReason.h"
 
+#include <atomic>
 #include <chrono>
 #include <dlfcn.h>
 #include <filesystem>
@@ -709,29 +710,82 @@ INSTANTIATE_TEST_SUITE_P(ApiVersions, CameraLinkEngineTest,
                                                                                     : "Api10";
                          });
 
-// "Timeout one Read" of 0 on an API 1.0 library (one byte per read): the receive thread waits
-// between empty reads instead of spinning a core for the whole connection.
-TEST_F(CameraLinkTest, AReadTimeOutOfZeroNeverSpins) {
-    SimControl sim;
+// "Timeout one Read" outside its bounds on an API 1.0 library (one byte per read, so the
+// receive thread reads all the time): a read of 0 neither spins nor is passed on as 0, and a
+// read of a minute is cut to the bound that keeps Disconnect's wait for the thread enough.
+struct ReadTimeoutCase {
+    const char16_t* setting;
+    int64_t least; // the time-outs the library may be given
+    int64_t most;
+};
+
+class CameraLinkReadTimeoutTest : public CameraLinkTest,
+                                  public ::testing::WithParamInterface<ReadTimeoutCase> {};
+
+TEST_P(CameraLinkReadTimeoutTest, StaysWithinItsBoundsAndNeverSpins) {
+    SimControl sim("libclsersim10.so");
+    ASSERT_NE(sim.stat, nullptr);
     Choose(u"libclsersim10.so", 0);
-    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", u"0", settings);
+    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", GetParam().setting,
+                                        settings);
     ASSERT_NE(Start(), nullptr);
     Received rx;
     ASSERT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
     ASSERT_EQ(ops->Init(), 0);
     ASSERT_EQ(ops->Connect(), 0);
-    auto cpu = [] {
-        timespec t{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-    };
-    const double cpuBefore = cpu();
-    const auto wallBefore = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
-    const double used = cpu() - cpuBefore;
+    // Counted over a period of the idle connection: every empty read waits at least the
+    // lower bound, so there can be at most one read per kMinTimeout milliseconds. A spinning
+    // thread makes thousands, however little of a core a loaded machine gives it.
+    for (int i = 0; i < 2000 && sim.stat("reads") < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int64_t readsBefore = sim.stat("reads");
+    const auto wallBefore = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const int64_t reads = sim.stat("reads") - readsBefore;
+    const auto wallMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - wallBefore).count();
     ops->Disconnect();
     ops->Uninit();
-    EXPECT_LT(used, 0.5 * wall) << "the idle connection used " << used << " s of CPU";
+    EXPECT_LE(reads, wallMs / 5 + 2) << reads << " reads in " << wallMs << " ms";
+    EXPECT_GE(sim.stat("min_read_timeout"), GetParam().least);
+    EXPECT_LE(sim.stat("max_read_timeout"), GetParam().most);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, CameraLinkReadTimeoutTest,
+                         ::testing::Values(ReadTimeoutCase{u"0", 10, 10},
+                                           ReadTimeoutCase{u"60000", 2000, 2000}),
+                         [](const auto& info) { return "Setting" + A(info.param.setting); });
+
+// A long send (one byte per library call, a millisecond apart) while Disconnect runs on
+// another thread: the channel is closed only after the send's last write, so no write ever
+// reaches the library with a closed reference.
+TEST_F(CameraLinkTest, DisconnectDuringASendNeverWritesToTheClosedChannel) {
+    SimControl sim;
+    ASSERT_NE(sim.stat, nullptr);
+    Choose(u"libclsersim.so", 1);
+    ASSERT_NE(Start(), nullptr);
+    Received rx;
+    ASSERT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
+    ASSERT_EQ(ops->Init(), 0);
+    ASSERT_EQ(ops->Connect(), 0);
+    const std::string line(400, 'x');
+    std::atomic<int32_t> sent{-1};
+    std::thread sender([&] {
+        sent = ops->SendData(reinterpret_cast<const uint8_t*>(line.data()),
+                             static_cast<uint32_t>(line.size()));
+    });
+    for (int i = 0; i < 2000 && sim.stat("writes") < 5; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(sim.stat("writes"), 5);
+    ops->Disconnect();
+    sender.join();
+    EXPECT_EQ(sim.stat("stale_writes"), 0);
+    EXPECT_EQ(sim.stat("writes"), static_cast<int64_t>(line.size()));
+    EXPECT_EQ(sent.load(), 0);
+    EXPECT_EQ(sim.stat("open"), 0);
+    // After the Disconnect nothing reaches the library at all.
+    const uint8_t b = 'a';
+    EXPECT_EQ(ops->SendData(&b, 1), 1);
+    EXPECT_EQ(sim.stat("stale_writes"), 0);
+    ops->Uninit();
 }

@@ -14,6 +14,7 @@
 #include "platform/Text.h"
 #include "tools/camsim/CameraSim.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -69,6 +70,10 @@ struct Library {
     bool failFlush = false;
     bool failInit = false;
     int64_t writes = 0;
+    int64_t staleWrites = 0; // clSerialWrite calls on a reference that is not (or no more) open
+    int64_t reads = 0;
+    int64_t minReadTimeout = -1; // the shortest and longest time-out a read was given
+    int64_t maxReadTimeout = -1;
     int64_t inits = 0;
     int64_t lastBaudCode = -1;
 };
@@ -157,8 +162,10 @@ CLSERSIM_EXPORT int32_t clSerialWrite(hSerRef serialRef, char* buffer, uint32_t*
     Library& lib = L();
     std::lock_guard<std::mutex> guard(lib.lock);
     Channel* c = ChannelOf(serialRef);
-    if (!c)
+    if (!c) {
+        lib.staleWrites += serialRef != nullptr;
         return CL_ERR_INVALID_REFERENCE;
+    }
     ++lib.writes;
     for (uint32_t i = 0; i < *bufferSize; ++i) {
         const char b = buffer[i];
@@ -183,6 +190,10 @@ CLSERSIM_EXPORT int32_t clSerialRead(hSerRef serialRef, char* buffer, uint32_t* 
         return CL_ERR_INVALID_REFERENCE;
     Library& lib = L();
     std::unique_lock<std::mutex> guard(lib.lock);
+    ++lib.reads;
+    const int64_t t = serialTimeout;
+    lib.minReadTimeout = lib.minReadTimeout < 0 ? t : std::min(lib.minReadTimeout, t);
+    lib.maxReadTimeout = std::max(lib.maxReadTimeout, t);
     const uint32_t wanted = *bufferSize;
     *bufferSize = 0;
     Channel* c = ChannelOf(serialRef);
@@ -337,15 +348,18 @@ CLSERSIM_EXPORT int32_t clsersim_Control(const char* option, int64_t value) {
     else if (o == "reset") {
         lib.failIdentifier = lib.failFlush = lib.failInit = false;
         lib.baudMask = DefaultBaudMask();
-        lib.writes = lib.inits = 0;
+        lib.writes = lib.staleWrites = lib.reads = lib.inits = 0;
+        lib.minReadTimeout = lib.maxReadTimeout = -1;
         lib.lastBaudCode = -1;
     } else
         return -1;
     return 0;
 }
 
-// Counters: "writes" (clSerialWrite calls), "inits" (clSerialInit calls), "last_baud_code"
-// (-1 before any clSetBaudRate), "open" (channels open). -1 for an unknown name.
+// Counters: "writes" (clSerialWrite calls on an open channel), "stale_writes" (on a reference
+// that is closed or was never handed out), "reads" (clSerialRead calls), "min_read_timeout" and
+// "max_read_timeout" (-1 before any read), "inits" (clSerialInit calls), "last_baud_code" (-1
+// before any clSetBaudRate), "open" (channels open). -1 for an unknown name.
 CLSERSIM_EXPORT int64_t clsersim_Stat(const char* name) {
     if (!name)
         return -1;
@@ -354,6 +368,14 @@ CLSERSIM_EXPORT int64_t clsersim_Stat(const char* name) {
     const std::string n = name;
     if (n == "writes")
         return lib.writes;
+    if (n == "stale_writes")
+        return lib.staleWrites;
+    if (n == "reads")
+        return lib.reads;
+    if (n == "min_read_timeout")
+        return lib.minReadTimeout;
+    if (n == "max_read_timeout")
+        return lib.maxReadTimeout;
     if (n == "inits")
         return lib.inits;
     if (n == "last_baud_code")

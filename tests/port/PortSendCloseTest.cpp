@@ -1,0 +1,82 @@
+// The built-in serial port's send against its Disconnect on another thread, on a real
+// pseudo-terminal whose other side reads nothing, so the send waits for room in the terminal.
+#include "SerialRig.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// True while the thread tid waits in poll (the kernel's record of its current system call).
+bool WaitsInPoll(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    if (!(in >> number))
+        return false;
+#ifdef SYS_poll
+    if (number == SYS_poll)
+        return true;
+#endif
+    return number == SYS_ppoll;
+}
+
+// A descriptor closed by Disconnect is the lowest free number, so the next files opened take
+// it again (as the port's log file does). A send still holding the old number would then
+// write the command bytes into that file.
+TEST(PortComm, DisconnectDuringASendNeverLetsItWriteToTheReusedDescriptor) {
+    CamSimFaults faults;
+    faults.readNothing = true;
+    SerialRig rig(faults);
+    rig.Entry();
+    rig.params.sendTimeout = 1500;
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    const int portFd = BuiltInComPort().fd;
+    ASSERT_GE(portFd, 0);
+
+    const std::string big(4 << 20, 'x');
+    std::atomic<pid_t> senderTid{0};
+    std::atomic<int32_t> sent{-1};
+    std::thread sender([&] {
+        senderTid = static_cast<pid_t>(::syscall(SYS_gettid));
+        sent = rig.port.SendData(reinterpret_cast<const uint8_t*>(big.data()),
+                                 static_cast<uint32_t>(big.size()));
+    });
+    bool waiting = false;
+    for (int i = 0; i < 2000 && !waiting; ++i) {
+        waiting = senderTid != 0 && WaitsInPoll(senderTid);
+        if (!waiting)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(waiting) << "the send never waited for room in the terminal";
+
+    rig.port.Disconnect();
+    EXPECT_EQ(BuiltInComPort().fd, -1);
+    std::vector<int> opened;
+    int reused = -1;
+    const std::string file = rig.dir.file("reused.bin");
+    for (int i = 0; i < 64 && reused < 0; ++i) {
+        const int f = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (f < 0)
+            break;
+        if (f == portFd)
+            reused = f;
+        else
+            opened.push_back(f);
+    }
+    sender.join();
+    EXPECT_EQ(reused, portFd) << "no file took the port's old descriptor number";
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0) << "the send wrote into the file that reused its descriptor";
+    EXPECT_EQ(sent.load(), 5); // the send timed out: as if it never completed
+    if (reused >= 0)
+        ::close(reused);
+    for (int f : opened)
+        ::close(f);
+}
+
+} // namespace
