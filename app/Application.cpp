@@ -126,16 +126,18 @@ void clApplication::ReadInstanceSwitch(int argc, const char* const* argv) {
 }
 
 bool clApplication::ChooseInstanceNumber() {
-    int32_t n = m_requestedInstanceNumber >= 0 ? m_requestedInstanceNumber : 0;
-    do {
+    // A number above the range is tried alone; the step to the next number is taken only
+    // below the top, so the largest number never overflows.
+    for (int32_t n = m_requestedInstanceNumber >= 0 ? m_requestedInstanceNumber : 0;; ++n) {
         char name[48];
         std::snprintf(name, sizeof name, "Quillon_%02d.lock", n);
         if (m_instanceLock.Acquire(name, m_environment.lockFolder)) {
             m_instanceNumber = n;
             return true;
         }
-    } while (n++ < kMaxSearchedInstance);
-    return false;
+        if (n >= kMaxSearchedInstance)
+            return false;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

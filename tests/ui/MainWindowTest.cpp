@@ -960,7 +960,7 @@ protected:
         return path;
     }
     std::u16string LogText() {
-        std::ifstream in(platform::Utf16ToUtf8(app.m_logFilePath), std::ios::binary);
+        std::ifstream in(platform::Utf16ToUtf8(app.LogFilePath()), std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), {});
         std::u16string text;
         for (size_t i = 0; i + 1 < bytes.size(); i += 2)
