@@ -49,13 +49,13 @@ int main(int argc, char** argv) {
     app.require_subcommand(1, 1);
     AddCommonOptions(app, parsed.options);
 
-    struct Spec {
+    struct CommandEntry {
         const char* name;
         const char* help;
         const char* arguments; // null: none
         bool required;
     };
-    const Spec specs[] = {
+    const CommandEntry commands[] = {
         {"ports", "list the interfaces and the built-in interface's ports", nullptr, false},
         {"identify", "send \"sta\" and print Model, Type, Ver., Serial", nullptr, false},
         {"send", "send each CMD as a console command", "CMD", true},
@@ -67,17 +67,17 @@ int main(int argc, char** argv) {
          "OUT NAME=VALUE", true},
         {"check", "load definitions and list what would fail at run time", "DEF", true},
     };
-    for (const Spec& spec : specs) {
-        CLI::App* sub = app.add_subcommand(spec.name, spec.help);
+    for (const CommandEntry& entry : commands) {
+        CLI::App* sub = app.add_subcommand(entry.name, entry.help);
         sub->fallthrough();
         sub->callback([&parsed, sub] { parsed.command.name = sub->get_name(); });
-        if (spec.arguments) {
+        if (entry.arguments) {
             auto* positional =
-                sub->add_option("arguments", parsed.command.arguments, spec.arguments);
-            if (spec.required)
+                sub->add_option("arguments", parsed.command.arguments, entry.arguments);
+            if (entry.required)
                 positional->required();
         }
-        if (std::string(spec.name) == "load")
+        if (std::string(entry.name) == "load")
             sub->add_flag("--verify", parsed.command.verify,
                           "compare the values of every reply with the values sent");
     }
