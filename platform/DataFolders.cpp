@@ -38,7 +38,7 @@ bool FolderWritable(const std::string& folder) {
 }
 
 std::string XdgBaseFolder(const char* variable, const char* fallback, const EnvLookup& env) {
-    // The base directory specification ignores relative values.
+    // A relative value counts as unset, as the XDG base-directory rules say.
     if (const char* value = env(variable); value && *value == '/')
         return WithSlash(value);
     return WithSlash(WithSlash(HomeFolder(env)) + fallback);

@@ -1,5 +1,6 @@
 // The application's engine: created and prepared by start-up, its worker thread driven through
 // the application's own fields, reply lines handed on, and everything stopped again.
+#include "PlentyWorkingSet.h"
 #include "TempDir.h"
 #include "app/Application.h"
 #include "app/Messages.h"
@@ -22,19 +23,6 @@
 #include <vector>
 
 namespace {
-
-struct FakeWorkingSet : platform::IWorkingSet {
-    bool QueryAvailableVirtual(uint64_t& bytes) override {
-        bytes = 64ull << 30;
-        return true;
-    }
-    bool GetLimits(uint64_t& min, uint64_t& max) override {
-        min = 8 << 20;
-        max = UINT64_MAX;
-        return true;
-    }
-    bool SetLimits(uint64_t, uint64_t) override { return true; }
-};
 
 // Records every message; a message box is answered with OK.
 class Recorder : public IUiTarget {
@@ -76,7 +64,7 @@ protected:
     std::u16string Settings() { return platform::Utf8ToUtf16(folder.file("Quillon_00.ini")); }
 
     TempDir folder, locks;
-    FakeWorkingSet workingSet;
+    PlentyWorkingSet workingSet;
     clApplication app;
 };
 

@@ -2,6 +2,7 @@
 // and disconnect against the camera simulator on a pseudo-terminal, the connect failure
 // messages, the result display, a console command with its echo and reply, and the close
 // sequence. Real application start-up, real engine and worker thread, real widgets.
+#include "PlentyWorkingSet.h"
 #include "QtAppTest.h"
 #include "TempDir.h"
 #include "app/Application.h"
@@ -71,19 +72,6 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
     }
     return true;
 }
-
-struct FakeWorkingSet : platform::IWorkingSet {
-    bool QueryAvailableVirtual(uint64_t& bytes) override {
-        bytes = 64ull << 30;
-        return true;
-    }
-    bool GetLimits(uint64_t& min, uint64_t& max) override {
-        min = 8 << 20;
-        max = UINT64_MAX;
-        return true;
-    }
-    bool SetLimits(uint64_t, uint64_t) override { return true; }
-};
 
 // Answers the next modal message box: records caption and text, presses `button`.
 class BoxAnswer {
@@ -220,7 +208,7 @@ protected:
 
     TempDir folder;
     TempDir locks;
-    FakeWorkingSet workingSet;
+    PlentyWorkingSet workingSet;
     std::u16string settings;
     clCameraSim sim;
     CamSimFaults faults;
