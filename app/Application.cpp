@@ -1,7 +1,7 @@
 #include "app/Application.h"
 
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"

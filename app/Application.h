@@ -10,8 +10,8 @@
 // window and the text-file commands go through the engine's verbs (Engine()).
 #pragma once
 
-#include "app/SimpleLog.h"
-#include "app/UiTarget.h"
+#include "base/SimpleLog.h"
+#include "base/UiTarget.h"
 #include "comm/EngineContext.h"
 #include "platform/Event.h"
 #include "platform/InstanceLock.h"
@@ -217,7 +217,7 @@ public:
     // 1 while start-up's working-set limits are in force (shutdown restores the saved ones).
     uint8_t WorkingSetChanged() const { return m_workingSetChanged; }
     uint64_t ReceiveBufferBytes() const { return m_receiveBufferBytes; }
-    // "ja" or "en", as UiLanguageCode() (app/MessageTable.h).
+    // "ja" or "en", as UiLanguageCode() (base/MessageTable.h).
     const std::u16string& LanguageCode() const { return m_languageCode; }
     // The elapsed-time watch's period.
     uint32_t WatchPeriodMs() const { return m_watchPeriodMs; }

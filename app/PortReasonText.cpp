@@ -1,6 +1,6 @@
 #include "app/PortReasonText.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "platform/Text.h"
 
 #include <initializer_list>

@@ -1,7 +1,7 @@
 #include "comm/CommunicateModel.h"
 
-#include "app/Messages.h"
-#include "app/SimpleLog.h"
+#include "base/Messages.h"
+#include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/WatchThread.h"
 #include "platform/Text.h"

@@ -1,6 +1,6 @@
 #include "comm/EngineContext.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <chrono>
 

@@ -2,8 +2,8 @@
 // one clEngineContext (it may derive from it) and keeps it alive as long as the engine.
 #pragma once
 
-#include "app/MessageTable.h"
-#include "app/UiTarget.h"
+#include "base/MessageTable.h"
+#include "base/UiTarget.h"
 #include "platform/Event.h"
 
 #include <atomic>
@@ -38,7 +38,7 @@ public:
     const clCamProperty* property = nullptr; // kind 2; owned by the property manager
 };
 
-// Message-box style bit not in app/Messages.h: the second button is the default.
+// Message-box style bit not in base/Messages.h: the second button is the default.
 constexpr uint32_t kMbDefaultButton2 = 0x100;
 
 // The way from the worker thread to the main window. Sends and posts go to the target only

@@ -9,7 +9,7 @@
 // bytes in their place (the writer never waits).
 #pragma once
 
-#include "comm/Ring.h"
+#include "base/Ring.h"
 #include "platform/Event.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "comm/WatchThread.h"
 
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 #include "platform/Text.h"
 
 #include <chrono>

@@ -4,7 +4,7 @@
 // is asked to redraw (posted, never waited for).
 #pragma once
 
-#include "app/UiTarget.h"
+#include "base/UiTarget.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 

@@ -1,6 +1,6 @@
 // The built-in interface "COM port(Build In)": its entry and the two tables, all acting on the
 // one clPortComm of the host.
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"

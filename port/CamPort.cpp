@@ -1,6 +1,6 @@
 #include "port/CamPort.h"
 
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 // the host and into every port plug-in.
 #pragma once
 
-#include "comm/Ring.h"
+#include "base/Ring.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "port/PortTables.h"

@@ -1,6 +1,6 @@
 #include "port/PortComm.h"
 
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 

@@ -1,6 +1,6 @@
 #include "textfiles/BatchText.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "comm/CommunicateModel.h"
 #include "platform/Text.h"
 

@@ -1,6 +1,6 @@
 #include "textfiles/FileDialogHlp.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "platform/EnvExpand.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"

@@ -1,6 +1,6 @@
 #include "textfiles/FileSave.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "textfiles/TextFiles.h"
 
 #include "app/Application.h"
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "platform/FileVerInfo.h"

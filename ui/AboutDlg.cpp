@@ -1,6 +1,6 @@
 #include "ui/AboutDlg.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ImageStrip.h"

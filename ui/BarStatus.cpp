@@ -1,6 +1,6 @@
 #include "ui/BarStatus.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/CommSettings.h"
 
 namespace barstatus {

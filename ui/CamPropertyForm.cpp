@@ -1,8 +1,8 @@
 #include "ui/CamPropertyForm.h"
 
 #include "app/Application.h"
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "ui/DialogTemplate.h"
 #include "ui/PropertyGridCtrlEx.h"

@@ -1,6 +1,6 @@
 #include "ui/CamSelDlg.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/DialogTemplate.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "ui/ConsoleForm.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
 

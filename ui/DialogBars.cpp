@@ -1,6 +1,6 @@
 #include "ui/DialogBars.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageStrip.h"

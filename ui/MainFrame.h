@@ -6,7 +6,7 @@
 // user-interface thread has run it, Post queues it.
 #pragma once
 
-#include "app/UiTarget.h"
+#include "base/UiTarget.h"
 #include "textfiles/BatchText.h"
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrameLogic.h"

@@ -1,6 +1,6 @@
 #include "ui/MainFrameLogic.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 
 namespace mainframe {
 

@@ -1,7 +1,7 @@
 #include "ui/QuillonApp.h"
 
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "comm/CommunicateModel.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"

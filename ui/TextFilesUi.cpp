@@ -1,6 +1,6 @@
 #include "ui/TextFilesUi.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "ui/SimpleSelectDlg.h"
 
 #include <QFileDialog>

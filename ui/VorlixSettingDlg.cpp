@@ -1,6 +1,6 @@
 #include "ui/VorlixSettingDlg.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "platform/Text.h"
 
 #include <QComboBox>

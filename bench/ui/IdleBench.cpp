@@ -10,7 +10,7 @@
 // Real application start-up, real window (QT_QPA_PLATFORM=offscreen is set when unset), real
 // built-in serial port, real engine threads.
 #include "app/Application.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "comm/CommunicateModel.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"

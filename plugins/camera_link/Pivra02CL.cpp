@@ -1,7 +1,7 @@
 // The Camera Link plug-in module Pivra02CL: module start-up and end, the entry
 // GetPivraInterfaceW, and the two function tables of the interface "Camera Link API".
 // Nothing thrown leaves the entry or a table function: each one catches at its edge.
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 #include "components/quastor/Quastor.h"
 #include "platform/DataFolders.h"
 #include "platform/IniProfile.h"

@@ -1,8 +1,8 @@
 #include "app/Application.h"
 
 #include "TempDir.h"
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "platform/IniProfile.h"
 #include "platform/InstanceLock.h"
 #include "platform/Text.h"

@@ -3,7 +3,7 @@
 #include "PlentyWorkingSet.h"
 #include "TempDir.h"
 #include "app/Application.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"

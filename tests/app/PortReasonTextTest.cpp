@@ -2,7 +2,7 @@
 // show them.
 #include "app/PortReasonText.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 
 #include <gtest/gtest.h>
 

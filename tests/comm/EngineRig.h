@@ -4,8 +4,8 @@
 
 #include "ScriptedCamera.h"
 #include "TempDir.h"
-#include "app/Messages.h"
-#include "app/SimpleLog.h"
+#include "base/Messages.h"
+#include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
 

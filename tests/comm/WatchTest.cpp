@@ -1,4 +1,4 @@
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 #include "comm/WatchThread.h"
 
 #include <algorithm>

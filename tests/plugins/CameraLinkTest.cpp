@@ -5,8 +5,8 @@
 #include "PlentyWorkingSet.h"
 #include "TempDir.h"
 #include "app/Application.h"
-#include "app/Messages.h"
-#include "app/SimpleLog.h"
+#include "base/Messages.h"
+#include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/EngineRig.h" // RecordingUi

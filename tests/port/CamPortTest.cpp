@@ -1,6 +1,6 @@
 #include "ScriptedCamera.h"
 #include "TempDir.h"
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

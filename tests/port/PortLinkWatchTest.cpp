@@ -5,7 +5,7 @@
 
 #include "FakeDeviceSource.h"
 #include "SerialRig.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "app/PortLinkGuard.h"
 
 #include <condition_variable>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "TempDir.h"
-#include "app/SimpleLog.h"
+#include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
 #include "comm/EngineRig.h" // RecordingUi
 #include "components/vorlix/Vorlix.h"

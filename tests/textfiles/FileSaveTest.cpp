@@ -2,7 +2,7 @@
 #include "textfiles/FileSave.h"
 
 #include "TempDir.h"
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 
 #include <cerrno>
 #include <cstring>

@@ -5,7 +5,7 @@
 
 #include "TempDir.h"
 #include "app/Application.h"
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/EngineRig.h"
 #include "platform/IniProfile.h"

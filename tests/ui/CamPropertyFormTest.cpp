@@ -2,7 +2,7 @@
 // and group titles per UI language, enable states, values reloaded from the manager, the
 // description area, and the buttons and keys that open and close groups.
 #include "PropertyViewFixture.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QPushButton>
 #include <sstream>

@@ -3,7 +3,7 @@
 #include "ui/ConsoleForm.h"
 
 #include "QtAppTest.h"
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
 

@@ -3,7 +3,7 @@
 #include "ui/DialogBars.h"
 
 #include "QtAppTest.h"
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageStrip.h"

@@ -1,7 +1,7 @@
 // The communication settings dialog's enables, validation and Default; the list chooser;
 // the wait and about dialogs.
 #include "QtAppTest.h"
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "ui/AboutDlg.h"
 #include "ui/CamSelDlg.h"
 #include "ui/ConsoleEdit.h"

@@ -4,7 +4,7 @@
 #include "ui/MainFrame.h"
 
 #include "app/Application.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,7 +2,7 @@
 // String edits, the slider, check boxes, the Execute button and drop-down lists, each commit
 // stored in the manager and posted to the main window as a property job.
 #include "PropertyViewFixture.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 
 #include "QtAppTest.h"
 #include "TempDir.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "ui/SimpleSelectDlg.h"
 
 #include <QAbstractButton>

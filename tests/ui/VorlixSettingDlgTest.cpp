@@ -2,7 +2,7 @@
 #include "ui/VorlixSettingDlg.h"
 
 #include "FakeDeviceSource.h"
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "tools/cli/Commands.h"
 
-#include "app/MessageTable.h"
+#include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/Text.h"

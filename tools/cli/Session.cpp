@@ -1,8 +1,8 @@
 #include "tools/cli/Session.h"
 
 #include "app/Application.h"
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/TrafficLog.h"

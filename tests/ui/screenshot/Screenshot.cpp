@@ -9,8 +9,8 @@
 // Run it on a real display server (xvfb-run) so the pictures use real fonts.
 #include "TempDir.h"
 #include "app/Application.h"
-#include "app/MessageTable.h"
-#include "app/Messages.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "components/vorlix/Vorlix.h"

@@ -1,6 +1,6 @@
 // Application window messages and refresh flags: the only way the core asks the user
 // interface to do something. Worker threads never touch a window; they send or post these
-// through the core's UI interface (app/UiTarget.h).
+// through the core's UI interface (base/UiTarget.h).
 #pragma once
 
 #include <cstdint>
