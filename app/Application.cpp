@@ -1,9 +1,9 @@
 #include "app/Application.h"
 
-#include "base/MessageTable.h"
-#include "base/Messages.h"
 #include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
+#include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"

@@ -1,9 +1,9 @@
 #include "ui/MainFrame.h"
 
 #include "app/Application.h"
+#include "app/PortLinkGuard.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
-#include "app/PortLinkGuard.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/ReplyCollector.h"

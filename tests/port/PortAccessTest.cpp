@@ -1,8 +1,8 @@
 // The built-in serial port on real pseudo-terminals: exclusive access between two programs,
 // the reasons of a refused open, exact line speeds, when DTR moves, and a device that goes away.
 #include "SerialRig.h"
-#include "base/MessageTable.h"
 #include "app/PortReasonText.h"
+#include "base/MessageTable.h"
 #include "platform/SerialDevice.h"
 
 #include <algorithm>

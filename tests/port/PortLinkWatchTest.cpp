@@ -5,8 +5,8 @@
 
 #include "FakeDeviceSource.h"
 #include "SerialRig.h"
-#include "base/Messages.h"
 #include "app/PortLinkGuard.h"
+#include "base/Messages.h"
 
 #include <condition_variable>
 #include <filesystem>

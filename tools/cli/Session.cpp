@@ -1,9 +1,9 @@
 #include "tools/cli/Session.h"
 
 #include "app/Application.h"
+#include "app/PortReasonText.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
-#include "app/PortReasonText.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"

@@ -3,8 +3,8 @@
 // Connects the built-in serial port to DEVICE and prints one line: the Connect result, then
 // the reason in English when the device could not be opened. With --hold a connected port stays
 // open until standard input ends. Exits with the Connect result.
-#include "base/MessageTable.h"
 #include "app/PortReasonText.h"
+#include "base/MessageTable.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
 
