@@ -1,11 +1,40 @@
-# quillon_core_library(name [LIBS ...])
-#   A static library of the Qt-free core made of every .cpp of the calling folder.
-function(quillon_core_library name)
-    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-    add_library(${name} STATIC ${sources})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+# quillon_headers(target [PUBLIC|PRIVATE])
+#   Gives the target the headers of the calling folder, spelled "folder/File.h" as everywhere in
+#   the tree, and nothing else of the tree: its include root build/include/<target>/ holds one
+#   symbolic link, named after the folder, to that folder. A consumer sees the headers of what it
+#   links and no more, so an include that goes up a layer does not compile. Default PUBLIC.
+function(quillon_headers target)
+    set(scope PUBLIC)
+    if(ARGC GREATER 1)
+        set(scope ${ARGV1})
+    endif()
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    set(root ${PROJECT_BINARY_DIR}/include/${target})
+    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+    target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# quillon_library(name [SHARED] SOURCES file... [LIBS target...] [PRIVATE_LIBS target...])
+#   A library of the calling folder (static unless SHARED) made of the listed sources, with the
+#   folder's headers as its public headers (quillon_headers) and the alias consumers link:
+#   Quillon::<name without the quillon_ prefix> (quillon_comm is Quillon::comm).
+function(quillon_library name)
+    cmake_parse_arguments(ARG "SHARED" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
+    if(NOT ARG_SOURCES OR ARG_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "quillon_library(${name}): SOURCES missing or unknown arguments "
+                            "'${ARG_UNPARSED_ARGUMENTS}'")
+    endif()
+    set(kind STATIC)
+    if(ARG_SHARED)
+        set(kind SHARED)
+    endif()
+    add_library(${name} ${kind} ${ARG_SOURCES})
+    string(REGEX REPLACE "^quillon_" "" short ${name})
+    add_library(Quillon::${short} ALIAS ${name})
+    quillon_headers(${name})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()
 
 # quillon_test(name [LIBS ...] [LABELS ...])

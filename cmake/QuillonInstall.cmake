@@ -3,19 +3,18 @@
 # the Camera Link plug-in and CamDefine/, found by the programs beside themselves. Commands on
 # the PATH are relative links in ${prefix}/bin/. The simulated Camera Link libraries and the
 # camera simulator are development tools and are not installed.
-if(NOT TARGET Quillon)
+# A build without the UI (QUILLON_BUILD_UI=OFF: sanitizer and fuzz builds) installs nothing.
+if(NOT QUILLON_BUILD_UI)
     return()
 endif()
 
 set(pkg_src ${PROJECT_SOURCE_DIR}/packaging)
 
 quillon_install_program(Quillon COMMAND quillon)
-# The command-line tool, once it is part of the build (its CMakeLists may also call this).
-if(TARGET quillon-cli)
-    quillon_install_program(quillon-cli)
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/quillon-cli.1 DESTINATION share/man/man1
-            COMPONENT quillon)
-endif()
+# The command-line tool with its manual page (its CMakeLists may also call this).
+quillon_install_program(quillon-cli)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/quillon-cli.1 DESTINATION share/man/man1
+        COMPONENT quillon)
 install(TARGETS Tallix LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 install(TARGETS Pivra02CL LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/CamDefine DESTINATION ${QUILLON_INSTALL_DIR}

@@ -15,7 +15,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_config() {
     local dir=$1 sanitize=$2
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_UI=OFF \
-        -DQUILLON_SANITIZE="$sanitize" -DQUILLON_WERROR=ON >/dev/null
+        -DQUILLON_SANITIZE="$sanitize" -DQUILLON_WERROR=ON
     cmake --build "$dir" -j "$jobs"
     # ThreadSanitizer cannot map its shadow memory with high address-space randomisation.
     local prefix=()
@@ -24,7 +24,7 @@ run_config() {
 
     # The main window with the engine's threads, on the offscreen platform. Only the UI targets
     # are built on top of the core above.
-    cmake -S . -B "$dir" -DQUILLON_BUILD_UI=ON >/dev/null
+    cmake -S . -B "$dir" -DQUILLON_BUILD_UI=ON
     cmake --build "$dir" -j "$jobs" --target test_ui
     QT_QPA_PLATFORM=offscreen "${prefix[@]}" ctest --test-dir "$dir" -j "$jobs" \
         --output-on-failure --timeout 900 -R "$ui_tests"

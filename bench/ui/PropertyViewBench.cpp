@@ -9,7 +9,7 @@
 //                      destroyed)
 //
 // Targets: build under 100 ms, reload and refresh under 10 ms, one screen under 5 ms.
-#include "../defloader/SyntheticDefinition.h"
+#include "bench/defloader/SyntheticDefinition.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
 #include "ui/CamPropertyForm.h"
