@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 scripts/build.sh -DQUILLON_WERROR=$werror -DQUILLON_BUILD_TESTS=ON
-ctest --test-dir build -j "$(nproc)" --output-on-failure --timeout 600
+ctest --test-dir build -j "$(nproc)" --no-tests=error --output-on-failure --timeout 600
