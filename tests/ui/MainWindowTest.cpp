@@ -454,6 +454,23 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 128, 128));
 }
 
+// The console flush of the window takes at most 500 bytes of the engine's ring, one character
+// each, and leaves the backlog in the engine's mailbox for the next job step to see.
+TEST_F(MainWindowTest, ConsoleFlushTakesAShareAndLeavesTheBacklogInTheMailbox) {
+    clCommunicateModel& engine = *app.Engine(); // not connected: nothing else reads the ring
+    const std::string bytes(1200, 'x');
+    engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_EQ(ConsoleText().count(QLatin1Char('x')), 500);
+    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 700);
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_EQ(ConsoleText().count(QLatin1Char('x')), 1200);
+    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 0);
+    // The transaction's reader is not disturbed by the console.
+    EXPECT_EQ(engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
+}
+
 TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
