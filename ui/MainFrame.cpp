@@ -778,7 +778,8 @@ void CMainFrame::RunCommand(int id) {
         AutoSelect();
         break;
     case ID_CLOSE_DEFINE:
-        CloseDefinition();
+        if (m_fileHooks.closeDefinition)
+            m_fileHooks.closeDefinition();
         RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
         break;
     case ID_TEXT_SAVE:
@@ -828,20 +829,6 @@ void CMainFrame::RunCommand(int id) {
 void CMainFrame::AutoSelect() {
     if (clCommunicateModel* engine = m_app.Engine())
         engine->SubmitCommandJob(u"sta", true);
-}
-
-void CMainFrame::CloseDefinition() {
-    if (m_fileHooks.closeDefinition) {
-        m_fileHooks.closeDefinition();
-        return;
-    }
-    // The view holds pointers into the definition: it is emptied first.
-    if (PropertyViewValid() && m_propertyCalls.clear)
-        m_propertyCalls.clear();
-    if (clCommunicateModel* engine = m_app.Engine())
-        engine->PropertyManager().Clear();
-    m_app.m_currentDefinitionFile.clear();
-    UpdateTitle();
 }
 
 void CMainFrame::Connect() {
@@ -997,7 +984,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         // A job can only run while connected; wait for one that is still ending all the same.
         engine->WaitUntilIdle(PumpWhileWaiting());
     }
-    CloseDefinition();
+    if (m_fileHooks.closeDefinition)
+        m_fileHooks.closeDefinition();
     if (!m_placementSaved && !m_app.m_settingsFilePath.empty()) {
         placement::IniStore store(m_app.m_settingsFilePath);
         placement::SaveWindowPlacement(this, m_splitter, store);

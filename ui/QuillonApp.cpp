@@ -59,9 +59,8 @@ bool CQuillonApp::InitInstance() {
     view->resize(200, 100);
     view->SetPropertyManager(&Engine()->PropertyManager());
     view->SetReadyCheck([this] { return IsEngineReady(); });
-    m_frame->SetPropertyView(view,
-                             {[view](uint32_t flags) { view->Refresh(flags); },
-                              [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+    m_frame->SetPropertyView(view, {[view](uint32_t flags) { view->Refresh(flags); },
+                                    [view] { view->ReloadAllValues(); }});
     view->InitialUpdate();
     // The settings text files and the camera definition file: file commands, reopening the last
     // definition at start-up, identity lines of every reply and the batch job.
