@@ -37,6 +37,36 @@ function(quillon_library name)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()
 
+# quillon_check_sources(folder...)
+#   Fails the configure step when a .cpp or .c file of the folders (and their subfolders) belongs
+#   to no target, so a source list that misses a new file is an error rather than a file never
+#   built. Call it after the folders have been added.
+function(quillon_check_sources)
+    foreach(dir ${ARGN})
+        get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+        set(listed "")
+        foreach(target ${targets})
+            get_target_property(sources ${target} SOURCES)
+            get_target_property(target_dir ${target} SOURCE_DIR)
+            foreach(source ${sources})
+                get_filename_component(source ${source} ABSOLUTE BASE_DIR ${target_dir})
+                list(APPEND listed ${source})
+            endforeach()
+        endforeach()
+        file(GLOB files CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+        foreach(file ${files})
+            if(NOT file IN_LIST listed)
+                message(FATAL_ERROR "${file} is in no target: add it to the source list of "
+                                    "${dir}/CMakeLists.txt")
+            endif()
+        endforeach()
+        get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+        if(subdirs)
+            quillon_check_sources(${subdirs})
+        endif()
+    endforeach()
+endfunction()
+
 # quillon_test(name [LIBS ...] [LABELS ...])
 #   One test program from every .cpp of the calling tests folder, registered with CTest.
 #   Tests run with the offscreen Qt platform and the program folder in QUILLON_BIN_DIR.
