@@ -610,11 +610,11 @@ void clApplication::StopThreads(const std::function<void()>& pumpMessages) {
 
 int32_t clApplication::ConnectCamera() {
     if (!m_currentPort || !m_engine)
-        return 1;
+        return PORT_ERROR;
     m_currentPort->SetReceiveCallback(&clCommunicateModel::OnReceiveData, m_engine.get());
     m_currentPort->Init();
     const int32_t result = m_currentPort->Connect();
-    if (result == 0) {
+    if (result == PORT_OK) {
         m_engine->MarkConnected();
         // The built-in interface is always entry 0; only its device is watched.
         if (m_portLink && m_selectedInterfaceIndex == 0)
@@ -694,7 +694,7 @@ int32_t clApplication::HandlePortReturned() {
     // Back under another node: opened by its stable name.
     BuiltInComPort().identity.devicePath = device;
     const int32_t result = ConnectCamera();
-    if (result != 0) {
+    if (result != PORT_OK) {
         // Just plugged in, udev may not have given the node its group yet, or a modem
         // manager probes it: the window tries again a few times.
         AbandonConnect();

@@ -336,7 +336,7 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     std::lock_guard<std::mutex> sending(sendLock);
     const int dev = fd;
     if (dev < 0 || lost || (!bytes && length > 0))
-        return 5;
+        return PORT_SEND_FAILED;
     using Clock = std::chrono::steady_clock;
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(sendTimeout < 0 ? 0 : sendTimeout);
@@ -350,18 +350,18 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return 5; // the write could not go on: as if it never completed
+            return PORT_SEND_FAILED; // the write could not go on: as if it never completed
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             // Cancel what is still queued, so nothing of this send goes out later.
             (void)::tcflush(dev, TCOFLUSH);
-            return 5;
+            return PORT_SEND_FAILED;
         }
         pollfd p{dev, POLLOUT, 0};
         (void)::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-            return 5;
+            return PORT_SEND_FAILED;
     }
-    return 0;
+    return PORT_OK;
 }

@@ -12,6 +12,7 @@
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
+#include "port/PortTables.h"
 #include "ui/AboutDlg.h"
 #include "ui/BarStatus.h"
 #include "ui/CamSelDlg.h"
@@ -906,7 +907,7 @@ void CMainFrame::Connect() {
         return;
     }
     const int32_t result = m_app.ConnectCamera();
-    if (result == 0) {
+    if (result == PORT_OK) {
         RefreshViews(all);
         return;
     }

@@ -1,6 +1,7 @@
 #include "ui/MainFrameLogic.h"
 
 #include "base/MessageTable.h"
+#include "port/PortTables.h"
 
 namespace mainframe {
 
@@ -68,19 +69,19 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
 
 int ConnectFailureMessage(int32_t result) {
     switch (result) {
-    case 8:
+    case PORT_OPEN_FAILED:
         return MSG_CANT_OPEN_PORT;
-    case 9:
+    case PORT_GET_STATE_FAILED:
         return MSG_GET_PORT_PARAM_FAILED;
-    case 10:
+    case PORT_SET_STATE_FAILED:
         return MSG_SET_PORT_FAILED;
-    case 11:
+    case PORT_QUEUE_SIZE_FAILED:
         return MSG_INIT_PORT_FAILED;
-    case 12:
+    case PORT_PURGE_FAILED:
         return MSG_INIT_BUFFER_FAILED;
-    case 13:
+    case PORT_TIMEOUTS_FAILED:
         return MSG_SET_TIMEOUT_FAILED;
-    case 14:
+    case PORT_DTR_FAILED:
         return MSG_SET_DTR_FAILED;
     default:
         return MSG_ERROR;

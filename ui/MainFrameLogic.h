@@ -68,7 +68,7 @@ enum class DropAction { kIgnore, kOpenDefinition, kLoadBatch, kRefuseBusy };
 DropAction ClassifyDrop(std::u16string_view fileName, const EngineState& state);
 
 // The message-table id of the text shown when Connect returned `result` (not 0): the port's
-// failed step for 8 to 14, the general "Error" otherwise.
+// failed step for PORT_OPEN_FAILED to PORT_DTR_FAILED, the general "Error" otherwise.
 int ConnectFailureMessage(int32_t result);
 // The text of the connect failure box: that message and, on a second line, the reason the
 // port gave (none when reason is empty).
