@@ -223,7 +223,7 @@ public:
     uint32_t WatchPeriodMs() const { return m_watchPeriodMs; }
 
 protected:
-    // Start-up 8 and shutdown 7: the user interface creates and destroys its wait dialog here.
+    // Start-up and shutdown: the user interface creates and destroys its wait dialog here.
     virtual void CreateWaitDialog() {}
     virtual void DestroyWaitDialog() {}
 
@@ -249,7 +249,7 @@ private:
     void RestoreWorkingSet();
     platform::IWorkingSet& WorkingSet();
 
-    // Shutdown 2-4 when the worker thread did not end: the engine, its context, the events
+    // Shutdown when the worker thread did not end: the engine, its context, the events
     // and the watch are kept alive (reachable, never freed) for the thread still using them.
     void KeepForRunningWorker();
 

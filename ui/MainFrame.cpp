@@ -157,12 +157,12 @@ int32_t RunMessageBox(QWidget* owner, const QString& caption, const QString& tex
 } // namespace
 
 CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
-    // 1. Title: the program's title and the platform word; kept by the application for the
+    // Title: the program's title and the platform word; kept by the application for the
     // definition file's name to be added to.
     m_app.m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
     UpdateTitle();
 
-    // 2. Client area: upper bar, splitter (console | property view), lower bar.
+    // Client area: upper bar, splitter (console | property view), lower bar.
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
@@ -194,7 +194,7 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
             engine->SubmitCommandJob(command);
     });
 
-    // 3.-5. Menus, bar commands, shortcuts.
+    // Menus, bar commands, shortcuts.
     CreateMenus();
     CreateShortcuts();
     connect(m_upper, &CDialogBarUpper::commandTriggered, this, [this](int id) {
