@@ -1,6 +1,7 @@
 #include "ui/BarStatus.h"
 
 #include "base/MessageTable.h"
+#include "comm/ReplyCollector.h"
 #include "ui/CommSettings.h"
 
 namespace barstatus {
@@ -31,7 +32,7 @@ ResultLook MakeResultLook(int transactionStatus, int replyCode, std::u16string_v
     }
     if (replyCode < 0)
         return {u"???", kBad};
-    return {std::u16string(replyCodeText), replyCode == 0 ? kGood : kBad};
+    return {std::u16string(replyCodeText), replyCode == kReplyCodeOk ? kGood : kBad};
 }
 
 int TooltipMessage(int controlId) {

@@ -48,7 +48,7 @@ int JobStatus(const CliJob& job) {
     for (const CliTransaction& t : job.transactions) {
         if (t.result != TRANSACTION_OK)
             return kCliTransaction;
-        if (t.replyCode != 0)
+        if (t.replyCode != kReplyCodeOk)
             return kCliReply;
     }
     return kCliOk;
@@ -72,7 +72,7 @@ void ReportTransaction(const clCliOutput& out, const CliTransaction& t) {
     if (t.result != TRANSACTION_OK)
         clCliOutput::Error(Utf8(t.command) + ": " + t.Outcome() +
                            (t.message.empty() ? "" : " (" + Utf8(t.message) + ")"));
-    else if (t.replyCode != 0)
+    else if (t.replyCode != kReplyCodeOk)
         clCliOutput::Error(Utf8(t.command) + ": the camera answered " + t.Outcome());
 }
 
