@@ -2,9 +2,15 @@
 
 #include "base/MessageTable.h"
 #include "comm/ReplyCollector.h"
+#include "ui/BarControls.h"
 #include "ui/CommSettings.h"
 
 namespace barstatus {
+
+namespace {
+// The Exit command's id; no bar has such a button today, but its tooltip stays in the table.
+constexpr int kExitControl = 1;
+} // namespace
 
 std::u16string PortText(std::u16string_view portName, std::u16string_view description) {
     std::u16string text(portName);
@@ -37,25 +43,25 @@ ResultLook MakeResultLook(int transactionStatus, int replyCode, std::u16string_v
 
 int TooltipMessage(int controlId) {
     switch (controlId) {
-    case 1:
+    case kExitControl:
         return MSG_EXIT;
-    case 1012:
+    case barcontrol::IDC_CONNECT:
         return MSG_CONNECT;
-    case 1013:
+    case barcontrol::IDC_DISCONNECT:
         return MSG_DISCONNECT;
-    case 1020:
+    case barcontrol::IDC_TEXT_LOAD:
         return MSG_TEXT_LOAD;
-    case 1021:
+    case barcontrol::IDC_ABOUT:
         return MSG_ABOUT;
-    case 1023:
+    case barcontrol::IDC_COMM_SETTINGS:
         return MSG_COMM_SETTINGS;
-    case 1042:
+    case barcontrol::IDC_TEXT_SAVE:
         return MSG_TEXT_SAVE;
-    case 1043:
+    case barcontrol::IDC_CAMERA_PICTURE:
         return MSG_OPEN_CAMERA_DEFINE;
-    case 1075:
+    case barcontrol::IDC_CANCEL_RECEIVING:
         return MSG_CANCEL_RECEIVING;
-    case 1201:
+    case barcontrol::IDC_CLOSE_DEFINE:
         return MSG_CLOSE_CAMERA_DEFINE;
     default:
         return -1;

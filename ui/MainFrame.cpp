@@ -755,7 +755,7 @@ void CMainFrame::UpdateCommandEnables() {
     if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
     using namespace mainframe;
-    for (int control : {1201, 1042, 1020, 1023, 1021})
+    for (int control : barcontrol::kCommandButtons)
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
     m_upper->SetFileMenuEnables(IsCommandEnabled(ID_SELECT_FILE, s),
                                 IsCommandEnabled(ID_AUTO_SELECT, s));

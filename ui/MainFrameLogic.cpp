@@ -7,19 +7,19 @@ namespace mainframe {
 
 int CommandOfControl(int controlId) {
     switch (controlId) {
-    case 1201:
+    case barcontrol::IDC_CLOSE_DEFINE:
         return ID_CLOSE_DEFINE;
-    case 1042:
+    case barcontrol::IDC_TEXT_SAVE:
         return ID_TEXT_SAVE;
-    case 1020:
+    case barcontrol::IDC_TEXT_LOAD:
         return ID_TEXT_LOAD;
-    case 1012:
+    case barcontrol::IDC_CONNECT:
         return ID_CONNECT;
-    case 1013:
+    case barcontrol::IDC_DISCONNECT:
         return ID_DISCONNECT;
-    case 1023:
+    case barcontrol::IDC_COMM_SETTINGS:
         return ID_COMM_SETTINGS;
-    case 1021:
+    case barcontrol::IDC_ABOUT:
         return ID_APP_ABOUT;
     case IDC_CANCEL_RECEIVING:
     case IDC_SHOW_CONSOLE:
