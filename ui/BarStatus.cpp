@@ -2,6 +2,7 @@
 
 #include "base/MessageTable.h"
 #include "comm/ReplyCollector.h"
+#include "comm/TransactionCodes.h"
 #include "ui/BarControls.h"
 #include "ui/CommSettings.h"
 
@@ -27,11 +28,11 @@ Rgb PortColour(std::u16string_view portName, bool hasCurrentPort) {
 
 ResultLook MakeResultLook(int transactionStatus, int replyCode, std::u16string_view replyCodeText) {
     switch (transactionStatus) {
-    case kStatusReceiveTimeout:
+    case STATUS_RECEIVE_TIMEOUT:
         return {Msg(MSG_RECEIVE_TIMEOUT), kBad};
-    case kStatusSendFailed:
+    case STATUS_SEND_FAILED:
         return {Msg(MSG_TRANSMIT_TIMEOUT), kBad};
-    case kStatusCancelled:
+    case STATUS_RECEIVE_CANCELLED:
         return {Msg(MSG_CANCEL_RECEIVING), kCancelled};
     default:
         break;
