@@ -5,6 +5,7 @@
 #include "components/vorlix/Vorlix.h"
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
+#include "textfiles/TextFiles.h"
 #include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
 #include "tools/cli/PropertyEdit.h"
@@ -602,7 +603,7 @@ int Save(clCliSession& session, const clCliOutput& out, const std::vector<std::s
         StorePropertyEdit(session.Manager(), edit);
     const std::string& file = arguments.front();
     std::string reason;
-    if (session.WriteSettingsText(Wide(file), reason) != 0)
+    if (session.WriteSettingsText(Wide(file), reason) != FILE_COMMAND_OK)
         return Fail(kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason));
     out.Emit({{"saved", file}, {"definition", Utf8(session.DefinitionPath())}}, "saved " + file);
     return kCliOk;
