@@ -1,11 +1,13 @@
 #include "app/Application.h"
 
-#include "TempDir.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "platform/IniProfile.h"
 #include "platform/InstanceLock.h"
 #include "platform/Text.h"
+#include "support/FakeWorkingSet.h"
+#include "support/LogText.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -19,45 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint64_t MiB = 1024 * 1024;
-
-struct FakeWorkingSet : platform::IWorkingSet {
-    bool queryOk = true, getOk = true, setOk = true;
-    uint64_t available = 64 * 1024 * MiB;
-    uint64_t minimum = 8 * MiB, maximum = UINT64_MAX; // RLIMIT_RSS unlimited
-    std::vector<std::pair<uint64_t, uint64_t>> sets;
-
-    bool QueryAvailableVirtual(uint64_t& bytes) override {
-        bytes = available;
-        return queryOk;
-    }
-    bool GetLimits(uint64_t& min, uint64_t& max) override {
-        min = minimum;
-        max = maximum;
-        return getOk;
-    }
-    bool SetLimits(uint64_t min, uint64_t max) override {
-        sets.emplace_back(min, max);
-        return setOk;
-    }
-};
-
-std::vector<std::string> LogTexts(const std::string& path) {
-    const std::string bytes = ReadFileBytes(path);
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                             static_cast<unsigned char>(bytes[i + 1]) << 8));
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find(u"\r\n", pos);
-        // Drop the "YYYY-MM-DD hh:mm:ss " stamp.
-        lines.push_back(platform::Utf16ToUtf8(text.substr(pos + 20, end - pos - 20)));
-        pos = end + 2;
-    }
-    return lines;
-}
+constexpr uint64_t MiB = FakeWorkingSet::MiB;
 
 class ApplicationTest : public ::testing::Test {
 protected:
@@ -359,7 +323,7 @@ TEST_P(WorkingSetFailureTest, FailsStartUpWithItsLogLines) {
     auto app = MakeApp();
     EXPECT_EQ(app->StartUp(), 1);
     app->ShutDown();
-    EXPECT_EQ(LogTexts(programFolder.file("Quillon_00_Log.txt")), GetParam().logLines);
+    EXPECT_EQ(LogLines(programFolder.file("Quillon_00_Log.txt")), GetParam().logLines);
     platform::InstanceLock again;
     EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str()));
 }

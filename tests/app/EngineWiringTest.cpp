@@ -1,7 +1,5 @@
 // The application's engine: created and prepared by start-up, its worker thread driven through
 // the application's own fields, reply lines handed on, and everything stopped again.
-#include "PlentyWorkingSet.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -10,6 +8,8 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "support/FakeWorkingSet.h"
+#include "support/TempDir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -64,7 +64,7 @@ protected:
     std::u16string Settings() { return platform::Utf8ToUtf16(folder.file("Quillon_00.ini")); }
 
     TempDir folder, locks;
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     clApplication app;
 };
 

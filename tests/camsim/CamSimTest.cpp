@@ -1,6 +1,6 @@
 // The camera simulator: its answers, and its pseudo-terminal with injected faults.
-#include "TempDir.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 #include "tools/camsim/PtyServer.h"
 
 #include <chrono>

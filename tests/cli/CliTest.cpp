@@ -1,11 +1,11 @@
 // quillon-cli as a script runs it: the real binary against the camera simulator on a
 // pseudo-terminal, its exit status, its output (JSON read back with the JSON library) and its
 // traffic log.
-#include "TempDir.h"
 #include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <csignal>

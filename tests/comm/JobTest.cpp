@@ -1,5 +1,5 @@
-#include "EngineRig.h"
 #include "camdef/CamPropertyMgr.h"
+#include "support/EngineRig.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "EngineRig.h"
 #include "comm/EngineProbe.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -2,20 +2,21 @@
 // a program folder of its own, found by discovery or loaded with dlopen, driven through its
 // InterfaceTable and PortOpTable and through the communication engine, against the simulated
 // Camera Link serial libraries (API 1.1 and 1.0).
-#include "PlentyWorkingSet.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
-#include "comm/EngineRig.h" // RecordingUi
 #include "components/quastor/Quastor.h"
 #include "platform/IniProfile.h"
 #include "platform/Module.h"
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortReason.h"
+#include "support/EngineRig.h" // RecordingUi
+#include "support/FakeWorkingSet.h"
+#include "support/LogText.h"
+#include "support/TempDir.h"
 
 #include <atomic>
 #include <chrono>
@@ -80,24 +81,6 @@ std::u16string U(const std::string& s) {
 }
 std::string A(const char16_t* s) {
     return s ? platform::Utf16ToUtf8(s) : std::string("(null)");
-}
-
-// Lines of a log file without their time stamps (ASCII texts).
-std::vector<std::string> LogLines(const std::string& path) {
-    const std::string raw = ReadFileBytes(path);
-    std::string text;
-    for (size_t i = 2; i + 1 < raw.size(); i += 2)
-        text.push_back(raw[i]);
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(pos + 20, end - pos - 20));
-        pos = end + 2;
-    }
-    return lines;
 }
 
 // The simulated library's test controls (the same loaded object the plug-in uses).
@@ -495,7 +478,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The program around the plug-in: the upper bar's texts and the connect failure's second line.
 class CameraLinkAppTest : public CameraLinkTest {
 protected:
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     TempDir locks;
 
     void StartApp(clApplication& app) {

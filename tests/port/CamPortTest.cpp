@@ -1,6 +1,6 @@
-#include "ScriptedCamera.h"
-#include "TempDir.h"
 #include "base/SimpleLog.h"
+#include "support/ScriptedCamera.h"
+#include "support/TempDir.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // be driven here).
 #include "port/PortLinkWatch.h"
 
-#include "FakeDeviceSource.h"
 #include "SerialRig.h"
 #include "app/PortLinkGuard.h"
 #include "base/Messages.h"
+#include "support/FakeDeviceSource.h"
 
 #include <condition_variable>
 #include <filesystem>

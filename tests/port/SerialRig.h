@@ -2,14 +2,15 @@
 // real engine, ring, forwarding port and worker thread and a UI target that records messages.
 #pragma once
 
-#include "TempDir.h"
 #include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
-#include "comm/EngineRig.h" // RecordingUi
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
+#include "support/EngineRig.h" // RecordingUi
+#include "support/LogText.h"
+#include "support/TempDir.h"
 #include "tools/camsim/PtyServer.h"
 
 #include <chrono>
@@ -18,24 +19,6 @@
 
 inline std::string SourceFile(const std::string& relative) {
     return std::string(QUILLON_SOURCE_DIR) + "/" + relative;
-}
-
-// Lines of a log file without their time stamps (ASCII texts).
-inline std::vector<std::string> LogLines(const std::string& path) {
-    const std::string raw = ReadFileBytes(path);
-    std::string text;
-    for (size_t i = 2; i + 1 < raw.size(); i += 2)
-        text.push_back(raw[i]);
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(pos + 20, end - pos - 20));
-        pos = end + 2;
-    }
-    return lines;
 }
 
 struct SerialRig {

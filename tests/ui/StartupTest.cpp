@@ -1,7 +1,7 @@
 // Start-up of the real Quillon program in a copy of the program folder, on the offscreen Qt
 // platform, ended by its QUILLON_QUIT_AFTER_MS hook.
-#include "TempDir.h"
 #include "platform/InstanceLock.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <csignal>

@@ -2,12 +2,13 @@
 // talking to an in-process scripted camera, with a UI target that records every message.
 #pragma once
 
-#include "ScriptedCamera.h"
-#include "TempDir.h"
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
+#include "support/LogText.h"
+#include "support/ScriptedCamera.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -139,10 +140,5 @@ struct EngineRig {
         port.Uninit();
     }
 
-    std::string LogText() {
-        std::string raw = ReadFileBytes(log.FilePath()), out;
-        for (size_t i = 2; i + 1 < raw.size(); i += 2)
-            out.push_back(raw[i]); // the log lines of these tests are ASCII
-        return out;
-    }
+    std::string LogText() { return ::LogText(log.FilePath()); }
 };
