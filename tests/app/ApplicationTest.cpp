@@ -76,15 +76,14 @@ const std::string kDefaultSettings = "[App]\n"
 
 } // namespace
 
-TEST_F(ApplicationTest, ConstructionGivesEmptyStateWithChannelSection) {
-    clApplication app;
-    EXPECT_EQ(app.m_channelSection, u"CAMERA_COMM_Ch00");
-    EXPECT_EQ(app.RequestedInstanceNumber(), -1);
-    EXPECT_EQ(app.m_selectedInterfaceIndex, -1);
-    EXPECT_EQ(app.WatchPeriodMs(), 50u);
-    EXPECT_EQ(app.m_mainFrame, nullptr);
-    EXPECT_TRUE(app.m_programFolder.empty());
-    app.ShutDown(); // tolerates that nothing was started
+// A shut-down without a start writes nothing and restores no limits it never changed.
+TEST_F(ApplicationTest, ShutDownWithoutStartUpTouchesNothing) {
+    auto app = MakeApp();
+    app->ShutDown();
+    app->ShutDown();
+    EXPECT_TRUE(workingSet.sets.empty());
+    EXPECT_TRUE(fs::is_empty(programFolder.path()));
+    EXPECT_TRUE(fs::is_empty(lockFolder.path()));
 }
 
 TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBack) {
