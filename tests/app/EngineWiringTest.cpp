@@ -8,6 +8,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "support/Deadline.h"
 #include "support/FakeWorkingSet.h"
 #include "support/TempDir.h"
 
@@ -115,14 +116,11 @@ TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
     // A single command without a port: the send fails and the job ends normally.
     app.Engine()->MarkConnected();
     ASSERT_EQ(app.Engine()->SubmitCommandJob(u"sta"), SUBMIT_OK);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::vector<uint32_t> seen;
-    while (std::chrono::steady_clock::now() < end) {
+    WaitUntil([&] {
         seen = ui.Messages();
-        if (std::find(seen.begin(), seen.end(), uint32_t(UM_ACTIVATE_CONSOLE)) != seen.end())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+        return std::find(seen.begin(), seen.end(), uint32_t(UM_ACTIVATE_CONSOLE)) != seen.end();
+    });
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), uint32_t(UM_REFRESH_VIEWS));
     // The job's own messages, in order (the watch may add status refreshes in between).

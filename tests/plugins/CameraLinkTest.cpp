@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortReason.h"
+#include "support/Deadline.h"
 #include "support/EngineRig.h" // RecordingUi
 #include "support/FakeWorkingSet.h"
 #include "support/LogText.h"
@@ -174,15 +175,12 @@ struct Received {
         self->bytes.append(reinterpret_cast<const char*>(b), n);
     }
     bool WaitFor(char last, int timeoutMs = 3000) {
-        for (int i = 0; i < timeoutMs / 5; ++i) {
-            {
+        return WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> g(lock);
-                if (!bytes.empty() && bytes.back() == last)
-                    return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+                return !bytes.empty() && bytes.back() == last;
+            },
+            std::chrono::milliseconds(timeoutMs));
     }
     std::string Take() {
         std::lock_guard<std::mutex> g(lock);
@@ -615,9 +613,7 @@ struct EngineHost {
         if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 10000))
             return false;
         (void)before;
-        for (int i = 0; i < 400 && !engine.IsReady(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return engine.IsReady();
+        return WaitUntil([&] { return engine.IsReady(); }, std::chrono::seconds(2));
     }
     bool RunCommand(std::u16string_view command) {
         return RunJob([&] { engine.SubmitCommandJob(command); });
@@ -719,8 +715,7 @@ TEST_P(CameraLinkReadTimeoutTest, StaysWithinItsBoundsAndNeverSpins) {
     // Counted over a period of the idle connection: every empty read waits at least the
     // lower bound, so there can be at most one read per kMinTimeout milliseconds. A spinning
     // thread makes thousands, however little of a core a loaded machine gives it.
-    for (int i = 0; i < 2000 && sim.stat("reads") < 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitUntil([&] { return sim.stat("reads") >= 1; }));
     const int64_t readsBefore = sim.stat("reads");
     const auto wallBefore = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -757,9 +752,7 @@ TEST_F(CameraLinkTest, DisconnectDuringASendNeverWritesToTheClosedChannel) {
         sent = ops->SendData(reinterpret_cast<const uint8_t*>(line.data()),
                              static_cast<uint32_t>(line.size()));
     });
-    for (int i = 0; i < 2000 && sim.stat("writes") < 5; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_GE(sim.stat("writes"), 5);
+    EXPECT_TRUE(WaitUntil([&] { return sim.stat("writes") >= 5; }));
     ops->Disconnect();
     sender.join();
     EXPECT_EQ(sim.stat("stale_writes"), 0);

@@ -8,6 +8,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
+#include "support/Deadline.h"
 #include "support/EngineRig.h" // RecordingUi
 #include "support/LogText.h"
 #include "support/TempDir.h"
@@ -67,6 +68,9 @@ struct SerialRig {
         BuiltInComPort().Reset();
         HostPortCtrl().log = nullptr;
         server.Stop();
+        std::error_code ec;
+        if (!savedFolder.empty())
+            std::filesystem::current_path(savedFolder, ec);
     }
 
     void Entry() {
@@ -107,12 +111,23 @@ struct SerialRig {
         submit();
         if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, before + 1, timeoutMs))
             return false;
-        for (int i = 0; i < 400 && !engine.IsReady(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return engine.IsReady();
+        return WaitUntil([&] { return engine.IsReady(); }, std::chrono::seconds(2));
     }
     bool RunCommand(std::u16string_view command, int timeoutMs = 10000) {
         return RunJob([&] { engine.SubmitCommandJob(command); }, timeoutMs);
     }
     std::vector<std::string> Log() { return LogLines(log.FilePath()); }
+
+    // The port log lies in the current directory: makes it the rig's folder until the rig
+    // ends and gives the log's path there (empty when the folder could not be entered).
+    std::string PortLogInRigFolder() {
+        std::error_code ec;
+        savedFolder = std::filesystem::current_path(ec);
+        std::filesystem::current_path(dir.path(), ec);
+        if (ec)
+            return {};
+        return dir.file("Port_" + platform::Utf16ToUtf8(BuiltInComPort().identity.portName) +
+                        "_Log.txt");
+    }
+    std::filesystem::path savedFolder;
 };

@@ -6,6 +6,7 @@
 #include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
+#include "support/Deadline.h"
 #include "support/LogText.h"
 #include "support/ScriptedCamera.h"
 #include "support/TempDir.h"
@@ -70,10 +71,10 @@ public:
             out.push_back(r.msg);
         return out;
     }
-    // Waits until msg has been recorded `count` times.
+    // Waits until msg has been recorded `count` times (a deadline scaled as every other).
     bool WaitFor(uint32_t msg, int count = 1, int timeoutMs = 5000) {
         std::unique_lock<std::mutex> g(m_lock);
-        return m_changed.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
+        return m_changed.wait_for(g, std::chrono::milliseconds(ScaledMs(timeoutMs)), [&] {
             int n = 0;
             for (const UiRecord& r : records)
                 n += r.msg == msg;
