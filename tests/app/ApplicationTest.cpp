@@ -5,6 +5,7 @@
 #include "platform/IniProfile.h"
 #include "platform/InstanceLock.h"
 #include "platform/Text.h"
+#include "support/AppEnvironment.h"
 #include "support/FakeWorkingSet.h"
 #include "support/LogText.h"
 #include "support/TempDir.h"
@@ -27,12 +28,7 @@ class ApplicationTest : public ::testing::Test {
 protected:
     std::unique_ptr<clApplication> MakeApp(const char* instanceSwitch = nullptr) {
         auto app = std::make_unique<clApplication>();
-        clApplication::Environment env;
-        env.programFolder = programFolder.str();
-        env.lockFolder = lockFolder.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app->SetEnvironment(env);
+        app->SetEnvironment(TestEnvironment(programFolder.str(), lockFolder.str(), &workingSet));
         if (instanceSwitch) {
             const char* argv[] = {"Quillon", instanceSwitch};
             app->ReadInstanceSwitch(2, argv);

@@ -8,6 +8,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "support/AppEnvironment.h"
 #include "support/Deadline.h"
 #include "support/FakeWorkingSet.h"
 #include "support/TempDir.h"
@@ -54,12 +55,7 @@ private:
 class EngineWiringTest : public ::testing::Test {
 protected:
     void Start() {
-        clApplication::Environment env;
-        env.programFolder = folder.str();
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
     }
     std::u16string Settings() { return platform::Utf8ToUtf16(folder.file("Quillon_00.ini")); }

@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortReason.h"
+#include "support/AppEnvironment.h"
 #include "support/Deadline.h"
 #include "support/EngineRig.h" // RecordingUi
 #include "support/FakeWorkingSet.h"
@@ -484,12 +485,7 @@ protected:
         platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
                                             u"Camera Link API", settings);
         platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
-        clApplication::Environment env;
-        env.programFolder = dir.str() + "/";
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(dir.str() + "/", locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
         ASSERT_EQ(app.m_currentPort, &app.m_plugInPort);
     }
@@ -569,15 +565,8 @@ struct EngineHost {
     clCommunicateModel engine{ctx};
 
     explicit EngineHost(PortOpTable* ops) {
-        ctx.ui = &ui;
-        ctx.log = &log;
-        ctx.stopEvent = &stopEvent;
-        ctx.jobEvent = &jobEvent;
-        ctx.currentPort = &port;
-        ui.engine = &engine;
+        WireEngine(*this, 3000, 3000);
         port.opTable = ops;
-        engine.Ring().Allocate(1 << 16);
-        engine.SetReceiveTimeouts(3000, 3000);
     }
     ~EngineHost() {
         engine.StopWorker();

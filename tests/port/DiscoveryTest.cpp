@@ -4,6 +4,7 @@
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortComm.h"
+#include "support/AppEnvironment.h"
 #include "support/FakeWorkingSet.h"
 #include "support/TempDir.h"
 
@@ -110,12 +111,7 @@ protected:
         if (selectInterface)
             platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
                                                 selectInterface, settings);
-        clApplication::Environment env;
-        env.programFolder = folder.str();
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
     }
 };

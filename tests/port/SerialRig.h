@@ -80,14 +80,7 @@ struct SerialRig {
 
     // The host's connect sequence. Returns the Connect code.
     int32_t ConnectHost(uint32_t firstTimeout = 2000, uint32_t nextTimeout = 2000) {
-        ctx.ui = &ui;
-        ctx.log = &log;
-        ctx.stopEvent = &stopEvent;
-        ctx.jobEvent = &jobEvent;
-        ctx.currentPort = &port;
-        ui.engine = &engine;
-        engine.Ring().Allocate(1 << 16);
-        engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
+        WireEngine(*this, firstTimeout, nextTimeout);
         port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
         port.Init();
         const int32_t code = port.Connect();

@@ -108,6 +108,19 @@ private:
     std::condition_variable m_changed;
 };
 
+// Wires the engine of a rig to the rig's parts as the program does; every rig names them alike.
+template <class Rig>
+void WireEngine(Rig& rig, uint32_t firstTimeout, uint32_t nextTimeout) {
+    rig.ctx.ui = &rig.ui;
+    rig.ctx.log = &rig.log;
+    rig.ctx.stopEvent = &rig.stopEvent;
+    rig.ctx.jobEvent = &rig.jobEvent;
+    rig.ctx.currentPort = &rig.port;
+    rig.ui.engine = &rig.engine;
+    rig.engine.Ring().Allocate(1 << 16);
+    rig.engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
+}
+
 struct EngineRig {
     TempDir dir;
     clSimpleLog log{dir.file("Quillon_00_Log.txt")};
@@ -121,14 +134,7 @@ struct EngineRig {
     clCommunicateModel engine{ctx};
 
     explicit EngineRig(uint32_t firstTimeout = 2000, uint32_t nextTimeout = 2000) {
-        ctx.ui = &ui;
-        ctx.log = &log;
-        ctx.stopEvent = &stopEvent;
-        ctx.jobEvent = &jobEvent;
-        ctx.currentPort = &port;
-        ui.engine = &engine;
-        engine.Ring().Allocate(1 << 16);
-        engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
+        WireEngine(*this, firstTimeout, nextTimeout);
         port.opTable = ScriptedCameraTable(&camera);
         port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
         port.Init();

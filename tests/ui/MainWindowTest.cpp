@@ -17,6 +17,7 @@
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
 #include "port/PortReason.h"
+#include "support/AppEnvironment.h"
 #include "support/FakeWorkingSet.h"
 #include "support/LogText.h"
 #include "support/TempDir.h"
@@ -151,12 +152,7 @@ protected:
         for (const char16_t* key : {u"First Recv", u"Next Recv", u"Send"})
             platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"3000", settings);
 
-        clApplication::Environment env;
-        env.programFolder = folder.str();
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
         frame = std::make_unique<CMainFrame>(app);
         frame->show();
