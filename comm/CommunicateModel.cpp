@@ -34,7 +34,7 @@ int32_t clCommunicateModel::Refusal() const {
     return SUBMIT_OK;
 }
 
-int32_t clCommunicateModel::Hand(int32_t kind) {
+int32_t clCommunicateModel::Hand(JobKind kind) {
     m_mailbox.m_jobKind = kind;
     m_jobPending = true;
     context.JobEvent()->Set();
@@ -182,38 +182,6 @@ bool clCommunicateModel::ShutDown(const Pump& pump, int64_t timeoutMs) {
     return ended;
 }
 
-int64_t clCommunicateModel::TakeConsoleText(std::u16string& out, size_t maxChars,
-                                            double maxSeconds) {
-    using Clock = std::chrono::steady_clock;
-    const uint64_t backlog = ring.Pending(clRingBuffer::kConsoleReader);
-    if (backlog == 0)
-        return 0;
-    const auto started = Clock::now();
-    const auto limit =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(maxSeconds));
-    uint64_t taken = 0;
-    size_t chars = 0;
-    while (taken < backlog && chars < maxChars) {
-        out.push_back(static_cast<char16_t>(ring.Take(clRingBuffer::kConsoleReader)));
-        ++taken;
-        ++chars;
-        // Reading the clock per byte would cost more than the copy; every 64 bytes suffices.
-        if ((taken & 63) == 0 && Clock::now() - started >= limit)
-            break;
-    }
-    return static_cast<int64_t>(backlog - taken);
-}
-
-void clCommunicateModel::FlushConsole(const std::function<void(std::u16string_view)>& append) {
-    if (!append)
-        return;
-    std::u16string text;
-    const int64_t left = TakeConsoleText(text);
-    if (!text.empty())
-        append(text);
-    m_mailbox.SetConsoleBacklog(left);
-}
-
 bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
     std::lock_guard<std::mutex> guard(replyLinesLock);
     if (replyLines.empty())
@@ -279,7 +247,7 @@ void clCommunicateModel::WorkerLoop() {
     }
 }
 
-bool clCommunicateModel::RunJob(int32_t kind) {
+bool clCommunicateModel::RunJob(JobKind kind) {
     bool stopFlag = false;
     switch (kind) {
     case JOB_SINGLE_COMMAND:
@@ -321,7 +289,7 @@ int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view comm
     context.Send(UM_SHOW_RESULT);
     if (result != TRANSACTION_OK)
         ReportTransactionError();
-    else if (replyCode == 0)
+    else if (replyCode == kReplyCodeOk)
         context.Send(UM_DRAIN_REPLIES);
     return result;
 }
@@ -332,13 +300,13 @@ void clCommunicateModel::ConsolePause() {
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
 
-int clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
+clCommunicateModel::Interruption clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
     const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, 0);
     if (w == 0) {
         stopFlag = true;
-        return 1;
+        return kStopSeen;
     }
-    return w == 1 || m_closing ? 2 : 0;
+    return w == 1 || m_closing ? kCancelSeen : kNoInterruption;
 }
 
 bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
@@ -366,7 +334,7 @@ void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
     const int32_t result = CommandStep(stopFlag, command);
     if (!stopFlag && m_mailbox.m_autoSelectRequest) {
         m_mailbox.m_autoSelectRequest = 0;
-        if (result == TRANSACTION_OK && replyCode == 0 && m_mailbox.m_modelDetected == 0)
+        if (result == TRANSACTION_OK && replyCode == kReplyCodeOk && m_mailbox.m_modelDetected == 0)
             context.RequestMessageBox(context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
     }
     JobEndFrame();
@@ -380,7 +348,7 @@ void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
     if (property && propertySource)
         names = propertySource->CommandNames(property);
     for (const std::u16string& name : names) {
-        if (CheckStopOrCancel(stopFlag) != 0)
+        if (CheckStopOrCancel(stopFlag) != kNoInterruption)
             break;
         std::u16string text;
         if (propertySource->ComposeCommand(property, name, text) !=
@@ -456,7 +424,7 @@ void clCommunicateModel::AwaitReply() {
 void clCommunicateModel::BeginTransaction() {
     status = STATUS_SENDING;
     MovePhase(PHASE_SENDING);
-    replyCode = -1;
+    replyCode = kNoReplyCode;
     {
         std::lock_guard<std::mutex> guard(replyLinesLock);
         replyLines.clear();

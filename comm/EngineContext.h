@@ -21,7 +21,7 @@ class clSimpleLog;
 class clWatchThread;
 
 // Job kinds of the worker thread.
-enum : int32_t {
+enum JobKind : int32_t {
     JOB_NONE = 0,
     JOB_SINGLE_COMMAND = 1,
     JOB_PROPERTY = 2,
@@ -33,9 +33,9 @@ class clCommJobParam {
 public:
     virtual ~clCommJobParam() = default;
 
-    std::vector<std::u16string> batchLines;  // kind 3
-    std::u16string commandText;              // kind 1
-    const clCamProperty* property = nullptr; // kind 2; owned by the property manager
+    std::vector<std::u16string> batchLines;  // JOB_BATCH
+    std::u16string commandText;              // JOB_SINGLE_COMMAND
+    const clCamProperty* property = nullptr; // JOB_PROPERTY; owned by the property manager
 };
 
 // Message-box style bit not in base/Messages.h: the second button is the default.
@@ -118,10 +118,6 @@ private:
     clUiLink m_uiLink;
 };
 
-// The engine's own copy of the texts it shows, by message id and UI language index (0
-// Japanese, 1 English); empty for other ids.
-std::u16string EngineMessageText(int id, int uiLanguageIndex);
-
 // A context that holds every field itself.
 class clEngineContextStore : public clEngineContext {
 public:
@@ -148,7 +144,8 @@ public:
     clWatchThread* Watch() override { return watch; }
     int32_t RequestMessageBox(std::u16string text, std::u16string caption, uint32_t style) override;
     std::u16string LanguageCode() override { return languageCode; }
-    std::u16string MessageText(int id) override { return EngineMessageText(id, uiLanguageIndex); }
+    // The message table's text in uiLanguageIndex (0 Japanese, 1 English).
+    std::u16string MessageText(int id) override;
     void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {
         if (showWaitDialog)
             showWaitDialog(text, caption);

@@ -1,13 +1,14 @@
 #include "ui/CamSelDlg.h"
 
 #include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "ui/DialogTemplate.h"
+#include "ui/MessageBox.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
@@ -38,9 +39,9 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
         int editId;
         int y;
     };
-    const Row rows[3] = {{1104, MSG_FIRST_RECEIVE, IDC_FIRST_RECEIVE, 65},
-                         {1106, MSG_NEXT_RECEIVE, IDC_NEXT_RECEIVE, 83},
-                         {1109, MSG_SEND_TIMEOUT, IDC_SEND, 101}};
+    const Row rows[3] = {{IDC_FIRST_RECEIVE_LABEL, MSG_FIRST_RECEIVE, IDC_FIRST_RECEIVE, 65},
+                         {IDC_NEXT_RECEIVE_LABEL, MSG_NEXT_RECEIVE, IDC_NEXT_RECEIVE, 83},
+                         {IDC_SEND_LABEL, MSG_SEND_TIMEOUT, IDC_SEND, 101}};
     auto* digits =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
     for (int i = 0; i < 3; ++i) {
@@ -74,7 +75,7 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
 
     FitTexts(this);
     m_rangeMessage = [](QWidget* owner, const QString& text) {
-        QMessageBox::warning(owner, QString(), text);
+        RunMessageBox(owner, QString(), text, MB_OK | MB_ICONWARNING);
     };
 }
 

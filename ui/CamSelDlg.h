@@ -21,15 +21,18 @@ public:
         IDC_INTERFACE = 1101,
         IDC_DETAILED = 1102,
         IDC_TIMEOUT_GROUP = 1103,
+        IDC_FIRST_RECEIVE_LABEL = 1104,
         IDC_FIRST_RECEIVE = 1105,
+        IDC_NEXT_RECEIVE_LABEL = 1106,
         IDC_NEXT_RECEIVE = 1108,
+        IDC_SEND_LABEL = 1109,
         IDC_SEND = 1110,
         IDC_DEFAULT = 1111,
         IDC_OK = 1,
         IDC_CANCEL = 2,
     };
 
-    // Shows the range message of a rejected time-out; a QMessageBox unless replaced.
+    // Shows the range message of a rejected time-out; a warning box unless replaced.
     using RangeMessage = std::function<void(QWidget* parent, const QString& text)>;
 
     CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsettings::Data& data,

@@ -12,6 +12,7 @@
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
+#include "port/PortTables.h"
 #include "ui/AboutDlg.h"
 #include "ui/BarStatus.h"
 #include "ui/CamSelDlg.h"
@@ -19,6 +20,7 @@
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
+#include "ui/MessageBox.h"
 #include "ui/WindowPlaceIni.h"
 #include "ui/WindowPlacement.h"
 
@@ -32,11 +34,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -99,69 +99,15 @@ private:
     clInterfaceRegistry& m_registry;
 };
 
-QMessageBox::Icon IconOf(intptr_t style) {
-    switch (style & 0xF0) {
-    case MB_ICONERROR:
-        return QMessageBox::Critical;
-    case MB_ICONQUESTION:
-        return QMessageBox::Question;
-    case MB_ICONWARNING:
-        return QMessageBox::Warning;
-    case MB_ICONINFORMATION:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
-    }
-}
-
-// Runs a message box of the MB_* style; returns the ID* of the button pressed.
-int32_t RunMessageBox(QWidget* owner, const QString& caption, const QString& text, intptr_t style) {
-    QMessageBox box(IconOf(style), caption, text, QMessageBox::NoButton, owner);
-    switch (style & 0x0F) {
-    case MB_OKCANCEL:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
-    case MB_YESNOCANCEL:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
-    case MB_YESNO:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
-    default:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    }
-    if (style & kMbDefaultButton2) {
-        // The second button: No of Yes/No, Cancel of OK/Cancel.
-        const bool yesNo = (style & 0x0F) == MB_YESNO || (style & 0x0F) == MB_YESNOCANCEL;
-        if (auto* second = qobject_cast<QPushButton*>(
-                box.button(yesNo ? QMessageBox::No : QMessageBox::Cancel)))
-            box.setDefaultButton(second);
-    }
-    switch (box.exec()) {
-    case QMessageBox::Ok:
-        return IDOK;
-    case QMessageBox::Yes:
-        return IDYES;
-    case QMessageBox::No:
-        return IDNO;
-    case QMessageBox::Cancel:
-        return IDCANCEL;
-    default:
-        // Closed without a button: the answer a dialog gives to Escape.
-        return (style & 0x0F) == MB_OK ? IDOK : (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
-    }
-}
-
 } // namespace
 
 CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
-    // 1. Title: the program's title and the platform word; kept by the application for the
+    // Title: the program's title and the platform word; kept by the application for the
     // definition file's name to be added to.
     m_app.m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
     UpdateTitle();
 
-    // 2. Client area: upper bar, splitter (console | property view), lower bar.
+    // Client area: upper bar, splitter (console | property view), lower bar.
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
@@ -193,7 +139,7 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
             engine->SubmitCommandJob(command);
     });
 
-    // 3.-5. Menus, bar commands, shortcuts.
+    // Menus, bar commands, shortcuts.
     CreateMenus();
     CreateShortcuts();
     connect(m_upper, &CDialogBarUpper::commandTriggered, this, [this](int id) {
@@ -754,7 +700,7 @@ void CMainFrame::UpdateCommandEnables() {
     if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
     using namespace mainframe;
-    for (int control : {1201, 1042, 1020, 1023, 1021})
+    for (int control : barcontrol::kCommandButtons)
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
     m_upper->SetFileMenuEnables(IsCommandEnabled(ID_SELECT_FILE, s),
                                 IsCommandEnabled(ID_AUTO_SELECT, s));
@@ -833,7 +779,8 @@ void CMainFrame::RunCommand(int id) {
         AutoSelect();
         break;
     case ID_CLOSE_DEFINE:
-        CloseDefinition();
+        if (m_fileHooks.closeDefinition)
+            m_fileHooks.closeDefinition();
         RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
         break;
     case ID_TEXT_SAVE:
@@ -885,20 +832,6 @@ void CMainFrame::AutoSelect() {
         engine->SubmitCommandJob(u"sta", true);
 }
 
-void CMainFrame::CloseDefinition() {
-    if (m_fileHooks.closeDefinition) {
-        m_fileHooks.closeDefinition();
-        return;
-    }
-    // The view holds pointers into the definition: it is emptied first.
-    if (PropertyViewValid() && m_propertyCalls.clear)
-        m_propertyCalls.clear();
-    if (clCommunicateModel* engine = m_app.Engine())
-        engine->PropertyManager().Clear();
-    m_app.m_currentDefinitionFile.clear();
-    UpdateTitle();
-}
-
 void CMainFrame::Connect() {
     const uint32_t all = REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES;
     if (!m_app.m_currentPort) {
@@ -906,7 +839,7 @@ void CMainFrame::Connect() {
         return;
     }
     const int32_t result = m_app.ConnectCamera();
-    if (result == 0) {
+    if (result == PORT_OK) {
         RefreshViews(all);
         return;
     }
@@ -1052,7 +985,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         // A job can only run while connected; wait for one that is still ending all the same.
         engine->WaitUntilIdle(PumpWhileWaiting());
     }
-    CloseDefinition();
+    if (m_fileHooks.closeDefinition)
+        m_fileHooks.closeDefinition();
     if (!m_placementSaved && !m_app.m_settingsFilePath.empty()) {
         placement::IniStore store(m_app.m_settingsFilePath);
         placement::SaveWindowPlacement(this, m_splitter, store);

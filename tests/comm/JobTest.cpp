@@ -337,7 +337,7 @@ TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
 
 TEST(Job, UnknownKindRunsNothing) {
     JobRig rig;
-    for (int32_t kind : {int32_t{9}, int32_t{JOB_BATCH}}) { // no batch runner yet
+    for (JobKind kind : {static_cast<JobKind>(9), JOB_BATCH}) { // no batch runner yet
         rig.engine.Mailbox().m_jobKind = kind;
         rig.jobEvent.Set();
         // The worker woke and took the job.
@@ -378,25 +378,6 @@ TEST(Engine, DisconnectWhileIdle) {
     EXPECT_EQ(shown[0].second, u"Disconnecting");
     EXPECT_EQ(hidden, 1);
     watch.Stop();
-}
-
-TEST(Engine, ConsoleFlushTakesAtMost500CharactersAndKeepsTheBacklog) {
-    EngineRig rig;
-    std::string bytes(1200, 'x');
-    bytes[0] = '\0';
-    rig.engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    std::u16string shown;
-    auto sink = [&](std::u16string_view t) { shown += t; };
-    rig.engine.FlushConsole(sink);
-    EXPECT_EQ(shown.size(), 500u);
-    EXPECT_EQ(shown[0], u'\0'); // the console decides what to show of control bytes
-    EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 700);
-    rig.engine.FlushConsole(sink);
-    rig.engine.FlushConsole(sink);
-    EXPECT_EQ(shown.size(), 1200u);
-    EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 0);
-    // The transaction reader is not disturbed by the console.
-    EXPECT_EQ(rig.engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
 }
 
 // Disconnect while a reply is awaited (a camera that would answer only after the time-out):
