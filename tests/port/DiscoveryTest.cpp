@@ -125,28 +125,28 @@ TEST_F(AppDiscoveryTest, StoredInterfaceBecomesCurrentWithItsTexts) {
     clApplication app;
     StartWith(app, u"Test IF");
     EXPECT_EQ(Cwd(), before);
-    EXPECT_EQ(app.m_interfaces.Count(), 3u);
-    EXPECT_EQ(app.m_selectedInterfaceIndex, 1);
-    EXPECT_EQ(app.m_currentPort, &app.m_plugInPort);
-    EXPECT_EQ(app.m_portNameText, u"TestPort");
-    EXPECT_EQ(app.m_portDescriptionText, u"test port");
-    EXPECT_EQ(app.m_lineSpeedText, u"115200 bps");
-    EXPECT_EQ(app.m_portParams.sendTimeout, 20000);
-    EXPECT_EQ(std::u16string(app.m_portParams.channelSectionName), u"CAMERA_COMM_Ch00");
+    EXPECT_EQ(app.Interfaces().Count(), 3u);
+    EXPECT_EQ(app.SelectedInterfaceIndex(), 1);
+    EXPECT_EQ(app.CurrentPort(), &app.PlugInPort());
+    EXPECT_EQ(app.PortNameText(), u"TestPort");
+    EXPECT_EQ(app.PortDescriptionText(), u"test port");
+    EXPECT_EQ(app.LineSpeedText(), u"115200 bps");
+    EXPECT_EQ(app.PortParams().sendTimeout, 20000);
+    EXPECT_EQ(std::u16string(app.PortParams().channelSectionName), u"CAMERA_COMM_Ch00");
     app.ShutDown();
-    EXPECT_EQ(app.m_interfaces.Count(), 0u);
-    EXPECT_EQ(app.m_currentPort, nullptr);
-    EXPECT_EQ(app.m_plugInPort.opTable, nullptr);
+    EXPECT_EQ(app.Interfaces().Count(), 0u);
+    EXPECT_EQ(app.CurrentPort(), nullptr);
+    EXPECT_EQ(app.PlugInPort().opTable, nullptr);
 }
 
 TEST_F(AppDiscoveryTest, NoSettingsOrWrongCaseSelectsNothing) {
     for (const char16_t* choice : {u"No settings", u"test if"}) {
         clApplication app;
         StartWith(app, choice);
-        EXPECT_EQ(app.m_selectedInterfaceIndex, -1);
-        EXPECT_EQ(app.m_currentPort, nullptr);
-        EXPECT_EQ(app.m_portNameText, u"No settings");
-        EXPECT_EQ(app.m_lineSpeedText, u"No settings");
+        EXPECT_EQ(app.SelectedInterfaceIndex(), -1);
+        EXPECT_EQ(app.CurrentPort(), nullptr);
+        EXPECT_EQ(app.PortNameText(), u"No settings");
+        EXPECT_EQ(app.LineSpeedText(), u"No settings");
         app.ShutDown();
     }
 }
@@ -154,9 +154,9 @@ TEST_F(AppDiscoveryTest, NoSettingsOrWrongCaseSelectsNothing) {
 TEST_F(AppDiscoveryTest, BuiltInInterfaceWithoutPortGivesNoSettingsAtDefaultSpeed) {
     clApplication app;
     StartWith(app, u"COM port(Build In)");
-    EXPECT_EQ(app.m_selectedInterfaceIndex, 0);
-    EXPECT_EQ(app.m_portNameText, u"No settings");
-    EXPECT_EQ(app.m_lineSpeedText, u"9600 bps");
+    EXPECT_EQ(app.SelectedInterfaceIndex(), 0);
+    EXPECT_EQ(app.PortNameText(), u"No settings");
+    EXPECT_EQ(app.LineSpeedText(), u"9600 bps");
     app.ShutDown();
 }
 
