@@ -2,6 +2,7 @@
 #include "PlentyWorkingSet.h"
 #include "TempDir.h"
 #include "app/Application.h"
+#include "comm/CommunicateModel.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
@@ -157,6 +158,41 @@ TEST_F(AppDiscoveryTest, BuiltInInterfaceWithoutPortGivesNoSettingsAtDefaultSpee
     EXPECT_EQ(app.SelectedInterfaceIndex(), 0);
     EXPECT_EQ(app.PortNameText(), u"No settings");
     EXPECT_EQ(app.LineSpeedText(), u"9600 bps");
+    app.ShutDown();
+}
+
+TEST_F(AppDiscoveryTest, SelectingAnInterfaceSetsIndexNameAndPortTogether) {
+    clApplication app;
+    StartWith(app, u"Test IF");
+    EXPECT_EQ(app.SelectInterface(0), u"COM port(Build In)");
+    EXPECT_EQ(app.SelectedInterfaceIndex(), 0);
+    EXPECT_EQ(app.SelectedInterfaceName(), u"COM port(Build In)");
+    EXPECT_EQ(app.CurrentPort(), &app.PlugInPort());
+    EXPECT_EQ(app.LineSpeedText(), u"9600 bps") << "the built-in port's, not the test port's";
+    // None: no port, and the stored name stays.
+    EXPECT_EQ(app.SelectInterface(-1), u"");
+    EXPECT_EQ(app.SelectedInterfaceIndex(), -1);
+    EXPECT_EQ(app.SelectedInterfaceName(), u"COM port(Build In)");
+    EXPECT_EQ(app.CurrentPort(), nullptr);
+    EXPECT_EQ(app.PortNameText(), u"No settings");
+    app.ShutDown();
+}
+
+// What the interfaces were handed follows the application's own values.
+TEST_F(AppDiscoveryTest, TimeoutsAndFoldersStayInStepWithTheInterfacesBlock) {
+    clApplication app;
+    StartWith(app, nullptr);
+    app.SetTimeouts(1500, 3000000000u, 4294967294u);
+    EXPECT_EQ(app.TimeoutNextRecv(), 3000000000u);
+    EXPECT_EQ(app.PortParams().firstReceiveTimeout, 1500);
+    EXPECT_EQ(app.PortParams().nextReceiveTimeout, INT32_MAX) << "clamped, never wrapped";
+    EXPECT_EQ(app.PortParams().sendTimeout, INT32_MAX);
+    EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
+    EXPECT_EQ(app.Engine()->NextReceiveTimeout(), 3000000000u);
+    app.UseProgramFolder(u"/elsewhere/with/a/longer/name/than/before/",
+                         app.SettingsFilePath() + u".moved/and/longer/still");
+    EXPECT_EQ(std::u16string(app.PortParams().programFolder), app.ProgramFolder());
+    EXPECT_EQ(std::u16string(app.PortParams().settingsFilePath), app.SettingsFilePath());
     app.ShutDown();
 }
 
