@@ -8,12 +8,13 @@
 // changes them through the few verbs that say what they do.
 //
 // Threads: the user-interface thread owns this object and is the only one that calls its
-// verbs and setters. The engine's worker reads the main frame, the log and the current port
-// through the engine context while a job runs; these change only while no job can run (the
-// main frame is set before UM_STARTUP and cleared after StopThreads, the interface is selected
-// only while disconnected). RequestMessageBox may be called from the worker: it writes the
-// message-box text and caption, and the UI thread reads them and writes the result inside the
-// blocking UM_MESSAGE_BOX call. The device watch's thread reaches the engine only.
+// verbs and setters. The engine's worker reads the main frame, the log, the current port and
+// the language code through the engine context while a job runs; these change only while no
+// job can run (the main frame is set before UM_STARTUP and cleared after StopThreads, an
+// interface is selected only while disconnected). RequestMessageBox may be called from the
+// worker: it writes the message-box text and caption, and the UI thread reads them and writes
+// the result inside the blocking UM_MESSAGE_BOX call. The device watch's thread reaches the
+// engine only.
 #pragma once
 
 #include "base/SimpleLog.h"
