@@ -779,19 +779,26 @@ bool clApplication::IsEngineReady() const {
     return m_engine && m_engine->IsReady();
 }
 
-bool clApplication::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
+bool RouteReplyLine(uint32_t& flags, std::u16string_view line,
+                    const std::function<bool(uint32_t& flags, std::u16string_view text)>& identity,
+                    clCamPropertyMgr* manager) {
     if (line.size() < 2 || line.front() != u'>')
         return false;
     const std::u16string_view text = line.substr(1);
-    if (m_identityLineHook && m_identityLineHook(flags, text))
+    if (identity && identity(flags, text))
         return true;
-    if (!m_engine)
+    if (!manager)
         return false;
     int updated = 0;
-    if (!m_engine->PropertyManager().ParseReplyLine(text, updated) || !updated)
+    if (!manager->ParseReplyLine(text, updated) || !updated)
         return false;
     flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
     return true;
+}
+
+bool clApplication::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
+    return RouteReplyLine(flags, line, m_identityLineHook,
+                          m_engine ? &m_engine->PropertyManager() : nullptr);
 }
 
 void clApplication::ShowWaitDialog(std::u16string_view, std::u16string_view) {}

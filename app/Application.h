@@ -35,6 +35,7 @@
 #include <string_view>
 #include <vector>
 
+class clCamPropertyMgr;
 class clCommunicateModel;
 class clPortLinkGuard;
 class clWatchThread;
@@ -364,3 +365,11 @@ private:
     std::u16string m_languageCode;
     uint32_t m_watchPeriodMs = 50;
 };
+
+// What HandleReplyLine does with one reply line, for any identity taker and property manager:
+// a line without the ">" marker or with nothing after it is not handled; the text after the
+// marker goes to `identity` (when set) first, then to `manager` (when given), which handles it
+// when it changed a value (REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES are added to flags).
+bool RouteReplyLine(uint32_t& flags, std::u16string_view line,
+                    const std::function<bool(uint32_t& flags, std::u16string_view text)>& identity,
+                    clCamPropertyMgr* manager);

@@ -182,38 +182,6 @@ bool clCommunicateModel::ShutDown(const Pump& pump, int64_t timeoutMs) {
     return ended;
 }
 
-int64_t clCommunicateModel::TakeConsoleText(std::u16string& out, size_t maxChars,
-                                            double maxSeconds) {
-    using Clock = std::chrono::steady_clock;
-    const uint64_t backlog = ring.Pending(clRingBuffer::kConsoleReader);
-    if (backlog == 0)
-        return 0;
-    const auto started = Clock::now();
-    const auto limit =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(maxSeconds));
-    uint64_t taken = 0;
-    size_t chars = 0;
-    while (taken < backlog && chars < maxChars) {
-        out.push_back(static_cast<char16_t>(ring.Take(clRingBuffer::kConsoleReader)));
-        ++taken;
-        ++chars;
-        // Reading the clock per byte would cost more than the copy; every 64 bytes suffices.
-        if ((taken & 63) == 0 && Clock::now() - started >= limit)
-            break;
-    }
-    return static_cast<int64_t>(backlog - taken);
-}
-
-void clCommunicateModel::FlushConsole(const std::function<void(std::u16string_view)>& append) {
-    if (!append)
-        return;
-    std::u16string text;
-    const int64_t left = TakeConsoleText(text);
-    if (!text.empty())
-        append(text);
-    m_mailbox.SetConsoleBacklog(left);
-}
-
 bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
     std::lock_guard<std::mutex> guard(replyLinesLock);
     if (replyLines.empty())

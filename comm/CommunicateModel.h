@@ -145,13 +145,6 @@ public:
     // whatever it uses must then be kept alive by the owner.
     bool ShutDown(const Pump& pump, int64_t timeoutMs = kThreadStopTimeoutMs);
 
-    // The console reader's part of the console flush: takes at most maxChars bytes (one
-    // character each) from the console reader within maxSeconds and appends them to out.
-    // Returns the backlog still left.
-    int64_t TakeConsoleText(std::u16string& out, size_t maxChars = 500, double maxSeconds = 0.4);
-    // The console flush: the text goes to append (nothing when empty); the backlog left is
-    // stored in the mailbox. Without append nothing is taken.
-    void FlushConsole(const std::function<void(std::u16string_view)>& append);
     // Takes the next remaining reply line (UM_DRAIN_REPLIES). False when there is none.
     bool TakeReplyLine(std::u16string& line);
 

@@ -118,10 +118,6 @@ private:
     clUiLink m_uiLink;
 };
 
-// The engine's own copy of the texts it shows, by message id and UI language index (0
-// Japanese, 1 English); empty for other ids.
-std::u16string EngineMessageText(int id, int uiLanguageIndex);
-
 // A context that holds every field itself.
 class clEngineContextStore : public clEngineContext {
 public:
@@ -148,7 +144,8 @@ public:
     clWatchThread* Watch() override { return watch; }
     int32_t RequestMessageBox(std::u16string text, std::u16string caption, uint32_t style) override;
     std::u16string LanguageCode() override { return languageCode; }
-    std::u16string MessageText(int id) override { return EngineMessageText(id, uiLanguageIndex); }
+    // The message table's text in uiLanguageIndex (0 Japanese, 1 English).
+    std::u16string MessageText(int id) override;
     void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {
         if (showWaitDialog)
             showWaitDialog(text, caption);

@@ -370,23 +370,6 @@ int32_t clTextFiles::OfferLastDefinition() {
 // ---------------------------------------------------------------------------------------------
 // Reply lines and auto-selection
 
-bool clTextFiles::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
-    if (line.size() > 1 && line[0] == u'>')
-        return ParseIdentityLine(flags, line.substr(1));
-    return false;
-}
-
-bool clTextFiles::ParseIdentityLine(uint32_t& flags, std::u16string_view text) {
-    if (TakeIdentityLine(flags, text))
-        return true;
-    int updated = 0;
-    if (m_engine.PropertyManager().ParseReplyLine(text, updated) && updated) {
-        flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
-        return true;
-    }
-    return false;
-}
-
 bool clTextFiles::TakeIdentityLine(uint32_t& flags, std::u16string_view text) {
     auto after = [text](std::u16string_view key, std::u16string& rest) {
         const size_t at = text.find(key);

@@ -66,11 +66,8 @@ public:
     int32_t OfferLastDefinition();
 
     // --- Reply lines ---------------------------------------------------------------------
-    // One remaining reply line of a transaction (with its ">"). May add REFRESH_* flags.
-    bool HandleReplyLine(uint32_t& flags, std::u16string_view line);
-    // The reply text after ">": identity lines, else the property manager's reading.
-    bool ParseIdentityLine(uint32_t& flags, std::u16string_view text);
-    // Only the identity lines ("Model=", "Type=", "Ver.=", "Serial="); false for any other.
+    // The identity lines of the replies (the application's identity hook: the text after ">"):
+    // "Model=", "Type=", "Ver.=", "Serial="; false for any other.
     bool TakeIdentityLine(uint32_t& flags, std::u16string_view text);
     // 0 opened, 1 open failed, 6 no file for the model, 10 cancelled.
     int32_t SelectDefinitionForModel(std::u16string_view model);

@@ -1,13 +1,14 @@
 #include "ui/CamSelDlg.h"
 
 #include "base/MessageTable.h"
+#include "base/Messages.h"
 #include "ui/DialogTemplate.h"
+#include "ui/MessageBox.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
@@ -74,7 +75,7 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
 
     FitTexts(this);
     m_rangeMessage = [](QWidget* owner, const QString& text) {
-        QMessageBox::warning(owner, QString(), text);
+        RunMessageBox(owner, QString(), text, MB_OK | MB_ICONWARNING);
     };
 }
 

@@ -29,7 +29,7 @@ public:
         IDC_CANCEL = 2,
     };
 
-    // Shows the range message of a rejected time-out; a QMessageBox unless replaced.
+    // Shows the range message of a rejected time-out; a warning box unless replaced.
     using RangeMessage = std::function<void(QWidget* parent, const QString& text)>;
 
     CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsettings::Data& data,

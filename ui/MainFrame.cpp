@@ -19,6 +19,7 @@
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
+#include "ui/MessageBox.h"
 #include "ui/WindowPlaceIni.h"
 #include "ui/WindowPlacement.h"
 
@@ -32,11 +33,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -98,60 +97,6 @@ private:
     }
     const clInterfaceRegistry& m_registry;
 };
-
-QMessageBox::Icon IconOf(intptr_t style) {
-    switch (style & 0xF0) {
-    case MB_ICONERROR:
-        return QMessageBox::Critical;
-    case MB_ICONQUESTION:
-        return QMessageBox::Question;
-    case MB_ICONWARNING:
-        return QMessageBox::Warning;
-    case MB_ICONINFORMATION:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
-    }
-}
-
-// Runs a message box of the MB_* style; returns the ID* of the button pressed.
-int32_t RunMessageBox(QWidget* owner, const QString& caption, const QString& text, intptr_t style) {
-    QMessageBox box(IconOf(style), caption, text, QMessageBox::NoButton, owner);
-    switch (style & 0x0F) {
-    case MB_OKCANCEL:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
-    case MB_YESNOCANCEL:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
-    case MB_YESNO:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
-    default:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    }
-    if (style & kMbDefaultButton2) {
-        // The second button: No of Yes/No, Cancel of OK/Cancel.
-        const bool yesNo = (style & 0x0F) == MB_YESNO || (style & 0x0F) == MB_YESNOCANCEL;
-        if (auto* second = qobject_cast<QPushButton*>(
-                box.button(yesNo ? QMessageBox::No : QMessageBox::Cancel)))
-            box.setDefaultButton(second);
-    }
-    switch (box.exec()) {
-    case QMessageBox::Ok:
-        return IDOK;
-    case QMessageBox::Yes:
-        return IDYES;
-    case QMessageBox::No:
-        return IDNO;
-    case QMessageBox::Cancel:
-        return IDCANCEL;
-    default:
-        // Closed without a button: the answer a dialog gives to Escape.
-        return (style & 0x0F) == MB_OK ? IDOK : (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
-    }
-}
 
 } // namespace
 
@@ -833,7 +778,8 @@ void CMainFrame::RunCommand(int id) {
         AutoSelect();
         break;
     case ID_CLOSE_DEFINE:
-        CloseDefinition();
+        if (m_fileHooks.closeDefinition)
+            m_fileHooks.closeDefinition();
         RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
         break;
     case ID_TEXT_SAVE:
@@ -883,20 +829,6 @@ void CMainFrame::RunCommand(int id) {
 void CMainFrame::AutoSelect() {
     if (clCommunicateModel* engine = m_app.Engine())
         engine->SubmitCommandJob(u"sta", true);
-}
-
-void CMainFrame::CloseDefinition() {
-    if (m_fileHooks.closeDefinition) {
-        m_fileHooks.closeDefinition();
-        return;
-    }
-    // The view holds pointers into the definition: it is emptied first.
-    if (PropertyViewValid() && m_propertyCalls.clear)
-        m_propertyCalls.clear();
-    if (clCommunicateModel* engine = m_app.Engine())
-        engine->PropertyManager().Clear();
-    m_app.SetCurrentDefinitionFile({});
-    UpdateTitle();
 }
 
 void CMainFrame::Connect() {
@@ -1031,7 +963,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         // A job can only run while connected; wait for one that is still ending all the same.
         engine->WaitUntilIdle(PumpWhileWaiting());
     }
-    CloseDefinition();
+    if (m_fileHooks.closeDefinition)
+        m_fileHooks.closeDefinition();
     if (!m_placementSaved && !m_app.SettingsFilePath().empty()) {
         placement::IniStore store(m_app.SettingsFilePath());
         placement::SaveWindowPlacement(this, m_splitter, store);

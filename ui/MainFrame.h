@@ -40,10 +40,9 @@ public:
     struct PropertyViewCalls {
         std::function<void(uint32_t flags)> refresh; // enable states, values with flag 8
         std::function<void()> reloadValues;          // every item's value read again
-        std::function<void()> clear;                 // emptied (before the definition goes)
     };
     // The file commands of the camera definition and the settings text files. Unset hooks do
-    // nothing; closeDefinition unset clears the property view and the property manager.
+    // nothing.
     struct FileCommandHooks {
         std::function<void()> selectFile;
         std::function<void()> closeDefinition;
@@ -143,7 +142,6 @@ private:
     void CommunicationSettings();
     void About();
     void AutoSelect();
-    void CloseDefinition();
     void StartSplitMode();
     // Starts or stops the traffic log beside the settings file.
     void ToggleTrafficLog();

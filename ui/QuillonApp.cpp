@@ -7,12 +7,12 @@
 #include "textfiles/TextFiles.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/MainFrame.h"
+#include "ui/MessageBox.h"
 #include "ui/TextFilesUi.h"
 #include "ui/VorlixSettingDlg.h"
 #include "ui/WaitMsgDlg.h"
 
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QTimer>
 #include <cstdlib>
 
@@ -42,9 +42,8 @@ bool CQuillonApp::InitInstance() {
     RegisterVorlixSettingDialog();
 
     if (StartUp() != 0) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quillon"),
-                        QStringLiteral("Can not start application"), QMessageBox::Ok);
-        box.exec();
+        RunMessageBox(nullptr, QStringLiteral("Quillon"),
+                      QStringLiteral("Can not start application"), MB_OK);
         return false;
     }
 
@@ -60,9 +59,8 @@ bool CQuillonApp::InitInstance() {
     view->resize(200, 100);
     view->SetPropertyManager(&Engine()->PropertyManager());
     view->SetReadyCheck([this] { return IsEngineReady(); });
-    m_frame->SetPropertyView(view,
-                             {[view](uint32_t flags) { view->Refresh(flags); },
-                              [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+    m_frame->SetPropertyView(view, {[view](uint32_t flags) { view->Refresh(flags); },
+                                    [view] { view->ReloadAllValues(); }});
     view->InitialUpdate();
     // The settings text files and the camera definition file: file commands, reopening the last
     // definition at start-up, identity lines of every reply and the batch job.

@@ -1,11 +1,10 @@
 #include "ui/TextFilesUi.h"
 
 #include "base/Messages.h"
+#include "ui/MessageBox.h"
 #include "ui/SimpleSelectDlg.h"
 
 #include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QStringList>
 
 namespace {
@@ -13,8 +12,6 @@ namespace {
 QString Q(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
-
-constexpr uint32_t kDefaultButton2 = 0x100;
 
 } // namespace
 
@@ -59,55 +56,8 @@ bool CTextFilesUi::ChooseFromList(std::u16string_view title, std::u16string_view
 
 int32_t CTextFilesUi::ShowMessageBox(std::u16string_view text, std::u16string_view caption,
                                      uint32_t style) {
-    QMessageBox box(m_window);
-    box.setText(Q(text));
-    box.setWindowTitle(caption.empty() ? QStringLiteral("Quillon") : Q(caption));
-    switch (style & 0xF0) {
-    case MB_ICONERROR:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case MB_ICONQUESTION:
-        box.setIcon(QMessageBox::Question);
-        break;
-    case MB_ICONWARNING:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case MB_ICONINFORMATION:
-        box.setIcon(QMessageBox::Information);
-        break;
-    default:
-        break;
-    }
-    QMessageBox::StandardButton second = QMessageBox::NoButton;
-    switch (style & 0x0F) {
-    case MB_OKCANCEL:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        second = QMessageBox::Cancel;
-        break;
-    case MB_YESNOCANCEL:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        second = QMessageBox::No;
-        break;
-    case MB_YESNO:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        second = QMessageBox::No;
-        break;
-    default:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    }
-    if ((style & kDefaultButton2) && second != QMessageBox::NoButton)
-        box.setDefaultButton(second);
-    switch (box.exec()) {
-    case QMessageBox::Ok:
-        return IDOK;
-    case QMessageBox::Yes:
-        return IDYES;
-    case QMessageBox::No:
-        return IDNO;
-    default:
-        return IDCANCEL;
-    }
+    return RunMessageBox(m_window, caption.empty() ? QStringLiteral("Quillon") : Q(caption),
+                         Q(text), style);
 }
 
 void CTextFilesUi::SetMainWindowTitle(std::u16string_view title) {

@@ -374,25 +374,6 @@ TEST(Engine, DisconnectWhileIdle) {
     watch.Stop();
 }
 
-TEST(Engine, ConsoleFlushTakesAtMost500CharactersAndKeepsTheBacklog) {
-    EngineRig rig;
-    std::string bytes(1200, 'x');
-    bytes[0] = '\0';
-    rig.engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    std::u16string shown;
-    auto sink = [&](std::u16string_view t) { shown += t; };
-    rig.engine.FlushConsole(sink);
-    EXPECT_EQ(shown.size(), 500u);
-    EXPECT_EQ(shown[0], u'\0'); // the console decides what to show of control bytes
-    EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 700);
-    rig.engine.FlushConsole(sink);
-    rig.engine.FlushConsole(sink);
-    EXPECT_EQ(shown.size(), 1200u);
-    EXPECT_EQ(rig.engine.Mailbox().ConsoleBacklog(), 0);
-    // The transaction reader is not disturbed by the console.
-    EXPECT_EQ(rig.engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
-}
-
 // Disconnect while a reply is awaited (a camera that would answer only after the time-out):
 // the transaction ends cancelled, without a message box, before the port closes; the engine
 // then stays "not connected" and refuses jobs.

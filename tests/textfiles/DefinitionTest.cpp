@@ -17,7 +17,7 @@ protected:
     uint32_t Reply(std::initializer_list<std::u16string_view> lines) {
         uint32_t flags = 0;
         for (std::u16string_view l : lines)
-            rig.files->HandleReplyLine(flags, l);
+            rig.HandleReplyLine(flags, l);
         return flags;
     }
 
@@ -85,9 +85,9 @@ TEST_F(Definition, IdentityLines) {
     EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
     // Not identity lines, and no auto-selection without the request.
     uint32_t flags = 0;
-    EXPECT_FALSE(rig.files->HandleReplyLine(flags, u">"));
-    EXPECT_FALSE(rig.files->HandleReplyLine(flags, u"Model=X"));
-    EXPECT_FALSE(rig.files->HandleReplyLine(flags, u">nothing known"));
+    EXPECT_FALSE(rig.HandleReplyLine(flags, u">"));
+    EXPECT_FALSE(rig.HandleReplyLine(flags, u"Model=X"));
+    EXPECT_FALSE(rig.HandleReplyLine(flags, u">nothing known"));
     EXPECT_EQ(flags, 0u);
     EXPECT_FALSE(rig.files->TakeIdentityLine(flags, u"gai 3"));
     EXPECT_TRUE(rig.files->TakeIdentityLine(flags, u"Serial=B9"));
@@ -99,7 +99,7 @@ TEST_F(Definition, IdentityLines) {
 TEST_F(Definition, ReplyValuesReachThePropertyView) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
     uint32_t flags = 0;
-    EXPECT_TRUE(rig.files->HandleReplyLine(flags, u">gai 7"));
+    EXPECT_TRUE(rig.HandleReplyLine(flags, u">gai 7"));
     EXPECT_EQ(flags, uint32_t{REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES});
     std::u16string value;
     rig.engine.PropertyManager().GetValueText(u"Gain", value);
@@ -257,7 +257,7 @@ struct StaRig : TextFilesRig {
                 return;
             uint32_t flags = 0;
             for (; handled < ui.drained.size(); ++handled)
-                files->HandleReplyLine(flags, ui.drained[handled]);
+                HandleReplyLine(flags, ui.drained[handled]);
         };
         engine.StartWorker();
     }

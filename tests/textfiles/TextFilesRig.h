@@ -97,6 +97,16 @@ struct TextFilesRig : EngineRig {
                                    std::filesystem::copy_options::overwrite_existing);
         return to;
     }
+    // A reply line drained the way the program drains it: the application's routing, with the
+    // identity lines of the text-file commands and the engine's property manager.
+    bool HandleReplyLine(uint32_t& flags, std::u16string_view line) {
+        return RouteReplyLine(
+            flags, line,
+            [this](uint32_t& f, std::u16string_view text) {
+                return files->TakeIdentityLine(f, text);
+            },
+            &engine.PropertyManager());
+    }
     std::u16string Ini(const char16_t* section, const char16_t* key) {
         return platform::GetPrivateProfileString(section, key, u"<none>", app.SettingsFilePath());
     }

@@ -359,7 +359,7 @@ TEST_F(MainWindowTest, ColumnsBarsAndTheSlotOfThePropertyView) {
     uint32_t refreshed = 0;
     int reloads = 0;
     auto* view = new QWidget;
-    frame->SetPropertyView(view, {[&](uint32_t f) { refreshed = f; }, [&] { ++reloads; }, {}});
+    frame->SetPropertyView(view, {[&](uint32_t f) { refreshed = f; }, [&] { ++reloads; }});
     EXPECT_EQ(splitter->widget(1), view);
     frame->SendUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
     EXPECT_EQ(refreshed, uint32_t(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES));
@@ -451,6 +451,23 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
     ASSERT_TRUE(
         WaitUntil([&] { return ResultEdit()->text() == "CMD ERR!" && app.IsEngineReady(); }));
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 128, 128));
+}
+
+// The console flush of the window takes at most 500 bytes of the engine's ring, one character
+// each, and leaves the backlog in the engine's mailbox for the next job step to see.
+TEST_F(MainWindowTest, ConsoleFlushTakesAShareAndLeavesTheBacklogInTheMailbox) {
+    clCommunicateModel& engine = *app.Engine(); // not connected: nothing else reads the ring
+    const std::string bytes(1200, 'x');
+    engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_EQ(ConsoleText().count(QLatin1Char('x')), 500);
+    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 700);
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_EQ(ConsoleText().count(QLatin1Char('x')), 1200);
+    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 0);
+    // The transaction's reader is not disturbed by the console.
+    EXPECT_EQ(engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
 }
 
 TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
@@ -757,25 +774,6 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
     EXPECT_NE(app.CurrentPort(), nullptr);
 }
 
-TEST_F(MainWindowTest, TitleNamesTheOpenDefinitionUntilItIsClosed) {
-    int cleared = 0;
-    frame->SetPropertyView(new QWidget, {{}, {}, [&] { ++cleared; }});
-    const std::string folder = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/";
-    clCamPropertyMgr& mgr = app.Engine()->PropertyManager();
-    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(folder + "OrvaCamSchema_v%d_%d.xsd"));
-    app.SetCurrentDefinitionFile(platform::Utf8ToUtf16(folder + "XC-100.xml"));
-    frame->RefreshViews(REFRESH_STATUS);
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)")) << "named only once loaded";
-    ASSERT_EQ(mgr.Load(app.CurrentDefinitionFile()), 0);
-    frame->RefreshViews(REFRESH_STATUS);
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit) - XC-100.xml"));
-    frame->RunCommand(ID_CLOSE_DEFINE);
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
-    EXPECT_TRUE(app.CurrentDefinitionFile().empty());
-    EXPECT_EQ(cleared, 1) << "the view is emptied before the definition goes";
-    EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
-}
-
 // A camera that never answers: the window goes while a reply is awaited with a long time-out.
 class SilentCameraTest : public MainWindowTest {
 protected:
@@ -848,7 +846,7 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
     uint32_t refreshFlags = 0;
     int reloads = 0;
     frame->SetPropertyView(new QWidget,
-                           {[&](uint32_t f) { refreshFlags |= f; }, [&] { ++reloads; }, {}});
+                           {[&](uint32_t f) { refreshFlags |= f; }, [&] { ++reloads; }});
     frame->RefreshViews(REFRESH_STATUS);
     EXPECT_TRUE(frame->Action(ID_TEXT_SAVE)->isEnabled()) << "a definition, while disconnected";
     EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled());
@@ -911,9 +909,19 @@ protected:
             return;
         app.Engine()->PropertyManager().SetSchemaPathFormat(platform::Utf8ToUtf16(
             std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
-        textUi = std::make_unique<CTextFilesUi>(frame.get());
+        // A property view that notes whether the definition was still there when it was emptied.
+        textUi = std::make_unique<CTextFilesUi>(
+            frame.get(),
+            CTextFilesUi::PropertyViewCalls{[] { return true; },
+                                            [this] {
+                                                ++viewEmptied;
+                                                loadedWhenEmptied =
+                                                    app.Engine()->PropertyManager().IsLoaded();
+                                            },
+                                            {}});
         files = std::make_unique<clTextFiles>(app, *app.Engine(), textUi.get());
         CMainFrame::FileCommandHooks hooks;
+        hooks.closeDefinition = [this] { files->CloseDefinitionFile(); };
         hooks.openDefinition = [this](const std::u16string& p) { files->OpenChosenDefinition(p); };
         hooks.replayBatchFile = [this](const std::u16string& p) { files->ReplayBatchFile(p); };
         frame->SetFileCommandHooks(hooks);
@@ -957,7 +965,11 @@ protected:
 
     std::unique_ptr<CTextFilesUi> textUi;
     std::unique_ptr<clTextFiles> files;
+    int viewEmptied = 0;
+    bool loadedWhenEmptied = false;
 };
+// The same window, for the file commands that come from the menu.
+using FileCommandTest = DropTest;
 
 class SilentDropTest : public DropTest {
 protected:
@@ -965,6 +977,23 @@ protected:
 };
 
 } // namespace
+
+// Close camera define: the view is emptied while the definition is still there, then the
+// definition goes and the title loses its name; the file's path stays for the next offer.
+TEST_F(FileCommandTest, CloseDefineEmptiesTheViewFirstAndKeepsTheFileForTheNextOffer) {
+    const std::u16string path =
+        platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml");
+    ASSERT_EQ(files->OpenDefinitionFile(path), 0);
+    frame->RefreshViews(REFRESH_STATUS);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit) - XC-100.xml"));
+    viewEmptied = 0;
+    frame->RunCommand(ID_CLOSE_DEFINE);
+    EXPECT_EQ(viewEmptied, 1);
+    EXPECT_TRUE(loadedWhenEmptied) << "the view lets go of the records before they go";
+    EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
+    EXPECT_EQ(app.CurrentDefinitionFile(), path);
+}
 
 TEST_F(DropTest, DefinitionOpensAsSelectFileDoesWithTheSameFailureMessage) {
     ASSERT_TRUE(Drop(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml"));

@@ -52,6 +52,29 @@ TEST_F(TextFilesUi, QuestionBoxWithNoAsDefault) {
     EXPECT_TRUE(noIsDefault);
 }
 
+// A box closed without a button (by the window system, or rejected by code) answers with one of
+// its own buttons where it has no Cancel: "open the last definition?" closed means No.
+TEST_F(TextFilesUi, BoxClosedWithoutChoosingAnswersWithItsOwnButton) {
+    const struct {
+        uint32_t style;
+        int32_t answer;
+    } cases[] = {{MB_OK, IDOK},
+                 {MB_YESNO | MB_ICONQUESTION | 0x100, IDNO},
+                 {MB_OKCANCEL, IDCANCEL},
+                 {MB_YESNOCANCEL, IDCANCEL}};
+    for (const auto& c : cases)
+        for (const bool reject : {false, true}) {
+            AnswerModal<QMessageBox>([reject](QMessageBox* box) {
+                if (reject)
+                    box->reject();
+                else
+                    box->close();
+            });
+            EXPECT_EQ(ui.ShowMessageBox(u"?", u"", c.style), c.answer)
+                << "style " << c.style << (reject ? ", rejected" : ", closed");
+        }
+}
+
 TEST_F(TextFilesUi, ListChooserGivesTheIndex) {
     QString prompt;
     AnswerModal<CSimpleSelectDlg>([&](CSimpleSelectDlg* dialog) {

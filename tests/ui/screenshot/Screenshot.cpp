@@ -105,9 +105,8 @@ int main(int argc, char** argv) {
             auto* view = new CCamPropertyForm(&app);
             view->SetPropertyManager(&app.Engine()->PropertyManager());
             view->SetReadyCheck([&app] { return app.IsEngineReady(); });
-            frame.SetPropertyView(view,
-                                  {[view](uint32_t flags) { view->Refresh(flags); },
-                                   [view] { view->ReloadAllValues(); }, [view] { view->Clear(); }});
+            frame.SetPropertyView(view, {[view](uint32_t flags) { view->Refresh(flags); },
+                                         [view] { view->ReloadAllValues(); }});
             view->InitialUpdate();
             // The sample definition, opened the way the file command opens it.
             const std::u16string definition =
