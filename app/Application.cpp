@@ -82,7 +82,8 @@ private:
 };
 
 clApplication::clApplication() {
-    // The process locale is the user's (what the program calls its ANSI code page).
+    // The process locale is the user's (LANG, LC_*): its codeset is the encoding of commands
+    // and settings texts (platform::LocaleCodeset).
     std::setlocale(LC_ALL, "");
     m_channelSection = FormatNumbered("CAMERA_COMM_Ch%02d", 0);
     m_watchPeriodMs = 50;
@@ -196,7 +197,7 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
 // Start-up and shutdown
 
 int32_t clApplication::StartUp() {
-    // 1. Program folder, the folders of settings and logs; the log folder is made current.
+    // Program folder, the folders of settings and logs; the log folder is made current.
     std::string folder = m_environment.programFolder.empty() ? platform::ProgramFolder()
                                                              : m_environment.programFolder;
     if (folder.empty())
@@ -217,24 +218,24 @@ int32_t clApplication::StartUp() {
     if (m_environment.changeCurrentDirectory)
         (void)!::chdir(data.stateFolder.c_str()); // paths below are absolute; failure is harmless
 
-    // 2. Instance number.
+    // Instance number.
     if (!ChooseInstanceNumber())
         return 1;
 
-    // 3. Settings file, created with the defaults when there is none.
+    // Settings file, created with the defaults when there is none.
     m_settingsFilePath = platform::Utf8ToUtf16(data.settingsFolder) +
                          FormatNumbered("Quillon_%02d.ini", m_instanceNumber);
     struct stat st {};
     if (::stat(Path(m_settingsFilePath).c_str(), &st) != 0 && errno == ENOENT)
         WriteDefaultSettings(m_settingsFilePath);
 
-    // 4. Application log.
+    // Application log.
     m_logFilePath = platform::Utf8ToUtf16(data.stateFolder) +
                     FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
     m_appLog = std::make_unique<clSimpleLog>(Path(m_logFilePath));
     CreateLogFile(Path(m_logFilePath));
 
-    // 5. Settings values.
+    // Settings values.
     const std::u16string& ini = m_settingsFilePath;
     m_forceEnglish = platform::GetPrivateProfileInt(u"Internationalize", u"Force English", 0, ini);
     m_timeoutFirstRecv = ApplyTimeoutRule(
@@ -252,47 +253,47 @@ int32_t clApplication::StartUp() {
     m_receiveBufferBytes = platform::GetPrivateProfileInt(u"App", u"Receive Buffer Bytes",
                                                           kDefaultReceiveBufferBytes, ini);
 
-    // 6. XML library.
+    // XML library.
     xmlCheckVersion(20903);
     xmlKeepBlanksDefault(0);
     m_xmlInitialised = true;
 
-    // 7. UI language.
+    // UI language.
     SetUiLanguage(m_forceEnglish, platform::UserDefaultUiLanguage());
     m_languageCode = UiLanguageCode();
 
-    // 8. Wait dialog.
+    // Wait dialog.
     CreateWaitDialog();
 
-    // 9. Program folder, settings file, channel section and time-outs for every interface.
+    // Program folder, settings file, channel section and time-outs for every interface.
     FillPortParams();
 
-    // 10. Plug-in discovery.
+    // Plug-in discovery.
     DiscoverInterfaces();
 
-    // 11. Selected interface.
+    // Selected interface.
     m_selectedInterfaceIndex = FindInterfaceIndex(m_selectedInterfaceName);
     ApplySelectedInterface();
 
-    // 12. Button images of the dialog bars.
+    // Button images of the dialog bars.
     CreateImageList();
 
-    // 13. Camera definition folder.
+    // Camera definition folder.
     m_camDefineFolder = m_programFolder + u"CamDefine/";
 
-    // 14. Communication engine.
+    // Communication engine.
     if (!CreateEngine())
         return 1;
 
-    // 15.-17. Schema file pattern, receive ring and receive time-outs of the engine.
+    // Schema file pattern, receive ring and receive time-outs of the engine.
     if (!PrepareEngine())
         return 1;
 
-    // 18. Working set.
+    // Working set.
     if (!ReserveWorkingSet())
         return 1;
 
-    // 19. Events of the worker thread.
+    // Events of the worker thread.
     try {
         m_stopEvent = std::make_unique<platform::Event>(platform::Event::Reset::Manual, false);
         m_jobEvent = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
@@ -304,10 +305,10 @@ int32_t clApplication::StartUp() {
 }
 
 void clApplication::ShutDown() {
-    // 1. Elapsed-time watch (and the watch of the serial device).
+    // Elapsed-time watch (and the watch of the serial device).
     StopPortLink();
     StopWatch();
-    // 2. Worker thread: the stop event ends every wait of it.
+    // Worker thread: the stop event ends every wait of it.
     if (m_stopEvent)
         m_stopEvent->Set();
     StopWorkerThread();
@@ -325,25 +326,25 @@ void clApplication::ShutDown() {
         m_instanceLock.Release();
         return;
     }
-    // 3. Events.
+    // Events.
     m_stopEvent.reset();
     m_jobEvent.reset();
-    // 4. Communication engine.
+    // Communication engine.
     DestroyEngine();
-    // 5. XML library.
+    // XML library.
     if (m_xmlInitialised) {
         xmlCleanupParser();
         m_xmlInitialised = false;
     }
-    // 6. Plug-in modules and the interface lists.
+    // Plug-in modules and the interface lists.
     UnloadModules();
-    // 7. Wait dialog.
+    // Wait dialog.
     DestroyWaitDialog();
-    // 8. Working-set limits.
+    // Working-set limits.
     RestoreWorkingSet();
-    // 9. Application log.
+    // Application log.
     m_appLog.reset();
-    // 10. Instance number.
+    // Instance number.
     m_instanceLock.Release();
 }
 
@@ -492,7 +493,7 @@ void clApplication::RestoreWorkingSet() {
 // Steps whose bodies the port, engine and user-interface work provide. Each keeps its place in
 // the order of start-up and shutdown above.
 
-// Start-up 9: the block every interface entry gets.
+// Start-up: the block every interface entry gets.
 void clApplication::FillPortParams() {
     m_portParams = PortParamBlock{};
     m_portParams.firstReceiveTimeout = PortTimeout(m_timeoutFirstRecv);
@@ -503,7 +504,7 @@ void clApplication::FillPortParams() {
     m_portParams.channelSectionName = m_channelSection.c_str();
 }
 
-// Start-up 10: the built-in serial interface, then every "Pivra*.so" module of the program
+// Start-up: the built-in serial interface, then every "Pivra*.so" module of the program
 // folder, into the interface, module and version text lists.
 void clApplication::DiscoverInterfaces() {
     clCamCtrl& ctrl = HostPortCtrl();
@@ -517,15 +518,15 @@ void clApplication::DiscoverInterfaces() {
                           &GetBuiltInComInterface, &GetBuiltInComPortReason);
 }
 
-// Start-up 11: the first interface whose name equals `name` exactly (letter case counts).
+// Start-up: the first interface whose name equals `name` exactly (letter case counts).
 int32_t clApplication::FindInterfaceIndex(const std::u16string& name) const {
     return m_interfaces.FindInterfaceIndex(name);
 }
 
-// Start-up 12: the button images of the dialog bars live in the user interface.
+// Start-up: the button images of the dialog bars live in the user interface.
 void clApplication::CreateImageList() {}
 
-// Start-up 14: the communication engine with its property manager, and the elapsed-time watch
+// Start-up: the communication engine with its property manager, and the elapsed-time watch
 // (started on UM_STARTUP).
 bool clApplication::CreateEngine() {
     try {
@@ -541,7 +542,7 @@ bool clApplication::CreateEngine() {
     return true;
 }
 
-// Start-up 15-17: the schema pattern, the receive ring and the engine's copies of the receive
+// Start-up: the schema pattern, the receive ring and the engine's copies of the receive
 // time-outs. A "Receive Buffer Bytes" of 0 takes the default size; a size that cannot be
 // allocated ends start-up (the engine cannot receive without its ring).
 bool clApplication::PrepareEngine() {
@@ -566,13 +567,13 @@ bool clApplication::PrepareEngine() {
     return true;
 }
 
-// Shutdown 1: the elapsed-time watch.
+// Shutdown: the elapsed-time watch.
 void clApplication::StopWatch() {
     if (m_watch)
         m_watch->Stop();
 }
 
-// Shutdown 2: waits at most 5000 ms for the worker thread after the stop event was set; one
+// Shutdown: waits at most 5000 ms for the worker thread after the stop event was set; one
 // that does not end is left running and logged.
 void clApplication::StopWorkerThread() {
     if (m_engine && m_engine->WorkerExists() &&
@@ -593,7 +594,7 @@ void clApplication::KeepForRunningWorker() {
                      std::move(m_stopEvent), std::move(m_jobEvent)});
 }
 
-// Shutdown 4: the communication engine (a port still connected is closed first, so its receive
+// Shutdown: the communication engine (a port still connected is closed first, so its receive
 // thread never delivers into a freed ring), then the watch.
 void clApplication::DestroyEngine() {
     if (m_engine && m_engine->IsConnected() && m_currentPort) {
@@ -654,11 +655,11 @@ void clApplication::StopThreads(const std::function<void()>& pumpMessages) {
 
 int32_t clApplication::ConnectCamera() {
     if (!m_currentPort || !m_engine)
-        return 1;
+        return PORT_ERROR;
     m_currentPort->SetReceiveCallback(&clCommunicateModel::OnReceiveData, m_engine.get());
     m_currentPort->Init();
     const int32_t result = m_currentPort->Connect();
-    if (result == 0) {
+    if (result == PORT_OK) {
         m_engine->MarkConnected();
         // The built-in interface is always entry 0; only its device is watched.
         if (m_portLink && m_selectedInterfaceIndex == 0)
@@ -738,7 +739,7 @@ int32_t clApplication::HandlePortReturned() {
     // Back under another node: opened by its stable name.
     BuiltInComPort().identity.devicePath = device;
     const int32_t result = ConnectCamera();
-    if (result != 0) {
+    if (result != PORT_OK) {
         // Just plugged in, udev may not have given the node its group yet, or a modem
         // manager probes it: the window tries again a few times.
         AbandonConnect();
@@ -804,7 +805,7 @@ bool clApplication::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
 void clApplication::ShowWaitDialog(std::u16string_view, std::u16string_view) {}
 void clApplication::HideWaitDialog() {}
 
-// Shutdown 6: unloads every plug-in module and empties the three interface lists. The port
+// Shutdown: unloads every plug-in module and empties the three interface lists. The port
 // object forgets the tables first: they are static data of the modules.
 void clApplication::UnloadModules() {
     m_currentPort = nullptr;

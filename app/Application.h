@@ -160,12 +160,12 @@ public:
     virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption);
     virtual void HideWaitDialog();
 
-    // The engine and the elapsed-time watch (null before start-up step 14 and after
+    // The engine and the elapsed-time watch (null before start-up has created them and after
     // shutdown). The engine owns its state; the window and the text-file commands use its
     // verbs.
     clCommunicateModel* Engine() const { return m_engine.get(); }
     clWatchThread* Watch() const { return m_watch.get(); }
-    // The worker thread's events (null before start-up step 19 and after shutdown).
+    // The worker thread's events (null before start-up's last step and after shutdown).
     platform::Event* StopEvent() const { return m_stopEvent.get(); }
     platform::Event* JobEvent() const { return m_jobEvent.get(); }
     // True after a shutdown that had to leave the worker thread running.
@@ -177,7 +177,7 @@ public:
     // The target of every UM_ message; the main window registers itself and clears it last.
     IUiTarget* MainFrame() const { return m_mainFrame; }
     void SetMainFrame(IUiTarget* frame) { m_mainFrame = frame; }
-    clSimpleLog* AppLog() const { return m_appLog.get(); } // null before start-up step 4
+    clSimpleLog* AppLog() const { return m_appLog.get(); } // null before start-up opens it
 
     // ---- message-box request (RequestMessageBox)
     const std::u16string& MessageBoxText() const { return m_messageBoxText; }
@@ -254,7 +254,7 @@ public:
     uint32_t WatchPeriodMs() const { return m_watchPeriodMs; }
 
 protected:
-    // Start-up 8 and shutdown 7: the user interface creates and destroys its wait dialog here.
+    // Start-up and shutdown: the user interface creates and destroys its wait dialog here.
     virtual void CreateWaitDialog() {}
     virtual void DestroyWaitDialog() {}
 
@@ -303,7 +303,7 @@ private:
 
     // ---- interfaces and port
     // Handed to every interface entry; points at m_programFolder, m_settingsFilePath and
-    // m_channelSection and carries the three time-outs. Filled at start-up step 9.
+    // m_channelSection and carries the three time-outs. Filled at start-up (FillPortParams).
     PortParamBlock m_portParams{};
     std::u16string m_channelSection; // "CAMERA_COMM_Ch00"
     // Interface, module and version text lists (the built-in serial interface is entry 0).
@@ -329,7 +329,7 @@ private:
     void RestoreWorkingSet();
     platform::IWorkingSet& WorkingSet();
 
-    // Shutdown 2-4 when the worker thread did not end: the engine, its context, the events
+    // Shutdown when the worker thread did not end: the engine, its context, the events
     // and the watch are kept alive (reachable, never freed) for the thread still using them.
     void KeepForRunningWorker();
 

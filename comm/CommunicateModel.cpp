@@ -34,7 +34,7 @@ int32_t clCommunicateModel::Refusal() const {
     return SUBMIT_OK;
 }
 
-int32_t clCommunicateModel::Hand(int32_t kind) {
+int32_t clCommunicateModel::Hand(JobKind kind) {
     m_mailbox.m_jobKind = kind;
     m_jobPending = true;
     context.JobEvent()->Set();
@@ -247,7 +247,7 @@ void clCommunicateModel::WorkerLoop() {
     }
 }
 
-bool clCommunicateModel::RunJob(int32_t kind) {
+bool clCommunicateModel::RunJob(JobKind kind) {
     bool stopFlag = false;
     switch (kind) {
     case JOB_SINGLE_COMMAND:
@@ -289,7 +289,7 @@ int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view comm
     context.Send(UM_SHOW_RESULT);
     if (result != TRANSACTION_OK)
         ReportTransactionError();
-    else if (replyCode == 0)
+    else if (replyCode == kReplyCodeOk)
         context.Send(UM_DRAIN_REPLIES);
     return result;
 }
@@ -300,13 +300,13 @@ void clCommunicateModel::ConsolePause() {
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
 
-int clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
+clCommunicateModel::Interruption clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
     const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, 0);
     if (w == 0) {
         stopFlag = true;
-        return 1;
+        return kStopSeen;
     }
-    return w == 1 || m_closing ? 2 : 0;
+    return w == 1 || m_closing ? kCancelSeen : kNoInterruption;
 }
 
 bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
@@ -334,7 +334,7 @@ void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
     const int32_t result = CommandStep(stopFlag, command);
     if (!stopFlag && m_mailbox.m_autoSelectRequest) {
         m_mailbox.m_autoSelectRequest = 0;
-        if (result == TRANSACTION_OK && replyCode == 0 && m_mailbox.m_modelDetected == 0)
+        if (result == TRANSACTION_OK && replyCode == kReplyCodeOk && m_mailbox.m_modelDetected == 0)
             context.RequestMessageBox(context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
     }
     JobEndFrame();
@@ -348,7 +348,7 @@ void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
     if (property && propertySource)
         names = propertySource->CommandNames(property);
     for (const std::u16string& name : names) {
-        if (CheckStopOrCancel(stopFlag) != 0)
+        if (CheckStopOrCancel(stopFlag) != kNoInterruption)
             break;
         std::u16string text;
         if (propertySource->ComposeCommand(property, name, text) !=
@@ -424,7 +424,7 @@ void clCommunicateModel::AwaitReply() {
 void clCommunicateModel::BeginTransaction() {
     status = STATUS_SENDING;
     MovePhase(PHASE_SENDING);
-    replyCode = -1;
+    replyCode = kNoReplyCode;
     {
         std::lock_guard<std::mutex> guard(replyLinesLock);
         replyLines.clear();

@@ -9,6 +9,7 @@
 #include "comm/ReplyCollector.h"
 #include "comm/RingBuffer.h"
 #include "comm/TrafficLog.h"
+#include "comm/TransactionCodes.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -22,49 +23,13 @@
 
 class clCamPropertyMgr;
 
-// Transaction phases.
-enum : int32_t {
-    PHASE_NOT_CONNECTED = -1,
-    PHASE_IDLE = 0,
-    PHASE_SENDING = 1,
-    PHASE_WAIT_FIRST = 2,
-    PHASE_RECEIVING = 3,
-};
-
-// Transaction statuses (the outcome of the last transaction).
-enum : int32_t {
-    STATUS_SENDING = 1,
-    STATUS_REPLY_COMPLETE = 4,
-    STATUS_RECEIVE_TIMEOUT = 5,
-    STATUS_RECEIVE_CANCELLED = 6,
-    STATUS_SEND_FAILED = 7,
-};
-
-// Transaction and command-step results.
-enum : int32_t {
-    TRANSACTION_OK = 0,
-    TRANSACTION_SEND_FAILED = 1,
-    TRANSACTION_TIMEOUT = 5,
-    TRANSACTION_CANCELLED = 10,
-};
-
-// Refusals of the submit verbs (0: the job was handed to the worker).
-enum : int32_t {
-    SUBMIT_OK = 0,
-    SUBMIT_NOT_CONNECTED = 1, // no connection, or it is being closed
-    SUBMIT_BUSY = 2,          // a job runs or waits for the worker
-    SUBMIT_NO_WORKER = 3,     // no worker thread or no job event
-    SUBMIT_STALE_RECORD = 4,  // the property record is not one of the loaded definition
-    SUBMIT_DECLINED = 5,      // the user declined the confirmation
-};
-
 // The parameters of the next job and the flags the job shares with the window. The engine owns
 // it; the UI thread fills it only through the submit verbs, the worker reads it after the job
 // event, and the window reads the last command text inside UM_CONSOLE_ECHO (the worker waits
 // in that send).
 class clJobMailbox {
 public:
-    std::atomic<int32_t> m_jobKind{JOB_NONE};
+    std::atomic<JobKind> m_jobKind{JOB_NONE};
     clCommJobParam m_jobParam;
     std::atomic<int32_t> m_autoSelectRequest{0};
     std::atomic<int32_t> m_modelDetected{0};
@@ -96,7 +61,7 @@ public:
     // More reply lines than any camera sends; further lines of one reply are dropped.
     static constexpr size_t kMaxReplyLines = 65536;
 
-    // Runs a batch job (kind 3) with the engine's frame and command step; set by the batch
+    // Runs a batch job (JOB_BATCH) with the engine's frame and command step; set by the batch
     // text load. True when it saw the stop event.
     using BatchJobRunner = std::function<bool(clCommunicateModel& engine)>;
     // Runs pending user-interface work while the UI thread waits for the worker, so that a
@@ -117,16 +82,16 @@ public:
     // --- Verbs of the user-interface thread -------------------------------------------
     // Submitting a job: refused with a SUBMIT_ code unless the engine is connected and ready
     // (no job running or waiting) and the worker can take it.
-    // A single command (kind 1). With autoSelect the auto-select request flag is set and the
-    // model-detected flag cleared first.
+    // A single command (JOB_SINGLE_COMMAND). With autoSelect the auto-select request flag is set
+    // and the model-detected flag cleared first.
     int32_t SubmitCommandJob(std::u16string_view command, bool autoSelect = false);
-    // A property job (kind 2) for the record named by the definition's load generation and
+    // A property job (JOB_PROPERTY) for the record named by the definition's load generation and
     // its index (clCamPropertyMgr::NameOf); the confirmation, when the property asks for it,
     // is asked first.
     int32_t SubmitPropertyJob(uint64_t generation, uint32_t index);
     // The same for a record already known to be of the loaded definition.
     int32_t SubmitPropertyJob(const clCamProperty* property);
-    // A batch job (kind 3) of the given lines.
+    // A batch job (JOB_BATCH) of the given lines.
     int32_t SubmitBatchJob(std::vector<std::u16string> lines);
     // Cancel receiving (any thread): the running transaction ends within one poll.
     void CancelReceiving() { cancelEvent.Set(); }
@@ -212,7 +177,7 @@ public:
     // The thread procedure; returns when the stop event is seen.
     void WorkerLoop();
     // Runs the job of the mailbox's job kind. True when it saw the stop event.
-    bool RunJob(int32_t kind);
+    bool RunJob(JobKind kind);
 
     // Job building blocks (also for the batch job).
     void JobStartFrame();
@@ -221,9 +186,11 @@ public:
     int32_t CommandStep(bool& stopFlag, std::u16string_view command);
     // Between commands: console flush, then 50 ms more while the console has a backlog.
     void ConsolePause();
-    // Checks the stop and cancel events without waiting: 0 none, 1 stop (sets stopFlag),
-    // 2 cancel (also while the connection is being closed).
-    int CheckStopOrCancel(bool& stopFlag);
+    // What CheckStopOrCancel saw; kNoInterruption is 0, so the result reads as "anything seen".
+    enum Interruption : int { kNoInterruption = 0, kStopSeen = 1, kCancelSeen = 2 };
+    // Checks the stop and cancel events without waiting: kStopSeen sets stopFlag; kCancelSeen
+    // also while the connection is being closed.
+    Interruption CheckStopOrCancel(bool& stopFlag);
     // Waits ms; true (and stopFlag set) when the stop event came first.
     bool PauseOrStop(int64_t ms, bool& stopFlag);
     // The command gap after a command of a property or batch job. True (and stopFlag set) on
@@ -257,7 +224,7 @@ private:
     void MovePhase(int32_t to);
     int32_t Refusal() const;
     void Notify(Activity activity);
-    int32_t Hand(int32_t kind);
+    int32_t Hand(JobKind kind);
 
     std::atomic<int32_t> connected{0};
     int32_t lastSendResult = 0;
@@ -275,7 +242,7 @@ private:
     std::atomic<uint32_t> commandGap{kDefaultCommandGapMs};
     std::deque<std::u16string> replyLines;
     std::mutex replyLinesLock;
-    std::atomic<int32_t> replyCode{-1};
+    std::atomic<int32_t> replyCode{kNoReplyCode};
     std::u16string cameraModel;
     std::u16string cameraVersion;
     std::u16string cameraSerial;

@@ -21,7 +21,7 @@ class clSimpleLog;
 class clWatchThread;
 
 // Job kinds of the worker thread.
-enum : int32_t {
+enum JobKind : int32_t {
     JOB_NONE = 0,
     JOB_SINGLE_COMMAND = 1,
     JOB_PROPERTY = 2,
@@ -33,9 +33,9 @@ class clCommJobParam {
 public:
     virtual ~clCommJobParam() = default;
 
-    std::vector<std::u16string> batchLines;  // kind 3
-    std::u16string commandText;              // kind 1
-    const clCamProperty* property = nullptr; // kind 2; owned by the property manager
+    std::vector<std::u16string> batchLines;  // JOB_BATCH
+    std::u16string commandText;              // JOB_SINGLE_COMMAND
+    const clCamProperty* property = nullptr; // JOB_PROPERTY; owned by the property manager
 };
 
 // Message-box style bit not in base/Messages.h: the second button is the default.

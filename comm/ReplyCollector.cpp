@@ -8,12 +8,12 @@ const char16_t* const kReplyCodeTexts[kReplyCodeCount] = {
 
 int ReplyCodeOf(std::u16string_view resultLine) {
     if (resultLine.size() < 2)
-        return -1;
+        return kNoReplyCode;
     std::u16string_view text = resultLine.substr(1);
     for (int i = 0; i < kReplyCodeCount; ++i)
         if (text == kReplyCodeTexts[i])
             return i;
-    return -1;
+    return kNoReplyCode;
 }
 
 std::u16string_view ReplyCodeText(int code) {

@@ -11,11 +11,15 @@
 // its leading '>', exactly and case-sensitively.
 inline constexpr int kReplyCodeCount = 18;
 extern const char16_t* const kReplyCodeTexts[kReplyCodeCount];
+// The camera took the command (">OK", the table's first entry).
+inline constexpr int kReplyCodeOk = 0;
+// No result line, or one whose text is not in the table.
+inline constexpr int kNoReplyCode = -1;
 
-// The code of a result line (">OK" gives 0), or -1 when the line is shorter than two
-// characters or its text is not in the table.
+// The code of a result line (">OK" gives kReplyCodeOk), or kNoReplyCode when the line is
+// shorter than two characters or its text is not in the table.
 int ReplyCodeOf(std::u16string_view resultLine);
-// The text shown for a reply code; "???" for -1 or anything outside the table.
+// The text shown for a reply code; "???" for kNoReplyCode or anything outside the table.
 std::u16string_view ReplyCodeText(int code);
 
 constexpr uint8_t kEot = 0x04;

@@ -1,7 +1,7 @@
 #include "comm/TrafficLog.h"
 
-#include "comm/CommunicateModel.h"
 #include "comm/ReplyCollector.h"
+#include "comm/TransactionCodes.h"
 #include "platform/Text.h"
 
 #include <ctime>

@@ -12,8 +12,10 @@ namespace platform {
 std::u16string Utf8ToUtf16(std::string_view utf8, bool* clean = nullptr);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
-// The codeset of the process locale (what the program calls the ANSI code page): the name
-// nl_langinfo(CODESET) reports after setlocale(LC_ALL, "").
+// The codeset of the process locale, the 8-bit or multi-byte encoding in which commands go to
+// the camera and settings texts are written: the name nl_langinfo(CODESET) reports after
+// setlocale(LC_ALL, "") (UTF-8 on most systems, a legacy encoding such as Shift-JIS where the
+// user's locale names one).
 std::string LocaleCodeset();
 
 // UTF-16 -> locale codeset. A character the codeset cannot hold becomes '?'.

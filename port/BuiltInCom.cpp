@@ -177,19 +177,19 @@ clCamCtrl& HostPortCtrl() {
 
 InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
     clPortComm& port = BuiltInComPort();
-    // 1. The block, the section, no port chosen.
+    // The block, the section, no port chosen.
     g_params = params;
     port.settingsSection = clPortComm::kSection;
     port.identity.Clear();
     const std::u16string ini = SettingsPath();
     if (port.owner)
         port.owner->settingsPath = ini;
-    // 2. The component.
+    // The component.
     VorlixInitW(ini.c_str());
-    // 3. The stored port choice.
+    // The stored port choice.
     const std::u16string stored = platform::GetPrivateProfileString(
         ChannelSection(), u"COM Port Name", kNoSettings, ini, kMaxPortNameChars);
-    // 4. Resolved against the ports present now.
+    // Resolved against the ports present now.
     const int32_t index = VorlixGetIndexW(stored.c_str());
     port.identity.index = index;
     if (index == -1) {
@@ -201,7 +201,7 @@ InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
         port.identity.portName = stored;
         port.identity.description = Text(VorlixGetDescriptionW(index));
     }
-    // 5.-7. Parameters, device path, DTR flag.
+    // Parameters, device path, DTR flag.
     VorlixLoadCOMportParaW(ini.c_str(), port.identity.portName.c_str(), &port.params);
     port.identity.devicePath = Text(VorlixGetFileNameW(index));
     port.LoadSettings();

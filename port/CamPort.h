@@ -49,16 +49,17 @@ public:
     static constexpr int64_t kThreadStopTimeoutMs = 5000;
 
     explicit clCamPort(clCamCtrl* owner = nullptr);
-    // Slot 0.
+    // The virtual operations keep the order of the port contract: the destructor first, then
+    // Reset, the port's own operations and the shared ones.
     virtual ~clCamPort();
     clCamPort(const clCamPort&) = delete;
     clCamPort& operator=(const clCamPort&) = delete;
 
-    // Slot 1: back to idle. Stops a receive thread that still runs, clears the open flag, the
+    // Back to idle. Stops a receive thread that still runs, clears the open flag, the
     // settings section, the staging fields, the callback and its user pointer; send time-out
     // := 20000. Returns 0.
     virtual int32_t Reset();
-    // Slots 2 to 8: the port's own behaviour.
+    // The port's own behaviour.
     virtual void LoadSettings() = 0;
     virtual int32_t Init() = 0;
     virtual void Uninit() = 0;
@@ -66,17 +67,17 @@ public:
     virtual int32_t Connect() = 0;
     virtual void Disconnect() = 0;
     virtual int32_t SendData(const uint8_t* bytes, uint32_t length) = 0;
-    // Slot 9: stores both and 0. A null callback with a null user clears the pair: once the
-    // call returns, no delivery to the old pair runs or starts. A null callback with a user is
-    // refused (3, the stored pair is kept).
+    // Stores the callback and its user, PORT_OK. A null callback with a null user clears the pair:
+    // once the call returns, no delivery to the old pair runs or starts. A null callback with a
+    // user is refused (PORT_INVALID_ARGUMENT, the stored pair is kept).
     virtual int32_t SetReceiveCallback(ReceiveCallback callback, void* user);
-    // Slot 10: stores the send time-out, 0.
+    // Stores the send time-out, PORT_OK.
     virtual int32_t SetSendTimeout(int32_t ms);
-    // Slot 11: 3 when out is null, else stores the send time-out into it and 0.
+    // PORT_INVALID_ARGUMENT when out is null, else the send time-out into it and PORT_OK.
     virtual int32_t GetSendTimeout(int32_t* out);
-    // Slot 12: the open flag.
+    // The open flag: non-zero while the device is open.
     virtual int32_t IsConnected();
-    // Slot 13: 0 in the base.
+    // The line speed in bits per second; 0 in the base.
     virtual uint32_t GetBaudRate();
 
     // --- Shared behaviour for implementations -------------------------------------------

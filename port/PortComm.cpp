@@ -102,10 +102,10 @@ clPortComm::ModemControl clPortComm::modemControl = &SystemModemControl;
 std::string clPortComm::byIdRoot = "/dev/serial/by-id";
 
 int32_t clPortComm::Connect() {
-    // 1. Already connected: nothing changes.
+    // Already connected: nothing changes.
     if (openFlag)
         return PORT_ERROR;
-    // 2. Open for this program alone: read and write, never the controlling terminal, no
+    // Open for this program alone: read and write, never the controlling terminal, no
     // blocking, an advisory lock and TIOCEXCL.
     const std::string path = platform::Utf16ToUtf8(identity.devicePath);
     platform::DeviceProblem problem;
@@ -124,7 +124,7 @@ int32_t clPortComm::Connect() {
         return PORT_OPEN_FAILED;
     }
     fd = dev;
-    // 3. Open from here on, so the host's disconnect closes it whatever fails below.
+    // Open from here on, so the host's disconnect closes it whatever fails below.
     openFlag = 1;
     lost = false;
     {
@@ -138,12 +138,12 @@ int32_t clPortComm::Connect() {
         int bits = TIOCM_DTR;
         (void)modemControl(dev, TIOCMBIC, &bits);
     }
-    // 4. Device settings.
+    // Device settings.
     if (::tcgetattr(dev, &dcb) != 0) {
         WriteLog(u"GetCommState Fail");
         return PORT_GET_STATE_FAILED;
     }
-    // 5. Line settings of the port parameters, then the exact line speed, read back.
+    // Line settings of the port parameters, then the exact line speed, read back.
     VorlixSetupDCB(&params, &dcb);
     if (::tcsetattr(dev, TCSANOW, &dcb) != 0) {
         WriteLog(u"SetCommState Fail");
@@ -163,17 +163,17 @@ int32_t clPortComm::Connect() {
         WriteLog(platform::Utf8ToUtf16(line));
         return PORT_SET_STATE_FAILED;
     }
-    // 6. Queue sizes: the kernel keeps its own; the words are accepted as they are.
+    // Queue sizes: the kernel keeps its own; the words are accepted as they are.
     if (params.receiveQueue == 0 || params.transmitQueue == 0) {
         WriteLog(u"SetupComm Fail");
         return PORT_QUEUE_SIZE_FAILED;
     }
-    // 7. Purge both directions.
+    // Purge both directions.
     if (::tcflush(dev, TCIOFLUSH) != 0) {
         WriteLog(u"PurgeComm Fail in Connect");
         return PORT_PURGE_FAILED;
     }
-    // 8. Reads return at once with what is buffered.
+    // Reads return at once with what is buffered.
     struct termios t {};
     if (::tcgetattr(dev, &t) != 0) {
         WriteLog(u"SetCommTimeouts Fail");
@@ -185,11 +185,11 @@ int32_t clPortComm::Connect() {
         WriteLog(u"SetCommTimeouts Fail");
         return PORT_TIMEOUTS_FAILED;
     }
-    // 9.-10. Fresh receive state and the receive thread.
+    // Fresh receive state and the receive thread.
     commErr.count = 0;
     if (StartReceiveThread([this] { ReceiveLoop(); }) != PORT_OK)
         return PORT_ERROR;
-    // 11. DTR only now that the thread runs.
+    // DTR only now that the thread runs.
     if (dtrFlag) {
         int bits = TIOCM_DTR;
         if (modemControl(dev, TIOCMBIS, &bits) != 0) {
@@ -297,15 +297,15 @@ void clPortComm::Disconnect() {
     if (!openFlag)
         return;
     const int dev = fd;
-    // 1. DTR down before the thread stops.
+    // DTR down before the thread stops.
     if (dtrRaised && dev >= 0) {
         int bits = TIOCM_DTR;
         (void)modemControl(dev, TIOCMBIC, &bits);
         dtrRaised = false;
     }
-    // 2. Receive thread.
+    // Receive thread.
     StopReceiveThread();
-    // 3. Purge and close, never under a running send.
+    // Purge and close, never under a running send.
     std::lock_guard<std::mutex> sending(sendLock);
     if (dev >= 0) {
         (void)::tcflush(dev, TCIOFLUSH);
@@ -321,7 +321,7 @@ void clPortComm::Disconnect() {
     }
     fd = -1;
     openFlag = 0;
-    // 4. Receive errors to the port's own log.
+    // Receive errors to the port's own log.
     const int32_t errors = commErr.count;
     if (errors != 0) {
         char line[64];
@@ -336,7 +336,7 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     std::lock_guard<std::mutex> sending(sendLock);
     const int dev = fd;
     if (dev < 0 || lost || (!bytes && length > 0))
-        return 5;
+        return PORT_SEND_FAILED;
     using Clock = std::chrono::steady_clock;
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(sendTimeout < 0 ? 0 : sendTimeout);
@@ -350,18 +350,18 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return 5; // the write could not go on: as if it never completed
+            return PORT_SEND_FAILED; // the write could not go on: as if it never completed
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             // Cancel what is still queued, so nothing of this send goes out later.
             (void)::tcflush(dev, TCOFLUSH);
-            return 5;
+            return PORT_SEND_FAILED;
         }
         pollfd p{dev, POLLOUT, 0};
         (void)::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-            return 5;
+            return PORT_SEND_FAILED;
     }
-    return 0;
+    return PORT_OK;
 }

@@ -74,6 +74,7 @@ enum : int32_t {
     PORT_OK = 0,
     PORT_ERROR = 1,            // Connect: already connected, or the receive thread did not start
     PORT_INVALID_ARGUMENT = 3, // a null callback or out-pointer
+    PORT_SEND_FAILED = 5,      // SendData of the built-in port: not all bytes went out in time
     PORT_OPEN_FAILED = 8,
     PORT_GET_STATE_FAILED = 9,
     PORT_SET_STATE_FAILED = 10,

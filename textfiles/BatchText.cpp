@@ -544,8 +544,9 @@ bool RunBatchJob(clCommunicateModel& engine, const BatchProgressHook& hook) {
     BatchProgress::Outcome outcome = BatchProgress::kAllSent;
     size_t next = 0;
     for (;;) {
-        if (const int seen = engine.CheckStopOrCancel(stopFlag)) {
-            outcome = seen == 1 ? BatchProgress::kStopped : BatchProgress::kCancelled;
+        if (const clCommunicateModel::Interruption seen = engine.CheckStopOrCancel(stopFlag)) {
+            outcome = seen == clCommunicateModel::kStopSeen ? BatchProgress::kStopped
+                                                            : BatchProgress::kCancelled;
             if (hook) {
                 // Cancelled between lines: the report names the line that was not run.
                 size_t at = next;

@@ -1,5 +1,5 @@
 // Batch text files: guessing a file's encoding, cutting its text into batch lines, and the batch
-// job (kind 3) that replays those lines against the camera on the worker thread.
+// job (JOB_BATCH) that replays those lines against the camera on the worker thread.
 //
 // Batch file rules: a line whose first character is "/" is a comment, an empty line is skipped,
 // every other line is kept in pieces of at most 499 characters. When the job runs a kept line,
@@ -109,5 +109,5 @@ using BatchProgressHook = std::function<void(const BatchProgress&)>;
 // The batch job on the worker thread, framed like every job: runs the job parameters' batch
 // lines in order and removes the ones it has taken. True when it saw the stop event.
 bool RunBatchJob(clCommunicateModel& engine, const BatchProgressHook& progress = {});
-// Makes RunBatchJob the engine's job of kind 3 (while no job runs).
+// Makes RunBatchJob the engine's JOB_BATCH (while no job runs).
 void InstallBatchJob(clCommunicateModel& engine, BatchProgressHook progress = {});

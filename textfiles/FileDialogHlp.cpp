@@ -1,6 +1,5 @@
 #include "textfiles/FileDialogHlp.h"
 
-#include "base/Messages.h"
 #include "platform/EnvExpand.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
@@ -12,8 +11,9 @@ CFileDialogHlp::CFileDialogHlp(bool open, std::u16string defaultExtension, std::
     m_dialog->open = open;
     m_dialog->defaultExtension = std::move(defaultExtension);
     m_dialog->filter = std::move(filter);
-    m_dialog->options = open ? (OFN_HIDEREADONLY | OFN_FILEMUSTEXIST)
-                             : (OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
+    using namespace filedialog;
+    m_dialog->options = open ? (kHideReadOnly | kFileMustExist)
+                             : (kHideReadOnly | kFolderMustExist | kConfirmOverwrite);
 }
 
 void CFileDialogHlp::PrepareInitialFolder(const std::u16string& defaultFolder) {
@@ -36,12 +36,10 @@ void CFileDialogHlp::PrepareInitialFolder(const std::u16string& defaultFolder) {
     m_dialog->initialFolder = m_folder;
 }
 
-int32_t CFileDialogHlp::DoModal(ITextFilesUi* ui) {
+bool CFileDialogHlp::Run(ITextFilesUi* ui) {
     m_dialog->title = title;
     m_chosenPath.clear();
-    if (!ui || !ui->ShowFileDialog(*m_dialog, m_chosenPath) || m_chosenPath.empty())
-        return IDCANCEL;
-    return IDOK;
+    return ui && ui->ShowFileDialog(*m_dialog, m_chosenPath) && !m_chosenPath.empty();
 }
 
 bool CFileDialogHlp::StoreChosenFolder() {

@@ -13,17 +13,17 @@ public:
     // Longest folder kept, in characters.
     static constexpr size_t kMaxFolderChars = 260;
 
-    // Open dialogs: OFN_HIDEREADONLY | OFN_FILEMUSTEXIST; save dialogs: OFN_HIDEREADONLY |
-    // OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT.
+    // Open dialogs accept only an existing file; save dialogs want an existing folder and ask
+    // before replacing a file. Neither offers "read-only".
     CFileDialogHlp(bool open, std::u16string defaultExtension, std::u16string filter);
     virtual ~CFileDialogHlp() = default;
 
     // Before the dialog is shown: the remembered folder (key in section of the settings file;
     // "@" or empty: defaultFolder), environment references expanded, made absolute.
     void PrepareInitialFolder(const std::u16string& defaultFolder);
-    // Shows the dialog through ui: IDOK with the path in PathName(), else IDCANCEL (also
-    // without a user interface).
-    int32_t DoModal(ITextFilesUi* ui);
+    // Shows the dialog through ui and waits for the user: true with the path in PathName(),
+    // false when cancelled (also without a user interface).
+    bool Run(ITextFilesUi* ui);
     // After OK: writes the chosen file's folder (ending in "/") under the key.
     bool StoreChosenFolder();
 

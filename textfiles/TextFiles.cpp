@@ -106,8 +106,8 @@ int32_t clTextFiles::SaveSettingsText() {
     dialog.key = u"Text Save";
     dialog.settingsFilePath = m_app.SettingsFilePath();
     dialog.PrepareInitialFolder(keeper.Path());
-    if (dialog.DoModal(m_ui) != IDOK)
-        return 10;
+    if (!dialog.Run(m_ui))
+        return FILE_COMMAND_CANCELLED;
     dialog.StoreChosenFolder();
     return WriteSettingsText(dialog.PathName());
 }
@@ -170,7 +170,7 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
         if (!failure.detail.empty())
             reason += u" (" + ToUtf16(failure.detail) + u")";
         ReportSaveFailure(path, reason);
-        return 1;
+        return FILE_COMMAND_FAILED;
     }
     if (!leftOut.empty()) {
         std::u16string names;
@@ -178,9 +178,9 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
             names += (names.empty() ? u"" : u", ") + name;
         ReportSaveFailure(path, Text(MSG_VALUE_NOT_IN_CODESET) + u" (" +
                                     ToUtf16(platform::LocaleCodeset()) + u"): " + names);
-        return 1;
+        return FILE_COMMAND_FAILED;
     }
-    return 0;
+    return FILE_COMMAND_OK;
 }
 
 void clTextFiles::ReportSaveFailure(const std::u16string& path, const std::u16string& reason) {
@@ -209,8 +209,8 @@ int32_t clTextFiles::LoadBatchText() {
     dialog.key = u"Text Load";
     dialog.settingsFilePath = m_app.SettingsFilePath();
     dialog.PrepareInitialFolder(keeper.Path());
-    if (dialog.DoModal(m_ui) != IDOK)
-        return 10;
+    if (!dialog.Run(m_ui))
+        return FILE_COMMAND_CANCELLED;
     dialog.StoreChosenFolder();
     return ReplayBatchFile(dialog.PathName());
 }
@@ -218,11 +218,12 @@ int32_t clTextFiles::LoadBatchText() {
 int32_t clTextFiles::ReplayBatchFile(const std::u16string& path) {
     // The lines of a running batch belong to the worker until its job ends.
     if (m_engine.IsBusy())
-        return 1;
-    if (ReadBatchText(path) != 0)
-        return 1;
+        return FILE_COMMAND_FAILED;
+    if (ReadBatchText(path) != FILE_COMMAND_OK)
+        return FILE_COMMAND_FAILED;
     std::vector<std::u16string> lines = std::move(m_engine.Mailbox().m_jobParam.batchLines);
-    return m_engine.SubmitBatchJob(std::move(lines)) == SUBMIT_OK ? 0 : 1;
+    return m_engine.SubmitBatchJob(std::move(lines)) == SUBMIT_OK ? FILE_COMMAND_OK
+                                                                  : FILE_COMMAND_FAILED;
 }
 
 int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
@@ -245,12 +246,12 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
         WriteLog(Text(MSG_FAIL_OPEN_BATCH_FILE) + u": " + where + ToUtf16(fault.reason) +
                  u", filename=" + path);
         m_engine.Context().RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
-        return 1;
+        return FILE_COMMAND_FAILED;
     }
     std::vector<std::u16string>& lines = m_engine.Mailbox().m_jobParam.batchLines;
     lines.clear();
     SplitBatchLines(text, lines);
-    return 0;
+    return FILE_COMMAND_OK;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -280,7 +281,7 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
         }
         platform::WritePrivateProfileString(kSectionApp, kKeyLastConfig, path,
                                             m_app.SettingsFilePath());
-        return 0;
+        return FILE_COMMAND_OK;
     }
     int id = MSG_UNKNOWN_ERROR;
     switch (result) {
@@ -318,7 +319,7 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
     if (m_ui)
         m_ui->ShowMessageBox(error + u"\nfilename=" + path, Text(MSG_FAIL_OPEN_DEFINE),
                              MB_OK | MB_ICONWARNING);
-    return 1;
+    return FILE_COMMAND_FAILED;
 }
 
 int32_t clTextFiles::SelectDefinitionFile() {
@@ -330,10 +331,10 @@ int32_t clTextFiles::SelectDefinitionFile() {
     // The user's own definitions first when there is such a folder (installed program).
     request.initialFolder =
         m_app.UserCamDefineFolder().empty() ? m_app.CamDefineFolder() : m_app.UserCamDefineFolder();
-    request.options = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    request.options = filedialog::kHideReadOnly | filedialog::kFileMustExist;
     std::u16string chosen;
     if (!m_ui || !m_ui->ShowFileDialog(request, chosen) || chosen.empty())
-        return 10;
+        return FILE_COMMAND_CANCELLED;
     return OpenChosenDefinition(chosen);
 }
 
@@ -364,7 +365,7 @@ int32_t clTextFiles::OfferLastDefinition() {
         Text(MSG_REOPEN_LAST_DEFINE) + u"\nFilename=" + name + u"\nPath=" + folder;
     if (m_ui->ShowMessageBox(text, u"", MB_YESNO | MB_ICONQUESTION | kMbDefaultButton2) != IDYES)
         return 0;
-    return OpenDefinitionFile(path) == 0 ? 1 : 0;
+    return OpenDefinitionFile(path) == FILE_COMMAND_OK ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -407,7 +408,7 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
     std::u16string file;
     if (n == 0) {
         m_engine.Context().RequestMessageBox(Text(MSG_DEFINE_NOT_FOUND), u"", MB_OK);
-        return 6;
+        return FILE_COMMAND_NO_DEFINITION;
     }
     if (n == 1) {
         file = m_app.FoundFiles().front();
@@ -420,7 +421,7 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
         if (!m_ui ||
             !m_ui->ChooseFromList(Text(MSG_SEARCH_RESULT), prompt, m_app.FoundFiles(), chosen) ||
             chosen >= m_app.FoundFiles().size())
-            return 10;
+            return FILE_COMMAND_CANCELLED;
         file = m_app.FoundFiles()[chosen];
     }
     EmptyViewAndTitle();

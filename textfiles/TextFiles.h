@@ -14,6 +14,15 @@
 class clApplication;
 class clCommunicateModel;
 
+// Results of the file commands. The main window ignores them; tests and the command-line tool
+// read them.
+enum FileCommandResult : int32_t {
+    FILE_COMMAND_OK = 0,
+    FILE_COMMAND_FAILED = 1,
+    FILE_COMMAND_NO_DEFINITION = 6, // no definition file names the camera's model
+    FILE_COMMAND_CANCELLED = 10,
+};
+
 class clTextFiles {
 public:
     static constexpr size_t kMaxLastConfigChars = 500;
@@ -33,33 +42,36 @@ public:
     void SetProgramFile(std::string path) { m_programFile = std::move(path); }
 
     // --- Text Save -----------------------------------------------------------------------
-    // 0 saved, 1 failed, 10 cancelled.
+    // FILE_COMMAND_OK saved, _FAILED, _CANCELLED.
     int32_t SaveSettingsText();
-    // Writes the header and one line per exported command with slots. 0, or 1 when the file
+    // Writes the header and one line per exported command with slots. FILE_COMMAND_OK, or
+    // FILE_COMMAND_FAILED when the file
     // could not be written (it keeps its old content; a read-only file is never replaced) or
     // a line could not be held by the locale codeset (left out, the others are written). Every
     // failure is logged and shown in a message box naming the file and the reason.
     int32_t WriteSettingsText(const std::u16string& path);
 
     // --- Text Load -----------------------------------------------------------------------
-    // 0 batch job started, 1 file not read, 10 cancelled.
+    // FILE_COMMAND_OK batch job started, _FAILED file not read, _CANCELLED.
     int32_t LoadBatchText();
     // What Text Load does once a file is chosen: reads it (ReadBatchText) and starts the batch
-    // job. 0 started, 1 not (a job runs, the file was refused, or the engine is not ready).
+    // job. FILE_COMMAND_OK started, _FAILED not (a job runs, the file was refused, or the
+    // engine is not ready).
     int32_t ReplayBatchFile(const std::u16string& path);
-    // Reads the batch lines of the file into the job parameters. 0, or 1 (message 71 and a log
+    // Reads the batch lines of the file into the job parameters. FILE_COMMAND_OK, or
+    // FILE_COMMAND_FAILED (message 71 and a log
     // line naming the first bad line) when the file cannot be read, is no regular file, does
     // not decode cleanly, or a line to be sent holds U+FFFD or a control character other than
     // TAB; the previous batch lines then stay.
     int32_t ReadBatchText(const std::u16string& path);
 
     // --- Camera definition file ----------------------------------------------------------
-    // 0 opened, 1 failed, 10 cancelled.
+    // FILE_COMMAND_OK opened, _FAILED, _CANCELLED.
     int32_t SelectDefinitionFile();
     // What Select file does once a file is chosen: the identity, view and definition are
     // cleared, then the file is opened (OpenDefinitionFile).
     int32_t OpenChosenDefinition(const std::u16string& path);
-    // 0 opened, 1 failed (log lines and a message box).
+    // FILE_COMMAND_OK opened, _FAILED (log lines and a message box).
     int32_t OpenDefinitionFile(const std::u16string& path);
     void CloseDefinitionFile();
     // 1 when the last definition file was reopened, else 0.
@@ -69,7 +81,8 @@ public:
     // The identity lines of the replies (the application's identity hook: the text after ">"):
     // "Model=", "Type=", "Ver.=", "Serial="; false for any other.
     bool TakeIdentityLine(uint32_t& flags, std::u16string_view text);
-    // 0 opened, 1 open failed, 6 no file for the model, 10 cancelled.
+    // FILE_COMMAND_OK opened, _FAILED open failed, _NO_DEFINITION no file for the model,
+    // _CANCELLED.
     int32_t SelectDefinitionForModel(std::u16string_view model);
     // Names of the definition files matching "*" + model + "*.xml" into the found-file list
     // (the user's definition folder first, then the program's); returns their number.

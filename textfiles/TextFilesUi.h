@@ -9,13 +9,16 @@
 #include <string_view>
 #include <vector>
 
-// File-dialog options, with their classic values.
-enum : uint32_t {
-    OFN_OVERWRITEPROMPT = 0x2,
-    OFN_HIDEREADONLY = 0x4,
-    OFN_PATHMUSTEXIST = 0x800,
-    OFN_FILEMUSTEXIST = 0x1000,
+namespace filedialog {
+// What a file dialog asks of the chosen file; bits of FileDialogRequest::options. The values
+// are the classic ones, so an open dialog's options read 0x1004 and a save dialog's 0x806.
+enum Option : uint32_t {
+    kConfirmOverwrite = 0x2,  // a save asks before replacing an existing file
+    kHideReadOnly = 0x4,      // no "open as read-only" choice
+    kFolderMustExist = 0x800, // the chosen file's folder must exist
+    kFileMustExist = 0x1000,  // only an existing file can be chosen
 };
+} // namespace filedialog
 
 struct FileDialogRequest {
     bool open = true;                // open dialog, else save dialog
@@ -23,7 +26,7 @@ struct FileDialogRequest {
     std::u16string filter;           // "Text file(*.txt)|*.txt||"
     std::u16string title;
     std::u16string initialFolder; // empty: the dialog's own choice
-    uint32_t options = 0;         // OFN_*
+    uint32_t options = 0;         // filedialog::Option bits
 };
 
 // A filter of the message table ("Text file(*.txt)|*.txt||": pairs of description and

@@ -1,9 +1,17 @@
 #include "ui/BarStatus.h"
 
 #include "base/MessageTable.h"
+#include "comm/ReplyCollector.h"
+#include "comm/TransactionCodes.h"
+#include "ui/BarControls.h"
 #include "ui/CommSettings.h"
 
 namespace barstatus {
+
+namespace {
+// The Exit command's id; no bar has such a button today, but its tooltip stays in the table.
+constexpr int kExitControl = 1;
+} // namespace
 
 std::u16string PortText(std::u16string_view portName, std::u16string_view description) {
     std::u16string text(portName);
@@ -20,41 +28,41 @@ Rgb PortColour(std::u16string_view portName, bool hasCurrentPort) {
 
 ResultLook MakeResultLook(int transactionStatus, int replyCode, std::u16string_view replyCodeText) {
     switch (transactionStatus) {
-    case kStatusReceiveTimeout:
+    case STATUS_RECEIVE_TIMEOUT:
         return {Msg(MSG_RECEIVE_TIMEOUT), kBad};
-    case kStatusSendFailed:
+    case STATUS_SEND_FAILED:
         return {Msg(MSG_TRANSMIT_TIMEOUT), kBad};
-    case kStatusCancelled:
+    case STATUS_RECEIVE_CANCELLED:
         return {Msg(MSG_CANCEL_RECEIVING), kCancelled};
     default:
         break;
     }
     if (replyCode < 0)
         return {u"???", kBad};
-    return {std::u16string(replyCodeText), replyCode == 0 ? kGood : kBad};
+    return {std::u16string(replyCodeText), replyCode == kReplyCodeOk ? kGood : kBad};
 }
 
 int TooltipMessage(int controlId) {
     switch (controlId) {
-    case 1:
+    case kExitControl:
         return MSG_EXIT;
-    case 1012:
+    case barcontrol::IDC_CONNECT:
         return MSG_CONNECT;
-    case 1013:
+    case barcontrol::IDC_DISCONNECT:
         return MSG_DISCONNECT;
-    case 1020:
+    case barcontrol::IDC_TEXT_LOAD:
         return MSG_TEXT_LOAD;
-    case 1021:
+    case barcontrol::IDC_ABOUT:
         return MSG_ABOUT;
-    case 1023:
+    case barcontrol::IDC_COMM_SETTINGS:
         return MSG_COMM_SETTINGS;
-    case 1042:
+    case barcontrol::IDC_TEXT_SAVE:
         return MSG_TEXT_SAVE;
-    case 1043:
+    case barcontrol::IDC_CAMERA_PICTURE:
         return MSG_OPEN_CAMERA_DEFINE;
-    case 1075:
+    case barcontrol::IDC_CANCEL_RECEIVING:
         return MSG_CANCEL_RECEIVING;
-    case 1201:
+    case barcontrol::IDC_CLOSE_DEFINE:
         return MSG_CLOSE_CAMERA_DEFINE;
     default:
         return -1;

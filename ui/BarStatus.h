@@ -20,11 +20,6 @@ constexpr Rgb kGood{128, 192, 128};      // green: port set, reply "OK"
 constexpr Rgb kBad{200, 128, 128};       // red: no port, time-outs, error replies
 constexpr Rgb kCancelled{200, 200, 128}; // yellow: receiving cancelled by the user
 
-// Transaction statuses of the engine that the result display names itself.
-constexpr int kStatusReceiveTimeout = 5;
-constexpr int kStatusCancelled = 6;
-constexpr int kStatusSendFailed = 7;
-
 // The port line: the port name, followed by " , " and the description when there is one.
 std::u16string PortText(std::u16string_view portName, std::u16string_view description);
 // Green when a port is chosen ("No settings" is none) and the application has a current

@@ -39,9 +39,9 @@ CCamSelDlg::CCamSelDlg(commsettings::IInterfaceList& interfaces, const commsetti
         int editId;
         int y;
     };
-    const Row rows[3] = {{1104, MSG_FIRST_RECEIVE, IDC_FIRST_RECEIVE, 65},
-                         {1106, MSG_NEXT_RECEIVE, IDC_NEXT_RECEIVE, 83},
-                         {1109, MSG_SEND_TIMEOUT, IDC_SEND, 101}};
+    const Row rows[3] = {{IDC_FIRST_RECEIVE_LABEL, MSG_FIRST_RECEIVE, IDC_FIRST_RECEIVE, 65},
+                         {IDC_NEXT_RECEIVE_LABEL, MSG_NEXT_RECEIVE, IDC_NEXT_RECEIVE, 83},
+                         {IDC_SEND_LABEL, MSG_SEND_TIMEOUT, IDC_SEND, 101}};
     auto* digits =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
     for (int i = 0; i < 3; ++i) {

@@ -5,6 +5,7 @@
 // colours through the setters.
 #pragma once
 
+#include "ui/BarControls.h"
 #include "ui/BarStatus.h"
 
 #include <QWidget>
@@ -26,22 +27,8 @@ void SetBarSize(QWidget* bar, const QSize& templateSize);
 class CDialogBarUpper : public QWidget {
     Q_OBJECT
 public:
+    using enum barcontrol::Upper;
     enum : int {
-        IDC_FILE_MENU = 1202,
-        IDC_CLOSE_DEFINE = 1201,
-        IDC_TEXT_SAVE = 1042,
-        IDC_TEXT_LOAD = 1020,
-        IDC_CONNECT = 1012,
-        IDC_DISCONNECT = 1013,
-        IDC_COMM_SETTINGS = 1023,
-        IDC_ABOUT = 1021,
-        IDC_CAMERA_PICTURE = 1043,
-        IDC_MODEL = 1028,
-        IDC_VERSION = 1029,
-        IDC_SERIAL_LABEL = 1031,
-        IDC_SERIAL = 1030,
-        IDC_PORT = 1022,
-        IDC_LINE_SPEED = 1032,
         // Items of the file menu button's popup.
         ID_SELECT_FILE = 32780,
         ID_AUTO_SELECT = 32781,
@@ -64,7 +51,7 @@ public:
     // command's rule; both redrawn at once.
     void SetConnectionState(bool portSelected, bool connected);
     void SetFileMenuEnables(bool selectFile, bool autoSelect);
-    // Enable state of a command button (1201, 1042, 1020, 1023, 1021).
+    // Enable state of a command button (barcontrol::kCommandButtons).
     void SetCommandEnabled(int id, bool enabled);
 
     CImageButton* Button(int id) const;
@@ -85,16 +72,7 @@ private:
 class CDialogBarLower : public QWidget {
     Q_OBJECT
 public:
-    enum : int {
-        IDC_SHOW_CONSOLE = 1203,
-        IDC_HIDE_CONSOLE = 1204,
-        IDC_CONNECTION = 1045,
-        IDC_RESULT_LABEL = 1200,
-        IDC_RESULT = 1076,
-        IDC_ELAPSED_LABEL = 1074,
-        IDC_ELAPSED = 1027,
-        IDC_CANCEL_RECEIVING = 1075,
-    };
+    using enum barcontrol::Lower;
 
     explicit CDialogBarLower(QWidget* parent = nullptr);
     QSize sizeHint() const override { return m_templateSize; }

@@ -12,6 +12,7 @@
 #include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
+#include "port/PortTables.h"
 #include "ui/AboutDlg.h"
 #include "ui/BarStatus.h"
 #include "ui/CamSelDlg.h"
@@ -101,12 +102,12 @@ private:
 } // namespace
 
 CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
-    // 1. Title: the program's title and the platform word; kept by the application for the
+    // Title: the program's title and the platform word; kept by the application for the
     // definition file's name to be added to.
     m_app.SetWindowTitle(sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)");
     UpdateTitle();
 
-    // 2. Client area: upper bar, splitter (console | property view), lower bar.
+    // Client area: upper bar, splitter (console | property view), lower bar.
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
@@ -138,7 +139,7 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
             engine->SubmitCommandJob(command);
     });
 
-    // 3.-5. Menus, bar commands, shortcuts.
+    // Menus, bar commands, shortcuts.
     CreateMenus();
     CreateShortcuts();
     connect(m_upper, &CDialogBarUpper::commandTriggered, this, [this](int id) {
@@ -699,7 +700,7 @@ void CMainFrame::UpdateCommandEnables() {
     if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
     using namespace mainframe;
-    for (int control : {1201, 1042, 1020, 1023, 1021})
+    for (int control : barcontrol::kCommandButtons)
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
     m_upper->SetFileMenuEnables(IsCommandEnabled(ID_SELECT_FILE, s),
                                 IsCommandEnabled(ID_AUTO_SELECT, s));
@@ -838,7 +839,7 @@ void CMainFrame::Connect() {
         return;
     }
     const int32_t result = m_app.ConnectCamera();
-    if (result == 0) {
+    if (result == PORT_OK) {
         RefreshViews(all);
         return;
     }

@@ -1,24 +1,25 @@
 #include "ui/MainFrameLogic.h"
 
 #include "base/MessageTable.h"
+#include "port/PortTables.h"
 
 namespace mainframe {
 
 int CommandOfControl(int controlId) {
     switch (controlId) {
-    case 1201:
+    case barcontrol::IDC_CLOSE_DEFINE:
         return ID_CLOSE_DEFINE;
-    case 1042:
+    case barcontrol::IDC_TEXT_SAVE:
         return ID_TEXT_SAVE;
-    case 1020:
+    case barcontrol::IDC_TEXT_LOAD:
         return ID_TEXT_LOAD;
-    case 1012:
+    case barcontrol::IDC_CONNECT:
         return ID_CONNECT;
-    case 1013:
+    case barcontrol::IDC_DISCONNECT:
         return ID_DISCONNECT;
-    case 1023:
+    case barcontrol::IDC_COMM_SETTINGS:
         return ID_COMM_SETTINGS;
-    case 1021:
+    case barcontrol::IDC_ABOUT:
         return ID_APP_ABOUT;
     case IDC_CANCEL_RECEIVING:
     case IDC_SHOW_CONSOLE:
@@ -68,19 +69,19 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
 
 int ConnectFailureMessage(int32_t result) {
     switch (result) {
-    case 8:
+    case PORT_OPEN_FAILED:
         return MSG_CANT_OPEN_PORT;
-    case 9:
+    case PORT_GET_STATE_FAILED:
         return MSG_GET_PORT_PARAM_FAILED;
-    case 10:
+    case PORT_SET_STATE_FAILED:
         return MSG_SET_PORT_FAILED;
-    case 11:
+    case PORT_QUEUE_SIZE_FAILED:
         return MSG_INIT_PORT_FAILED;
-    case 12:
+    case PORT_PURGE_FAILED:
         return MSG_INIT_BUFFER_FAILED;
-    case 13:
+    case PORT_TIMEOUTS_FAILED:
         return MSG_SET_TIMEOUT_FAILED;
-    case 14:
+    case PORT_DTR_FAILED:
         return MSG_SET_DTR_FAILED;
     default:
         return MSG_ERROR;

@@ -2,6 +2,8 @@
 // state, which bar control runs which command, and the text of a failed connect.
 #pragma once
 
+#include "ui/BarControls.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,9 +29,9 @@ enum CommandId : int {
 
 // Bar controls that are commands of their own (no menu item).
 enum BarCommandId : int {
-    IDC_CANCEL_RECEIVING = 1075,
-    IDC_SHOW_CONSOLE = 1203,
-    IDC_HIDE_CONSOLE = 1204,
+    IDC_CANCEL_RECEIVING = barcontrol::IDC_CANCEL_RECEIVING,
+    IDC_SHOW_CONSOLE = barcontrol::IDC_SHOW_CONSOLE,
+    IDC_HIDE_CONSOLE = barcontrol::IDC_HIDE_CONSOLE,
 };
 
 // What the enable rules look at, read from the engine and the application at the moment the
@@ -46,7 +48,8 @@ struct EngineState {
 };
 
 // The command a bar control runs: the menu id for buttons that share a menu command, the
-// control's own id for bar-only commands; 0 for a control without a command (1043).
+// control's own id for bar-only commands; 0 for a control without a command (the camera
+// picture).
 int CommandOfControl(int controlId);
 
 // Whether the command (a menu id or a bar-only control id) may run in this state. Unknown ids
@@ -68,7 +71,7 @@ enum class DropAction { kIgnore, kOpenDefinition, kLoadBatch, kRefuseBusy };
 DropAction ClassifyDrop(std::u16string_view fileName, const EngineState& state);
 
 // The message-table id of the text shown when Connect returned `result` (not 0): the port's
-// failed step for 8 to 14, the general "Error" otherwise.
+// failed step for PORT_OPEN_FAILED to PORT_DTR_FAILED, the general "Error" otherwise.
 int ConnectFailureMessage(int32_t result);
 // The text of the connect failure box: that message and, on a second line, the reason the
 // port gave (none when reason is empty).

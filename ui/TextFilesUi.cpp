@@ -22,11 +22,11 @@ bool CTextFilesUi::ShowFileDialog(const FileDialogRequest& request, std::u16stri
     QFileDialog dialog(m_window, Q(request.title), Q(request.initialFolder),
                        Q(QtNameFilters(request.filter)));
     dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    dialog.setFileMode((request.options & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
-                                                             : QFileDialog::AnyFile);
+    dialog.setFileMode((request.options & filedialog::kFileMustExist) ? QFileDialog::ExistingFile
+                                                                      : QFileDialog::AnyFile);
     if (!request.defaultExtension.empty())
         dialog.setDefaultSuffix(Q(request.defaultExtension));
-    if (!request.open && !(request.options & OFN_OVERWRITEPROMPT))
+    if (!request.open && !(request.options & filedialog::kConfirmOverwrite))
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -42,7 +42,7 @@ bool Open(clPortComm& port, const std::string& device, Sink& sink) {
 
 void BM_StaRoundTrip(benchmark::State& state) {
     clCameraSim sim;
-    if (sim.Load(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml") != 0) {
+    if (sim.Load(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml") != kLoadOk) {
         state.SkipWithError("definition");
         return;
     }

@@ -83,7 +83,7 @@ class CPivra02CLApp {
 public:
     CPivra02CLApp() {
         try {
-            // 1. module folder, log path, log
+            // Module folder, log path, log.
             moduleFolder = ModuleFolder();
             if (moduleFolder.empty())
                 return;
@@ -93,7 +93,7 @@ public:
             if (!LogWritable(logFolder, logPath))
                 return;
             log = std::make_unique<clSimpleLog>(logPath);
-            // 2. owner context and tables (static below); 3. state
+            // Owner context (the tables are static, below), then the plug-in state.
             ctrl.log = log.get();
             ResetState();
         } catch (...) {
@@ -128,7 +128,7 @@ public:
     }
 
     // Library record, port name, description and serial parameters of the setting record
-    // as it stands (steps 4 to 6 of the entry, shared with GetSelectedPortIF).
+    // as it stands (the entry's last look at the port, shared with GetSelectedPortIF).
     void Resolve(const char* lostLine1, const char* lostLine2) {
         CLLibraryRecord* lib = LirnoGetDLLStatW(&setting);
         std::u16string generated;
@@ -328,20 +328,19 @@ PIVRA_EXPORT InterfaceTable* GetPivraInterfaceW(PortParamBlock* params) {
         // Without its log the module did no set-up: refuse rather than hand out a table.
         if (!app.log || !params)
             return nullptr;
-        // 1.
+        // The host's block, the settings file and section; no port chosen yet.
         app.params = params;
         app.ctrl.settingsPath = params->settingsFilePath ? params->settingsFilePath : u"";
         app.port.settingsSection = kInterfaceName;
         app.port.identity.Clear();
         const std::u16string path = app.SettingsPath(), section = app.ChannelSection();
-        // 2. - 3.
+        // The stored setting record and, from it, the chosen channel.
         LirnoInitW(path.c_str());
         LirnoLoadCLSettingParaW(path.c_str(), section.c_str(), &app.setting);
         app.port.identity.index = static_cast<int32_t>(app.setting.serialIndex);
         app.port.identity.devicePath = app.setting.libraryName;
-        // 4. - 6.
+        // The library, port name and line parameters of that channel.
         app.Resolve("Error in GetPivraInterface = %s ", "CameraLink DLL Lost.");
-        // 7.
         app.port.LoadSettings();
         return &g_interfaceTable;
     } catch (...) {

@@ -339,7 +339,7 @@ TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
 
 TEST(Job, UnknownKindRunsNothing) {
     JobRig rig;
-    rig.engine.Mailbox().m_jobKind = 9;
+    rig.engine.Mailbox().m_jobKind = static_cast<JobKind>(9);
     rig.jobEvent.Set();
     rig.engine.Mailbox().m_jobKind = JOB_BATCH; // no batch runner yet
     rig.jobEvent.Set();

@@ -238,7 +238,7 @@ TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
     platform::WritePrivateProfileString(u"Path", u"Text Load", u"", ini);
     dialog.PrepareInitialFolder(u"/default");
     EXPECT_EQ(dialog.Folder(), u"/default");
-    EXPECT_EQ(dialog.DoModal(nullptr), IDCANCEL); // no user interface: nothing chosen
+    EXPECT_FALSE(dialog.Run(nullptr)); // no user interface: nothing chosen
 }
 
 } // namespace

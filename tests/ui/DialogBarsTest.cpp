@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <utility>
 
 using barstatus::ResultLook;
 using barstatus::Rgb;
@@ -56,6 +57,24 @@ TEST(ResultLook, EveryTransactionOutcome) {
     EXPECT_EQ(barstatus::MakeResultLook(0, 0, u"OK"), (ResultLook{u"OK", Rgb{128, 192, 128}}));
     EXPECT_EQ(barstatus::MakeResultLook(0, 2, u"CMD ERR!"),
               (ResultLook{u"CMD ERR!", Rgb{200, 128, 128}}));
+}
+
+// The tooltip table by the template's control ids, so a wrong name in the table shows here.
+TEST(Tooltips, EveryBarControlOfTheTable) {
+    const std::pair<int, int> table[] = {{1, MSG_EXIT},
+                                         {1012, MSG_CONNECT},
+                                         {1013, MSG_DISCONNECT},
+                                         {1020, MSG_TEXT_LOAD},
+                                         {1021, MSG_ABOUT},
+                                         {1023, MSG_COMM_SETTINGS},
+                                         {1042, MSG_TEXT_SAVE},
+                                         {1043, MSG_OPEN_CAMERA_DEFINE},
+                                         {1075, MSG_CANCEL_RECEIVING},
+                                         {1201, MSG_CLOSE_CAMERA_DEFINE}};
+    for (const auto& [control, message] : table)
+        EXPECT_EQ(barstatus::TooltipMessage(control), message) << control;
+    for (int none : {0, 1202, 1203, 1028, 32780})
+        EXPECT_EQ(barstatus::TooltipMessage(none), -1) << none;
 }
 
 TEST_F(UpperBarTest, ConnectAndDisconnectLookFollowTheConnection) {

@@ -99,7 +99,7 @@ TEST_F(TextFilesUi, FileDialogTakesTheRequest) {
     request.filter = u"Text file(*.txt)|*.txt||";
     request.title = u"Text Load";
     request.initialFolder = QString::fromStdString(dir.str()).toStdU16String();
-    request.options = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    request.options = filedialog::kHideReadOnly | filedialog::kFileMustExist;
     QStringList filters;
     QString folder;
     AnswerModal<QFileDialog>([&](QFileDialog* dialog) {

@@ -25,7 +25,7 @@ public:
     clCameraSim() = default;
 
     // Loads the definition; the schema files are looked for in schemaFolder (empty: the
-    // definition's own folder). A LoadResult (0 success).
+    // definition's own folder). A LoadResult (kLoadOk on success).
     int Load(const std::string& definitionPath, const std::string& schemaFolder = {});
 
     // The complete answer to one command line (without its CR), as bytes on the wire:

@@ -129,7 +129,7 @@ CLSERSIM_EXPORT int32_t clSerialInit(uint32_t serialIndex, hSerRef* serialRef) {
         return CL_ERR_PORT_IN_USE;
     if (!c.loaded) {
         const std::string definition = DefaultDefinition();
-        if (!definition.empty() && c.sim.Load(definition) == 0) {
+        if (!definition.empty() && c.sim.Load(definition) == kLoadOk) {
             std::string stem = definition.substr(definition.rfind('/') + 1);
             stem = stem.substr(0, stem.rfind('.'));
             c.sim.identity.model = platform::Utf8ToUtf16(stem);

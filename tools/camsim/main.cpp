@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int loaded = sim.Load(definition, schemaFolder);
-    if (loaded != 0) {
+    if (loaded != kLoadOk) {
         std::fprintf(stderr, "camsim: cannot load %s (result %d)\n", definition.c_str(), loaded);
         return 1;
     }

@@ -5,6 +5,7 @@
 #include "components/vorlix/Vorlix.h"
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
+#include "textfiles/TextFiles.h"
 #include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
 #include "tools/cli/PropertyEdit.h"
@@ -48,7 +49,7 @@ int JobStatus(const CliJob& job) {
     for (const CliTransaction& t : job.transactions) {
         if (t.result != TRANSACTION_OK)
             return kCliTransaction;
-        if (t.replyCode != 0)
+        if (t.replyCode != kReplyCodeOk)
             return kCliReply;
     }
     return kCliOk;
@@ -72,7 +73,7 @@ void ReportTransaction(const clCliOutput& out, const CliTransaction& t) {
     if (t.result != TRANSACTION_OK)
         clCliOutput::Error(Utf8(t.command) + ": " + t.Outcome() +
                            (t.message.empty() ? "" : " (" + Utf8(t.message) + ")"));
-    else if (t.replyCode != 0)
+    else if (t.replyCode != kReplyCodeOk)
         clCliOutput::Error(Utf8(t.command) + ": the camera answered " + t.Outcome());
 }
 
@@ -602,7 +603,7 @@ int Save(clCliSession& session, const clCliOutput& out, const std::vector<std::s
         StorePropertyEdit(session.Manager(), edit);
     const std::string& file = arguments.front();
     std::string reason;
-    if (session.WriteSettingsText(Wide(file), reason) != 0)
+    if (session.WriteSettingsText(Wide(file), reason) != FILE_COMMAND_OK)
         return Fail(kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason));
     out.Emit({{"saved", file}, {"definition", Utf8(session.DefinitionPath())}}, "saved " + file);
     return kCliOk;

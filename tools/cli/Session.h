@@ -6,6 +6,7 @@
 #pragma once
 
 #include "comm/CommunicateModel.h"
+#include "comm/ReplyCollector.h"
 #include "port/CamPort.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortTables.h"
@@ -39,11 +40,11 @@ struct CliOptions {
 struct CliTransaction {
     std::u16string command;                 // without the CR
     int32_t result = TRANSACTION_CANCELLED; // TRANSACTION_*
-    int32_t replyCode = -1;
+    int32_t replyCode = kNoReplyCode;
     std::vector<std::u16string> replyLines; // after the result line, each with its '>'
     std::u16string message;                 // what the window would show in a message box
 
-    bool Ok() const { return result == TRANSACTION_OK && replyCode == 0; }
+    bool Ok() const { return result == TRANSACTION_OK && replyCode == kReplyCodeOk; }
     std::string Outcome() const;
 };
 
