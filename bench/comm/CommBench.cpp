@@ -1,8 +1,8 @@
 // Receive ring throughput against plain memcpy, and the duration of one command step against
 // an in-process camera compared with its floor (the camera's answer time) and its target
 // ceiling (the answer time plus 2 ms: the transaction wakes on the received bytes).
-#include "ScriptedCamera.h"
 #include "comm/CommunicateModel.h"
+#include "support/ScriptedCamera.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

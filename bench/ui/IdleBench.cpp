@@ -16,6 +16,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "tests/support/FakeWorkingSet.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
 
@@ -42,19 +43,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct PlentyWorkingSet : platform::IWorkingSet {
-    bool QueryAvailableVirtual(uint64_t& bytes) override {
-        bytes = 64ull << 30;
-        return true;
-    }
-    bool GetLimits(uint64_t& min, uint64_t& max) override {
-        min = 8 << 20;
-        max = UINT64_MAX;
-        return true;
-    }
-    bool SetLimits(uint64_t, uint64_t) override { return true; }
-};
 
 // CPU nanoseconds and voluntary context switches summed over the threads now alive, plus
 // what threads that already ended left in the process totals.
@@ -92,7 +80,7 @@ ProcessCounts ReadCounts() {
 // pointed at device.
 struct Window {
     fs::path folder;
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     clApplication app;
     std::unique_ptr<CMainFrame> frame;
 

@@ -1,11 +1,14 @@
 #include "app/Application.h"
 
-#include "TempDir.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "platform/IniProfile.h"
 #include "platform/InstanceLock.h"
 #include "platform/Text.h"
+#include "support/AppEnvironment.h"
+#include "support/FakeWorkingSet.h"
+#include "support/LogText.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -19,56 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint64_t MiB = 1024 * 1024;
-
-struct FakeWorkingSet : platform::IWorkingSet {
-    bool queryOk = true, getOk = true, setOk = true;
-    uint64_t available = 64 * 1024 * MiB;
-    uint64_t minimum = 8 * MiB, maximum = UINT64_MAX; // RLIMIT_RSS unlimited
-    std::vector<std::pair<uint64_t, uint64_t>> sets;
-
-    bool QueryAvailableVirtual(uint64_t& bytes) override {
-        bytes = available;
-        return queryOk;
-    }
-    bool GetLimits(uint64_t& min, uint64_t& max) override {
-        min = minimum;
-        max = maximum;
-        return getOk;
-    }
-    bool SetLimits(uint64_t min, uint64_t max) override {
-        sets.emplace_back(min, max);
-        return setOk;
-    }
-};
-
-std::vector<std::string> LogTexts(const std::string& path) {
-    const std::string bytes = ReadFileBytes(path);
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                             static_cast<unsigned char>(bytes[i + 1]) << 8));
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find(u"\r\n", pos);
-        // Drop the "YYYY-MM-DD hh:mm:ss " stamp.
-        lines.push_back(platform::Utf16ToUtf8(text.substr(pos + 20, end - pos - 20)));
-        pos = end + 2;
-    }
-    return lines;
-}
+constexpr uint64_t MiB = FakeWorkingSet::MiB;
 
 class ApplicationTest : public ::testing::Test {
 protected:
     std::unique_ptr<clApplication> MakeApp(const char* instanceSwitch = nullptr) {
         auto app = std::make_unique<clApplication>();
-        clApplication::Environment env;
-        env.programFolder = programFolder.str();
-        env.lockFolder = lockFolder.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app->SetEnvironment(env);
+        app->SetEnvironment(TestEnvironment(programFolder.str(), lockFolder.str(), &workingSet));
         if (instanceSwitch) {
             const char* argv[] = {"Quillon", instanceSwitch};
             app->ReadInstanceSwitch(2, argv);
@@ -112,15 +72,14 @@ const std::string kDefaultSettings = "[App]\n"
 
 } // namespace
 
-TEST_F(ApplicationTest, ConstructionGivesEmptyStateWithChannelSection) {
-    clApplication app;
-    EXPECT_EQ(app.ChannelSection(), u"CAMERA_COMM_Ch00");
-    EXPECT_EQ(app.RequestedInstanceNumber(), -1);
-    EXPECT_EQ(app.SelectedInterfaceIndex(), -1);
-    EXPECT_EQ(app.WatchPeriodMs(), 50u);
-    EXPECT_EQ(app.MainFrame(), nullptr);
-    EXPECT_TRUE(app.ProgramFolder().empty());
-    app.ShutDown(); // tolerates that nothing was started
+// A shut-down without a start writes nothing and restores no limits it never changed.
+TEST_F(ApplicationTest, ShutDownWithoutStartUpTouchesNothing) {
+    auto app = MakeApp();
+    app->ShutDown();
+    app->ShutDown();
+    EXPECT_TRUE(workingSet.sets.empty());
+    EXPECT_TRUE(fs::is_empty(programFolder.path()));
+    EXPECT_TRUE(fs::is_empty(lockFolder.path()));
 }
 
 TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBack) {
@@ -359,7 +318,7 @@ TEST_P(WorkingSetFailureTest, FailsStartUpWithItsLogLines) {
     auto app = MakeApp();
     EXPECT_EQ(app->StartUp(), 1);
     app->ShutDown();
-    EXPECT_EQ(LogTexts(programFolder.file("Quillon_00_Log.txt")), GetParam().logLines);
+    EXPECT_EQ(LogLines(programFolder.file("Quillon_00_Log.txt")), GetParam().logLines);
     platform::InstanceLock again;
     EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str()));
 }

@@ -1,7 +1,5 @@
 // The application's engine: created and prepared by start-up, its worker thread driven through
 // the application's own fields, reply lines handed on, and everything stopped again.
-#include "PlentyWorkingSet.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -10,6 +8,10 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "support/AppEnvironment.h"
+#include "support/Deadline.h"
+#include "support/FakeWorkingSet.h"
+#include "support/TempDir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -53,18 +55,13 @@ private:
 class EngineWiringTest : public ::testing::Test {
 protected:
     void Start() {
-        clApplication::Environment env;
-        env.programFolder = folder.str();
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
     }
     std::u16string Settings() { return platform::Utf8ToUtf16(folder.file("Quillon_00.ini")); }
 
     TempDir folder, locks;
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     clApplication app;
 };
 
@@ -115,14 +112,11 @@ TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
     // A single command without a port: the send fails and the job ends normally.
     app.Engine()->MarkConnected();
     ASSERT_EQ(app.Engine()->SubmitCommandJob(u"sta"), SUBMIT_OK);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::vector<uint32_t> seen;
-    while (std::chrono::steady_clock::now() < end) {
+    WaitUntil([&] {
         seen = ui.Messages();
-        if (std::find(seen.begin(), seen.end(), uint32_t(UM_ACTIVATE_CONSOLE)) != seen.end())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+        return std::find(seen.begin(), seen.end(), uint32_t(UM_ACTIVATE_CONSOLE)) != seen.end();
+    });
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), uint32_t(UM_REFRESH_VIEWS));
     // The job's own messages, in order (the watch may add status refreshes in between).

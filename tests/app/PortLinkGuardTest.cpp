@@ -2,8 +2,8 @@
 // cancelled before the window hears of it.
 #include "app/PortLinkGuard.h"
 
-#include "FakeDeviceSource.h"
 #include "port/PortComm.h"
+#include "support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "base/SimpleLog.h"
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // helpers that write definition files into it.
 #pragma once
 
-#include "TempDir.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The camera simulator: its answers, and its pseudo-terminal with injected faults.
-#include "TempDir.h"
 #include "platform/Text.h"
+#include "support/Deadline.h"
+#include "support/TempDir.h"
 #include "tools/camsim/PtyServer.h"
 
 #include <chrono>
@@ -175,8 +176,7 @@ TEST(CamSimProgram, PublishesItsTerminalAndEndsOnSignal) {
         ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
         0);
     struct stat st {};
-    for (int i = 0; i < 200 && ::lstat(link.c_str(), &st) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitUntil([&] { return ::lstat(link.c_str(), &st) == 0; });
     {
         Host host(link);
         host.Send("sta\r");

@@ -1,11 +1,12 @@
 // quillon-cli as a script runs it: the real binary against the camera simulator on a
 // pseudo-terminal, its exit status, its output (JSON read back with the JSON library) and its
 // traffic log.
-#include "TempDir.h"
 #include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
+#include "support/Deadline.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <csignal>
@@ -53,13 +54,9 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
 
 // The exit status (128 + signal when killed), or -1 when the process outlived the deadline.
 int WaitExit(pid_t pid, std::chrono::milliseconds deadline = std::chrono::seconds(120)) {
-    const auto end = Clock::now() + deadline;
     int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > end)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (!WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) != 0; }, deadline))
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -82,9 +79,7 @@ public:
         args.insert(args.end(), options.begin(), options.end());
         m_pid = Spawn(kBin + "/camsim", args, dir.file("camsim.out"), dir.file("camsim.err"));
         struct stat st {};
-        const auto end = Clock::now() + std::chrono::seconds(30);
-        while (::lstat(link.c_str(), &st) != 0 && Clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        WaitUntil([&] { return ::lstat(link.c_str(), &st) == 0; }, std::chrono::seconds(30));
     }
     ~Camera() {
         if (m_pid > 0) {
@@ -628,9 +623,7 @@ TEST_P(CliSignal, CancelsTheTransactionAndClosesThePort) {
         kCli, {"--port", camera.link, "--timeout", "60000", "--log", log, "send", "sta", "gai 1"},
         dir.file("cli.out"), dir.file("cli.err"));
     ASSERT_GT(pid, 0);
-    const auto end = Clock::now() + std::chrono::seconds(60);
-    while (SentLines(ReadFileBytes(log)) == 0 && Clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    WaitUntil([&] { return SentLines(ReadFileBytes(log)) != 0; }, std::chrono::seconds(60));
     ASSERT_EQ(SentLines(ReadFileBytes(log)), 1u);
     const auto signalled = Clock::now();
     ::kill(pid, GetParam().signal);

@@ -1,8 +1,8 @@
 // Property jobs over a real loaded camera definition.
-#include "EngineRig.h"
 #include "camdef/CamProperty.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

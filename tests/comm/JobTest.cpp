@@ -1,5 +1,6 @@
-#include "EngineRig.h"
 #include "camdef/CamPropertyMgr.h"
+#include "support/Deadline.h"
+#include "support/EngineRig.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -167,8 +168,7 @@ TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
     EXPECT_EQ(rig.ui.boxes[0], u"Reset the camera?"); // empty Japanese text: the English one
     const UiRecord box = rig.ui.Records().back();
     EXPECT_EQ(box.lParam, static_cast<intptr_t>(MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(rig.camera.Commands(), 0);
+    EXPECT_EQ(rig.camera.Commands(), 0); // and the wire below holds the second job's only
 
     rig.ui.boxAnswer = IDOK;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
@@ -183,8 +183,7 @@ TEST(Job, CancelDuringAReplyEndsThePropertyJobWithoutMessage) {
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n"}, {3000, "\x04"}});
     ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
-    ASSERT_TRUE(rig.camera.WaitForCommands(1));
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_RECEIVING; }));
     rig.engine.CancelReceiving();
     ASSERT_TRUE(rig.WaitJobEnd(1, 1000));
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
@@ -323,12 +322,11 @@ TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
 TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
     JobRig rig(clCommunicateModel::kNoTimeLimit);
     rig.engine.SubmitCommandJob(u"slow");
-    ASSERT_TRUE(rig.camera.WaitForCommands(1));
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_WAIT_FIRST; }));
     const auto t0 = Clock::now();
     EXPECT_TRUE(rig.engine.StopWorker(5000));
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
-              200);
+    // Well within the 5 s after which StopWorker gives up on the thread.
+    EXPECT_LT(Clock::now() - t0, 2s);
     EXPECT_FALSE(rig.engine.WorkerExists());
     // The end frame still ran; no result was shown for the abandoned transaction.
     const auto m = rig.ui.Messages();
@@ -339,12 +337,21 @@ TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
 
 TEST(Job, UnknownKindRunsNothing) {
     JobRig rig;
-    rig.engine.Mailbox().m_jobKind = static_cast<JobKind>(9);
-    rig.jobEvent.Set();
-    rig.engine.Mailbox().m_jobKind = JOB_BATCH; // no batch runner yet
-    rig.jobEvent.Set();
-    std::this_thread::sleep_for(150ms);
-    EXPECT_TRUE(rig.ui.Records().empty());
+    for (JobKind kind : {static_cast<JobKind>(9), JOB_BATCH}) { // no batch runner yet
+        rig.engine.Mailbox().m_jobKind = kind;
+        rig.jobEvent.Set();
+        // The worker woke and took the job.
+        ASSERT_TRUE(WaitUntil([&] { return !rig.jobEvent.IsSignalled() && rig.engine.IsReady(); }));
+    }
+    // The worker runs jobs one after the other: the next one's messages are all there are.
+    rig.camera.Expect({{0, ">OK\r\n\x04"}});
+    ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
+    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    EXPECT_EQ(
+        rig.ui.Messages(),
+        (std::vector<uint32_t>{UM_REFRESH_VIEWS, UM_CONSOLE_ECHO, UM_SHOW_RESULT, UM_DRAIN_REPLIES,
+                               UM_CLOSE_WAIT_DIALOG, UM_REFRESH_VIEWS, UM_ACTIVATE_CONSOLE}));
+    EXPECT_EQ(rig.camera.Commands(), 1);
 }
 
 TEST(Engine, DisconnectWhileIdle) {
@@ -353,8 +360,7 @@ TEST(Engine, DisconnectWhileIdle) {
     watch.Start();
     rig.ctx.watch = &watch;
     watch.SignalHalt();
-    for (int i = 0; i < 100 && watch.ElapsedText().empty(); ++i)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(WaitUntil([&] { return !watch.ElapsedText().empty(); }));
     std::vector<std::pair<std::u16string, std::u16string>> shown;
     int hidden = 0;
     rig.ctx.showWaitDialog = [&](std::u16string_view t, std::u16string_view c) {
@@ -381,10 +387,7 @@ TEST(Engine, DisconnectDuringAJobCancelsItFirst) {
     JobRig rig(20000);
     rig.camera.Expect({{6000, ">OK\r\n\x04"}});
     ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
-    const auto until = Clock::now() + 10s;
-    while (rig.engine.Phase() != PHASE_WAIT_FIRST && Clock::now() < until)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(rig.engine.Phase(), PHASE_WAIT_FIRST);
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_WAIT_FIRST; }));
     rig.engine.DisconnectCamera();
     // The job had ended its frame when the port closed.
     EXPECT_TRUE(rig.ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 0));
@@ -408,14 +411,9 @@ TEST(Engine, DisconnectBetweenCommandsSendsNothingMore) {
     rig.camera.Expect({{3000, ">OK\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
-    const auto until = Clock::now() + 10s;
-    while (rig.camera.Commands() < 2 && Clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(rig.camera.WaitForCommands(2));
     rig.engine.DisconnectCamera();
-    const auto idle = Clock::now() + 10s;
-    while (rig.engine.IsBusy() && Clock::now() < idle)
-        std::this_thread::sleep_for(1ms);
-    EXPECT_FALSE(rig.engine.IsBusy());
+    EXPECT_TRUE(WaitUntil([&] { return !rig.engine.IsBusy(); }));
     EXPECT_EQ(rig.camera.Commands(), 2);
     EXPECT_EQ(rig.camera.Wire(), "a 1\rb 1\r");
     EXPECT_TRUE(rig.ui.boxes.empty());
@@ -434,9 +432,7 @@ TEST(Engine, SubmissionsAreRefusedWithACodeUnlessReadyAndConnected) {
     EXPECT_EQ(rig.engine.SubmitBatchJob({u"x\n"}), SUBMIT_BUSY);
     ASSERT_TRUE(rig.WaitJobEnd());
     ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 2));
-    const auto until = Clock::now() + 5s;
-    while (!rig.engine.IsReady() && Clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(WaitUntil([&] { return rig.engine.IsReady(); }));
     EXPECT_EQ(rig.camera.Wire(), "a 1\r") << "the first job ran once, with its own record";
     EXPECT_EQ(rig.engine.SubmitPropertyJob(nullptr), SUBMIT_STALE_RECORD);
     EXPECT_EQ(rig.engine.SubmitPropertyJob(rig.engine.PropertyManager().LoadGeneration() + 1, 0),
@@ -450,15 +446,16 @@ TEST(Engine, ShutDownLeavesAStuckWorkerAndClosesTheWayToTheWindow) {
     std::mutex lock;
     std::condition_variable cv;
     bool release = false;
+    std::atomic<bool> blocked{false};
     rig.ui.onSend = [&](uint32_t msg) {
         if (msg != UM_CONSOLE_ECHO)
             return;
         std::unique_lock<std::mutex> g(lock);
+        blocked = true;
         cv.wait(g, [&] { return release; });
     };
     ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 1));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(WaitUntil([&] { return blocked.load(); }));
     EXPECT_FALSE(rig.engine.ShutDown({}, 100));
     EXPECT_FALSE(rig.ctx.UiLink().IsOpen());
     const size_t seen = rig.ui.Records().size();
@@ -469,9 +466,7 @@ TEST(Engine, ShutDownLeavesAStuckWorkerAndClosesTheWayToTheWindow) {
     cv.notify_all();
     // The detached worker finishes its job on its own; the rig outlives it.
     ASSERT_TRUE(rig.ui.WaitFor(UM_CONSOLE_ECHO));
-    const auto until = Clock::now() + 10s;
-    while (rig.engine.IsBusy() && Clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(WaitUntil([&] { return !rig.engine.IsBusy(); }));
     std::this_thread::sleep_for(200ms); // its last steps after the job: a stop-event check
     EXPECT_EQ(rig.ui.Records().size(), seen + 1) << "only the send under way was answered";
 }

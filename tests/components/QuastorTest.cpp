@@ -2,9 +2,9 @@
 // and real settings files.
 #include "components/quastor/Quastor.h"
 
-#include "TempDir.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,9 @@
 // The serial-port utility component: listing, stored parameters, termios form, dialog hook.
 #include "components/vorlix/Vorlix.h"
 
-#include "TempDir.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 
 #include <cstring>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "platform/DataFolders.h"
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "platform/FileVerInfo.h"
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <cstring>
 #include <elf.h>

@@ -1,6 +1,6 @@
 #include "platform/IniProfile.h"
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <csignal>
 #include <filesystem>

@@ -1,4 +1,3 @@
-#include "TempDir.h"
 #include "platform/EnvExpand.h"
 #include "platform/InstanceLock.h"
 #include "platform/Module.h"
@@ -6,6 +5,7 @@
 #include "platform/UiLanguage.h"
 #include "platform/Wildcard.h"
 #include "platform/WorkingSet.h"
+#include "support/TempDir.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -2,20 +2,23 @@
 // a program folder of its own, found by discovery or loaded with dlopen, driven through its
 // InterfaceTable and PortOpTable and through the communication engine, against the simulated
 // Camera Link serial libraries (API 1.1 and 1.0).
-#include "PlentyWorkingSet.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
-#include "comm/EngineRig.h" // RecordingUi
 #include "components/quastor/Quastor.h"
 #include "platform/IniProfile.h"
 #include "platform/Module.h"
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortReason.h"
+#include "support/AppEnvironment.h"
+#include "support/Deadline.h"
+#include "support/EngineRig.h" // RecordingUi
+#include "support/FakeWorkingSet.h"
+#include "support/LogText.h"
+#include "support/TempDir.h"
 
 #include <atomic>
 #include <chrono>
@@ -80,24 +83,6 @@ std::u16string U(const std::string& s) {
 }
 std::string A(const char16_t* s) {
     return s ? platform::Utf16ToUtf8(s) : std::string("(null)");
-}
-
-// Lines of a log file without their time stamps (ASCII texts).
-std::vector<std::string> LogLines(const std::string& path) {
-    const std::string raw = ReadFileBytes(path);
-    std::string text;
-    for (size_t i = 2; i + 1 < raw.size(); i += 2)
-        text.push_back(raw[i]);
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(pos + 20, end - pos - 20));
-        pos = end + 2;
-    }
-    return lines;
 }
 
 // The simulated library's test controls (the same loaded object the plug-in uses).
@@ -191,15 +176,12 @@ struct Received {
         self->bytes.append(reinterpret_cast<const char*>(b), n);
     }
     bool WaitFor(char last, int timeoutMs = 3000) {
-        for (int i = 0; i < timeoutMs / 5; ++i) {
-            {
+        return WaitUntil(
+            [&] {
                 std::lock_guard<std::mutex> g(lock);
-                if (!bytes.empty() && bytes.back() == last)
-                    return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+                return !bytes.empty() && bytes.back() == last;
+            },
+            std::chrono::milliseconds(timeoutMs));
     }
     std::string Take() {
         std::lock_guard<std::mutex> g(lock);
@@ -495,7 +477,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The program around the plug-in: the upper bar's texts and the connect failure's second line.
 class CameraLinkAppTest : public CameraLinkTest {
 protected:
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     TempDir locks;
 
     void StartApp(clApplication& app) {
@@ -503,12 +485,7 @@ protected:
         platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
                                             u"Camera Link API", settings);
         platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
-        clApplication::Environment env;
-        env.programFolder = dir.str() + "/";
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(dir.str() + "/", locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
         ASSERT_EQ(app.CurrentPort(), &app.PlugInPort());
     }
@@ -588,15 +565,8 @@ struct EngineHost {
     clCommunicateModel engine{ctx};
 
     explicit EngineHost(PortOpTable* ops) {
-        ctx.ui = &ui;
-        ctx.log = &log;
-        ctx.stopEvent = &stopEvent;
-        ctx.jobEvent = &jobEvent;
-        ctx.currentPort = &port;
-        ui.engine = &engine;
+        WireEngine(*this, 3000, 3000);
         port.opTable = ops;
-        engine.Ring().Allocate(1 << 16);
-        engine.SetReceiveTimeouts(3000, 3000);
     }
     ~EngineHost() {
         engine.StopWorker();
@@ -632,9 +602,7 @@ struct EngineHost {
         if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 10000))
             return false;
         (void)before;
-        for (int i = 0; i < 400 && !engine.IsReady(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return engine.IsReady();
+        return WaitUntil([&] { return engine.IsReady(); }, std::chrono::seconds(2));
     }
     bool RunCommand(std::u16string_view command) {
         return RunJob([&] { engine.SubmitCommandJob(command); });
@@ -736,8 +704,7 @@ TEST_P(CameraLinkReadTimeoutTest, StaysWithinItsBoundsAndNeverSpins) {
     // Counted over a period of the idle connection: every empty read waits at least the
     // lower bound, so there can be at most one read per kMinTimeout milliseconds. A spinning
     // thread makes thousands, however little of a core a loaded machine gives it.
-    for (int i = 0; i < 2000 && sim.stat("reads") < 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitUntil([&] { return sim.stat("reads") >= 1; }));
     const int64_t readsBefore = sim.stat("reads");
     const auto wallBefore = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -774,9 +741,7 @@ TEST_F(CameraLinkTest, DisconnectDuringASendNeverWritesToTheClosedChannel) {
         sent = ops->SendData(reinterpret_cast<const uint8_t*>(line.data()),
                              static_cast<uint32_t>(line.size()));
     });
-    for (int i = 0; i < 2000 && sim.stat("writes") < 5; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_GE(sim.stat("writes"), 5);
+    EXPECT_TRUE(WaitUntil([&] { return sim.stat("writes") >= 5; }));
     ops->Disconnect();
     sender.join();
     EXPECT_EQ(sim.stat("stale_writes"), 0);

@@ -1,8 +1,7 @@
-#include "ScriptedCamera.h"
-#include "TempDir.h"
 #include "base/SimpleLog.h"
+#include "support/ScriptedCamera.h"
+#include "support/TempDir.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -33,32 +32,6 @@ struct Sink {
 void NoOp(const uint8_t*, uint32_t, void*) {}
 
 } // namespace
-
-TEST(PortLayout, ParamBlockFieldsSitWhereAPlugInReadsThem) {
-    // What a plug-in built by another compiler sees: raw bytes at fixed offsets.
-    PortParamBlock block{};
-    block.firstReceiveTimeout = 111;
-    block.nextReceiveTimeout = 222;
-    block.sendTimeout = 333;
-    const char16_t* folder = u"/opt/q/";
-    block.programFolder = folder;
-    unsigned char raw[96];
-    std::memcpy(raw, &block, sizeof raw);
-    int32_t v;
-    std::memcpy(&v, raw + 44, 4);
-    EXPECT_EQ(v, 111);
-    std::memcpy(&v, raw + 48, 4);
-    EXPECT_EQ(v, 222);
-    std::memcpy(&v, raw + 52, 4);
-    EXPECT_EQ(v, 333);
-    const char16_t* p;
-    std::memcpy(&p, raw + 56, 8);
-    EXPECT_EQ(p, folder);
-    for (int i = 0; i < 44; ++i)
-        EXPECT_EQ(raw[i], 0) << i;
-    for (int i = 80; i < 96; ++i)
-        EXPECT_EQ(raw[i], 0) << i;
-}
 
 TEST(CamPort, BaseOperations) {
     clScriptedCamera port;

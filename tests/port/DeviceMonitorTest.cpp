@@ -2,8 +2,8 @@
 // here) and with watched paths on real files.
 #include "port/DeviceMonitor.h"
 
-#include "FakeDeviceSource.h"
-#include "TempDir.h"
+#include "support/FakeDeviceSource.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <condition_variable>

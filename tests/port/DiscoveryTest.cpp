@@ -1,12 +1,13 @@
 // Interface discovery with real plug-in modules built by the tests, loaded with dlopen.
-#include "PlentyWorkingSet.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "comm/CommunicateModel.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
 #include "port/PortComm.h"
+#include "support/AppEnvironment.h"
+#include "support/FakeWorkingSet.h"
+#include "support/TempDir.h"
 
 #include <climits>
 #include <dlfcn.h>
@@ -103,7 +104,7 @@ TEST_F(DiscoveryTest, MissingProgramFolderLooksForNoPluginAndKeepsTheDirectory) 
 // The whole start-up path of the application: discovery, the stored choice, the texts.
 class AppDiscoveryTest : public DiscoveryTest {
 protected:
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     TempDir locks;
 
     void StartWith(clApplication& app, const char16_t* selectInterface) {
@@ -111,12 +112,7 @@ protected:
         if (selectInterface)
             platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
                                                 selectInterface, settings);
-        clApplication::Environment env;
-        env.programFolder = folder.str();
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
     }
 };

@@ -282,9 +282,7 @@ TEST(PortAccess, VanishedDeviceIsReportedOnceAndSendsFailAtOnce) {
     // The simulator's side closes: the terminal hangs up under the open descriptor.
     rig.server.Stop();
     rig.server.CloseTerminal();
-    for (int i = 0; i < 500 && !BuiltInComPort().LinkLost(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(BuiltInComPort().LinkLost());
+    EXPECT_TRUE(WaitUntil([] { return BuiltInComPort().LinkLost(); }));
     BuiltInComPort().MarkLost(); // the device monitor may report it too: still once
     {
         std::lock_guard<std::mutex> g(lock);

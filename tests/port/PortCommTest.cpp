@@ -202,9 +202,7 @@ TEST(PortComm, DeviceVanishingMidReplyEndsByTimeOutAndDisconnects) {
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
               5000);
     // The receive thread ended on its own; the port stays open until the host disconnects.
-    for (int i = 0; i < 100 && BuiltInComPort().ReceiveThreadRunning(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_FALSE(BuiltInComPort().ReceiveThreadRunning());
+    EXPECT_TRUE(WaitUntil([] { return !BuiltInComPort().ReceiveThreadRunning(); }));
     EXPECT_EQ(rig.port.IsConnected(), 1);
     EXPECT_GT(BuiltInComPort().totalReceived, 0u);
     rig.engine.StopWorker();
@@ -243,14 +241,10 @@ TEST(PortComm, StagingChunksEndAtTheBufferEndAndWrap) {
         if (i % 20 == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    for (int i = 0; i < 300; ++i) {
-        {
-            std::lock_guard<std::mutex> g(seen.lock);
-            if (seen.bytes.size() >= expected.size())
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitUntil([&] {
+        std::lock_guard<std::mutex> g(seen.lock);
+        return seen.bytes.size() >= expected.size();
+    });
     rig.port.Disconnect();
     std::lock_guard<std::mutex> g(seen.lock);
     EXPECT_EQ(seen.bytes, expected);
@@ -272,11 +266,8 @@ namespace {
 TEST(PortComm, ReceiveErrorsGoToThePortLogOnceAtDisconnect) {
     SerialRig rig;
     rig.Entry();
-    char saved[PATH_MAX];
-    ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
-    ASSERT_EQ(::chdir(rig.dir.str().c_str()), 0); // the port log lies in the current directory
-    const std::string portLog = rig.dir.file(
-        "Port_" + platform::Utf16ToUtf8(BuiltInComPort().identity.portName) + "_Log.txt");
+    const std::string portLog = rig.PortLogInRigFolder();
+    ASSERT_FALSE(portLog.empty());
 
     // Without errors no file is touched.
     ASSERT_EQ(rig.ConnectHost(), 0);
@@ -292,7 +283,6 @@ TEST(PortComm, ReceiveErrorsGoToThePortLogOnceAtDisconnect) {
     ASSERT_EQ(rig.port.Connect(), 0);
     rig.port.Disconnect();
     EXPECT_EQ(LogLines(portLog).size(), 1u);
-    ASSERT_EQ(::chdir(saved), 0);
 }
 
 } // namespace

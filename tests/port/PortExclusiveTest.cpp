@@ -37,13 +37,7 @@ std::string Environment(const char* name) {
 }
 
 bool WaitForFile(const std::string& path, int seconds = 30) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (!fs::exists(path)) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return WaitUntil([&] { return fs::exists(path); }, std::chrono::seconds(seconds));
 }
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -199,13 +193,10 @@ protected:
     }
     // Waits for a child's end; its exit status, -1 when it did not end in time.
     int Finish(pid_t pid, int seconds = 60) {
-        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
         int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline)
-                return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        if (!WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) != 0; },
+                       std::chrono::seconds(seconds)))
+            return -1;
         for (pid_t& p : children)
             if (p == pid)
                 p = 0;
@@ -267,16 +258,12 @@ TEST(PortSecondConnect, InTheSameProcessTouchesNothing) {
 TEST(PortLog, OneReceiveErrorIsWrittenAsOne) {
     SerialRig rig;
     rig.Entry();
-    char saved[PATH_MAX];
-    ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
-    ASSERT_EQ(::chdir(rig.dir.str().c_str()), 0); // the port log lies in the current directory
-    const std::string portLog = rig.dir.file(
-        "Port_" + platform::Utf16ToUtf8(BuiltInComPort().identity.portName) + "_Log.txt");
+    const std::string portLog = rig.PortLogInRigFolder();
+    ASSERT_FALSE(portLog.empty());
     ASSERT_EQ(rig.ConnectHost(), 0);
     BuiltInComPort().commErr.count = 1;
     rig.port.Disconnect();
     EXPECT_EQ(LogLines(portLog), (std::vector<std::string>{"OverRun cnt=1"}));
-    ASSERT_EQ(::chdir(saved), 0);
 }
 
 } // namespace

@@ -3,10 +3,10 @@
 // be driven here).
 #include "port/PortLinkWatch.h"
 
-#include "FakeDeviceSource.h"
 #include "SerialRig.h"
 #include "app/PortLinkGuard.h"
 #include "base/Messages.h"
+#include "support/FakeDeviceSource.h"
 
 #include <condition_variable>
 #include <filesystem>
@@ -143,9 +143,7 @@ TEST(PortLinkWatch, RunningJobEndsAsCancelledWithinAPollOfTheLoss) {
     guard.Connected();
     const int before = rig.Count(UM_CLOSE_WAIT_DIALOG);
     ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), 0);
-    for (int i = 0; i < 1000 && rig.engine.Phase() != PHASE_WAIT_FIRST; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(rig.engine.Phase(), PHASE_WAIT_FIRST);
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_WAIT_FIRST; }));
     const auto start = std::chrono::steady_clock::now();
     rig.server.Stop();
     rig.server.CloseTerminal();
@@ -157,14 +155,10 @@ TEST(PortLinkWatch, RunningJobEndsAsCancelledWithinAPollOfTheLoss) {
               5000);
     EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_CANCELLED);
     // The window hears of it after the cancel.
-    for (int i = 0; i < 1000; ++i) {
-        {
-            std::lock_guard<std::mutex> g(lock);
-            if (!posted.empty())
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    WaitUntil([&] {
+        std::lock_guard<std::mutex> g(lock);
+        return !posted.empty();
+    });
     {
         std::lock_guard<std::mutex> g(lock);
         EXPECT_EQ(posted, std::vector<uintptr_t>{clPortLinkGuard::kLost});

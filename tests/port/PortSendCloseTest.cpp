@@ -45,12 +45,8 @@ TEST(PortComm, DisconnectDuringASendNeverLetsItWriteToTheReusedDescriptor) {
         sent = rig.port.SendData(reinterpret_cast<const uint8_t*>(big.data()),
                                  static_cast<uint32_t>(big.size()));
     });
-    bool waiting = false;
-    for (int i = 0; i < 2000 && !waiting; ++i) {
-        waiting = senderTid != 0 && WaitsInPoll(senderTid);
-        if (!waiting)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const bool waiting = WaitUntil([&] { return senderTid != 0 && WaitsInPoll(senderTid); },
+                                   std::chrono::seconds(2));
     EXPECT_TRUE(waiting) << "the send never waited for room in the terminal";
 
     rig.port.Disconnect();

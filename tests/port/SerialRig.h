@@ -2,14 +2,16 @@
 // real engine, ring, forwarding port and worker thread and a UI target that records messages.
 #pragma once
 
-#include "TempDir.h"
 #include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
-#include "comm/EngineRig.h" // RecordingUi
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
+#include "support/Deadline.h"
+#include "support/EngineRig.h" // RecordingUi
+#include "support/LogText.h"
+#include "support/TempDir.h"
 #include "tools/camsim/PtyServer.h"
 
 #include <chrono>
@@ -18,24 +20,6 @@
 
 inline std::string SourceFile(const std::string& relative) {
     return std::string(QUILLON_SOURCE_DIR) + "/" + relative;
-}
-
-// Lines of a log file without their time stamps (ASCII texts).
-inline std::vector<std::string> LogLines(const std::string& path) {
-    const std::string raw = ReadFileBytes(path);
-    std::string text;
-    for (size_t i = 2; i + 1 < raw.size(); i += 2)
-        text.push_back(raw[i]);
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(pos + 20, end - pos - 20));
-        pos = end + 2;
-    }
-    return lines;
 }
 
 struct SerialRig {
@@ -84,6 +68,9 @@ struct SerialRig {
         BuiltInComPort().Reset();
         HostPortCtrl().log = nullptr;
         server.Stop();
+        std::error_code ec;
+        if (!savedFolder.empty())
+            std::filesystem::current_path(savedFolder, ec);
     }
 
     void Entry() {
@@ -93,14 +80,7 @@ struct SerialRig {
 
     // The host's connect sequence. Returns the Connect code.
     int32_t ConnectHost(uint32_t firstTimeout = 2000, uint32_t nextTimeout = 2000) {
-        ctx.ui = &ui;
-        ctx.log = &log;
-        ctx.stopEvent = &stopEvent;
-        ctx.jobEvent = &jobEvent;
-        ctx.currentPort = &port;
-        ui.engine = &engine;
-        engine.Ring().Allocate(1 << 16);
-        engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
+        WireEngine(*this, firstTimeout, nextTimeout);
         port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
         port.Init();
         const int32_t code = port.Connect();
@@ -124,12 +104,23 @@ struct SerialRig {
         submit();
         if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, before + 1, timeoutMs))
             return false;
-        for (int i = 0; i < 400 && !engine.IsReady(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return engine.IsReady();
+        return WaitUntil([&] { return engine.IsReady(); }, std::chrono::seconds(2));
     }
     bool RunCommand(std::u16string_view command, int timeoutMs = 10000) {
         return RunJob([&] { engine.SubmitCommandJob(command); }, timeoutMs);
     }
     std::vector<std::string> Log() { return LogLines(log.FilePath()); }
+
+    // The port log lies in the current directory: makes it the rig's folder until the rig
+    // ends and gives the log's path there (empty when the folder could not be entered).
+    std::string PortLogInRigFolder() {
+        std::error_code ec;
+        savedFolder = std::filesystem::current_path(ec);
+        std::filesystem::current_path(dir.path(), ec);
+        if (ec)
+            return {};
+        return dir.file("Port_" + platform::Utf16ToUtf8(BuiltInComPort().identity.portName) +
+                        "_Log.txt");
+    }
+    std::filesystem::path savedFolder;
 };

@@ -1,8 +1,8 @@
 // Saving over the user's file on a real file system: what is on disk afterwards.
 #include "textfiles/FileSave.h"
 
-#include "TempDir.h"
 #include "base/MessageTable.h"
+#include "support/TempDir.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,13 +3,13 @@
 // script and records what it was asked.
 #pragma once
 
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
-#include "comm/EngineRig.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
+#include "support/EngineRig.h"
+#include "support/TempDir.h"
 #include "textfiles/TextFiles.h"
 
 #include <deque>

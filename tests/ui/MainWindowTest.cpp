@@ -2,9 +2,7 @@
 // and disconnect against the camera simulator on a pseudo-terminal, the connect failure
 // messages, the result display, a console command with its echo and reply, and the close
 // sequence. Real application start-up, real engine and worker thread, real widgets.
-#include "PlentyWorkingSet.h"
 #include "QtAppTest.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
 #include "base/MessageTable.h"
@@ -19,6 +17,10 @@
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
 #include "port/PortReason.h"
+#include "support/AppEnvironment.h"
+#include "support/FakeWorkingSet.h"
+#include "support/LogText.h"
+#include "support/TempDir.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "tools/camsim/PtyServer.h"
@@ -60,17 +62,6 @@ namespace {
 
 QString M(int id) {
     return QString::fromUtf16(Msg(id));
-}
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 // Answers the next modal message box: records caption and text, presses `button`.
@@ -161,18 +152,13 @@ protected:
         for (const char16_t* key : {u"First Recv", u"Next Recv", u"Send"})
             platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"3000", settings);
 
-        clApplication::Environment env;
-        env.programFolder = folder.str();
-        env.lockFolder = locks.str();
-        env.workingSet = &workingSet;
-        env.changeCurrentDirectory = false;
-        app.SetEnvironment(env);
+        app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
         frame = std::make_unique<CMainFrame>(app);
         frame->show();
         frame->PostUiMessage(UM_STARTUP, 0, 0);
         QCoreApplication::processEvents();
-        ASSERT_TRUE(WaitUntil([&] { return app.Engine()->WorkerExists(); }));
+        ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->WorkerExists(); }));
     }
 
     void TearDown() override {
@@ -207,7 +193,7 @@ protected:
 
     TempDir folder;
     TempDir locks;
-    PlentyWorkingSet workingSet;
+    FakeWorkingSet workingSet;
     std::u16string settings;
     clCameraSim sim;
     CamSimFaults faults;
@@ -431,7 +417,7 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitProcessingEvents([&] {
         return ConsoleText().contains(QStringLiteral("Model=XC-100")) && app.IsEngineReady();
     })) << ConsoleText().toStdString();
     const QString text = ConsoleText();
@@ -442,14 +428,15 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
     EXPECT_EQ(ResultEdit()->Colour(), QColor(128, 192, 128));
     // The end of a single-command job gives the console's input the focus again.
-    EXPECT_TRUE(WaitUntil([&] { return frame->Console()->Input()->selectedText() == "sta"; }));
+    EXPECT_TRUE(
+        WaitProcessingEvents([&] { return frame->Console()->Input()->selectedText() == "sta"; }));
     EXPECT_TRUE(frame->Console()->Input()->isEnabled());
 
     // An unknown command: "CMD ERR!" in red.
     frame->Console()->Input()->setText(QStringLiteral("nosuchcommand"));
     frame->Console()->Send();
-    ASSERT_TRUE(
-        WaitUntil([&] { return ResultEdit()->text() == "CMD ERR!" && app.IsEngineReady(); }));
+    ASSERT_TRUE(WaitProcessingEvents(
+        [&] { return ResultEdit()->text() == "CMD ERR!" && app.IsEngineReady(); }));
     EXPECT_EQ(ResultEdit()->Colour(), QColor(200, 128, 128));
 }
 
@@ -479,7 +466,8 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     EXPECT_TRUE(item->isChecked());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return ResultEdit()->text() == "OK" && app.IsEngineReady(); }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return ResultEdit()->text() == "OK" && app.IsEngineReady(); }));
     item->trigger();
     EXPECT_FALSE(item->isChecked());
     const std::u16string path = TrafficLogPathBeside(app.SettingsFilePath());
@@ -488,16 +476,6 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     EXPECT_NE(log.find(" >> sta\\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" << >Model=XC-100\\r\\n\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" == OK ("), std::string::npos) << log;
-}
-
-// The log's text (UTF-16LE) as UTF-8.
-std::string LogText(const std::string& path) {
-    const std::string raw = ReadFileBytes(path);
-    std::u16string text;
-    for (size_t i = 2; i + 1 < raw.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<uint8_t>(raw[i]) |
-                                             (static_cast<uint8_t>(raw[i + 1]) << 8)));
-    return platform::Utf16ToUtf8(text);
 }
 
 class PortLinkWindowTest : public MainWindowTest {
@@ -523,8 +501,8 @@ protected:
         ASSERT_TRUE(app.IsConnected());
         frame->Console()->Input()->setText(QStringLiteral("sta"));
         frame->Console()->Send();
-        ASSERT_TRUE(WaitUntil([&] { return app.Engine()->CameraSerial() == u"12345"; }));
-        ASSERT_TRUE(WaitUntil([&] { return app.IsEngineReady(); }));
+        ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->CameraSerial() == u"12345"; }));
+        ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
     }
     // The simulator's terminal closes (the adapter is pulled out).
     void Unplug() {
@@ -544,7 +522,8 @@ TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResending
     const size_t sent = server.Received().size();
     BoxAnswer answer(QMessageBox::Ok);
     Unplug();
-    ASSERT_TRUE(WaitUntil([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
     EXPECT_EQ(answer.texts[0], Lost());
     EXPECT_EQ(answer.icons[0], QMessageBox::Warning);
     EXPECT_TRUE(ConsoleText().contains(Lost()));
@@ -554,7 +533,7 @@ TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResending
 
     // Back: connected again by itself, said so, and only "sta" went out.
     PlugIn();
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitProcessingEvents([&] {
         return app.IsConnected() && app.IsEngineReady() && server.Received().size() >= sent + 4;
     }));
     EXPECT_EQ(server.Received().substr(sent), "sta\r");
@@ -562,7 +541,7 @@ TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResending
     EXPECT_TRUE(ConsoleText().contains(QString::fromStdString(back)));
     EXPECT_NE(LogText(folder.file("Quillon_00_Log.txt")).find(back), std::string::npos);
     // The same camera: no warning.
-    ASSERT_TRUE(WaitUntil([&] { return !app.PortLink()->IdentityCheckPending(); }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return !app.PortLink()->IdentityCheckPending(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(answer.texts.size(), 1);
 }
@@ -571,13 +550,14 @@ TEST_F(PortLinkWindowTest, AnotherCameraOnTheReturnedDeviceIsWarnedOf) {
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
     Unplug();
-    ASSERT_TRUE(WaitUntil([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
     {
         std::lock_guard<std::mutex> g(server.SimLock());
         sim.identity.serial = u"99999";
     }
     PlugIn();
-    ASSERT_TRUE(WaitUntil([&] { return answer.texts.size() == 2; }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return answer.texts.size() == 2; }));
     const std::string warning =
         "Another camera answers on " + link + ". Before: XC-100 1.02 12345 Now: XC-100 1.02 99999";
     EXPECT_EQ(answer.texts[1].toStdString(), warning);
@@ -590,7 +570,8 @@ TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
     Unplug();
-    ASSERT_TRUE(WaitUntil([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
     EXPECT_FALSE(app.PortLink()->AwaitingReturn());
     // A disconnect by the user is not a loss either.
     PlugIn();
@@ -785,14 +766,15 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     EXPECT_TRUE(frame->Action(IDC_CANCEL_RECEIVING) == nullptr);
     EXPECT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled()) << "no second job while one runs";
     const auto started = std::chrono::steady_clock::now();
     frame->ShutDownThreads();
     const auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "the stop event ends the wait";
+    EXPECT_LT(took, std::chrono::milliseconds(2500))
+        << "the stop event, not the receive time-out of 3 s, ends the wait";
     EXPECT_FALSE(app.Engine()->WorkerExists());
 }
 
@@ -804,7 +786,7 @@ TEST_F(SilentCameraTest, DisconnectDuringAJobCancelsItBeforeThePortCloses) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     EXPECT_FALSE(frame->Action(ID_CONNECT)->isEnabled());
     frame->RunCommand(ID_DISCONNECT);
     EXPECT_FALSE(app.IsConnected());
@@ -822,11 +804,11 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     ASSERT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     frame->LowerBar()->CancelButton()->click();
     // The job's end refreshes the window after the engine became ready.
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitProcessingEvents([&] {
         return app.IsEngineReady() && !frame->LowerBar()->CancelButton()->isEnabled();
     })) << ResultEdit()->text().toStdString();
     EXPECT_EQ(ResultEdit()->text(), QStringLiteral("(host side)Cancel receiving"));
@@ -864,7 +846,7 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
     frame->Console()->Input()->setText(QStringLiteral("gai"));
     frame->Console()->Send();
     int64_t value = -1;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitProcessingEvents([&] {
         mgr.GetIntegerValue(gain, value);
         return value == 120 && app.IsEngineReady();
     })) << value;
@@ -875,7 +857,7 @@ TEST_F(MainWindowTest, RepliesReachThePropertyManagerAndPropertyJobsReachTheCame
     mgr.SetIntegerValue(gain, 55);
     const clCamPropertyMgr::RecordName name = mgr.NameOf(gain);
     frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitProcessingEvents([&] {
         std::lock_guard<std::mutex> guard(server.SimLock());
         int64_t cameraValue = -1;
         CamPropertyType type{};
@@ -953,15 +935,7 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    std::u16string LogText() {
-        std::ifstream in(platform::Utf16ToUtf8(app.LogFilePath()), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        std::u16string text;
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-            text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                                 static_cast<uint8_t>(bytes[i + 1]) << 8));
-        return text;
-    }
+    std::u16string LogText() { return LogText16(platform::Utf16ToUtf8(app.LogFilePath())); }
 
     std::unique_ptr<CTextFilesUi> textUi;
     std::unique_ptr<clTextFiles> files;
@@ -1027,12 +1001,14 @@ TEST_F(DropTest, TextFileAsksThenReplaysWithItsProgressAndOutcome) {
     EXPECT_FALSE(ConsoleText().contains(QStringLiteral("sta")));
     BoxAnswer ok(QMessageBox::Ok);
     ASSERT_TRUE(Drop(batch));
-    ASSERT_TRUE(WaitUntil([&] { return Status().startsWith(QStringLiteral("Text Load: 1 of 3")); }))
-        << Status().toStdString();
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return Status().startsWith(QStringLiteral("Text Load: 1 of 3"));
+    })) << Status().toStdString();
     EXPECT_TRUE(frame->BatchProgressBar()->isVisible());
     EXPECT_TRUE(frame->Console()->isVisible()) << "the progress does not cover the console";
     const QString allSent = QStringLiteral("Text Load: all 3 lines sent.");
-    ASSERT_TRUE(WaitUntil([&] { return Status() == allSent; })) << Status().toStdString();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return Status() == allSent; }))
+        << Status().toStdString();
     EXPECT_FALSE(frame->BatchProgressBar()->isVisible());
     EXPECT_TRUE(ConsoleText().contains(allSent));
     EXPECT_NE(LogText().find(allSent.toStdU16String()), std::u16string::npos);
@@ -1058,7 +1034,7 @@ TEST_F(SilentDropTest, DropsWhileAJobRunsAreRefusedVisibly) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     const QString refused = QStringLiteral("A job is running: the dropped file was not opened.");
     ASSERT_TRUE(Drop(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml"));
     EXPECT_EQ(Status(), refused);
@@ -1068,7 +1044,7 @@ TEST_F(SilentDropTest, DropsWhileAJobRunsAreRefusedVisibly) {
     ASSERT_TRUE(Drop(WriteFile("batch.txt", "sta\r\n")));
     EXPECT_EQ(Status(), refused);
     frame->LowerBar()->CancelButton()->click();
-    ASSERT_TRUE(WaitUntil([&] { return app.IsEngineReady(); }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
 }
 
 // A batch stopped by Cancel receiving says where, in the status area, the console and the log.
@@ -1077,11 +1053,12 @@ TEST_F(SilentDropTest, CancelledBatchNamesItsLine) {
     ASSERT_TRUE(app.IsConnected());
     BoxAnswer ok(QMessageBox::Ok);
     ASSERT_TRUE(Drop(WriteFile("batch.txt", "// settings\r\nsta\r\ngai 12\r\n")));
-    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
     EXPECT_EQ(Status(), QStringLiteral("Text Load: 0 of 2 lines done — line 1: sta — --:-- left"));
     frame->LowerBar()->CancelButton()->click();
     const QString stopped = QStringLiteral("Text Load stopped at line 1 (sta): Cancel receiving.");
-    ASSERT_TRUE(WaitUntil([&] { return Status() == stopped; })) << Status().toStdString();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return Status() == stopped; }))
+        << Status().toStdString();
     EXPECT_TRUE(ConsoleText().contains(stopped));
     EXPECT_NE(LogText().find(stopped.toStdU16String()), std::u16string::npos);
 }

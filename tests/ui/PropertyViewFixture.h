@@ -4,13 +4,13 @@
 #pragma once
 
 #include "QtAppTest.h"
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "base/UiTarget.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/DialogTemplate.h"
 #include "ui/PropertyGridCtrlEx.h"

@@ -3,6 +3,8 @@
 // (a plain run from a shell) the offscreen platform is used.
 #pragma once
 
+#include "support/QtWait.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,7 +1,8 @@
 // Start-up of the real Quillon program in a copy of the program folder, on the offscreen Qt
 // platform, ended by its QUILLON_QUIT_AFTER_MS hook.
-#include "TempDir.h"
 #include "platform/InstanceLock.h"
+#include "support/Deadline.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <csignal>
@@ -74,15 +75,11 @@ int RunProgram(const fs::path& folder, const std::vector<std::string>& extraEnv,
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!WaitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, std::chrono::seconds(60))) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }

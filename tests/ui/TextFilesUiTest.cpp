@@ -3,8 +3,8 @@
 #include "ui/TextFilesUi.h"
 
 #include "QtAppTest.h"
-#include "TempDir.h"
 #include "base/Messages.h"
+#include "support/TempDir.h"
 #include "ui/SimpleSelectDlg.h"
 
 #include <QAbstractButton>

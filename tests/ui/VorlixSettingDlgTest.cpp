@@ -1,8 +1,9 @@
 // The port-settings dialog with real widgets, driven as a user would.
 #include "ui/VorlixSettingDlg.h"
 
-#include "FakeDeviceSource.h"
 #include "base/MessageTable.h"
+#include "support/FakeDeviceSource.h"
+#include "support/QtWait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -103,12 +104,7 @@ void RelistMachine(VorlixDialogRequest& r) {
 }
 
 bool WaitForCount(QComboBox* box, int n) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (box->count() != n && std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return box->count() == n;
+    return WaitProcessingEvents([&] { return box->count() == n; });
 }
 
 TEST(VorlixSettingDlg, PortListFollowsDevicesPluggedInAndOutAndMarksPortsInUse) {

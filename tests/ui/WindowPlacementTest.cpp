@@ -3,8 +3,8 @@
 #include "ui/WindowPlacement.h"
 
 #include "QtAppTest.h"
-#include "TempDir.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"

@@ -7,7 +7,6 @@
 // buttons carry Qt's own texts in the UI language (Qt's translations).
 //
 // Run it on a real display server (xvfb-run) so the pictures use real fonts.
-#include "TempDir.h"
 #include "app/Application.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
@@ -16,6 +15,8 @@
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
+#include "support/QtWait.h"
+#include "support/TempDir.h"
 #include "tools/camsim/PtyServer.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/ConsoleForm.h"
@@ -36,21 +37,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-
-namespace {
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     const bool messageBox = argc == 4 && std::string(argv[3]) == "--message-box";
@@ -120,14 +106,16 @@ int main(int argc, char** argv) {
             frame.ShowInitial();
             frame.resize(frame.width() + 420, frame.height() + 60);
             frame.PostUiMessage(UM_STARTUP, 0, 0);
-            WaitUntil([&] { return app.Engine()->WorkerExists(); });
+            WaitProcessingEvents([&] { return app.Engine()->WorkerExists(); });
             frame.RunCommand(mainframe::IDC_SHOW_CONSOLE);
             frame.RunCommand(mainframe::ID_CONNECT);
             frame.Console()->Input()->setText(QStringLiteral("sta"));
             frame.Console()->Send();
-            const bool answered =
-                WaitUntil([&] { return app.Engine()->ReplyCode() == 0 && app.IsEngineReady(); });
-            WaitUntil([] { return false; }, 400); // the idle pass shows the rest of the reply
+            const bool answered = WaitProcessingEvents(
+                [&] { return app.Engine()->ReplyCode() == 0 && app.IsEngineReady(); });
+            WaitProcessingEvents(
+                [] { return false; },
+                std::chrono::milliseconds(400)); // the idle pass shows the rest of the reply
             if (messageBox) {
                 // The question the program asks at start-up, over the window.
                 QMessageBox box(QMessageBox::Question, QStringLiteral("Quillon"),
@@ -135,8 +123,9 @@ int main(int argc, char** argv) {
                                     QStringLiteral("\nFilename=XC-100.xml"),
                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, &frame);
                 box.open();
-                WaitUntil([&] { return box.windowHandle() && box.windowHandle()->isExposed(); });
-                WaitUntil([] { return false; }, 400);
+                WaitProcessingEvents(
+                    [&] { return box.windowHandle() && box.windowHandle()->isExposed(); });
+                WaitProcessingEvents([] { return false; }, std::chrono::milliseconds(400));
                 const QRect area = frame.frameGeometry();
                 const QPixmap shot =
                     frame.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());

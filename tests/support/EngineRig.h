@@ -2,12 +2,14 @@
 // talking to an in-process scripted camera, with a UI target that records every message.
 #pragma once
 
-#include "ScriptedCamera.h"
-#include "TempDir.h"
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
+#include "support/Deadline.h"
+#include "support/LogText.h"
+#include "support/ScriptedCamera.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -69,10 +71,10 @@ public:
             out.push_back(r.msg);
         return out;
     }
-    // Waits until msg has been recorded `count` times.
+    // Waits until msg has been recorded `count` times (a deadline scaled as every other).
     bool WaitFor(uint32_t msg, int count = 1, int timeoutMs = 5000) {
         std::unique_lock<std::mutex> g(m_lock);
-        return m_changed.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
+        return m_changed.wait_for(g, std::chrono::milliseconds(ScaledMs(timeoutMs)), [&] {
             int n = 0;
             for (const UiRecord& r : records)
                 n += r.msg == msg;
@@ -106,6 +108,19 @@ private:
     std::condition_variable m_changed;
 };
 
+// Wires the engine of a rig to the rig's parts as the program does; every rig names them alike.
+template <class Rig>
+void WireEngine(Rig& rig, uint32_t firstTimeout, uint32_t nextTimeout) {
+    rig.ctx.ui = &rig.ui;
+    rig.ctx.log = &rig.log;
+    rig.ctx.stopEvent = &rig.stopEvent;
+    rig.ctx.jobEvent = &rig.jobEvent;
+    rig.ctx.currentPort = &rig.port;
+    rig.ui.engine = &rig.engine;
+    rig.engine.Ring().Allocate(1 << 16);
+    rig.engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
+}
+
 struct EngineRig {
     TempDir dir;
     clSimpleLog log{dir.file("Quillon_00_Log.txt")};
@@ -119,14 +134,7 @@ struct EngineRig {
     clCommunicateModel engine{ctx};
 
     explicit EngineRig(uint32_t firstTimeout = 2000, uint32_t nextTimeout = 2000) {
-        ctx.ui = &ui;
-        ctx.log = &log;
-        ctx.stopEvent = &stopEvent;
-        ctx.jobEvent = &jobEvent;
-        ctx.currentPort = &port;
-        ui.engine = &engine;
-        engine.Ring().Allocate(1 << 16);
-        engine.SetReceiveTimeouts(firstTimeout, nextTimeout);
+        WireEngine(*this, firstTimeout, nextTimeout);
         port.opTable = ScriptedCameraTable(&camera);
         port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, &engine);
         port.Init();
@@ -139,10 +147,5 @@ struct EngineRig {
         port.Uninit();
     }
 
-    std::string LogText() {
-        std::string raw = ReadFileBytes(log.FilePath()), out;
-        for (size_t i = 2; i + 1 < raw.size(); i += 2)
-            out.push_back(raw[i]); // the log lines of these tests are ASCII
-        return out;
-    }
+    std::string LogText() { return ::LogText(log.FilePath()); }
 };

@@ -11,7 +11,8 @@
 class TempDir {
 public:
     TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
+        std::string templ =
+            (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
         if (!mkdtemp(templ.data()))
             throw std::runtime_error("mkdtemp failed");
         m_path = templ;

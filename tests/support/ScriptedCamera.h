@@ -4,6 +4,7 @@
 #pragma once
 
 #include "port/CamPort.h"
+#include "support/Deadline.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -43,16 +44,16 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         return m_commands;
     }
-    // Waits until n commands have arrived.
+    // Waits until n commands have arrived (deadlines as in support/Deadline.h).
     bool WaitForCommands(int n, int timeoutMs = 5000) {
         std::unique_lock<std::mutex> guard(m_lock);
-        return m_changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+        return m_changed.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)),
                                   [&] { return m_commands >= n; });
     }
     // Waits until everything scheduled has been delivered.
     bool WaitDelivered(int timeoutMs = 5000) {
         std::unique_lock<std::mutex> guard(m_lock);
-        return m_changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+        return m_changed.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)),
                                   [&] { return m_due.empty(); });
     }
 
