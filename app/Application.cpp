@@ -378,6 +378,50 @@ void clApplication::ApplySelectedInterface() {
     }
 }
 
+std::u16string clApplication::SelectInterface(int32_t index) {
+    m_selectedInterfaceIndex = index;
+    std::u16string name;
+    const auto i = static_cast<size_t>(index);
+    if (index >= 0 && i < m_interfaces.Count()) {
+        InterfaceTable* table = m_interfaces.interfaces[i];
+        const char16_t* text =
+            table && table->GetInterfaceName ? table->GetInterfaceName() : nullptr;
+        name = text ? text : u"";
+    }
+    if (!name.empty())
+        m_selectedInterfaceName = name;
+    ApplySelectedInterface();
+    return name;
+}
+
+void clApplication::SetTimeouts(uint32_t firstReceive, uint32_t nextReceive, uint32_t send) {
+    m_timeoutFirstRecv = firstReceive;
+    m_timeoutNextRecv = nextReceive;
+    m_timeoutSend = send;
+    m_portParams.firstReceiveTimeout = PortTimeout(firstReceive);
+    m_portParams.nextReceiveTimeout = PortTimeout(nextReceive);
+    m_portParams.sendTimeout = PortTimeout(send);
+    if (m_engine)
+        m_engine->SetReceiveTimeouts(firstReceive, nextReceive);
+}
+
+void clApplication::UseProgramFolder(std::u16string programFolder,
+                                     std::u16string settingsFilePath) {
+    m_programFolder = std::move(programFolder);
+    m_settingsFilePath = std::move(settingsFilePath);
+    // A block handed out already would point at the texts just replaced.
+    if (m_portParams.programFolder)
+        m_portParams.programFolder = m_programFolder.c_str();
+    if (m_portParams.settingsFilePath)
+        m_portParams.settingsFilePath = m_settingsFilePath.c_str();
+}
+
+void clApplication::UseDefinitionFolders(std::u16string camDefineFolder,
+                                         std::u16string userCamDefineFolder) {
+    m_camDefineFolder = std::move(camDefineFolder);
+    m_userCamDefineFolder = std::move(userCamDefineFolder);
+}
+
 std::u16string clApplication::PortReasonLine() const {
     if (!m_currentPort)
         return {};

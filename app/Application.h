@@ -4,10 +4,17 @@
 // the user-interface thread before any window exists and returns 0 or 1; shutdown releases
 // whatever start-up created, also after a failed start-up, and a second call does nothing.
 //
-// The settings and window fields are public for reading by the rest of the program; code
-// outside the application only writes the ones it owns (main frame, window title, message-box
-// result, current definition file). The engine, its events and its job state are private: the
-// window and the text-file commands go through the engine's verbs (Engine()).
+// Every field is private; the rest of the program reads them through the accessors below and
+// changes them through the few verbs that say what they do.
+//
+// Threads: the user-interface thread owns this object and is the only one that calls its
+// verbs and setters. The engine's worker reads the main frame, the log, the current port and
+// the language code through the engine context while a job runs; these change only while no
+// job can run (the main frame is set before UM_STARTUP and cleared after StopThreads, an
+// interface is selected only while disconnected). RequestMessageBox may be called from the
+// worker: it writes the message-box text and caption, and the UI thread reads them and writes
+// the result inside the blocking UM_MESSAGE_BOX call. The device watch's thread reaches the
+// engine only.
 #pragma once
 
 #include "base/SimpleLog.h"
@@ -146,7 +153,8 @@ public:
     // Identity lines ("Model=", "Type=", "Ver.=", "Serial="): given the line without its '>',
     // returns true when it took the line (and adds its refresh flags). Unset: no line is an
     // identity line.
-    std::function<bool(uint32_t& flags, std::u16string_view text)> m_identityLineHook;
+    using IdentityLineHook = std::function<bool(uint32_t& flags, std::u16string_view text)>;
+    void SetIdentityLineHook(IdentityLineHook hook) { m_identityLineHook = std::move(hook); }
 
     // The wait dialog, shown while the port is being closed; the user interface provides it.
     virtual void ShowWaitDialog(std::u16string_view text, std::u16string_view caption);
@@ -162,6 +170,106 @@ public:
     platform::Event* JobEvent() const { return m_jobEvent.get(); }
     // True after a shutdown that had to leave the worker thread running.
     bool WorkerLeftRunning() const { return m_workerLeftRunning; }
+
+    // ---- program folder, settings, main frame, log
+    const std::u16string& ProgramFolder() const { return m_programFolder; } // ends in "/"
+    const std::u16string& SettingsFilePath() const { return m_settingsFilePath; }
+    // The target of every UM_ message; the main window registers itself and clears it last.
+    IUiTarget* MainFrame() const { return m_mainFrame; }
+    void SetMainFrame(IUiTarget* frame) { m_mainFrame = frame; }
+    clSimpleLog* AppLog() const { return m_appLog.get(); } // null before start-up opens it
+
+    // ---- message-box request (RequestMessageBox)
+    const std::u16string& MessageBoxText() const { return m_messageBoxText; }
+    const std::u16string& MessageBoxCaption() const { return m_messageBoxCaption; }
+    int32_t MessageBoxResult() const { return m_messageBoxResult; }
+    // The answer of the main window's box (or 0 when nobody could answer).
+    void SetMessageBoxResult(int32_t result) { m_messageBoxResult = result; }
+
+    // ---- settings values
+    int32_t ConsoleRows() const { return m_consoleRows; }
+    uint32_t TimeoutFirstRecv() const { return m_timeoutFirstRecv; }
+    uint32_t TimeoutNextRecv() const { return m_timeoutNextRecv; }
+    uint32_t TimeoutSend() const { return m_timeoutSend; }
+    uint32_t CommandGap() const { return m_commandGap; }
+    // New TARN time-outs (already after the time-out rule) while disconnected: kept here, in
+    // the block every interface reads (clamped as PortTimeout) and in the engine's receive
+    // time-outs at once, since no transaction runs. The settings file is the caller's.
+    void SetTimeouts(uint32_t firstReceive, uint32_t nextReceive, uint32_t send);
+
+    // ---- window and camera definition
+    const std::u16string& WindowTitle() const { return m_windowTitle; }
+    void SetWindowTitle(std::u16string title) { m_windowTitle = std::move(title); }
+    const std::u16string& CamDefineFolder() const { return m_camDefineFolder; }
+    const std::u16string& UserCamDefineFolder() const { return m_userCamDefineFolder; }
+    // The last definition opened; kept after a failed open or a close for the next offer.
+    const std::u16string& CurrentDefinitionFile() const { return m_currentDefinitionFile; }
+    void SetCurrentDefinitionFile(std::u16string path) {
+        m_currentDefinitionFile = std::move(path);
+    }
+    // The names the last search for a model's definitions found.
+    const std::vector<std::u16string>& FoundFiles() const { return m_foundFiles; }
+    void SetFoundFiles(std::vector<std::u16string> names) { m_foundFiles = std::move(names); }
+
+    // ---- folders of an application that does not run StartUp (the command-line tool, tests)
+    // The program folder (ending in "/") and the settings file; the interfaces' parameter
+    // block keeps pointing at them.
+    void UseProgramFolder(std::u16string programFolder, std::u16string settingsFilePath);
+    // Where definitions are searched: the user's folder (empty: none) before the program's.
+    void UseDefinitionFolders(std::u16string camDefineFolder, std::u16string userCamDefineFolder);
+
+    // ---- interfaces and port
+    const PortParamBlock& PortParams() const { return m_portParams; }
+    const std::u16string& ChannelSection() const { return m_channelSection; }
+    const clInterfaceRegistry& Interfaces() const { return m_interfaces; }
+    // For interfaces added after start-up (tests); select one with SelectInterface.
+    clInterfaceRegistry& Interfaces() { return m_interfaces; }
+    clCamPort* CurrentPort() const { return m_currentPort; } // null while none is selected
+    const clPortPlugIn& PlugInPort() const { return m_plugInPort; }
+    int32_t SelectedInterfaceIndex() const { return m_selectedInterfaceIndex; }
+    // The stored choice ("SelectInterface" of the channel section).
+    const std::u16string& SelectedInterfaceName() const { return m_selectedInterfaceName; }
+    const std::u16string& PortNameText() const { return m_portNameText; }
+    const std::u16string& LineSpeedText() const { return m_lineSpeedText; }
+    const std::u16string& PortDescriptionText() const { return m_portDescriptionText; }
+    // Selects the interface at index (-1: none) while disconnected: the index, the interface's
+    // name when it has one, then ApplySelectedInterface (current port and port texts). Returns
+    // the name taken, empty when none was (the stored name stays then); storing it in the
+    // settings file is the caller's.
+    std::u16string SelectInterface(int32_t index);
+
+    // ---- read by the window and the tests; written by start-up only
+    std::u16string LogFilePath() const {
+        return m_logFilePath;
+    } // state folder + "Quillon_NN_Log.txt"
+    // The number obtained by start-up, -1 before; the one asked for on the command line, -1.
+    int32_t InstanceNumber() const { return m_instanceNumber; }
+    int32_t RequestedInstanceNumber() const { return m_requestedInstanceNumber; }
+    // 1 while start-up's working-set limits are in force (shutdown restores the saved ones).
+    uint8_t WorkingSetChanged() const { return m_workingSetChanged; }
+    uint64_t ReceiveBufferBytes() const { return m_receiveBufferBytes; }
+    // "ja" or "en", as UiLanguageCode() (base/MessageTable.h).
+    const std::u16string& LanguageCode() const { return m_languageCode; }
+    // The elapsed-time watch's period.
+    uint32_t WatchPeriodMs() const { return m_watchPeriodMs; }
+
+protected:
+    // Start-up and shutdown: the user interface creates and destroys its wait dialog here.
+    virtual void CreateWaitDialog() {}
+    virtual void DestroyWaitDialog() {}
+
+private:
+    void FillPortParams();
+    void DiscoverInterfaces();
+
+public:
+    // The first registered interface whose name equals name exactly (letter case counts); -1.
+    int32_t FindInterfaceIndex(const std::u16string& name) const;
+
+private:
+    // Declared first, destroyed last: the engine and the watch below go before the log, the
+    // interfaces and the port they use.
+    IdentityLineHook m_identityLineHook;
 
     // ---- program folder, instance, settings, log
     std::u16string m_programFolder; // ends in "/"
@@ -208,35 +316,6 @@ public:
     std::u16string m_lineSpeedText;
     std::u16string m_portDescriptionText;
 
-    // ---- read by the window and the tests; written by start-up only
-    std::u16string LogFilePath() const {
-        return m_logFilePath;
-    } // state folder + "Quillon_NN_Log.txt"
-    // The number obtained by start-up, -1 before; the one asked for on the command line, -1.
-    int32_t InstanceNumber() const { return m_instanceNumber; }
-    int32_t RequestedInstanceNumber() const { return m_requestedInstanceNumber; }
-    // 1 while start-up's working-set limits are in force (shutdown restores the saved ones).
-    uint8_t WorkingSetChanged() const { return m_workingSetChanged; }
-    uint64_t ReceiveBufferBytes() const { return m_receiveBufferBytes; }
-    // "ja" or "en", as UiLanguageCode() (base/MessageTable.h).
-    const std::u16string& LanguageCode() const { return m_languageCode; }
-    // The elapsed-time watch's period.
-    uint32_t WatchPeriodMs() const { return m_watchPeriodMs; }
-
-protected:
-    // Start-up and shutdown: the user interface creates and destroys its wait dialog here.
-    virtual void CreateWaitDialog() {}
-    virtual void DestroyWaitDialog() {}
-
-private:
-    void FillPortParams();
-    void DiscoverInterfaces();
-
-public:
-    // The first registered interface whose name equals name exactly (letter case counts); -1.
-    int32_t FindInterfaceIndex(const std::u16string& name) const;
-
-private:
     void CreateImageList();
     bool CreateEngine();
     bool PrepareEngine();

@@ -92,7 +92,7 @@ std::u16string clTextFiles::Text(int id) const {
 }
 
 std::u16string clTextFiles::TitleWithDefinition(const std::u16string& path) const {
-    return m_app.m_windowTitle + u" - " + FileNameOf(path);
+    return m_app.WindowTitle() + u" - " + FileNameOf(path);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -104,7 +104,7 @@ int32_t clTextFiles::SaveSettingsText() {
     dialog.title = Text(MSG_TEXT_SAVE);
     dialog.section = kSectionPath;
     dialog.key = u"Text Save";
-    dialog.settingsFilePath = m_app.m_settingsFilePath;
+    dialog.settingsFilePath = m_app.SettingsFilePath();
     dialog.PrepareInitialFolder(keeper.Path());
     if (!dialog.Run(m_ui))
         return FILE_COMMAND_CANCELLED;
@@ -118,7 +118,7 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
         nsGen::FileVerInfo version;
         uint32_t ms = 0, ls = 0;
         const std::string program =
-            m_programFile.empty() ? ToUtf8(m_app.m_programFolder) + "Quillon" : m_programFile;
+            m_programFile.empty() ? ToUtf8(m_app.ProgramFolder()) + "Quillon" : m_programFile;
         if (version.LoadVersionInfo(program) && version.GetFixedFileVersion(ms, ls)) {
             major = static_cast<int>(ms >> 16);
             minor = static_cast<int>(ms & 0xFFFF);
@@ -136,10 +136,10 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
         content += platform::Utf16ToLocale(text);
         content += "\r\n";
     };
-    addLine(u"// " + m_app.m_windowTitle + Format(" Ver.%d.%d%d", major, minor, build));
+    addLine(u"// " + m_app.WindowTitle() + Format(" Ver.%d.%d%d", major, minor, build));
     addLine(Format("// Date = %d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                    local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec));
-    addLine(u"// Camera define file = " + FileNameOf(m_app.m_currentDefinitionFile));
+    addLine(u"// Camera define file = " + FileNameOf(m_app.CurrentDefinitionFile()));
     addLine(u"// Model=" + m_engine.CameraModel());
     addLine(u"// Ver.=" + m_engine.CameraVersion());
     addLine(u"// Serial=" + m_engine.CameraSerial());
@@ -193,7 +193,7 @@ void clTextFiles::ReportSaveFailure(const std::u16string& path, const std::u16st
 void clTextFiles::WriteLog(std::u16string_view line) {
     clSimpleLog* log = m_engine.Context().Log();
     if (!log)
-        log = m_app.m_appLog.get();
+        log = m_app.AppLog();
     if (log)
         log->Write(line);
 }
@@ -207,7 +207,7 @@ int32_t clTextFiles::LoadBatchText() {
     dialog.title = Text(MSG_TEXT_LOAD);
     dialog.section = kSectionPath;
     dialog.key = u"Text Load";
-    dialog.settingsFilePath = m_app.m_settingsFilePath;
+    dialog.settingsFilePath = m_app.SettingsFilePath();
     dialog.PrepareInitialFolder(keeper.Path());
     if (!dialog.Run(m_ui))
         return FILE_COMMAND_CANCELLED;
@@ -260,7 +260,7 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
 void clTextFiles::EmptyViewAndTitle() {
     if (m_ui && m_ui->PropertyViewExists()) {
         m_ui->EmptyPropertyView();
-        m_ui->SetMainWindowTitle(m_app.m_windowTitle);
+        m_ui->SetMainWindowTitle(m_app.WindowTitle());
     }
 }
 
@@ -269,18 +269,18 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
     if (m_ui) {
         if (m_ui->PropertyViewExists())
             m_ui->EmptyPropertyView();
-        m_ui->SetMainWindowTitle(m_app.m_windowTitle);
+        m_ui->SetMainWindowTitle(m_app.WindowTitle());
     }
     const int result = m_engine.PropertyManager().Load(path);
     if (result == kLoadOk) {
-        m_app.m_currentDefinitionFile = path;
+        m_app.SetCurrentDefinitionFile(path);
         if (m_ui) {
             m_ui->SetMainWindowTitle(TitleWithDefinition(path));
             if (m_ui->PropertyViewExists())
                 m_ui->RebuildPropertyView();
         }
         platform::WritePrivateProfileString(kSectionApp, kKeyLastConfig, path,
-                                            m_app.m_settingsFilePath);
+                                            m_app.SettingsFilePath());
         return FILE_COMMAND_OK;
     }
     int id = MSG_UNKNOWN_ERROR;
@@ -330,7 +330,7 @@ int32_t clTextFiles::SelectDefinitionFile() {
     request.title = Text(MSG_OPEN_CAMERA_DEFINE);
     // The user's own definitions first when there is such a folder (installed program).
     request.initialFolder =
-        m_app.m_userCamDefineFolder.empty() ? m_app.m_camDefineFolder : m_app.m_userCamDefineFolder;
+        m_app.UserCamDefineFolder().empty() ? m_app.CamDefineFolder() : m_app.UserCamDefineFolder();
     request.options = filedialog::kHideReadOnly | filedialog::kFileMustExist;
     std::u16string chosen;
     if (!m_ui || !m_ui->ShowFileDialog(request, chosen) || chosen.empty())
@@ -352,7 +352,7 @@ void clTextFiles::CloseDefinitionFile() {
 
 int32_t clTextFiles::OfferLastDefinition() {
     const std::u16string path = platform::GetPrivateProfileString(
-        kSectionApp, kKeyLastConfig, u"", m_app.m_settingsFilePath, kMaxLastConfigChars);
+        kSectionApp, kKeyLastConfig, u"", m_app.SettingsFilePath(), kMaxLastConfigChars);
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(ToUtf8(path), ec))
         return 0;
@@ -411,7 +411,7 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
         return FILE_COMMAND_NO_DEFINITION;
     }
     if (n == 1) {
-        file = m_app.m_foundFiles.front();
+        file = m_app.FoundFiles().front();
     } else {
         std::u16string prompt = Text(MSG_FOUND_FILES);
         const size_t at = prompt.find(u"%d");
@@ -419,10 +419,10 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
             prompt.replace(at, 2, ToUtf16(std::to_string(n)));
         size_t chosen = 0;
         if (!m_ui ||
-            !m_ui->ChooseFromList(Text(MSG_SEARCH_RESULT), prompt, m_app.m_foundFiles, chosen) ||
-            chosen >= m_app.m_foundFiles.size())
+            !m_ui->ChooseFromList(Text(MSG_SEARCH_RESULT), prompt, m_app.FoundFiles(), chosen) ||
+            chosen >= m_app.FoundFiles().size())
             return FILE_COMMAND_CANCELLED;
-        file = m_app.m_foundFiles[chosen];
+        file = m_app.FoundFiles()[chosen];
     }
     EmptyViewAndTitle();
     m_engine.PropertyManager().Clear();
@@ -430,25 +430,25 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
 }
 
 std::u16string clTextFiles::DefinitionFolderOf(const std::u16string& name) const {
-    const std::u16string& user = m_app.m_userCamDefineFolder;
+    const std::u16string& user = m_app.UserCamDefineFolder();
     if (!user.empty() && ::access(ToUtf8(user + name).c_str(), F_OK) == 0)
         return user;
-    return m_app.m_camDefineFolder;
+    return m_app.CamDefineFolder();
 }
 
 size_t clTextFiles::FindDefinitionFiles(std::u16string_view model) {
-    m_app.m_foundFiles.clear();
+    std::vector<std::u16string> found;
     // The user's folder first; a name found in both stands once, for the user's file.
-    for (const std::u16string* folder : {&m_app.m_userCamDefineFolder, &m_app.m_camDefineFolder}) {
+    for (const std::u16string* folder : {&m_app.UserCamDefineFolder(), &m_app.CamDefineFolder()}) {
         if (folder->empty())
             continue;
         for (const std::string& name :
              platform::ListMatchingFiles(ToUtf8(*folder), ModelPattern(model))) {
             std::u16string text = ToUtf16(name);
-            if (std::find(m_app.m_foundFiles.begin(), m_app.m_foundFiles.end(), text) ==
-                m_app.m_foundFiles.end())
-                m_app.m_foundFiles.push_back(std::move(text));
+            if (std::find(found.begin(), found.end(), text) == found.end())
+                found.push_back(std::move(text));
         }
     }
-    return m_app.m_foundFiles.size();
+    m_app.SetFoundFiles(std::move(found));
+    return m_app.FoundFiles().size();
 }

@@ -401,12 +401,12 @@ void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx
 }
 
 void CCamPropertyForm::RunJob(clCamProperty* record) {
-    if (!m_app || !m_app->m_mainFrame || !m_mgr)
+    if (!m_app || !m_app->MainFrame() || !m_mgr)
         return;
     // Named by load generation and index: the window recognises a record of an earlier
     // definition without touching it.
     const clCamPropertyMgr::RecordName name = m_mgr->NameOf(record);
     if (name.generation != 0)
-        m_app->m_mainFrame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation,
+        m_app->MainFrame()->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation,
                                           static_cast<intptr_t>(name.index));
 }

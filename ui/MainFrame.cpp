@@ -75,7 +75,7 @@ constexpr int kReconnectRetryMs = 500;
 // The registered interfaces as the communication settings dialog sees them.
 class InterfaceList : public commsettings::IInterfaceList {
 public:
-    explicit InterfaceList(clInterfaceRegistry& registry) : m_registry(registry) {}
+    explicit InterfaceList(const clInterfaceRegistry& registry) : m_registry(registry) {}
     int Count() const override { return static_cast<int>(m_registry.Count()); }
     std::u16string Label(int index) const override {
         const auto i = static_cast<size_t>(index);
@@ -96,7 +96,7 @@ private:
         const auto i = static_cast<size_t>(index);
         return index >= 0 && i < m_registry.Count() ? m_registry.interfaces[i] : nullptr;
     }
-    clInterfaceRegistry& m_registry;
+    const clInterfaceRegistry& m_registry;
 };
 
 } // namespace
@@ -104,7 +104,7 @@ private:
 CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
     // Title: the program's title and the platform word; kept by the application for the
     // definition file's name to be added to.
-    m_app.m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
+    m_app.SetWindowTitle(sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)");
     UpdateTitle();
 
     // Client area: upper bar, splitter (console | property view), lower bar.
@@ -129,10 +129,10 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     column->addWidget(m_splitter, 1);
     column->addWidget(m_lower, 0, Qt::AlignLeft);
     setCentralWidget(central);
-    m_app.m_mainFrame = this;
+    m_app.SetMainFrame(this);
 
     const bool appendCr = !m_app.Engine() || m_app.Engine()->AppendsCR();
-    m_console->InitialUpdate(m_app.m_consoleRows > 0 ? m_app.m_consoleRows : 2000, appendCr,
+    m_console->InitialUpdate(m_app.ConsoleRows() > 0 ? m_app.ConsoleRows() : 2000, appendCr,
                              m_app.IsEngineReady());
     m_console->SetSendHandler([this](const std::u16string& command) {
         if (clCommunicateModel* engine = m_app.Engine())
@@ -187,8 +187,8 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
 
 CMainFrame::~CMainFrame() {
     ShutDownThreads();
-    if (m_app.m_mainFrame == this)
-        m_app.m_mainFrame = nullptr;
+    if (m_app.MainFrame() == this)
+        m_app.SetMainFrame(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -297,8 +297,8 @@ void CMainFrame::ShowInitial() {
     show();
     QApplication::processEvents();
     placement::ApplyInitialSize(this, m_upper, m_lower, m_lower->CancelButton());
-    if (!m_app.m_settingsFilePath.empty()) {
-        placement::IniStore store(m_app.m_settingsFilePath);
+    if (!m_app.SettingsFilePath().empty()) {
+        placement::IniStore store(m_app.SettingsFilePath());
         placement::RestoreWindowPlacement(this, m_splitter, store);
     }
 }
@@ -329,7 +329,7 @@ intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lPar
     if (m_detached) {
         // Nobody answers now; an earlier box's result must not pass for this one's.
         if (msg == UM_MESSAGE_BOX && wParam == 0)
-            m_app.m_messageBoxResult = 0;
+            m_app.SetMessageBoxResult(0);
         return 0;
     }
     // The blocking call with a handshake of our own (mutex and condition variable), so that
@@ -456,14 +456,14 @@ intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
 intptr_t CMainFrame::OnMessageBox(uintptr_t wParam, intptr_t style) {
     if (wParam != 0)
         return 0;
-    const bool ownCaption = m_app.m_messageBoxCaption.empty();
+    const bool ownCaption = m_app.MessageBoxCaption().empty();
     const QString caption =
-        ownCaption ? QStringLiteral("Quillon") : ToQString(m_app.m_messageBoxCaption);
+        ownCaption ? QStringLiteral("Quillon") : ToQString(m_app.MessageBoxCaption());
     // An application message box has no owner; one with a caption of its own belongs to the
     // frame.
     const int32_t result = RunMessageBox(ownCaption ? nullptr : this, caption,
-                                         ToQString(m_app.m_messageBoxText), style);
-    m_app.m_messageBoxResult = result;
+                                         ToQString(m_app.MessageBoxText()), style);
+    m_app.SetMessageBoxResult(result);
     return result;
 }
 
@@ -614,8 +614,8 @@ void CMainFrame::OnBatchProgress() {
         ShowStatusText(ToQString(outcome));
         if (ConsoleValid())
             m_console->AppendText(u"\r\n" + outcome + u"\r\n");
-        if (m_app.m_appLog)
-            m_app.m_appLog->Write(outcome);
+        if (m_app.AppLog())
+            m_app.AppLog()->Write(outcome);
     }
 }
 
@@ -683,7 +683,7 @@ void CMainFrame::DropFile(const QString& path) {
 
 mainframe::EngineState CMainFrame::CurrentEngineState() const {
     mainframe::EngineState s;
-    s.portSelected = m_app.m_currentPort != nullptr;
+    s.portSelected = m_app.CurrentPort() != nullptr;
     if (const clCommunicateModel* engine = m_app.Engine()) {
         s.connected = engine->IsConnected() ? 1 : 0;
         s.busy = engine->IsBusy() ? 1 : 0;
@@ -722,10 +722,10 @@ void CMainFrame::RefreshViews(uint32_t flags) {
 void CMainFrame::RefreshStatus() {
     const bool connected = m_app.IsConnected();
     if (m_upper->isVisible()) {
-        m_upper->SetConnectionState(m_app.m_currentPort != nullptr, connected);
-        m_upper->SetPort(ToQString(m_app.m_portNameText), ToQString(m_app.m_portDescriptionText),
-                         m_app.m_currentPort != nullptr);
-        m_upper->SetLineSpeed(ToQString(m_app.m_lineSpeedText));
+        m_upper->SetConnectionState(m_app.CurrentPort() != nullptr, connected);
+        m_upper->SetPort(ToQString(m_app.PortNameText()), ToQString(m_app.PortDescriptionText()),
+                         m_app.CurrentPort() != nullptr);
+        m_upper->SetLineSpeed(ToQString(m_app.LineSpeedText()));
         if (const clCommunicateModel* engine = m_app.Engine())
             m_upper->SetCameraIdentity(ToQString(engine->CameraModel()),
                                        ToQString(engine->CameraVersion()),
@@ -743,13 +743,13 @@ void CMainFrame::RefreshStatus() {
 }
 
 void CMainFrame::UpdateTitle() {
-    QString title = ToQString(m_app.m_windowTitle);
+    QString title = ToQString(m_app.WindowTitle());
     // The path of the last definition is kept after a close or a failed open (for the next
     // offer); the title names it only while that definition is loaded.
     const bool loaded = m_app.Engine() && m_app.Engine()->PropertyManager().IsLoaded();
-    if (loaded && !m_app.m_currentDefinitionFile.empty())
+    if (loaded && !m_app.CurrentDefinitionFile().empty())
         title +=
-            QStringLiteral(" - ") + QFileInfo(ToQString(m_app.m_currentDefinitionFile)).fileName();
+            QStringLiteral(" - ") + QFileInfo(ToQString(m_app.CurrentDefinitionFile())).fileName();
     if (windowTitle() != title)
         setWindowTitle(title);
 }
@@ -834,7 +834,7 @@ void CMainFrame::AutoSelect() {
 
 void CMainFrame::Connect() {
     const uint32_t all = REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES;
-    if (!m_app.m_currentPort) {
+    if (!m_app.CurrentPort()) {
         RefreshViews(all);
         return;
     }
@@ -904,27 +904,18 @@ void CMainFrame::CheckReconnectedIdentity() {
 }
 
 void CMainFrame::CommunicationSettings() {
-    InterfaceList interfaces(m_app.m_interfaces);
+    InterfaceList interfaces(m_app.Interfaces());
     commsettings::Data data;
-    data.firstReceive = m_app.m_timeoutFirstRecv;
-    data.nextReceive = m_app.m_timeoutNextRecv;
-    data.send = m_app.m_timeoutSend;
-    data.selectedInterface = m_app.m_selectedInterfaceIndex;
+    data.firstReceive = m_app.TimeoutFirstRecv();
+    data.nextReceive = m_app.TimeoutNextRecv();
+    data.send = m_app.TimeoutSend();
+    data.selectedInterface = m_app.SelectedInterfaceIndex();
     CCamSelDlg dialog(interfaces, data, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const commsettings::Data& out = dialog.Data();
-    m_app.m_timeoutFirstRecv = out.firstReceive;
-    m_app.m_timeoutNextRecv = out.nextReceive;
-    m_app.m_timeoutSend = out.send;
-    m_app.m_portParams.firstReceiveTimeout = clApplication::PortTimeout(out.firstReceive);
-    m_app.m_portParams.nextReceiveTimeout = clApplication::PortTimeout(out.nextReceive);
-    m_app.m_portParams.sendTimeout = clApplication::PortTimeout(out.send);
-    // No transaction runs while disconnected, so the engine takes the new receive time-outs at
-    // once instead of at the next start.
-    if (clCommunicateModel* engine = m_app.Engine())
-        engine->SetReceiveTimeouts(out.firstReceive, out.nextReceive);
-    const std::u16string& ini = m_app.m_settingsFilePath;
+    m_app.SetTimeouts(out.firstReceive, out.nextReceive, out.send);
+    const std::u16string& ini = m_app.SettingsFilePath();
     auto number = [](uint32_t v) { return platform::Utf8ToUtf16(std::to_string(v)); };
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", number(out.firstReceive),
                                         ini);
@@ -932,20 +923,8 @@ void CMainFrame::CommunicationSettings() {
                                         ini);
     platform::WritePrivateProfileString(u"TARN_Timeouts", u"Send", number(out.send), ini);
 
-    m_app.m_selectedInterfaceIndex = out.selectedInterface;
-    std::u16string name;
-    const auto index = static_cast<size_t>(out.selectedInterface);
-    if (out.selectedInterface >= 0 && index < m_app.m_interfaces.Count()) {
-        InterfaceTable* table = m_app.m_interfaces.interfaces[index];
-        const char16_t* text =
-            table && table->GetInterfaceName ? table->GetInterfaceName() : nullptr;
-        name = text ? text : u"";
-    }
-    if (!name.empty()) {
-        m_app.m_selectedInterfaceName = name;
-        platform::WritePrivateProfileString(m_app.m_channelSection, u"SelectInterface", name, ini);
-    }
-    m_app.ApplySelectedInterface();
+    if (const std::u16string name = m_app.SelectInterface(out.selectedInterface); !name.empty())
+        platform::WritePrivateProfileString(m_app.ChannelSection(), u"SelectInterface", name, ini);
     RefreshStatus();
     UpdateCommandEnables();
 }
@@ -962,7 +941,7 @@ void CMainFrame::About() {
             SplitFileVersion(ms, ls, info);
         info.copyright = version.GetString(u"LegalCopyright");
     }
-    info.interfaceLabels = m_app.m_interfaces.versionTexts;
+    info.interfaceLabels = m_app.Interfaces().versionTexts;
     CAboutDlg dialog(info, this);
     dialog.exec();
 }
@@ -987,8 +966,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     }
     if (m_fileHooks.closeDefinition)
         m_fileHooks.closeDefinition();
-    if (!m_placementSaved && !m_app.m_settingsFilePath.empty()) {
-        placement::IniStore store(m_app.m_settingsFilePath);
+    if (!m_placementSaved && !m_app.SettingsFilePath().empty()) {
+        placement::IniStore store(m_app.SettingsFilePath());
         placement::SaveWindowPlacement(this, m_splitter, store);
         m_placementSaved = true;
     }
@@ -1024,7 +1003,7 @@ void CMainFrame::ToggleTrafficLog() {
     if (traffic.IsOpen()) {
         traffic.Close();
     } else {
-        const std::u16string path = TrafficLogPathBeside(m_app.m_settingsFilePath);
+        const std::u16string path = TrafficLogPathBeside(m_app.SettingsFilePath());
         if (!traffic.Open(platform::Utf16ToUtf8(path)))
             RunMessageBox(this, M(MSG_ERROR),
                           M(MSG_TRAFFIC_LOG_FAILED) + QStringLiteral("\n") + ToQString(path),

@@ -69,9 +69,9 @@ bool CQuillonApp::InitInstance() {
         CTextFilesUi::PropertyViewCalls{[] { return true; }, [view] { view->Clear(); },
                                         [view] { view->Build(); }});
     m_textFiles = std::make_unique<clTextFiles>(*this, *Engine(), m_textUi.get());
-    m_identityLineHook = [this](uint32_t& flags, std::u16string_view text) {
+    SetIdentityLineHook([this](uint32_t& flags, std::u16string_view text) {
         return m_textFiles->TakeIdentityLine(flags, text);
-    };
+    });
     m_frame->SetFileCommandHooks(
         {[this] { m_textFiles->SelectDefinitionFile(); },
          [this] { m_textFiles->CloseDefinitionFile(); },
@@ -91,7 +91,7 @@ void CQuillonApp::ExitInstance() {
     // the rest of the shutdown runs.
     if (m_frame)
         m_frame->ShutDownThreads();
-    m_identityLineHook = nullptr;
+    SetIdentityLineHook(nullptr);
     m_textFiles.reset();
     m_textUi.reset();
     m_frame.reset();

@@ -87,23 +87,23 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
     ASSERT_EQ(app->StartUp(), 0);
     EXPECT_EQ(app->InstanceNumber(), 0);
     const std::string folder = programFolder.str() + "/";
-    EXPECT_EQ(app->m_programFolder, platform::Utf8ToUtf16(folder));
-    EXPECT_EQ(app->m_settingsFilePath, platform::Utf8ToUtf16(folder + "Quillon_00.ini"));
+    EXPECT_EQ(app->ProgramFolder(), platform::Utf8ToUtf16(folder));
+    EXPECT_EQ(app->SettingsFilePath(), platform::Utf8ToUtf16(folder + "Quillon_00.ini"));
     EXPECT_EQ(ReadFileBytes(folder + "Quillon_00.ini"), kDefaultSettings);
     EXPECT_EQ(ReadFileBytes(folder + "Quillon_00_Log.txt"), "\xFF\xFE");
     EXPECT_EQ(app->ReceiveBufferBytes(), 20971520u);
-    EXPECT_EQ(app->m_consoleRows, 2000);
-    EXPECT_EQ(app->m_timeoutFirstRecv, 20000u);
-    EXPECT_EQ(app->m_timeoutNextRecv, 20000u);
-    EXPECT_EQ(app->m_timeoutSend, 20000u);
-    EXPECT_EQ(app->m_selectedInterfaceName, u"No settings");
-    EXPECT_EQ(app->m_selectedInterfaceIndex, -1);
-    EXPECT_EQ(app->m_commandGap, 50u);
-    EXPECT_EQ(app->m_portNameText, u"No settings");
-    EXPECT_EQ(app->m_lineSpeedText, u"No settings");
-    EXPECT_EQ(app->m_portDescriptionText, u"");
-    EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(folder + "CamDefine/"));
-    EXPECT_TRUE(app->m_userCamDefineFolder.empty()) << "a writable folder is portable";
+    EXPECT_EQ(app->ConsoleRows(), 2000);
+    EXPECT_EQ(app->TimeoutFirstRecv(), 20000u);
+    EXPECT_EQ(app->TimeoutNextRecv(), 20000u);
+    EXPECT_EQ(app->TimeoutSend(), 20000u);
+    EXPECT_EQ(app->SelectedInterfaceName(), u"No settings");
+    EXPECT_EQ(app->SelectedInterfaceIndex(), -1);
+    EXPECT_EQ(app->CommandGap(), 50u);
+    EXPECT_EQ(app->PortNameText(), u"No settings");
+    EXPECT_EQ(app->LineSpeedText(), u"No settings");
+    EXPECT_EQ(app->PortDescriptionText(), u"");
+    EXPECT_EQ(app->CamDefineFolder(), platform::Utf8ToUtf16(folder + "CamDefine/"));
+    EXPECT_TRUE(app->UserCamDefineFolder().empty()) << "a writable folder is portable";
     ASSERT_TRUE(app->StopEvent() && app->JobEvent());
     EXPECT_TRUE(app->StopEvent()->IsManual());
     EXPECT_FALSE(app->JobEvent()->IsManual());
@@ -112,7 +112,7 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
 
     app->ShutDown();
     EXPECT_FALSE(app->StopEvent());
-    EXPECT_FALSE(app->m_appLog);
+    EXPECT_FALSE(app->AppLog());
     platform::InstanceLock again;
     EXPECT_TRUE(again.Acquire("Quillon_00.lock", lockFolder.str())) << "number freed by shutdown";
     app->ShutDown(); // second shutdown does nothing
@@ -125,13 +125,13 @@ TEST_F(ApplicationTest, ExistingSettingsAreReadButNeverWrittenBack) {
     WriteFileBytes(programFolder.file("Quillon_00.ini"), ini);
     auto app = MakeApp();
     ASSERT_EQ(app->StartUp(), 0);
-    EXPECT_EQ(app->m_timeoutFirstRecv, 100u);
-    EXPECT_EQ(app->m_timeoutNextRecv, 20000u);
-    EXPECT_EQ(app->m_timeoutSend, 4294967294u);
+    EXPECT_EQ(app->TimeoutFirstRecv(), 100u);
+    EXPECT_EQ(app->TimeoutNextRecv(), 20000u);
+    EXPECT_EQ(app->TimeoutSend(), 4294967294u);
     EXPECT_EQ(app->ReceiveBufferBytes(), 1024u);
-    EXPECT_EQ(app->m_consoleRows, 2000);
-    EXPECT_EQ(app->m_selectedInterfaceName, u"Built-in COM");
-    EXPECT_EQ(app->m_selectedInterfaceIndex, -1) << "no interface of that name is registered";
+    EXPECT_EQ(app->ConsoleRows(), 2000);
+    EXPECT_EQ(app->SelectedInterfaceName(), u"Built-in COM");
+    EXPECT_EQ(app->SelectedInterfaceIndex(), -1) << "no interface of that name is registered";
     EXPECT_EQ(ReadFileBytes(programFolder.file("Quillon_00.ini")), ini);
 }
 
@@ -180,16 +180,16 @@ TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFo
     ASSERT_EQ(result, 0);
 
     EXPECT_EQ(asked, programFolder.str() + "/");
-    EXPECT_EQ(app->m_settingsFilePath, platform::Utf8ToUtf16(config + "/Quillon/Quillon_03.ini"));
+    EXPECT_EQ(app->SettingsFilePath(), platform::Utf8ToUtf16(config + "/Quillon/Quillon_03.ini"));
     EXPECT_EQ(app->LogFilePath(), platform::Utf8ToUtf16(state + "/Quillon/Quillon_03_Log.txt"));
     EXPECT_EQ(ReadFileBytes(config + "/Quillon/Quillon_03.ini"), kDefaultSettings);
     EXPECT_EQ(ReadFileBytes(state + "/Quillon/Quillon_03_Log.txt"), "\xFF\xFE");
     EXPECT_EQ(during, fs::canonical(state + "/Quillon")) << "port logs go beside the log";
     EXPECT_TRUE(fs::is_directory(data + "/Quillon/CamDefine"));
-    EXPECT_EQ(app->m_userCamDefineFolder, platform::Utf8ToUtf16(data + "/Quillon/CamDefine/"));
-    EXPECT_EQ(app->m_programFolder, platform::Utf8ToUtf16(programFolder.str() + "/"));
-    EXPECT_EQ(app->m_camDefineFolder, platform::Utf8ToUtf16(programFolder.str() + "/CamDefine/"));
-    EXPECT_EQ(std::u16string(app->m_portParams.settingsFilePath), app->m_settingsFilePath);
+    EXPECT_EQ(app->UserCamDefineFolder(), platform::Utf8ToUtf16(data + "/Quillon/CamDefine/"));
+    EXPECT_EQ(app->ProgramFolder(), platform::Utf8ToUtf16(programFolder.str() + "/"));
+    EXPECT_EQ(app->CamDefineFolder(), platform::Utf8ToUtf16(programFolder.str() + "/CamDefine/"));
+    EXPECT_EQ(std::u16string(app->PortParams().settingsFilePath), app->SettingsFilePath());
     EXPECT_TRUE(fs::is_empty(programFolder.path())) << "nothing written to the program folder";
     app->ShutDown();
 }
@@ -372,8 +372,8 @@ struct RecordingTarget : IUiTarget {
     std::u16string textSeen;
     intptr_t SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
         sent.emplace_back(msg, wParam, lParam);
-        textSeen = app->m_messageBoxText;
-        app->m_messageBoxResult = IDYES;
+        textSeen = app->MessageBoxText();
+        app->SetMessageBoxResult(IDYES);
         return 0;
     }
     void PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
@@ -385,20 +385,20 @@ struct RecordingTarget : IUiTarget {
 
 TEST(MessageBoxRequest, IsSentOnlyWhileAMainFrameIsRegistered) {
     clApplication app;
-    app.m_messageBoxResult = IDOK;
+    app.SetMessageBoxResult(IDOK);
     EXPECT_EQ(app.RequestMessageBox(u"no window", u"", MB_OK), 0);
-    EXPECT_EQ(app.m_messageBoxText, u"no window");
-    EXPECT_EQ(app.m_messageBoxResult, 0) << "no stale answer from an earlier box";
+    EXPECT_EQ(app.MessageBoxText(), u"no window");
+    EXPECT_EQ(app.MessageBoxResult(), 0) << "no stale answer from an earlier box";
 
     RecordingTarget target;
     target.app = &app;
-    app.m_mainFrame = &target;
+    app.SetMainFrame(&target);
     EXPECT_EQ(app.RequestMessageBox(u"Question?", u"Caption", MB_YESNO | MB_ICONQUESTION), IDYES);
     ASSERT_EQ(target.sent.size(), 1u);
     EXPECT_EQ(target.sent[0], std::make_tuple(uint32_t(UM_MESSAGE_BOX), uintptr_t(0),
                                               intptr_t(MB_YESNO | MB_ICONQUESTION)));
     EXPECT_EQ(target.textSeen, u"Question?") << "the text is stored before the send";
-    EXPECT_EQ(app.m_messageBoxCaption, u"Caption");
+    EXPECT_EQ(app.MessageBoxCaption(), u"Caption");
 }
 
 TEST_F(ApplicationTest, ForceEnglishInTheSettingsFileChoosesEnglish) {

@@ -32,7 +32,7 @@ public:
     explicit Recorder(clApplication& app) : m_app(app) {}
     intptr_t SendUiMessage(uint32_t msg, uintptr_t, intptr_t) override {
         if (msg == UM_MESSAGE_BOX)
-            m_app.m_messageBoxResult = IDOK;
+            m_app.SetMessageBoxResult(IDOK);
         std::lock_guard<std::mutex> guard(m_lock);
         m_messages.push_back(msg);
         return 0;
@@ -100,7 +100,7 @@ TEST_F(EngineWiringTest, AReceiveBufferOfZeroBytesTakesTheDefaultSize) {
 TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
     Start();
     Recorder ui(app);
-    app.m_mainFrame = &ui;
+    app.SetMainFrame(&ui);
     ASSERT_TRUE(app.StartWorkerThreads());
     EXPECT_TRUE(app.Engine()->WorkerExists());
     EXPECT_EQ(app.Watch()->target, &ui);
@@ -133,20 +133,20 @@ TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
 
     app.StopThreads({});
     EXPECT_FALSE(app.Engine()->WorkerExists());
-    app.m_mainFrame = nullptr;
+    app.SetMainFrame(nullptr);
     app.ShutDown();
 }
 
 TEST_F(EngineWiringTest, ReplyLinesGoToTheIdentityHookOrTheManager) {
     Start();
     std::vector<std::u16string> identity;
-    app.m_identityLineHook = [&](uint32_t& flags, std::u16string_view text) {
+    app.SetIdentityLineHook([&](uint32_t& flags, std::u16string_view text) {
         if (text.find(u"Model=") == std::u16string_view::npos)
             return false;
         identity.emplace_back(text);
         flags |= REFRESH_STATUS;
         return true;
-    };
+    });
     uint32_t flags = 0;
     EXPECT_TRUE(app.HandleReplyLine(flags, u">Model=XC-100"));
     EXPECT_EQ(identity, std::vector<std::u16string>{u"Model=XC-100"});
@@ -172,7 +172,7 @@ TEST_F(EngineWiringTest, WorkerThreadsWithoutEventsFailWithoutEndingTheProgram) 
 #endif
     Start();
     Recorder ui(app);
-    app.m_mainFrame = &ui;
+    app.SetMainFrame(&ui);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

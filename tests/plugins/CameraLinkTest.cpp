@@ -487,7 +487,7 @@ protected:
         platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
         app.SetEnvironment(TestEnvironment(dir.str() + "/", locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
-        ASSERT_EQ(app.m_currentPort, &app.m_plugInPort);
+        ASSERT_EQ(app.CurrentPort(), &app.PlugInPort());
     }
 };
 
@@ -496,9 +496,9 @@ TEST_F(CameraLinkAppTest, MissingLibraryShowsOnThePortLineAndInTheConnectFailure
     Choose(u"libgone.so", 0);
     clApplication app;
     StartApp(app);
-    EXPECT_EQ(app.m_portNameText, u"No settings");
-    EXPECT_EQ(app.m_portDescriptionText, u"Library missing: libgone.so");
-    EXPECT_EQ(app.m_lineSpeedText, u"No settings");
+    EXPECT_EQ(app.PortNameText(), u"No settings");
+    EXPECT_EQ(app.PortDescriptionText(), u"Library missing: libgone.so");
+    EXPECT_EQ(app.LineSpeedText(), u"No settings");
     EXPECT_EQ(app.ConnectCamera(), 8);
     EXPECT_EQ(app.PortReasonLine(),
               u"The Camera Link serial library libgone.so is missing or cannot be loaded.");
@@ -515,9 +515,9 @@ TEST_F(CameraLinkAppTest, RefusedSpeedIsTheSecondLineAndAUsableLibraryShowsItsSp
     platform::WritePrivateProfileString(u"CL_libclsersim_1", u"BaudRate", u"230400", settings);
     clApplication app;
     StartApp(app);
-    EXPECT_EQ(app.m_portNameText, u"CL_libclsersim_1");
-    EXPECT_EQ(app.m_portDescriptionText, u"SIM-CL channel 1");
-    EXPECT_EQ(app.m_lineSpeedText, u"230400 bps");
+    EXPECT_EQ(app.PortNameText(), u"CL_libclsersim_1");
+    EXPECT_EQ(app.PortDescriptionText(), u"SIM-CL channel 1");
+    EXPECT_EQ(app.LineSpeedText(), u"230400 bps");
     EXPECT_EQ(app.PortReasonLine(), u"");
     EXPECT_EQ(app.ConnectCamera(), 10);
     EXPECT_EQ(app.PortReasonLine(),

@@ -1,5 +1,6 @@
 // Interface discovery with real plug-in modules built by the tests, loaded with dlopen.
 #include "app/Application.h"
+#include "comm/CommunicateModel.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/InterfaceRegistry.h"
@@ -121,28 +122,28 @@ TEST_F(AppDiscoveryTest, StoredInterfaceBecomesCurrentWithItsTexts) {
     clApplication app;
     StartWith(app, u"Test IF");
     EXPECT_EQ(Cwd(), before);
-    EXPECT_EQ(app.m_interfaces.Count(), 3u);
-    EXPECT_EQ(app.m_selectedInterfaceIndex, 1);
-    EXPECT_EQ(app.m_currentPort, &app.m_plugInPort);
-    EXPECT_EQ(app.m_portNameText, u"TestPort");
-    EXPECT_EQ(app.m_portDescriptionText, u"test port");
-    EXPECT_EQ(app.m_lineSpeedText, u"115200 bps");
-    EXPECT_EQ(app.m_portParams.sendTimeout, 20000);
-    EXPECT_EQ(std::u16string(app.m_portParams.channelSectionName), u"CAMERA_COMM_Ch00");
+    EXPECT_EQ(app.Interfaces().Count(), 3u);
+    EXPECT_EQ(app.SelectedInterfaceIndex(), 1);
+    EXPECT_EQ(app.CurrentPort(), &app.PlugInPort());
+    EXPECT_EQ(app.PortNameText(), u"TestPort");
+    EXPECT_EQ(app.PortDescriptionText(), u"test port");
+    EXPECT_EQ(app.LineSpeedText(), u"115200 bps");
+    EXPECT_EQ(app.PortParams().sendTimeout, 20000);
+    EXPECT_EQ(std::u16string(app.PortParams().channelSectionName), u"CAMERA_COMM_Ch00");
     app.ShutDown();
-    EXPECT_EQ(app.m_interfaces.Count(), 0u);
-    EXPECT_EQ(app.m_currentPort, nullptr);
-    EXPECT_EQ(app.m_plugInPort.opTable, nullptr);
+    EXPECT_EQ(app.Interfaces().Count(), 0u);
+    EXPECT_EQ(app.CurrentPort(), nullptr);
+    EXPECT_EQ(app.PlugInPort().opTable, nullptr);
 }
 
 TEST_F(AppDiscoveryTest, NoSettingsOrWrongCaseSelectsNothing) {
     for (const char16_t* choice : {u"No settings", u"test if"}) {
         clApplication app;
         StartWith(app, choice);
-        EXPECT_EQ(app.m_selectedInterfaceIndex, -1);
-        EXPECT_EQ(app.m_currentPort, nullptr);
-        EXPECT_EQ(app.m_portNameText, u"No settings");
-        EXPECT_EQ(app.m_lineSpeedText, u"No settings");
+        EXPECT_EQ(app.SelectedInterfaceIndex(), -1);
+        EXPECT_EQ(app.CurrentPort(), nullptr);
+        EXPECT_EQ(app.PortNameText(), u"No settings");
+        EXPECT_EQ(app.LineSpeedText(), u"No settings");
         app.ShutDown();
     }
 }
@@ -150,9 +151,44 @@ TEST_F(AppDiscoveryTest, NoSettingsOrWrongCaseSelectsNothing) {
 TEST_F(AppDiscoveryTest, BuiltInInterfaceWithoutPortGivesNoSettingsAtDefaultSpeed) {
     clApplication app;
     StartWith(app, u"COM port(Build In)");
-    EXPECT_EQ(app.m_selectedInterfaceIndex, 0);
-    EXPECT_EQ(app.m_portNameText, u"No settings");
-    EXPECT_EQ(app.m_lineSpeedText, u"9600 bps");
+    EXPECT_EQ(app.SelectedInterfaceIndex(), 0);
+    EXPECT_EQ(app.PortNameText(), u"No settings");
+    EXPECT_EQ(app.LineSpeedText(), u"9600 bps");
+    app.ShutDown();
+}
+
+TEST_F(AppDiscoveryTest, SelectingAnInterfaceSetsIndexNameAndPortTogether) {
+    clApplication app;
+    StartWith(app, u"Test IF");
+    EXPECT_EQ(app.SelectInterface(0), u"COM port(Build In)");
+    EXPECT_EQ(app.SelectedInterfaceIndex(), 0);
+    EXPECT_EQ(app.SelectedInterfaceName(), u"COM port(Build In)");
+    EXPECT_EQ(app.CurrentPort(), &app.PlugInPort());
+    EXPECT_EQ(app.LineSpeedText(), u"9600 bps") << "the built-in port's, not the test port's";
+    // None: no port, and the stored name stays.
+    EXPECT_EQ(app.SelectInterface(-1), u"");
+    EXPECT_EQ(app.SelectedInterfaceIndex(), -1);
+    EXPECT_EQ(app.SelectedInterfaceName(), u"COM port(Build In)");
+    EXPECT_EQ(app.CurrentPort(), nullptr);
+    EXPECT_EQ(app.PortNameText(), u"No settings");
+    app.ShutDown();
+}
+
+// What the interfaces were handed follows the application's own values.
+TEST_F(AppDiscoveryTest, TimeoutsAndFoldersStayInStepWithTheInterfacesBlock) {
+    clApplication app;
+    StartWith(app, nullptr);
+    app.SetTimeouts(1500, 3000000000u, 4294967294u);
+    EXPECT_EQ(app.TimeoutNextRecv(), 3000000000u);
+    EXPECT_EQ(app.PortParams().firstReceiveTimeout, 1500);
+    EXPECT_EQ(app.PortParams().nextReceiveTimeout, INT32_MAX) << "clamped, never wrapped";
+    EXPECT_EQ(app.PortParams().sendTimeout, INT32_MAX);
+    EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
+    EXPECT_EQ(app.Engine()->NextReceiveTimeout(), 3000000000u);
+    app.UseProgramFolder(u"/elsewhere/with/a/longer/name/than/before/",
+                         app.SettingsFilePath() + u".moved/and/longer/still");
+    EXPECT_EQ(std::u16string(app.PortParams().programFolder), app.ProgramFolder());
+    EXPECT_EQ(std::u16string(app.PortParams().settingsFilePath), app.SettingsFilePath());
     app.ShutDown();
 }
 

@@ -37,7 +37,7 @@ struct BatchRig : TextFilesRig {
 TEST(BatchJob, TextSaveFileReplaysLineForLine) {
     BatchRig rig;
     rig.CopyIntoCamDefine("XC-100.xml");
-    ASSERT_EQ(rig.files->OpenDefinitionFile(rig.app.m_camDefineFolder + u"XC-100.xml"), 0);
+    ASSERT_EQ(rig.files->OpenDefinitionFile(rig.app.CamDefineFolder() + u"XC-100.xml"), 0);
     const std::string saved = rig.dir.file("settings.txt");
     ASSERT_EQ(rig.files->WriteSettingsText(U16(saved)), 0);
 

@@ -8,10 +8,10 @@ const std::u16string kTitle = u"Quillon (64bit)";
 
 class Definition : public ::testing::Test {
 protected:
-    std::u16string Folder() { return rig.app.m_camDefineFolder; }
+    std::u16string Folder() { return rig.app.CamDefineFolder(); }
     void SetLastConfig(const std::u16string& value) {
         platform::WritePrivateProfileString(u"App", u"LastConfig", value,
-                                            rig.app.m_settingsFilePath);
+                                            rig.app.SettingsFilePath());
     }
     // Runs reply lines through the handler the way the main window drains them.
     uint32_t Reply(std::initializer_list<std::u16string_view> lines) {
@@ -30,7 +30,7 @@ TEST_F(Definition, OpenSetsTitleViewAndLastConfig) {
     EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.textUi.title, kTitle + u" - XC-100.xml");
     EXPECT_EQ(rig.textUi.viewRebuilt, 1);
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, path);
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), path);
     EXPECT_EQ(rig.Ini(u"App", u"LastConfig"), path);
 }
 
@@ -118,7 +118,7 @@ TEST_F(Definition, StaWithTwoMatchesAsksWhichOne) {
     EXPECT_EQ(rig.textUi.listEntries[0],
               (std::vector<std::u16string>{u"XC-100.xml", u"XC-100_rev2.xml"}));
     EXPECT_EQ(rig.engine.Mailbox().m_modelDetected, 1);
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, Folder() + u"XC-100_rev2.xml");
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), Folder() + u"XC-100_rev2.xml");
     EXPECT_EQ(rig.textUi.title, kTitle + u" - XC-100_rev2.xml");
     EXPECT_EQ(rig.engine.CameraVersion(), u"1.02");
     EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
@@ -129,7 +129,7 @@ TEST_F(Definition, StaWithOneMatchIgnoringCaseOpensWithoutQuestion) {
     rig.engine.Mailbox().m_autoSelectRequest = 1;
     Reply({u">OK", u">Model=XC-100"});
     EXPECT_TRUE(rig.textUi.listPrompts.empty());
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, Folder() + u"xc-100.xml");
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), Folder() + u"xc-100.xml");
     EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
 }
 
@@ -146,7 +146,7 @@ TEST_F(Definition, StaWithoutMatchOrWithCancelKeepsTheLoadedDefinition) {
     rig.textUi.listAnswer = -1;
     EXPECT_EQ(rig.files->SelectDefinitionForModel(u"XC-100"), 10);
     EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, loaded);
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), loaded);
 }
 
 TEST_F(Definition, FindDefinitionFilesPattern) {
@@ -158,36 +158,36 @@ TEST_F(Definition, FindDefinitionFilesPattern) {
     WriteFileBytes(rig.program.file("CamDefine/sub/XC-100.xml"), "x");
 
     EXPECT_EQ(rig.files->FindDefinitionFiles(u"xc-100"), 3u);
-    EXPECT_EQ(rig.app.m_foundFiles,
+    EXPECT_EQ(rig.app.FoundFiles(),
               (std::vector<std::u16string>{u"AXC-100.xml", u"XC-100.xml", u"XC-100_rev2.XML"}));
     // "?" keeps its wildcard meaning; "[" is an ordinary character.
     EXPECT_EQ(rig.files->FindDefinitionFiles(u"xc-1?0"), 4u); // "?" takes the "[" of XC-1[0]0 too
     EXPECT_EQ(rig.files->FindDefinitionFiles(u"1[0]0"), 1u);
-    EXPECT_EQ(rig.app.m_foundFiles, std::vector<std::u16string>{u"XC-1[0]0.xml"});
-    rig.app.m_camDefineFolder = U16(rig.program.file("nowhere/"));
+    EXPECT_EQ(rig.app.FoundFiles(), std::vector<std::u16string>{u"XC-1[0]0.xml"});
+    rig.app.UseDefinitionFolders(U16(rig.program.file("nowhere/")), rig.app.UserCamDefineFolder());
     EXPECT_EQ(rig.files->FindDefinitionFiles(u"XC"), 0u);
-    EXPECT_TRUE(rig.app.m_foundFiles.empty());
+    EXPECT_TRUE(rig.app.FoundFiles().empty());
 }
 
 // An installed program: the user's definition folder beside the program's.
 TEST_F(Definition, UserDefinitionFolderComesFirstInSearchOpenAndDialog) {
     const std::string user = rig.program.file("user/CamDefine/");
     std::filesystem::create_directories(user);
-    rig.app.m_userCamDefineFolder = U16(user);
+    rig.app.UseDefinitionFolders(rig.app.CamDefineFolder(), U16(user));
     rig.CopyIntoCamDefine("XC-100.xml", "XC-100.xml");
     rig.CopyIntoCamDefine("XC-100.xml", "XC-100_factory.xml");
     std::filesystem::copy_file(SourceFile("CamDefine/XC-100.xml"), user + "XC-100.xml");
     std::filesystem::copy_file(SourceFile("CamDefine/XC-100.xml"), user + "XC-100_mine.xml");
 
     EXPECT_EQ(rig.files->FindDefinitionFiles(u"XC-100"), 3u);
-    EXPECT_EQ(rig.app.m_foundFiles, (std::vector<std::u16string>{u"XC-100.xml", u"XC-100_mine.xml",
+    EXPECT_EQ(rig.app.FoundFiles(), (std::vector<std::u16string>{u"XC-100.xml", u"XC-100_mine.xml",
                                                                  u"XC-100_factory.xml"}));
     EXPECT_EQ(rig.files->DefinitionFolderOf(u"XC-100.xml"), U16(user));
     EXPECT_EQ(rig.files->DefinitionFolderOf(u"XC-100_factory.xml"), Folder());
 
     rig.textUi.listAnswer = 1;
     EXPECT_EQ(rig.files->SelectDefinitionForModel(u"XC-100"), 0);
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, U16(user + "XC-100_mine.xml"));
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), U16(user + "XC-100_mine.xml"));
 
     rig.textUi.dialogAnswers = {u""};
     EXPECT_EQ(rig.files->SelectDefinitionFile(), 10);
@@ -203,7 +203,7 @@ TEST_F(Definition, CloseKeepsIdentityAndCurrentFile) {
     EXPECT_EQ(rig.textUi.title, kTitle);
     EXPECT_GE(rig.textUi.viewEmptied, 1);
     EXPECT_EQ(rig.engine.CameraModel(), u"XC-100");
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, path);
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), path);
 }
 
 TEST_F(Definition, SelectFileFromDialog) {
@@ -271,7 +271,7 @@ TEST(AutoSelect, StaQueryOpensTheMatchingDefinition) {
     rig.engine.SubmitCommandJob(u"sta", true);
     ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
     EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
-    EXPECT_EQ(rig.app.m_currentDefinitionFile, rig.app.m_camDefineFolder + u"xc-100.xml");
+    EXPECT_EQ(rig.app.CurrentDefinitionFile(), rig.app.CamDefineFolder() + u"xc-100.xml");
     EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
     EXPECT_TRUE(rig.ui.boxes.empty()); // no "Model not detect"
     EXPECT_EQ(rig.engine.Mailbox().m_autoSelectRequest, 0);

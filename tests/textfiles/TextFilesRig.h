@@ -81,11 +81,10 @@ struct TextFilesRig : EngineRig {
         SetUiLanguage(1, 1033);
         std::filesystem::create_directories(program.path() / "CamDefine");
         CopyIntoCamDefine("OrvaCamSchema_v1_0.xsd");
-        app.m_programFolder = U16(program.str() + "/");
-        app.m_camDefineFolder = U16(program.str() + "/CamDefine/");
-        app.m_settingsFilePath = U16(program.file("Quillon_00.ini"));
-        app.m_windowTitle = u"Quillon (64bit)";
-        engine.PropertyManager().SetSchemaPathFormat(app.m_camDefineFolder +
+        app.UseProgramFolder(U16(program.str() + "/"), U16(program.file("Quillon_00.ini")));
+        app.UseDefinitionFolders(U16(program.str() + "/CamDefine/"), u"");
+        app.SetWindowTitle(u"Quillon (64bit)");
+        engine.PropertyManager().SetSchemaPathFormat(app.CamDefineFolder() +
                                                      u"OrvaCamSchema_v%d_%d.xsd");
         files = std::make_unique<clTextFiles>(app, engine, &textUi);
     }
@@ -109,6 +108,6 @@ struct TextFilesRig : EngineRig {
             &engine.PropertyManager());
     }
     std::u16string Ini(const char16_t* section, const char16_t* key) {
-        return platform::GetPrivateProfileString(section, key, u"<none>", app.m_settingsFilePath);
+        return platform::GetPrivateProfileString(section, key, u"<none>", app.SettingsFilePath());
     }
 };

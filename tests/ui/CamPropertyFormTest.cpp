@@ -151,7 +151,7 @@ TEST_F(CamPropertyFormTest, CommitStoresAndPostsTheRecord) {
     EXPECT_EQ(propvalue::AsInt64(Item(u"LineTime")->GetValue()), 200);
 
     // Without a main window the value is stored and nothing is posted.
-    app.m_mainFrame = nullptr;
+    app.SetMainFrame(nullptr);
     edit = Edit(Item(u"Gain"));
     TypeAndEnter(edit, QStringLiteral("12"));
     EXPECT_EQ(Record<clCamPropertyInteger>(u"Gain")->value, 12);

@@ -44,10 +44,10 @@ TEST(MainFrame, RegistersItselfAndCarriesTheTitle) {
     clApplication app;
     {
         CMainFrame frame(app);
-        EXPECT_EQ(app.m_mainFrame, &frame);
+        EXPECT_EQ(app.MainFrame(), &frame);
         EXPECT_EQ(frame.windowTitle(), QStringLiteral("Quillon (64bit)"));
     }
-    EXPECT_EQ(app.m_mainFrame, nullptr);
+    EXPECT_EQ(app.MainFrame(), nullptr);
 }
 
 TEST(MainFrame, SendRunsAtOnceOnTheUiThreadAndPostWaitsForTheLoop) {
@@ -111,7 +111,7 @@ TEST(MainFrame, MessageBoxRequestedByAWorkerIsAnsweredThroughTheApplication) {
     qt.app.exec();
     worker.join();
     EXPECT_EQ(result, IDYES);
-    EXPECT_EQ(app.m_messageBoxResult, IDYES);
+    EXPECT_EQ(app.MessageBoxResult(), IDYES);
     EXPECT_EQ(text, QStringLiteral("Does it disconnect and exit?"));
     EXPECT_EQ(title, QStringLiteral("Quillon")) << "an empty caption gives the program's own";
     EXPECT_TRUE(yesAndNoOnly);

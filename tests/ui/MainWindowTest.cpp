@@ -175,9 +175,8 @@ protected:
     // Selects the fake port instead of the simulator's.
     void SelectFakePort(int32_t connectResult) {
         FakePort::Reset(connectResult);
-        app.m_interfaces.Register(&FakePort::table, "", nullptr);
-        app.m_selectedInterfaceIndex = static_cast<int32_t>(app.m_interfaces.Count()) - 1;
-        app.ApplySelectedInterface();
+        app.Interfaces().Register(&FakePort::table, "", nullptr);
+        app.SelectInterface(static_cast<int32_t>(app.Interfaces().Count()) - 1);
         frame->RefreshViews(REFRESH_STATUS);
     }
 
@@ -471,7 +470,7 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
         WaitProcessingEvents([&] { return ResultEdit()->text() == "OK" && app.IsEngineReady(); }));
     item->trigger();
     EXPECT_FALSE(item->isChecked());
-    const std::u16string path = TrafficLogPathBeside(app.m_settingsFilePath);
+    const std::u16string path = TrafficLogPathBeside(app.SettingsFilePath());
     EXPECT_EQ(path.substr(path.size() - 22), u"Quillon_00_Traffic.txt");
     const std::string log = ReadFileBytes(platform::Utf16ToUtf8(path));
     EXPECT_NE(log.find(" >> sta\\r\n"), std::string::npos) << log;
@@ -484,7 +483,7 @@ protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         // The identity lines as the settings-text layer of the program takes them.
-        app.m_identityLineHook = [this](uint32_t&, std::u16string_view text) {
+        app.SetIdentityLineHook([this](uint32_t&, std::u16string_view text) {
             for (auto [key, set] :
                  {std::pair{std::u16string_view(u"Model="), &clCommunicateModel::SetCameraModel},
                   std::pair{std::u16string_view(u"Ver.="), &clCommunicateModel::SetCameraVersion},
@@ -494,7 +493,7 @@ protected:
                     return true;
                 }
             return false;
-        };
+        });
     }
     // Connected, with the camera's identity asked once.
     void ConnectAndAskIdentity() {
@@ -612,7 +611,7 @@ struct FakeReason {
 TEST_F(MainWindowTest, PortReasonIsTheSecondLineOfTheFailureAndAMissingLibraryShowsOnTheBar) {
     FakeReason::reason = {PORT_REASON_SPEED_REFUSED, 230400, 0, u"", u"9600, 115200"};
     SelectFakePort(10);
-    app.m_interfaces.reasonEntries.back() = &FakeReason::Get;
+    app.Interfaces().reasonEntries.back() = &FakeReason::Get;
     {
         BoxAnswer answer(QMessageBox::Ok);
         frame->RunCommand(ID_CONNECT);
@@ -694,10 +693,9 @@ TEST_F(MainWindowTest, ResultColours) {
 }
 
 TEST_F(MainWindowTest, MessagesThatAskForNothing) {
-    app.m_messageBoxText = u"never shown";
-    app.m_messageBoxResult = 42;
+    app.SetMessageBoxResult(42);
     frame->SendUiMessage(UM_MESSAGE_BOX, 1, MB_OK);
-    EXPECT_EQ(app.m_messageBoxResult, 42) << "a non-zero wParam leaves the result alone";
+    EXPECT_EQ(app.MessageBoxResult(), 42) << "a non-zero wParam leaves the result alone";
     // The console echo cleans and cuts the last command text.
     app.Engine()->Mailbox().m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
     frame->SendUiMessage(UM_CONSOLE_ECHO, 0, 0);
@@ -736,7 +734,7 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
             dialog->close();
     });
     frame->RunCommand(ID_COMM_SETTINGS);
-    EXPECT_EQ(app.m_timeoutFirstRecv, 3000u);
+    EXPECT_EQ(app.TimeoutFirstRecv(), 3000u);
     // OK stores the time-outs and the interface.
     QTimer::singleShot(50, [] {
         QWidget* dialog = QApplication::activeModalWidget();
@@ -747,14 +745,14 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
         qobject_cast<QDialog*>(dialog)->accept();
     });
     frame->RunCommand(ID_COMM_SETTINGS);
-    EXPECT_EQ(app.m_timeoutFirstRecv, 1500u);
+    EXPECT_EQ(app.TimeoutFirstRecv(), 1500u);
     EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
     EXPECT_EQ(platform::GetPrivateProfileString(u"TARN_Timeouts", u"First Recv", u"", settings),
               u"1500");
     EXPECT_EQ(
         platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
         u"COM port(Build In)");
-    EXPECT_NE(app.m_currentPort, nullptr);
+    EXPECT_NE(app.CurrentPort(), nullptr);
 }
 
 // A camera that never answers: the window goes while a reply is awaited with a long time-out.
@@ -968,7 +966,7 @@ TEST_F(FileCommandTest, CloseDefineEmptiesTheViewFirstAndKeepsTheFileForTheNextO
     EXPECT_TRUE(loadedWhenEmptied) << "the view lets go of the records before they go";
     EXPECT_FALSE(app.Engine()->PropertyManager().IsLoaded());
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quillon (64bit)"));
-    EXPECT_EQ(app.m_currentDefinitionFile, path);
+    EXPECT_EQ(app.CurrentDefinitionFile(), path);
 }
 
 TEST_F(DropTest, DefinitionOpensAsSelectFileDoesWithTheSameFailureMessage) {

@@ -52,7 +52,7 @@ protected:
         std::filesystem::copy_file(TestSourcePath("CamDefine/OrvaCamSchema_v1_0.xsd"),
                                    dir.file("OrvaCamSchema_v1_0.xsd"));
         mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(dir.str() + "/OrvaCamSchema_v%d_%d.xsd"));
-        app.m_mainFrame = &target;
+        app.SetMainFrame(&target);
     }
     ~PropertyViewTest() override {
         form.reset();

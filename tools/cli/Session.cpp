@@ -272,11 +272,10 @@ int clCliSession::Start(std::string& error) {
             : platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Command Gap",
                                              clCommunicateModel::kDefaultCommandGapMs, ini));
     m_app = std::make_unique<clApplication>();
-    m_app->m_windowTitle = sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)";
-    m_app->m_programFolder = m_programFolder;
-    m_app->m_settingsFilePath = m_settingsPath;
-    m_app->m_camDefineFolder = m_camDefineFolder;
-    m_app->m_userCamDefineFolder = platform::Utf8ToUtf16(data.userDefinitionFolder);
+    m_app->SetWindowTitle(sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)");
+    m_app->UseProgramFolder(m_programFolder, m_settingsPath);
+    m_app->UseDefinitionFolders(m_camDefineFolder,
+                                platform::Utf8ToUtf16(data.userDefinitionFolder));
     // Text Save, and the batch job of Text Load installed into the engine.
     m_filesUi = std::make_unique<FilesUi>();
     m_files = std::make_unique<clTextFiles>(*m_app, *m_engine, m_filesUi.get());
@@ -527,7 +526,7 @@ void clCliSession::HandleReplyLine(const std::u16string& line) {
 }
 
 int32_t clCliSession::WriteSettingsText(const std::u16string& path, std::string& reason) {
-    m_app->m_currentDefinitionFile = m_definitionPath;
+    m_app->SetCurrentDefinitionFile(m_definitionPath);
     m_engine->SetCameraIdentity(model.empty() ? type : model, version, serial);
     m_filesUi->message.clear();
     const int32_t result = m_files->WriteSettingsText(path);
@@ -540,7 +539,7 @@ int32_t clCliSession::WriteSettingsText(const std::u16string& path, std::string&
 std::vector<std::u16string> clCliSession::DefinitionsForModel(std::u16string_view model) {
     m_files->FindDefinitionFiles(model);
     std::vector<std::u16string> files;
-    for (const std::u16string& name : m_app->m_foundFiles)
+    for (const std::u16string& name : m_app->FoundFiles())
         files.push_back(m_files->DefinitionFolderOf(name) + name);
     return files;
 }

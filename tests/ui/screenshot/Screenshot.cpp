@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
                 std::string(QUILLON_SOURCE_DIR) + "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
             if (app.Engine()->PropertyManager().Load(definition) != 0)
                 return 1;
-            app.m_currentDefinitionFile = definition;
+            app.SetCurrentDefinitionFile(definition);
             view->Build();
             frame.ShowInitial();
             frame.resize(frame.width() + 420, frame.height() + 60);
