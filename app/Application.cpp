@@ -781,8 +781,7 @@ bool clApplication::IsEngineReady() const {
 }
 
 bool RouteReplyLine(uint32_t& flags, std::u16string_view line,
-                    const std::function<bool(uint32_t& flags, std::u16string_view text)>& identity,
-                    clCamPropertyMgr* manager) {
+                    const clApplication::IdentityLineHook& identity, clCamPropertyMgr* manager) {
     if (line.size() < 2 || line.front() != u'>')
         return false;
     const std::u16string_view text = line.substr(1);

@@ -371,5 +371,4 @@ private:
 // marker goes to `identity` (when set) first, then to `manager` (when given), which handles it
 // when it changed a value (REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES are added to flags).
 bool RouteReplyLine(uint32_t& flags, std::u16string_view line,
-                    const std::function<bool(uint32_t& flags, std::u16string_view text)>& identity,
-                    clCamPropertyMgr* manager);
+                    const clApplication::IdentityLineHook& identity, clCamPropertyMgr* manager);

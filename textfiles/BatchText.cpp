@@ -422,6 +422,17 @@ BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int
     return fault;
 }
 
+BatchTextFault ReadCheckedBatchText(const std::string& path, std::u16string& text) {
+    std::string bytes;
+    BatchTextFault fault;
+    if (!ReadBatchFileBytes(path, bytes, fault.reason))
+        return fault;
+    const int code = DetectTextEncodingOfFile(bytes);
+    bool clean = true;
+    text = DecodeBatchText(bytes, code, &clean);
+    return CheckBatchText(text, clean, code);
+}
+
 BatchStep ParseBatchLine(std::u16string_view line) {
     BatchStep step;
     size_t start = 0;

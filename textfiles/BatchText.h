@@ -68,6 +68,9 @@ struct BatchTextFault {
     std::string reason;
 };
 BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int encoding);
+// Reads the batch file at path whole, in the encoding its bytes show, and checks it: text gets
+// the decoded text; the fault says why it must not be sent (its reason is empty when it may).
+BatchTextFault ReadCheckedBatchText(const std::string& path, std::u16string& text);
 
 // What the batch job does with one kept line.
 struct BatchStep {

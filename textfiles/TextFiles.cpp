@@ -229,17 +229,8 @@ int32_t clTextFiles::ReplayBatchFile(const std::u16string& path) {
 int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
     // The file is read whole and checked before a line is taken: a batch that cannot be read
     // as it was written sends nothing.
-    std::string bytes, reason;
     std::u16string text;
-    BatchTextFault fault;
-    if (!ReadBatchFileBytes(ToUtf8(path), bytes, reason)) {
-        fault.reason = reason;
-    } else {
-        const int code = DetectTextEncodingOfFile(bytes);
-        bool clean = true;
-        text = DecodeBatchText(bytes, code, &clean);
-        fault = CheckBatchText(text, clean, code);
-    }
+    const BatchTextFault fault = ReadCheckedBatchText(ToUtf8(path), text);
     if (!fault.reason.empty()) {
         std::u16string where =
             fault.line ? u"line " + ToUtf16(std::to_string(fault.line)) + u" " : std::u16string();

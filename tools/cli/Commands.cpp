@@ -514,17 +514,8 @@ int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::s
     // Read whole and checked as Text Load does: a file that cannot be read as it was written
     // sends nothing.
     const std::string& file = arguments.front();
-    std::string bytes, reason;
     std::u16string text;
-    BatchTextFault fault;
-    if (!ReadBatchFileBytes(file, bytes, reason)) {
-        fault.reason = reason;
-    } else {
-        const int code = DetectTextEncodingOfFile(bytes);
-        bool clean = true;
-        text = DecodeBatchText(bytes, code, &clean);
-        fault = CheckBatchText(text, clean, code);
-    }
+    const BatchTextFault fault = ReadCheckedBatchText(file, text);
     if (!fault.reason.empty())
         return Fail(kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
                                   (fault.line ? ": line " + std::to_string(fault.line) : "") +
