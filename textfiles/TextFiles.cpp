@@ -248,6 +248,29 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
 // ---------------------------------------------------------------------------------------------
 // Camera definition file
 
+int DefinitionLoadFailureMessage(int loadResult) {
+    switch (loadResult) {
+    case kLoadXmlParseError:
+        return MSG_XML_PARSE_ERROR;
+    case kLoadNoRoot:
+        return MSG_XML_NO_ROOT;
+    case kLoadUnsupportedRoot:
+        return MSG_XML_NOT_SUPPORTED;
+    case kLoadSchemaNotFound:
+        return MSG_SCHEMA_NOT_FOUND;
+    case kLoadSchemaContext:
+        return MSG_FAIL_OPEN_DEFINE_FILE;
+    case kLoadSchemaParseError:
+        return MSG_SCHEMA_PARSE_ERROR;
+    case kLoadValidatorFailed:
+        return MSG_FAIL_CREATE_VALIDATOR;
+    case kLoadValidationError:
+        return MSG_XML_VALIDATION_ERROR;
+    default:
+        return MSG_UNKNOWN_ERROR;
+    }
+}
+
 void clTextFiles::EmptyViewAndTitle() {
     if (m_ui && m_ui->PropertyViewExists()) {
         m_ui->EmptyPropertyView();
@@ -274,36 +297,7 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
                                             m_app.SettingsFilePath());
         return FILE_COMMAND_OK;
     }
-    int id = MSG_UNKNOWN_ERROR;
-    switch (result) {
-    case kLoadXmlParseError:
-        id = MSG_XML_PARSE_ERROR;
-        break;
-    case kLoadNoRoot:
-        id = MSG_XML_NO_ROOT;
-        break;
-    case kLoadUnsupportedRoot:
-        id = MSG_XML_NOT_SUPPORTED;
-        break;
-    case kLoadSchemaNotFound:
-        id = MSG_SCHEMA_NOT_FOUND;
-        break;
-    case kLoadSchemaContext:
-        id = MSG_FAIL_OPEN_DEFINE_FILE;
-        break;
-    case kLoadSchemaParseError:
-        id = MSG_SCHEMA_PARSE_ERROR;
-        break;
-    case kLoadValidatorFailed:
-        id = MSG_FAIL_CREATE_VALIDATOR;
-        break;
-    case kLoadValidationError:
-        id = MSG_XML_VALIDATION_ERROR;
-        break;
-    default:
-        break;
-    }
-    const std::u16string error = Text(id);
+    const std::u16string error = Text(DefinitionLoadFailureMessage(result));
     WriteLog(Text(MSG_FAIL_OPEN_DEFINE));
     WriteLog(error);
     WriteLog(u"filename=" + path);

@@ -23,6 +23,10 @@ enum FileCommandResult : int32_t {
     FILE_COMMAND_CANCELLED = 10,
 };
 
+// The message id that names why a camera definition did not load (a result of
+// clCamPropertyMgr::Load other than kLoadOk).
+int DefinitionLoadFailureMessage(int loadResult);
+
 class clTextFiles {
 public:
     static constexpr size_t kMaxLastConfigChars = 500;

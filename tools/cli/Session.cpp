@@ -43,30 +43,6 @@ std::u16string Numbered(const char* format, int number) {
     return platform::Utf8ToUtf16(buf);
 }
 
-// The message the window shows for a failed definition load.
-int LoadFailureMessage(int result) {
-    switch (result) {
-    case kLoadXmlParseError:
-        return MSG_XML_PARSE_ERROR;
-    case kLoadNoRoot:
-        return MSG_XML_NO_ROOT;
-    case kLoadUnsupportedRoot:
-        return MSG_XML_NOT_SUPPORTED;
-    case kLoadSchemaNotFound:
-        return MSG_SCHEMA_NOT_FOUND;
-    case kLoadSchemaContext:
-        return MSG_FAIL_OPEN_DEFINE_FILE;
-    case kLoadSchemaParseError:
-        return MSG_SCHEMA_PARSE_ERROR;
-    case kLoadValidatorFailed:
-        return MSG_FAIL_CREATE_VALIDATOR;
-    case kLoadValidationError:
-        return MSG_XML_VALIDATION_ERROR;
-    default:
-        return MSG_UNKNOWN_ERROR;
-    }
-}
-
 } // namespace
 
 std::string CliTransaction::Outcome() const {
@@ -301,7 +277,7 @@ int clCliSession::LoadDefinition(const std::u16string& path, std::string& messag
         m_definitionPath = path;
         return result;
     }
-    message = Utf8(Msg(LoadFailureMessage(result)));
+    message = Utf8(Msg(DefinitionLoadFailureMessage(result)));
     if (!Manager().LastErrorDetail().empty())
         message += " (" + Utf8(Manager().LastErrorDetail()) + ")";
     return result;
