@@ -5,121 +5,121 @@
 namespace {
 
 struct Entry {
+    int id;
     const char16_t* text[2]; // Japanese, English
 };
 
 // clang-format off
-constexpr Entry kTable[MSG_COUNT] = {
-    {u"ファイル(&F)", u"&File"}, // 0
-    {u"通信(&C)", u"&Communication"}, // 1
-    {u"ヘルプ(&H)", u"&Help"}, // 2
-    {u"終了(&x)", u"E&xit"}, // 3
-    {u"接続", u"Connect"}, // 4
-    {u"切断", u"Disconnect"}, // 5
-    {u"通信設定", u"Communication settings"}, // 6
-    {u"カメラ定義ファイルを開く", u"Open camera define"}, // 7
-    {u"バージョン情報", u"About"}, // 8
-    {u"設定をテキストに保存", u"Text Save"}, // 9
-    {u"送信", u"Send"}, // 10
-    {u"切断して終了しますか？", u"Does it disconnect and exit?"}, // 11
-    {u"接続に失敗しました", u"Failed in connection."}, // 12
-    {u"エラー", u"Error"}, // 13
-    {u"(ホスト側)受信タイムアウト", u"(host side)Receive timeout"}, // 14
-    {u"通信ポートを開けません。", u"Can't open port."}, // 15
-    {u"通信ポートの設定取得に失敗", u"Failed in getting a parameter of port."}, // 16
-    {u"通信ポートの設定に失敗", u"Failed in setting of port."}, // 17
-    {u"通信ポートの初期化に失敗", u"Failed in initialization of port."}, // 18
-    {u"通信バッファの初期化に失敗", u"Failed in initialization of buffer."}, // 19
-    {u"タイムアウト設定に失敗", u"Failed in setting of timeout."}, // 20
-    {u"DTRのセットに失敗", u"Failed to setting DTR."}, // 21
-    {u"(ホスト側)送信タイムアウト", u"(host side)Transmit timeout"}, // 22
-    {u"インターフェイス選択", u"Select Interface"}, // 23
-    {u"設定", u"Setting"}, // 24
-    {u"キャンセル", u"Cancel"}, // 25
-    {u"切断中", u"Disconnecting"}, // 26
-    {u"切断しています。少々お待ち下さい。", u"Please wait."}, // 27
-    {u"バージョン情報", u"About"}, // 28
-    {u"インターフェイス（プラグイン）のバージョン情報", u"About Interfaces(Plug Ins)"}, // 29
-    {u"二ヶ国語対応：日本語", u"Bilingual support:English"}, // 30
-    {u"カメラ定義(*.xml)|*.xml||", u"Camera define(*.xml)|*.xml||"}, // 31
-    {u"タイムアウト", u"Timeouts"}, // 32
-    {u"受信(１文字目)：", u"First Receive:"}, // 33
-    {u"受信(文字間） ：", u"Next Receive :"}, // 34
-    {u"送信          ：", u"Send         :"}, // 35
-    {u"初期値", u"Default"}, // 36
-    {u"処理中", u"Proccessing"}, // 37
-    {u"テキストから一括設定", u"Text Load"}, // 38
-    {u"CR付加", u"Append CR"}, // 39
-    {u"クリア", u"Clear"}, // 40
-    {u"テキストファイル(*.txt)|*.txt||", u"Text file(*.txt)|*.txt||"}, // 41
-    {u"終了", u"Exit"}, // 42
-    {u"経過時間", u"Elapsed time"}, // 43
-    {u"(ホスト側)受信をキャンセル", u"(host side)Cancel receiving"}, // 44
-    {u"詳細設定", u"Detailed setting"}, // 45
-    {u"XML解析失敗", u"XML parse error"}, // 46
-    {u"XMLにRoot要素なし", u"Root not found in XML"}, // 47
-    {u"サポート対象外のXML", u"non supported XML"}, // 48
-    {u"不明なエラー", u"unknown error"}, // 49
-    {u"カメラ定義ファイルのオープン失敗", u"Fail open camera define file"}, // 50
-    {u"最後に使用したカメラ定義ファイルを開きますか？", u"Would you like to open last used camera define file ?"}, // 51
-    {u"表示(&V)", u"&View"}, // 52
-    {u"分割(&P)", u"S&plit"}, // 53
-    {u"ファイルを選ぶ", u"Select file"}, // 54
-    {u"自動選択(staコマンド)", u"Auto select by sta command"}, // 55
-    {u"Consoleを見せる --->", u"Show Console --->"}, // 56
-    {u"<--- Consoleを隠す", u"<--- Hide Console"}, // 57
-    {u"<----> 全て展開", u"<----> Expand All"}, // 58
-    {u"--><-- 全て畳む", u"--><-- Collapse All"}, // 59
-    {u"通信結果", u"Result"}, // 60
-    {u"機種名が検出できませんでした", u"Model not detect"}, // 61
-    {u"カメラ定義ファイルが見つかりませんでした", u"Camera define file not found"}, // 62
-    {u"%dつのファイルが見つかりました", u"Found %d files"}, // 63
-    {u"検索結果", u"Search result"}, // 64
-    {u"カメラ定義ファイルを閉じる", u"Close camera define file"}, // 65
-    {u"スキーマファイルが見つかりませんでした", u"Schema file not found"}, // 66
-    {u"カメラ定義ファイルのオープン失敗", u"Fail open camera define file"}, // 67
-    {u"スキーマ解析エラー", u"Schema parse error"}, // 68
-    {u"バリデータ生成失敗", u"Fail create validator"}, // 69
-    {u"XML検証エラー", u"XML validation error"}, // 70
-    {u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
-    {}, // 72: not given out here
-    {u"設定テキストファイルの保存失敗", u"Fail save settings text file"}, // 73
-    {u"ファイルは読み取り専用です", u"The file is read-only"}, // 74
-    {u"ファイルに書き込めません", u"Cannot write the file"}, // 75
-    {u"ディスクの空き容量が足りません", u"Not enough space on the disk"}, // 76
-    {u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
-    {u"アクセス権がありません", u"Access denied"}, // 78
-    {u"通常のファイルではありません", u"Not a regular file"}, // 79
-    {u"通信ログ", u"Traffic log"}, // 80
-    {u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
-    {u"%s との接続が切れました。", u"The connection to %s was lost."}, // 82
-    {u"%s が戻りました。再接続しました。", u"%s is back: reconnected."}, // 83
-    {u"%s の先のカメラが前と違います。前: %s 今: %s",
+constexpr Entry kTable[] = {
+    {0, u"ファイル(&F)", u"&File"}, // 0
+    {1, u"通信(&C)", u"&Communication"}, // 1
+    {2, u"ヘルプ(&H)", u"&Help"}, // 2
+    {3, u"終了(&x)", u"E&xit"}, // 3
+    {4, u"接続", u"Connect"}, // 4
+    {5, u"切断", u"Disconnect"}, // 5
+    {6, u"通信設定", u"Communication settings"}, // 6
+    {7, u"カメラ定義ファイルを開く", u"Open camera define"}, // 7
+    {8, u"バージョン情報", u"About"}, // 8
+    {9, u"設定をテキストに保存", u"Text Save"}, // 9
+    {10, u"送信", u"Send"}, // 10
+    {11, u"切断して終了しますか？", u"Does it disconnect and exit?"}, // 11
+    {12, u"接続に失敗しました", u"Failed in connection."}, // 12
+    {13, u"エラー", u"Error"}, // 13
+    {14, u"(ホスト側)受信タイムアウト", u"(host side)Receive timeout"}, // 14
+    {15, u"通信ポートを開けません。", u"Can't open port."}, // 15
+    {16, u"通信ポートの設定取得に失敗", u"Failed in getting a parameter of port."}, // 16
+    {17, u"通信ポートの設定に失敗", u"Failed in setting of port."}, // 17
+    {18, u"通信ポートの初期化に失敗", u"Failed in initialization of port."}, // 18
+    {19, u"通信バッファの初期化に失敗", u"Failed in initialization of buffer."}, // 19
+    {20, u"タイムアウト設定に失敗", u"Failed in setting of timeout."}, // 20
+    {21, u"DTRのセットに失敗", u"Failed to setting DTR."}, // 21
+    {22, u"(ホスト側)送信タイムアウト", u"(host side)Transmit timeout"}, // 22
+    {23, u"インターフェイス選択", u"Select Interface"}, // 23
+    {24, u"設定", u"Setting"}, // 24
+    {25, u"キャンセル", u"Cancel"}, // 25
+    {26, u"切断中", u"Disconnecting"}, // 26
+    {27, u"切断しています。少々お待ち下さい。", u"Please wait."}, // 27
+    {28, u"バージョン情報", u"About"}, // 28
+    {29, u"インターフェイス（プラグイン）のバージョン情報", u"About Interfaces(Plug Ins)"}, // 29
+    {30, u"二ヶ国語対応：日本語", u"Bilingual support:English"}, // 30
+    {31, u"カメラ定義(*.xml)|*.xml||", u"Camera define(*.xml)|*.xml||"}, // 31
+    {32, u"タイムアウト", u"Timeouts"}, // 32
+    {33, u"受信(１文字目)：", u"First Receive:"}, // 33
+    {34, u"受信(文字間） ：", u"Next Receive :"}, // 34
+    {35, u"送信          ：", u"Send         :"}, // 35
+    {36, u"初期値", u"Default"}, // 36
+    {37, u"処理中", u"Proccessing"}, // 37
+    {38, u"テキストから一括設定", u"Text Load"}, // 38
+    {39, u"CR付加", u"Append CR"}, // 39
+    {40, u"クリア", u"Clear"}, // 40
+    {41, u"テキストファイル(*.txt)|*.txt||", u"Text file(*.txt)|*.txt||"}, // 41
+    {42, u"終了", u"Exit"}, // 42
+    {43, u"経過時間", u"Elapsed time"}, // 43
+    {44, u"(ホスト側)受信をキャンセル", u"(host side)Cancel receiving"}, // 44
+    {45, u"詳細設定", u"Detailed setting"}, // 45
+    {46, u"XML解析失敗", u"XML parse error"}, // 46
+    {47, u"XMLにRoot要素なし", u"Root not found in XML"}, // 47
+    {48, u"サポート対象外のXML", u"non supported XML"}, // 48
+    {49, u"不明なエラー", u"unknown error"}, // 49
+    {50, u"カメラ定義ファイルのオープン失敗", u"Fail open camera define file"}, // 50
+    {51, u"最後に使用したカメラ定義ファイルを開きますか？", u"Would you like to open last used camera define file ?"}, // 51
+    {52, u"表示(&V)", u"&View"}, // 52
+    {53, u"分割(&P)", u"S&plit"}, // 53
+    {54, u"ファイルを選ぶ", u"Select file"}, // 54
+    {55, u"自動選択(staコマンド)", u"Auto select by sta command"}, // 55
+    {56, u"Consoleを見せる --->", u"Show Console --->"}, // 56
+    {57, u"<--- Consoleを隠す", u"<--- Hide Console"}, // 57
+    {58, u"<----> 全て展開", u"<----> Expand All"}, // 58
+    {59, u"--><-- 全て畳む", u"--><-- Collapse All"}, // 59
+    {60, u"通信結果", u"Result"}, // 60
+    {61, u"機種名が検出できませんでした", u"Model not detect"}, // 61
+    {62, u"カメラ定義ファイルが見つかりませんでした", u"Camera define file not found"}, // 62
+    {63, u"%dつのファイルが見つかりました", u"Found %d files"}, // 63
+    {64, u"検索結果", u"Search result"}, // 64
+    {65, u"カメラ定義ファイルを閉じる", u"Close camera define file"}, // 65
+    {66, u"スキーマファイルが見つかりませんでした", u"Schema file not found"}, // 66
+    {67, u"カメラ定義ファイルのオープン失敗", u"Fail open camera define file"}, // 67
+    {68, u"スキーマ解析エラー", u"Schema parse error"}, // 68
+    {69, u"バリデータ生成失敗", u"Fail create validator"}, // 69
+    {70, u"XML検証エラー", u"XML validation error"}, // 70
+    {71, u"一括テキストファイルのオープン失敗", u"Fail open batch text file"}, // 71
+    {73, u"設定テキストファイルの保存失敗", u"Fail save settings text file"}, // 73
+    {74, u"ファイルは読み取り専用です", u"The file is read-only"}, // 74
+    {75, u"ファイルに書き込めません", u"Cannot write the file"}, // 75
+    {76, u"ディスクの空き容量が足りません", u"Not enough space on the disk"}, // 76
+    {77, u"現在の文字コードで書けない値があります", u"A value cannot be written in the current codeset"}, // 77
+    {78, u"アクセス権がありません", u"Access denied"}, // 78
+    {79, u"通常のファイルではありません", u"Not a regular file"}, // 79
+    {80, u"通信ログ", u"Traffic log"}, // 80
+    {81, u"通信ログファイルを開けません", u"Can not open the traffic log file"}, // 81
+    {82, u"%s との接続が切れました。", u"The connection to %s was lost."}, // 82
+    {83, u"%s が戻りました。再接続しました。", u"%s is back: reconnected."}, // 83
+    {84, u"%s の先のカメラが前と違います。前: %s 今: %s",
      u"Another camera answers on %s. Before: %s Now: %s"}, // 84
-    {u"%s を開く権限がありません（グループ %s）。ユーザーをグループ %s に加え、ログインし直してください。",
+    {85, u"%s を開く権限がありません（グループ %s）。ユーザーをグループ %s に加え、ログインし直してください。",
      u"No permission to open %s (group %s). Add your user to the group %s and log in again."}, // 85
-    {u"%s がありません。デバイスがつながっていません。",
+    {86, u"%s がありません。デバイスがつながっていません。",
      u"%s does not exist: the device is not plugged in."}, // 86
-    {u"%s は他のプログラムが使用中です。", u"%s is in use by another program."}, // 87
-    {u"使用中", u"in use"}, // 88
-    {u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
+    {87, u"%s は他のプログラムが使用中です。", u"%s is in use by another program."}, // 87
+    {88, u"使用中", u"in use"}, // 88
+    {89, u"ライブラリが %s bps を受け付けません (対応: %s bps)。",
      u"The library refused %s bps (it supports %s bps)."}, // 89
-    {u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
+    {90, u"Camera Link シリアルライブラリ %s が見つからないか、読み込めません。",
      u"The Camera Link serial library %s is missing or cannot be loaded."}, // 90
-    {u"Camera Link シリアルライブラリ %s に関数 %s がありません。",
+    {91, u"Camera Link シリアルライブラリ %s に関数 %s がありません。",
      u"The Camera Link serial library %s lacks the function %s."}, // 91
-    {u"チャンネル %s はありません (%s のチャンネル数: %s)。",
+    {92, u"チャンネル %s はありません (%s のチャンネル数: %s)。",
      u"Channel %s no longer exists (%s has %s channels)."}, // 92
-    {u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
-    {u"テキストロード: %s / %s 行完了 — %s 行目: %s — 残り %s",
+    {93, u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
+    {94, u"テキストロード: %s / %s 行完了 — %s 行目: %s — 残り %s",
      u"Text Load: %s of %s lines done — line %s: %s — %s left"}, // 94
-    {u"テキストロード: 全 %s 行を送信しました。", u"Text Load: all %s lines sent."}, // 95
-    {u"テキストロードは %s 行目 (%s) で停止しました: 送受信に失敗しました。",
+    {95, u"テキストロード: 全 %s 行を送信しました。", u"Text Load: all %s lines sent."}, // 95
+    {96, u"テキストロードは %s 行目 (%s) で停止しました: 送受信に失敗しました。",
      u"Text Load stopped at line %s (%s): the transaction failed."}, // 96
-    {u"テキストロードは %s 行目 (%s) で停止しました: 受信キャンセル。",
+    {97, u"テキストロードは %s 行目 (%s) で停止しました: 受信キャンセル。",
      u"Text Load stopped at line %s (%s): Cancel receiving."}, // 97
-    {u"%s の内容をカメラへ送信しますか？", u"Send the lines of %s to the camera?"}, // 98
-    {u"処理中のため、ドロップされたファイルは開けません。",
+    {98, u"%s の内容をカメラへ送信しますか？", u"Send the lines of %s to the camera?"}, // 98
+    {99, u"処理中のため、ドロップされたファイルは開けません。",
      u"A job is running: the dropped file was not opened."}, // 99
 };
 // clang-format on
@@ -145,15 +145,43 @@ const std::u16string& UiLanguageCode() {
     return *g_languageCode.load();
 }
 
+namespace {
+
+// Each entry names its id, so the table may list them in any order and leave ids out; the
+// index finds an entry by id.
+struct Index {
+    const Entry* entry[MSG_COUNT] = {};
+    constexpr Index() {
+        for (const Entry& e : kTable)
+            entry[e.id] = &e;
+    }
+};
+constexpr Index kIndex;
+
+constexpr bool IdsAreUniqueAndInRange() {
+    bool seen[MSG_COUNT] = {};
+    for (const Entry& e : kTable) {
+        if (e.id < 0 || e.id >= MSG_COUNT || seen[e.id])
+            return false;
+        seen[e.id] = true;
+    }
+    return true;
+}
+static_assert(IdsAreUniqueAndInRange(), "every message id once, below MSG_COUNT");
+
+} // namespace
+
 bool MsgExists(int id) {
-    return id >= 0 && id < MSG_COUNT && kTable[id].text[0] && kTable[id].text[1];
+    if (id < 0 || id >= MSG_COUNT || !kIndex.entry[id])
+        return false;
+    const Entry& e = *kIndex.entry[id];
+    return e.text[0] && e.text[1];
 }
 
 const char16_t* MsgIn(int id, int languageIndex) {
     if (!MsgExists(id))
         return u"";
-    const char16_t* text = kTable[id].text[languageIndex == 0 ? 0 : 1];
-    return text ? text : u""; // an id another part of the table has not filled in yet
+    return kIndex.entry[id]->text[languageIndex == 0 ? 0 : 1];
 }
 
 const char16_t* Msg(int id) {

@@ -113,7 +113,7 @@ enum MessageId : int {
     MSG_BATCH_STOPPED_CANCEL = 97,
     MSG_DROP_TEXT_LOAD = 98,
     MSG_DROP_REFUSED_BUSY = 99,
-    MSG_COUNT = 100,
+    MSG_COUNT = 200,
 };
 
 // Whether an id below MSG_COUNT has texts (a few ids are not given out).
