@@ -1,10 +1,7 @@
 #include "app/Application.h"
 
-#include "app/PortLinkGuard.h"
-#include "app/PortReasonText.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
-#include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/WatchThread.h"
 #include "platform/DataFolders.h"
@@ -12,7 +9,6 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
 #include "platform/UiLanguage.h"
-#include "port/PortComm.h"
 
 #include <atomic>
 #include <cerrno>
@@ -21,15 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <libxml/parser.h>
-#include <libxml/xmlversion.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-constexpr char16_t kNoSettings[] = u"No settings";
 
 std::u16string FormatNumbered(const char* format, int number) {
     char buf[64];
@@ -54,33 +46,6 @@ void CreateLogFile(const std::string& path) {
 
 } // namespace
 
-// The engine's window onto the application: every call reads or writes the application's own
-// fields.
-class clApplication::EngineContext : public clEngineContext {
-public:
-    explicit EngineContext(clApplication& app) : m_app(app) {}
-
-    IUiTarget* UiTarget() override { return m_app.m_mainFrame; }
-    clSimpleLog* Log() override { return m_app.m_appLog.get(); }
-    platform::Event* StopEvent() override { return m_app.m_stopEvent.get(); }
-    platform::Event* JobEvent() override { return m_app.m_jobEvent.get(); }
-    clCamPort* CurrentPort() override { return m_app.m_currentPort; }
-    clWatchThread* Watch() override { return m_app.m_watch.get(); }
-    int32_t RequestMessageBox(std::u16string text, std::u16string caption,
-                              uint32_t style) override {
-        return m_app.RequestMessageBox(std::move(text), std::move(caption), style);
-    }
-    std::u16string LanguageCode() override { return m_app.m_languageCode; }
-    std::u16string MessageText(int id) override { return Msg(id); }
-    void ShowWaitDialog(std::u16string_view text, std::u16string_view caption) override {
-        m_app.ShowWaitDialog(text, caption);
-    }
-    void HideWaitDialog() override { m_app.HideWaitDialog(); }
-
-private:
-    clApplication& m_app;
-};
-
 clApplication::clApplication() {
     // The process locale is the user's (LANG, LC_*): its codeset is the encoding of commands
     // and settings texts (platform::LocaleCodeset).
@@ -88,7 +53,6 @@ clApplication::clApplication() {
     m_channelSection = FormatNumbered("CAMERA_COMM_Ch%02d", 0);
     m_watchPeriodMs = 50;
     m_requestedInstanceNumber = -1;
-    m_selectedInterfaceIndex = -1;
 }
 
 clApplication::~clApplication() {
@@ -144,14 +108,6 @@ bool clApplication::ChooseInstanceNumber() {
 // ---------------------------------------------------------------------------------------------
 // Settings
 
-uint32_t clApplication::ApplyTimeoutRule(uint32_t value) {
-    if (value < 100)
-        return 100;
-    if (value == 4294967295u)
-        return 4294967294u;
-    return value;
-}
-
 int32_t clApplication::PortTimeout(uint32_t value) {
     return value > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);
 }
@@ -181,7 +137,6 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
         {kChannel, u"COM Port Name", kNoSettings},
         {kChannel, u"CameraLink DLL", u""},
         {kChannel, u"CameraLink Serial Index", u"0"},
-        {kChannel, u"Reconnect", u"1"},
         {u"TARN_Timeouts", u"First Recv", u"20000"},
         {u"TARN_Timeouts", u"Next Recv", u"20000"},
         {u"TARN_Timeouts", u"Send", u"20000"},
@@ -236,44 +191,14 @@ int32_t clApplication::StartUp() {
     CreateLogFile(Path(m_logFilePath));
 
     // Settings values.
-    const std::u16string& ini = m_settingsFilePath;
-    m_forceEnglish = platform::GetPrivateProfileInt(u"Internationalize", u"Force English", 0, ini);
-    m_timeoutFirstRecv = ApplyTimeoutRule(
-        platform::GetPrivateProfileInt(u"TARN_Timeouts", u"First Recv", kDefaultTimeoutMs, ini));
-    m_timeoutNextRecv = ApplyTimeoutRule(
-        platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Next Recv", kDefaultTimeoutMs, ini));
-    m_timeoutSend = ApplyTimeoutRule(
-        platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Send", kDefaultTimeoutMs, ini));
-    m_commandGap = platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Command Gap",
-                                                  clCommunicateModel::kDefaultCommandGapMs, ini);
-    m_selectedInterfaceName = platform::GetPrivateProfileString(
-        m_channelSection, u"SelectInterface", kNoSettings, ini, kMaxInterfaceNameChars);
-    m_consoleRows = static_cast<int32_t>(
-        platform::GetPrivateProfileInt(u"App", u"Console Rows", kDefaultConsoleRows, ini));
-    m_receiveBufferBytes = platform::GetPrivateProfileInt(u"App", u"Receive Buffer Bytes",
-                                                          kDefaultReceiveBufferBytes, ini);
-
-    // XML library.
-    xmlCheckVersion(20903);
-    xmlKeepBlanksDefault(0);
-    m_xmlInitialised = true;
+    m_settings = SessionSettings::Read(m_settingsFilePath);
 
     // UI language.
-    SetUiLanguage(m_forceEnglish, platform::UserDefaultUiLanguage());
+    SetUiLanguage(m_settings.forceEnglish, platform::UserDefaultUiLanguage());
     m_languageCode = UiLanguageCode();
 
     // Wait dialog.
     CreateWaitDialog();
-
-    // Program folder, settings file, channel section and time-outs for every interface.
-    FillPortParams();
-
-    // Plug-in discovery.
-    DiscoverInterfaces();
-
-    // Selected interface.
-    m_selectedInterfaceIndex = FindInterfaceIndex(m_selectedInterfaceName);
-    ApplySelectedInterface();
 
     // Button images of the dialog bars.
     CreateImageList();
@@ -281,128 +206,36 @@ int32_t clApplication::StartUp() {
     // Camera definition folder.
     m_camDefineFolder = m_programFolder + u"CamDefine/";
 
-    // Communication engine.
-    if (!CreateEngine())
-        return 1;
-
-    // Schema file pattern, receive ring and receive time-outs of the engine.
-    if (!PrepareEngine())
+    // The session: XML library, the block every interface gets, plug-in discovery, the
+    // selected interface, the engine with its ring and time-outs, the worker's events.
+    if (!StartSession())
         return 1;
 
     // Working set.
     if (!ReserveWorkingSet())
         return 1;
 
-    // Events of the worker thread.
-    try {
-        m_stopEvent = std::make_unique<platform::Event>(platform::Event::Reset::Manual, false);
-        m_jobEvent = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
-    } catch (const std::exception&) {
-        m_appLog->Write(std::string_view("Can not create events"));
-        return 1;
-    }
     return 0;
 }
 
 void clApplication::ShutDown() {
-    // Elapsed-time watch (and the watch of the serial device).
-    StopPortLink();
+    // The watches, then the session: the worker thread (the stop event ends every wait of
+    // it), the port, the engine, the XML library and the plug-in modules.
     StopWatch();
-    // Worker thread: the stop event ends every wait of it.
-    if (m_stopEvent)
-        m_stopEvent->Set();
-    StopWorkerThread();
-    if (m_workerLeftRunning || (m_engine && m_engine->WorkerExists())) {
-        // The worker still runs: nothing it may use is freed, neither the events, the engine
-        // and its context, the watch, nor the modules (its port operations live there) or the
-        // log.
-        m_workerLeftRunning = true;
-        KeepForRunningWorker();
-        if (m_xmlInitialised)
-            m_xmlInitialised = false;
-        DestroyWaitDialog();
-        RestoreWorkingSet();
-        (void)m_appLog.release();
-        m_instanceLock.Release();
-        return;
-    }
-    // Events.
-    m_stopEvent.reset();
-    m_jobEvent.reset();
-    // Communication engine.
-    DestroyEngine();
-    // XML library.
-    if (m_xmlInitialised) {
-        xmlCleanupParser();
-        m_xmlInitialised = false;
-    }
-    // Plug-in modules and the interface lists.
-    UnloadModules();
+    const bool ended = m_session.ShutDown();
     // Wait dialog.
     DestroyWaitDialog();
     // Working-set limits.
     RestoreWorkingSet();
+    if (!ended) {
+        // The worker still runs: the log and the watch it may use are never freed.
+        (void)m_appLog.release();
+        (void)m_watch.release();
+    }
     // Application log.
     m_appLog.reset();
     // Instance number.
     m_instanceLock.Release();
-}
-
-void clApplication::ApplySelectedInterface() {
-    const int32_t index = m_selectedInterfaceIndex;
-    if (index < 0 || static_cast<size_t>(index) >= m_interfaces.Count() ||
-        !m_interfaces.interfaces[static_cast<size_t>(index)]) {
-        m_portNameText = kNoSettings;
-        m_portDescriptionText.clear();
-        m_currentPort = nullptr;
-        m_lineSpeedText = kNoSettings;
-        return;
-    }
-    InterfaceTable* table = m_interfaces.interfaces[static_cast<size_t>(index)];
-    auto text = [](const char16_t* (*get)()) {
-        const char16_t* value = get ? get() : nullptr;
-        return std::u16string(value ? value : u"");
-    };
-    m_portNameText = text(table->GetPortName);
-    m_portDescriptionText = text(table->GetPortDescription);
-    m_plugInPort.opTable = table->GetSelectedPortIF ? table->GetSelectedPortIF() : nullptr;
-    m_currentPort = &m_plugInPort;
-    char speed[32];
-    std::snprintf(speed, sizeof speed, "%ld bps", static_cast<long>(m_plugInPort.GetBaudRate()));
-    m_lineSpeedText = platform::Utf8ToUtf16(speed);
-    // An interface whose library is gone says so on the port line; its speed means nothing.
-    const PortReasonInfo reason = m_interfaces.Reason(index);
-    if (PortLibraryUnavailable(reason)) {
-        m_portDescriptionText = PortLineReasonText(reason);
-        m_lineSpeedText = kNoSettings;
-    }
-}
-
-std::u16string clApplication::SelectInterface(int32_t index) {
-    m_selectedInterfaceIndex = index;
-    std::u16string name;
-    const auto i = static_cast<size_t>(index);
-    if (index >= 0 && i < m_interfaces.Count()) {
-        InterfaceTable* table = m_interfaces.interfaces[i];
-        const char16_t* text =
-            table && table->GetInterfaceName ? table->GetInterfaceName() : nullptr;
-        name = text ? text : u"";
-    }
-    if (!name.empty())
-        m_selectedInterfaceName = name;
-    ApplySelectedInterface();
-    return name;
-}
-
-void clApplication::SetTimeouts(uint32_t firstReceive, uint32_t nextReceive, uint32_t send) {
-    m_timeoutFirstRecv = firstReceive;
-    m_timeoutNextRecv = nextReceive;
-    m_timeoutSend = send;
-    m_portParams.firstReceiveTimeout = PortTimeout(firstReceive);
-    m_portParams.nextReceiveTimeout = PortTimeout(nextReceive);
-    m_portParams.sendTimeout = PortTimeout(send);
-    if (m_engine)
-        m_engine->SetReceiveTimeouts(firstReceive, nextReceive);
 }
 
 void clApplication::UseProgramFolder(std::u16string programFolder,
@@ -410,22 +243,13 @@ void clApplication::UseProgramFolder(std::u16string programFolder,
     m_programFolder = std::move(programFolder);
     m_settingsFilePath = std::move(settingsFilePath);
     // A block handed out already would point at the texts just replaced.
-    if (m_portParams.programFolder)
-        m_portParams.programFolder = m_programFolder.c_str();
-    if (m_portParams.settingsFilePath)
-        m_portParams.settingsFilePath = m_settingsFilePath.c_str();
+    m_session.UseFolders(m_programFolder, m_settingsFilePath);
 }
 
 void clApplication::UseDefinitionFolders(std::u16string camDefineFolder,
                                          std::u16string userCamDefineFolder) {
     m_camDefineFolder = std::move(camDefineFolder);
     m_userCamDefineFolder = std::move(userCamDefineFolder);
-}
-
-std::u16string clApplication::PortReasonLine() const {
-    if (!m_currentPort)
-        return {};
-    return PortReasonText(m_interfaces.Reason(m_selectedInterfaceIndex));
 }
 
 int32_t clApplication::RequestMessageBox(std::u16string text, std::u16string caption,
@@ -493,79 +317,34 @@ void clApplication::RestoreWorkingSet() {
 // Steps whose bodies the port, engine and user-interface work provide. Each keeps its place in
 // the order of start-up and shutdown above.
 
-// Start-up: the block every interface entry gets.
-void clApplication::FillPortParams() {
-    m_portParams = PortParamBlock{};
-    m_portParams.firstReceiveTimeout = PortTimeout(m_timeoutFirstRecv);
-    m_portParams.nextReceiveTimeout = PortTimeout(m_timeoutNextRecv);
-    m_portParams.sendTimeout = PortTimeout(m_timeoutSend);
-    m_portParams.programFolder = m_programFolder.c_str();
-    m_portParams.settingsFilePath = m_settingsFilePath.c_str();
-    m_portParams.channelSectionName = m_channelSection.c_str();
-}
-
-// Start-up: the built-in serial interface, then every "Pivra*.so" module of the program
-// folder, into the interface, module and version text lists.
-void clApplication::DiscoverInterfaces() {
-    clCamCtrl& ctrl = HostPortCtrl();
-    ctrl.log = m_appLog.get();
-    ctrl.settingsPath = m_settingsFilePath;
-    BuiltInComPort().Reset();
-    m_plugInPort.owner = &ctrl;
-    const std::string programFile =
+// Start-up: the session core with what the application provides it.
+bool clApplication::StartSession() {
+    clSession::Setup setup;
+    setup.programFolder = m_programFolder;
+    setup.settingsFile = m_settingsFilePath;
+    setup.camDefineFolder = m_camDefineFolder;
+    setup.programFile =
         m_environment.programFile.empty() ? platform::ProgramFilePath() : m_environment.programFile;
-    m_interfaces.Discover(&m_portParams, Path(m_programFolder), programFile,
-                          &GetBuiltInComInterface, &GetBuiltInComPortReason);
-}
-
-// Start-up: the first interface whose name equals `name` exactly (letter case counts).
-int32_t clApplication::FindInterfaceIndex(const std::u16string& name) const {
-    return m_interfaces.FindInterfaceIndex(name);
+    setup.log = m_appLog.get();
+    try {
+        m_watch = std::make_unique<clWatchThread>();
+    } catch (const std::exception&) {
+        m_appLog->Write(std::string_view("Can not create the communication engine"));
+        return false;
+    }
+    setup.watch = m_watch.get();
+    setup.showWaitDialog = [this](std::u16string_view text, std::u16string_view caption) {
+        ShowWaitDialog(text, caption);
+    };
+    setup.hideWaitDialog = [this] { HideWaitDialog(); };
+    setup.languageCode = m_languageCode;
+    setup.threadStopTimeoutMs = m_environment.threadStopTimeoutMs;
+    std::string error;
+    return m_session.Start(setup, m_settings, error);
 }
 
 // Start-up: the button images of the dialog bars live in the user interface.
 void clApplication::CreateImageList() {}
-
-// Start-up: the communication engine with its property manager, and the elapsed-time watch
-// (started on UM_STARTUP).
-bool clApplication::CreateEngine() {
-    try {
-        m_engineContext = std::make_unique<EngineContext>(*this);
-        m_engine = std::make_unique<clCommunicateModel>(*m_engineContext);
-        m_watch = std::make_unique<clWatchThread>();
-    } catch (const std::exception&) {
-        m_appLog->Write(std::string_view("Can not create the communication engine"));
-        m_engine.reset();
-        m_engineContext.reset();
-        return false;
-    }
-    return true;
-}
-
-// Start-up: the schema pattern, the receive ring and the engine's copies of the receive
-// time-outs. A "Receive Buffer Bytes" of 0 takes the default size; a size that cannot be
-// allocated ends start-up (the engine cannot receive without its ring).
-bool clApplication::PrepareEngine() {
-    m_engine->PropertyManager().SetSchemaPathFormat(m_camDefineFolder +
-                                                    u"OrvaCamSchema_v%d_%d.xsd");
-    if (m_receiveBufferBytes == 0)
-        m_receiveBufferBytes = kDefaultReceiveBufferBytes;
-    if (!m_engine->Ring().Allocate(m_receiveBufferBytes)) {
-        char line[96];
-        std::snprintf(line, sizeof line, "Can not allocate the receive buffer (%llu bytes)",
-                      static_cast<unsigned long long>(m_receiveBufferBytes));
-        m_appLog->Write(std::string_view(line));
-        return false;
-    }
-    // Property jobs compose their command texts with the manager's current values.
-    m_engine->ManagerCommands().SetComposer(
-        [](const clCamPropertyMgr& manager, const clCamCommand& command, std::u16string& text) {
-            return static_cast<int32_t>(manager.ComposeCommand(&command, text));
-        });
-    m_engine->SetReceiveTimeouts(m_timeoutFirstRecv, m_timeoutNextRecv);
-    m_engine->SetCommandGap(m_commandGap);
-    return true;
-}
 
 // Shutdown: the elapsed-time watch.
 void clApplication::StopWatch() {
@@ -573,55 +352,13 @@ void clApplication::StopWatch() {
         m_watch->Stop();
 }
 
-// Shutdown: waits at most 5000 ms for the worker thread after the stop event was set; one
-// that does not end is left running and logged.
-void clApplication::StopWorkerThread() {
-    if (m_engine && m_engine->WorkerExists() &&
-        !m_engine->ShutDown({}, m_environment.threadStopTimeoutMs))
-        m_workerLeftRunning = true;
-}
-
-void clApplication::KeepForRunningWorker() {
-    // Reachable from here for as long as the process runs.
-    struct Kept {
-        std::unique_ptr<EngineContext> context;
-        std::unique_ptr<clCommunicateModel> engine;
-        std::unique_ptr<clWatchThread> watch;
-        std::unique_ptr<platform::Event> stop, job;
-    };
-    static auto* kept = new std::vector<Kept>;
-    kept->push_back({std::move(m_engineContext), std::move(m_engine), std::move(m_watch),
-                     std::move(m_stopEvent), std::move(m_jobEvent)});
-}
-
-// Shutdown: the communication engine (a port still connected is closed first, so its receive
-// thread never delivers into a freed ring), then the watch.
-void clApplication::DestroyEngine() {
-    if (m_engine && m_engine->IsConnected() && m_currentPort) {
-        m_currentPort->Disconnect();
-        m_currentPort->Uninit();
-    }
-    if (m_currentPort)
-        m_currentPort->SetReceiveCallback(nullptr, nullptr);
-    m_engine.reset();
-    m_engineContext.reset();
-    m_watch.reset();
-}
-
 // ---------------------------------------------------------------------------------------------
 // The main window's calls
 
 bool clApplication::StartWorkerThreads() {
-    if (!m_engine || !m_watch)
+    if (!m_session.HasEngine() || !m_watch)
         return false;
-    bool ok = true;
-    // A window that comes after an earlier one's shutdown is reached again.
-    m_engineContext->UiLink().Open();
-    if (!m_engine->WorkerExists() && !m_engine->StartWorker()) {
-        m_appLog->Write(std::string_view("Can not start the worker thread"));
-        ok = false;
-    }
-    StartPortLink();
+    bool ok = m_session.StartWorker(m_environment.deviceSource);
     m_watch->target = m_mainFrame;
     m_watch->message = UM_REFRESH_VIEWS;
     m_watch->wParam = 0;
@@ -642,175 +379,10 @@ bool clApplication::StartWorkerThreads() {
     return ok;
 }
 
-void clApplication::StopThreads(const std::function<void()>& pumpMessages) {
-    StopPortLink();
+void clApplication::StopThreads() {
     StopWatch();
-    if (m_stopEvent)
-        m_stopEvent->Set();
-    if (!m_engine)
-        return;
-    if (!m_engine->ShutDown(pumpMessages, m_environment.threadStopTimeoutMs))
-        m_workerLeftRunning = true;
-}
-
-int32_t clApplication::ConnectCamera() {
-    if (!m_currentPort || !m_engine)
-        return PORT_ERROR;
-    m_currentPort->SetReceiveCallback(&clCommunicateModel::OnReceiveData, m_engine.get());
-    m_currentPort->Init();
-    const int32_t result = m_currentPort->Connect();
-    if (result == PORT_OK) {
-        m_engine->MarkConnected();
-        // The built-in interface is always entry 0; only its device is watched.
-        if (m_portLink && m_selectedInterfaceIndex == 0)
-            m_portLink->Connected();
-    }
-    return result;
-}
-
-void clApplication::AbandonConnect() {
-    if (!m_currentPort)
-        return;
-    if (m_currentPort->IsConnected() == 1)
-        DisconnectCamera();
-    m_currentPort->Uninit();
-}
-
-void clApplication::DisconnectCamera(const std::function<void()>& pumpMessages) {
-    if (m_portLink)
-        m_portLink->Disconnected();
-    if (m_engine)
-        m_engine->DisconnectCamera(pumpMessages);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The built-in serial port's device going and coming back
-
-void clApplication::StartPortLink() {
-    if (m_portLink || !m_engine)
-        return;
-    bool started = false;
-    try {
-        std::unique_ptr<IDeviceEventSource> source =
-            m_environment.deviceSource ? m_environment.deviceSource() : MakeUdevTtySource();
-        m_portLink = std::make_unique<clPortLinkGuard>(BuiltInComPort(), std::move(source));
-        clCommunicateModel* engine = m_engine.get();
-        // Both run on the thread that noticed; the context's way to the window closes at
-        // shutdown.
-        m_portLink->SetHost(
-            {[engine] { engine->CancelReceiving(); },
-             [engine](uintptr_t news) { engine->Context().Post(UM_PORT_LINK, news); }});
-        started = m_portLink->Start();
-    } catch (const std::exception&) {
-        // A watch that cannot get its event or device source ends only itself, never the
-        // program.
-    }
-    if (!started)
-        m_appLog->Write(std::string_view("Can not start the serial device watch"));
-}
-
-void clApplication::StopPortLink() {
-    if (m_portLink)
-        m_portLink->Stop();
-    m_portLink.reset();
-}
-
-bool clApplication::ReconnectEnabled() const {
-    return platform::GetPrivateProfileInt(m_channelSection, u"Reconnect", 1, m_settingsFilePath) !=
-           0;
-}
-
-std::u16string clApplication::HandlePortLost(const std::function<void()>& pumpMessages) {
-    if (!m_portLink || !m_engine || !m_engine->IsConnected() || !BuiltInComPort().LinkLost())
-        return {}; // closed meanwhile, or news of an earlier connection
-    const std::u16string device = m_portLink->NewsDevice();
-    m_engine->DisconnectCamera(pumpMessages);
-    const bool reconnect = ReconnectEnabled();
-    m_portLink->AfterLoss(reconnect);
-    m_appLog->Write(FormatMsg(MSG_PORT_LOST, {device}));
-    return device;
-}
-
-int32_t clApplication::HandlePortReturned() {
-    if (!m_portLink || !m_engine || m_engine->IsConnected() || !ReconnectEnabled() ||
-        m_selectedInterfaceIndex != 0 || !m_currentPort)
-        return -1;
-    const std::u16string device = m_portLink->NewsDevice();
-    // Back under another node: opened by its stable name.
-    BuiltInComPort().identity.devicePath = device;
-    const int32_t result = ConnectCamera();
-    if (result != PORT_OK) {
-        // Just plugged in, udev may not have given the node its group yet, or a modem
-        // manager probes it: the window tries again a few times.
-        AbandonConnect();
-        std::u16string line = FormatNumbered("Reconnect: Connect = %d", result);
-        if (const std::u16string reason = PortReasonLine(); !reason.empty())
-            line += u", " + reason;
-        m_appLog->Write(line);
-        return result;
-    }
-    m_appLog->Write(FormatMsg(MSG_PORT_RECONNECTED, {device}));
-    // Nothing of the user's is sent again; only the identity is asked, to compare.
-    m_portLink->BeginIdentityCheck(
-        {m_engine->CameraModel(), m_engine->CameraVersion(), m_engine->CameraSerial()});
-    m_engine->SetCameraIdentity({}, {}, {});
-    m_engine->SubmitCommandJob(u"sta");
-    return 0;
-}
-
-bool clApplication::CheckReconnectedIdentity(std::u16string& warning) {
-    if (!m_portLink || !m_engine || !m_portLink->IdentityCheckPending())
-        return false;
-    const CameraIdentity now{m_engine->CameraModel(), m_engine->CameraVersion(),
-                             m_engine->CameraSerial()};
-    CameraIdentity before;
-    if (!m_portLink->EndIdentityCheck(now, before))
-        return false;
-    warning =
-        FormatMsg(MSG_PORT_OTHER_CAMERA, {m_portLink->NewsDevice(), before.Text(), now.Text()});
-    m_appLog->Write(warning);
-    return true;
-}
-
-bool clApplication::IsConnected() const {
-    return m_engine && m_engine->IsConnected();
-}
-
-bool clApplication::IsEngineReady() const {
-    return m_engine && m_engine->IsReady();
-}
-
-bool RouteReplyLine(uint32_t& flags, std::u16string_view line,
-                    const clApplication::IdentityLineHook& identity, clCamPropertyMgr* manager) {
-    if (line.size() < 2 || line.front() != u'>')
-        return false;
-    const std::u16string_view text = line.substr(1);
-    if (identity && identity(flags, text))
-        return true;
-    if (!manager)
-        return false;
-    int updated = 0;
-    if (!manager->ParseReplyLine(text, updated) || !updated)
-        return false;
-    flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
-    return true;
-}
-
-bool clApplication::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
-    return RouteReplyLine(flags, line, m_identityLineHook,
-                          m_engine ? &m_engine->PropertyManager() : nullptr);
+    m_session.StopWorker();
 }
 
 void clApplication::ShowWaitDialog(std::u16string_view, std::u16string_view) {}
 void clApplication::HideWaitDialog() {}
-
-// Shutdown: unloads every plug-in module and empties the three interface lists. The port
-// object forgets the tables first: they are static data of the modules.
-void clApplication::UnloadModules() {
-    m_currentPort = nullptr;
-    m_plugInPort.opTable = nullptr;
-    m_selectedInterfaceIndex = -1;
-    m_interfaces.UnloadModules();
-    if (HostPortCtrl().log == m_appLog.get())
-        HostPortCtrl().log = nullptr;
-}

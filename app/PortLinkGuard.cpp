@@ -2,22 +2,10 @@
 
 #include "port/PortComm.h"
 
-std::u16string CameraIdentity::Text() const {
-    std::u16string text;
-    for (const std::u16string* part : {&model, &version, &serial}) {
-        if (part->empty())
-            continue;
-        if (!text.empty())
-            text.push_back(u' ');
-        text += *part;
-    }
-    return text;
-}
-
 clPortLinkGuard::clPortLinkGuard(clPortComm& port, std::unique_ptr<IDeviceEventSource> source)
     : m_monitor(std::move(source)), m_watch(m_monitor, port) {
-    m_watch.SetCallbacks({[this](const std::u16string& d) { News(kLost, d); },
-                          [this](const std::u16string& d) { News(kReturned, d); }});
+    m_watch.SetCallbacks({[this](const std::u16string& d) { Tell(kLost, d); },
+                          [this](const std::u16string& d) { Tell(kReturned, d); }});
 }
 
 clPortLinkGuard::~clPortLinkGuard() {
@@ -37,18 +25,15 @@ void clPortLinkGuard::Stop() {
     m_monitor.Stop();
 }
 
-void clPortLinkGuard::News(uintptr_t news, const std::u16string& device) {
+void clPortLinkGuard::Tell(News news, const std::u16string& device) {
     Host host;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_newsDevice = device;
         host = m_host;
     }
-    // The job ends within one poll, before the window has even heard of it.
-    if (news == kLost && host.cancelJob)
-        host.cancelJob();
-    if (host.post)
-        host.post(news);
+    if (host)
+        host(news, device);
 }
 
 void clPortLinkGuard::Connected() {

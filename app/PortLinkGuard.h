@@ -1,9 +1,9 @@
-// What the program does when the device of the built-in serial port vanishes and comes back:
-// the running job is cancelled at once (any thread), the window is told through UM_PORT_LINK
-// and closes the connection, and with "Reconnect" the same device is connected again when it
-// returns, after which its identity is compared with the one seen before the loss.
+// The watch of the built-in serial port's device for the session (app/Session.h): news of its
+// loss and return on the thread that noticed, the device they concern, whether its return is
+// awaited, and the identity check after a reconnect.
 #pragma once
 
+#include "comm/EngineEvents.h"
 #include "port/DeviceMonitor.h"
 #include "port/PortLinkWatch.h"
 
@@ -14,26 +14,13 @@
 
 class clPortComm;
 
-// The camera's identity lines as the "sta" query gives them.
-struct CameraIdentity {
-    std::u16string model;
-    std::u16string version;
-    std::u16string serial;
-    bool Empty() const { return model.empty() && version.empty() && serial.empty(); }
-    bool operator==(const CameraIdentity&) const = default;
-    // "Model Ver. Serial", blanks between the parts that are there.
-    std::u16string Text() const;
-};
-
 class clPortLinkGuard {
 public:
-    // wParam of UM_PORT_LINK.
-    enum News : uintptr_t { kLost = 0, kReturned = 1 };
+    enum News { kLost, kReturned };
 
-    struct Host {
-        std::function<void()> cancelJob;          // any thread: ends the running transaction
-        std::function<void(uintptr_t news)> post; // any thread: posts UM_PORT_LINK
-    };
+    // Called on the thread that noticed, with the device the news concerns; it must only hand
+    // the news on (and may cancel the running job), never disconnect or connect itself.
+    using Host = std::function<void(News news, const std::u16string& device)>;
 
     // source: where removals and returns come from (udev; null: watched paths only).
     clPortLinkGuard(clPortComm& port, std::unique_ptr<IDeviceEventSource> source);
@@ -45,15 +32,14 @@ public:
     bool Start();
     void Stop();
 
-    // ---- user-interface thread
+    // ---- the session owner's thread
     // The built-in port has just connected.
     void Connected();
     // The connection was closed by the user or the program: nothing is awaited any more.
     void Disconnected();
-    // The device of the last UM_PORT_LINK news (lost: the path it had; returned: the path to
-    // open).
+    // The device of the last news (lost: the path it had; returned: the path to open).
     std::u16string NewsDevice() const;
-    // After the window closed a lost connection: awaitReturn waits for the same device.
+    // After the session closed a lost connection: awaitReturn waits for the same device.
     void AfterLoss(bool awaitReturn);
     bool AwaitingReturn() const { return m_watch.AwaitingReturn(); }
 
@@ -64,7 +50,7 @@ public:
     bool EndIdentityCheck(const CameraIdentity& now, CameraIdentity& before);
 
 private:
-    void News(uintptr_t news, const std::u16string& device);
+    void Tell(News news, const std::u16string& device);
 
     // Declared first, so they outlive the watch whose callbacks use them.
     mutable std::mutex m_lock;

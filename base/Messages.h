@@ -1,6 +1,7 @@
-// Application window messages and refresh flags: the only way the core asks the user
-// interface to do something. Worker threads never touch a window; they send or post these
-// through the core's UI interface (base/UiTarget.h).
+// Application window messages and refresh flags. The window brings the engine's events
+// (comm/EngineEvents.h) onto its thread as these messages; the property view posts
+// UM_RUN_PROPERTY_JOB and the elapsed-time watch UM_REFRESH_VIEWS through base/UiTarget.h.
+// Worker threads never touch a window.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +17,6 @@ enum : uint32_t {
     UM_CLOSE_WAIT_DIALOG = 0x8007,
     UM_CONSOLE_FLUSH = 0x8008,
     UM_RUN_PROPERTY_JOB = 0x8009,
-    // The built-in serial port's device went away (wParam 0) or came back (wParam 1); the
-    // device is clPortLinkGuard::NewsDevice. Posted from the thread that noticed.
-    UM_PORT_LINK = 0x800A,
-    // Posted: the batch job has a progress report waiting for the window.
-    UM_BATCH_PROGRESS = 0x800B,
 };
 
 // Refresh flags of UM_REFRESH_VIEWS.

@@ -1,5 +1,6 @@
 #include "comm/CommunicateModel.h"
 
+#include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
@@ -7,9 +8,22 @@
 #include "platform/Text.h"
 #include "port/CamPort.h"
 
-#include <chrono>
 #include <cstring>
 #include <thread>
+
+using Clock = std::chrono::steady_clock;
+
+std::u16string CameraIdentity::Text() const {
+    std::u16string text;
+    for (const std::u16string* part : {&model, &version, &serial}) {
+        if (part->empty())
+            continue;
+        if (!text.empty())
+            text.push_back(u' ');
+        text += *part;
+    }
+    return text;
+}
 
 clCommunicateModel::clCommunicateModel(clEngineContext& ctx)
     : propertyManager(std::make_unique<clCamPropertyMgr>()),
@@ -22,7 +36,7 @@ clCommunicateModel::~clCommunicateModel() {
 }
 
 // ---------------------------------------------------------------------------------------
-// User-interface thread
+// The client's thread
 
 int32_t clCommunicateModel::Refusal() const {
     if (connected == 0 || m_closing)
@@ -35,41 +49,23 @@ int32_t clCommunicateModel::Refusal() const {
 }
 
 int32_t clCommunicateModel::Hand(JobKind kind) {
-    m_mailbox.m_jobKind = kind;
+    m_mailbox.Post(kind);
     m_jobPending = true;
     context.JobEvent()->Set();
-    Notify(Activity::kStateChanged);
+    NotifyStateChanged();
     return SUBMIT_OK;
 }
 
-void clCommunicateModel::SetActivityListener(ActivityListener listener, const void* owner) {
-    std::lock_guard<std::mutex> guard(m_listenerLock);
-    m_listener = std::move(listener);
-    m_listenerOwner = owner;
-}
-
-void clCommunicateModel::ClearActivityListener(const void* owner) {
-    std::lock_guard<std::mutex> guard(m_listenerLock);
-    if (m_listenerOwner != owner)
-        return;
-    m_listener = nullptr;
-    m_listenerOwner = nullptr;
-}
-
-void clCommunicateModel::Notify(Activity activity) {
-    std::lock_guard<std::mutex> guard(m_listenerLock);
-    if (m_listener)
-        m_listener(activity);
+void clCommunicateModel::NotifyStateChanged() {
+    m_gate.Call([](IEngineEvents& e) { e.StateChanged(); });
 }
 
 int32_t clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool autoSelect) {
     if (const int32_t refused = Refusal())
         return refused;
-    m_mailbox.m_jobParam.commandText.assign(command);
-    if (autoSelect) {
-        m_mailbox.m_autoSelectRequest = 1;
-        m_mailbox.m_modelDetected = 0;
-    }
+    m_mailbox.CommandText().assign(command);
+    if (autoSelect)
+        m_mailbox.RequestAutoSelect();
     return Hand(JOB_SINGLE_COMMAND);
 }
 
@@ -79,10 +75,10 @@ int32_t clCommunicateModel::SubmitPropertyJob(uint64_t generation, uint32_t inde
     const clCamProperty* property = propertyManager->RecordOf(generation, index);
     if (!property)
         return SUBMIT_STALE_RECORD;
-    return SubmitPropertyJob(property);
+    return RunPropertyJob(property);
 }
 
-int32_t clCommunicateModel::SubmitPropertyJob(const clCamProperty* property) {
+int32_t clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
     if (!property)
         return SUBMIT_STALE_RECORD;
     if (const int32_t refused = Refusal())
@@ -90,22 +86,24 @@ int32_t clCommunicateModel::SubmitPropertyJob(const clCamProperty* property) {
     std::u16string prompt;
     if (propertySource &&
         propertySource->ConfirmationPrompt(property, context.LanguageCode(), prompt)) {
-        const int32_t answer = context.RequestMessageBox(
-            prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2);
+        int32_t answer = 0;
+        m_gate.Call([&](IEngineEvents& e) {
+            answer = e.Ask({prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2});
+        });
         if (answer != IDOK)
             return SUBMIT_DECLINED;
         // The box let other work run: the state is asked again.
         if (const int32_t refused = Refusal())
             return refused;
     }
-    m_mailbox.m_jobParam.property = property;
+    m_mailbox.Property() = property;
     return Hand(JOB_PROPERTY);
 }
 
 int32_t clCommunicateModel::SubmitBatchJob(std::vector<std::u16string> lines) {
     if (const int32_t refused = Refusal())
         return refused;
-    m_mailbox.m_jobParam.batchLines = std::move(lines);
+    m_mailbox.BatchLines() = std::move(lines);
     return Hand(JOB_BATCH);
 }
 
@@ -119,20 +117,68 @@ void clCommunicateModel::SetCameraIdentity(std::u16string model, std::u16string 
 void clCommunicateModel::MarkConnected() {
     ring.Reset();
     m_closing = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lostLock);
+        m_lostDevice.clear();
+        m_lost = false;
+    }
+    m_sendAbort.ResetEvent();
     phase = PHASE_IDLE;
     receiveTimer.Cancel();
     connected = 1;
 }
 
+bool clCommunicateModel::InterruptRequested() const {
+    return m_closing || m_lost || cancelEvent.IsSignalled() ||
+           (context.StopEvent() && context.StopEvent()->IsSignalled());
+}
+
+void clCommunicateModel::AbortSend() {
+    // Watched by a port that can (the built-in one) for the whole send; reset by the next
+    // transaction.
+    m_sendAbort.Set();
+}
+
+void clCommunicateModel::CancelReceiving() {
+    cancelEvent.Set();
+    AbortSend();
+}
+
+void clCommunicateModel::PortLost(const std::u16string& device) {
+    {
+        std::lock_guard<std::mutex> guard(m_lostLock);
+        if (m_lost)
+            return;
+        m_lostDevice = device;
+        m_lost = true;
+    }
+    cancelEvent.Set();
+    AbortSend();
+}
+
+void clCommunicateModel::EndSendUnderWay(const Pump& pump) {
+    // A port that cannot watch the abort event (a plug-in) is disconnected under a send that
+    // outlasts one poll: every port takes Disconnect while a send runs, and its send then ends.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kPollMs);
+    while (phase == PHASE_SENDING && Clock::now() < deadline) {
+        if (pump)
+            pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (phase == PHASE_SENDING)
+        if (clCamPort* port = context.CurrentPort())
+            port->Disconnect();
+}
+
 bool clCommunicateModel::WaitUntilIdle(const Pump& pump, int64_t timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (IsBusy()) {
         // A job waiting for a worker that is not there never starts.
         if (!m_worker.Exists() || m_worker.Finished()) {
             m_jobPending = false;
             break;
         }
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (Clock::now() >= deadline)
             return false;
         if (pump)
             pump();
@@ -146,9 +192,14 @@ void clCommunicateModel::DisconnectCamera(const Pump& pump) {
         return;
     // The running job ends within one poll: its transaction as cancelled, no further command.
     cancelEvent.Set();
+    AbortSend();
+    EndSendUnderWay(pump);
     if (!WaitUntilIdle(pump))
         if (clSimpleLog* log = context.Log())
             log->Write(u"Job did not end within 5000 ms of the disconnect");
+    // What the ended job told the client is taken in before the port closes.
+    if (pump)
+        pump();
     context.ShowWaitDialog(context.MessageText(MSG_PLEASE_WAIT),
                            context.MessageText(MSG_DISCONNECTING));
     if (clCamPort* port = context.CurrentPort()) {
@@ -161,34 +212,28 @@ void clCommunicateModel::DisconnectCamera(const Pump& pump) {
         watch->ClearElapsed();
     context.HideWaitDialog();
     m_closing = false;
+    NotifyStateChanged();
 }
 
 bool clCommunicateModel::ShutDown(const Pump& pump, int64_t timeoutMs) {
     cancelEvent.Set();
     if (platform::Event* stop = context.StopEvent())
         stop->Set();
+    AbortSend();
     bool ended = true;
     if (m_worker.Exists()) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!m_worker.Finished() && std::chrono::steady_clock::now() < deadline) {
+        if (connected)
+            EndSendUnderWay(pump);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!m_worker.Finished() && Clock::now() < deadline) {
             if (pump)
                 pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         ended = StopWorker(0);
     }
-    context.UiLink().Close(pump, ended ? timeoutMs : 0);
+    m_gate.Close(pump, ended ? timeoutMs : 0);
     return ended;
-}
-
-bool clCommunicateModel::TakeReplyLine(std::u16string& line) {
-    std::lock_guard<std::mutex> guard(replyLinesLock);
-    if (replyLines.empty())
-        return false;
-    line = std::move(replyLines.front());
-    replyLines.pop_front();
-    return true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -202,7 +247,7 @@ void clCommunicateModel::OnReceiveData(const uint8_t* bytes, uint32_t length, vo
     // show the bytes before the outcome they end in.
     engine->m_traffic.Received(bytes, length);
     engine->ring.Append(bytes, length);
-    engine->Notify(Activity::kReceived);
+    engine->m_gate.Call([](IEngineEvents& e) { e.BytesReceived(); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -235,9 +280,13 @@ void clCommunicateModel::WorkerLoop() {
             // Busy before the pending mark goes, so the engine never looks ready in between.
             busy = 1;
             m_jobPending = false;
-            const bool stopped = RunJob(m_mailbox.m_jobKind);
+            JobReport report;
+            report.kind = m_mailbox.Kind();
+            const bool stopped = RunJob(report.kind, report);
             busy = 0;
-            Notify(Activity::kStateChanged);
+            NotifyStateChanged();
+            // The client hears of the end once the engine is ready again.
+            m_gate.Call([&report](IEngineEvents& e) { e.JobEnded(report); });
             if (stopped)
                 return;
         } else if (w == platform::kWaitFailed) {
@@ -247,55 +296,103 @@ void clCommunicateModel::WorkerLoop() {
     }
 }
 
-bool clCommunicateModel::RunJob(JobKind kind) {
+bool clCommunicateModel::RunJob(JobKind kind, JobReport& report) {
     bool stopFlag = false;
     switch (kind) {
     case JOB_SINGLE_COMMAND:
-        RunSingleCommandJob(stopFlag);
+        RunSingleCommandJob(stopFlag, report);
         break;
     case JOB_PROPERTY:
-        RunPropertyCommands(stopFlag);
+        RunPropertyCommands(stopFlag, report);
         break;
     case JOB_BATCH:
-        if (batchJob)
-            stopFlag = batchJob(*this);
+        RunBatchJob(stopFlag, report);
         break;
     default:
         break;
     }
+    if (stopFlag)
+        report.outcome = JobOutcome::kStopped;
     return stopFlag;
 }
 
-void clCommunicateModel::JobStartFrame() {
+void clCommunicateModel::JobStartFrame(JobKind kind) {
     cancelEvent.ResetEvent();
     busy = 1;
-    context.Send(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    m_gate.Call([kind](IEngineEvents& e) { e.JobStarted(kind); });
 }
 
 void clCommunicateModel::JobEndFrame() {
-    context.Send(UM_CLOSE_WAIT_DIALOG);
-    // Idle as far as the window can tell; the worker loop clears it again after the job.
+    // Idle as far as the client can tell; the worker loop clears it again after the job and
+    // then reports the end.
     busy = 0;
-    context.Send(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
 
-int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view command) {
+JobOutcome clCommunicateModel::OutcomeOf(int32_t result, bool stopFlag) const {
+    if (stopFlag)
+        return JobOutcome::kStopped;
+    if (m_lost)
+        return JobOutcome::kLost;
+    switch (result) {
+    case TRANSACTION_OK:
+        return JobOutcome::kDone;
+    case TRANSACTION_CANCELLED:
+        return JobOutcome::kCancelled;
+    default:
+        return JobOutcome::kFailed;
+    }
+}
+
+int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view command, JobReport& job,
+                                        bool reportError) {
     const int32_t result = RunTransaction(stopFlag, command);
+    ++job.transactions;
     if (!stopFlag)
         ClassifyReply();
     m_traffic.Result(TransactionOutcomeText(result, replyCode, stopFlag));
+    TransactionReport report = TakeReport(result);
+    if (report.Lost())
+        job.lostDevice = report.lostDevice;
+    job.outcome = OutcomeOf(result, stopFlag);
     if (stopFlag)
         return result;
-    context.Send(UM_SHOW_RESULT);
-    if (result != TRANSACTION_OK)
+    // The client applies the reply lines before this returns: the next command is composed
+    // with the values they carried.
+    m_gate.Call([&report](IEngineEvents& e) { e.TransactionEnded(report); });
+    if (result != TRANSACTION_OK && reportError)
         ReportTransactionError();
-    else if (replyCode == kReplyCodeOk)
-        context.Send(UM_DRAIN_REPLIES);
     return result;
 }
 
+TransactionReport clCommunicateModel::TakeReport(int32_t result) {
+    TransactionReport report;
+    report.command = m_command;
+    while (!report.command.empty() &&
+           (report.command.back() == u'\r' || report.command.back() == u'\n'))
+        report.command.pop_back();
+    report.result = result;
+    report.status = status;
+    report.replyCode = replyCode;
+    report.elapsedMs =
+        m_sentAt == Clock::time_point{}
+            ? 0
+            : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_sentAt)
+                  .count();
+    if (status == STATUS_REPLY_COMPLETE && replyCode == kReplyCodeOk) {
+        std::lock_guard<std::mutex> guard(replyLinesLock);
+        report.replyLines.assign(std::make_move_iterator(replyLines.begin()),
+                                 std::make_move_iterator(replyLines.end()));
+        replyLines.clear();
+    }
+    if (result == TRANSACTION_CANCELLED && m_lost) {
+        std::lock_guard<std::mutex> guard(m_lostLock);
+        report.lostDevice = m_lostDevice;
+    }
+    return report;
+}
+
 void clCommunicateModel::ConsolePause() {
-    context.Send(UM_CONSOLE_FLUSH);
+    m_gate.Call([](IEngineEvents& e) { e.ConsoleFlushWanted(); });
     if (m_mailbox.ConsoleBacklog() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
@@ -306,7 +403,7 @@ clCommunicateModel::Interruption clCommunicateModel::CheckStopOrCancel(bool& sto
         stopFlag = true;
         return kStopSeen;
     }
-    return w == 1 || m_closing ? kCancelSeen : kNoInterruption;
+    return w == 1 || m_closing || m_lost ? kCancelSeen : kNoInterruption;
 }
 
 bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
@@ -328,38 +425,150 @@ bool clCommunicateModel::CommandGapPause(bool& stopFlag) {
     return false;
 }
 
-void clCommunicateModel::RunSingleCommandJob(bool& stopFlag) {
-    JobStartFrame();
-    const std::u16string command = m_mailbox.m_jobParam.commandText;
-    const int32_t result = CommandStep(stopFlag, command);
-    if (!stopFlag && m_mailbox.m_autoSelectRequest) {
-        m_mailbox.m_autoSelectRequest = 0;
-        if (result == TRANSACTION_OK && replyCode == kReplyCodeOk && m_mailbox.m_modelDetected == 0)
-            context.RequestMessageBox(context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK);
+void clCommunicateModel::RunSingleCommandJob(bool& stopFlag, JobReport& job) {
+    JobStartFrame(JOB_SINGLE_COMMAND);
+    const std::u16string command = m_mailbox.CommandText();
+    const int32_t result = CommandStep(stopFlag, command, job);
+    if (!stopFlag && m_mailbox.AutoSelectRequested()) {
+        m_mailbox.ClearAutoSelect();
+        if (result == TRANSACTION_OK && replyCode == kReplyCodeOk && !m_mailbox.ModelDetected())
+            m_gate.Call([this](IEngineEvents& e) {
+                e.Ask({context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK});
+            });
     }
     JobEndFrame();
-    context.Post(UM_ACTIVATE_CONSOLE);
 }
 
-void clCommunicateModel::RunPropertyCommands(bool& stopFlag) {
-    JobStartFrame();
-    const clCamProperty* property = m_mailbox.m_jobParam.property;
+void clCommunicateModel::RunPropertyCommands(bool& stopFlag, JobReport& job) {
+    JobStartFrame(JOB_PROPERTY);
+    const clCamProperty* property = m_mailbox.Property();
     std::vector<std::u16string> names;
     if (property && propertySource)
         names = propertySource->CommandNames(property);
     for (const std::u16string& name : names) {
-        if (CheckStopOrCancel(stopFlag) != kNoInterruption)
+        if (CheckStopOrCancel(stopFlag) != kNoInterruption) {
+            job.outcome = stopFlag ? JobOutcome::kStopped
+                                   : (m_lost ? JobOutcome::kLost : JobOutcome::kCancelled);
             break;
+        }
         std::u16string text;
         if (propertySource->ComposeCommand(property, name, text) !=
             IPropertyCommandSource::kComposed)
             continue;
-        if (CommandStep(stopFlag, text) != TRANSACTION_OK || stopFlag)
+        if (CommandStep(stopFlag, text, job) != TRANSACTION_OK || stopFlag)
             break;
         ConsolePause();
         if (CommandGapPause(stopFlag))
             break;
     }
+    JobEndFrame();
+}
+
+namespace {
+
+BatchStep StepOf(const std::u16string& line) {
+    return ParseBatchLine(std::u16string_view(line).substr(0, kBatchLineChars));
+}
+
+// The text a progress report shows for a step.
+std::u16string ShownText(const BatchStep& step) {
+    if (step.kind != BatchStep::kPause)
+        return step.command;
+    const std::string ms = std::to_string(step.pauseMs);
+    return u"@pause " + std::u16string(ms.begin(), ms.end());
+}
+
+} // namespace
+
+void clCommunicateModel::RunBatchJob(bool& stopFlag, JobReport& job) {
+    JobStartFrame(JOB_BATCH);
+    std::vector<std::u16string>& lines = m_mailbox.BatchLines();
+    auto report = [this](const BatchProgress& p) {
+        m_gate.Call([&p](IEngineEvents& e) { e.BatchProgressed(p); });
+    };
+    BatchProgress progress;
+    for (const std::u16string& line : lines) {
+        const BatchStep step = StepOf(line);
+        if (step.kind == BatchStep::kNothing)
+            continue;
+        ++progress.total;
+        if (step.kind == BatchStep::kPause)
+            progress.pauseMsLeft += step.pauseMs;
+        else
+            ++progress.commandsLeft;
+    }
+    BatchProgress::Outcome outcome = BatchProgress::kAllSent;
+    bool failed = false;
+    size_t next = 0;
+    for (;;) {
+        if (const Interruption seen = CheckStopOrCancel(stopFlag)) {
+            outcome = seen == kStopSeen ? BatchProgress::kStopped : BatchProgress::kCancelled;
+            job.outcome = seen == kStopSeen ? JobOutcome::kStopped
+                                            : (m_lost ? JobOutcome::kLost : JobOutcome::kCancelled);
+            // Cancelled between lines: the report names the line that was not run.
+            size_t at = next;
+            while (at < lines.size() && StepOf(lines[at]).kind == BatchStep::kNothing)
+                ++at;
+            if (at < lines.size()) {
+                ++progress.current;
+                progress.text = ShownText(StepOf(lines[at]));
+            } else {
+                outcome = BatchProgress::kAllSent;
+                job.outcome = JobOutcome::kDone;
+            }
+            break;
+        }
+        if (next >= lines.size())
+            break;
+        const std::u16string line = lines[next].substr(0, kBatchLineChars);
+        ++next;
+        const BatchStep step = ParseBatchLine(line);
+        if (step.kind == BatchStep::kNothing)
+            continue;
+        const auto started = Clock::now();
+        ++progress.current;
+        progress.text = ShownText(step);
+        report(progress);
+        if (step.kind == BatchStep::kPause) {
+            progress.pauseMsLeft -= step.pauseMs;
+            // Only shutdown ends a pause early.
+            if (PauseOrStop(step.pauseMs, stopFlag)) {
+                outcome = BatchProgress::kStopped;
+                break;
+            }
+            ++progress.done;
+            continue;
+        }
+        // A failed line's outcome is reported (and logged) before its message box opens.
+        const int32_t result = CommandStep(stopFlag, step.command, job, false);
+        if (stopFlag) {
+            outcome = BatchProgress::kStopped;
+            break;
+        }
+        if (result != TRANSACTION_OK) {
+            outcome = result == TRANSACTION_CANCELLED ? BatchProgress::kCancelled
+                                                      : BatchProgress::kFailed;
+            failed = true;
+            break;
+        }
+        ConsolePause();
+        const bool stopped = CommandGapPause(stopFlag);
+        ++progress.done;
+        ++progress.commandsDone;
+        --progress.commandsLeft;
+        progress.commandMs +=
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+        if (stopped) {
+            outcome = BatchProgress::kStopped;
+            break;
+        }
+    }
+    // What was not taken stays for the record; the next batch replaces it.
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(next));
+    progress.outcome = outcome;
+    report(progress);
+    if (failed)
+        ReportTransactionError();
     JobEndFrame();
 }
 
@@ -372,13 +581,14 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         text.push_back(u'\r');
     commandBytes = platform::Utf16ToLocale(text);
     commandLength = std::strlen(commandBytes.c_str());
-    m_mailbox.m_lastCommandText = text;
-    context.Send(UM_CONSOLE_ECHO);
+    m_command = text;
+    m_sentAt = Clock::time_point{};
+    m_gate.Call([&text](IEngineEvents& e) { e.CommandSent(text); });
 
     BeginTransaction();
 
-    if (m_closing) {
-        // The connection is being closed: nothing more goes out.
+    if (m_closing || m_lost) {
+        // The connection is being closed or its device is gone: nothing more goes out.
         receiveTimer.Cancel();
         status = STATUS_RECEIVE_CANCELLED;
         MovePhase(PHASE_IDLE);
@@ -386,16 +596,21 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     }
     clCamPort* port = context.CurrentPort();
     m_traffic.Sent(reinterpret_cast<const uint8_t*>(commandBytes.data()), commandLength);
+    m_sentAt = Clock::now();
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
                                            static_cast<uint32_t>(commandLength))
                           : 1;
     int32_t result;
     if (lastSendResult != 0) {
-        status = STATUS_SEND_FAILED;
+        // A send that gave up because it was told to is a cancel, not a failure of the line.
+        const bool interrupted = InterruptRequested();
+        status = interrupted ? STATUS_RECEIVE_CANCELLED : STATUS_SEND_FAILED;
         MovePhase(PHASE_IDLE);
         if (clSimpleLog* log = context.Log())
             log->Write(u"SendData failed");
-        result = TRANSACTION_SEND_FAILED;
+        result = interrupted ? TRANSACTION_CANCELLED : TRANSACTION_SEND_FAILED;
+        if (platform::WaitForAny({context.StopEvent()}, 0) == 0)
+            stopFlag = true;
     } else {
         AwaitReply();
         if (clWatchThread* watch = context.Watch())
@@ -413,7 +628,7 @@ void clCommunicateModel::MovePhase(int32_t to) {
            !phase.compare_exchange_weak(current, to)) {
     }
     if (current != PHASE_NOT_CONNECTED && current != to)
-        Notify(Activity::kStateChanged);
+        NotifyStateChanged();
 }
 
 void clCommunicateModel::AwaitReply() {
@@ -423,6 +638,11 @@ void clCommunicateModel::AwaitReply() {
 
 void clCommunicateModel::BeginTransaction() {
     status = STATUS_SENDING;
+    // A cancel that came before this point still ends the send: the abort is reset first and
+    // then set again when a cancel is already waiting.
+    m_sendAbort.ResetEvent();
+    if (InterruptRequested())
+        m_sendAbort.Set();
     MovePhase(PHASE_SENDING);
     replyCode = kNoReplyCode;
     {
@@ -445,7 +665,7 @@ int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
             result = TRANSACTION_OK;
             break;
         }
-        if (w == 1 || m_closing) {
+        if (w == 1 || m_closing || m_lost) {
             status = STATUS_RECEIVE_CANCELLED;
             result = TRANSACTION_CANCELLED;
             break;
@@ -532,8 +752,13 @@ void clCommunicateModel::ClassifyReply() {
 
 void clCommunicateModel::ReportTransactionError() {
     const int32_t s = status;
+    int id = -1;
     if (s == STATUS_RECEIVE_TIMEOUT)
-        context.RequestMessageBox(context.MessageText(MSG_RECEIVE_TIMEOUT), u"", MB_OK);
+        id = MSG_RECEIVE_TIMEOUT;
     else if (s == STATUS_SEND_FAILED)
-        context.RequestMessageBox(context.MessageText(MSG_TRANSMIT_TIMEOUT), u"", MB_OK);
+        id = MSG_TRANSMIT_TIMEOUT;
+    if (id < 0)
+        return;
+    const std::u16string text = context.MessageText(id);
+    m_gate.Call([&text](IEngineEvents& e) { e.Ask({text, u"", MB_OK}); });
 }

@@ -1,7 +1,6 @@
 #include "comm/EngineContext.h"
 
 #include "base/MessageTable.h"
-#include "base/Messages.h"
 
 #include <chrono>
 
@@ -9,47 +8,35 @@ std::u16string clEngineContextStore::MessageText(int id) {
     return MsgIn(id, uiLanguageIndex);
 }
 
-int32_t clEngineContextStore::RequestMessageBox(std::u16string text, std::u16string caption,
-                                                uint32_t style) {
-    messageBoxText = std::move(text);
-    messageBoxCaption = std::move(caption);
-    messageBoxResult = 0;
-    if (ui)
-        ui->SendUiMessage(UM_MESSAGE_BOX, 0, static_cast<intptr_t>(style));
-    return messageBoxResult;
+IEngineEvents* clEventGate::Enter() {
+    // The events are read only while open, under the lock: after Close they are never read.
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_open || !m_events)
+        return nullptr;
+    ++m_calls;
+    return m_events;
 }
 
-intptr_t clUiLink::Send(IEngineUi& ui, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    IUiTarget* target = nullptr;
-    {
-        // The target is read only while open, under the lock: after Close it is never read.
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_open || !(target = ui.UiTarget()))
-            return 0;
-        ++m_sending;
-    }
-    const intptr_t result = target->SendUiMessage(msg, wParam, lParam);
+void clEventGate::Leave() {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        --m_sending;
+        --m_calls;
     }
     m_idle.notify_all();
-    return result;
 }
 
-void clUiLink::Post(IEngineUi& ui, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_open)
-        return;
-    if (IUiTarget* target = ui.UiTarget())
-        target->PostUiMessage(msg, wParam, lParam);
+void clEventGate::SetEvents(IEngineEvents* events) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    // A call under way finishes with the events it took.
+    m_idle.wait(guard, [this] { return m_calls == 0; });
+    m_events = events;
 }
 
-bool clUiLink::Close(const std::function<void()>& pump, int64_t timeoutMs) {
+bool clEventGate::Close(const std::function<void()>& pump, int64_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> guard(m_lock);
     m_open = false;
-    while (m_sending > 0) {
+    while (m_calls > 0) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         if (pump) {
@@ -62,20 +49,12 @@ bool clUiLink::Close(const std::function<void()>& pump, int64_t timeoutMs) {
     return true;
 }
 
-void clUiLink::Open() {
+void clEventGate::Open() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_open = true;
 }
 
-bool clUiLink::IsOpen() {
+bool clEventGate::IsOpen() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_open;
-}
-
-intptr_t clEngineContext::Send(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    return m_uiLink.Send(*this, msg, wParam, lParam);
-}
-
-void clEngineContext::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    m_uiLink.Post(*this, msg, wParam, lParam);
 }

@@ -10,5 +10,29 @@ public:
     static void SetStatus(clCommunicateModel& e, int32_t status) { e.status = status; }
     static void SetReplyCode(clCommunicateModel& e, int32_t code) { e.replyCode = code; }
     static void SetBusy(clCommunicateModel& e, int32_t busy) { e.busy = busy; }
+    static int32_t Status(const clCommunicateModel& e) { return e.status; }
+    static int32_t ReplyCode(const clCommunicateModel& e) { return e.replyCode; }
+    static int32_t LastSendResult(const clCommunicateModel& e) { return e.lastSendResult; }
+    static uint64_t CommandLength(const clCommunicateModel& e) { return e.commandLength; }
     static platform::Event& CancelEvent(clCommunicateModel& e) { return e.cancelEvent; }
+    static clJobMailbox& Mailbox(clCommunicateModel& e) { return e.m_mailbox; }
+    static bool EventsOpen(clCommunicateModel& e) { return e.m_gate.IsOpen(); }
+
+    // One transaction and its classification, as a job step runs them (no events but those
+    // the transaction itself sends).
+    static int32_t RunTransaction(clCommunicateModel& e, bool& stop, std::u16string_view command) {
+        return e.RunTransaction(stop, command);
+    }
+    static void ClassifyReply(clCommunicateModel& e) { e.ClassifyReply(); }
+    static void BeginTransaction(clCommunicateModel& e) { e.BeginTransaction(); }
+    static void AwaitReply(clCommunicateModel& e) { e.AwaitReply(); }
+    static bool TakeReplyBytes(clCommunicateModel& e) { return e.TakeReplyBytes(); }
+    static int32_t ReceiveReply(clCommunicateModel& e, bool& stop) { return e.ReceiveReply(stop); }
+    static void RestartReceiveTimer(clCommunicateModel& e) { e.RestartReceiveTimer(); }
+    static void ReportTransactionError(clCommunicateModel& e) { e.ReportTransactionError(); }
+    // The reply lines left after classification (a transaction's report takes them).
+    static std::vector<std::u16string> ReplyLines(clCommunicateModel& e) {
+        std::lock_guard<std::mutex> guard(e.replyLinesLock);
+        return {e.replyLines.begin(), e.replyLines.end()};
+    }
 };

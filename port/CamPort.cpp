@@ -44,7 +44,7 @@ int32_t clCamPort::Reset() {
 }
 
 int32_t clCamPort::SetReceiveCallback(ReceiveCallback cb, void* user) {
-    if (!cb && user)
+    if (!cb)
         return PORT_INVALID_ARGUMENT;
     std::lock_guard<std::mutex> guard(callbackLock);
     callback = cb;
@@ -194,8 +194,6 @@ int32_t clPortPlugIn::SendData(const uint8_t* bytes, uint32_t length) {
 int32_t clPortPlugIn::SetReceiveCallback(ReceiveCallback cb, void* user) {
     if (opTable && opTable->SetReceiveCallback)
         return opTable->SetReceiveCallback(cb, user);
-    if (!cb && !user)
-        return PORT_OK; // nothing selected: nothing can deliver
     return cb ? PORT_ERROR : PORT_INVALID_ARGUMENT;
 }
 

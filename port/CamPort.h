@@ -67,9 +67,9 @@ public:
     virtual int32_t Connect() = 0;
     virtual void Disconnect() = 0;
     virtual int32_t SendData(const uint8_t* bytes, uint32_t length) = 0;
-    // Stores the callback and its user, PORT_OK. A null callback with a null user clears the pair:
-    // once the call returns, no delivery to the old pair runs or starts. A null callback with a
-    // user is refused (PORT_INVALID_ARGUMENT, the stored pair is kept).
+    // Stores the callback and its user, PORT_OK. A null callback is refused
+    // (PORT_INVALID_ARGUMENT) and the stored pair is kept: the host never relies on a port to
+    // stop calling (port/ReceiveForwarder.h). Reset clears the pair.
     virtual int32_t SetReceiveCallback(ReceiveCallback callback, void* user);
     // Stores the send time-out, PORT_OK.
     virtual int32_t SetSendTimeout(int32_t ms);

@@ -126,6 +126,7 @@ int32_t clPortComm::Connect() {
     fd = dev;
     // Open from here on, so the host's disconnect closes it whatever fails below.
     openFlag = 1;
+    m_disconnecting.ResetEvent();
     lost = false;
     {
         std::lock_guard<std::mutex> g(m_lock);
@@ -303,6 +304,8 @@ void clPortComm::Disconnect() {
         (void)modemControl(dev, TIOCMBIC, &bits);
         dtrRaised = false;
     }
+    // A send under way gives up at once.
+    m_disconnecting.Set();
     // Receive thread.
     StopReceiveThread();
     // Purge and close, never under a running send.
@@ -358,10 +361,17 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
             (void)::tcflush(dev, TCOFLUSH);
             return PORT_SEND_FAILED;
         }
-        pollfd p{dev, POLLOUT, 0};
-        (void)::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+        // Room in the device, or a reason to give up.
+        pollfd p[3] = {{dev, POLLOUT, 0},
+                       {m_disconnecting.Fd(), POLLIN, 0},
+                       {m_sendAbort ? m_sendAbort->Fd() : -1, POLLIN, 0}};
+        (void)::poll(p, 3, static_cast<int>(std::min<long long>(left, 100)));
+        if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL))
             return PORT_SEND_FAILED;
+        if ((p[1].revents | p[2].revents) & POLLIN) {
+            (void)::tcflush(dev, TCOFLUSH);
+            return PORT_SEND_FAILED;
+        }
     }
     return PORT_OK;
 }

@@ -46,11 +46,16 @@ public:
     // receive thread runs when it is 1.
     int32_t Connect() override;
     // Lowers DTR (when raised by Connect), stops the receive thread, purges and closes the
-    // device; writes "OverRun cnt=%ld" to ./Port_<name>_Log.txt when errors were counted.
+    // device; writes "OverRun cnt=%ld" to ./Port_<name>_Log.txt when errors were counted. A
+    // send under way on another thread gives up at once and is waited for.
     void Disconnect() override;
     // Writes all bytes within the send time-out: 0, or 5 when they did not all go out in time
-    // (what was still queued is discarded) or the device is not open or failed.
+    // (what was still queued is discarded), the device is not open or failed, or the send was
+    // told to give up (the abort event, or Disconnect).
     int32_t SendData(const uint8_t* bytes, uint32_t length) override;
+    // An event whose signal makes a send under way give up at once (the host's engine sets it
+    // on cancel, loss, disconnect and shutdown); null: none. Set while no send runs.
+    void SetSendAbort(const platform::Waitable* abort) { m_sendAbort = abort; }
     uint32_t GetBaudRate() override { return params.baudRate; }
 
     // The receive thread's body: polls the device and the stop event, drains in chunks that
@@ -58,9 +63,7 @@ public:
     void ReceiveLoop();
 
     // True while the receive thread runs (it ends on its own when the device goes away).
-    bool ReceiveThreadRunning() const {
-        return receiveThread.Running();
-    }
+    bool ReceiveThreadRunning() const { return receiveThread.Running(); }
     int32_t ReceiveErrors() const { return commErr.count; }
 
     // Why the last Connect could not open the device (kind None when it could).
@@ -106,6 +109,9 @@ private:
     std::u16string m_connectedDevice;
     std::vector<std::string> m_connectedLinks;
     std::atomic<bool> lost{false};
+    const platform::Waitable* m_sendAbort = nullptr;
+    // Set by Disconnect so that a send under way gives up; reset by Connect.
+    platform::Event m_disconnecting{platform::Event::Reset::Manual};
 };
 
 // The built-in interface: its entry (same shape as GetPivraInterfaceW), its reason (same shape

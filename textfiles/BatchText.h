@@ -1,5 +1,5 @@
-// Batch text files: guessing a file's encoding, cutting its text into batch lines, and the batch
-// job (JOB_BATCH) that replays those lines against the camera on the worker thread.
+// Batch text files: guessing a file's encoding, reading and checking it, and cutting its text
+// into batch lines (the engine's batch job, comm/BatchJob.h, replays them).
 //
 // Batch file rules: a line whose first character is "/" is a comment, an empty line is skipped,
 // every other line is kept in pieces of at most 499 characters. When the job runs a kept line,
@@ -8,14 +8,14 @@
 // read as milliseconds. Every other token is sent as a command.
 #pragma once
 
+#include "comm/BatchJob.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-class clCommunicateModel;
 
 // Encoding codes of DetectTextEncoding.
 enum TextEncoding : int {
@@ -33,9 +33,8 @@ const char* TextEncodingName(int encoding);
 
 // Bytes the encoding guess looks at.
 constexpr size_t kDetectWindowBytes = 10240;
-// Characters of one batch-line piece, and of a line the job takes.
+// Characters of one batch-line piece (a line the job takes: kBatchLineChars).
 constexpr size_t kBatchPieceChars = 499;
-constexpr size_t kBatchLineChars = 500;
 // Largest batch file read; a larger one counts as a file that cannot be opened.
 constexpr uint64_t kMaxBatchFileBytes = 64ull << 20;
 
@@ -71,46 +70,3 @@ BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int
 // Reads the batch file at path whole, in the encoding its bytes show, and checks it: text gets
 // the decoded text; the fault says why it must not be sent (its reason is empty when it may).
 BatchTextFault ReadCheckedBatchText(const std::string& path, std::u16string& text);
-
-// What the batch job does with one kept line.
-struct BatchStep {
-    enum Kind { kNothing, kPause, kCommand } kind = kNothing;
-    int64_t pauseMs = 0;
-    std::u16string command;
-};
-BatchStep ParseBatchLine(std::u16string_view line);
-
-// How far a running batch has come. Lines are the kept lines that do something (a command or
-// a pause), numbered from 1 in batch order; comment, empty and token-less lines do not count.
-struct BatchProgress {
-    enum Outcome { kRunning, kAllSent, kFailed, kCancelled, kStopped };
-    Outcome outcome = kRunning;
-    size_t total = 0;        // lines of the batch
-    size_t done = 0;         // lines finished
-    size_t current = 0;      // the line being run (running), or where the batch ended
-    std::u16string text;     // that line's token
-    size_t commandsDone = 0; // finished commands
-    size_t commandsLeft = 0; // commands not finished yet
-    int64_t commandMs = 0;   // time the finished commands took, their pacing included
-    int64_t pauseMsLeft = 0; // pauses of the lines not run yet
-};
-// The time the rest of the batch should take: the finished commands' average for every command
-// left, plus the pauses left; -1 while no command has finished and some are left.
-int64_t BatchTimeLeftMs(const BatchProgress& progress);
-// The texts of the bilingual table for a report, in the UI language: the running line
-// ("Text Load: 2 of 5 lines done — line 3: brt 10 — 00:04 left", "--:--" while the time left
-// is unknown), and the one-line outcome of a batch that ended (empty while it runs, and for a
-// batch ended by shutdown).
-std::u16string BatchProgressText(const BatchProgress& progress);
-std::u16string BatchOutcomeText(const BatchProgress& progress);
-// Milliseconds as "mm:ss" (rounded up), "h:mm:ss" from one hour on; "--:--" when negative.
-std::u16string BatchDurationText(int64_t ms);
-// Called on the worker thread before each line and once when the batch ends (outcome other
-// than kRunning). It must not block: it hands the report on and returns.
-using BatchProgressHook = std::function<void(const BatchProgress&)>;
-
-// The batch job on the worker thread, framed like every job: runs the job parameters' batch
-// lines in order and removes the ones it has taken. True when it saw the stop event.
-bool RunBatchJob(clCommunicateModel& engine, const BatchProgressHook& progress = {});
-// Makes RunBatchJob the engine's JOB_BATCH (while no job runs).
-void InstallBatchJob(clCommunicateModel& engine, BatchProgressHook progress = {});

@@ -83,9 +83,7 @@ std::string ModelPattern(std::u16string_view model) {
 } // namespace
 
 clTextFiles::clTextFiles(clApplication& app, clCommunicateModel& engine, ITextFilesUi* ui)
-    : m_app(app), m_engine(engine), m_ui(ui) {
-    InstallBatchJob(engine);
-}
+    : m_app(app), m_engine(engine), m_ui(ui) {}
 
 std::u16string clTextFiles::Text(int id) const {
     return Msg(id);
@@ -221,9 +219,8 @@ int32_t clTextFiles::ReplayBatchFile(const std::u16string& path) {
         return FILE_COMMAND_FAILED;
     if (ReadBatchText(path) != FILE_COMMAND_OK)
         return FILE_COMMAND_FAILED;
-    std::vector<std::u16string> lines = std::move(m_engine.Mailbox().m_jobParam.batchLines);
-    return m_engine.SubmitBatchJob(std::move(lines)) == SUBMIT_OK ? FILE_COMMAND_OK
-                                                                  : FILE_COMMAND_FAILED;
+    return m_engine.SubmitBatchJob(m_batchLines) == SUBMIT_OK ? FILE_COMMAND_OK
+                                                              : FILE_COMMAND_FAILED;
 }
 
 int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
@@ -236,12 +233,11 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
             fault.line ? u"line " + ToUtf16(std::to_string(fault.line)) + u" " : std::u16string();
         WriteLog(Text(MSG_FAIL_OPEN_BATCH_FILE) + u": " + where + ToUtf16(fault.reason) +
                  u", filename=" + path);
-        m_engine.Context().RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
+        m_app.RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
         return FILE_COMMAND_FAILED;
     }
-    std::vector<std::u16string>& lines = m_engine.Mailbox().m_jobParam.batchLines;
-    lines.clear();
-    SplitBatchLines(text, lines);
+    m_batchLines.clear();
+    SplitBatchLines(text, m_batchLines);
     return FILE_COMMAND_OK;
 }
 
@@ -356,43 +352,11 @@ int32_t clTextFiles::OfferLastDefinition() {
 // ---------------------------------------------------------------------------------------------
 // Reply lines and auto-selection
 
-bool clTextFiles::TakeIdentityLine(uint32_t& flags, std::u16string_view text) {
-    auto after = [text](std::u16string_view key, std::u16string& rest) {
-        const size_t at = text.find(key);
-        if (at == std::u16string_view::npos)
-            return false;
-        rest.assign(text.substr(at + key.size()));
-        return true;
-    };
-    std::u16string rest;
-    if (after(u"Model=", rest) || after(u"Type=", rest)) {
-        m_engine.SetCameraModel(rest);
-        clJobMailbox& mailbox = m_engine.Mailbox();
-        if (mailbox.m_autoSelectRequest) {
-            mailbox.m_modelDetected = 1;
-            SelectDefinitionForModel(rest);
-        }
-        flags |= REFRESH_STATUS;
-        return true;
-    }
-    if (after(u"Ver.=", rest)) {
-        m_engine.SetCameraVersion(rest);
-        flags |= REFRESH_STATUS;
-        return true;
-    }
-    if (after(u"Serial=", rest)) {
-        m_engine.SetCameraSerial(rest);
-        flags |= REFRESH_STATUS;
-        return true;
-    }
-    return false;
-}
-
 int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
     const size_t n = FindDefinitionFiles(model);
     std::u16string file;
     if (n == 0) {
-        m_engine.Context().RequestMessageBox(Text(MSG_DEFINE_NOT_FOUND), u"", MB_OK);
+        m_app.RequestMessageBox(Text(MSG_DEFINE_NOT_FOUND), u"", MB_OK);
         return FILE_COMMAND_NO_DEFINITION;
     }
     if (n == 1) {

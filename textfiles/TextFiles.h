@@ -1,7 +1,8 @@
 // clTextFiles: the settings text files and the camera definition file of the application —
-// Text Save, Text Load (batch), opening, closing and auto-selecting the definition file, and
-// the camera identity lines of every reply. Everything here runs on the user-interface thread;
-// the batch job itself runs on the worker thread (textfiles/BatchText.h).
+// Text Save, Text Load (batch), opening, closing and auto-selecting the definition file.
+// Everything here runs on the user-interface thread; the batch job itself runs on the worker
+// thread (comm/BatchJob.h), the identity lines of the replies are the session's
+// (app/Session.h).
 #pragma once
 
 #include "textfiles/TextFilesUi.h"
@@ -32,9 +33,9 @@ public:
     static constexpr size_t kMaxLastConfigChars = 500;
 
     // app: settings file, program and definition folders, window title, current definition
-    // file and found-file list; engine: property manager, identity texts, job parameters, and
-    // through its context the log, the message-box request and the auto-select flags. ui: the
-    // main window, null while it does not exist. Installs the batch job into the engine.
+    // file, found-file list and the message-box request; engine: property manager, identity
+    // texts, the batch job, and through its context the log. ui: the main window, null while it
+    // does not exist.
     clTextFiles(clApplication& app, clCommunicateModel& engine, ITextFilesUi* ui);
     virtual ~clTextFiles() = default;
     clTextFiles(const clTextFiles&) = delete;
@@ -62,12 +63,13 @@ public:
     // job. FILE_COMMAND_OK started, _FAILED not (a job runs, the file was refused, or the
     // engine is not ready).
     int32_t ReplayBatchFile(const std::u16string& path);
-    // Reads the batch lines of the file into the job parameters. FILE_COMMAND_OK, or
-    // FILE_COMMAND_FAILED (message 71 and a log
+    // Reads the batch lines of the file (BatchLines, handed to the batch job by
+    // ReplayBatchFile). FILE_COMMAND_OK, or FILE_COMMAND_FAILED (message 71 and a log
     // line naming the first bad line) when the file cannot be read, is no regular file, does
     // not decode cleanly, or a line to be sent holds U+FFFD or a control character other than
     // TAB; the previous batch lines then stay.
     int32_t ReadBatchText(const std::u16string& path);
+    const std::vector<std::u16string>& BatchLines() const { return m_batchLines; }
 
     // --- Camera definition file ----------------------------------------------------------
     // FILE_COMMAND_OK opened, _FAILED, _CANCELLED.
@@ -81,12 +83,10 @@ public:
     // 1 when the last definition file was reopened, else 0.
     int32_t OfferLastDefinition();
 
-    // --- Reply lines ---------------------------------------------------------------------
-    // The identity lines of the replies (the application's identity hook: the text after ">"):
-    // "Model=", "Type=", "Ver.=", "Serial="; false for any other.
-    bool TakeIdentityLine(uint32_t& flags, std::u16string_view text);
-    // FILE_COMMAND_OK opened, _FAILED open failed, _NO_DEFINITION no file for the model,
-    // _CANCELLED.
+    // --- Auto-selection ------------------------------------------------------------------
+    // The definition of the model a "sta" reply named while the auto-select query waited (the
+    // session's model hook). FILE_COMMAND_OK opened, _FAILED open failed, _NO_DEFINITION no file
+    // for the model, _CANCELLED.
     int32_t SelectDefinitionForModel(std::u16string_view model);
     // Names of the definition files matching "*" + model + "*.xml" into the found-file list
     // (the user's definition folder first, then the program's); returns their number.
@@ -107,4 +107,5 @@ private:
     clCommunicateModel& m_engine;
     ITextFilesUi* m_ui;
     std::string m_programFile;
+    std::vector<std::u16string> m_batchLines;
 };

@@ -360,8 +360,7 @@ void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx
         m_mgr->GetIntegerMin(p, min);
         m_mgr->GetIntegerMax(p, max);
         m_mgr->GetIntegerInc(p, inc);
-        const propview::IntegerCommit commit =
-            propview::CommitInteger(propvalue::AsInt64(value), min, max, inc);
+        const IntegerCommit commit = CommitInteger(propvalue::AsInt64(value), min, max, inc);
         if (commit.adjusted)
             item.SetValue(PropValue(commit.value));
         m_mgr->SetIntegerValue(p, commit.value);
@@ -380,7 +379,7 @@ void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx
     case static_cast<int32_t>(CamPropertyType::String): {
         auto* p = static_cast<clCamPropertyString*>(link.property);
         std::u16string text = propvalue::Format(value);
-        if (propview::CutToLength(text, p->length))
+        if (CutToLength(text, p->length))
             item.SetValue(PropValue(text));
         // Stores the text and re-evaluates the calculators that depend on it.
         m_mgr->SetStringValue(p, std::move(text));
@@ -388,7 +387,7 @@ void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx
     }
     case static_cast<int32_t>(CamPropertyType::Selection): {
         auto* p = static_cast<clCamPropertySelection*>(link.property);
-        const int entry = propview::FindEntryByText(*p, propvalue::Format(value));
+        const int entry = FindEntryByText(*p, propvalue::Format(value));
         if (entry < 0)
             return; // no entry of that text: nothing is stored or sent
         m_mgr->SetSelectionValue(p, p->entryValues[static_cast<size_t>(entry)]);

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
+#include "app/PortReasonText.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -59,19 +60,40 @@ QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
 
-// Guards the hand-over of posted messages (CMainFrame::PostUiMessage).
+// Guards the hand-over of calls to the user-interface thread (CMainFrame::Deliver).
 std::mutex& PostLock() {
     static std::mutex lock;
     return lock;
 }
 
+// A call handed to the user-interface thread as a posted event. Once posted the event is Qt's,
+// and the receiving thread deletes it, so the poster never touches the call again. The call is
+// stored and taken under PostLock(), so the hand-over is ours and visible to a thread checker
+// as well (Qt's own reference counts are not: a queued functor could be freed by the poster
+// after the handler had read it, unseen).
+class UiCall : public QEvent {
+public:
+    static QEvent::Type Kind() {
+        static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return kind;
+    }
+    explicit UiCall(std::function<void()> call) : QEvent(Kind()), m_call(std::move(call)) {}
+    ~UiCall() override {
+        std::lock_guard<std::mutex> taking(PostLock());
+        m_call = nullptr; // an undelivered call ends here, on the receiving thread
+    }
+    std::function<void()> Take() {
+        std::lock_guard<std::mutex> taking(PostLock());
+        return std::move(m_call);
+    }
+
+private:
+    std::function<void()> m_call;
+};
+
 // Received bytes reach the console at most once per interval while they keep coming; the
 // first bytes after a quiet spell are shown at once.
 constexpr int kFlushIntervalMs = 50;
-// A device that has just come back is tried this often, this far apart.
-constexpr int kReconnectTries = 10;
-constexpr int kReconnectRetryMs = 500;
-
 // The registered interfaces as the communication settings dialog sees them.
 class InterfaceList : public commsettings::IInterfaceList {
 public:
@@ -151,22 +173,13 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
             RunCommand(command);
     });
 
-    // Nothing polls: the engine says when bytes arrive and when its state changes.
+    // Nothing polls: the engine's events say when bytes arrive and when its state changes. The
+    // window is the session's front-end: its events and its thread.
     m_flushTimer = new QTimer(this);
     m_flushTimer->setSingleShot(true);
     connect(m_flushTimer, &QTimer::timeout, this, &CMainFrame::FlushReceived);
-    if (clCommunicateModel* engine = m_app.Engine())
-        engine->SetActivityListener(
-            [this](clCommunicateModel::Activity activity) {
-                // Receive thread or worker: at most one call of each kind waits in the queue.
-                const bool received = activity == clCommunicateModel::Activity::kReceived;
-                std::atomic<bool>& queued = received ? m_flushQueued : m_enablesQueued;
-                if (!queued.exchange(true))
-                    QMetaObject::invokeMethod(
-                        this, [this, received] { OnEngineActivity(received); },
-                        Qt::QueuedConnection);
-            },
-            this);
+    m_app.Session().SetEvents(this);
+    m_app.Session().SetHost(this);
 
     // The status area: what a batch is doing, and how the last one ended. Hidden until the
     // first report, so the window keeps its size until then.
@@ -315,9 +328,9 @@ void CMainFrame::ShutDownThreads() {
     m_flushTimer->stop();
     m_detached = true;
     // From here on the engine's threads never reach this window again.
-    if (clCommunicateModel* engine = m_app.Engine())
-        engine->ClearActivityListener(this);
-    m_app.StopThreads(PumpWhileWaiting());
+    m_app.StopThreads();
+    m_app.Session().SetHost(nullptr);
+    m_app.Session().SetEvents(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -360,44 +373,34 @@ intptr_t CMainFrame::SendUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lPar
     }
     auto finisher = std::make_shared<Finisher>();
     finisher->call = call;
-    const bool queued = QMetaObject::invokeMethod(
-        this,
-        [this, msg, wParam, lParam, finisher] {
-            { std::lock_guard<std::mutex> guard(finisher->call->lock); }
-            const intptr_t result = OnUiMessage(msg, wParam, lParam);
-            std::lock_guard<std::mutex> guard(finisher->call->lock);
-            finisher->call->result = result;
-        },
-        Qt::QueuedConnection);
+    Deliver([this, msg, wParam, lParam, finisher] {
+        { std::lock_guard<std::mutex> guard(finisher->call->lock); }
+        const intptr_t result = OnUiMessage(msg, wParam, lParam);
+        std::lock_guard<std::mutex> guard(finisher->call->lock);
+        finisher->call->result = result;
+    });
     finisher.reset();
-    if (!queued)
-        return 0;
     std::unique_lock<std::mutex> guard(call->lock);
     call->done.wait(guard, [&] { return call->finished; });
     return call->result;
 }
 
 void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-    // The posted call is built under PostLock() and its captures are read under it, so the
-    // hand-over is ours and visible (to a thread checker too), not only Qt's event queue.
+    Deliver([this, msg, wParam, lParam] { OnUiMessage(msg, wParam, lParam); });
+}
+
+void CMainFrame::Deliver(std::function<void()> call) {
     std::lock_guard<std::mutex> posting(PostLock());
-    QMetaObject::invokeMethod(
-        this,
-        [this, msg, wParam, lParam] {
-            CMainFrame* frame;
-            uint32_t m;
-            uintptr_t w;
-            intptr_t l;
-            {
-                std::lock_guard<std::mutex> taking(PostLock());
-                frame = this;
-                m = msg;
-                w = wParam;
-                l = lParam;
-            }
-            frame->OnUiMessage(m, w, l);
-        },
-        Qt::QueuedConnection);
+    QCoreApplication::postEvent(this, new UiCall(std::move(call)));
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == UiCall::Kind()) {
+        std::function<void()> call = static_cast<UiCall*>(event)->Take();
+        call();
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
@@ -431,22 +434,12 @@ intptr_t CMainFrame::OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
     case UM_CLOSE_WAIT_DIALOG:
         m_app.HideWaitDialog();
         update();
-        // After the job has ended (the worker waits in this send): a reconnect's identity check.
-        if (m_app.PortLink() && m_app.PortLink()->IdentityCheckPending())
-            QMetaObject::invokeMethod(
-                this, [this] { CheckReconnectedIdentity(); }, Qt::QueuedConnection);
-        return 0;
-    case UM_PORT_LINK:
-        OnPortLink(wParam);
         return 0;
     case UM_CONSOLE_FLUSH:
-        OnConsoleFlush();
+        FlushConsole();
         return 0;
     case UM_RUN_PROPERTY_JOB:
         OnRunPropertyJob(wParam, lParam);
-        return 0;
-    case UM_BATCH_PROGRESS:
-        OnBatchProgress();
         return 0;
     default:
         return 0;
@@ -475,39 +468,136 @@ void CMainFrame::OnStartUp() {
 }
 
 void CMainFrame::OnConsoleEcho() {
-    if (ConsoleValid())
-        if (clCommunicateModel* engine = m_app.Engine())
-            m_console->AppendEcho(engine->Mailbox().m_lastCommandText);
+    std::u16string text;
+    if (m_echoes.Take(text) && ConsoleValid())
+        m_console->AppendEcho(text);
 }
 
 void CMainFrame::OnDrainReplies() {
-    clCommunicateModel* engine = m_app.Engine();
-    if (!engine)
+    std::vector<std::u16string> lines;
+    if (!m_replies.Take(lines))
         return;
     uint32_t flags = 0;
-    std::u16string line;
-    while (engine->TakeReplyLine(line))
+    for (const std::u16string& line : lines)
         m_app.HandleReplyLine(flags, line);
     if (flags)
         RefreshViews(flags);
 }
 
 void CMainFrame::OnShowResult() {
-    if (!m_lower->isVisible() || !m_app.Engine())
+    TransactionReport report;
+    if (!m_results.Take(report) || !m_lower->isVisible())
         return;
-    const clCommunicateModel& engine = *m_app.Engine();
-    const int code = engine.ReplyCode();
-    m_lower->SetResult(barstatus::MakeResultLook(engine.Status(), code, ReplyCodeText(code)));
+    const int code = report.replyCode;
+    m_lower->SetResult(barstatus::MakeResultLook(report.status, code, ReplyCodeText(code)));
 }
 
-void CMainFrame::OnConsoleFlush() {
+void CMainFrame::FlushConsole() {
     clCommunicateModel* engine = m_app.Engine();
     if (!ConsoleValid() || !engine)
         return;
     console::RingSource<clRingBuffer> source(engine->Ring());
-    const uint64_t left = m_console->Flush(source);
-    engine->Mailbox().SetConsoleBacklog(static_cast<int64_t>(left));
+    m_consoleBacklog = m_console->Flush(source);
+    engine->SetConsoleBacklog(static_cast<int64_t>(m_consoleBacklog));
     m_lastFlush.start();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The engine's events
+
+void CMainFrame::Queue(std::function<void()> call) {
+    Deliver([this, call = std::move(call)] {
+        if (!m_detached)
+            call();
+    });
+}
+
+void CMainFrame::JobStarted(JobKind) {
+    PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+}
+
+void CMainFrame::CommandSent(const std::u16string& text) {
+    m_echoes.Put(text);
+    PostUiMessage(UM_CONSOLE_ECHO, 0, 0);
+}
+
+void CMainFrame::TransactionEnded(const TransactionReport& report) {
+    m_results.Put(report);
+    PostUiMessage(UM_SHOW_RESULT, 0, 0);
+    if (!report.Ok())
+        return;
+    // The worker waits: the next command of the job is composed with what these lines carry.
+    m_replies.Put(report.replyLines);
+    if (SendUiMessage(UM_DRAIN_REPLIES, 0, 0) == 0 && m_detached) {
+        std::vector<std::u16string> dropped;
+        m_replies.Take(dropped);
+    }
+}
+
+void CMainFrame::ConsoleFlushWanted() {
+    PostUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+}
+
+void CMainFrame::BatchProgressed(const BatchProgress& progress) {
+    if (progress.outcome != BatchProgress::kRunning) {
+        Queue([this, progress] { OnBatchProgress(progress); });
+        return;
+    }
+    // A running report replaces the one before it that the window has not shown yet.
+    bool first;
+    {
+        std::lock_guard<std::mutex> guard(m_progressLock);
+        first = !m_pendingProgress;
+        m_pendingProgress = std::make_unique<BatchProgress>(progress);
+    }
+    if (first)
+        Queue([this] {
+            std::unique_ptr<BatchProgress> p;
+            {
+                std::lock_guard<std::mutex> guard(m_progressLock);
+                p = std::move(m_pendingProgress);
+            }
+            if (p)
+                OnBatchProgress(*p);
+        });
+}
+
+void CMainFrame::JobEnded(const JobReport& report) {
+    PostUiMessage(UM_CLOSE_WAIT_DIALOG, 0, 0);
+    PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    if (report.kind == JOB_SINGLE_COMMAND)
+        PostUiMessage(UM_ACTIVATE_CONSOLE, 0, 0);
+}
+
+void CMainFrame::BytesReceived() {
+    // Receive thread: at most one call waits in the queue.
+    if (!m_flushQueued.exchange(true))
+        Queue([this] { OnEngineActivity(true); });
+}
+
+void CMainFrame::StateChanged() {
+    if (!m_enablesQueued.exchange(true))
+        Queue([this] { OnEngineActivity(false); });
+}
+
+int32_t CMainFrame::Ask(const EngineQuestion& question) {
+    return m_app.RequestMessageBox(question.text, question.caption, question.style);
+}
+
+void CMainFrame::Post(std::function<void()> task, int delayMs) {
+    Queue([this, task = std::move(task), delayMs] {
+        if (delayMs <= 0)
+            task();
+        else
+            QTimer::singleShot(delayMs, this, [this, task] {
+                if (!m_detached)
+                    task();
+            });
+    });
+}
+
+void CMainFrame::Pump() {
+    PumpWhileWaiting()();
 }
 
 void CMainFrame::OnEngineActivity(bool received) {
@@ -531,11 +621,10 @@ void CMainFrame::OnEngineActivity(bool received) {
 void CMainFrame::FlushReceived() {
     if (m_detached)
         return;
-    OnConsoleFlush();
+    FlushConsole();
     // One flush takes a bounded share; the rest follows one interval later.
-    if (clCommunicateModel* engine = m_app.Engine())
-        if (ConsoleValid() && engine->Mailbox().ConsoleBacklog() > 0)
-            m_flushTimer->start(kFlushIntervalMs);
+    if (m_app.Engine() && ConsoleValid() && m_consoleBacklog > 0)
+        m_flushTimer->start(kFlushIntervalMs);
 }
 
 void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
@@ -551,7 +640,7 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
         return;
     if (m_propertyCalls.reloadValues)
         m_propertyCalls.reloadValues();
-    const int32_t result = engine->SubmitPropertyJob(property);
+    const int32_t result = engine->RunPropertyJob(property);
     if (result == SUBMIT_BUSY) {
         // A second commit while a job runs or waits: it runs after that job.
         QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
@@ -565,58 +654,28 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
     }
 }
 
-BatchProgressHook CMainFrame::BatchProgressReporter() {
-    clCommunicateModel* engine = m_app.Engine();
-    if (!engine)
-        return {};
-    // The reports outlive the window (the hook holds them); the post goes through the engine's
-    // link, which lets nothing reach the window once it is closed.
-    return [reports = m_batchReports, &context = engine->Context()](const BatchProgress& p) {
-        bool first;
-        {
-            std::lock_guard<std::mutex> guard(reports->lock);
-            first = reports->pending.empty();
-            // A running report replaces the one before it that the window has not shown.
-            if (!first && p.outcome == BatchProgress::kRunning &&
-                reports->pending.back().outcome == BatchProgress::kRunning)
-                reports->pending.back() = p;
-            else
-                reports->pending.push_back(p);
-        }
-        if (first)
-            context.Post(UM_BATCH_PROGRESS);
-    };
-}
-
 void CMainFrame::ShowStatusText(const QString& text) {
     m_batchLabel->setText(text);
     statusBar()->show();
 }
 
-void CMainFrame::OnBatchProgress() {
-    std::vector<BatchProgress> reports;
-    {
-        std::lock_guard<std::mutex> guard(m_batchReports->lock);
-        reports.swap(m_batchReports->pending);
+void CMainFrame::OnBatchProgress(const BatchProgress& p) {
+    m_batchBar->setRange(0, static_cast<int>(std::min<size_t>(p.total, INT_MAX)));
+    m_batchBar->setValue(static_cast<int>(std::min<size_t>(p.done, INT_MAX)));
+    if (p.outcome == BatchProgress::kRunning) {
+        m_batchBar->show();
+        ShowStatusText(ToQString(BatchProgressText(p)));
+        return;
     }
-    for (const BatchProgress& p : reports) {
-        m_batchBar->setRange(0, static_cast<int>(std::min<size_t>(p.total, INT_MAX)));
-        m_batchBar->setValue(static_cast<int>(std::min<size_t>(p.done, INT_MAX)));
-        if (p.outcome == BatchProgress::kRunning) {
-            m_batchBar->show();
-            ShowStatusText(ToQString(BatchProgressText(p)));
-            continue;
-        }
-        m_batchBar->hide();
-        const std::u16string outcome = BatchOutcomeText(p);
-        if (outcome.empty())
-            continue;
-        ShowStatusText(ToQString(outcome));
-        if (ConsoleValid())
-            m_console->AppendText(u"\r\n" + outcome + u"\r\n");
-        if (m_app.AppLog())
-            m_app.AppLog()->Write(outcome);
-    }
+    m_batchBar->hide();
+    const std::u16string outcome = BatchOutcomeText(p);
+    if (outcome.empty())
+        return;
+    ShowStatusText(ToQString(outcome));
+    if (ConsoleValid())
+        m_console->AppendText(u"\r\n" + outcome + u"\r\n");
+    if (m_app.AppLog())
+        m_app.AppLog()->Write(outcome);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
@@ -844,7 +903,7 @@ void CMainFrame::Connect() {
         return;
     }
     RunMessageBox(this, M(MSG_CONNECT_FAILED),
-                  ToQString(mainframe::ConnectFailureText(result, m_app.PortReasonLine())),
+                  ToQString(ConnectFailureText(result, m_app.PortReasonLine())),
                   MB_OK | MB_ICONWARNING);
     m_app.AbandonConnect();
     RefreshViews(all);
@@ -852,9 +911,9 @@ void CMainFrame::Connect() {
 
 void CMainFrame::Disconnect() {
     m_flushTimer->stop();
-    m_app.DisconnectCamera(PumpWhileWaiting());
+    m_app.DisconnectCamera();
     // What arrived before the port closed still goes to the console.
-    OnConsoleFlush();
+    FlushConsole();
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
 
@@ -863,44 +922,25 @@ void CMainFrame::ConsoleNote(const std::u16string& text) {
         m_console->AppendText(u"\r\n" + text + u"\r\n");
 }
 
-void CMainFrame::OnPortLink(uintptr_t news) {
-    const uint32_t all = REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES;
-    if (news == clPortLinkGuard::kReturned) {
-        m_reconnectTries = kReconnectTries;
-        ReconnectReturnedPort();
-        return;
-    }
-    if (!m_app.IsConnected())
-        return;
+void CMainFrame::PortLost(const std::u16string& device) {
     m_flushTimer->stop();
-    const std::u16string device = m_app.HandlePortLost(PumpWhileWaiting());
-    if (device.empty())
-        return; // news of another connection
-    OnConsoleFlush();
+    FlushConsole();
     const std::u16string text = FormatMsg(MSG_PORT_LOST, {device});
     ConsoleNote(text);
-    RefreshViews(all);
+    RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
     RunMessageBox(this, QStringLiteral("Quillon"), ToQString(text), MB_OK | MB_ICONWARNING);
 }
 
-void CMainFrame::ReconnectReturnedPort() {
-    const int32_t result = m_app.HandlePortReturned();
-    if (result == 0) {
-        ConsoleNote(FormatMsg(MSG_PORT_RECONNECTED, {m_app.PortLink()->NewsDevice()}));
-        RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+void CMainFrame::PortReturned(const std::u16string& device, const CameraIdentity& identity,
+                              const CameraIdentity& before) {
+    ConsoleNote(FormatMsg(MSG_PORT_RECONNECTED, {device}));
+    RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    if (before.Empty() || identity.Empty() || identity == before)
         return;
-    }
-    // A device just plugged in may not be ready for us yet: a few more tries.
-    if (result > 0 && --m_reconnectTries > 0)
-        QTimer::singleShot(kReconnectRetryMs, this, [this] { ReconnectReturnedPort(); });
-}
-
-void CMainFrame::CheckReconnectedIdentity() {
-    std::u16string warning;
-    if (m_app.CheckReconnectedIdentity(warning)) {
-        ConsoleNote(warning);
-        RunMessageBox(this, QStringLiteral("Quillon"), ToQString(warning), MB_OK | MB_ICONWARNING);
-    }
+    const std::u16string warning =
+        FormatMsg(MSG_PORT_OTHER_CAMERA, {device, before.Text(), identity.Text()});
+    ConsoleNote(warning);
+    RunMessageBox(this, QStringLiteral("Quillon"), ToQString(warning), MB_OK | MB_ICONWARNING);
 }
 
 void CMainFrame::CommunicationSettings() {
@@ -959,7 +999,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
             return;
         }
         m_flushTimer->stop();
-        m_app.DisconnectCamera(PumpWhileWaiting());
+        m_app.DisconnectCamera();
     } else if (clCommunicateModel* engine = m_app.Engine()) {
         // A job can only run while connected; wait for one that is still ending all the same.
         engine->WaitUntilIdle(PumpWhileWaiting());

@@ -1,13 +1,17 @@
-// CMainFrame: the main window of Quillon and the core's way to the user interface. It holds the
+// CMainFrame: the main window of Quillon and the front-end of the session core. It holds the
 // menu bar, the upper bar, a splitter with the console (column 0) and the property view
 // (column 1), and the lower bar; turns menu and bar commands into calls on the application and
-// the engine; and handles the UM_ messages of the worker threads. Messages from the
+// the engine; and takes the engine's events, which it brings onto the user-interface thread as
+// the application window messages (UM_, base/Messages.h) with their data. Messages from the
 // user-interface thread run their handler directly; from any other thread Send blocks until the
-// user-interface thread has run it, Post queues it.
+// user-interface thread has run it, Post queues it. Only the reply lines of a transaction make
+// the worker wait (UM_DRAIN_REPLIES: the next command is composed with the values they carry),
+// and a message box.
 #pragma once
 
+#include "app/Session.h"
 #include "base/UiTarget.h"
-#include "textfiles/BatchText.h"
+#include "comm/EngineEvents.h"
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrameLogic.h"
 
@@ -33,7 +37,7 @@ class QMenu;
 class QSplitter;
 class QTimer;
 
-class CMainFrame : public QMainWindow, public IUiTarget {
+class CMainFrame : public QMainWindow, public IUiTarget, public IEngineEvents, public ISessionHost {
     Q_OBJECT
 public:
     // How the frame drives the property view that fills column 1 of the splitter.
@@ -85,10 +89,26 @@ public:
     // Title: the window title, plus " - <file name>" while a definition is open.
     void UpdateTitle();
 
-    // The batch job's progress hook: from the worker thread it stores the report and posts
-    // UM_BATCH_PROGRESS (never waits for the window); the window shows it in the status area,
-    // and the outcome also in the console and the log.
-    BatchProgressHook BatchProgressReporter();
+    // IEngineEvents: the engine's events, on its threads (see the file's comment).
+    void JobStarted(JobKind kind) override;
+    void CommandSent(const std::u16string& text) override;
+    void TransactionEnded(const TransactionReport& report) override;
+    void ConsoleFlushWanted() override;
+    // The batch's progress goes to the status area, its outcome also to the console and the
+    // log (before any message box of the failed line opens).
+    void BatchProgressed(const BatchProgress& progress) override;
+    void JobEnded(const JobReport& report) override;
+    void BytesReceived() override;
+    void StateChanged() override;
+    // The session's news of the port's device, on the user-interface thread.
+    void PortLost(const std::u16string& device) override;
+    void PortReturned(const std::u16string& device, const CameraIdentity& identity,
+                      const CameraIdentity& before) override;
+    int32_t Ask(const EngineQuestion& question) override;
+    // ISessionHost: the session's work on the user-interface thread.
+    void Post(std::function<void()> task, int delayMs = 0) override;
+    void Pump() override;
+
     // The status area under the lower bar: the report's text and the lines done.
     QLabel* BatchStatusLabel() const { return m_batchLabel; }
     QProgressBar* BatchProgressBar() const { return m_batchBar; }
@@ -108,6 +128,7 @@ protected:
     virtual intptr_t OnUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam);
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -122,22 +143,25 @@ private:
     void OnConsoleEcho();
     void OnDrainReplies();
     void OnShowResult();
-    void OnConsoleFlush();
+    // FlushConsole: received bytes move from the engine's ring to the console output, and what
+    // is left is told to the engine as the console backlog (UM_CONSOLE_FLUSH, and whenever
+    // bytes arrive).
+    void FlushConsole();
     void OnRunPropertyJob(uintptr_t generation, intptr_t index);
     // The engine's activity, on the UI thread: received bytes (a flush, coalesced) or a state
     // change (the enable rules).
     void OnEngineActivity(bool received);
     void FlushReceived();
-    void OnBatchProgress();
+    void OnBatchProgress(const BatchProgress& progress);
     void ShowStatusText(const QString& text);
+    // Runs call on the user-interface thread, unless the window is going.
+    void Queue(std::function<void()> call);
+    // Hands call to the user-interface thread (from any thread); the one way in.
+    void Deliver(std::function<void()> call);
 
     static std::function<void()> PumpWhileWaiting();
     void Connect();
     void Disconnect();
-    // UM_PORT_LINK: the built-in port's device went away (0) or came back (1).
-    void OnPortLink(uintptr_t news);
-    void ReconnectReturnedPort();
-    void CheckReconnectedIdentity();
     void ConsoleNote(const std::u16string& text);
     void CommunicationSettings();
     void About();
@@ -163,18 +187,39 @@ private:
     std::map<int, QAction*> m_actions;
     QTimer* m_flushTimer = nullptr;
     QElapsedTimer m_lastFlush;
+    uint64_t m_consoleBacklog = 0; // what the last flush left in the ring
     std::atomic<bool> m_flushQueued{false};
     std::atomic<bool> m_enablesQueued{false};
     QLabel* m_batchLabel = nullptr;
     QProgressBar* m_batchBar = nullptr;
-    // Reports of the batch job not shown yet; the worker puts, the window takes.
-    struct BatchReports {
-        std::mutex lock;
-        std::vector<BatchProgress> pending;
+    // The data of the messages the engine's events queue: one entry per message, taken by its
+    // handler in the order they were queued (the worker puts, the window takes).
+    template <class T>
+    class Payloads {
+    public:
+        void Put(T value) {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_items.push_back(std::move(value));
+        }
+        bool Take(T& value) {
+            std::lock_guard<std::mutex> g(m_lock);
+            if (m_items.empty())
+                return false;
+            value = std::move(m_items.front());
+            m_items.erase(m_items.begin());
+            return true;
+        }
+
+    private:
+        std::mutex m_lock;
+        std::vector<T> m_items;
     };
-    std::shared_ptr<BatchReports> m_batchReports = std::make_shared<BatchReports>();
-    // Tries left to connect a device that has just come back.
-    int m_reconnectTries = 0;
+    Payloads<std::u16string> m_echoes;               // UM_CONSOLE_ECHO
+    Payloads<TransactionReport> m_results;           // UM_SHOW_RESULT
+    Payloads<std::vector<std::u16string>> m_replies; // UM_DRAIN_REPLIES
+    // A running batch's report the window has not shown yet (only the newest counts).
+    std::mutex m_progressLock;
+    std::unique_ptr<BatchProgress> m_pendingProgress;
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;

@@ -67,36 +67,6 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     }
 }
 
-int ConnectFailureMessage(int32_t result) {
-    switch (result) {
-    case PORT_OPEN_FAILED:
-        return MSG_CANT_OPEN_PORT;
-    case PORT_GET_STATE_FAILED:
-        return MSG_GET_PORT_PARAM_FAILED;
-    case PORT_SET_STATE_FAILED:
-        return MSG_SET_PORT_FAILED;
-    case PORT_QUEUE_SIZE_FAILED:
-        return MSG_INIT_PORT_FAILED;
-    case PORT_PURGE_FAILED:
-        return MSG_INIT_BUFFER_FAILED;
-    case PORT_TIMEOUTS_FAILED:
-        return MSG_SET_TIMEOUT_FAILED;
-    case PORT_DTR_FAILED:
-        return MSG_SET_DTR_FAILED;
-    default:
-        return MSG_ERROR;
-    }
-}
-
-std::u16string ConnectFailureText(int32_t result, std::u16string_view reason) {
-    std::u16string text = Msg(ConnectFailureMessage(result));
-    if (!reason.empty()) {
-        text += u'\n';
-        text += reason;
-    }
-    return text;
-}
-
 namespace {
 
 bool EndsWithNoCase(std::u16string_view name, std::u16string_view suffix) {

@@ -1,5 +1,6 @@
 // The main window's decisions that need no window: which command may run in which engine
-// state, which bar control runs which command, and the text of a failed connect.
+// state and which bar control runs which command (the text of a failed connect:
+// app/PortReasonText.h).
 #pragma once
 
 #include "ui/BarControls.h"
@@ -69,12 +70,5 @@ inline constexpr int kAllCommands[] = {
 // else, or a kind whose command is off for another reason, is ignored.
 enum class DropAction { kIgnore, kOpenDefinition, kLoadBatch, kRefuseBusy };
 DropAction ClassifyDrop(std::u16string_view fileName, const EngineState& state);
-
-// The message-table id of the text shown when Connect returned `result` (not 0): the port's
-// failed step for PORT_OPEN_FAILED to PORT_DTR_FAILED, the general "Error" otherwise.
-int ConnectFailureMessage(int32_t result);
-// The text of the connect failure box: that message and, on a second line, the reason the
-// port gave (none when reason is empty).
-std::u16string ConnectFailureText(int32_t result, std::u16string_view reason);
 
 } // namespace mainframe

@@ -1,9 +1,11 @@
-// The property view's rules that need no window: how a typed value becomes the stored value,
-// the texts of labels and descriptions, when an item may be edited, and how a slider follows
-// held keys. The view (ui/CamPropertyForm.h) and the editors (ui/PropertyItems.h) call these.
+// The property view's rules that need no window: the texts of labels and descriptions, when an
+// item may be edited, and how a slider follows held keys (how a typed value becomes the stored
+// value: camdef/PropertyCommit.h, shared with quillon-cli). The view (ui/CamPropertyForm.h) and the
+// editors (ui/PropertyItems.h) call these.
 #pragma once
 
 #include "camdef/CamProperty.h"
+#include "camdef/PropertyCommit.h"
 
 #include <cstdint>
 #include <string>
@@ -12,25 +14,6 @@
 class clCamPropertyMgr;
 
 namespace propview {
-
-// --- Commits ---------------------------------------------------------------------------------
-
-struct IntegerCommit {
-    int64_t value = 0;
-    bool adjusted = false; // the value differs from the typed one (step, maximum or minimum)
-};
-
-// The value an Integer property stores for the typed value v: a value that is not a multiple
-// of inc becomes inc * (v / inc), the division truncated toward zero; then it is cut to max and
-// raised to min. An inc of 0 makes no step adjustment (every value counts as a multiple).
-IntegerCommit CommitInteger(int64_t v, int64_t min, int64_t max, int64_t inc);
-
-// The typed text cut to `length` characters (UTF-16 units; a negative length counts as 0; a
-// character of two units is not split but left out whole). Returns true when it was cut.
-bool CutToLength(std::u16string& text, int64_t length);
-
-// Index of the first entry whose text equals `text` exactly, -1 when none does.
-int FindEntryByText(const clCamPropertySelection& record, std::u16string_view text);
 
 // --- Texts -----------------------------------------------------------------------------------
 

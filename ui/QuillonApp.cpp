@@ -3,7 +3,6 @@
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "comm/CommunicateModel.h"
-#include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/MainFrame.h"
@@ -69,9 +68,9 @@ bool CQuillonApp::InitInstance() {
         CTextFilesUi::PropertyViewCalls{[] { return true; }, [view] { view->Clear(); },
                                         [view] { view->Build(); }});
     m_textFiles = std::make_unique<clTextFiles>(*this, *Engine(), m_textUi.get());
-    SetIdentityLineHook([this](uint32_t& flags, std::u16string_view text) {
-        return m_textFiles->TakeIdentityLine(flags, text);
-    });
+    // A model line of the auto-select query opens that model's definition.
+    Session().SetModelHook(
+        [this](std::u16string_view model) { m_textFiles->SelectDefinitionForModel(model); });
     m_frame->SetFileCommandHooks(
         {[this] { m_textFiles->SelectDefinitionFile(); },
          [this] { m_textFiles->CloseDefinitionFile(); },
@@ -79,8 +78,6 @@ bool CQuillonApp::InitInstance() {
          [this] { m_textFiles->OfferLastDefinition(); },
          [this](const std::u16string& path) { m_textFiles->OpenChosenDefinition(path); },
          [this](const std::u16string& path) { m_textFiles->ReplayBatchFile(path); }});
-    // The batch job reports its progress to the window.
-    InstallBatchJob(*Engine(), m_frame->BatchProgressReporter());
     m_frame->ShowInitial();
     m_frame->PostUiMessage(UM_STARTUP, 0, 0);
     return true;
@@ -91,7 +88,7 @@ void CQuillonApp::ExitInstance() {
     // the rest of the shutdown runs.
     if (m_frame)
         m_frame->ShutDownThreads();
-    SetIdentityLineHook(nullptr);
+    Session().SetModelHook(nullptr);
     m_textFiles.reset();
     m_textUi.reset();
     m_frame.reset();

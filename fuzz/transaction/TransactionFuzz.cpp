@@ -39,7 +39,7 @@ clCommunicateModel& Engine() {
 
 Outcome Run(const uint8_t* bytes, size_t size, uint64_t seed) {
     clCommunicateModel& engine = Engine();
-    engine.BeginTransaction();
+    clCommunicateModelProbe::BeginTransaction(engine);
     clCommunicateModelProbe::SetPhase(engine, PHASE_WAIT_FIRST);
     Outcome out;
     size_t at = 0;
@@ -51,18 +51,16 @@ Outcome Run(const uint8_t* bytes, size_t size, uint64_t seed) {
         }
         engine.Ring().Append(bytes + at, n);
         at += n;
-        out.complete = engine.TakeReplyBytes();
+        out.complete = clCommunicateModelProbe::TakeReplyBytes(engine);
     }
     if (!out.complete) {
         // The reply did not end: the transaction would time out; nothing is classified.
         clCommunicateModelProbe::SetStatus(engine, STATUS_RECEIVE_TIMEOUT);
     }
     clCommunicateModelProbe::SetPhase(engine, PHASE_IDLE);
-    engine.ClassifyReply();
-    out.replyCode = engine.ReplyCode();
-    std::u16string line;
-    while (engine.TakeReplyLine(line))
-        out.remaining.push_back(line);
+    clCommunicateModelProbe::ClassifyReply(engine);
+    out.replyCode = clCommunicateModelProbe::ReplyCode(engine);
+    out.remaining = clCommunicateModelProbe::ReplyLines(engine);
     return out;
 }
 

@@ -63,10 +63,8 @@ void clPortCameraLink::LoadSettings() {
     readTimeout = std::clamp<uint32_t>(
         platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path),
         kMinTimeout, kMaxTimeout);
-    writeTimeout =
-        std::clamp<uint32_t>(platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
-                                                            kDefaultTimeout, path),
-                             kMinTimeout, kMaxTimeout);
+    writeTimeout = platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
+                                                  kDefaultTimeout, path);
 }
 
 int32_t clPortCameraLink::Init() {
@@ -116,6 +114,7 @@ int32_t clPortCameraLink::Connect() {
     }
     serialRef = ref;
     m_channelLibrary = library;
+    m_disconnecting = false;
     openFlag = 1;
 
     CLLibraryRecord* lib = m_channelLibrary;
@@ -153,9 +152,16 @@ int32_t clPortCameraLink::Connect() {
 void clPortCameraLink::Disconnect() {
     if (!openFlag)
         return;
+    // A send under way stops after its current byte; the wait for it is bounded, whatever
+    // write time-out the user stored. A send that does not end keeps the channel open.
+    m_disconnecting = true;
     StopReceiveThread();
-    // Never under a running send; a receive thread that did not stop keeps the channel open.
-    std::lock_guard<std::mutex> sending(channelLock);
+    std::unique_lock<std::timed_mutex> sending(channelLock, std::defer_lock);
+    if (!sending.try_lock_for(std::chrono::milliseconds(kWriteWaitMs))) {
+        WriteLog(u"Channel left open: a write still runs");
+        openFlag = 0;
+        return;
+    }
     CLLibraryRecord* lib = m_channelLibrary;
     if (receiveThread.Running()) {
         WriteLog(u"Channel left open: its receive thread still runs");
@@ -175,17 +181,22 @@ void clPortCameraLink::Disconnect() {
 }
 
 int32_t clPortCameraLink::SendData(const uint8_t* bytes, uint32_t length) {
-    std::lock_guard<std::mutex> sending(channelLock);
+    std::lock_guard<std::timed_mutex> sending(channelLock);
     CLLibraryRecord* lib = m_channelLibrary;
+    const hSerRef ref = serialRef;
     // An empty send, or one without an open channel, reports failure without calling the
     // library.
-    if (length == 0 || !bytes || !lib || !serialRef)
+    if (length == 0 || !bytes || !lib || !ref)
         return 1;
     int32_t r = CL_ERR_ERROR_NOT_FOUND;
     for (uint32_t i = 0; i < length; ++i) {
+        if (m_disconnecting) {
+            r = CL_ERR_ERROR_NOT_FOUND;
+            break;
+        }
         char byte = static_cast<char>(bytes[i]);
         uint32_t size = 1;
-        r = lib->clSerialWrite(serialRef, &byte, &size, writeTimeout);
+        r = lib->clSerialWrite(ref, &byte, &size, writeTimeout);
         if (r != 0) {
             WriteLog(Format("clPortCameraLink::SendData = %" PRId64, r));
             break;

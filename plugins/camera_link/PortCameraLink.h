@@ -9,6 +9,7 @@
 #include "port/CamPort.h"
 #include "port/PortReason.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -16,19 +17,23 @@
 class clPortCameraLink : public clCamPort {
 public:
     static constexpr uint32_t kDefaultTimeout = 1000;
-    // Bounds of "Timeout one Read" / "Timeout one Write". Every library call of the receive
-    // thread then returns within kMaxTimeout plus the transfer time of at most one second of
-    // bytes (each read asks for no more), so 3000 ms in all: well inside the 5000 ms that
-    // Disconnect waits for the thread. The lower bound keeps a read of 0 from spinning.
+    // Bounds of "Timeout one Read". Every library call of the receive thread then returns
+    // within kMaxTimeout plus the transfer time of at most one second of bytes (each read asks
+    // for no more), so 3000 ms in all: well inside the 5000 ms that Disconnect waits for the
+    // thread. The lower bound keeps a read of 0 from spinning. "Timeout one Write" is used as
+    // it is stored: Disconnect bounds its own wait for a write under way instead.
     static constexpr uint32_t kMinTimeout = 10;
     static constexpr uint32_t kMaxTimeout = 2000;
+    // How long Disconnect waits for a write under way to give up (it does between bytes).
+    static constexpr int64_t kWriteWaitMs = 5000;
     static constexpr uint32_t kNoBaudRateCode = 0xFFFFFFFF;
 
     explicit clPortCameraLink(clCamCtrl* owner = nullptr);
     ~clPortCameraLink() override;
 
     int32_t Reset() override;
-    // Read and write time-outs from "Timeout one Read" / "Timeout one Write".
+    // Read time-out from "Timeout one Read" (bounded), write time-out from "Timeout one Write"
+    // (as stored).
     void LoadSettings() override;
     int32_t Init() override;
     void Uninit() override;
@@ -48,7 +53,7 @@ public:
     uint32_t readTimeout = kDefaultTimeout;
     uint32_t writeTimeout = kDefaultTimeout;
     // Held by a send for its whole write and by Disconnect while it closes the channel.
-    std::mutex channelLock;
+    std::timed_mutex channelLock;
     CLSerialParams serialParams{};
     // Why the library record is null (set with it by the module); none while there is one.
     PortReasonInfo unavailable;
@@ -67,4 +72,6 @@ private:
     // The library the open channel belongs to: the kept record may be replaced while the
     // channel is open, but the channel is read, written and closed by its own library.
     CLLibraryRecord* m_channelLibrary = nullptr;
+    // Set by Disconnect: a send under way stops after the byte it is writing.
+    std::atomic<bool> m_disconnecting{false};
 };

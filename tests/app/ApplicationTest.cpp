@@ -63,7 +63,6 @@ const std::string kDefaultSettings = "[App]\n"
                                      "COM Port Name=No settings\n"
                                      "CameraLink DLL=\n"
                                      "CameraLink Serial Index=0\n"
-                                     "Reconnect=1\n"
                                      "[TARN_Timeouts]\n"
                                      "First Recv=20000\n"
                                      "Next Recv=20000\n"
@@ -99,6 +98,7 @@ TEST_F(ApplicationTest, FirstStartCreatesDefaultSettingsAndLogAndReadsDefaultsBa
     EXPECT_EQ(app->SelectedInterfaceName(), u"No settings");
     EXPECT_EQ(app->SelectedInterfaceIndex(), -1);
     EXPECT_EQ(app->CommandGap(), 50u);
+    EXPECT_TRUE(app->ReconnectEnabled()) << "the key is not written; its default is 1";
     EXPECT_EQ(app->PortNameText(), u"No settings");
     EXPECT_EQ(app->LineSpeedText(), u"No settings");
     EXPECT_EQ(app->PortDescriptionText(), u"");

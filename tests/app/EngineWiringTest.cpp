@@ -4,12 +4,14 @@
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
+#include "comm/EngineProbe.h"
 #include "comm/WatchThread.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
 #include "support/AppEnvironment.h"
 #include "support/Deadline.h"
+#include "support/EngineRig.h"
 #include "support/FakeWorkingSet.h"
 #include "support/TempDir.h"
 
@@ -97,10 +99,12 @@ TEST_F(EngineWiringTest, AReceiveBufferOfZeroBytesTakesTheDefaultSize) {
     EXPECT_EQ(app.Engine()->Ring().Size(), clApplication::kDefaultReceiveBufferBytes);
 }
 
-TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
+TEST_F(EngineWiringTest, WorkerRunsJobsAndTheSessionHandsItsEventsOn) {
     Start();
     Recorder ui(app);
     app.SetMainFrame(&ui);
+    RecordingEvents events;
+    app.Session().SetEvents(&events);
     ASSERT_TRUE(app.StartWorkerThreads());
     EXPECT_TRUE(app.Engine()->WorkerExists());
     EXPECT_EQ(app.Watch()->target, &ui);
@@ -112,45 +116,31 @@ TEST_F(EngineWiringTest, WorkerRunsJobsOfTheApplicationsFieldsAndStops) {
     // A single command without a port: the send fails and the job ends normally.
     app.Engine()->MarkConnected();
     ASSERT_EQ(app.Engine()->SubmitCommandJob(u"sta"), SUBMIT_OK);
-    std::vector<uint32_t> seen;
-    WaitUntil([&] {
-        seen = ui.Messages();
-        return std::find(seen.begin(), seen.end(), uint32_t(UM_ACTIVATE_CONSOLE)) != seen.end();
-    });
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.front(), uint32_t(UM_REFRESH_VIEWS));
-    // The job's own messages, in order (the watch may add status refreshes in between).
-    std::vector<uint32_t> job;
-    for (uint32_t m : seen)
-        if (m != UM_REFRESH_VIEWS)
-            job.push_back(m);
-    EXPECT_EQ(job, (std::vector<uint32_t>{UM_CONSOLE_ECHO, UM_SHOW_RESULT, UM_MESSAGE_BOX,
-                                          UM_CLOSE_WAIT_DIALOG, UM_ACTIVATE_CONSOLE}));
-    EXPECT_EQ(app.Engine()->Mailbox().m_jobKind, JOB_SINGLE_COMMAND);
-    EXPECT_EQ(app.Engine()->Mailbox().m_jobParam.commandText, u"sta");
-    EXPECT_EQ(app.Engine()->Mailbox().m_lastCommandText, u"sta\r");
-    EXPECT_EQ(app.Engine()->Status(), STATUS_SEND_FAILED);
+    ASSERT_TRUE(events.WaitFor(Ev::JobEnded));
+    EXPECT_EQ(events.Kinds(), (std::vector<Ev>{Ev::JobStarted, Ev::CommandSent,
+                                               Ev::TransactionEnded, Ev::Ask, Ev::JobEnded}));
+    EXPECT_EQ(events.echoes, std::vector<std::u16string>{u"sta\r"});
+    EXPECT_EQ(events.Last().status, STATUS_SEND_FAILED);
+    EXPECT_EQ(events.Boxes(), std::vector<std::u16string>{u"(host side)Transmit timeout"});
+    EXPECT_EQ(events.Jobs().at(0).outcome, JobOutcome::kFailed);
 
-    app.StopThreads({});
+    app.StopThreads();
     EXPECT_FALSE(app.Engine()->WorkerExists());
     app.SetMainFrame(nullptr);
     app.ShutDown();
 }
 
-TEST_F(EngineWiringTest, ReplyLinesGoToTheIdentityHookOrTheManager) {
+TEST_F(EngineWiringTest, ReplyLinesGoToTheIdentityOrTheManager) {
     Start();
-    std::vector<std::u16string> identity;
-    app.SetIdentityLineHook([&](uint32_t& flags, std::u16string_view text) {
-        if (text.find(u"Model=") == std::u16string_view::npos)
-            return false;
-        identity.emplace_back(text);
-        flags |= REFRESH_STATUS;
-        return true;
-    });
+    std::vector<std::u16string> models;
+    app.Session().SetModelHook([&](std::u16string_view model) { models.emplace_back(model); });
     uint32_t flags = 0;
     EXPECT_TRUE(app.HandleReplyLine(flags, u">Model=XC-100"));
-    EXPECT_EQ(identity, std::vector<std::u16string>{u"Model=XC-100"});
+    EXPECT_TRUE(app.HandleReplyLine(flags, u">Ver.=2.0 Serial=77"));
+    EXPECT_EQ(app.Engine()->CameraModel(), u"XC-100");
+    EXPECT_EQ(app.Engine()->CameraVersion(), u"2.0 Serial=77");
     EXPECT_EQ(flags, uint32_t(REFRESH_STATUS));
+    EXPECT_TRUE(models.empty()) << "no auto-select query waits";
     // Without a definition the manager takes nothing; a bare marker and unmarked lines are
     // never handled.
     flags = 0;
@@ -158,7 +148,12 @@ TEST_F(EngineWiringTest, ReplyLinesGoToTheIdentityHookOrTheManager) {
     EXPECT_FALSE(app.HandleReplyLine(flags, u">"));
     EXPECT_FALSE(app.HandleReplyLine(flags, u"Model=XC-100"));
     EXPECT_EQ(flags, 0u);
-    EXPECT_EQ(identity.size(), 1u);
+    // "Type=" is a model too; while the auto-select query waits it names the definition.
+    app.Engine()->MarkConnected();
+    clCommunicateModelProbe::Mailbox(*app.Engine()).RequestAutoSelect();
+    EXPECT_TRUE(app.HandleReplyLine(flags, u">Type=ABC"));
+    EXPECT_EQ(app.Engine()->CameraModel(), u"ABC");
+    EXPECT_EQ(models, std::vector<std::u16string>{u"ABC"});
 }
 
 // Start-up of the threads when no event can be created (a child whose descriptor limit leaves

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -731,6 +732,121 @@ TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("no interface chosen for instance 8"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(folder / "Quillon_08.ini"));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The session core under quillon-cli: a device that goes, a send that cannot go out, the most
+// severe outcome, and a signal that comes as the work ends
+
+namespace {
+
+TEST(CliSession, DeviceLostMidCommandEndsItAtOnceNamingTheDevice) {
+    TempDir dir;
+    Camera camera(dir, {"--close-mid-reply"});
+    const auto start = Clock::now();
+    const Result r =
+        RunCli(dir, {"--port", "@PORT", "--timeout", "60000", "send", "sta"}, camera.link);
+    // Far inside the 60 s receive time-out it would otherwise wait out.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("The connection to " + camera.link + " was lost."), std::string::npos)
+        << r.err;
+}
+
+TEST(CliSession, SignalEndsASendThatCannotGoOut) {
+    TempDir dir;
+    Camera camera(dir, {"--read-nothing"});
+    const std::string log = dir.file("traffic.txt");
+    // More than the terminal takes while nobody reads it.
+    const std::string big(120000, 'x'); // one argument holds at most 128 KiB
+    const pid_t pid = Spawn(kCli, {"--port", camera.link, "--log", log, "send", big},
+                            dir.file("cli.out"), dir.file("cli.err"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUntil([&] { return SentLines(ReadFileBytes(log)) != 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the send waits for room
+    const auto signalled = Clock::now();
+    ::kill(pid, SIGTERM);
+    // The send's own time-out (20 s) is not waited out.
+    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 143);
+    EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(15));
+    EXPECT_NE(ReadFileBytes(dir.file("cli.err")).find("the port closed"), std::string::npos);
+}
+
+struct SeverityCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+};
+
+class CliSeverity : public ::testing::TestWithParam<SeverityCase> {};
+
+// "zzz" is answered "CMD ERR!" (5); then the camera goes (4): the failure is what counts, and a
+// verification that could not compare says so.
+TEST_P(CliSeverity, TheMostSevereOutcomeIsTheExitStatus) {
+    TempDir dir;
+    Camera camera(dir, {"--close-after", "2"});
+    WriteFileBytes(dir.file("batch.txt"), "zzz\r\ngai 3\r\nblk 2\r\n");
+    const Result r = RunCli(dir, GetParam().args, camera.link);
+    EXPECT_EQ(r.status, GetParam().status) << r.err;
+    EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, CliSeverity,
+                         ::testing::Values(
+                             SeverityCase{
+                                 "Load", {"--port", "@PORT", "load", "@DIR/batch.txt"}, 4, "lost"},
+                             SeverityCase{"LoadVerify",
+                                          {"--port", "@PORT", "load", "@DIR/batch.txt", "--verify"},
+                                          4,
+                                          "not verified: the batch stopped"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A SIGINT that comes while the tool writes its last output (the job has ended) still ends the
+// tool as SIGINT does. Its output is a pipe nobody reads until then, so the tool waits in that
+// write when the signal comes.
+TEST(CliSession, SignalAsTheLastJobEndsIsNotSwallowed) {
+    TempDir dir;
+    Camera camera(dir, {"--clamp", "Gain=5"});
+    std::string batch;
+    for (int i = 0; i < 1500; ++i)
+        batch += "gai 100\r\n"; // each a mismatch: the camera keeps 5
+    WriteFileBytes(dir.file("batch.txt"), batch);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.file("cli.err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string file = dir.file("batch.txt");
+    std::vector<std::string> args{kCli,           "--port",    camera.link, "--gap", "0",
+                                  "--definition", kDefinition, "load",      file,    "--verify"};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    // The pipe is full: the tool waits in a write of the verification, after the batch.
+    const bool full = WaitUntil(
+        [&] {
+            int waiting = 0;
+            return ::ioctl(out[0], FIONREAD, &waiting) == 0 && waiting >= 60000;
+        },
+        std::chrono::seconds(120));
+    EXPECT_TRUE(full);
+    ::kill(pid, SIGINT);
+    char buf[65536];
+    while (::read(out[0], buf, sizeof buf) > 0) {
+    }
+    ::close(out[0]);
+    EXPECT_EQ(WaitExit(pid), 130) << ReadFileBytes(dir.file("cli.err"));
 }
 
 } // namespace

@@ -27,9 +27,7 @@ struct DefinitionRig : EngineRig {
                 return 0;
             });
     }
-    bool WaitJobEnd() {
-        return ui.WaitFor(UM_CLOSE_WAIT_DIALOG) && ui.WaitFor(UM_REFRESH_VIEWS, 2);
-    }
+    bool WaitJobEnd() { return events.WaitFor(Ev::JobEnded); }
 };
 
 } // namespace
@@ -40,9 +38,9 @@ TEST(CamPropertySource, PropertyJobSendsTheCommandsOfTheRecord) {
     const clCamProperty* lineRate = rig.mgr.FindProperty(u"LineRate");
     ASSERT_NE(lineRate, nullptr);
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(lineRate), SUBMIT_OK); // no prompt: no question asked
+    ASSERT_EQ(rig.engine.RunPropertyJob(lineRate), SUBMIT_OK); // no prompt: no question asked
     ASSERT_TRUE(rig.WaitJobEnd());
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.events.Boxes().empty());
     EXPECT_EQ(rig.composed, std::vector<std::u16string>{u"lnr"});
     EXPECT_EQ(rig.camera.Wire(), "lnr 7\r");
 }
@@ -52,16 +50,17 @@ TEST(CamPropertySource, PromptInTheDefinitionLanguageThenTheCommandIsSent) {
     const clCamProperty* ffc = rig.mgr.FindProperty(u"FlatFieldCalibration");
     ASSERT_NE(ffc, nullptr);
     rig.ctx.languageCode = u"ja";
-    rig.ui.boxAnswer = IDCANCEL;
-    EXPECT_EQ(rig.engine.SubmitPropertyJob(ffc), SUBMIT_DECLINED);
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"フラットフィールド補正を実行しますか？ 数秒かかります。");
+    rig.events.boxAnswer = IDCANCEL;
+    EXPECT_EQ(rig.engine.RunPropertyJob(ffc), SUBMIT_DECLINED);
+    ASSERT_EQ(rig.events.Boxes().size(), 1u);
+    EXPECT_EQ(rig.events.Boxes()[0], u"フラットフィールド補正を実行しますか？ 数秒かかります。");
 
     rig.ctx.languageCode = u"en";
-    rig.ui.boxAnswer = IDOK;
+    rig.events.boxAnswer = IDOK;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(ffc), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(ffc), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
-    EXPECT_EQ(rig.ui.boxes.back(), u"Run the flat-field calibration? It takes a few seconds.");
+    EXPECT_EQ(rig.events.Boxes().back(),
+              u"Run the flat-field calibration? It takes a few seconds.");
     EXPECT_EQ(rig.camera.Commands(), 1); // composed by the manager itself
 }

@@ -1,4 +1,5 @@
 #include "camdef/CamPropertyMgr.h"
+#include "comm/EngineProbe.h"
 #include "support/Deadline.h"
 #include "support/EngineRig.h"
 
@@ -66,63 +67,64 @@ struct JobRig : EngineRig {
     }
     // Waits for the end frame of the n-th job.
     bool WaitJobEnd(int n = 1, int timeoutMs = 5000) {
-        return ui.WaitFor(UM_CLOSE_WAIT_DIALOG, n, timeoutMs) &&
-               ui.WaitFor(UM_REFRESH_VIEWS, 2 * n, timeoutMs);
+        return events.WaitFor(Ev::JobEnded, n, timeoutMs);
     }
 };
 
 } // namespace
 
-TEST(Job, ConsoleCommandMessagesInOrder) {
+TEST(Job, ConsoleCommandEventsInOrderWithTheirData) {
     JobRig rig;
     rig.camera.Expect({{20, "sta\r\n>OK\r\n>Model=X1\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta");
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    const std::vector<UiRecord> r = rig.ui.Records();
-    const std::vector<uint32_t> expected = {
-        UM_REFRESH_VIEWS,     UM_CONSOLE_ECHO,  UM_SHOW_RESULT,     UM_DRAIN_REPLIES,
-        UM_CLOSE_WAIT_DIALOG, UM_REFRESH_VIEWS, UM_ACTIVATE_CONSOLE};
-    ASSERT_EQ(rig.ui.Messages(), expected);
-    EXPECT_EQ(r[0].lParam, 7);
-    EXPECT_EQ(r[5].lParam, 7);
-    for (size_t i = 0; i + 1 < r.size(); ++i)
-        EXPECT_FALSE(r[i].posted) << i;
-    EXPECT_TRUE(r.back().posted);
-    EXPECT_EQ(rig.ui.drained, std::vector<std::u16string>{u">Model=X1"});
-    EXPECT_EQ(rig.engine.Busy(), 0);
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    const std::vector<Ev> expected = {Ev::JobStarted, Ev::CommandSent, Ev::TransactionEnded,
+                                      Ev::JobEnded};
+    ASSERT_EQ(rig.events.Kinds(), expected);
+    EXPECT_EQ(rig.events.echoes, std::vector<std::u16string>{u"sta\r"});
+    const TransactionReport r = rig.events.Reports().at(0);
+    EXPECT_EQ(r.command, u"sta");
+    EXPECT_EQ(r.result, TRANSACTION_OK);
+    EXPECT_EQ(r.status, STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(r.replyCode, kReplyCodeOk);
+    EXPECT_EQ(r.replyLines, std::vector<std::u16string>{u">Model=X1"});
+    EXPECT_GE(r.elapsedMs, 15);
+    const JobReport job = rig.events.Jobs().at(0);
+    EXPECT_EQ(job.kind, JOB_SINGLE_COMMAND);
+    EXPECT_EQ(job.outcome, JobOutcome::kDone);
+    EXPECT_EQ(job.transactions, 1u);
+    // The end is told once the engine is ready again.
     EXPECT_TRUE(rig.engine.IsReady());
 }
 
-TEST(Job, ReplyCodeOtherThanOkIsNotDrained) {
+TEST(Job, ReplyCodeOtherThanOkCarriesNoReplyLines) {
     JobRig rig;
     rig.camera.Expect({{0, ">VAL ERR!\r\n>X 1\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"xyz 99");
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    const std::vector<uint32_t> expected = {UM_REFRESH_VIEWS, UM_CONSOLE_ECHO,
-                                            UM_SHOW_RESULT,   UM_CLOSE_WAIT_DIALOG,
-                                            UM_REFRESH_VIEWS, UM_ACTIVATE_CONSOLE};
-    EXPECT_EQ(rig.ui.Messages(), expected);
-    ASSERT_EQ(rig.ui.results.size(), 1u);
-    EXPECT_EQ(rig.ui.results[0], std::make_pair(int32_t{STATUS_REPLY_COMPLETE}, int32_t{3}));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    ASSERT_EQ(rig.events.Results().size(), 1u);
+    EXPECT_EQ(rig.events.Results()[0], std::make_pair(int32_t{STATUS_REPLY_COMPLETE}, int32_t{3}));
+    EXPECT_TRUE(rig.events.Reports()[0].replyLines.empty());
+    EXPECT_EQ(rig.events.Jobs().at(0).outcome, JobOutcome::kDone);
 }
 
 TEST(Job, AutoSelectWithoutRecognisedModelShowsOneMessage) {
     JobRig rig;
     rig.camera.Expect({{0, ">OK\r\n>Model=Unknown\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta", true);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"Model not detect"});
-    EXPECT_EQ(rig.engine.Mailbox().m_autoSelectRequest, 0);
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    EXPECT_EQ(rig.events.Boxes(), std::vector<std::u16string>{u"Model not detect"});
+    EXPECT_EQ(rig.engine.AutoSelectRequested(), 0);
 
     // The reply-line handling recognised the model while draining: no message.
-    rig.ui.onSend = [&](uint32_t msg) {
-        if (msg == UM_DRAIN_REPLIES)
-            rig.engine.Mailbox().m_modelDetected = 1;
+    rig.events.onEvent = [&](Ev msg) {
+        if (msg == Ev::TransactionEnded)
+            rig.engine.NoteModelDetected();
     };
     rig.camera.Expect({{0, ">OK\r\n>Model=X1\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta", true);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE, 2));
-    EXPECT_EQ(rig.ui.boxes.size(), 1u);
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded, 2));
+    EXPECT_EQ(rig.events.Boxes().size(), 1u);
 }
 
 TEST(Job, PropertyJobStopsAtTheCommandThatTimesOut) {
@@ -131,14 +133,14 @@ TEST(Job, PropertyJobStopsAtTheCommandThatTimesOut) {
     p.commandNames = {u"ga", u"gb", u"gc"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({}); // silence
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
-    EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"(host side)Receive timeout"});
+    EXPECT_EQ(rig.events.Boxes(), std::vector<std::u16string>{u"(host side)Receive timeout"});
     // One console pause between the first and second command.
-    const auto m = rig.ui.Messages();
-    EXPECT_EQ(std::count(m.begin(), m.end(), UM_CONSOLE_FLUSH), 1);
-    EXPECT_EQ(std::count(m.begin(), m.end(), UM_SHOW_RESULT), 2);
+    EXPECT_EQ(rig.events.Count(Ev::ConsoleFlush), 1);
+    EXPECT_EQ(rig.events.Count(Ev::TransactionEnded), 2);
+    EXPECT_EQ(rig.events.Jobs().at(0).outcome, JobOutcome::kFailed);
 }
 
 TEST(Job, PropertyJobSkipsUnknownAndUncomposableCommandsAndGoesOnAfterAnErrorCode) {
@@ -149,10 +151,10 @@ TEST(Job, PropertyJobSkipsUnknownAndUncomposableCommandsAndGoesOnAfterAnErrorCod
     p.commandNames = {u"nope", u"ga", u"bad", u"gb"};
     rig.camera.Expect({{0, ">CMD ERR!\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\rgb 1\r");
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.events.Boxes().empty());
 }
 
 TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
@@ -162,17 +164,16 @@ TEST(Job, PromptDecidesWhetherThePropertyJobRuns) {
     p.prompt = true;
     p.promptTexts = {{u"en", u"Reset the camera?"}, {u"ja", u""}};
     rig.ctx.languageCode = u"ja";
-    rig.ui.boxAnswer = IDCANCEL;
-    EXPECT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_DECLINED);
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"Reset the camera?"); // empty Japanese text: the English one
-    const UiRecord box = rig.ui.Records().back();
-    EXPECT_EQ(box.lParam, static_cast<intptr_t>(MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2));
+    rig.events.boxAnswer = IDCANCEL;
+    EXPECT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_DECLINED);
+    ASSERT_EQ(rig.events.Boxes().size(), 1u);
+    EXPECT_EQ(rig.events.Boxes()[0], u"Reset the camera?"); // empty Japanese text: the English one
+    EXPECT_EQ(rig.events.styles.back(), MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2);
     EXPECT_EQ(rig.camera.Commands(), 0); // and the wire below holds the second job's only
 
-    rig.ui.boxAnswer = IDOK;
+    rig.events.boxAnswer = IDOK;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    EXPECT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    EXPECT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "rst 1\r");
 }
@@ -182,13 +183,13 @@ TEST(Job, CancelDuringAReplyEndsThePropertyJobWithoutMessage) {
     FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n"}, {3000, "\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_RECEIVING; }));
     rig.engine.CancelReceiving();
     ASSERT_TRUE(rig.WaitJobEnd(1, 1000));
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
-    EXPECT_TRUE(rig.ui.boxes.empty());
-    EXPECT_EQ(rig.ui.results.at(0).first, STATUS_RECEIVE_CANCELLED);
+    EXPECT_TRUE(rig.events.Boxes().empty());
+    EXPECT_EQ(rig.events.Results().at(0).first, STATUS_RECEIVE_CANCELLED);
 }
 
 TEST(Job, CancelBetweenCommandsEndsThePropertyJob) {
@@ -196,11 +197,11 @@ TEST(Job, CancelBetweenCommandsEndsThePropertyJob) {
     FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    rig.ui.onSend = [&](uint32_t msg) {
-        if (msg == UM_CONSOLE_FLUSH)
+    rig.events.onEvent = [&](Ev msg) {
+        if (msg == Ev::ConsoleFlush)
             rig.engine.CancelReceiving();
     };
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
 }
@@ -213,13 +214,13 @@ std::vector<Clock::time_point> RunTimedPropertyJob(JobRig& rig, int commands) {
         p.commandNames.push_back(u"g" + std::u16string(1, char16_t(u'a' + i)));
         rig.camera.Expect({{0, ">OK\r\n\x04"}});
     }
-    rig.ui.onSend = [&](uint32_t msg) {
-        if (msg == UM_CONSOLE_ECHO)
+    rig.events.onEvent = [&](Ev msg) {
+        if (msg == Ev::CommandSent)
             sent.push_back(Clock::now());
     };
-    EXPECT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    EXPECT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     EXPECT_TRUE(rig.WaitJobEnd());
-    rig.ui.onSend = nullptr;
+    rig.events.onEvent = nullptr;
     return sent;
 }
 
@@ -245,8 +246,8 @@ TEST(Job, CancelEndsALongGapAndThePropertyJob) {
     FakeProperty p;
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_CONSOLE_FLUSH));
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_TRUE(rig.events.WaitFor(Ev::ConsoleFlush));
     rig.engine.CancelReceiving();
     ASSERT_TRUE(rig.WaitJobEnd(1, 10000)) << "the cancel must not wait for the gap";
     EXPECT_EQ(rig.camera.Wire(), "ga 1\r");
@@ -257,38 +258,27 @@ bool WaitWritten(clCommunicateModel& engine, uint64_t n) {
     return WaitUntil([&] { return engine.Ring().WrittenCount() >= n; });
 }
 
-TEST(Engine, ActivityListenerHearsReceivedBytesAndPhaseChanges) {
+TEST(Engine, ActivityEventsTellOfReceivedBytesAndPhaseChanges) {
     EngineRig rig;
-    std::atomic<int> received{0}, changed{0};
-    int owner = 0, other = 0;
-    rig.engine.SetActivityListener(
-        [&](clCommunicateModel::Activity a) {
-            ++(a == clCommunicateModel::Activity::kReceived ? received : changed);
-        },
-        &owner);
+    struct Activity : RecordingEvents {
+        std::atomic<int> received{0}, changed{0};
+        void BytesReceived() override { ++received; }
+        void StateChanged() override { ++changed; }
+    } activity;
+    rig.engine.SetEvents(&activity);
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"a"), TRANSACTION_OK);
-    EXPECT_EQ(changed, 4) << "sending, waiting, receiving, idle";
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"a"), TRANSACTION_OK);
+    EXPECT_EQ(activity.changed, 4) << "sending, waiting, receiving, idle";
+    EXPECT_GE(activity.received, 1);
 
-    // The receive thread delivers in order: once a later chunk is in the ring, the listener
-    // call for the earlier one has returned. Each byte goes out only after the one before it
-    // is in the ring, so that every byte is a chunk of its own.
+    // Once the events are taken away, nothing more reaches them.
+    rig.engine.SetEvents(nullptr);
+    const int before = activity.received;
     const uint64_t written = rig.engine.Ring().WrittenCount();
-    const auto inject = [&](const char* byte, uint64_t count) {
-        rig.camera.Inject(byte);
-        return WaitWritten(rig.engine, written + count);
-    };
-    rig.engine.ClearActivityListener(&other);
-    ASSERT_TRUE(inject("x", 1));
-    ASSERT_TRUE(inject("w", 2));
-    const int before = received;
-    EXPECT_GE(before, 2) << "another owner's clear leaves the listener";
-    rig.engine.ClearActivityListener(&owner);
-    ASSERT_TRUE(inject("y", 3));
-    ASSERT_TRUE(inject("z", 4));
-    // Only the call for "w", if it was still under way, may have counted since.
-    EXPECT_LE(received, before + 1) << "the owner's clear detaches the listener";
+    rig.camera.Inject("y");
+    ASSERT_TRUE(WaitWritten(rig.engine, written + 1));
+    EXPECT_EQ(activity.received, before);
 }
 
 TEST(Job, CancelWhileIdleIsForgottenByTheNextJob) {
@@ -296,8 +286,9 @@ TEST(Job, CancelWhileIdleIsForgottenByTheNextJob) {
     rig.engine.CancelReceiving();
     rig.camera.Expect({{100, ">OK\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"a");
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    EXPECT_EQ(rig.ui.results.at(0), std::make_pair(int32_t{STATUS_REPLY_COMPLETE}, int32_t{0}));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    EXPECT_EQ(rig.events.Results().at(0),
+              std::make_pair(int32_t{STATUS_REPLY_COMPLETE}, int32_t{0}));
 }
 
 TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
@@ -306,9 +297,9 @@ TEST(Job, ConsolePauseWaitsWhileTheConsoleHasABacklog) {
     p.commandNames = {u"ga", u"gb"};
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    { rig.engine.Mailbox().SetConsoleBacklog(10); }
+    rig.engine.SetConsoleBacklog(10);
     const auto t0 = Clock::now();
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     // Two pauses of 50 ms plus 50 ms for the backlog each, besides the polls.
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
@@ -324,29 +315,28 @@ TEST(Job, ShutdownDuringALongJobEndsTheWorkerQuickly) {
     // Well within the 5 s after which StopWorker gives up on the thread.
     EXPECT_LT(Clock::now() - t0, 2s);
     EXPECT_FALSE(rig.engine.WorkerExists());
-    // The end frame still ran; no result was shown for the abandoned transaction.
-    const auto m = rig.ui.Messages();
-    EXPECT_EQ(std::count(m.begin(), m.end(), UM_CLOSE_WAIT_DIALOG), 1);
-    EXPECT_EQ(std::count(m.begin(), m.end(), UM_SHOW_RESULT), 0);
-    EXPECT_EQ(rig.engine.Busy(), 0);
+    // The job still told its end; no report for the abandoned transaction.
+    EXPECT_EQ(rig.events.Count(Ev::JobEnded), 1);
+    EXPECT_EQ(rig.events.Count(Ev::TransactionEnded), 0);
+    EXPECT_EQ(rig.events.Jobs().at(0).outcome, JobOutcome::kStopped);
+    EXPECT_EQ(rig.engine.IsBusy(), false);
 }
 
 TEST(Job, UnknownKindRunsNothing) {
     JobRig rig;
-    for (JobKind kind : {static_cast<JobKind>(9), JOB_BATCH}) { // no batch runner yet
-        rig.engine.Mailbox().m_jobKind = kind;
-        rig.jobEvent.Set();
-        // The worker woke and took the job.
-        ASSERT_TRUE(WaitUntil([&] { return !rig.jobEvent.IsSignalled() && rig.engine.IsReady(); }));
-    }
-    // The worker runs jobs one after the other: the next one's messages are all there are.
+    clCommunicateModelProbe::Mailbox(rig.engine).Post(static_cast<JobKind>(9));
+    rig.jobEvent.Set();
+    // The worker woke, took the job and told its end without running anything.
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    EXPECT_EQ(rig.events.Kinds(), std::vector<Ev>{Ev::JobEnded});
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine.IsReady(); }));
+    // The worker runs jobs one after the other: the next one's events are all there are.
+    rig.events.Clear();
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    EXPECT_EQ(
-        rig.ui.Messages(),
-        (std::vector<uint32_t>{UM_REFRESH_VIEWS, UM_CONSOLE_ECHO, UM_SHOW_RESULT, UM_DRAIN_REPLIES,
-                               UM_CLOSE_WAIT_DIALOG, UM_REFRESH_VIEWS, UM_ACTIVATE_CONSOLE}));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    EXPECT_EQ(rig.events.Kinds(), (std::vector<Ev>{Ev::JobStarted, Ev::CommandSent,
+                                                   Ev::TransactionEnded, Ev::JobEnded}));
     EXPECT_EQ(rig.camera.Commands(), 1);
 }
 
@@ -386,10 +376,10 @@ TEST(Engine, DisconnectDuringAJobCancelsItFirst) {
     ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_WAIT_FIRST; }));
     rig.engine.DisconnectCamera();
     // The job had ended its frame when the port closed.
-    EXPECT_TRUE(rig.ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, 0));
-    ASSERT_FALSE(rig.ui.results.empty());
-    EXPECT_EQ(rig.ui.results.back().first, STATUS_RECEIVE_CANCELLED);
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.events.WaitFor(Ev::JobEnded, 1, 0));
+    ASSERT_FALSE(rig.events.Results().empty());
+    EXPECT_EQ(rig.events.Results().back().first, STATUS_RECEIVE_CANCELLED);
+    EXPECT_TRUE(rig.events.Boxes().empty());
     EXPECT_EQ(rig.camera.IsConnected(), 0);
     EXPECT_EQ(rig.engine.Phase(), PHASE_NOT_CONNECTED);
     EXPECT_FALSE(rig.engine.IsReady());
@@ -406,13 +396,13 @@ TEST(Engine, DisconnectBetweenCommandsSendsNothingMore) {
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     rig.camera.Expect({{3000, ">OK\r\n\x04"}});
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(p.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(p.Record()), SUBMIT_OK);
     ASSERT_TRUE(rig.camera.WaitForCommands(2));
     rig.engine.DisconnectCamera();
     EXPECT_TRUE(WaitUntil([&] { return !rig.engine.IsBusy(); }));
     EXPECT_EQ(rig.camera.Commands(), 2);
     EXPECT_EQ(rig.camera.Wire(), "a 1\rb 1\r");
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.events.Boxes().empty());
 }
 
 // A second submission while the first waits for the worker is refused, not merged into it;
@@ -421,16 +411,16 @@ TEST(Engine, SubmissionsAreRefusedWithACodeUnlessReadyAndConnected) {
     JobRig rig;
     FakeProperty first{{u"a"}, false, {}}, second{{u"b"}, false, {}};
     rig.camera.Expect({{300, ">OK\r\n\x04"}});
-    ASSERT_EQ(rig.engine.SubmitPropertyJob(first.Record()), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.RunPropertyJob(first.Record()), SUBMIT_OK);
     EXPECT_FALSE(rig.engine.IsReady());
-    EXPECT_EQ(rig.engine.SubmitPropertyJob(second.Record()), SUBMIT_BUSY);
+    EXPECT_EQ(rig.engine.RunPropertyJob(second.Record()), SUBMIT_BUSY);
     EXPECT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_BUSY);
     EXPECT_EQ(rig.engine.SubmitBatchJob({u"x\n"}), SUBMIT_BUSY);
     ASSERT_TRUE(rig.WaitJobEnd());
-    ASSERT_TRUE(rig.ui.WaitFor(UM_REFRESH_VIEWS, 2));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
     EXPECT_TRUE(WaitUntil([&] { return rig.engine.IsReady(); }));
     EXPECT_EQ(rig.camera.Wire(), "a 1\r") << "the first job ran once, with its own record";
-    EXPECT_EQ(rig.engine.SubmitPropertyJob(nullptr), SUBMIT_STALE_RECORD);
+    EXPECT_EQ(rig.engine.RunPropertyJob(nullptr), SUBMIT_STALE_RECORD);
     EXPECT_EQ(rig.engine.SubmitPropertyJob(rig.engine.PropertyManager().LoadGeneration() + 1, 0),
               SUBMIT_STALE_RECORD);
 }
@@ -443,8 +433,8 @@ TEST(Engine, ShutDownLeavesAStuckWorkerAndClosesTheWayToTheWindow) {
     std::condition_variable cv;
     bool release = false;
     std::atomic<bool> blocked{false};
-    rig.ui.onSend = [&](uint32_t msg) {
-        if (msg != UM_CONSOLE_ECHO)
+    rig.events.onEvent = [&](Ev msg) {
+        if (msg != Ev::CommandSent)
             return;
         std::unique_lock<std::mutex> g(lock);
         blocked = true;
@@ -453,16 +443,16 @@ TEST(Engine, ShutDownLeavesAStuckWorkerAndClosesTheWayToTheWindow) {
     ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), SUBMIT_OK);
     ASSERT_TRUE(WaitUntil([&] { return blocked.load(); }));
     EXPECT_FALSE(rig.engine.ShutDown({}, 100));
-    EXPECT_FALSE(rig.ctx.UiLink().IsOpen());
-    const size_t seen = rig.ui.Records().size();
+    EXPECT_FALSE(clCommunicateModelProbe::EventsOpen(rig.engine));
+    const size_t seen = rig.events.Kinds().size();
     {
         std::lock_guard<std::mutex> g(lock);
         release = true;
     }
     cv.notify_all();
     // The detached worker finishes its job on its own; the rig outlives it.
-    ASSERT_TRUE(rig.ui.WaitFor(UM_CONSOLE_ECHO));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::CommandSent));
     EXPECT_TRUE(WaitUntil([&] { return !rig.engine.IsBusy(); }));
     std::this_thread::sleep_for(200ms); // its last steps after the job: a stop-event check
-    EXPECT_EQ(rig.ui.Records().size(), seen + 1) << "only the send under way was answered";
+    EXPECT_EQ(rig.events.Kinds().size(), seen + 1) << "only the event under way was delivered";
 }

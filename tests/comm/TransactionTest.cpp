@@ -26,11 +26,7 @@ int64_t MsSince(Clock::time_point t) {
 }
 
 std::vector<std::u16string> RemainingLines(clCommunicateModel& engine) {
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    while (engine.TakeReplyLine(line))
-        lines.push_back(line);
-    return lines;
+    return clCommunicateModelProbe::ReplyLines(engine);
 }
 
 struct ReplyCase {
@@ -53,12 +49,12 @@ TEST(Transaction, CommandGoesOutWithCrInTheLocaleCodeset) {
     EngineRig rig;
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"), TRANSACTION_OK);
     EXPECT_EQ(Hex(rig.camera.Wire()), "41 42 43 0D");
-    EXPECT_EQ(rig.engine.CommandLength(), 4u);
+    EXPECT_EQ(clCommunicateModelProbe::CommandLength(rig.engine), 4u);
     // The echo is sent before anything goes out, with the CR.
-    ASSERT_EQ(rig.ui.echoes.size(), 1u);
-    EXPECT_EQ(rig.ui.echoes[0], u"ABC\r");
+    ASSERT_EQ(rig.events.echoes.size(), 1u);
+    EXPECT_EQ(rig.events.echoes[0], u"ABC\r");
     EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
 }
 
@@ -66,7 +62,7 @@ TEST(Transaction, CharacterTheCodesetCannotHoldGoesOutAsQuestionMark) {
     EngineRig rig; // the test process runs in the "C" locale: ASCII only
     rig.camera.Expect({{0, ">OK\r\n\x04"}});
     bool stop = false;
-    rig.engine.RunTransaction(stop, u"a\u00e9b");
+    clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"a\u00e9b");
     EXPECT_EQ(rig.camera.Wire(), "a?b\r");
 }
 
@@ -75,11 +71,11 @@ TEST_P(ReplyCases, StatusCodeAndRemainingLines) {
     EngineRig rig;
     rig.camera.Expect(c.answer);
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"), TRANSACTION_OK);
     EXPECT_FALSE(stop);
-    EXPECT_EQ(rig.engine.Status(), c.status);
-    rig.engine.ClassifyReply();
-    EXPECT_EQ(rig.engine.ReplyCode(), c.replyCode);
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), c.status);
+    clCommunicateModelProbe::ClassifyReply(rig.engine);
+    EXPECT_EQ(clCommunicateModelProbe::ReplyCode(rig.engine), c.replyCode);
     EXPECT_EQ(RemainingLines(rig.engine), c.remaining);
 }
 
@@ -118,24 +114,26 @@ TEST(Transaction, FirstReceiveTimeoutAgainstALateAnswer) {
     rig.camera.Expect({{150, ">OK\r\n\x04"}});
     bool stop = false;
     const auto t0 = Clock::now();
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_TIMEOUT);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"),
+              TRANSACTION_TIMEOUT);
     const int64_t ms = MsSince(t0);
-    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_TIMEOUT);
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_RECEIVE_TIMEOUT);
     EXPECT_GE(ms, 100);
     EXPECT_LT(ms, ScaledMs(1500)) << "the time-out, not the late answer, ended the wait";
-    rig.engine.ReportTransactionError();
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"(host side)Receive timeout");
+    clCommunicateModelProbe::ReportTransactionError(rig.engine);
+    ASSERT_EQ(rig.events.Boxes().size(), 1u);
+    EXPECT_EQ(rig.events.Boxes()[0], u"(host side)Receive timeout");
 }
 
 TEST(Transaction, NextReceiveTimeoutMeasuresTheGapBetweenBatches) {
     EngineRig rig(2000, 150);
     rig.camera.Expect({{0, ">OK\r\n"}, {100, ">A 1\r\n"}, {400, "\x04"}});
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_TIMEOUT);
-    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_TIMEOUT);
-    rig.engine.ClassifyReply(); // only a complete reply is classified
-    EXPECT_EQ(rig.engine.ReplyCode(), -1);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"),
+              TRANSACTION_TIMEOUT);
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_RECEIVE_TIMEOUT);
+    clCommunicateModelProbe::ClassifyReply(rig.engine); // only a complete reply is classified
+    EXPECT_EQ(clCommunicateModelProbe::ReplyCode(rig.engine), -1);
 }
 
 TEST(Transaction, ChunksCloserThanTheNextReceiveTimeoutComplete) {
@@ -149,10 +147,10 @@ TEST(Transaction, ChunksCloserThanTheNextReceiveTimeoutComplete) {
     ASSERT_GE(answer.size(), 5u);
     rig.camera.Expect(answer);
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
-    EXPECT_EQ(rig.engine.Status(), STATUS_REPLY_COMPLETE);
-    rig.engine.ClassifyReply();
-    EXPECT_EQ(rig.engine.ReplyCode(), 0);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_REPLY_COMPLETE);
+    clCommunicateModelProbe::ClassifyReply(rig.engine);
+    EXPECT_EQ(clCommunicateModelProbe::ReplyCode(rig.engine), 0);
     EXPECT_EQ(RemainingLines(rig.engine), (std::vector<std::u16string>{u">GAIN 12", u">MODE A"}));
 }
 
@@ -160,7 +158,7 @@ TEST(Transaction, NoTimeLimitWaitsForALateAnswer) {
     EngineRig rig(clCommunicateModel::kNoTimeLimit, clCommunicateModel::kNoTimeLimit);
     rig.camera.Expect({{300, ">OK\r\n"}, {300, "\x04"}});
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"), TRANSACTION_OK);
 }
 
 TEST(Transaction, SendFailureIsLoggedAndReported) {
@@ -170,13 +168,14 @@ TEST(Transaction, SendFailureIsLoggedAndReported) {
     rig.ctx.watch = &watch;
     rig.camera.sendResult = 1;
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_SEND_FAILED);
-    EXPECT_EQ(rig.engine.Status(), STATUS_SEND_FAILED);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"),
+              TRANSACTION_SEND_FAILED);
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_SEND_FAILED);
     EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
     EXPECT_NE(rig.LogText().find("SendData failed"), std::string::npos);
-    rig.engine.ReportTransactionError();
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"(host side)Transmit timeout");
+    clCommunicateModelProbe::ReportTransactionError(rig.engine);
+    ASSERT_EQ(rig.events.Boxes().size(), 1u);
+    EXPECT_EQ(rig.events.Boxes()[0], u"(host side)Transmit timeout");
     // Halt without start: the watch shows a duration of zero.
     ASSERT_TRUE(WaitUntil([&] { return !watch.ElapsedText().empty(); }));
     EXPECT_EQ(watch.ElapsedText(), u"00:00");
@@ -192,11 +191,12 @@ TEST(Transaction, CancelDuringTheReply) {
         rig.engine.CancelReceiving();
     });
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_CANCELLED);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"),
+              TRANSACTION_CANCELLED);
     canceller.join();
-    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_CANCELLED);
-    rig.engine.ReportTransactionError();
-    EXPECT_TRUE(rig.ui.boxes.empty()); // a cancel shows no message
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_RECEIVE_CANCELLED);
+    clCommunicateModelProbe::ReportTransactionError(rig.engine);
+    EXPECT_TRUE(rig.events.Boxes().empty()); // a cancel shows no message
 }
 
 TEST(Transaction, EndOfReplyResetsAPendingCancel) {
@@ -205,9 +205,9 @@ TEST(Transaction, EndOfReplyResetsAPendingCancel) {
     rig.engine.Ring().Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
     clCommunicateModelProbe::SetPhase(rig.engine, PHASE_WAIT_FIRST);
     rig.engine.CancelReceiving(); // pressed in the same moment the reply completed
-    EXPECT_TRUE(rig.engine.TakeReplyBytes());
+    EXPECT_TRUE(clCommunicateModelProbe::TakeReplyBytes(rig.engine));
     EXPECT_FALSE(clCommunicateModelProbe::CancelEvent(rig.engine).IsSignalled());
-    EXPECT_EQ(rig.engine.Status(), STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_REPLY_COMPLETE);
 }
 
 TEST(Transaction, StopEventEndsAWaitWithoutTimeLimit) {
@@ -217,7 +217,7 @@ TEST(Transaction, StopEventEndsAWaitWithoutTimeLimit) {
         rig.stopEvent.Set();
     });
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"ABC"), TRANSACTION_OK);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"ABC"), TRANSACTION_OK);
     stopper.join();
     EXPECT_TRUE(stop);
     EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
@@ -228,12 +228,12 @@ TEST(Transaction, BytesBetweenTransactionsAndAfterEotAreNotPartOfTheNextReply) {
     rig.camera.Expect({{0, ">OK\r\n\x04>LEFT 1\r\n"}});
     rig.camera.Expect({{0, ">CMD ERR!\r\n\x04"}});
     bool stop = false;
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"A"), TRANSACTION_OK);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"A"), TRANSACTION_OK);
     rig.camera.Inject(">STRAY 2\r\n\x04");
     ASSERT_TRUE(rig.camera.WaitDelivered());
-    EXPECT_EQ(rig.engine.RunTransaction(stop, u"B"), TRANSACTION_OK);
-    rig.engine.ClassifyReply();
-    EXPECT_EQ(rig.engine.ReplyCode(), 1);
+    EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"B"), TRANSACTION_OK);
+    clCommunicateModelProbe::ClassifyReply(rig.engine);
+    EXPECT_EQ(clCommunicateModelProbe::ReplyCode(rig.engine), 1);
     EXPECT_TRUE(RemainingLines(rig.engine).empty());
     // The console reader saw everything.
     EXPECT_EQ(rig.engine.Ring().Pending(clRingBuffer::kConsoleReader),

@@ -209,7 +209,7 @@ TEST_P(PortSpeed, SpeedOutsideTheClassicTableIsSetExactly) {
     EXPECT_EQ(rig.port.GetBaudRate(), GetParam());
     // And the camera still understands us.
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.ReplyCode(), 0);
+    EXPECT_EQ(rig.events.Last().replyCode, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(OddSpeeds, PortSpeed, ::testing::Values(14400u, 100000u, 250000u, 9600u));

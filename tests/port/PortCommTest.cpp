@@ -46,9 +46,9 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
 
     // "sta": the identity lines come back and set the identity texts.
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.Status(), STATUS_REPLY_COMPLETE);
-    EXPECT_EQ(rig.engine.ReplyCode(), 0);
-    HandleReplyLines(rig.engine, nullptr, rig.ui.drained);
+    EXPECT_EQ(rig.events.Last().status, STATUS_REPLY_COMPLETE);
+    EXPECT_EQ(rig.events.Last().replyCode, 0);
+    HandleReplyLines(rig.engine, nullptr, rig.events.Drained());
     EXPECT_EQ(rig.engine.CameraModel(), u"XC-100");
     EXPECT_EQ(rig.engine.CameraVersion(), u"1.00");
     EXPECT_EQ(rig.engine.CameraSerial(), u"12345");
@@ -64,9 +64,9 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
     ASSERT_NE(gain, nullptr);
     const int64_t wanted = gain->value == 7 ? 8 : 7;
     mgr.SetIntegerValue(gain, wanted);
-    rig.ui.Clear();
-    ASSERT_TRUE(rig.RunJob([&] { rig.engine.SubmitPropertyJob(gain); }));
-    EXPECT_EQ(rig.engine.ReplyCode(), 0);
+    rig.events.Clear();
+    ASSERT_TRUE(rig.RunJob([&] { rig.engine.RunPropertyJob(gain); }));
+    EXPECT_EQ(rig.events.Last().replyCode, 0);
     {
         std::lock_guard<std::mutex> g(rig.server.SimLock());
         int64_t simValue = -1;
@@ -76,18 +76,18 @@ TEST(PortComm, StaAndPropertyJobThroughTheWholeEngine) {
     }
     // Asked for again, the camera reports the value it keeps.
     mgr.SetIntegerValue(gain, 0);
-    rig.ui.Clear();
+    rig.events.Clear();
     ASSERT_TRUE(rig.RunCommand(u"gai"));
-    HandleReplyLines(rig.engine, &mgr, rig.ui.drained);
+    HandleReplyLines(rig.engine, &mgr, rig.events.Drained());
     EXPECT_EQ(gain->value, wanted);
     // Unknown commands are refused by the camera, not by the port.
     ASSERT_TRUE(rig.RunCommand(u"zzz"));
-    EXPECT_EQ(rig.engine.ReplyCode(), 1);
+    EXPECT_EQ(rig.events.Last().replyCode, 1);
 
     // A second Connect changes nothing; the first connection keeps working.
     EXPECT_EQ(rig.port.Connect(), 1);
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.ReplyCode(), 0);
+    EXPECT_EQ(rig.events.Last().replyCode, 0);
 
     rig.engine.StopWorker();
     rig.engine.DisconnectCamera();
@@ -198,7 +198,7 @@ TEST(PortComm, DeviceVanishingMidReplyEndsByTimeOutAndDisconnects) {
     ASSERT_EQ(rig.ConnectHost(600, 600), 0);
     const auto start = Clock::now();
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_TIMEOUT);
+    EXPECT_EQ(rig.events.Last().status, STATUS_RECEIVE_TIMEOUT);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
               5000);
     // The receive thread ended on its own; the port stays open until the host disconnects.
@@ -316,7 +316,7 @@ TEST(PortComm, ConfirmedSettingDialogStoresThePortAndItsParameters) {
     EXPECT_EQ(rig.port.GetBaudRate(), 19200u);
     ASSERT_EQ(rig.ConnectHost(), 0);
     ASSERT_TRUE(rig.RunCommand(u"sta"));
-    EXPECT_EQ(rig.engine.ReplyCode(), 0);
+    EXPECT_EQ(rig.events.Last().replyCode, 0);
 }
 
 } // namespace

@@ -131,29 +131,32 @@ TEST(PortLinkWatch, RunningJobEndsAsCancelledWithinAPollOfTheLoss) {
     SerialRig rig(faults);
     rig.Entry();
     clPortLinkGuard guard(BuiltInComPort(), nullptr);
-    std::vector<uintptr_t> posted;
+    std::vector<clPortLinkGuard::News> posted;
     std::mutex lock;
-    guard.SetHost({[&] { rig.engine.CancelReceiving(); },
-                   [&](uintptr_t news) {
-                       std::lock_guard<std::mutex> g(lock);
-                       posted.push_back(news);
-                   }});
+    guard.SetHost([&](clPortLinkGuard::News news, const std::u16string& device) {
+        if (news == clPortLinkGuard::kLost)
+            rig.engine.PortLost(device);
+        std::lock_guard<std::mutex> g(lock);
+        posted.push_back(news);
+    });
     ASSERT_TRUE(guard.Start());
     ASSERT_EQ(rig.ConnectHost(20000, 20000), 0);
     guard.Connected();
-    const int before = rig.Count(UM_CLOSE_WAIT_DIALOG);
+    const int before = rig.events.Count(Ev::JobEnded);
     ASSERT_EQ(rig.engine.SubmitCommandJob(u"sta"), 0);
     ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_WAIT_FIRST; }));
     const auto start = std::chrono::steady_clock::now();
     rig.server.Stop();
     rig.server.CloseTerminal();
-    ASSERT_TRUE(rig.ui.WaitFor(UM_CLOSE_WAIT_DIALOG, before + 1, 10000));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded, before + 1, 10000));
     // Far below the 20 s receive time-out; the bound is generous for a loaded machine.
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - start)
                   .count(),
               5000);
-    EXPECT_EQ(rig.engine.Status(), STATUS_RECEIVE_CANCELLED);
+    EXPECT_EQ(rig.events.Last().status, STATUS_RECEIVE_CANCELLED);
+    EXPECT_EQ(rig.events.Last().lostDevice, platform::Utf8ToUtf16(rig.link));
+    EXPECT_EQ(rig.events.Jobs().back().outcome, JobOutcome::kLost);
     // The window hears of it after the cancel.
     WaitUntil([&] {
         std::lock_guard<std::mutex> g(lock);
@@ -161,7 +164,7 @@ TEST(PortLinkWatch, RunningJobEndsAsCancelledWithinAPollOfTheLoss) {
     });
     {
         std::lock_guard<std::mutex> g(lock);
-        EXPECT_EQ(posted, std::vector<uintptr_t>{clPortLinkGuard::kLost});
+        EXPECT_EQ(posted, std::vector<clPortLinkGuard::News>{clPortLinkGuard::kLost});
     }
     EXPECT_EQ(guard.NewsDevice(), platform::Utf8ToUtf16(rig.link));
     guard.Stop();

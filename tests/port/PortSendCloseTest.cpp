@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -111,8 +111,8 @@ TEST(PortComm, DescriptorStaysOpenWhileAReceiveThreadLeftRunningStillPollsIt) {
     ASSERT_EQ(rig.port.SendData(sta, sizeof sta), 0); // the simulator's answer is delivered
     {
         std::unique_lock<std::mutex> g(held.lock);
-        ASSERT_TRUE(held.changed.wait_for(g, Scaled(std::chrono::seconds(5)),
-                                          [&] { return held.inside; }));
+        ASSERT_TRUE(
+            held.changed.wait_for(g, Scaled(std::chrono::seconds(5)), [&] { return held.inside; }));
     }
     rig.port.Disconnect();
     EXPECT_TRUE(BuiltInComPort().ReceiveThreadRunning());
@@ -125,5 +125,45 @@ TEST(PortComm, DescriptorStaysOpenWhileAReceiveThreadLeftRunningStillPollsIt) {
     ::close(portFd);
     BuiltInComPort().threadStopTimeoutMs = clCamPort::kThreadStopTimeoutMs;
 }
+
+struct SendCase {
+    const char* name;
+    bool portWatchesTheAbort; // the built-in port does; a plug-in cannot
+    bool disconnect;          // the user's Disconnect rather than Cancel receiving
+};
+
+class StuckSend : public ::testing::TestWithParam<SendCase> {};
+
+// A camera that reads nothing: the command cannot go out. Cancel receiving and Disconnect end
+// the send within a poll, not after the send time-out of ten minutes.
+TEST_P(StuckSend, EndsWithinAPollOfCancelOrDisconnect) {
+    CamSimFaults faults;
+    faults.readNothing = true;
+    SerialRig rig(faults);
+    rig.Entry();
+    rig.params.sendTimeout = 600000;
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    if (GetParam().portWatchesTheAbort)
+        BuiltInComPort().SetSendAbort(&rig.engine.SendAbortEvent());
+    ASSERT_EQ(rig.engine.SubmitCommandJob(std::u16string(100000, u'x')), SUBMIT_OK);
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine.Phase() == PHASE_SENDING; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the send waits for room
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam().disconnect)
+        rig.engine.DisconnectCamera();
+    else
+        rig.engine.CancelReceiving();
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded, 1, 30000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, Scaled(std::chrono::seconds(10)));
+    EXPECT_EQ(rig.events.Last().status, STATUS_RECEIVE_CANCELLED);
+    EXPECT_TRUE(rig.events.Boxes().empty()) << "a cancel shows no box";
+    BuiltInComPort().SetSendAbort(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, StuckSend,
+                         ::testing::Values(SendCase{"BuiltInCancel", true, false},
+                                           SendCase{"BuiltInDisconnect", true, true},
+                                           SendCase{"PlugInDisconnect", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,5 +1,5 @@
 // The built-in serial port against the camera simulator on a real pseudo-terminal, with the
-// real engine, ring, forwarding port and worker thread and a UI target that records messages.
+// real engine, ring, forwarding port and worker thread and a client that records events.
 #pragma once
 
 #include "base/SimpleLog.h"
@@ -9,7 +9,7 @@
 #include "platform/Text.h"
 #include "port/PortComm.h"
 #include "support/Deadline.h"
-#include "support/EngineRig.h" // RecordingUi
+#include "support/EngineRig.h" // RecordingEvents
 #include "support/LogText.h"
 #include "support/TempDir.h"
 #include "tools/camsim/PtyServer.h"
@@ -36,7 +36,7 @@ struct SerialRig {
     platform::Event stopEvent{platform::Event::Reset::Manual};
     platform::Event jobEvent{platform::Event::Reset::Auto};
     clEngineContextStore ctx;
-    RecordingUi ui{ctx};
+    RecordingEvents events;
     clPortPlugIn port{&HostPortCtrl()};
     clCommunicateModel engine{ctx};
 
@@ -91,20 +91,12 @@ struct SerialRig {
         return code;
     }
 
-    int Count(uint32_t msg) {
-        int n = 0;
-        for (const UiRecord& r : ui.Records())
-            n += r.msg == msg;
-        return n;
-    }
-    // Runs a job and waits for its end (its UM_CLOSE_WAIT_DIALOG, then busy cleared).
+    // Runs a job and waits for its end (the engine is ready again when it is told).
     template <class Submit>
     bool RunJob(Submit submit, int timeoutMs = 10000) {
-        const int before = Count(UM_CLOSE_WAIT_DIALOG);
+        const int before = events.Count(Ev::JobEnded);
         submit();
-        if (!ui.WaitFor(UM_CLOSE_WAIT_DIALOG, before + 1, timeoutMs))
-            return false;
-        return WaitUntil([&] { return engine.IsReady(); }, std::chrono::seconds(2));
+        return events.WaitFor(Ev::JobEnded, before + 1, timeoutMs);
     }
     bool RunCommand(std::u16string_view command, int timeoutMs = 10000) {
         return RunJob([&] { engine.SubmitCommandJob(command); }, timeoutMs);

@@ -1,4 +1,5 @@
 #include "TextFilesRig.h"
+#include "comm/EngineProbe.h"
 #include "textfiles/BatchText.h"
 
 #include <chrono>
@@ -21,13 +22,14 @@ struct BatchRig : TextFilesRig {
     void RunFile(const std::string& bytes) {
         WriteFileBytes(dir.file("batch.txt"), bytes);
         ASSERT_EQ(files->ReadBatchText(U16(dir.file("batch.txt"))), 0);
-        std::vector<std::u16string> lines = std::move(engine.Mailbox().m_jobParam.batchLines);
-        ASSERT_EQ(engine.SubmitBatchJob(std::move(lines)), SUBMIT_OK);
+        ASSERT_EQ(engine.SubmitBatchJob(files->BatchLines()), SUBMIT_OK);
     }
-    bool WaitJobEnd(int timeoutMs = 10000) {
-        return ui.WaitFor(UM_CLOSE_WAIT_DIALOG, 1, timeoutMs) &&
-               ui.WaitFor(UM_REFRESH_VIEWS, 2, timeoutMs);
+    bool WaitJobEnd(int timeoutMs = 10000) { return events.WaitFor(Ev::JobEnded, 1, timeoutMs); }
+    // What a batch left when it stopped (the engine keeps it for the record).
+    std::vector<std::u16string> LeftOver() {
+        return clCommunicateModelProbe::Mailbox(engine).BatchLines();
     }
+    bool NoBox() { return appBoxes.boxes.empty() && events.Boxes().empty(); }
     void AnswerOk(int n) {
         for (int i = 0; i < n; ++i)
             camera.Expect({{5, kOk}});
@@ -59,8 +61,8 @@ TEST(BatchJob, TextSaveFileReplaysLineForLine) {
     rig.RunFile(text);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), expectedWire);
-    EXPECT_TRUE(rig.engine.Mailbox().m_jobParam.batchLines.empty());
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.LeftOver().empty());
+    EXPECT_TRUE(rig.NoBox());
 }
 
 TEST(BatchJob, TokensCommentsAndLeadingSpaces) {
@@ -100,12 +102,11 @@ TEST(BatchJob, FailedTransactionEndsTheBatchButReplyErrorsDoNot) {
     rig.RunFile("one\r\ntwo\r\nthree\r\nfour\r\n");
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), "one\rtwo\r");
-    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
-              (std::vector<std::u16string>{u"three\n", u"four\n"}));
+    EXPECT_EQ(rig.LeftOver(), (std::vector<std::u16string>{u"three\n", u"four\n"}));
     // The next Text Load replaces what was left.
     WriteFileBytes(rig.dir.file("next.txt"), "five\r\n");
     ASSERT_EQ(rig.files->ReadBatchText(U16(rig.dir.file("next.txt"))), 0);
-    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines, std::vector<std::u16string>{u"five\n"});
+    EXPECT_EQ(rig.files->BatchLines(), std::vector<std::u16string>{u"five\n"});
 }
 
 TEST(BatchJob, OnlyCommentsEndsAtOnce) {
@@ -187,26 +188,24 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
     rig.AnswerOk(3);
     const FileCase& c = GetParam();
     WriteFileBytes(rig.dir.file("batch.txt"), c.bytes);
-    rig.engine.Mailbox().m_jobParam.batchLines = {u"earlier\n"};
+    WriteFileBytes(rig.dir.file("earlier.txt"), "earlier\r\n");
+    ASSERT_EQ(rig.files->ReadBatchText(U16(rig.dir.file("earlier.txt"))), 0);
     const int32_t read = rig.files->ReadBatchText(U16(rig.dir.file("batch.txt")));
     if (c.wire.empty()) {
         // Refused before anything is sent: message 71, a log line naming the line, and the
         // previous lines untouched.
         EXPECT_EQ(read, 1);
-        ASSERT_EQ(rig.ui.boxes.size(), 1u);
-        EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
+        EXPECT_EQ(rig.appBoxes.boxes, std::vector<std::u16string>{u"Fail open batch text file"});
         EXPECT_NE(rig.LogText().find(c.where), std::string::npos) << rig.LogText();
-        EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
-                  std::vector<std::u16string>{u"earlier\n"});
+        EXPECT_EQ(rig.files->BatchLines(), std::vector<std::u16string>{u"earlier\n"});
         EXPECT_EQ(rig.camera.Wire(), "");
         return;
     }
     ASSERT_EQ(read, 0) << rig.LogText();
-    std::vector<std::u16string> lines = std::move(rig.engine.Mailbox().m_jobParam.batchLines);
-    ASSERT_EQ(rig.engine.SubmitBatchJob(std::move(lines)), SUBMIT_OK);
+    ASSERT_EQ(rig.engine.SubmitBatchJob(rig.files->BatchLines()), SUBMIT_OK);
     ASSERT_TRUE(rig.WaitJobEnd());
     EXPECT_EQ(rig.camera.Wire(), c.wire);
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.NoBox());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -249,11 +248,10 @@ TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
     rig.textUi.dialogAnswers = {U16(fifo)};
     // No writer ever opens the pipe: a blocking open would never return.
     EXPECT_EQ(rig.files->LoadBatchText(), 1);
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
+    EXPECT_EQ(rig.appBoxes.boxes, std::vector<std::u16string>{u"Fail open batch text file"});
     EXPECT_NE(rig.LogText().find("not a regular file"), std::string::npos) << rig.LogText();
     EXPECT_EQ(DetectTextEncoding(fifo), kTextUnknown);
-    EXPECT_EQ(rig.engine.Mailbox().m_jobKind, JOB_NONE);
+    EXPECT_FALSE(rig.engine.IsBusy());
     EXPECT_EQ(rig.camera.Wire(), "");
 }
 
@@ -264,24 +262,10 @@ TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
 namespace {
 
 struct ProgressRig : BatchRig {
-    std::mutex lock;
-    std::vector<BatchProgress> reports;
-    ProgressRig() {
-        InstallBatchJob(engine, [this](const BatchProgress& p) {
-            std::lock_guard<std::mutex> guard(lock);
-            reports.push_back(p);
-        });
-    }
-    bool WaitForReports(size_t n) {
-        return WaitUntil([&] {
-            std::lock_guard<std::mutex> guard(lock);
-            return reports.size() >= n;
-        });
-    }
+    bool WaitForReports(size_t n) { return events.WaitFor(Ev::Progress, static_cast<int>(n)); }
     std::vector<std::string> Texts() {
-        std::lock_guard<std::mutex> guard(lock);
         std::vector<std::string> out;
-        for (const BatchProgress& p : reports)
+        for (const BatchProgress& p : events.Progress())
             out.push_back(platform::Utf16ToUtf8(
                 p.outcome == BatchProgress::kRunning ? BatchProgressText(p) : BatchOutcomeText(p)));
         return out;
@@ -318,10 +302,10 @@ TEST(BatchProgress, EveryLineIsReportedAndTheEndSaysAllSent) {
                          "Text Load: all 5 lines sent.",
                      }));
     // The pause still to come is counted in the time left.
-    std::lock_guard<std::mutex> guard(rig.lock);
-    EXPECT_GE(BatchTimeLeftMs(rig.reports[1]), 300);
-    EXPECT_EQ(rig.reports[1].pauseMsLeft, 300);
-    EXPECT_EQ(rig.reports[2].pauseMsLeft, 0);
+    const std::vector<BatchProgress> reports = rig.events.Progress();
+    EXPECT_GE(BatchTimeLeftMs(reports[1]), 300);
+    EXPECT_EQ(reports[1].pauseMsLeft, 300);
+    EXPECT_EQ(reports[2].pauseMsLeft, 0);
     EXPECT_EQ(rig.camera.Wire(), "a\rb\rc\rd\r") << "the job's order is unchanged";
 }
 

@@ -1,4 +1,5 @@
 #include "TextFilesRig.h"
+#include "comm/EngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -89,8 +90,8 @@ TEST_F(Definition, IdentityLines) {
     EXPECT_FALSE(rig.HandleReplyLine(flags, u"Model=X"));
     EXPECT_FALSE(rig.HandleReplyLine(flags, u">nothing known"));
     EXPECT_EQ(flags, 0u);
-    EXPECT_FALSE(rig.files->TakeIdentityLine(flags, u"gai 3"));
-    EXPECT_TRUE(rig.files->TakeIdentityLine(flags, u"Serial=B9"));
+    EXPECT_FALSE(ParseIdentityLine(rig.engine, flags, u"gai 3", {}));
+    EXPECT_TRUE(ParseIdentityLine(rig.engine, flags, u"Serial=B9", {}));
     EXPECT_EQ(rig.engine.CameraSerial(), u"B9");
     EXPECT_TRUE(rig.textUi.listPrompts.empty());
     EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
@@ -110,14 +111,14 @@ TEST_F(Definition, StaWithTwoMatchesAsksWhichOne) {
     rig.CopyIntoCamDefine("XC-100.xml");
     rig.CopyIntoCamDefine("XC-100.xml", "XC-100_rev2.xml");
     rig.CopyIntoCamDefine("LX-4K.xml");
-    rig.engine.Mailbox().m_autoSelectRequest = 1;
+    clCommunicateModelProbe::Mailbox(rig.engine).RequestAutoSelect();
     rig.textUi.listAnswer = 1;
     Reply({u">OK", u">Model=XC-100", u">Ver.=1.02", u">Serial=A123"});
     ASSERT_EQ(rig.textUi.listPrompts.size(), 1u);
     EXPECT_EQ(rig.textUi.listPrompts[0], u"Found 2 files");
     EXPECT_EQ(rig.textUi.listEntries[0],
               (std::vector<std::u16string>{u"XC-100.xml", u"XC-100_rev2.xml"}));
-    EXPECT_EQ(rig.engine.Mailbox().m_modelDetected, 1);
+    EXPECT_TRUE(clCommunicateModelProbe::Mailbox(rig.engine).ModelDetected());
     EXPECT_EQ(rig.app.CurrentDefinitionFile(), Folder() + u"XC-100_rev2.xml");
     EXPECT_EQ(rig.textUi.title, kTitle + u" - XC-100_rev2.xml");
     EXPECT_EQ(rig.engine.CameraVersion(), u"1.02");
@@ -126,7 +127,7 @@ TEST_F(Definition, StaWithTwoMatchesAsksWhichOne) {
 
 TEST_F(Definition, StaWithOneMatchIgnoringCaseOpensWithoutQuestion) {
     rig.CopyIntoCamDefine("XC-100.xml", "xc-100.xml");
-    rig.engine.Mailbox().m_autoSelectRequest = 1;
+    clCommunicateModelProbe::Mailbox(rig.engine).RequestAutoSelect();
     Reply({u">OK", u">Model=XC-100"});
     EXPECT_TRUE(rig.textUi.listPrompts.empty());
     EXPECT_EQ(rig.app.CurrentDefinitionFile(), Folder() + u"xc-100.xml");
@@ -136,10 +137,9 @@ TEST_F(Definition, StaWithOneMatchIgnoringCaseOpensWithoutQuestion) {
 TEST_F(Definition, StaWithoutMatchOrWithCancelKeepsTheLoadedDefinition) {
     const std::u16string loaded = U16(rig.CopyIntoCamDefine("LX-4K.xml"));
     ASSERT_EQ(rig.files->OpenDefinitionFile(loaded), 0);
-    rig.engine.Mailbox().m_autoSelectRequest = 1;
+    clCommunicateModelProbe::Mailbox(rig.engine).RequestAutoSelect();
     EXPECT_EQ(rig.files->SelectDefinitionForModel(u"ZZ-9"), 6);
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"Camera define file not found");
+    EXPECT_EQ(rig.app.MessageBoxText(), u"Camera define file not found");
 
     rig.CopyIntoCamDefine("XC-100.xml");
     rig.CopyIntoCamDefine("XC-100.xml", "XC-100b.xml");
@@ -252,16 +252,13 @@ namespace {
 // worker waits in its drain request, as they do under the main window.
 struct StaRig : TextFilesRig {
     StaRig() {
-        ui.onSend = [this](uint32_t msg) {
-            if (msg != UM_DRAIN_REPLIES)
-                return;
+        events.applyReplies = [this](const TransactionReport& report) {
             uint32_t flags = 0;
-            for (; handled < ui.drained.size(); ++handled)
-                HandleReplyLine(flags, ui.drained[handled]);
+            for (const std::u16string& line : report.replyLines)
+                HandleReplyLine(flags, line);
         };
         engine.StartWorker();
     }
-    size_t handled = 0;
 };
 
 TEST(AutoSelect, StaQueryOpensTheMatchingDefinition) {
@@ -269,20 +266,21 @@ TEST(AutoSelect, StaQueryOpensTheMatchingDefinition) {
     rig.CopyIntoCamDefine("XC-100.xml", "xc-100.xml");
     rig.camera.Expect({{10, "sta\r\n>OK\r\n>Model=XC-100\r\n>Ver.=1.02\r\n>Serial=A123\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta", true);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
     EXPECT_TRUE(rig.engine.PropertyManager().IsLoaded());
     EXPECT_EQ(rig.app.CurrentDefinitionFile(), rig.app.CamDefineFolder() + u"xc-100.xml");
     EXPECT_EQ(rig.engine.CameraSerial(), u"A123");
-    EXPECT_TRUE(rig.ui.boxes.empty()); // no "Model not detect"
-    EXPECT_EQ(rig.engine.Mailbox().m_autoSelectRequest, 0);
+    EXPECT_TRUE(rig.events.Boxes().empty()); // no "Model not detect"
+    EXPECT_FALSE(rig.engine.AutoSelectRequested());
 }
 
 TEST(AutoSelect, UnknownModelSaysSoOnce) {
     StaRig rig;
     rig.camera.Expect({{10, ">OK\r\n>Model=QQ-7\r\n\x04"}});
     rig.engine.SubmitCommandJob(u"sta", true);
-    ASSERT_TRUE(rig.ui.WaitFor(UM_ACTIVATE_CONSOLE));
-    EXPECT_EQ(rig.ui.boxes, std::vector<std::u16string>{u"Camera define file not found"});
+    ASSERT_TRUE(rig.events.WaitFor(Ev::JobEnded));
+    EXPECT_EQ(rig.app.MessageBoxText(), u"Camera define file not found");
+    EXPECT_TRUE(rig.events.Boxes().empty()) << "the model was detected: no \"Model not detect\"";
     EXPECT_FALSE(rig.engine.PropertyManager().IsLoaded());
 }
 

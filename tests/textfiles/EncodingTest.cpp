@@ -193,11 +193,12 @@ protected:
         WriteFileBytes(dir.file("batch.txt"), bytes);
         return files.ReadBatchText(U16(dir.file("batch.txt")));
     }
-    std::vector<std::u16string>& Lines() { return rig.engine.Mailbox().m_jobParam.batchLines; }
+    const std::vector<std::u16string>& Lines() { return files.BatchLines(); }
 
     TempDir dir;
     EngineRig rig;
     clApplication app;
+    BoxRecorder boxes{app};
     ScriptedTextFilesUi ui;
     clTextFiles files;
 };
@@ -230,7 +231,7 @@ TEST_F(ReadBatch, BadInputIsReadWithoutHarm) {
         big += "gai 12345\r\n";
     EXPECT_EQ(Read(big), 0);
     EXPECT_EQ(Lines().size(), big.size() / 11);
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
     // What cannot be read as written is refused, and the lines read before stay.
     EXPECT_EQ(Read(std::string("\xFF\xFEg\0h", 5)), 1); // UTF-16 of odd length
     std::string binary;
@@ -238,14 +239,13 @@ TEST_F(ReadBatch, BadInputIsReadWithoutHarm) {
         binary.push_back(static_cast<char>((i * 131) & 0xFF));
     EXPECT_EQ(Read(binary), 1);
     EXPECT_EQ(Lines().size(), big.size() / 11);
-    EXPECT_EQ(rig.ui.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes.size(), 2u);
 }
 
 TEST_F(ReadBatch, VanishedFileKeepsThePreviousLines) {
     ASSERT_EQ(Read("gai 1\r\n"), 0);
     EXPECT_EQ(files.ReadBatchText(U16(dir.file("gone.txt"))), 1);
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0], u"Fail open batch text file");
+    EXPECT_EQ(boxes.boxes, std::vector<std::u16string>{u"Fail open batch text file"});
     EXPECT_EQ(Lines(), std::vector<std::u16string>{u"gai 1\n"});
 }
 

@@ -206,9 +206,9 @@ TEST_F(Save, LoadCommandStartsTheBatchJob) {
     WriteFileBytes(rig.dir.file("b.txt"), "gai 1\r\n");
     rig.textUi.dialogAnswers = {u"", U16(rig.dir.file("b.txt"))};
     EXPECT_EQ(rig.files->LoadBatchText(), 10);
-    EXPECT_EQ(rig.engine.Mailbox().m_jobKind, JOB_NONE);
+    EXPECT_EQ(clCommunicateModelProbe::Mailbox(rig.engine).Kind(), JOB_NONE);
     EXPECT_EQ(rig.files->LoadBatchText(), 0);
-    EXPECT_EQ(rig.engine.Mailbox().m_jobKind, JOB_BATCH);
+    EXPECT_EQ(clCommunicateModelProbe::Mailbox(rig.engine).Kind(), JOB_BATCH);
     EXPECT_TRUE(rig.jobEvent.IsSignalled());
     EXPECT_EQ(rig.textUi.dialogs.back().options, 0x1004u);
     EXPECT_EQ(rig.textUi.dialogs.back().title, u"Text Load");
@@ -219,7 +219,7 @@ TEST_F(Save, LoadCommandStartsTheBatchJob) {
     clCommunicateModelProbe::SetBusy(rig.engine, 1);
     EXPECT_EQ(rig.files->LoadBatchText(), 1);
     clCommunicateModelProbe::SetBusy(rig.engine, 0);
-    EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines, std::vector<std::u16string>{u"gai 1\n"});
+    EXPECT_EQ(rig.files->BatchLines(), std::vector<std::u16string>{u"gai 1\n"});
 }
 
 TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {

@@ -70,10 +70,30 @@ public:
     void RebuildPropertyView() override { ++viewRebuilt; }
 };
 
+// The application's message-box requests, as the main window gets them (answered with OK).
+class BoxRecorder : public IUiTarget {
+public:
+    explicit BoxRecorder(clApplication& app) : m_app(app) { app.SetMainFrame(this); }
+    ~BoxRecorder() override { m_app.SetMainFrame(nullptr); }
+    intptr_t SendUiMessage(uint32_t msg, uintptr_t, intptr_t) override {
+        if (msg == UM_MESSAGE_BOX) {
+            boxes.push_back(m_app.MessageBoxText());
+            m_app.SetMessageBoxResult(IDOK);
+        }
+        return 0;
+    }
+    void PostUiMessage(uint32_t, uintptr_t, intptr_t) override {}
+    std::vector<std::u16string> boxes;
+
+private:
+    clApplication& m_app;
+};
+
 // The engine rig plus an application with its program folder, settings file and CamDefine/.
 struct TextFilesRig : EngineRig {
     TempDir program;
     clApplication app;
+    BoxRecorder appBoxes{app};
     ScriptedTextFilesUi textUi;
     std::unique_ptr<clTextFiles> files;
 
@@ -97,15 +117,13 @@ struct TextFilesRig : EngineRig {
                                    std::filesystem::copy_options::overwrite_existing);
         return to;
     }
-    // A reply line drained the way the program drains it: the application's routing, with the
-    // identity lines of the text-file commands and the engine's property manager.
+    // A reply line drained the way the program drains it: identity lines (the auto-selection of
+    // the text-file commands as the model hook), then the engine's property manager.
     bool HandleReplyLine(uint32_t& flags, std::u16string_view line) {
-        return RouteReplyLine(
-            flags, line,
-            [this](uint32_t& f, std::u16string_view text) {
-                return files->TakeIdentityLine(f, text);
-            },
-            &engine.PropertyManager());
+        return ::HandleReplyLine(engine, flags, line, ModelHookOfFiles());
+    }
+    ModelHook ModelHookOfFiles() {
+        return [this](std::u16string_view model) { files->SelectDefinitionForModel(model); };
     }
     std::u16string Ini(const char16_t* section, const char16_t* key) {
         return platform::GetPrivateProfileString(section, key, u"<none>", app.SettingsFilePath());

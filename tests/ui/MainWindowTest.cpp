@@ -5,6 +5,7 @@
 #include "QtAppTest.h"
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
+#include "app/PortReasonText.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -16,6 +17,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
+#include "port/PortComm.h"
 #include "port/PortReason.h"
 #include "support/AppEnvironment.h"
 #include "support/FakeWorkingSet.h"
@@ -441,18 +443,18 @@ TEST_F(MainWindowTest, ConsoleCommandIsEchoedWithItsReply) {
 }
 
 // The console flush of the window takes at most 500 bytes of the engine's ring, one character
-// each, and leaves the backlog in the engine's mailbox for the next job step to see.
+// each, and tells the engine the backlog for the next job step to see.
 TEST_F(MainWindowTest, ConsoleFlushTakesAShareAndLeavesTheBacklogInTheMailbox) {
     clCommunicateModel& engine = *app.Engine(); // not connected: nothing else reads the ring
     const std::string bytes(1200, 'x');
     engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
     EXPECT_EQ(ConsoleText().count(QLatin1Char('x')), 500);
-    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 700);
+    EXPECT_EQ(engine.ConsoleBacklog(), 700);
     frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
     frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
     EXPECT_EQ(ConsoleText().count(QLatin1Char('x')), 1200);
-    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 0);
+    EXPECT_EQ(engine.ConsoleBacklog(), 0);
     // The transaction's reader is not disturbed by the console.
     EXPECT_EQ(engine.Ring().Pending(clRingBuffer::kTransactionReader), 1200u);
 }
@@ -480,21 +482,6 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
 
 class PortLinkWindowTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        // The identity lines as the settings-text layer of the program takes them.
-        app.SetIdentityLineHook([this](uint32_t&, std::u16string_view text) {
-            for (auto [key, set] :
-                 {std::pair{std::u16string_view(u"Model="), &clCommunicateModel::SetCameraModel},
-                  std::pair{std::u16string_view(u"Ver.="), &clCommunicateModel::SetCameraVersion},
-                  std::pair{std::u16string_view(u"Serial="), &clCommunicateModel::SetCameraSerial}})
-                if (text.substr(0, key.size()) == key) {
-                    (app.Engine()->*set)(std::u16string(text.substr(key.size())));
-                    return true;
-                }
-            return false;
-        });
-    }
     // Connected, with the camera's identity asked once.
     void ConnectAndAskIdentity() {
         Button(1012)->click();
@@ -537,11 +524,12 @@ TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResending
         return app.IsConnected() && app.IsEngineReady() && server.Received().size() >= sent + 4;
     }));
     EXPECT_EQ(server.Received().substr(sent), "sta\r");
+    // Said once the identity was compared: the same camera, so no warning.
     const std::string back = link + " is back: reconnected.";
-    EXPECT_TRUE(ConsoleText().contains(QString::fromStdString(back)));
+    EXPECT_TRUE(
+        WaitProcessingEvents([&] { return ConsoleText().contains(QString::fromStdString(back)); }));
     EXPECT_NE(LogText(folder.file("Quillon_00_Log.txt")).find(back), std::string::npos);
-    // The same camera: no warning.
-    ASSERT_TRUE(WaitProcessingEvents([&] { return !app.PortLink()->IdentityCheckPending(); }));
+    EXPECT_FALSE(app.PortLink()->IdentityCheckPending());
     QCoreApplication::processEvents();
     EXPECT_EQ(answer.texts.size(), 1);
 }
@@ -584,6 +572,60 @@ TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
     EXPECT_EQ(answer.texts.size(), 1);
 }
 
+// A reconnect whose "sta" gets no answer tells nothing of the camera: the identity from before
+// the loss is kept, so a camera swapped at the next loss is still seen.
+TEST_F(PortLinkWindowTest, AnUnansweredReconnectCheckKeepsTheIdentityForTheNextOne) {
+    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"300", settings);
+    app.SetTimeouts(300, 300, 3000);
+    ConnectAndAskIdentity();
+    BoxAnswer answer(QMessageBox::Ok);
+    Unplug();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return answer.texts.size() == 1; }));
+    server.faults.noAnswer = true;
+    PlugIn();
+    // Back, asked, no answer: no warning, and the identity shown is the one known.
+    const std::string back = link + " is back: reconnected.";
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return ConsoleText().contains(QString::fromStdString(back)) && answer.texts.size() == 2;
+    }));
+    EXPECT_EQ(answer.texts[1], QStringLiteral("(host side)Receive timeout"));
+    EXPECT_EQ(app.Engine()->CameraSerial(), u"12345");
+    // Lost again, and another camera comes back: said.
+    Unplug();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return answer.texts.size() == 3; }));
+    server.faults.noAnswer = false;
+    {
+        std::lock_guard<std::mutex> g(server.SimLock());
+        sim.identity.serial = u"99999";
+    }
+    PlugIn();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return answer.texts.size() == 4; }));
+    EXPECT_EQ(answer.texts[3].toStdString(), "Another camera answers on " + link +
+                                                 ". Before: XC-100 1.02 12345 Now: XC-100 1.02 "
+                                                 "99999");
+}
+
+// A port the user chose while the lost device was awaited wins: the old device's return is
+// not taken, the window stays disconnected and names the port chosen.
+TEST_F(PortLinkWindowTest, APortChosenWhileTheLostDeviceIsAwaitedWins) {
+    ConnectAndAskIdentity();
+    BoxAnswer answer(QMessageBox::Ok);
+    Unplug();
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+    ASSERT_TRUE(app.PortLink()->AwaitingReturn());
+    // What the port-settings dialog does to the port when the user picks another device.
+    PortIdentity& chosen = BuiltInComPort().identity;
+    chosen.portName = u"other";
+    chosen.devicePath = platform::Utf8ToUtf16(folder.file("other"));
+    PlugIn();
+    // The old device is back; give the watch time to tell (it does at once), then look.
+    EXPECT_FALSE(
+        WaitProcessingEvents([&] { return app.IsConnected(); }, std::chrono::milliseconds(1500)));
+    EXPECT_EQ(BuiltInComPort().identity.devicePath, platform::Utf8ToUtf16(folder.file("other")));
+    EXPECT_FALSE(app.PortLink()->AwaitingReturn());
+}
+
 TEST_F(MainWindowTest, FailedOpenOfAVanishedPortSaysCantOpenAndWhy) {
     server.Stop();
     server.CloseTerminal();
@@ -624,7 +666,7 @@ TEST_F(MainWindowTest, PortReasonIsTheSecondLineOfTheFailureAndAMissingLibrarySh
     // A missing library: named on the port line (red), no speed, and in the failure.
     FakeReason::reason = {PORT_REASON_LIBRARY_MISSING, 0, 0, u"libgone.so", u""};
     FakePort::Reset(8);
-    app.ApplySelectedInterface();
+    app.SelectInterface(app.SelectedInterfaceIndex());
     frame->RefreshViews(REFRESH_STATUS);
     EXPECT_EQ(frame->UpperBar()->Edit(1022)->text(),
               QStringLiteral("fake0 , Library missing: libgone.so"));
@@ -684,9 +726,13 @@ TEST_F(MainWindowTest, ResultColours) {
         {4, 17, QString::fromUtf16(kReplyCodeTexts[17]), bad},
     };
     for (const Row& row : rows) {
-        clCommunicateModelProbe::SetStatus(*app.Engine(), row.status);
-        clCommunicateModelProbe::SetReplyCode(*app.Engine(), row.replyCode);
-        frame->SendUiMessage(UM_SHOW_RESULT, 0, 0);
+        // The result of a transaction's report (its reply lines are not what is asked here).
+        TransactionReport report;
+        report.result = row.status == 4 ? TRANSACTION_OK : TRANSACTION_TIMEOUT;
+        report.status = row.status;
+        report.replyCode = row.replyCode;
+        frame->TransactionEnded(report);
+        QCoreApplication::processEvents();
         EXPECT_EQ(ResultEdit()->text(), row.text) << row.status << "/" << row.replyCode;
         EXPECT_EQ(ResultEdit()->Colour(), row.colour) << row.status << "/" << row.replyCode;
     }
@@ -696,9 +742,9 @@ TEST_F(MainWindowTest, MessagesThatAskForNothing) {
     app.SetMessageBoxResult(42);
     frame->SendUiMessage(UM_MESSAGE_BOX, 1, MB_OK);
     EXPECT_EQ(app.MessageBoxResult(), 42) << "a non-zero wParam leaves the result alone";
-    // The console echo cleans and cuts the last command text.
-    app.Engine()->Mailbox().m_lastCommandText = u"a\tb\x01" + std::u16string(600, u'x');
-    frame->SendUiMessage(UM_CONSOLE_ECHO, 0, 0);
+    // The console echo cleans and cuts the command text that went out.
+    frame->CommandSent(u"a\tb\x01" + std::u16string(600, u'x'));
+    QCoreApplication::processEvents();
     const QString text = ConsoleText();
     EXPECT_TRUE(text.startsWith(QStringLiteral("a\tb\r\n")) || text.startsWith("a\tb\n"))
         << text.left(10).toStdString();
@@ -766,7 +812,11 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    // The reply is awaited, and the window has heard that the job runs.
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return app.Engine()->Phase() == PHASE_WAIT_FIRST &&
+               frame->LowerBar()->CancelButton()->isEnabled();
+    }));
     EXPECT_TRUE(frame->Action(IDC_CANCEL_RECEIVING) == nullptr);
     EXPECT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     EXPECT_FALSE(frame->Action(ID_TEXT_LOAD)->isEnabled()) << "no second job while one runs";
@@ -786,7 +836,11 @@ TEST_F(SilentCameraTest, DisconnectDuringAJobCancelsItBeforeThePortCloses) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    // The reply is awaited, and the window has heard that the job runs.
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return app.Engine()->Phase() == PHASE_WAIT_FIRST &&
+               frame->LowerBar()->CancelButton()->isEnabled();
+    }));
     EXPECT_FALSE(frame->Action(ID_CONNECT)->isEnabled());
     frame->RunCommand(ID_DISCONNECT);
     EXPECT_FALSE(app.IsConnected());
@@ -804,7 +858,11 @@ TEST_F(SilentCameraTest, CancelReceivingShowsTheCancelledResult) {
     ASSERT_TRUE(app.IsConnected());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
-    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    // The reply is awaited, and the window has heard that the job runs.
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return app.Engine()->Phase() == PHASE_WAIT_FIRST &&
+               frame->LowerBar()->CancelButton()->isEnabled();
+    }));
     ASSERT_TRUE(frame->LowerBar()->CancelButton()->isEnabled());
     frame->LowerBar()->CancelButton()->click();
     // The job's end refreshes the window after the engine became ready.
@@ -907,7 +965,6 @@ protected:
         hooks.openDefinition = [this](const std::u16string& p) { files->OpenChosenDefinition(p); };
         hooks.replayBatchFile = [this](const std::u16string& p) { files->ReplayBatchFile(p); };
         frame->SetFileCommandHooks(hooks);
-        InstallBatchJob(*app.Engine(), frame->BatchProgressReporter());
     }
     void TearDown() override {
         MainWindowTest::TearDown();
@@ -1053,8 +1110,11 @@ TEST_F(SilentDropTest, CancelledBatchNamesItsLine) {
     ASSERT_TRUE(app.IsConnected());
     BoxAnswer ok(QMessageBox::Ok);
     ASSERT_TRUE(Drop(WriteFile("batch.txt", "// settings\r\nsta\r\ngai 12\r\n")));
-    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
-    EXPECT_EQ(Status(), QStringLiteral("Text Load: 0 of 2 lines done — line 1: sta — --:-- left"));
+    const QString running =
+        QStringLiteral("Text Load: 0 of 2 lines done — line 1: sta — --:-- left");
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return app.Engine()->Phase() == PHASE_WAIT_FIRST && Status() == running;
+    })) << Status().toStdString();
     frame->LowerBar()->CancelButton()->click();
     const QString stopped = QStringLiteral("Text Load stopped at line 1 (sta): Cancel receiving.");
     ASSERT_TRUE(WaitProcessingEvents([&] { return Status() == stopped; }))

@@ -29,7 +29,7 @@ const std::string kDefaultSettings =
     "[Path]\nCameraLink DLL=\nText Load=\nText Save=\n"
     "[CAMERA_COMM_Ch00]\nSelectInterface=No settings\n"
     "COM Port Name=No settings\nCameraLink DLL=\n"
-    "CameraLink Serial Index=0\nReconnect=1\n"
+    "CameraLink Serial Index=0\n"
     "[TARN_Timeouts]\nFirst Recv=20000\nNext Recv=20000\nSend=20000\nCommand Gap=50\n";
 
 // A relocated program folder: the executable and every shared library beside it.

@@ -74,6 +74,7 @@ struct Library {
     int64_t reads = 0;
     int64_t minReadTimeout = -1; // the shortest and longest time-out a read was given
     int64_t maxReadTimeout = -1;
+    int64_t lastWriteTimeout = -1; // the time-out the last write was given
     int64_t inits = 0;
     int64_t lastBaudCode = -1;
 };
@@ -156,11 +157,12 @@ CLSERSIM_EXPORT void clSerialClose(hSerRef serialRef) {
 }
 
 CLSERSIM_EXPORT int32_t clSerialWrite(hSerRef serialRef, char* buffer, uint32_t* bufferSize,
-                                      uint32_t /*serialTimeout*/) {
+                                      uint32_t serialTimeout) {
     if (!buffer || !bufferSize)
         return CL_ERR_INVALID_REFERENCE;
     Library& lib = L();
     std::lock_guard<std::mutex> guard(lib.lock);
+    lib.lastWriteTimeout = serialTimeout;
     Channel* c = ChannelOf(serialRef);
     if (!c) {
         lib.staleWrites += serialRef != nullptr;
@@ -349,7 +351,7 @@ CLSERSIM_EXPORT int32_t clsersim_Control(const char* option, int64_t value) {
         lib.failIdentifier = lib.failFlush = lib.failInit = false;
         lib.baudMask = DefaultBaudMask();
         lib.writes = lib.staleWrites = lib.reads = lib.inits = 0;
-        lib.minReadTimeout = lib.maxReadTimeout = -1;
+        lib.minReadTimeout = lib.maxReadTimeout = lib.lastWriteTimeout = -1;
         lib.lastBaudCode = -1;
     } else
         return -1;
@@ -358,7 +360,8 @@ CLSERSIM_EXPORT int32_t clsersim_Control(const char* option, int64_t value) {
 
 // Counters: "writes" (clSerialWrite calls on an open channel), "stale_writes" (on a reference
 // that is closed or was never handed out), "reads" (clSerialRead calls), "min_read_timeout" and
-// "max_read_timeout" (-1 before any read), "inits" (clSerialInit calls), "last_baud_code" (-1
+// "max_read_timeout" (-1 before any read), "last_write_timeout" (-1 before any write), "inits"
+// (clSerialInit calls), "last_baud_code" (-1
 // before any clSetBaudRate), "open" (channels open). -1 for an unknown name.
 CLSERSIM_EXPORT int64_t clsersim_Stat(const char* name) {
     if (!name)
@@ -376,6 +379,8 @@ CLSERSIM_EXPORT int64_t clsersim_Stat(const char* name) {
         return lib.minReadTimeout;
     if (n == "max_read_timeout")
         return lib.maxReadTimeout;
+    if (n == "last_write_timeout")
+        return lib.lastWriteTimeout;
     if (n == "inits")
         return lib.inits;
     if (n == "last_baud_code")

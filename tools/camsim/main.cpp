@@ -36,7 +36,8 @@ void Usage() {
         "  --noise N             N \">(\" noise lines before each answer\n"
         "  --drop-mid-reply      send half of each answer, never the rest\n"
         "  --close-mid-reply     send half of the first answer, then close the terminal\n"
-        "  --close-after N       close the terminal when command N arrives\n");
+        "  --close-after N       close the terminal when command N arrives\n"
+        "  --read-nothing        never read the terminal (the host's writes back up)\n");
 }
 
 bool Number(const char* text, int& out) {
@@ -120,6 +121,8 @@ int main(int argc, char** argv) {
             faults.closeMidReply = true;
         else if (a == "--close-after")
             ok = takeNumber(faults.closeAfterCommands);
+        else if (a == "--read-nothing")
+            faults.readNothing = true;
         else if (a == "--help" || a == "-h") {
             Usage();
             return 0;

@@ -40,19 +40,21 @@ int Fail(int status, const std::string& message) {
 
 // ---- transactions
 
-// The status of a job: the signal, else the first transaction that did not end with "OK".
+// The status of a job: the signal, else the most severe outcome of its transactions (one that
+// failed over a reply code other than "OK").
 int JobStatus(const CliJob& job) {
     if (job.signal != 0)
         return 128 + job.signal;
     if (job.refused != 0)
         return kCliTransaction;
+    int status = kCliOk;
     for (const CliTransaction& t : job.transactions) {
         if (t.result != TRANSACTION_OK)
             return kCliTransaction;
         if (t.replyCode != kReplyCodeOk)
-            return kCliReply;
+            status = kCliReply;
     }
-    return kCliOk;
+    return status;
 }
 
 void ReportTransaction(const clCliOutput& out, const CliTransaction& t) {
@@ -116,7 +118,7 @@ int Identify(clCliSession& session, const clCliOutput& out,
         return ReportJob(out, job);
     if (session.Options().definition != "auto")
         return kCliOk;
-    const std::u16string model = session.model.empty() ? session.type : session.model;
+    const std::u16string model = session.Model().empty() ? session.Type() : session.Model();
     if (model.empty())
         return Fail(kCliFile, Utf8(Msg(MSG_MODEL_NOT_DETECTED)));
     const std::vector<std::u16string> paths = session.DefinitionsForModel(model);
@@ -201,12 +203,12 @@ int IdentifyCommand(clCliSession& session, const clCliOutput& out) {
     const int status = Identify(session, out, &found, &answered);
     if (!answered)
         return status;
-    json o{{"model", Utf8(session.model)},
-           {"type", Utf8(session.type)},
-           {"version", Utf8(session.version)},
-           {"serial", Utf8(session.serial)}};
-    std::string text = "Model=" + Utf8(session.model) + "\nType=" + Utf8(session.type) +
-                       "\nVer.=" + Utf8(session.version) + "\nSerial=" + Utf8(session.serial);
+    json o{{"model", Utf8(session.Model())},
+           {"type", Utf8(session.Type())},
+           {"version", Utf8(session.Version())},
+           {"serial", Utf8(session.Serial())}};
+    std::string text = "Model=" + Utf8(session.Model()) + "\nType=" + Utf8(session.Type()) +
+                       "\nVer.=" + Utf8(session.Version()) + "\nSerial=" + Utf8(session.Serial());
     if (session.Options().definition == "auto") {
         o["definitions"] = found;
         for (const std::string& f : found)
@@ -535,8 +537,13 @@ int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::s
     if (job.signal == 0 && JobStatus(job) == kCliOk)
         out.Progress(total, total);
     const int status = ReportJob(out, job);
-    if (!verify || status != kCliOk)
+    if (!verify)
         return status;
+    if (job.signal != 0 || job.refused != 0 || job.outcome != JobOutcome::kDone) {
+        // Not every line was sent: the camera's values cannot be compared with the file's.
+        clCliOutput::Error("not verified: the batch stopped before its end");
+        return job.signal != 0 ? status : int{kCliTransaction};
+    }
     clCamPropertyMgr* m = session.Manager().IsLoaded() ? &session.Manager() : nullptr;
     size_t verified = 0, mismatches = 0;
     for (const CliTransaction& t : job.transactions) {
@@ -559,9 +566,10 @@ int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::s
              "verified " + std::to_string(verified) + " commands, " + std::to_string(mismatches) +
                  " mismatches");
     if (mismatches)
-        return Fail(kCliMismatch, "the camera holds other values than sent (" +
-                                      std::to_string(mismatches) + " mismatches)");
-    return kCliOk;
+        clCliOutput::Error("the camera holds other values than sent (" +
+                           std::to_string(mismatches) + " mismatches)");
+    // The most severe outcome: a reply code other than "OK" over a mismatch.
+    return status != kCliOk ? status : mismatches ? int{kCliMismatch} : int{kCliOk};
 }
 
 int Save(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments) {

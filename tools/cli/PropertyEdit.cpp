@@ -1,8 +1,8 @@
 #include "tools/cli/PropertyEdit.h"
 
 #include "camdef/CamPropertyMgr.h"
+#include "camdef/PropertyCommit.h"
 #include "platform/Text.h"
-#include "ui/PropertyViewLogic.h"
 
 #include <algorithm>
 #include <charconv>
@@ -116,7 +116,7 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
                     std::to_string(max);
             return false;
         }
-        const propview::IntegerCommit commit = propview::CommitInteger(v, min, max, inc);
+        const IntegerCommit commit = CommitInteger(v, min, max, inc);
         edit.integer = commit.value;
         edit.adjusted = commit.adjusted;
         return true;
@@ -144,7 +144,7 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
         edit.text = platform::LocaleToUtf16(value);
         std::u16string cut = edit.text;
         auto* q = static_cast<clCamPropertyString*>(p);
-        if (propview::CutToLength(cut, q->length)) {
+        if (CutToLength(cut, q->length)) {
             error = name + ": the text is longer than " + std::to_string(q->length) + " characters";
             return false;
         }
@@ -152,7 +152,7 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
     }
     case CamPropertyType::Selection: {
         auto* q = static_cast<clCamPropertySelection*>(p);
-        const int entry = propview::FindEntryByText(*q, platform::LocaleToUtf16(value));
+        const int entry = FindEntryByText(*q, platform::LocaleToUtf16(value));
         int64_t v = 0;
         if (entry >= 0) {
             edit.integer = q->entryValues[static_cast<size_t>(entry)];

@@ -8,34 +8,27 @@
 #include "comm/TrafficLog.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/DataFolders.h"
-#include "platform/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Text.h"
 #include "platform/UiLanguage.h"
 #include "port/PortComm.h"
-#include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
-#include "ui/MainFrameLogic.h"
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <libxml/parser.h>
 #include <poll.h>
 #include <sys/signalfd.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
-constexpr char16_t kNoSettings[] = u"No settings";
-// After a cancel, the time the running job gets to end on its own before the engine is stopped.
-constexpr int64_t kCancelGraceMs = 250;
-
 std::string Utf8(std::u16string_view text) {
     return platform::Utf16ToUtf8(text);
 }
+
+// After a signal's cancel, the time the running job gets to end by itself before it is stopped.
+constexpr int64_t kCancelGraceMs = 250;
 
 std::u16string Numbered(const char* format, int number) {
     char buf[64];
@@ -46,94 +39,10 @@ std::u16string Numbered(const char* format, int number) {
 } // namespace
 
 std::string CliTransaction::Outcome() const {
+    if (!lostDevice.empty())
+        return Utf8(FormatMsg(MSG_PORT_LOST, {lostDevice}));
     return TransactionOutcomeText(result, replyCode, false);
 }
-
-// The engine's window: the engine sends its UM_ messages here from the worker thread (and the
-// confirmation prompt from the main thread) while the main thread waits for the job.
-class clCliSession::Target : public IUiTarget {
-public:
-    explicit Target(clCliSession& session) : m_session(session) {}
-
-    intptr_t SendUiMessage(uint32_t msg, uintptr_t, intptr_t) override {
-        clCliSession& s = m_session;
-        switch (msg) {
-        case UM_CONSOLE_ECHO: {
-            std::lock_guard<std::mutex> guard(m_lock);
-            CliTransaction t;
-            t.command = s.m_engine->Mailbox().m_lastCommandText;
-            while (!t.command.empty() && (t.command.back() == u'\r' || t.command.back() == u'\n'))
-                t.command.pop_back();
-            m_job.transactions.push_back(std::move(t));
-            if (s.onCommandSent)
-                s.onCommandSent(m_job.transactions.size() - 1);
-            break;
-        }
-        case UM_SHOW_RESULT: {
-            std::lock_guard<std::mutex> guard(m_lock);
-            if (m_job.transactions.empty())
-                break;
-            CliTransaction& t = m_job.transactions.back();
-            switch (s.m_engine->Status()) {
-            case STATUS_REPLY_COMPLETE:
-                t.result = TRANSACTION_OK;
-                break;
-            case STATUS_RECEIVE_TIMEOUT:
-                t.result = TRANSACTION_TIMEOUT;
-                break;
-            case STATUS_SEND_FAILED:
-                t.result = TRANSACTION_SEND_FAILED;
-                break;
-            default:
-                t.result = TRANSACTION_CANCELLED;
-                break;
-            }
-            t.replyCode = s.m_engine->ReplyCode();
-            break;
-        }
-        case UM_DRAIN_REPLIES: {
-            std::u16string line;
-            while (s.m_engine->TakeReplyLine(line)) {
-                s.HandleReplyLine(line);
-                std::lock_guard<std::mutex> guard(m_lock);
-                if (!m_job.transactions.empty())
-                    m_job.transactions.back().replyLines.push_back(line);
-            }
-            break;
-        }
-        case UM_MESSAGE_BOX: {
-            // Naming the property on the command line is the operator's confirmation.
-            s.m_context->messageBoxResult = IDOK;
-            std::lock_guard<std::mutex> guard(m_lock);
-            if (!m_job.transactions.empty())
-                m_job.transactions.back().message = s.m_context->messageBoxText;
-            break;
-        }
-        case UM_CLOSE_WAIT_DIALOG:
-            s.m_jobEnded.Set();
-            break;
-        default:
-            break;
-        }
-        return 0;
-    }
-    void PostUiMessage(uint32_t, uintptr_t, intptr_t) override {}
-
-    // Forgets the last job's transactions.
-    void BeginJob() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_job = CliJob{};
-    }
-    CliJob TakeJob() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return std::move(m_job);
-    }
-
-private:
-    clCliSession& m_session;
-    std::mutex m_lock;
-    CliJob m_job;
-};
 
 // The text-file commands' window: no dialogs; a message box is kept as the reason of a failure.
 class clCliSession::FilesUi : public ITextFilesUi {
@@ -159,16 +68,9 @@ clCliSession::clCliSession(CliOptions options) : m_options(std::move(options)) {
 
 clCliSession::~clCliSession() {
     ClosePort();
+    m_session.ShutDown();
     m_files.reset();
     m_app.reset();
-    if (m_engine) {
-        m_engine->Traffic().Close();
-        m_engine.reset();
-    }
-    m_port.opTable = nullptr;
-    m_interfaces.UnloadModules();
-    if (m_xml)
-        xmlCleanupParser();
     if (m_signalFd >= 0)
         ::close(m_signalFd);
 }
@@ -187,80 +89,38 @@ int clCliSession::Start(std::string& error) {
                      Numbered("Quillon_%02d.ini", m_options.instance);
     m_camDefineFolder = m_programFolder + u"CamDefine/";
 
-    // The instance's settings, read as start-up reads them; nothing is written.
-    const std::u16string& ini = m_settingsPath;
-    const uint32_t forceEnglish =
-        platform::GetPrivateProfileInt(u"Internationalize", u"Force English", 0, ini);
-    SetUiLanguage(forceEnglish, platform::UserDefaultUiLanguage());
-    auto timeout = [&](const char16_t* key) {
-        if (m_options.timeoutMs >= 0)
-            return clApplication::ApplyTimeoutRule(
-                static_cast<uint32_t>(std::min<int64_t>(m_options.timeoutMs, UINT32_MAX)));
-        return clApplication::ApplyTimeoutRule(platform::GetPrivateProfileInt(
-            u"TARN_Timeouts", key, clApplication::kDefaultTimeoutMs, ini));
-    };
-    const uint32_t first = timeout(u"First Recv");
-    const uint32_t next = timeout(u"Next Recv");
-    const uint32_t send = clApplication::ApplyTimeoutRule(platform::GetPrivateProfileInt(
-        u"TARN_Timeouts", u"Send", clApplication::kDefaultTimeoutMs, ini));
-    uint64_t ringBytes = platform::GetPrivateProfileInt(
-        u"App", u"Receive Buffer Bytes", clApplication::kDefaultReceiveBufferBytes, ini);
-    if (ringBytes == 0)
-        ringBytes = clApplication::kDefaultReceiveBufferBytes;
+    // The instance's settings, read as the window reads them; nothing is written. The options
+    // win over them.
+    m_settings = SessionSettings::Read(m_settingsPath);
+    SetUiLanguage(m_settings.forceEnglish, platform::UserDefaultUiLanguage());
+    if (m_options.timeoutMs >= 0)
+        m_settings.firstReceive = m_settings.nextReceive = SessionSettings::ApplyTimeoutRule(
+            static_cast<uint32_t>(std::min<int64_t>(m_options.timeoutMs, UINT32_MAX)));
+    if (m_options.gapMs >= 0)
+        m_settings.commandGap =
+            static_cast<uint32_t>(std::min<int64_t>(m_options.gapMs, UINT32_MAX));
 
-    xmlCheckVersion(20903);
-    xmlKeepBlanksDefault(0);
-    m_xml = true;
+    clSession::Setup setup;
+    setup.programFolder = m_programFolder;
+    setup.settingsFile = m_settingsPath;
+    setup.camDefineFolder = m_camDefineFolder;
+    setup.programFile = platform::ProgramFilePath();
+    setup.languageCode = UiLanguageCode();
+    m_session.SetHost(this);
+    m_session.SetEvents(this);
+    if (!m_session.Start(setup, m_settings, error))
+        return 1;
 
-    m_params = PortParamBlock{};
-    m_params.firstReceiveTimeout = static_cast<int32_t>(std::min<uint32_t>(first, INT32_MAX));
-    m_params.nextReceiveTimeout = static_cast<int32_t>(std::min<uint32_t>(next, INT32_MAX));
-    m_params.sendTimeout = static_cast<int32_t>(std::min<uint32_t>(send, INT32_MAX));
-    m_params.programFolder = m_programFolder.c_str();
-    m_params.settingsFilePath = m_settingsPath.c_str();
-    m_params.channelSectionName = m_channelSection.c_str();
-    clCamCtrl& ctrl = HostPortCtrl();
-    ctrl.log = nullptr;
-    ctrl.settingsPath = m_settingsPath;
-    BuiltInComPort().Reset();
-    m_port.owner = &ctrl;
-    m_interfaces.Discover(&m_params, folder, platform::ProgramFilePath(), &GetBuiltInComInterface,
-                          &GetBuiltInComPortReason);
-
-    m_target = std::make_unique<Target>(*this);
-    m_context = std::make_unique<clEngineContextStore>();
-    m_context->ui = m_target.get();
-    m_context->stopEvent = &m_stop;
-    m_context->jobEvent = &m_job;
-    m_context->uiLanguageIndex = UiLanguageIndex();
-    m_context->languageCode = UiLanguageCode();
-    m_engine = std::make_unique<clCommunicateModel>(*m_context);
-    m_engine->PropertyManager().SetSchemaPathFormat(m_camDefineFolder +
-                                                    u"OrvaCamSchema_v%d_%d.xsd");
-    m_engine->ManagerCommands().SetComposer(
-        [](const clCamPropertyMgr& manager, const clCamCommand& command, std::u16string& text) {
-            return static_cast<int32_t>(manager.ComposeCommand(&command, text));
-        });
-    m_engine->SetReceiveTimeouts(first, next);
-    m_engine->SetCommandGap(
-        m_options.gapMs >= 0
-            ? static_cast<uint32_t>(std::min<int64_t>(m_options.gapMs, UINT32_MAX))
-            : platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Command Gap",
-                                             clCommunicateModel::kDefaultCommandGapMs, ini));
     m_app = std::make_unique<clApplication>();
     m_app->SetWindowTitle(sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)");
     m_app->UseProgramFolder(m_programFolder, m_settingsPath);
     m_app->UseDefinitionFolders(m_camDefineFolder,
                                 platform::Utf8ToUtf16(data.userDefinitionFolder));
-    // Text Save, and the batch job of Text Load installed into the engine.
+    // Text Save and the definition search of the window.
     m_filesUi = std::make_unique<FilesUi>();
-    m_files = std::make_unique<clTextFiles>(*m_app, *m_engine, m_filesUi.get());
+    m_files = std::make_unique<clTextFiles>(*m_app, m_session.Engine(), m_filesUi.get());
     m_files->SetProgramFile(platform::ProgramFilePath());
-    if (!m_engine->Ring().Allocate(ringBytes)) {
-        error = "cannot allocate the receive buffer";
-        return 1;
-    }
-    if (!m_options.logFile.empty() && !m_engine->Traffic().Open(m_options.logFile)) {
+    if (!m_options.logFile.empty() && !m_session.Engine().Traffic().Open(m_options.logFile)) {
         error = "cannot open the traffic log " + m_options.logFile;
         return 2;
     }
@@ -268,7 +128,7 @@ int clCliSession::Start(std::string& error) {
 }
 
 clCamPropertyMgr& clCliSession::Manager() {
-    return m_engine->PropertyManager();
+    return m_session.Manager();
 }
 
 int clCliSession::LoadDefinition(const std::u16string& path, std::string& message) {
@@ -283,6 +143,19 @@ int clCliSession::LoadDefinition(const std::u16string& path, std::string& messag
     return result;
 }
 
+std::u16string clCliSession::Model() const {
+    return m_session.ModelLine();
+}
+std::u16string clCliSession::Type() const {
+    return m_session.TypeLine();
+}
+std::u16string clCliSession::Version() const {
+    return m_session.Engine().CameraVersion();
+}
+std::u16string clCliSession::Serial() const {
+    return m_session.Engine().CameraSerial();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Port
 
@@ -292,10 +165,8 @@ bool clCliSession::SelectInterface(std::string& message, int& status) {
     if (!named && !m_options.port.empty())
         name = kBuiltInInterface;
     if (name.empty())
-        name = platform::GetPrivateProfileString(m_channelSection, u"SelectInterface", kNoSettings,
-                                                 m_settingsPath,
-                                                 clApplication::kMaxInterfaceNameChars);
-    const int32_t index = m_interfaces.FindInterfaceIndex(name);
+        name = m_settings.selectedInterface;
+    const int32_t index = m_session.FindInterfaceIndex(name);
     if (index < 0) {
         status = named ? 1 : 3;
         message = named ? "no interface \"" + Utf8(name) + "\" (see the ports command)"
@@ -303,21 +174,20 @@ bool clCliSession::SelectInterface(std::string& message, int& status) {
                               ": give --port or --interface";
         return false;
     }
-    InterfaceTable* table = m_interfaces.interfaces[static_cast<size_t>(index)];
-    m_builtIn = m_interfaces.modules[static_cast<size_t>(index)] == nullptr;
+    m_session.SelectInterface(index);
+    m_builtIn = m_session.BuiltInSelected();
     m_interfaceIndex = index;
     if (!m_builtIn && (!m_options.port.empty() || m_options.baud != 0)) {
         status = 1;
         message = "--port and --baud are for the built-in interface only";
         return false;
     }
-    m_port.opTable = table->GetSelectedPortIF ? table->GetSelectedPortIF() : nullptr;
-    if (!m_port.opTable) {
+    clPortPlugIn* port = static_cast<clPortPlugIn*>(m_session.CurrentPort());
+    if (!port || !port->opTable) {
         status = 3;
         message = "the interface \"" + Utf8(name) + "\" has no port";
         return false;
     }
-    m_context->currentPort = &m_port;
     return true;
 }
 
@@ -373,45 +243,37 @@ int clCliSession::OpenPort(std::string& message) {
     if (m_signalFd < 0)
         m_signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 
-    m_port.SetReceiveCallback(&clCommunicateModel::OnReceiveData, m_engine.get());
-    m_port.Init();
-    // Init reads the stored line parameters of the port; the option overrides the rate.
-    if (m_builtIn && m_options.baud != 0)
-        BuiltInComPort().params.baudRate = m_options.baud;
-    const int32_t result = m_port.Connect();
+    // The worker and the watch of the device (a device that vanishes ends the command at once).
+    if (!m_session.StartWorker()) {
+        message = "cannot start the worker thread";
+        return 3;
+    }
+    // The option overrides the rate Init reads from the port's stored parameters.
+    const int32_t result = m_session.ConnectCamera([this] {
+        if (m_builtIn && m_options.baud != 0)
+            BuiltInComPort().params.baudRate = m_options.baud;
+    });
     if (result != 0) {
         const std::u16string device =
             m_builtIn ? BuiltInComPort().identity.devicePath : std::u16string(u"");
-        message = Utf8(Msg(MSG_CONNECT_FAILED)) + " " +
-                  Utf8(Msg(mainframe::ConnectFailureMessage(result))) + " (result " +
-                  std::to_string(result) + (device.empty() ? "" : ", " + Utf8(device)) + ")";
+        message = Utf8(Msg(MSG_CONNECT_FAILED)) + " " + Utf8(Msg(ConnectFailureMessage(result))) +
+                  " (result " + std::to_string(result) +
+                  (device.empty() ? "" : ", " + Utf8(device)) + ")";
         // The window's second line: why (missing, held by another program, no permission).
-        if (const std::u16string reason = PortReasonText(m_interfaces.Reason(m_interfaceIndex));
-            !reason.empty())
+        if (const std::u16string reason = m_session.PortReasonLine(); !reason.empty())
             message += ": " + Utf8(reason);
-        if (m_port.IsConnected() == 1)
-            m_port.Disconnect();
-        m_port.Uninit();
-        return 3;
-    }
-    m_engine->MarkConnected();
-    if (!m_engine->StartWorker()) {
-        message = "cannot start the worker thread";
-        ClosePort();
+        m_session.AbandonConnect();
         return 3;
     }
     return 0;
 }
 
 void clCliSession::ClosePort() {
-    if (!m_engine)
+    if (!m_session.HasEngine())
         return;
     // A job still running is cancelled and ends first; then the port closes.
-    if (m_engine->IsConnected())
-        m_engine->DisconnectCamera();
-    if (m_engine->WorkerExists())
-        m_engine->ShutDown({});
-    m_port.SetReceiveCallback(nullptr, nullptr);
+    if (m_session.IsConnected())
+        m_session.DisconnectCamera();
 }
 
 int clCliSession::PendingSignal() {
@@ -424,86 +286,156 @@ int clCliSession::PendingSignal() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Jobs
+// The session's posted work
+
+void clCliSession::Post(std::function<void()> task, int delayMs) {
+    {
+        std::lock_guard<std::mutex> guard(m_taskLock);
+        m_tasks.push_back({Clock::now() + std::chrono::milliseconds(delayMs), std::move(task)});
+    }
+    m_taskPosted.Set();
+}
+
+int clCliSession::RunDueTasks() {
+    for (;;) {
+        std::function<void()> run;
+        int wait = -1;
+        {
+            std::lock_guard<std::mutex> guard(m_taskLock);
+            const auto now = Clock::now();
+            auto due = std::find_if(m_tasks.begin(), m_tasks.end(),
+                                    [now](const Task& t) { return t.due <= now; });
+            if (due != m_tasks.end()) {
+                run = std::move(due->run);
+                m_tasks.erase(due);
+            } else {
+                for (const Task& t : m_tasks) {
+                    const auto ms =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(t.due - now).count();
+                    wait = wait < 0 ? static_cast<int>(ms) : std::min(wait, static_cast<int>(ms));
+                }
+            }
+        }
+        if (!run)
+            return wait;
+        run();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Jobs and the engine's events
+
+void clCliSession::CommandSent(const std::u16string& text) {
+    size_t n;
+    {
+        std::lock_guard<std::mutex> guard(m_jobLock);
+        CliTransaction t;
+        t.command = text;
+        while (!t.command.empty() && (t.command.back() == u'\r' || t.command.back() == u'\n'))
+            t.command.pop_back();
+        m_job.transactions.push_back(std::move(t));
+        n = m_job.transactions.size() - 1;
+    }
+    if (onCommandSent)
+        onCommandSent(n);
+}
+
+void clCliSession::TransactionEnded(const TransactionReport& report) {
+    // The main thread waits for the job: the definition is the worker's meanwhile, and the
+    // next command of the job is composed with the values these lines carry.
+    m_session.ApplyReplies(report);
+    std::lock_guard<std::mutex> guard(m_jobLock);
+    if (m_job.transactions.empty())
+        return;
+    CliTransaction& t = m_job.transactions.back();
+    t.result = report.result;
+    t.replyCode = report.replyCode;
+    t.replyLines = report.replyLines;
+    t.lostDevice = report.lostDevice;
+}
+
+int32_t clCliSession::Ask(const EngineQuestion& question) {
+    // Naming the property on the command line is the operator's confirmation; any other box
+    // is the reason of the transaction's failure.
+    std::lock_guard<std::mutex> guard(m_jobLock);
+    if (!m_job.transactions.empty())
+        m_job.transactions.back().message = question.text;
+    return IDOK;
+}
+
+void clCliSession::JobEnded(const JobReport& report) {
+    {
+        std::lock_guard<std::mutex> guard(m_jobLock);
+        m_job.outcome = report.outcome;
+    }
+    m_jobEnded.Set();
+}
 
 CliJob clCliSession::RunJob(const std::function<int32_t()>& submit) {
-    CliJob job;
     if (PendingSignal() != 0) {
+        CliJob job;
         job.signal = m_signal;
         return job;
     }
-    m_target->BeginJob();
+    {
+        std::lock_guard<std::mutex> guard(m_jobLock);
+        m_job = CliJob{};
+    }
     m_jobEnded.ResetEvent();
     if (const int32_t refused = submit()) {
+        CliJob job;
         job.refused = refused;
         return job;
     }
-    using Clock = std::chrono::steady_clock;
+    // A signal cancels the running transaction (a send that cannot go out too); what does not
+    // end by itself within the grace (a pause of a batch) is stopped.
     Clock::time_point cancelledAt{};
-    // Submitted, the engine counts as busy until the worker has run the job.
-    while (m_engine->IsBusy()) {
-        pollfd p[2] = {{m_jobEnded.Fd(), POLLIN, 0}, {m_signalFd, POLLIN, 0}};
-        ::poll(p, m_signalFd >= 0 ? 2 : 1, static_cast<int>(clCommunicateModel::kPollMs));
-        if (m_jobEnded.IsSignalled()) {
-            // The end frame has closed the wait dialog; the worker clears busy right after.
-            m_jobEnded.ResetEvent();
-            while (m_engine->IsBusy() && m_engine->WorkerExists())
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            break;
-        }
+    bool stopped = false;
+    while (!m_jobEnded.IsSignalled()) {
+        int wait = RunDueTasks();
+        if (cancelledAt != Clock::time_point{} && !stopped)
+            wait = wait < 0 ? static_cast<int>(kCancelGraceMs)
+                            : std::min(wait, static_cast<int>(kCancelGraceMs));
+        pollfd p[3] = {
+            {m_jobEnded.Fd(), POLLIN, 0}, {m_taskPosted.Fd(), POLLIN, 0}, {m_signalFd, POLLIN, 0}};
+        ::poll(p, m_signalFd >= 0 ? 3 : 2, wait);
+        m_taskPosted.TryAcquire();
         if (cancelledAt == Clock::time_point{} && PendingSignal() != 0) {
-            m_engine->CancelReceiving();
+            m_session.Engine().CancelReceiving();
             cancelledAt = Clock::now();
         }
-        if (cancelledAt != Clock::time_point{} &&
-            Clock::now() - cancelledAt > std::chrono::milliseconds(kCancelGraceMs)) {
-            // A pause or a command not yet taken: the stop event ends every wait of the job.
-            m_engine->ShutDown({});
-            break;
+        if (!stopped && cancelledAt != Clock::time_point{} && !m_jobEnded.IsSignalled() &&
+            Clock::now() - cancelledAt >= std::chrono::milliseconds(kCancelGraceMs)) {
+            stopped = true;
+            if (!m_session.Engine().ShutDown({}))
+                break; // a worker that does not end is left running; the port is closed after
         }
     }
-    job = m_target->TakeJob();
-    job.signal = m_signal;
+    CliJob job;
+    {
+        std::lock_guard<std::mutex> guard(m_jobLock);
+        job = std::move(m_job);
+        m_job = CliJob{};
+    }
+    // A signal that came as the job ended still counts.
+    job.signal = PendingSignal();
     return job;
 }
 
 CliJob clCliSession::RunCommand(std::u16string_view command) {
-    return RunJob([this, command] { return m_engine->SubmitCommandJob(command); });
+    return RunJob([this, command] { return m_session.Engine().SubmitCommandJob(command); });
 }
 
 CliJob clCliSession::RunProperty(const clCamProperty* property) {
-    return RunJob([this, property] { return m_engine->SubmitPropertyJob(property); });
+    return RunJob([this, property] { return m_session.Engine().RunPropertyJob(property); });
 }
 
 CliJob clCliSession::RunBatch(std::vector<std::u16string> lines) {
-    return RunJob([this, &lines] { return m_engine->SubmitBatchJob(std::move(lines)); });
-}
-
-void clCliSession::HandleReplyLine(const std::u16string& line) {
-    if (line.size() < 2 || line.front() != u'>')
-        return;
-    const std::u16string_view text = std::u16string_view(line).substr(1);
-    // As the window reads them: the key anywhere in the line, the value after it.
-    struct Key {
-        std::u16string_view key;
-        std::u16string* field;
-    };
-    const Key keys[] = {
-        {u"Model=", &model}, {u"Type=", &type}, {u"Ver.=", &version}, {u"Serial=", &serial}};
-    for (const Key& k : keys) {
-        const size_t at = text.find(k.key);
-        if (at != std::u16string_view::npos) {
-            k.field->assign(text.substr(at + k.key.size()));
-            return;
-        }
-    }
-    int updated = 0;
-    Manager().ParseReplyLine(text, updated);
+    return RunJob([this, &lines] { return m_session.Engine().SubmitBatchJob(std::move(lines)); });
 }
 
 int32_t clCliSession::WriteSettingsText(const std::u16string& path, std::string& reason) {
     m_app->SetCurrentDefinitionFile(m_definitionPath);
-    m_engine->SetCameraIdentity(model.empty() ? type : model, version, serial);
     m_filesUi->message.clear();
     const int32_t result = m_files->WriteSettingsText(path);
     std::u16string text = m_filesUi->message;

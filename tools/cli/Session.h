@@ -1,17 +1,17 @@
-// clCliSession: what quillon-cli drives of the core — the instance's settings (read only), the
-// interfaces and their port, the camera definition, and the communication engine with its
-// worker thread. Every use of the engine goes through here, so the commands never touch its
-// fields. Jobs run one at a time and are waited for on the main thread; SIGINT and SIGTERM end
-// the wait: the running transaction is cancelled, nothing more is sent and the port is closed.
+// clCliSession: quillon-cli as a front-end of the session core (app/Session.h). It reads the
+// instance's settings (never writes them), starts the session on them, opens the port and runs
+// one job at a time, waiting for it on the main thread: the engine's events report every
+// transaction (the reply lines applied to the definition on the worker thread, while the main
+// thread waits), and the job's end. SIGINT and SIGTERM end the wait: the running transaction
+// (or a send that cannot go out) is cancelled within one poll, nothing more is sent and the
+// port is closed.
 #pragma once
 
-#include "comm/CommunicateModel.h"
-#include "comm/ReplyCollector.h"
-#include "port/CamPort.h"
-#include "port/InterfaceRegistry.h"
-#include "port/PortTables.h"
+#include "app/Session.h"
+#include "comm/EngineEvents.h"
+#include "platform/Event.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +43,7 @@ struct CliTransaction {
     int32_t replyCode = kNoReplyCode;
     std::vector<std::u16string> replyLines; // after the result line, each with its '>'
     std::u16string message;                 // what the window would show in a message box
+    std::u16string lostDevice;              // the device that went away during it
 
     bool Ok() const { return result == TRANSACTION_OK && replyCode == kReplyCodeOk; }
     std::string Outcome() const;
@@ -50,29 +51,30 @@ struct CliTransaction {
 
 struct CliJob {
     std::vector<CliTransaction> transactions;
+    JobOutcome outcome = JobOutcome::kDone;
     int signal = 0;  // the signal that ended the wait, 0 when none did
     int refused = 0; // the engine's SUBMIT_ refusal, 0 when it took the job
 };
 
-class clCliSession {
+class clCliSession : private IEngineEvents, private ISessionHost {
 public:
     static constexpr char16_t kBuiltInInterface[] = u"COM port(Build In)";
 
     explicit clCliSession(CliOptions options);
-    ~clCliSession();
+    ~clCliSession() override;
     clCliSession(const clCliSession&) = delete;
     clCliSession& operator=(const clCliSession&) = delete;
 
     const CliOptions& Options() const { return m_options; }
 
-    // Settings, UI language, XML library, interfaces and the engine (no worker yet). 0, or
-    // the exit status with error: 2 when the traffic log cannot be opened, 1 otherwise.
+    // Settings, UI language and the session (XML library, interfaces, engine; no worker yet).
+    // 0, or the exit status with error: 2 when the traffic log cannot be opened, 1 otherwise.
     int Start(std::string& error);
 
     const std::u16string& ProgramFolder() const { return m_programFolder; }
     const std::u16string& SettingsPath() const { return m_settingsPath; }
     const std::u16string& CamDefineFolder() const { return m_camDefineFolder; }
-    const clInterfaceRegistry& Interfaces() const { return m_interfaces; }
+    const clInterfaceRegistry& Interfaces() const { return m_session.Interfaces(); }
     clCamPropertyMgr& Manager();
 
     // Loads a definition file into the engine's manager: a LoadResult; message gets the text
@@ -92,11 +94,15 @@ public:
     // Called on the worker thread as each command of a job goes out (its 0-based number).
     std::function<void(size_t)> onCommandSent;
 
-    // A signal received so far and not yet reported (0: none). Never waits.
+    // A signal received so far (0: none). Never waits.
     int PendingSignal();
 
-    // Identity lines of the replies ("Model=", "Type=", "Ver.=", "Serial=").
-    std::u16string model, type, version, serial;
+    // The camera's identity lines as the replies gave them ("Model=", "Type=", "Ver.=",
+    // "Serial=").
+    std::u16string Model() const;
+    std::u16string Type() const;
+    std::u16string Version() const;
+    std::u16string Serial() const;
 
     // The Text Save file of the manager's values with the identity above. 0, or 1 with the
     // reason Text Save gives.
@@ -106,37 +112,52 @@ public:
     std::vector<std::u16string> DefinitionsForModel(std::u16string_view model);
 
 private:
-    class Target;
+    class FilesUi;
+    using Clock = std::chrono::steady_clock;
+
     CliJob RunJob(const std::function<int32_t()>& submit);
     bool SelectInterface(std::string& message, int& status);
     bool ApplyPortOption(std::string& message);
-    void HandleReplyLine(const std::u16string& line);
+    // The tasks the session posted that are due; the time until the next one (-1: none).
+    int RunDueTasks();
+
+    // IEngineEvents (worker thread, while the main thread waits for the job).
+    void CommandSent(const std::u16string& text) override;
+    void TransactionEnded(const TransactionReport& report) override;
+    void JobEnded(const JobReport& report) override;
+    int32_t Ask(const EngineQuestion& question) override;
+    // ISessionHost
+    void Post(std::function<void()> task, int delayMs) override;
 
     CliOptions m_options;
     std::u16string m_programFolder;
     std::u16string m_settingsPath;
     std::u16string m_camDefineFolder;
-    std::u16string m_channelSection = u"CAMERA_COMM_Ch00";
     std::u16string m_definitionPath;
-    PortParamBlock m_params{};
-    clInterfaceRegistry m_interfaces;
-    clPortPlugIn m_port;
+    SessionSettings m_settings;
     bool m_builtIn = false;
     int32_t m_interfaceIndex = -1;
-    bool m_xml = false;
 
-    platform::Event m_stop{platform::Event::Reset::Manual};
-    platform::Event m_job{platform::Event::Reset::Auto};
-    // Set when the worker closes a job's frame (manual reset: the waits look, then reset).
+    // The job being waited for (the worker fills it through the events).
+    std::mutex m_jobLock;
+    CliJob m_job;
+    // Set when the worker reports the job's end (manual reset: the wait looks, then resets).
     platform::Event m_jobEnded{platform::Event::Reset::Manual};
-    std::unique_ptr<Target> m_target;
-    std::unique_ptr<clEngineContextStore> m_context;
-    std::unique_ptr<clCommunicateModel> m_engine;
+    // The session's posted work, run by the waits of the main thread.
+    struct Task {
+        Clock::time_point due;
+        std::function<void()> run;
+    };
+    std::mutex m_taskLock;
+    std::vector<Task> m_tasks;
+    platform::Event m_taskPosted{platform::Event::Reset::Auto};
+
     // What the text-file commands read of the application: folders, title, definition file.
     std::unique_ptr<clApplication> m_app;
     std::unique_ptr<clTextFiles> m_files;
-    class FilesUi;
     std::unique_ptr<FilesUi> m_filesUi;
     int m_signalFd = -1;
     int m_signal = 0;
+    // Declared last, so it goes first: its worker reports to the members above.
+    clSession m_session;
 };

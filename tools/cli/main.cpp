@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 #include <clocale>
+#include <csignal>
 
 namespace {
 
@@ -102,5 +103,12 @@ int main(int argc, char** argv) {
         return status;
     }
     const clCliOutput out(parsed.options.json);
-    return RunCliCommand(session, out, parsed.command);
+    const int status = RunCliCommand(session, out, parsed.command);
+    // A signal that came while the command was ending still ends the tool as a signal does.
+    if (const int signal = session.PendingSignal(); signal != 0 && status < 128) {
+        clCliOutput::Error(std::string(signal == SIGINT ? "interrupted" : "terminated") +
+                           ": the port was closed");
+        return 128 + signal;
+    }
+    return status;
 }

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
             frame.Console()->Input()->setText(QStringLiteral("sta"));
             frame.Console()->Send();
             const bool answered = WaitProcessingEvents(
-                [&] { return app.Engine()->ReplyCode() == 0 && app.IsEngineReady(); });
+                [&] { return !app.Engine()->CameraModel().empty() && app.IsEngineReady(); });
             WaitProcessingEvents(
                 [] { return false; },
                 std::chrono::milliseconds(400)); // the idle pass shows the rest of the reply
