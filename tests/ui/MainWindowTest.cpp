@@ -512,6 +512,15 @@ protected:
         server.Stop();
         server.CloseTerminal();
     }
+    // Unplugged (the loss told in the first box) while another camera, serial 99999, takes
+    // the place of this one.
+    void ReplaceCameraWhileUnplugged(const BoxAnswer& answer) {
+        Unplug();
+        ASSERT_TRUE(
+            WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+        std::lock_guard<std::mutex> g(server.SimLock());
+        sim.identity.serial = u"99999";
+    }
     // And comes back on the same link.
     void PlugIn() {
         ASSERT_TRUE(server.Open(link));
@@ -552,13 +561,7 @@ TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResending
 TEST_F(PortLinkWindowTest, AnotherCameraOnTheReturnedDeviceIsWarnedOf) {
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
-    Unplug();
-    ASSERT_TRUE(
-        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
-    {
-        std::lock_guard<std::mutex> g(server.SimLock());
-        sim.identity.serial = u"99999";
-    }
+    ASSERT_NO_FATAL_FAILURE(ReplaceCameraWhileUnplugged(answer));
     PlugIn();
     ASSERT_TRUE(WaitProcessingEvents([&] { return answer.texts.size() == 2; }));
     const std::string warning =
@@ -573,13 +576,7 @@ TEST_F(PortLinkWindowTest, AnotherCameraOnTheReturnedDeviceIsWarnedOf) {
 TEST_F(PortLinkWindowTest, DisconnectOfTheUserEndsThePendingIdentityCheck) {
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
-    Unplug();
-    ASSERT_TRUE(
-        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
-    {
-        std::lock_guard<std::mutex> g(server.SimLock());
-        sim.identity.serial = u"99999";
-    }
+    ASSERT_NO_FATAL_FAILURE(ReplaceCameraWhileUnplugged(answer));
     bool identityIn = false;
     app.SetIdentityLineHook([&](uint32_t&, std::u16string_view text) {
         if (text != u"Serial=99999")
