@@ -163,6 +163,8 @@ std::u16string Ini(const std::filesystem::path& folder, const char* name = "Quil
     return platform::Utf8ToUtf16((folder / name).string());
 }
 
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
+
 // The moments of the ">>" lines of a traffic log, as milliseconds of the day.
 std::vector<int64_t> SendTimes(const std::string& log) {
     std::vector<int64_t> times;
@@ -667,29 +669,13 @@ TEST(CliDescribe, WithoutNamesListsEveryPropertyInTheOrderOfTheTree) {
                                 "      <PropertyName>ReadExposureRange</PropertyName>"}});
     const Result r = RunCli(dir, {"--json", "--definition", def, "describe"});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> names;
+    std::string names;
     for (const json& o : JsonLines(r.out))
-        names.push_back(o.value("property", ""));
-    const std::vector<std::string> expected{"Gain",
-                                            "BlackLevel",
-                                            "TestPattern",
-                                            "TriggerMode",
-                                            "ExposureTime",
-                                            "ExposureMin",
-                                            "ExposureMax",
-                                            "LineTime",
-                                            "FrameLines",
-                                            "FramePeriod",
-                                            "FrameRate",
-                                            "ReadExposureRange",
-                                            "Binning",
-                                            "ImageWidth",
-                                            "ImageHeight",
-                                            "SensorTemperature",
-                                            "ReadTemperature",
-                                            "UserName",
-                                            "SaveSettings"};
-    EXPECT_EQ(names, expected);
+        names += o.value("property", "?") + " ";
+    EXPECT_EQ(names, "Gain BlackLevel TestPattern TriggerMode ExposureTime ExposureMin ExposureMax "
+                     "LineTime FrameLines FramePeriod FrameRate ReadExposureRange Binning "
+                     "ImageWidth ImageHeight SensorTemperature ReadTemperature UserName "
+                     "SaveSettings ");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -927,7 +913,8 @@ TEST_P(CliCommandGap, CommandsOfAJobGoOutTheGapApart) {
     const std::vector<int64_t> sent = SendTimes(ReadFileBytes(dir.file("t.txt")));
     ASSERT_EQ(sent.size(), c.commands);
     for (size_t i = 1; i < sent.size(); ++i)
-        EXPECT_GE(sent[i] - sent[i - 1], 290) << "between command " << i << " and " << i + 1;
+        EXPECT_GE((sent[i] - sent[i - 1] + kDayMs) % kDayMs, 290)
+            << "between command " << i << " and " << i + 1;
 }
 
 INSTANTIATE_TEST_SUITE_P(
