@@ -99,6 +99,7 @@ const char* RefusalText(platform::DeviceRefusal kind) {
 } // namespace
 
 clPortComm::ModemControl clPortComm::modemControl = &SystemModemControl;
+clPortComm::SpeedControl clPortComm::speedControl = &platform::SetExactSpeed;
 std::string clPortComm::byIdRoot = "/dev/serial/by-id";
 
 int32_t clPortComm::Connect() {
@@ -151,7 +152,7 @@ int32_t clPortComm::Connect() {
         return PORT_SET_STATE_FAILED;
     }
     uint32_t speedIn = 0, speedOut = 0;
-    const int speed = platform::SetExactSpeed(dev, params.baudRate, speedIn, speedOut);
+    const int speed = speedControl(dev, params.baudRate, speedIn, speedOut);
     if (speed != 0) {
         WriteLog(u"SetCommState Fail");
         char line[128];

@@ -87,6 +87,10 @@ public:
     // put a recorder here to see when DTR moves; everything else leaves ::ioctl.
     using ModemControl = int (*)(int fd, unsigned long request, int* bits);
     static ModemControl modemControl;
+    // The exact line speed call (platform::SetExactSpeed: 0, -1 refused, 1 the driver set
+    // another rate, with the rates it set). Tests put a driver here that changes the rate.
+    using SpeedControl = int (*)(int fd, uint32_t baud, uint32_t& actualIn, uint32_t& actualOut);
+    static SpeedControl speedControl;
     // Where the stable names of devices are looked for (tests use a folder of their own).
     static std::string byIdRoot;
 

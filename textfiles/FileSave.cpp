@@ -11,6 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+FileSaveCalls& FileSaveSystemCalls() {
+    static FileSaveCalls calls{&::pwrite, &::ftruncate, &::fsync};
+    return calls;
+}
+
 namespace {
 
 // The permission bits a newly created file gets from this process.
@@ -58,8 +63,8 @@ bool Fail(FileSaveFailure& failure, int messageId, std::string detail) {
 int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n =
-            pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+        const ssize_t n = FileSaveSystemCalls().writeAt(
+            fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -106,7 +111,7 @@ RenameResult WriteByRename(const std::string& target, const std::string& folder,
     }
     fchmod(fd, mode); // after fchown, which may clear set-id bits
     int error = WriteAllAt(fd, bytes, 0);
-    if (error == 0 && fsync(fd) != 0)
+    if (error == 0 && FileSaveSystemCalls().sync(fd) != 0)
         error = errno;
     if (error != 0) {
         discard();
@@ -163,21 +168,23 @@ bool WriteInPlace(const std::string& target, std::string_view bytes, FileSaveFai
     // Reserve the space first, so a full disk is found before anything is overwritten.
     const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(bytes.size()));
     if (reserved == ENOSPC || reserved == EDQUOT || reserved == EFBIG) {
-        if (static_cast<off_t>(bytes.size()) > st.st_size && ftruncate(fd, st.st_size) != 0) {
+        if (static_cast<off_t>(bytes.size()) > st.st_size &&
+            FileSaveSystemCalls().truncate(fd, st.st_size) != 0) {
             // the size stays as the reservation left it; the content is untouched
         }
         close(fd);
         return Fail(failure, reserved);
     }
+    const FileSaveCalls& calls = FileSaveSystemCalls();
     int error = WriteAllAt(fd, bytes, 0);
-    if (error == 0 && ftruncate(fd, static_cast<off_t>(bytes.size())) != 0)
+    if (error == 0 && calls.truncate(fd, static_cast<off_t>(bytes.size())) != 0)
         error = errno;
-    if (error == 0 && fsync(fd) != 0)
+    if (error == 0 && calls.sync(fd) != 0)
         error = errno;
     if (error != 0 && readable) {
         // Put the old content back; it fitted before.
-        if (WriteAllAt(fd, old, 0) == 0 && ftruncate(fd, static_cast<off_t>(old.size())) == 0)
-            fsync(fd);
+        if (WriteAllAt(fd, old, 0) == 0 && calls.truncate(fd, static_cast<off_t>(old.size())) == 0)
+            calls.sync(fd);
     }
     if (close(fd) != 0 && error == 0)
         error = errno;

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 // Why a save failed: a message of the table (MSG_FILE_READ_ONLY, MSG_DISK_FULL, ...) and the
 // system's own words for it (may be empty).
@@ -22,3 +23,12 @@ struct FileSaveFailure {
 // with the reason when the file is read-only (no write bit at all, or no right to write it),
 // is no regular file, or could not be written.
 bool SaveFileContent(const std::string& path, std::string_view bytes, FileSaveFailure& failure);
+
+// The calls a save writes the file's data with. A test puts its own here to make one of them
+// fail; everything else keeps the system's. Changed only while no save runs.
+struct FileSaveCalls {
+    ssize_t (*writeAt)(int fd, const void* bytes, size_t count, off_t offset);
+    int (*truncate)(int fd, off_t length);
+    int (*sync)(int fd);
+};
+FileSaveCalls& FileSaveSystemCalls();

@@ -148,6 +148,38 @@ std::string WriteBrokenDefinition(const TempDir& dir) {
           "<MaxReference>ExposureLimit</MaxReference>"}});
 }
 
+// A program folder of its own (the tool, the evaluator library, the definitions), so the
+// settings files of a test stay out of build/bin. Gives the folder.
+std::filesystem::path CopyProgramFolder(const TempDir& dir) {
+    namespace fs = std::filesystem;
+    const fs::path folder = dir.path() / "program";
+    fs::create_directory(folder);
+    fs::copy_file(kCli, folder / "quillon-cli");
+    fs::copy_file(kBin + "/libTallix.so", folder / "libTallix.so");
+    fs::copy(kBin + "/CamDefine", folder / "CamDefine", fs::copy_options::recursive);
+    return folder;
+}
+
+std::u16string Ini(const std::filesystem::path& folder, const char* name = "Quillon_00.ini") {
+    return platform::Utf8ToUtf16((folder / name).string());
+}
+
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
+
+// The moments of the ">>" lines of a traffic log, as milliseconds of the day.
+std::vector<int64_t> SendTimes(const std::string& log) {
+    std::vector<int64_t> times;
+    const std::regex sent(R"(^\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3}) >> .*$)");
+    for (const std::string& line : Lines(log)) {
+        std::smatch m;
+        if (std::regex_match(line, m, sent))
+            times.push_back(((std::stoll(m[1]) * 60 + std::stoll(m[2])) * 60 + std::stoll(m[3])) *
+                                1000 +
+                            std::stoll(m[4]));
+    }
+    return times;
+}
+
 size_t SentLines(const std::string& log) {
     size_t n = 0;
     for (const std::string& line : Lines(log))
@@ -180,6 +212,8 @@ TEST_P(CliStatus, ExitsWithTheDocumentedStatus) {
     WriteFileBytes(dir.file("batch.txt"), "// replay\r\ngai 230\r\n@pause 10\r\nfrm 200, 2300\r\n");
     WriteFileBytes(dir.file("fails.txt"), "what\r\ngai 3\r\n");
     WriteFileBytes(dir.file("garbled.txt"), "gai 3\r\ngai\x01 4\r\n");
+    // The numbers the camera writes back, spelled otherwise.
+    WriteFileBytes(dir.file("spellings.txt"), "gai 010\r\ngai +10\r\nexp 10.0\r\n");
     WriteBrokenDefinition(dir);
     Camera camera(dir, c.camera);
     std::vector<std::string> args = c.args;
@@ -249,6 +283,21 @@ const StatusCase kStatusCases[] = {
      0},
     {"NoCommand", {}, {}, 1, "", "subcommand", 0},
     {"UnknownOption", {}, {"--bogus", "ports"}, 1, "", "bogus", 0},
+    // The simulated camera understands only 19200 bit/s; the stored rate is 9600.
+    {"BaudReachesTheLine",
+     {"--baud", "19200"},
+     {"--port", "@PORT", "--baud", "19200", "--timeout", "2000", "send", "sta"},
+     0,
+     "Model=XC-100",
+     "",
+     1},
+    {"StoredBaudMissesACameraAtAnotherRate",
+     {"--baud", "19200"},
+     {"--port", "@PORT", "--timeout", "300", "send", "sta"},
+     4,
+     "",
+     "sta: receive timeout",
+     1},
     {"BaudNotStandard",
      {},
      {"--port", "@PORT", "--baud", "12345", "send", "sta"},
@@ -271,6 +320,34 @@ const StatusCase kStatusCases[] = {
      1,
      "",
      "Gain: 300 is out of range 0 to 240",
+     0},
+    {"SetAtTheMaximum",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "Gain=240"},
+     0,
+     ">gai 240\nOK\nGain=240",
+     "",
+     1},
+    {"SetAtTheMinimum",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "Gain=0"},
+     0,
+     ">gai 0\nOK\nGain=0",
+     "",
+     1},
+    {"SetOneAboveTheMaximum",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "Gain=241"},
+     1,
+     "",
+     "Gain: 241 is out of range 0 to 240",
+     0},
+    {"SetOneBelowTheMinimum",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "Gain=-1"},
+     1,
+     "",
+     "Gain: -1 is out of range 0 to 240",
      0},
     {"SetWrongType",
      {},
@@ -299,6 +376,13 @@ const StatusCase kStatusCases[] = {
      1,
      "",
      "is no entry (Off=0, Gray ramp=1",
+     0},
+    {"SetNoEntryOfThatValue",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "TestPattern=7"},
+     1,
+     "",
+     "TestPattern: \"7\" is no entry (Off=0, Gray ramp=1, Vertical stripes=2, Moving diagonal=3)",
      0},
     {"SetBoolWord",
      {},
@@ -421,6 +505,13 @@ const StatusCase kStatusCases[] = {
      "verified 2 commands, 0 mismatches",
      "",
      2},
+    {"LoadVerifyTakesOtherSpellingsOfTheSameValue",
+     {},
+     {"--port", "@PORT", "load", "@DIR/spellings.txt", "--verify"},
+     0,
+     "verified 3 commands, 0 mismatches",
+     "",
+     3},
     {"LoadVerifyFindsTheClampedValue",
      {"--clamp", "Gain=200"},
      {"--port", "@PORT", "load", "--verify", "@DIR/batch.txt"},
@@ -463,6 +554,21 @@ const StatusCase kStatusCases[] = {
      {"check", "@DEF", "@DIR/none.xml"},
      2,
      "",
+     "cannot use the definition",
+     0},
+    // A file that cannot be used wins over a problem found, whichever comes first.
+    {"CheckUnreadableBeforeProblems",
+     {},
+     {"check", "@DIR/none.xml", "@DIR/broken.xml"},
+     2,
+     "  formula FramePeriod",
+     "cannot use the definition",
+     0},
+    {"CheckProblemsBeforeUnreadable",
+     {},
+     {"check", "@DIR/broken.xml", "@DIR/none.xml"},
+     2,
+     "  formula FramePeriod",
      "cannot use the definition",
      0},
 };
@@ -553,6 +659,26 @@ TEST(CliSave, TheHeaderCarriesTheIdentityAndTheValuesGoFirst) {
     EXPECT_NE(saved.find("\r\nbin 2\r\n"), std::string::npos);
 }
 
+TEST(CliDescribe, WithoutNamesListsEveryPropertyInTheOrderOfTheTree) {
+    TempDir dir;
+    // A property after the nested "Frame" group, so the group has a place inside its parent.
+    const std::string def =
+        WriteEditedDefinition(dir, "def.xml",
+                              {{"      <PropertyName>ReadExposureRange</PropertyName>\n", ""},
+                               {"<PropertyName>FrameRate</PropertyName>\n      </Grouping>",
+                                "<PropertyName>FrameRate</PropertyName>\n      </Grouping>\n"
+                                "      <PropertyName>ReadExposureRange</PropertyName>"}});
+    const Result r = RunCli(dir, {"--json", "--definition", def, "describe"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string names;
+    for (const json& o : JsonLines(r.out))
+        names += o.value("property", "?") + " ";
+    EXPECT_EQ(names, "Gain BlackLevel TestPattern TriggerMode ExposureTime ExposureMin ExposureMax "
+                     "LineTime FrameLines FramePeriod FrameRate ReadExposureRange Binning "
+                     "ImageWidth ImageHeight SensorTemperature ReadTemperature UserName "
+                     "SaveSettings ");
+}
+
 // ---------------------------------------------------------------------------------------------
 // check: what each kind of fault in a definition is reported as
 
@@ -596,6 +722,10 @@ const CheckCase kCheckCases[] = {
      {{"<TARNCommandName>sav</TARNCommandName>", ""}},
      {{"unused-command", "sav"}}},
     {"EmptyRange", {{"<Min>0</Min>", "<Min>300</Min>"}}, {{"empty-range", "Gain"}}},
+    {"ValueUnderTwoTexts",
+     {{"<SelectEntry><Value>1</Value><Text>Gray ramp</Text>",
+       "<SelectEntry><Value>0</Value><Text>Gray ramp</Text>"}},
+     {{"duplicate-entry", "TestPattern"}}},
     {"EntryGivenTwice",
      {{"<SelectEntry><Value>1</Value><Text>Gray ramp</Text>",
        "<SelectEntry><Value>0</Value><Text>Off</Text>"}},
@@ -683,6 +813,119 @@ TEST(TrafficLog, EscapesEveryByteOutsidePrintableAscii) {
     EXPECT_EQ(TrafficLogPathBeside(u"/opt/q/Quillon_07.ini"), u"/opt/q/Quillon_07_Traffic.txt");
 }
 
+// Opening appends: what an earlier run logged stays.
+TEST(CliTrafficLog, AppendsToAnExistingFile) {
+    TempDir dir;
+    Camera camera(dir, {});
+    WriteFileBytes(dir.file("t.txt"), "an earlier line\n");
+    ASSERT_EQ(
+        RunCli(dir, {"--port", "@PORT", "--log", "@DIR/t.txt", "send", "sta"}, camera.link).status,
+        0);
+    const std::string log = ReadFileBytes(dir.file("t.txt"));
+    EXPECT_EQ(log.rfind("an earlier line\n", 0), 0u) << log;
+    EXPECT_EQ(SentLines(log), 1u) << log;
+}
+
+// A transaction ends when its reply is in, not at the next look at the ring: against a camera
+// that answers at once, most of 40 transactions take less than one 50 ms poll period.
+TEST(CliTrafficLog, TransactionsEndWhenTheReplyArrives) {
+    TempDir dir;
+    Camera camera(dir, {});
+    std::vector<std::string> args{"--port", "@PORT", "--log", "@DIR/t.txt", "send"};
+    for (int i = 0; i < 40; ++i)
+        args.push_back("gai " + std::to_string(i));
+    ASSERT_EQ(RunCli(dir, args, camera.link).status, 0);
+    const std::regex result(R"(.* == OK \((\d+) ms\)$)");
+    int ended = 0, quick = 0;
+    for (const std::string& line : Lines(ReadFileBytes(dir.file("t.txt")))) {
+        std::smatch m;
+        if (!std::regex_match(line, m, result))
+            continue;
+        ++ended;
+        quick += std::stoi(m[1]) < 50;
+    }
+    EXPECT_EQ(ended, 40);
+    EXPECT_GT(quick, 20) << "transactions under 50 ms";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The instance's settings: time-outs and the command gap, when no option overrides them
+
+struct TimeoutCase {
+    const char* name;
+    std::vector<std::string> camera;
+    const char16_t* firstRecv;
+    const char16_t* nextRecv;
+    int status;
+};
+
+class CliReceiveTimeouts : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(CliReceiveTimeouts, FirstRecvWaitsForTheFirstByteNextRecvBetweenBytes) {
+    const TimeoutCase& c = GetParam();
+    TempDir dir;
+    Camera camera(dir, c.camera);
+    const std::filesystem::path folder = CopyProgramFolder(dir);
+    ASSERT_TRUE(platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", c.firstRecv,
+                                                    Ini(folder)));
+    ASSERT_TRUE(platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", c.nextRecv,
+                                                    Ini(folder)));
+    const Result r = RunCli(dir, {"--port", "@PORT", "send", "sta"}, camera.link,
+                            (folder / "quillon-cli").string());
+    EXPECT_EQ(r.status, c.status) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, CliReceiveTimeouts,
+    ::testing::Values(
+        TimeoutCase{"LateFirstByteWithinFirstRecv", {"--delay", "500"}, u"2000", u"100", 0},
+        TimeoutCase{"LateFirstByteBeyondFirstRecv", {"--delay", "500"}, u"100", u"2000", 4},
+        TimeoutCase{"GapBetweenBytesBeyondNextRecv",
+                    {"--chunk", "4", "--chunk-gap", "500"},
+                    u"2000",
+                    u"100",
+                    4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct GapCase {
+    const char* name;
+    bool fromSettings; // else --gap
+    std::vector<std::string> job;
+    size_t commands;
+};
+
+class CliCommandGap : public ::testing::TestWithParam<GapCase> {};
+
+TEST_P(CliCommandGap, CommandsOfAJobGoOutTheGapApart) {
+    const GapCase& c = GetParam();
+    TempDir dir;
+    Camera camera(dir, {});
+    WriteFileBytes(dir.file("batch.txt"), "gai 1\r\ngai 2\r\ngai 3\r\n");
+    const std::filesystem::path folder = CopyProgramFolder(dir);
+    std::vector<std::string> args{"--port", "@PORT", "--definition", "@DEF", "--log", "@DIR/t.txt"};
+    if (c.fromSettings)
+        ASSERT_TRUE(platform::WritePrivateProfileString(u"TARN_Timeouts", u"Command Gap", u"300",
+                                                        Ini(folder)));
+    else
+        args.insert(args.end(), {"--gap", "300"});
+    args.insert(args.end(), c.job.begin(), c.job.end());
+    const Result r = RunCli(dir, args, camera.link, (folder / "quillon-cli").string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<int64_t> sent = SendTimes(ReadFileBytes(dir.file("t.txt")));
+    ASSERT_EQ(sent.size(), c.commands);
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE((sent[i] - sent[i - 1] + kDayMs) % kDayMs, 290)
+            << "between command " << i << " and " << i + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gaps, CliCommandGap,
+    ::testing::Values(GapCase{"PropertyJobFromSettings", true, {"set", "ReadExposureRange"}, 2},
+                      GapCase{"PropertyJobFromOption", false, {"set", "ReadExposureRange"}, 2},
+                      GapCase{"BatchFromSettings", true, {"load", "@DIR/batch.txt"}, 3},
+                      GapCase{"BatchFromOption", false, {"load", "@DIR/batch.txt"}, 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------------------------------------
 // The instance's settings: the stored interface and port, read and never written
 
@@ -690,13 +933,8 @@ TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
     namespace fs = std::filesystem;
     TempDir dir;
     Camera camera(dir, {});
-    // A program folder of its own, so the test's settings files stay out of build/bin.
-    const fs::path folder = dir.path() / "program";
-    fs::create_directory(folder);
-    fs::copy_file(kCli, folder / "quillon-cli");
-    fs::copy_file(kBin + "/libTallix.so", folder / "libTallix.so");
-    fs::copy(kBin + "/CamDefine", folder / "CamDefine", fs::copy_options::recursive);
-    const std::u16string ini = platform::Utf8ToUtf16((folder / "Quillon_07.ini").string());
+    const fs::path folder = CopyProgramFolder(dir);
+    const std::u16string ini = Ini(folder, "Quillon_07.ini");
     const std::u16string link = platform::Utf8ToUtf16(camera.link);
     ASSERT_TRUE(VorlixSaveAddedDevices(ini, {link}));
     ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
@@ -715,7 +953,7 @@ TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
     // Instance 3 has the Camera Link interface chosen, with a simulated serial library.
     fs::copy_file(kBin + "/Pivra02CL_64bit.so", folder / "Pivra02CL_64bit.so");
     fs::copy(kBin + "/clserial", folder / "clserial", fs::copy_options::recursive);
-    const std::u16string cl = platform::Utf8ToUtf16((folder / "Quillon_03.ini").string());
+    const std::u16string cl = Ini(folder, "Quillon_03.ini");
     ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
                                                     u"Camera Link API", cl));
     ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL",

@@ -106,6 +106,23 @@ TEST_F(QuastorTest, NamesThatAreNotLibrariesOfTheFolderGiveNoRecord) {
     EXPECT_TRUE(QuastorListLibraries().empty());
 }
 
+TEST_F(QuastorTest, DiagnosisTellsAMissingFileFromOneThatIsNoLibrary) {
+    WriteFileBytes(dir.file("junk.so"), "not a shared library");
+    fs::copy_file(QUILLON_BIN_DIR "/Pivra02CL_64bit.so", dir.path() / "other.so");
+    setenv("CLSERIALPATH", dir.str().c_str(), 1);
+    const std::pair<const char16_t*, QuastorLibraryProblem> cases[] = {
+        {u"", QuastorLibraryProblem::NotChosen},
+        {u"missing.so", QuastorLibraryProblem::Missing},
+        {u"junk.so", QuastorLibraryProblem::NotLoadable},
+        {u"other.so", QuastorLibraryProblem::FunctionMissing}};
+    for (const auto& [name, problem] : cases) {
+        std::string function;
+        EXPECT_EQ(QuastorDiagnoseLibrary(name, &function), problem) << platform::Utf16ToUtf8(name);
+        EXPECT_EQ(function,
+                  problem == QuastorLibraryProblem::FunctionMissing ? "clSerialInit" : "");
+    }
+}
+
 TEST_F(QuastorTest, ListingFindsTheLibrariesOfTheFolderInNameOrder) {
     std::vector<std::u16string> names;
     for (CLLibraryRecord* r : QuastorListLibraries())

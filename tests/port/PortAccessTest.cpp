@@ -214,6 +214,44 @@ TEST_P(PortSpeed, SpeedOutsideTheClassicTableIsSetExactly) {
 
 INSTANTIATE_TEST_SUITE_P(OddSpeeds, PortSpeed, ::testing::Values(14400u, 100000u, 250000u, 9600u));
 
+// A driver that does not take the rate it is asked for: it refuses it, or sets another one.
+struct DriverSpeed {
+    const char* name;
+    int result; // of the speed call
+    const char* logLine;
+};
+
+DriverSpeed g_driver;
+
+int DriverSetsSpeed(int fd, uint32_t, uint32_t& in, uint32_t& out) {
+    if (g_driver.result > 0)
+        platform::SetExactSpeed(fd, 115200, in, out);
+    return g_driver.result;
+}
+
+class DriverSpeedTest : public ::testing::TestWithParam<DriverSpeed> {
+protected:
+    DriverSpeedTest() { clPortComm::speedControl = &DriverSetsSpeed; }
+    ~DriverSpeedTest() override { clPortComm::speedControl = saved; }
+    clPortComm::SpeedControl saved = clPortComm::speedControl;
+};
+
+TEST_P(DriverSpeedTest, RateNotTakenFailsTheLineSettings) {
+    g_driver = GetParam();
+    SerialRig rig;
+    rig.Entry();
+    EXPECT_EQ(rig.ConnectHost(), PORT_SET_STATE_FAILED);
+    const std::vector<std::string> log = rig.Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), g_driver.logLine), log.end()) << g_driver.logLine;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, DriverSpeedTest,
+    ::testing::Values(DriverSpeed{"Refused", -1, "Line speed 9600 bps refused by the driver"},
+                      DriverSpeed{"Changed", 1,
+                                  "Line speed 9600 bps asked, the driver set 115200/115200 bps"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Pseudo-terminals have no modem lines (TIOCMGET/TIOCMBIS fail on them), so what DTR does is
 // recorded at the port's modem-control call instead of read back from a line.
 struct DtrStep {
@@ -293,6 +331,30 @@ TEST(PortAccess, VanishedDeviceIsReportedOnceAndSendsFailAtOnce) {
     rig.engine.StopWorker();
     rig.engine.DisconnectCamera();
     EXPECT_FALSE(BuiltInComPort().LinkLost() && rig.port.IsConnected());
+}
+
+TEST(PortAccess, ReturnedDeviceServesAgainAfterDisconnectAndConnect) {
+    SerialRig rig;
+    rig.Entry();
+    ASSERT_EQ(rig.ConnectHost(), 0);
+    rig.engine.StopWorker();
+    rig.server.Stop();
+    rig.server.CloseTerminal();
+    ASSERT_TRUE(WaitUntil([] { return BuiltInComPort().LinkLost(); }));
+    // The device comes back under the same name; the port is closed and opened again.
+    ASSERT_TRUE(rig.server.Open(rig.link));
+    ASSERT_TRUE(rig.server.Start());
+    rig.port.Disconnect();
+    rig.port.Uninit();
+    rig.port.Init();
+    ASSERT_EQ(rig.port.Connect(), 0);
+    EXPECT_FALSE(BuiltInComPort().LinkLost());
+    const std::string command = "sta\r";
+    EXPECT_EQ(rig.port.SendData(reinterpret_cast<const uint8_t*>(command.data()),
+                                static_cast<uint32_t>(command.size())),
+              0);
+    EXPECT_TRUE(
+        WaitUntil([&] { return rig.server.Received().find(command) != std::string::npos; }));
 }
 
 } // namespace

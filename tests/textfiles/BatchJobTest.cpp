@@ -183,6 +183,14 @@ std::string LoneSurrogateFile() {
     return bytes;
 }
 
+std::string LastC1ControlFile() {
+    return Wide(u"gai 3\r\nblk\u009F 2\r\n", 2, false, true);
+}
+
+std::string LongLineThenEscapeFile() {
+    return "gai " + std::string(600, '1') + "\r\nblk\x1B 2\r\n";
+}
+
 TEST_P(BatchFile, WhatReachesTheCamera) {
     BatchRig rig;
     rig.AnswerOk(3);
@@ -231,6 +239,15 @@ INSTANTIATE_TEST_SUITE_P(
                                "line 1 holds the control character U+000D"},
                       FileCase{"NulRefused", std::string("gai 3\r\nb\0k\r\n", 11), "",
                                "line 2 holds the control character U+0000"},
+                      FileCase{"DeleteRefused", "gai 3\r\nblk\x7F 2\r\n", "",
+                               "line 2 holds the control character U+007F"},
+                      FileCase{"FirstC1ControlRefused", "gai 3\r\nblk\xC2\x80 2\r\n", "",
+                               "line 2 holds the control character U+0080"},
+                      FileCase{"LastC1ControlRefused", LastC1ControlFile(), "",
+                               "line 2 holds the control character U+009F"},
+                      // A line longer than one piece still counts as one line.
+                      FileCase{"FaultAfterALongLineNamesItsLine", LongLineThenEscapeFile(), "",
+                               "line 2 holds the control character U+001B"},
                       FileCase{"ReplacementCharacterRefused", "gai 3\r\nblk \xEF\xBF\xBD\r\n", "",
                                "line 2 holds the replacement character U+FFFD"},
                       // What is never sent may hold anything that decodes.

@@ -39,6 +39,10 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase{"Utf16Mark", std::string("\xFF\xFEg\0a\0", 6), 0},
         EncodingCase{"Utf16MarkOnly", "\xFF\xFE", 0},
         EncodingCase{"Utf16MarkOddLength", "\xFF\xFEg", 0},
+        // A first character with a zero low byte does not make the mark one of UTF-32LE.
+        EncodingCase{"Utf16MarkThenU3000", std::string("\xFF\xFE\x00\x30g\0", 6), 0},
+        EncodingCase{"Utf16MarkThenU4E00", std::string("\xFF\xFE\x00\x4E", 4), 0},
+        EncodingCase{"Utf16MarkThenU0100", std::string("\xFF\xFE\x00\x01g\0", 6), 0},
         EncodingCase{"Utf32Mark", std::string("\xFF\xFE\0\0g\0\0\0", 8), 2},
         EncodingCase{"Utf16BeMark", std::string("\xFE\xFF\0g\0a", 6), 7},
         EncodingCase{"Utf32BeMark", std::string("\0\0\xFE\xFF\0\0\0g", 8), 8},

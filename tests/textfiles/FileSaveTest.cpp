@@ -188,4 +188,69 @@ TEST_F(FileSave, FullDiskKeepsTheOldContent) {
         EXPECT_NE(e.path().filename().string().rfind(".quillon-save-", 0), 0u) << e.path();
 }
 
+// A save in place that fails after its room was reserved: one data call fails with EIO (a
+// write after half of the bytes went out); every other call is the system's.
+enum class FailingCall { kWrite, kTruncate, kSync };
+FailingCall g_failing;
+int g_calls = 0; // of the failing kind
+
+// True (errno EIO) for the n-th call of the failing kind.
+bool Fails(FailingCall call, int n) {
+    if (g_failing != call || ++g_calls != n)
+        return false;
+    errno = EIO;
+    return true;
+}
+
+ssize_t WriteAt(int fd, const void* bytes, size_t count, off_t offset) {
+    if (Fails(FailingCall::kWrite, 2))
+        return -1;
+    if (g_failing == FailingCall::kWrite && g_calls == 1)
+        count /= 2;
+    return ::pwrite(fd, bytes, count, offset);
+}
+
+class FailedSave : public FileSave, public ::testing::WithParamInterface<FailingCall> {
+protected:
+    FailedSave() {
+        g_failing = GetParam();
+        g_calls = 0;
+        FileSaveSystemCalls() = {
+            &WriteAt,
+            [](int fd, off_t n) {
+                return Fails(FailingCall::kTruncate, 1) ? -1 : ::ftruncate(fd, n);
+            },
+            [](int fd) { return Fails(FailingCall::kSync, 1) ? -1 : ::fsync(fd); }};
+    }
+    ~FailedSave() override { FileSaveSystemCalls() = saved; }
+    FileSaveCalls saved = FileSaveSystemCalls();
+};
+
+TEST_P(FailedSave, InPlaceLeavesTheOldContent) {
+    // A second link makes the save write in place.
+    const std::string path = dir.file("a.txt");
+    const std::string old(3000, 'o');
+    WriteFileBytes(path, old);
+    ASSERT_EQ(link(path.c_str(), dir.file("b.txt").c_str()), 0);
+    EXPECT_EQ(Save(path, std::string(5000, 'n')), MSG_CANNOT_WRITE_FILE);
+    EXPECT_EQ(failure.detail, std::strerror(EIO));
+    EXPECT_EQ(ReadFileBytes(path), old);
+}
+
+std::string CallName(const ::testing::TestParamInfo<FailingCall>& info) {
+    switch (info.param) {
+    case FailingCall::kWrite:
+        return "Write";
+    case FailingCall::kTruncate:
+        return "Truncate";
+    default:
+        return "Sync";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, FailedSave,
+                         ::testing::Values(FailingCall::kWrite, FailingCall::kTruncate,
+                                           FailingCall::kSync),
+                         CallName);
+
 } // namespace

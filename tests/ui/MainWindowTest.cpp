@@ -56,6 +56,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <regex>
 #include <thread>
 
 using namespace mainframe;
@@ -464,6 +465,8 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     ASSERT_TRUE(app.IsConnected());
     QAction* item = frame->Action(ID_TRAFFIC_LOG);
     ASSERT_NE(item, nullptr);
+    const std::u16string path = TrafficLogPathBeside(app.SettingsFilePath());
+    WriteFileBytes(platform::Utf16ToUtf8(path), "an earlier line\n");
     item->trigger();
     EXPECT_TRUE(item->isChecked());
     frame->Console()->Input()->setText(QStringLiteral("sta"));
@@ -472,9 +475,9 @@ TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
         WaitProcessingEvents([&] { return ResultEdit()->text() == "OK" && app.IsEngineReady(); }));
     item->trigger();
     EXPECT_FALSE(item->isChecked());
-    const std::u16string path = TrafficLogPathBeside(app.SettingsFilePath());
     EXPECT_EQ(path.substr(path.size() - 22), u"Quillon_00_Traffic.txt");
     const std::string log = ReadFileBytes(platform::Utf16ToUtf8(path));
+    EXPECT_EQ(log.rfind("an earlier line\n", 0), 0u) << "opened for appending: " << log;
     EXPECT_NE(log.find(" >> sta\\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" << >Model=XC-100\\r\\n\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" == OK ("), std::string::npos) << log;
@@ -495,6 +498,15 @@ protected:
     void Unplug() {
         server.Stop();
         server.CloseTerminal();
+    }
+    // Unplugged (the loss told in the first box) while another camera, serial 99999, takes
+    // the place of this one.
+    void ReplaceCameraWhileUnplugged(const BoxAnswer& answer) {
+        Unplug();
+        ASSERT_TRUE(
+            WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
+        std::lock_guard<std::mutex> g(server.SimLock());
+        sim.identity.serial = u"99999";
     }
     // And comes back on the same link.
     void PlugIn() {
@@ -537,13 +549,7 @@ TEST_F(PortLinkWindowTest, VanishedDeviceDisconnectsAndComesBackWithoutResending
 TEST_F(PortLinkWindowTest, AnotherCameraOnTheReturnedDeviceIsWarnedOf) {
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
-    Unplug();
-    ASSERT_TRUE(
-        WaitProcessingEvents([&] { return !app.IsConnected() && answer.texts.size() == 1; }));
-    {
-        std::lock_guard<std::mutex> g(server.SimLock());
-        sim.identity.serial = u"99999";
-    }
+    ASSERT_NO_FATAL_FAILURE(ReplaceCameraWhileUnplugged(answer));
     PlugIn();
     ASSERT_TRUE(WaitProcessingEvents([&] { return answer.texts.size() == 2; }));
     const std::string warning =
@@ -551,6 +557,25 @@ TEST_F(PortLinkWindowTest, AnotherCameraOnTheReturnedDeviceIsWarnedOf) {
     EXPECT_EQ(answer.texts[1].toStdString(), warning);
     EXPECT_NE(LogText(folder.file("Quillon_00_Log.txt")).find(warning), std::string::npos);
     EXPECT_TRUE(app.IsConnected());
+}
+
+// The identity check of a reconnect is the program's, not the user's: a Disconnect of the
+// user's ends it, so a camera that answers afterwards is never compared with the one before.
+TEST_F(PortLinkWindowTest, DisconnectOfTheUserEndsThePendingIdentityCheck) {
+    ConnectAndAskIdentity();
+    BoxAnswer answer(QMessageBox::Ok);
+    ASSERT_NO_FATAL_FAILURE(ReplaceCameraWhileUnplugged(answer));
+    PlugIn();
+    // One pass of the event loop at a time: the end of the reconnect's "sta" job, which the
+    // worker announces after its reply lines, waits for the next pass, and the user's
+    // Disconnect comes in between. The reply lines are applied on this thread.
+    ASSERT_TRUE(WaitUntil([&] { return app.Engine()->CameraSerial() == u"99999"; },
+                          std::chrono::seconds(10), [] { QCoreApplication::processEvents(); }));
+    frame->RunCommand(ID_DISCONNECT);
+    EXPECT_FALSE(app.IsConnected());
+    // A check still pending would have been queued by the job's end during the Disconnect.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(answer.texts.size(), 1) << answer.texts.join(QStringLiteral(" | ")).toStdString();
 }
 
 TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
@@ -826,6 +851,27 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
     EXPECT_LT(took, std::chrono::milliseconds(2500))
         << "the stop event, not the receive time-out of 3 s, ends the wait";
     EXPECT_FALSE(app.Engine()->WorkerExists());
+}
+
+// The transaction that shutdown ended is logged as stopped, with the time it had waited.
+TEST_F(SilentCameraTest, TransactionEndedByShutdownIsLoggedAsStoppedWithItsTime) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    frame->Action(ID_TRAFFIC_LOG)->trigger();
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
+    const auto sent = std::chrono::steady_clock::now();
+    WaitProcessingEvents(
+        [&] { return std::chrono::steady_clock::now() - sent > std::chrono::milliseconds(300); });
+    frame->ShutDownThreads();
+    const std::string log =
+        ReadFileBytes(platform::Utf16ToUtf8(TrafficLogPathBeside(app.SettingsFilePath())));
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_search(log, m, std::regex(R"( >> sta\\r\n.* == stopped \((\d+) ms\)\n$)")))
+        << log;
+    EXPECT_GE(std::stoi(m[1]), 300) << log;
 }
 
 // Disconnect while a reply is awaited: the job is cancelled and ends its frame (the result

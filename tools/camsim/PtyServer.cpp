@@ -1,5 +1,7 @@
 #include "tools/camsim/PtyServer.h"
 
+#include "platform/SerialDevice.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -165,6 +167,16 @@ void clPtyServer::Run() {
     }
 }
 
+bool clPtyServer::AtLineSpeed() const {
+    if (faults.lineSpeed == 0)
+        return true;
+    // The master reads the settings the host gave its side of the terminal.
+    uint32_t in = 0, out = 0;
+    const int master = m_master;
+    return master >= 0 && platform::ReadExactSpeed(master, in, out) && in == faults.lineSpeed &&
+           out == faults.lineSpeed;
+}
+
 void clPtyServer::HandleLine(const std::string& line) {
     const int number = ++m_commands;
     if (faults.closeAfterCommands > 0 && number >= faults.closeAfterCommands) {
@@ -176,7 +188,7 @@ void clPtyServer::HandleLine(const std::string& line) {
         std::lock_guard<std::mutex> g(m_simLock);
         answer = m_sim.Answer(line);
     }
-    if (faults.noAnswer)
+    if (faults.noAnswer || !AtLineSpeed())
         return;
     if (!Pause(faults.answerDelayMs))
         return;

@@ -8,6 +8,7 @@
 #include "tools/camsim/CameraSim.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -23,6 +24,7 @@ struct CamSimFaults {
     bool closeMidReply = false; // send the first half of the answer, then close the terminal
     int closeAfterCommands = 0; // close the terminal instead of answering command n (0: never)
     bool readNothing = false;   // never read what arrives (the host's writes then back up)
+    uint32_t lineSpeed = 0;     // answer only while the line runs at this rate (0: any rate)
 };
 
 class clPtyServer {
@@ -56,6 +58,8 @@ public:
 
 private:
     void HandleLine(const std::string& line);
+    // Whether the host's side runs at the rate the camera is fixed to (always without one).
+    bool AtLineSpeed() const;
     bool WriteAll(const std::string& bytes);
     bool Pause(int ms); // false when stopped meanwhile
 

@@ -30,6 +30,8 @@ void Usage() {
         "  --echo                send every command back before the answer\n"
         "  --clamp NAME=MAX      keep the Integer property NAME at most MAX (repeatable)\n"
         "  --delay MS            wait before answering\n"
+        "  --baud N              answer only while the line runs at N bit/s (a camera fixed to\n"
+        "                        one rate hears nothing it understands at another)\n"
         "  --chunk N --chunk-gap MS   answer in chunks of N bytes with pauses\n"
         "  --no-answer           take commands, answer nothing\n"
         "  --garbage N           a line of N garbage bytes before each answer\n"
@@ -105,7 +107,11 @@ int main(int argc, char** argv) {
                 sim.ceilings.emplace_back(platform::LocaleToUtf16(t.substr(0, eq)), ceiling);
         } else if (a == "--delay")
             ok = takeNumber(faults.answerDelayMs);
-        else if (a == "--chunk")
+        else if (a == "--baud") {
+            int rate = 0;
+            ok = takeNumber(rate) && rate > 0;
+            faults.lineSpeed = static_cast<uint32_t>(rate);
+        } else if (a == "--chunk")
             ok = takeNumber(faults.chunkBytes);
         else if (a == "--chunk-gap")
             ok = takeNumber(faults.chunkGapMs);

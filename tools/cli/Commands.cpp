@@ -16,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <set>
+#include <string_view>
 
 using nlohmann::json;
 
@@ -448,12 +449,18 @@ std::vector<std::string> Values(std::u16string_view rest) {
     return out;
 }
 
+// A whole text read as a number; a leading '+' is taken as cameras write it.
+bool NumberText(std::string_view text, double& value) {
+    if (text.size() > 1 && text[0] == '+' && text[1] != '+' && text[1] != '-')
+        text.remove_prefix(1);
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+// Numbers of the same value however spelled ("010", "10.0", "+10"), else the same text.
 bool SameValue(const std::string& a, const std::string& b) {
     double x = 0, y = 0;
-    const auto rx = std::from_chars(a.data(), a.data() + a.size(), x);
-    const auto ry = std::from_chars(b.data(), b.data() + b.size(), y);
-    if (rx.ec == std::errc() && ry.ec == std::errc() && rx.ptr == a.data() + a.size() &&
-        ry.ptr == b.data() + b.size())
+    if (NumberText(a, x) && NumberText(b, y))
         return x == y;
     return a == b;
 }
