@@ -53,6 +53,7 @@ void LineStore::Clear() {
 void LineStore::FinishLine(AppendChange& change) {
     m_lines.back() += u"\r\n";
     m_column = 0;
+    ++m_finished;
     if (m_lineIndex < m_rowLimit - 1) {
         ++m_lineIndex;
     } else {
@@ -102,22 +103,6 @@ std::u16string LineStore::Text() const {
     for (const auto& line : m_lines)
         text += line;
     return text;
-}
-
-FlushBatch CollectFlush(IReceiveSource& source, const Clock& clock, const FlushLimits& limits) {
-    const auto now = [&clock] { return clock ? clock() : std::chrono::steady_clock::now(); };
-    FlushBatch batch;
-    const auto start = now();
-    uint64_t backlog = source.ConsoleBacklog();
-    while (backlog > 0 && batch.text.size() < limits.maxChars) {
-        if (now() - start >= limits.maxTime)
-            break;
-        batch.text.push_back(static_cast<char16_t>(source.TakeConsoleByte()));
-        --backlog;
-    }
-    batch.backlogLeft = backlog;
-    batch.text = CleanForDisplay(batch.text);
-    return batch;
 }
 
 FormLayout ResizeForm(const FormLayout& initial, int cx, int cy) {

@@ -65,9 +65,9 @@ std::mutex& PostLock() {
     return lock;
 }
 
-// Received bytes reach the console at most once per interval while they keep coming; the
-// first bytes after a quiet spell are shown at once.
-constexpr int kFlushIntervalMs = 50;
+// While received bytes wait, the console takes its next share at the next pass of the event
+// loop; the first bytes after a quiet spell are shown at once.
+constexpr int kFlushIntervalMs = 0;
 // A device that has just come back is tried this often, this far apart.
 constexpr int kReconnectTries = 10;
 constexpr int kReconnectRetryMs = 500;
@@ -138,6 +138,11 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
         if (clCommunicateModel* engine = m_app.Engine())
             engine->SubmitCommandJob(command);
     });
+    if (clCommunicateModel* engine = m_app.Engine())
+        m_console->SetReceiveSource(
+            std::make_unique<console::RingSource>(
+                engine->Ring(), [engine] { return engine->Traffic().IsOpen(); }),
+            [this] { FlushReceived(); });
 
     // Menus, bar commands, shortcuts.
     CreateMenus();
@@ -493,6 +498,9 @@ void CMainFrame::OnDrainReplies() {
 }
 
 void CMainFrame::OnShowResult() {
+    // The reply shows in the console with its result, however much traffic waits before it.
+    if (ConsoleValid() && m_app.Engine())
+        m_console->ShowReply(m_app.Engine()->Ring().TakenCount(clRingBuffer::kTransactionReader));
     if (!m_lower->isVisible() || !m_app.Engine())
         return;
     const clCommunicateModel& engine = *m_app.Engine();
@@ -504,8 +512,7 @@ void CMainFrame::OnConsoleFlush() {
     clCommunicateModel* engine = m_app.Engine();
     if (!ConsoleValid() || !engine)
         return;
-    console::RingSource<clRingBuffer> source(engine->Ring());
-    const uint64_t left = m_console->Flush(source);
+    const uint64_t left = m_console->Flush();
     engine->Mailbox().SetConsoleBacklog(static_cast<int64_t>(left));
     m_lastFlush.start();
 }
@@ -532,7 +539,7 @@ void CMainFrame::FlushReceived() {
     if (m_detached)
         return;
     OnConsoleFlush();
-    // One flush takes a bounded share; the rest follows one interval later.
+    // One flush takes a bounded share; the rest follows at the next pass of the event loop.
     if (clCommunicateModel* engine = m_app.Engine())
         if (ConsoleValid() && engine->Mailbox().ConsoleBacklog() > 0)
             m_flushTimer->start(kFlushIntervalMs);
