@@ -139,7 +139,8 @@ void CConsoleEdit::Mirror(const console::AppendChange& change, std::size_t oldLi
     std::size_t from = change.unchangedPrefix;
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
-    if (from == 0 || change.removedFront >= oldLineCount ||
+    // Dropping many blocks at the front of a document costs more than building it anew.
+    if (from == 0 || change.removedFront * 10 > oldLineCount ||
         static_cast<std::size_t>(doc->blockCount()) != oldLineCount) {
         cursor.select(QTextCursor::Document);
         from = 0;

@@ -31,7 +31,7 @@ public:
     // widget shows it within kMirrorIntervalMs (at once after a quiet spell), so a flood costs
     // one redraw per interval instead of one per flush.
     void Feed(std::u16string_view text);
-    static constexpr int kMirrorIntervalMs = 30;
+    static constexpr int kMirrorIntervalMs = 50;
 
     // Empties the output.
     void Clear();

@@ -140,7 +140,7 @@ FlushBatch BacklogReader::Flush(IReceiveSource& source, const LineStore& store, 
         batch.text = MarkerLine(store, batch.skipped, source.TrafficLogged());
     batch.text += CleanForDisplay(taken);
     batch.backlogLeft = backlog - taken.size();
-    return batch;
+    return Counted(std::move(batch));
 }
 
 FlushBatch BacklogReader::BeforeEcho(IReceiveSource& source, const LineStore& store) {
@@ -154,7 +154,7 @@ FlushBatch BacklogReader::BeforeEcho(IReceiveSource& source, const LineStore& st
         batch.text = MarkerLine(store, batch.skipped, source.TrafficLogged());
     }
     batch.text += CleanForDisplay(TakeAll(source, backlog));
-    return batch;
+    return Counted(std::move(batch));
 }
 
 void BacklogReader::EchoShown(const LineStore& store) {
@@ -188,7 +188,7 @@ FlushBatch BacklogReader::UpTo(IReceiveSource& source, const LineStore& store, u
     batch.text.append(text, from, std::u16string::npos);
     batch.skipped = skipped;
     batch.backlogLeft = backlog - n;
-    return batch;
+    return Counted(std::move(batch));
 }
 
 bool BacklogReader::EndCommand() {

@@ -112,9 +112,18 @@ public:
     // Clear: everything received so far is dropped.
     void Drop(IReceiveSource& source);
 
+    // Bytes passed over with a marker since the start (Drop does not count).
+    uint64_t SkippedTotal() const { return m_skippedTotal; }
+
 private:
+    FlushBatch Counted(FlushBatch batch) {
+        m_skippedTotal += batch.skipped;
+        return batch;
+    }
+
     uint64_t m_echoMark = 0; // the store's finished lines when the echo was shown
     bool m_inFlight = false;
+    uint64_t m_skippedTotal = 0;
 };
 
 } // namespace console

@@ -71,6 +71,7 @@ public:
     void ClearOutput();
 
     CConsoleEdit* Output() const { return m_output; }
+    const console::BacklogReader& Reader() const { return m_reader; }
     QLineEdit* Input() const { return m_input; }
 
 protected:

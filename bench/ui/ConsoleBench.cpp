@@ -1,6 +1,6 @@
 // The console's cost per flush: one flush appends up to 500 characters to a store that is
 // already at its row limit (2000 rows), first the line store alone, then the output widget
-// that mirrors it.
+// that mirrors it at once (an echo, a note) or within its mirror interval (received bytes).
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleText.h"
 
@@ -55,6 +55,24 @@ void BM_ConsoleEditFlush(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 500);
 }
 BENCHMARK(BM_ConsoleEditFlush)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The same shares fed as a flush feeds them while bytes keep coming: the store takes each at
+// once, the widget catches up once per mirror interval.
+void BM_ConsoleEditFeed(benchmark::State& state) {
+    CConsoleEdit edit;
+    edit.resize(600, 400);
+    edit.show();
+    edit.SetUp(console::kLineColumns, console::kDefaultRows);
+    for (int i = 0; i < 2100; ++i)
+        edit.Append(u"line of earlier traffic\n");
+    const std::u16string chunk = state.range(0) ? LongChunk() : FlushChunk();
+    for (auto _ : state) {
+        edit.Feed(chunk);
+        QApplication::processEvents();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 500);
+}
+BENCHMARK(BM_ConsoleEditFeed)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The widget rebuilt from the whole store on every flush, the simple way: what the mirroring
 // of changed lines saves.

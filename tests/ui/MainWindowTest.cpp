@@ -27,6 +27,7 @@
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
+#include "ui/DialogTemplate.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
@@ -44,6 +45,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
@@ -1061,4 +1063,69 @@ TEST_F(SilentDropTest, CancelledBatchNamesItsLine) {
         << Status().toStdString();
     EXPECT_TRUE(ConsoleText().contains(stopped));
     EXPECT_NE(LogText().find(stopped.toStdU16String()), std::u16string::npos);
+}
+
+// ---- the console in a flood
+
+namespace {
+
+// A camera that floods its port: 2 MB of noise with control bytes before every answer.
+class FloodedWindowTest : public MainWindowTest {
+protected:
+    FloodedWindowTest() { faults.garbageBytes = 2 << 20; }
+};
+
+} // namespace
+
+// When the result shows, the console already holds the command's echo and its reply, with a
+// marker for the noise between them it did not replay.
+TEST_F(FloodedWindowTest, EchoAndReplyShowWithTheResult) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    QString atResult;
+    QObject::connect(ResultEdit(), &QLineEdit::textChanged, [&](const QString& text) {
+        if (!text.isEmpty())
+            atResult = ConsoleText();
+    });
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
+    ASSERT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
+    const qsizetype echo = atResult.indexOf(QStringLiteral("sta\r\n"));
+    const qsizetype skipped = atResult.indexOf(QStringLiteral(" bytes not shown]"));
+    const qsizetype reply = atResult.indexOf(QStringLiteral(">Model=XC-100"));
+    ASSERT_GE(echo, 0) << atResult.left(300).toStdString();
+    EXPECT_GT(skipped, echo);
+    EXPECT_GT(reply, skipped) << atResult.right(300).toStdString();
+}
+
+// A burst the console can show whole is shown share by share at the loop's pace, not one share
+// per timer tick.
+TEST_F(MainWindowTest, ConsoleShowsABurstAtTheLoopsPace) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    std::string burst;
+    for (int i = 0; burst.size() < 100000; ++i)
+        burst += "line " + std::to_string(i) + " of the burst\r\n";
+    burst += "end of the burst";
+    clCommunicateModel::OnReceiveData(reinterpret_cast<const uint8_t*>(burst.data()),
+                                      static_cast<uint32_t>(burst.size()), app.Engine());
+    EXPECT_TRUE(WaitProcessingEvents(
+        [&] { return ConsoleText().endsWith(QStringLiteral("end of the burst")); },
+        std::chrono::seconds(3)));
+    EXPECT_FALSE(ConsoleText().contains(QStringLiteral("not shown")));
+}
+
+// Clear empties the output and drops what still waits for it.
+TEST_F(MainWindowTest, ClearDropsTheConsoleBacklog) {
+    clCommunicateModel& engine = *app.Engine();
+    const std::string bytes(100000, 'x');
+    engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_GT(engine.Mailbox().ConsoleBacklog(), 0);
+    FindControl<QPushButton>(frame->Console(), CConsoleForm::IDC_CLEAR)->click();
+    EXPECT_EQ(engine.Ring().Pending(clRingBuffer::kConsoleReader), 0u);
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_EQ(ConsoleText(), QString());
+    EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 0);
 }
