@@ -1,5 +1,6 @@
 // The built-in interface "COM port(Build In)": its entry and the two tables, all acting on the
 // one clPortComm of the host.
+#include "base/MessageTable.h"
 #include "base/SimpleLog.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
@@ -184,7 +185,8 @@ InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
     const std::u16string ini = SettingsPath();
     if (port.owner)
         port.owner->settingsPath = ini;
-    // The component.
+    // The component, describing added devices in the user interface's language.
+    VorlixSetAddedDeviceFormat(Msg(MSG_ADDED_DEVICE));
     VorlixInitW(ini.c_str());
     // The stored port choice.
     const std::u16string stored = platform::GetPrivateProfileString(

@@ -24,6 +24,14 @@
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "tools/camsim/PtyServer.h"
+#include "ui/AboutDlg.h"
+#include "ui/CamPropertyForm.h"
+#include "ui/CamSelDlg.h"
+#include "ui/QuastorSettingDlg.h"
+#include "ui/QuillonApp.h"
+#include "ui/SimpleSelectDlg.h"
+#include "ui/VorlixSettingDlg.h"
+#include "ui/WaitMsgDlg.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
@@ -37,6 +45,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QTranslator>
+#include <QRegularExpression>
+#include <QGroupBox>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -145,7 +157,8 @@ protected:
         server.faults = faults;
         ASSERT_TRUE(server.Start());
         const std::u16string channel = u"CAMERA_COMM_Ch00";
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
+        platform::WritePrivateProfileString(u"Internationalize", u"Force English",
+                                            japanese ? u"0" : u"1", settings);
         platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
                                             settings);
         platform::WritePrivateProfileString(
@@ -199,6 +212,7 @@ protected:
     std::u16string settings;
     clCameraSim sim;
     CamSimFaults faults;
+    bool japanese = false; // "Force English" 0 (the user's language decides)
     clPtyServer server{sim};
     std::string link;
     clApplication app;
@@ -1128,4 +1142,224 @@ TEST_F(MainWindowTest, ClearDropsTheConsoleBacklog) {
     frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
     EXPECT_EQ(ConsoleText(), QString());
     EXPECT_EQ(engine.Mailbox().ConsoleBacklog(), 0);
+}
+
+// ---- every text of the program's own in Japanese
+
+namespace {
+
+bool HasJapanese(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x3000 && u <= 0x30FF) || (u >= 0x4E00 && u <= 0x9FFF) ||
+            (u >= 0xFF00 && u <= 0xFFEF))
+            return true;
+    }
+    return false;
+}
+
+// Two Latin letters in a row: a word that would need translating.
+bool HasLatinWord(const QString& text) {
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2}"));
+    return word.match(text).hasMatch();
+}
+
+// What a Japanese window shows as it is in English too: its title, the template texts the
+// window keeps (the identity labels, "msec", "OK"), the names of the two handshakes and of the
+// Camera Link API versions, and the line speed and "No settings" of the port line.
+bool SameInEveryLanguage(const QString& text) {
+    static const QStringList same = {"Quillon (64bit)", "OK",      "Model",    "Ver.",
+                                     "Serial No.",      "msec",    "RTS/CTS",  "XON/XOFF",
+                                     "API 1.0",         "API 1.1", "No settings"};
+    static const QRegularExpression speed(QStringLiteral("^\\d+ bps$"));
+    return same.contains(text) || speed.match(text).hasMatch();
+}
+
+// Collects the texts of a window and its children that have no Japanese. The data strings (port
+// names, file names, interface labels) are the user's, not ours: they are left out of the texts
+// before these are judged.
+class TextWalk {
+public:
+    explicit TextWalk(QStringList data) : m_data(std::move(data)) {}
+
+    void Walk(const QString& where, QWidget* top) {
+        Check(where + " title", top->windowTitle());
+        QList<QWidget*> widgets = top->findChildren<QWidget*>();
+        widgets.prepend(top);
+        for (QWidget* w : widgets) {
+            if (w->isHidden() && w != top)
+                continue;
+            const QString at = where + " " + w->metaObject()->className() + " " + w->objectName();
+            Check(at + " tip", w->toolTip());
+            if (auto* label = qobject_cast<QLabel*>(w))
+                Check(at, label->text());
+            else if (auto* button = qobject_cast<QAbstractButton*>(w))
+                Check(at, button->text());
+            else if (auto* group = qobject_cast<QGroupBox*>(w))
+                Check(at, group->title());
+            else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+                Check(at + " hint", edit->placeholderText());
+                if (edit->isReadOnly())
+                    Check(at, edit->text());
+            } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+                for (int i = 0; i < combo->count(); ++i) {
+                    Check(at, combo->itemText(i));
+                    Check(at + " tip", combo->itemData(i, Qt::ToolTipRole).toString());
+                }
+            }
+            for (QAction* action : w->actions())
+                WalkAction(at, action);
+        }
+        if (auto* window = qobject_cast<QMainWindow*>(top))
+            for (QAction* action : window->menuBar()->actions())
+                WalkAction(where + " menu", action);
+    }
+
+    void AddData(const QString& text) { m_data << text; }
+
+    QStringList untranslated;
+
+private:
+    void WalkAction(const QString& where, QAction* action) {
+        if (action->isSeparator())
+            return;
+        Check(where, action->text());
+        if (action->toolTip() != QString(action->text()).remove(QLatin1Char('&')))
+            Check(where + " tip", action->toolTip());
+        if (QMenu* menu = action->menu())
+            for (QAction* item : menu->actions())
+                WalkAction(where + " > " + action->text(), item);
+    }
+
+    void Check(const QString& where, const QString& shown) {
+        QString text = shown;
+        text.remove(QLatin1Char('&'));
+        for (const QString& d : m_data)
+            text.remove(d);
+        text = text.trimmed();
+        if (text.isEmpty() || HasJapanese(text) || !HasLatinWord(text) || SameInEveryLanguage(text))
+            return;
+        untranslated << where + ": \"" + shown + "\"";
+    }
+
+    QStringList m_data;
+};
+
+TextWalk* g_walk = nullptr;
+
+// The interfaces as the communication settings dialog sees them.
+struct Interfaces : commsettings::IInterfaceList {
+    explicit Interfaces(std::vector<std::u16string> labels) : labels(std::move(labels)) {}
+    int Count() const override { return static_cast<int>(labels.size()); }
+    std::u16string Label(int i) const override { return labels[static_cast<size_t>(i)]; }
+    std::u16string PortName(int) override { return u"ttyS0"; }
+    int32_t SettingDialog(int) override { return 0; }
+    std::vector<std::u16string> labels;
+};
+
+// A Japanese user: the language of the session decides, nothing forces English.
+class JapaneseWindowTest : public MainWindowTest {
+protected:
+    JapaneseWindowTest() {
+        japanese = true;
+        if (const char* language = std::getenv("LANGUAGE"))
+            m_language = language;
+        setenv("LANGUAGE", "ja_JP", 1);
+    }
+    ~JapaneseWindowTest() override {
+        if (m_language.empty())
+            unsetenv("LANGUAGE");
+        else
+            setenv("LANGUAGE", m_language.c_str(), 1);
+        SetUiLanguage(1, 1033);
+    }
+
+private:
+    std::string m_language;
+};
+
+} // namespace
+
+// The window, its bars and menus, and every dialog of its own, opened in a Japanese session:
+// each text the program chose has Japanese.
+TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
+    ASSERT_EQ(UiLanguageIndex(), 0);
+    QTranslator qtTexts; // Qt's standard buttons, as the program loads them
+    if (LoadQtTranslation(qtTexts, 0))
+        QCoreApplication::installTranslator(&qtTexts);
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    const std::vector<std::u16string>& labels = app.Interfaces().versionTexts;
+    QStringList data = {QString::fromStdU16String(
+                            VorlixPortNameOfPath(platform::Utf8ToUtf16(link))),
+                        QString::fromStdString(link), "Quillon Ver.1.2.3", "XC-100", "libcl.so",
+                        "/opt/clserial/"};
+    for (const std::u16string& label : labels)
+        data << QString::fromStdU16String(label);
+    TextWalk walk(data);
+    g_walk = &walk;
+
+    auto* view = new CCamPropertyForm(&app);
+    frame->SetPropertyView(view, {});
+    view->InitialUpdate();
+    walk.Walk("main window", frame.get());
+    // The port line describes the simulator's terminal, a device path the user added.
+    EXPECT_TRUE(HasJapanese(frame->UpperBar()->findChild<QLineEdit*>("ctl1022")->text()));
+
+    // The port-settings dialog of the built-in port, as its component asks for it.
+    VorlixSetDialogHook(+[](VorlixDialogRequest& request) {
+        // The machine's own ports are described by their drivers; added ones by us.
+        for (const VorlixPort& port : request.ports)
+            if (!port.added)
+                for (const std::u16string& text : {port.name, port.description})
+                    g_walk->AddData(QString::fromStdU16String(text));
+        CVorlixSettingDlg dlg(request);
+        g_walk->Walk("port settings", &dlg);
+        return 0;
+    });
+    app.Interfaces().interfaces[0]->SettingDialog();
+    VorlixSetDialogHook(nullptr);
+
+    Interfaces interfaces(labels);
+    CCamSelDlg commSettings(interfaces, {});
+    walk.Walk("communication settings", &commSettings);
+    CSimpleSelectDlg select(M(MSG_SEARCH_RESULT),
+                            QString::fromStdU16String(FormatMsg(MSG_FOUND_FILES, {u"2"})),
+                            {"XC-100.xml", "XC-100b.xml"});
+    walk.Walk("select", &select);
+    CWaitMsgDlg wait;
+    wait.SetMessage(M(MSG_PLEASE_WAIT));
+    walk.Walk("wait", &wait);
+    CAboutDlg about({u"Quillon", 1, 2, 3, u"Quillon Ver.1.2.3", labels});
+    walk.Walk("about", &about);
+
+    // The Camera Link settings: without a library, and with a stored speed the channel lacks.
+    QuastorLibraryEntry library{};
+    const std::u16string name = u"libcl.so";
+    std::copy(name.begin(), name.end(), library.fileName);
+    QuastorChannelEntry channel{};
+    const uint32_t rates[] = {9600, 115200};
+    const uint32_t channelRates[] = {1};
+    QuastorDialogRequest request{};
+    request.structSize = sizeof request;
+    request.folder = u"/opt/clserial/";
+    request.baudRateCount = 2;
+    request.baudRates = rates;
+    request.baudRate = 115200;
+    request.channelRates = channelRates;
+    {
+        CQuastorSettingDlg none(request);
+        walk.Walk("Camera Link, no library", &none);
+    }
+    request.libraryCount = 1;
+    request.libraries = &library;
+    request.channelCount = 1;
+    request.channels = &channel;
+    request.library = 0;
+    CQuastorSettingDlg quastor(request);
+    walk.Walk("Camera Link", &quastor);
+
+    g_walk = nullptr;
+    QCoreApplication::removeTranslator(&qtTexts);
+    EXPECT_TRUE(walk.untranslated.isEmpty()) << walk.untranslated.join("\n").toStdString();
 }
