@@ -147,7 +147,8 @@ PortReasonInfo BuiltInComPortReason() {
         break;
     case platform::DeviceRefusal::Permission:
         info.kind = PORT_REASON_NO_PERMISSION;
-        info.detail = platform::Utf8ToUtf16(problem.group);
+        info.number = problem.groupMayOpen ? PORT_PERMISSION_GROUP : PORT_PERMISSION_OWNER;
+        info.detail = platform::Utf8ToUtf16(problem.groupMayOpen ? problem.group : problem.owner);
         break;
     case platform::DeviceRefusal::Other:
         info.kind = PORT_REASON_DEVICE_REFUSED;
