@@ -112,12 +112,11 @@ FormLayout ResizeForm(const FormLayout& initial, int cx, int cy) {
     const DlgRect& check0 = initial.check;
     FormLayout next = initial;
 
-    next.output.w = std::min(out0.w, std::max(cx - out0.x - 4, check0.w + send0.w + 6));
+    next.output.w = std::max(cx - out0.x - 4, check0.w + send0.w + 6);
     next.output.h = std::max(cy - 15 - out0.y - in0.h - check0.h, 241 - in0.h - check0.h);
 
     const int rowY = next.output.y + next.output.h + 7;
-    next.input = {in0.x, rowY, std::min(in0.w, std::max(cx - in0.x - send0.w - 10, check0.w)),
-                  in0.h};
+    next.input = {in0.x, rowY, std::max(cx - in0.x - send0.w - 10, check0.w), in0.h};
     next.send = {next.input.x + next.input.w + 6, rowY, send0.w, send0.h};
     next.check = {check0.x, rowY + in0.h + 4, check0.w, check0.h};
     return next;

@@ -94,9 +94,9 @@ struct FormLayout {
 };
 
 // Where the controls go when the form becomes cx x cy pixels, worked out from their initial
-// rectangles: the output keeps its top-left corner and grows down to the input row (never
-// wider than at first), the input row and the check box follow below it. The Clear button
-// never moves.
+// rectangles: the output keeps its top-left corner and fills the form to its right edge and
+// down to the input row; the input row (the input growing, Send at its right) and the check box
+// follow below it. The Clear button never moves.
 FormLayout ResizeForm(const FormLayout& initial, int cx, int cy);
 
 } // namespace console

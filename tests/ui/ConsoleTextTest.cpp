@@ -169,11 +169,11 @@ TEST(ConsoleCleaning, EchoIsCutTo501Characters) {
 TEST(ConsoleLayout, ResizeFollowsTheInitialRectangles) {
     const console::FormLayout initial{
         {6, 32, 532, 404}, {6, 445, 273, 22}, {285, 445, 75, 22}, {6, 474, 91, 16}};
-    // Large form: output capped at its initial width, grows down.
+    // Large form: the output fills it to the right and down to the input row, which grows too.
     auto big = console::ResizeForm(initial, 2000, 1000);
-    EXPECT_EQ(big.output, (DlgRect{6, 32, 532, 1000 - 15 - 32 - 22 - 16}));
-    EXPECT_EQ(big.input, (DlgRect{6, 32 + 915 + 7, 273, 22}));
-    EXPECT_EQ(big.send, (DlgRect{6 + 273 + 6, 954, 75, 22}));
+    EXPECT_EQ(big.output, (DlgRect{6, 32, 2000 - 6 - 4, 1000 - 15 - 32 - 22 - 16}));
+    EXPECT_EQ(big.input, (DlgRect{6, 32 + 915 + 7, 2000 - 6 - 75 - 10, 22}));
+    EXPECT_EQ(big.send, (DlgRect{2000 - 4 - 75, 954, 75, 22}));
     EXPECT_EQ(big.check, (DlgRect{6, 954 + 22 + 4, 91, 16}));
     // Tiny form: output keeps the minimum width and height.
     auto tiny = console::ResizeForm(initial, 50, 50);

@@ -1363,3 +1363,54 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
     QCoreApplication::removeTranslator(&qtTexts);
     EXPECT_TRUE(walk.untranslated.isEmpty()) << walk.untranslated.join("\n").toStdString();
 }
+
+// ---- layout
+
+namespace {
+
+// The window made with the system font at a given size: the templates' dialog units follow it.
+class LayoutWindowTest : public MainWindowTest, public ::testing::WithParamInterface<int> {
+protected:
+    LayoutWindowTest() : m_font(QApplication::font()) {
+        QFont font = m_font;
+        font.setPointSize(GetParam());
+        QApplication::setFont(font);
+    }
+    ~LayoutWindowTest() override { QApplication::setFont(m_font); }
+
+private:
+    QFont m_font;
+};
+
+} // namespace
+
+// At its first size with the console shown, and made much larger, the window cuts no button of
+// the property view, and the console's output and input row fill their pane.
+TEST_P(LayoutWindowTest, HoldsAtTheFirstSizeAndWhenResized) {
+    auto* view = new CCamPropertyForm(&app);
+    frame->SetPropertyView(view, {});
+    view->InitialUpdate();
+    frame->ShowInitial();
+    frame->RunCommand(IDC_SHOW_CONSOLE);
+    const QSize first = frame->size();
+    for (const QSize& size : {first, first + QSize(700, 400)}) {
+        frame->resize(size);
+        QCoreApplication::processEvents();
+        const std::string at = std::to_string(size.width()) + " x " + std::to_string(size.height());
+        EXPECT_TRUE(frame->Splitter()->rect().contains(view->geometry())) << at;
+        for (int id : {CCamPropertyForm::IDC_EXPAND_ALL, CCamPropertyForm::IDC_COLLAPSE_ALL})
+            EXPECT_TRUE(view->rect().contains(FindControl<QWidget>(view, id)->geometry()))
+                << "button " << id << " at " << at;
+        CConsoleForm* console = frame->Console();
+        ASSERT_GT(console->width(), 0) << at;
+        EXPECT_EQ(console->Output()->geometry().right() + 1, console->width() - 4) << at;
+        const QRect send = FindControl<QWidget>(console, CConsoleForm::IDC_SEND)->geometry();
+        EXPECT_EQ(send.right() + 1, console->width() - 4) << at;
+        const QRect check = FindControl<QWidget>(console, CConsoleForm::IDC_APPEND_CR)->geometry();
+        EXPECT_EQ(check.bottom() + 1, console->height() - 4) << at;
+    }
+}
+
+// The offscreen platform's own font, a desktop's usual one, and a larger one.
+INSTANTIATE_TEST_SUITE_P(FontSizes, LayoutWindowTest, ::testing::Values(9, 10, 12),
+                         [](const auto& info) { return std::to_string(info.param) + "pt"; });
