@@ -10,8 +10,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
-#include <pwd.h>
 #include <iterator>
+#include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>

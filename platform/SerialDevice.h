@@ -20,9 +20,9 @@ enum class DeviceRefusal {
 
 struct DeviceProblem {
     DeviceRefusal kind = DeviceRefusal::None;
-    std::string device; // the path that was opened
-    std::string group;  // the group owning the device node (Permission), empty when unknown
-    std::string owner;  // the user owning it (Permission), empty when unknown
+    std::string device;        // the path that was opened
+    std::string group;         // the group owning the device node (Permission), empty when unknown
+    std::string owner;         // the user owning it (Permission), empty when unknown
     bool groupMayOpen = false; // its group may read and write it (Permission)
     int error = 0;             // errno of the refusal
 };

@@ -93,7 +93,9 @@ std::size_t TailForLines(std::u16string_view text, int maxLines, int columns) {
     if (maxLines <= 0)
         return text.size();
     columns = std::max(columns, 1);
-    const auto rowsOf = [columns](int width) { return std::max(1, (width + columns - 1) / columns); };
+    const auto rowsOf = [columns](int width) {
+        return std::max(1, (width + columns - 1) / columns);
+    };
     int rows = 0;  // rows of the lines after the LF last passed
     int width = 0; // display width of the line being walked, from its end
     for (std::size_t i = text.size(); i-- > 0;) {

@@ -140,8 +140,8 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     });
     if (clCommunicateModel* engine = m_app.Engine())
         m_console->SetReceiveSource(
-            std::make_unique<console::RingSource>(
-                engine->Ring(), [engine] { return engine->Traffic().IsOpen(); }),
+            std::make_unique<console::RingSource>(engine->Ring(),
+                                                  [engine] { return engine->Traffic().IsOpen(); }),
             [this] { FlushReceived(); });
 
     // Menus, bar commands, shortcuts.

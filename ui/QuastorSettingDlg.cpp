@@ -66,8 +66,8 @@ CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWid
     auto* layout = new QVBoxLayout(this);
     if (request.libraryCount == 0)
         layout->addWidget(
-            new QLabel(QString::fromStdU16String(FormatMsg(
-                           MSG_NO_CL_LIBRARY, {request.folder ? request.folder : u""})),
+            new QLabel(QString::fromStdU16String(
+                           FormatMsg(MSG_NO_CL_LIBRARY, {request.folder ? request.folder : u""})),
                        this));
     layout->addLayout(form);
     layout->addWidget(buttons);

@@ -84,8 +84,8 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
                            {M(MSG_PARITY_SPACE), VORLIX_PARITY_SPACE}});
     stopBitsCombo = new QComboBox(this);
     stopBitsCombo->setObjectName(QStringLiteral("stopBitsCombo"));
-    AddItems(stopBitsCombo, {{QStringLiteral("1"), VORLIX_STOP_ONE},
-                             {QStringLiteral("2"), VORLIX_STOP_TWO}});
+    AddItems(stopBitsCombo,
+             {{QStringLiteral("1"), VORLIX_STOP_ONE}, {QStringLiteral("2"), VORLIX_STOP_TWO}});
     flowCombo = new QComboBox(this);
     flowCombo->setObjectName(QStringLiteral("flowCombo"));
     // The names of the two handshakes are the same in every language.

@@ -207,9 +207,9 @@ int Idle(int seconds) {
             return;
         if (write(master, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size()))
             _exit(3);
-        const int64_t at = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               Clock::now().time_since_epoch())
-                               .count();
+        const int64_t at =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count();
         if (write(times, &at, sizeof at) != sizeof at)
             _exit(4);
         answered = true;
@@ -405,11 +405,11 @@ int Bursts(int count) {
                 shown += ring.TakenCount(clRingBuffer::kConsoleReader) - before;
                 RunFor(50);
             }
-            std::printf("%d bursts of %zu bytes: console showed %.2f MB/s (goal >= 1 MB/s), "
-                        "%llu bytes passed over\n",
-                        count, burst.size(), static_cast<double>(shown) / 1e6 / Seconds(busy),
-                        static_cast<unsigned long long>(
-                            window.frame->Console()->Reader().SkippedTotal()));
+            std::printf(
+                "%d bursts of %zu bytes: console showed %.2f MB/s (goal >= 1 MB/s), "
+                "%llu bytes passed over\n",
+                count, burst.size(), static_cast<double>(shown) / 1e6 / Seconds(busy),
+                static_cast<unsigned long long>(window.frame->Console()->Reader().SkippedTotal()));
             rc = 0;
         }
     }

@@ -240,11 +240,11 @@ TEST(ConsoleTail, KeepsTheLinesThatFitFromTheEnd) {
         int lines;
         std::size_t from;
     } cases[] = {
-        {u"a\nb\nc\n", 2, 4},            // "c" and the empty current line
-        {u"a\nb\nc", 2, 2},              // "b" and "c"
-        {u"a\nb\nc", 5, 0},              // all of it fits
+        {u"a\nb\nc\n", 2, 4},                      // "c" and the empty current line
+        {u"a\nb\nc", 2, 2},                        // "b" and "c"
+        {u"a\nb\nc", 5, 0},                        // all of it fits
         {std::u16string(200, u'x'), 2, 200 - 156}, // a long line: its last two rows
-        {u"\u3042\u3042\u3042", 1, 0},   // wide characters: 6 of 78 columns
+        {u"\u3042\u3042\u3042", 1, 0},             // wide characters: 6 of 78 columns
         {u"abc", 0, 3},
     };
     for (const Case& c : cases)

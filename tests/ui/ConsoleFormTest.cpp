@@ -120,9 +120,9 @@ TEST_F(ConsoleFormTest, FlushEchoAndClearWhichDropsTheBacklogToo) {
     received.ring.Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
     EXPECT_EQ(form.Flush(), 605u - 500u);
     // The widget follows within its mirror interval.
-    EXPECT_TRUE(WaitProcessingEvents(
-        [&] { return form.Output()->toPlainText().startsWith(QStringLiteral("sta\n>OK\n\n")); }))
-        << form.Output()->toPlainText().toStdString();
+    EXPECT_TRUE(WaitProcessingEvents([&] {
+        return form.Output()->toPlainText().startsWith(QStringLiteral("sta\n>OK\n\n"));
+    })) << form.Output()->toPlainText().toStdString();
     // Echo, reply, EOT line, six full lines of 78 and the rest of the 500th character.
     EXPECT_EQ(form.Output()->Store().Lines().size(), 3u + 6u + 1u);
     FindControl<QPushButton>(&form, CConsoleForm::IDC_CLEAR)->click();

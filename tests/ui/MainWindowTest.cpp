@@ -27,11 +27,6 @@
 #include "ui/AboutDlg.h"
 #include "ui/CamPropertyForm.h"
 #include "ui/CamSelDlg.h"
-#include "ui/QuastorSettingDlg.h"
-#include "ui/QuillonApp.h"
-#include "ui/SimpleSelectDlg.h"
-#include "ui/VorlixSettingDlg.h"
-#include "ui/WaitMsgDlg.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
@@ -39,17 +34,20 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/QuastorSettingDlg.h"
+#include "ui/QuillonApp.h"
+#include "ui/SimpleSelectDlg.h"
 #include "ui/TextFilesUi.h"
+#include "ui/VorlixSettingDlg.h"
+#include "ui/WaitMsgDlg.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QDragEnterEvent>
-#include <QTranslator>
-#include <QRegularExpression>
-#include <QGroupBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -58,10 +56,12 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 #include <chrono>
 #include <fstream>
@@ -1168,8 +1168,8 @@ bool HasLatinWord(const QString& text) {
 // window keeps (the identity labels, "msec", "OK"), the names of the two handshakes and of the
 // Camera Link API versions, and the line speed and "No settings" of the port line.
 bool SameInEveryLanguage(const QString& text) {
-    static const QStringList same = {"Quillon (64bit)", "OK",      "Model",    "Ver.",
-                                     "Serial No.",      "msec",    "RTS/CTS",  "XON/XOFF",
+    static const QStringList same = {"Quillon (64bit)", "OK",      "Model",      "Ver.",
+                                     "Serial No.",      "msec",    "RTS/CTS",    "XON/XOFF",
                                      "API 1.0",         "API 1.1", "No settings"};
     static const QRegularExpression speed(QStringLiteral("^\\d+ bps$"));
     return same.contains(text) || speed.match(text).hasMatch();
@@ -1290,10 +1290,13 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
     const std::vector<std::u16string>& labels = app.Interfaces().versionTexts;
-    QStringList data = {QString::fromStdU16String(
-                            VorlixPortNameOfPath(platform::Utf8ToUtf16(link))),
-                        QString::fromStdString(link), "Quillon Ver.1.2.3", "XC-100", "libcl.so",
-                        "/opt/clserial/"};
+    QStringList data = {
+        QString::fromStdU16String(VorlixPortNameOfPath(platform::Utf8ToUtf16(link))),
+        QString::fromStdString(link),
+        "Quillon Ver.1.2.3",
+        "XC-100",
+        "libcl.so",
+        "/opt/clserial/"};
     for (const std::u16string& label : labels)
         data << QString::fromStdU16String(label);
     TextWalk walk(data);
