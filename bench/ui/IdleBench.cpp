@@ -229,6 +229,17 @@ int Idle(int seconds) {
     _exit(0);
 }
 
+// A terminal pair in raw mode; name gets the device the window opens.
+bool OpenRawTerminal(int& master, int& slave, char (&name)[256]) {
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return false;
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    return true;
+}
+
 // True when one of the console's last lines holds text.
 bool ConsoleShows(const CMainFrame& frame, std::u16string_view text) {
     const auto& lines = frame.Console()->Output()->Store().Lines();
@@ -245,12 +256,8 @@ double Seconds(Clock::duration d) {
 int Flood(long bytes) {
     int master = -1, slave = -1;
     char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    if (!OpenRawTerminal(master, slave, name))
         return 1;
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
     int go[2], times[2];
     if (pipe(go) != 0 || pipe(times) != 0)
         return 1;
@@ -366,12 +373,8 @@ int Flood(long bytes) {
 int Bursts(int count) {
     int master = -1, slave = -1;
     char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    if (!OpenRawTerminal(master, slave, name))
         return 1;
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
     std::string burst;
     for (int i = 0; burst.size() < 100000; ++i)
         burst += ">BURST line " + std::to_string(i) + " abcdefghijklmnopqrstuvwxyz\r\n";
