@@ -149,6 +149,10 @@ struct PermissionCase {
     std::string expected; // with %DEV% for the device
 };
 
+void PrintTo(const PermissionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PortPermission : public ::testing::TestWithParam<PermissionCase> {};
 
 TEST_P(PortPermission, RefusalNamesWhatBlocks) {
