@@ -31,8 +31,11 @@ std::u16string PortReasonText(const PortReasonInfo& r) {
     case PORT_REASON_DEVICE_BUSY:
         return FormatMsg(MSG_PORT_BUSY, {r.name});
     case PORT_REASON_NO_PERMISSION: {
-        const std::u16string group = r.detail.empty() ? std::u16string(u"?") : r.detail;
-        return FormatMsg(MSG_PORT_NO_PERMISSION, {r.name, group, group});
+        // Who may open it: its group (the user is not in it) or only its owner.
+        const std::u16string who = r.detail.empty() ? std::u16string(u"?") : r.detail;
+        if (r.number == PORT_PERMISSION_OWNER)
+            return FormatMsg(MSG_PORT_OWNER_ONLY, {r.name, who});
+        return FormatMsg(MSG_PORT_NO_PERMISSION, {r.name, who, who});
     }
     case PORT_REASON_DEVICE_REFUSED:
         return r.name + u": " + r.detail;

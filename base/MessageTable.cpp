@@ -111,16 +111,48 @@ constexpr Entry kTable[] = {
     {92, u"チャンネル %s はありません (%s のチャンネル数: %s)。",
      u"Channel %s no longer exists (%s has %s channels)."}, // 92
     {93, u"ライブラリがありません: %s", u"Library missing: %s"}, // 93
-    {94, u"テキストロード: %s / %s 行完了 — %s 行目: %s — 残り %s",
+    {94, u"テキストから一括設定: %s / %s 行完了 — %s 行目: %s — 残り %s",
      u"Text Load: %s of %s lines done — line %s: %s — %s left"}, // 94
-    {95, u"テキストロード: 全 %s 行を送信しました。", u"Text Load: all %s lines sent."}, // 95
-    {96, u"テキストロードは %s 行目 (%s) で停止しました: 送受信に失敗しました。",
+    {95, u"テキストから一括設定: 全 %s 行を送信しました。", u"Text Load: all %s lines sent."}, // 95
+    {96, u"テキストから一括設定は %s 行目 (%s) で停止しました: 送受信に失敗しました。",
      u"Text Load stopped at line %s (%s): the transaction failed."}, // 96
-    {97, u"テキストロードは %s 行目 (%s) で停止しました: 受信キャンセル。",
+    {97, u"テキストから一括設定は %s 行目 (%s) で停止しました: 受信キャンセル。",
      u"Text Load stopped at line %s (%s): Cancel receiving."}, // 97
     {98, u"%s の内容をカメラへ送信しますか？", u"Send the lines of %s to the camera?"}, // 98
     {99, u"処理中のため、ドロップされたファイルは開けません。",
      u"A job is running: the dropped file was not opened."}, // 99
+    {130, u"[%s バイトを表示していません]", u"[%s bytes not shown]"}, // 130
+    {131, u"[%s バイトを表示していません。通信ログに記録されています]",
+     u"[%s bytes not shown; the traffic log holds them]"}, // 131
+    {132, u"%s を開く権限がありません。開けるのは所有者 %s だけです。udev ルールでデバイスをグループ (dialout など) に与え、ユーザーをそのグループに加えて、ログインし直してください。",
+     u"No permission to open %s: only its owner %s may open it. Give the device to a group (dialout, for example) with a udev rule, add your user to that group and log in again."}, // 132
+    {133, u"COMポート設定", u"COM port settings"}, // 133
+    {134, u"ポート", u"Port"}, // 134
+    {135, u"デバイス", u"Device"}, // 135
+    {136, u"ボーレート", u"Baud rate"}, // 136
+    {137, u"データビット", u"Data bits"}, // 137
+    {138, u"パリティ", u"Parity"}, // 138
+    {139, u"ストップビット", u"Stop bits"}, // 139
+    {140, u"フロー制御", u"Flow control"}, // 140
+    {141, u"受信キュー", u"Receive queue"}, // 141
+    {142, u"送信キュー", u"Transmit queue"}, // 142
+    {143, u"追加したデバイス", u"Added devices"}, // 143
+    {144, u"/デバイスのパス", u"/path/of/device"}, // 144
+    {145, u"追加", u"Add"}, // 145
+    {146, u"削除", u"Remove"}, // 146
+    {147, u"なし", u"None"}, // 147
+    {148, u"奇数", u"Odd"}, // 148
+    {149, u"偶数", u"Even"}, // 149
+    {150, u"マーク", u"Mark"}, // 150
+    {151, u"スペース", u"Space"}, // 151
+    {152, u"追加したデバイス %s", u"added device %s"}, // 152
+    {153, u"Camera Link シリアル設定", u"Camera Link API"}, // 153
+    {154, u"シリアルライブラリ:", u"Serial library:"}, // 154
+    {155, u"チャンネル:", u"Channel:"}, // 155
+    {156, u" (非対応)", u" (not supported)"}, // 156
+    {157, u"%s に Camera Link シリアルライブラリがありません", u"No Camera Link serial library in %s"}, // 157
+    {158, u"このチャンネルではライブラリがこの速度に対応していません。",
+     u"The library does not offer this speed on the channel."}, // 158
 };
 // clang-format on
 

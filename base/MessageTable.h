@@ -113,6 +113,39 @@ enum MessageId : int {
     MSG_BATCH_STOPPED_CANCEL = 97,
     MSG_DROP_TEXT_LOAD = 98,
     MSG_DROP_REFUSED_BUSY = 99,
+    // The console's marker line for received bytes it did not show (%s: how many).
+    MSG_CONSOLE_SKIPPED = 130,
+    MSG_CONSOLE_SKIPPED_LOGGED = 131,
+    // A device only its owner may open (%s: device path, owner).
+    MSG_PORT_OWNER_ONLY = 132,
+    // The port-settings dialog of the built-in serial port.
+    MSG_COM_PORT_SETTINGS = 133,
+    MSG_PORT = 134,
+    MSG_DEVICE = 135,
+    MSG_BAUD_RATE = 136,
+    MSG_DATA_BITS = 137,
+    MSG_PARITY = 138,
+    MSG_STOP_BITS = 139,
+    MSG_FLOW_CONTROL = 140,
+    MSG_RECEIVE_QUEUE = 141,
+    MSG_TRANSMIT_QUEUE = 142,
+    MSG_ADDED_DEVICES = 143,
+    MSG_DEVICE_PATH_HINT = 144,
+    MSG_ADD = 145,
+    MSG_REMOVE = 146,
+    MSG_NONE = 147,
+    MSG_PARITY_ODD = 148,
+    MSG_PARITY_EVEN = 149,
+    MSG_PARITY_MARK = 150,
+    MSG_PARITY_SPACE = 151,
+    MSG_ADDED_DEVICE = 152, // the description of a device path the user added (%s: the path)
+    // The Camera Link serial settings dialog.
+    MSG_CAMERA_LINK_SETTINGS = 153,
+    MSG_SERIAL_LIBRARY = 154,
+    MSG_CHANNEL = 155,
+    MSG_SPEED_NOT_SUPPORTED = 156, // marks a speed the channel does not offer
+    MSG_NO_CL_LIBRARY = 157,       // %s: the folder searched
+    MSG_SPEED_NOT_OFFERED = 158,
     MSG_COUNT = 200,
 };
 

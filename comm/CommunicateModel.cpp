@@ -378,6 +378,7 @@ TransactionReport clCommunicateModel::TakeReport(int32_t result) {
             ? 0
             : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_sentAt)
                   .count();
+    report.receivedUpTo = ring.TakenCount(clRingBuffer::kTransactionReader);
     if (status == STATUS_REPLY_COMPLETE && replyCode == kReplyCodeOk) {
         std::lock_guard<std::mutex> guard(replyLinesLock);
         report.replyLines.assign(std::make_move_iterator(replyLines.begin()),

@@ -44,6 +44,9 @@ struct TransactionReport {
     // The reply lines after the result line, each with its '>' (only of a complete reply).
     std::vector<std::u16string> replyLines;
     int64_t elapsedMs = 0; // from the send to the end
+    // How many received bytes the transaction had read from the receive ring when it ended:
+    // the console shows the traffic up to there together with the result.
+    uint64_t receivedUpTo = 0;
     // The device the port lost during the transaction (it then ended as cancelled).
     std::u16string lostDevice;
 

@@ -106,10 +106,14 @@ void clRingBuffer::SkipPending(Reader reader) {
         written = m_written;
         taken = m_taken[reader].load(std::memory_order_relaxed);
     }
-    if (written == taken)
+    Skip(reader, written - taken);
+}
+
+void clRingBuffer::Skip(Reader reader, uint64_t n) {
+    if (n == 0)
         return;
-    m_read[reader].Advance(written - taken);
-    m_taken[reader].fetch_add(written - taken, std::memory_order_relaxed);
+    m_read[reader].Advance(n);
+    m_taken[reader].fetch_add(n, std::memory_order_release);
 }
 
 void clRingBuffer::Reset() {

@@ -48,6 +48,10 @@ public:
     void TakeInto(Reader reader, uint8_t* out, uint64_t n);
     // Drops everything the reader has not taken.
     void SkipPending(Reader reader);
+    // Drops the next n bytes of the reader (n at most the count Pending returned), as if taken.
+    // A reader that fell behind by more than the capacity skips the overwritten part this way
+    // and then takes the oldest bytes the area still holds.
+    void Skip(Reader reader, uint64_t n);
     // All positions and counts to 0 (after a successful connect).
     void Reset();
 

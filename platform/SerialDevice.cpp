@@ -11,6 +11,7 @@
 #include <fstream>
 #include <grp.h>
 #include <iterator>
+#include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -30,6 +31,15 @@ std::string GroupName(gid_t gid) {
     if (::getgrgid_r(gid, &g, buf.data(), buf.size(), &found) != 0 || !found)
         return std::to_string(gid);
     return found->gr_name;
+}
+
+std::string UserName(uid_t uid) {
+    std::vector<char> buf(4096);
+    passwd p{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &p, buf.data(), buf.size(), &found) != 0 || !found)
+        return std::to_string(uid);
+    return found->pw_name;
 }
 
 DeviceRefusal RefusalOf(int error) {
@@ -56,8 +66,11 @@ int Fail(DeviceProblem& problem, int error, int fd = -1) {
     problem.kind = RefusalOf(error);
     problem.error = error;
     struct stat sb {};
-    if (problem.kind == DeviceRefusal::Permission && ::stat(problem.device.c_str(), &sb) == 0)
+    if (problem.kind == DeviceRefusal::Permission && ::stat(problem.device.c_str(), &sb) == 0) {
         problem.group = GroupName(sb.st_gid);
+        problem.owner = UserName(sb.st_uid);
+        problem.groupMayOpen = (sb.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    }
     return -1;
 }
 

@@ -13,16 +13,18 @@ namespace platform {
 enum class DeviceRefusal {
     None,
     Missing,    // no such device (unplugged, never there)
-    Permission, // the user may not open it (not in the device's group)
+    Permission, // the user may not open it (not in the device's group, or only its owner may)
     Busy,       // another program holds it (advisory lock or TIOCEXCL)
     Other,      // anything else; error holds errno
 };
 
 struct DeviceProblem {
     DeviceRefusal kind = DeviceRefusal::None;
-    std::string device; // the path that was opened
-    std::string group;  // the group owning the device node (Permission), empty when unknown
-    int error = 0;      // errno of the refusal
+    std::string device;        // the path that was opened
+    std::string group;         // the group owning the device node (Permission), empty when unknown
+    std::string owner;         // the user owning it (Permission), empty when unknown
+    bool groupMayOpen = false; // its group may read and write it (Permission)
+    int error = 0;             // errno of the refusal
 };
 
 // Opens a terminal device for this program alone: read and write, never as controlling

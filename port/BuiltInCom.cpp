@@ -1,5 +1,6 @@
 // The built-in interface "COM port(Build In)": its entry and the two tables, all acting on the
 // one clPortComm of the host.
+#include "base/MessageTable.h"
 #include "base/SimpleLog.h"
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
@@ -146,7 +147,8 @@ PortReasonInfo BuiltInComPortReason() {
         break;
     case platform::DeviceRefusal::Permission:
         info.kind = PORT_REASON_NO_PERMISSION;
-        info.detail = platform::Utf8ToUtf16(problem.group);
+        info.number = problem.groupMayOpen ? PORT_PERMISSION_GROUP : PORT_PERMISSION_OWNER;
+        info.detail = platform::Utf8ToUtf16(problem.groupMayOpen ? problem.group : problem.owner);
         break;
     case platform::DeviceRefusal::Other:
         info.kind = PORT_REASON_DEVICE_REFUSED;
@@ -184,7 +186,8 @@ InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
     const std::u16string ini = SettingsPath();
     if (port.owner)
         port.owner->settingsPath = ini;
-    // The component.
+    // The component, describing added devices in the user interface's language.
+    VorlixSetAddedDeviceFormat(Msg(MSG_ADDED_DEVICE));
     VorlixInitW(ini.c_str());
     // The stored port choice.
     const std::u16string stored = platform::GetPrivateProfileString(

@@ -31,11 +31,19 @@ enum : int32_t {
     PORT_REASON_DEVICE_MISSING = 5,
     // Another program holds the serial device. name: its path.
     PORT_REASON_DEVICE_BUSY = 6,
-    // The user may not open the serial device. name: its path; detail: the group owning it.
+    // The user may not open the serial device. name: its path. number PORT_PERMISSION_GROUP:
+    // its group may open it, detail: that group; number PORT_PERMISSION_OWNER: only its owner
+    // may, detail: the owner.
     PORT_REASON_NO_PERMISSION = 7,
     // The serial device refused to open for another reason. name: its path; detail: the
     // system's text of the error.
     PORT_REASON_DEVICE_REFUSED = 8,
+};
+
+// What blocks a device the user may not open (PORT_REASON_NO_PERMISSION, number).
+enum : uint32_t {
+    PORT_PERMISSION_GROUP = 0,
+    PORT_PERMISSION_OWNER = 1,
 };
 
 struct PortReason {

@@ -35,8 +35,8 @@ CCamPropertyForm::CCamPropertyForm(clApplication* app, QWidget* parent)
     m_place = t.place(new QLabel(this), IDC_GRID_PLACE, {4, 20, 246, 280});
     m_place->hide();
     resize(t.toPixels({0, 0, 254, 305}).size());
-    // The splitter may shrink the pane to nothing; the controls are clipped then.
-    setMinimumSize(0, 0);
+    // The splitter may make the pane narrow, but never so narrow that a button is cut.
+    setMinimumSize(m_collapseAll->geometry().right() + 1 + kEdgeWidth, 0);
     m_expandAll->setAutoDefault(false);
     m_collapseAll->setAutoDefault(false);
     m_expandAll->setText(QString::fromUtf16(Msg(MSG_EXPAND_ALL)));

@@ -4,6 +4,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
 
 namespace {
 
@@ -28,6 +29,12 @@ CConsoleEdit::CConsoleEdit(QWidget* parent) : QPlainTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setWordWrapMode(QTextOption::WrapAnywhere);
     SetBackground(m_background);
+    m_mirrorTimer = new QTimer(this);
+    m_mirrorTimer->setSingleShot(true);
+    connect(m_mirrorTimer, &QTimer::timeout, this, [this] {
+        std::lock_guard lock(m_appendLock);
+        MirrorPending();
+    });
 }
 
 void CConsoleEdit::SetBackground(const QColor& colour) {
@@ -57,12 +64,16 @@ void CConsoleEdit::SetUp(int columns, int rows) {
     std::lock_guard lock(m_appendLock);
     m_store.SetUp(columns, rows);
     document()->clear();
+    m_pending = false;
+    m_shownLines = 1;
 }
 
 void CConsoleEdit::Clear() {
     std::lock_guard lock(m_appendLock);
     m_store.Clear();
     document()->clear();
+    m_pending = false;
+    m_shownLines = 1;
 }
 
 void CConsoleEdit::Append(const QString& text) {
@@ -75,12 +86,49 @@ void CConsoleEdit::Append(std::u16string_view text, std::size_t maxUnits) {
     if (!m_store.IsSetUp())
         return;
     const std::size_t oldLineCount = m_store.Lines().size();
-    const console::AppendChange change = m_store.Append(text, maxUnits);
+    NoteChange(m_store.Append(text, maxUnits), oldLineCount);
+    MirrorPending();
+}
+
+void CConsoleEdit::Feed(std::u16string_view text) {
+    std::lock_guard lock(m_appendLock);
+    if (!m_store.IsSetUp() || text.empty())
+        return;
+    const std::size_t oldLineCount = m_store.Lines().size();
+    NoteChange(m_store.Append(text), oldLineCount);
+    const qint64 since = m_lastMirror.isValid() ? m_lastMirror.elapsed() : kMirrorIntervalMs;
+    if (since >= kMirrorIntervalMs)
+        MirrorPending();
+    else if (!m_mirrorTimer->isActive())
+        m_mirrorTimer->start(static_cast<int>(kMirrorIntervalMs - since));
+}
+
+void CConsoleEdit::NoteChange(const console::AppendChange& change, std::size_t oldLineCount) {
+    if (!m_pending) {
+        m_pendingChange = change;
+        m_shownLines = oldLineCount;
+        m_pending = true;
+        return;
+    }
+    // The lines still unchanged are those unchanged by both appends.
+    const std::size_t before = m_pendingChange.unchangedPrefix > change.removedFront
+                                   ? m_pendingChange.unchangedPrefix - change.removedFront
+                                   : 0;
+    m_pendingChange.removedFront += change.removedFront;
+    m_pendingChange.unchangedPrefix = std::min(before, change.unchangedPrefix);
+}
+
+void CConsoleEdit::MirrorPending() {
+    m_mirrorTimer->stop();
+    if (!m_pending)
+        return;
+    m_pending = false;
     setUpdatesEnabled(false);
-    Mirror(change, oldLineCount);
+    Mirror(m_pendingChange, m_shownLines);
     ScrollToNewest();
     setUpdatesEnabled(true);
     viewport()->update();
+    m_lastMirror.start();
 }
 
 // The document holds one block per stored line. Only the lines an append touched are
@@ -91,7 +139,9 @@ void CConsoleEdit::Mirror(const console::AppendChange& change, std::size_t oldLi
     std::size_t from = change.unchangedPrefix;
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
-    if (from == 0 || static_cast<std::size_t>(doc->blockCount()) != oldLineCount) {
+    // Dropping many blocks at the front of a document costs more than building it anew.
+    if (from == 0 || change.removedFront * 10 > oldLineCount ||
+        static_cast<std::size_t>(doc->blockCount()) != oldLineCount) {
         cursor.select(QTextCursor::Document);
         from = 0;
     } else {

@@ -6,9 +6,12 @@
 #include "ui/ConsoleText.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <mutex>
 #include <string_view>
+
+class QTimer;
 
 class CConsoleEdit : public QPlainTextEdit {
     Q_OBJECT
@@ -24,6 +27,11 @@ public:
     // scrolls to the newest line.
     void Append(std::u16string_view text, std::size_t maxUnits = SIZE_MAX);
     void Append(const QString& text);
+    // The same for received bytes that keep coming: the store takes the text at once, the
+    // widget shows it within kMirrorIntervalMs (at once after a quiet spell), so a flood costs
+    // one redraw per interval instead of one per flush.
+    void Feed(std::u16string_view text);
+    static constexpr int kMirrorIntervalMs = 50;
 
     // Empties the output.
     void Clear();
@@ -39,6 +47,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Adds an append's change to those the widget has not shown yet.
+    void NoteChange(const console::AppendChange& change, std::size_t oldLineCount);
+    // Brings the widget up to the store (under the lock).
+    void MirrorPending();
     void Mirror(const console::AppendChange& change, std::size_t oldLineCount);
     void ScrollToNewest();
 
@@ -47,4 +59,11 @@ private:
     QColor m_background; // invalid: the palette's
     std::mutex m_appendLock;
     console::LineStore m_store;
+    // Changes of the store not mirrored yet: lines dropped at the front, the unchanged prefix,
+    // and the number of lines the widget still shows.
+    bool m_pending = false;
+    console::AppendChange m_pendingChange;
+    std::size_t m_shownLines = 1;
+    QTimer* m_mirrorTimer = nullptr;
+    QElapsedTimer m_lastMirror;
 };

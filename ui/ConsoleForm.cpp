@@ -78,9 +78,22 @@ void CConsoleForm::InitialUpdate(int consoleRows, bool appendCr, bool engineRead
     ApplyLayout(console::ResizeForm(m_initialLayout, width(), height()));
 }
 
+void CConsoleForm::SetReceiveSource(std::unique_ptr<console::IReceiveSource> source,
+                                    std::function<void()> flushWanted) {
+    m_source = std::move(source);
+    m_flushWanted = std::move(flushWanted);
+}
+
 void CConsoleForm::Refresh(bool engineReady) {
     m_input->setEnabled(engineReady);
     m_send->setEnabled(engineReady);
+    if (engineReady && m_reader.EndCommand())
+        WantFlush();
+}
+
+void CConsoleForm::WantFlush() {
+    if (m_flushWanted)
+        m_flushWanted();
 }
 
 void CConsoleForm::Activate() {
@@ -93,14 +106,31 @@ void CConsoleForm::AppendText(std::u16string_view text) {
 }
 
 void CConsoleForm::AppendEcho(std::u16string_view command) {
-    m_output->Append(console::MakeEchoText(command));
+    const console::LineStore& store = m_output->Store();
+    if (m_source)
+        m_output->Feed(m_reader.BeforeEcho(*m_source, store).text);
+    const std::u16string echo = console::MakeEchoText(command);
+    m_output->Append(store.Column() > 0 ? u"\n" + echo : echo);
+    m_reader.EchoShown(store);
+}
+
+uint64_t CConsoleForm::Flush(const console::Clock& clock) {
+    return m_source ? Flush(*m_source, clock) : 0;
 }
 
 uint64_t CConsoleForm::Flush(console::IReceiveSource& source, const console::Clock& clock) {
-    const console::FlushBatch batch = console::CollectFlush(source, clock);
+    const console::FlushBatch batch = m_reader.Flush(source, m_output->Store(), clock);
+    m_output->Feed(batch.text);
+    return batch.backlogLeft;
+}
+
+void CConsoleForm::ShowReply(uint64_t position) {
+    if (!m_source)
+        return;
+    const console::FlushBatch batch = m_reader.UpTo(*m_source, m_output->Store(), position);
     if (!batch.text.empty())
         m_output->Append(batch.text);
-    return batch.backlogLeft;
+    WantFlush();
 }
 
 void CConsoleForm::Send() {
@@ -115,6 +145,9 @@ void CConsoleForm::Send() {
 
 void CConsoleForm::ClearOutput() {
     m_output->Clear();
+    // What arrived before Clear is not shown afterwards either.
+    if (m_source)
+        m_reader.Drop(*m_source);
 }
 
 bool CConsoleForm::eventFilter(QObject* watched, QEvent* event) {

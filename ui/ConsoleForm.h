@@ -2,11 +2,12 @@
 // output shows every command the engine sends and every byte the camera sends back.
 #pragma once
 
-#include "ui/ConsoleText.h"
+#include "ui/ConsoleFeed.h"
 
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -39,19 +40,30 @@ public:
     bool IsInitialised() const { return m_initialised; }
 
     void SetSendHandler(SendHandler handler) { m_onSend = std::move(handler); }
+    // Where received bytes come from (the engine's receive ring), and who runs a flush when
+    // the console, having held back for a command's reply, may go on (the window's flush).
+    void SetReceiveSource(std::unique_ptr<console::IReceiveSource> source,
+                          std::function<void()> flushWanted);
 
-    // Input and Send enabled exactly when the engine is ready.
+    // Input and Send enabled exactly when the engine is ready. A ready engine runs no job, so
+    // no command of it is in flight any more.
     void Refresh(bool engineReady);
     // Focus to the input with all its text selected.
     void Activate();
 
-    // Appends text to the output (console echo, flushed bytes).
+    // Appends text to the output (console notes).
     void AppendText(std::u16string_view text);
-    // The echo of a sent command: cut and cleaned, then appended.
+    // The echo of a sent command, cut and cleaned, on a line of its own, after everything
+    // received before it.
     void AppendEcho(std::u16string_view command);
-    // Moves received bytes to the output: at most 500 characters or 0.4 seconds per call.
-    // Returns the backlog still waiting, which the caller keeps as its console backlog.
+    // Moves received bytes to the output: at most 500 characters or 0.4 seconds per call (see
+    // console::BacklogReader). Returns the backlog a later flush will take, which the caller
+    // keeps as its console backlog and uses to run the next flush.
+    uint64_t Flush(const console::Clock& clock = {});
     uint64_t Flush(console::IReceiveSource& source, const console::Clock& clock = {});
+    // The transaction of the command last echoed has ended at the ring position `position`: its
+    // reply is shown at once.
+    void ShowReply(uint64_t position);
 
     // The Send action (button 1016, or Enter in the input or on the Send button).
     void Send();
@@ -59,6 +71,7 @@ public:
     void ClearOutput();
 
     CConsoleEdit* Output() const { return m_output; }
+    const console::BacklogReader& Reader() const { return m_reader; }
     QLineEdit* Input() const { return m_input; }
 
 protected:
@@ -67,6 +80,7 @@ protected:
 
 private:
     void ApplyLayout(const console::FormLayout& layout);
+    void WantFlush();
 
     QPushButton* m_clear = nullptr;
     CConsoleEdit* m_output = nullptr;
@@ -76,4 +90,7 @@ private:
     console::FormLayout m_initialLayout;
     bool m_initialised = false;
     SendHandler m_onSend;
+    std::unique_ptr<console::IReceiveSource> m_source;
+    std::function<void()> m_flushWanted;
+    console::BacklogReader m_reader;
 };

@@ -53,6 +53,7 @@ void LineStore::Clear() {
 void LineStore::FinishLine(AppendChange& change) {
     m_lines.back() += u"\r\n";
     m_column = 0;
+    ++m_finished;
     if (m_lineIndex < m_rowLimit - 1) {
         ++m_lineIndex;
     } else {
@@ -104,22 +105,6 @@ std::u16string LineStore::Text() const {
     return text;
 }
 
-FlushBatch CollectFlush(IReceiveSource& source, const Clock& clock, const FlushLimits& limits) {
-    const auto now = [&clock] { return clock ? clock() : std::chrono::steady_clock::now(); };
-    FlushBatch batch;
-    const auto start = now();
-    uint64_t backlog = source.ConsoleBacklog();
-    while (backlog > 0 && batch.text.size() < limits.maxChars) {
-        if (now() - start >= limits.maxTime)
-            break;
-        batch.text.push_back(static_cast<char16_t>(source.TakeConsoleByte()));
-        --backlog;
-    }
-    batch.backlogLeft = backlog;
-    batch.text = CleanForDisplay(batch.text);
-    return batch;
-}
-
 FormLayout ResizeForm(const FormLayout& initial, int cx, int cy) {
     const DlgRect& out0 = initial.output;
     const DlgRect& in0 = initial.input;
@@ -127,12 +112,11 @@ FormLayout ResizeForm(const FormLayout& initial, int cx, int cy) {
     const DlgRect& check0 = initial.check;
     FormLayout next = initial;
 
-    next.output.w = std::min(out0.w, std::max(cx - out0.x - 4, check0.w + send0.w + 6));
+    next.output.w = std::max(cx - out0.x - 4, check0.w + send0.w + 6);
     next.output.h = std::max(cy - 15 - out0.y - in0.h - check0.h, 241 - in0.h - check0.h);
 
     const int rowY = next.output.y + next.output.h + 7;
-    next.input = {in0.x, rowY, std::min(in0.w, std::max(cx - in0.x - send0.w - 10, check0.w)),
-                  in0.h};
+    next.input = {in0.x, rowY, std::max(cx - in0.x - send0.w - 10, check0.w), in0.h};
     next.send = {next.input.x + next.input.w + 6, rowY, send0.w, send0.h};
     next.check = {check0.x, rowY + in0.h + 4, check0.w, check0.h};
     return next;

@@ -1,16 +1,14 @@
 // The console's text logic without any window: the line store with its fixed-column wrap and
-// row limit, the cleaning of received bytes and echoed commands for display, and the
-// collection of received bytes for one console flush. No Qt here, so all of it is tested
-// headless; CConsoleEdit only mirrors the store into its widget.
+// row limit, the cleaning of received bytes and echoed commands for display, and the layout of
+// the console form. No Qt here, so all of it is tested headless; CConsoleEdit only mirrors the
+// store into its widget. What a flush takes from the receive ring is in ConsoleFeed.h.
 #pragma once
 
 #include "ui/DialogUnits.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -69,6 +67,8 @@ public:
     int LineIndex() const { return m_lineIndex; }
     int LineWidth() const { return m_lineWidth; }
     int RowLimit() const { return m_rowLimit; }
+    // Lines finished since set-up, counting on across Clear and the row limit.
+    uint64_t FinishedLines() const { return m_finished; }
 
     // All lines joined: the text the output control shows.
     std::u16string Text() const;
@@ -82,51 +82,8 @@ private:
     int m_lineIndex = 0;
     int m_lineWidth = kLineColumns;
     int m_rowLimit = kDefaultRows;
+    uint64_t m_finished = 0;
 };
-
-// The console's view of the engine's receive buffer: one writer (the port's receive thread)
-// and the console as one of its readers.
-class IReceiveSource {
-public:
-    virtual ~IReceiveSource() = default;
-    // Bytes written to the receive buffer minus bytes the console has read, taken under the
-    // buffer's lock.
-    virtual uint64_t ConsoleBacklog() = 0;
-    // The byte at the console's read position; advances that position (modulo the buffer's
-    // capacity) and the console's read total by one. Only called while backlog remains.
-    virtual uint8_t TakeConsoleByte() = 0;
-};
-
-// The console reader of a receive ring with Pending(reader) and Take(reader) and a
-// kConsoleReader constant (the engine's clRingBuffer).
-template <typename Ring>
-class RingSource : public IReceiveSource {
-public:
-    explicit RingSource(Ring& ring) : m_ring(ring) {}
-    uint64_t ConsoleBacklog() override { return m_ring.Pending(Ring::kConsoleReader); }
-    uint8_t TakeConsoleByte() override { return m_ring.Take(Ring::kConsoleReader); }
-
-private:
-    Ring& m_ring;
-};
-
-using Clock = std::function<std::chrono::steady_clock::time_point()>;
-
-struct FlushLimits {
-    std::size_t maxChars = 500;
-    std::chrono::steady_clock::duration maxTime = std::chrono::milliseconds(400);
-};
-
-struct FlushBatch {
-    std::u16string text;      // collected bytes, one character per byte, cleaned for display
-    uint64_t backlogLeft = 0; // bytes still waiting for a later flush
-};
-
-// Collects the bytes of one console flush: at most limits.maxChars characters, stopping when
-// limits.maxTime has passed since the start or the backlog is used up. `clock` defaults to
-// the steady clock.
-FlushBatch CollectFlush(IReceiveSource& source, const Clock& clock = {},
-                        const FlushLimits& limits = {});
 
 // The console form's movable controls, in pixels of the form's client area.
 struct FormLayout {
@@ -137,9 +94,9 @@ struct FormLayout {
 };
 
 // Where the controls go when the form becomes cx x cy pixels, worked out from their initial
-// rectangles: the output keeps its top-left corner and grows down to the input row (never
-// wider than at first), the input row and the check box follow below it. The Clear button
-// never moves.
+// rectangles: the output keeps its top-left corner and fills the form to its right edge and
+// down to the input row; the input row (the input growing, Send at its right) and the check box
+// follow below it. The Clear button never moves.
 FormLayout ResizeForm(const FormLayout& initial, int cx, int cy);
 
 } // namespace console

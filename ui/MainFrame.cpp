@@ -91,9 +91,10 @@ private:
     std::function<void()> m_call;
 };
 
-// Received bytes reach the console at most once per interval while they keep coming; the
-// first bytes after a quiet spell are shown at once.
-constexpr int kFlushIntervalMs = 50;
+// While received bytes wait, the console takes its next share at the next pass of the event
+// loop; the first bytes after a quiet spell are shown at once.
+constexpr int kFlushIntervalMs = 0;
+
 // The registered interfaces as the communication settings dialog sees them.
 class InterfaceList : public commsettings::IInterfaceList {
 public:
@@ -160,6 +161,11 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
         if (clCommunicateModel* engine = m_app.Engine())
             engine->SubmitCommandJob(command);
     });
+    if (clCommunicateModel* engine = m_app.Engine())
+        m_console->SetReceiveSource(
+            std::make_unique<console::RingSource>(engine->Ring(),
+                                                  [engine] { return engine->Traffic().IsOpen(); }),
+            [this] { FlushReceived(); });
 
     // Menus, bar commands, shortcuts.
     CreateMenus();
@@ -486,7 +492,12 @@ void CMainFrame::OnDrainReplies() {
 
 void CMainFrame::OnShowResult() {
     TransactionReport report;
-    if (!m_results.Take(report) || !m_lower->isVisible())
+    if (!m_results.Take(report))
+        return;
+    // The reply shows in the console with its result, however much traffic waits before it.
+    if (ConsoleValid())
+        m_console->ShowReply(report.receivedUpTo);
+    if (!m_lower->isVisible())
         return;
     const int code = report.replyCode;
     m_lower->SetResult(barstatus::MakeResultLook(report.status, code, ReplyCodeText(code)));
@@ -496,8 +507,7 @@ void CMainFrame::FlushConsole() {
     clCommunicateModel* engine = m_app.Engine();
     if (!ConsoleValid() || !engine)
         return;
-    console::RingSource<clRingBuffer> source(engine->Ring());
-    m_consoleBacklog = m_console->Flush(source);
+    m_consoleBacklog = m_console->Flush();
     engine->SetConsoleBacklog(static_cast<int64_t>(m_consoleBacklog));
     m_lastFlush.start();
 }
@@ -622,7 +632,7 @@ void CMainFrame::FlushReceived() {
     if (m_detached)
         return;
     FlushConsole();
-    // One flush takes a bounded share; the rest follows one interval later.
+    // One flush takes a bounded share; the rest follows at the next pass of the event loop.
     if (m_app.Engine() && ConsoleValid() && m_consoleBacklog > 0)
         m_flushTimer->start(kFlushIntervalMs);
 }

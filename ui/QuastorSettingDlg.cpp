@@ -1,5 +1,7 @@
 #include "ui/QuastorSettingDlg.h"
 
+#include "base/MessageTable.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QComboBox>
@@ -11,9 +13,11 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-const QString CQuastorSettingDlg::kUnsupportedMark = QStringLiteral(" (not supported)");
-
 namespace {
+
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
 
 QString Text16(const char16_t* text, size_t capacity) {
     size_t n = 0;
@@ -26,7 +30,7 @@ QString Text16(const char16_t* text, size_t capacity) {
 
 CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWidget* parent)
     : QDialog(parent), m_request(request) {
-    setWindowTitle(QStringLiteral("Camera Link API"));
+    setWindowTitle(M(MSG_CAMERA_LINK_SETTINGS));
     auto* form = new QFormLayout;
     m_library = new QComboBox(this);
     m_library->setObjectName(QStringLiteral("library"));
@@ -34,9 +38,9 @@ CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWid
     m_channel->setObjectName(QStringLiteral("channel"));
     m_baud = new QComboBox(this);
     m_baud->setObjectName(QStringLiteral("baudRate"));
-    form->addRow(QStringLiteral("Serial library:"), m_library);
-    form->addRow(QStringLiteral("Channel:"), m_channel);
-    form->addRow(QStringLiteral("Baud rate:"), m_baud);
+    form->addRow(M(MSG_SERIAL_LIBRARY), m_library);
+    form->addRow(M(MSG_CHANNEL), m_channel);
+    form->addRow(M(MSG_BAUD_RATE) + QStringLiteral(":"), m_baud);
 
     for (uint32_t i = 0; i < request.libraryCount; ++i) {
         const QuastorLibraryEntry& e = request.libraries[i];
@@ -61,9 +65,10 @@ CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWid
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     if (request.libraryCount == 0)
-        layout->addWidget(new QLabel(QStringLiteral("No Camera Link serial library in ") +
-                                         QString::fromUtf16(request.folder ? request.folder : u""),
-                                     this));
+        layout->addWidget(
+            new QLabel(QString::fromStdU16String(
+                           FormatMsg(MSG_NO_CL_LIBRARY, {request.folder ? request.folder : u""})),
+                       this));
     layout->addLayout(form);
     layout->addWidget(buttons);
     buttons->button(QDialogButtonBox::Ok)->setEnabled(request.libraryCount > 0);
@@ -120,11 +125,9 @@ void CQuastorSettingDlg::FillBaudRates(uint32_t preferred) {
     // The speed chosen so far stays selectable when the channel does not offer it, marked.
     if (select < 0 && preferred != 0) {
         select = m_baud->count();
-        m_baud->addItem(QString::number(preferred) + kUnsupportedMark, preferred);
+        m_baud->addItem(QString::number(preferred) + M(MSG_SPEED_NOT_SUPPORTED), preferred);
         m_baud->setItemData(select, QColor(Qt::red), Qt::ForegroundRole);
-        m_baud->setItemData(select,
-                            QStringLiteral("The library does not offer this speed on the channel."),
-                            Qt::ToolTipRole);
+        m_baud->setItemData(select, M(MSG_SPEED_NOT_OFFERED), Qt::ToolTipRole);
     }
     m_baud->setCurrentIndex(std::max(select, 0));
 }

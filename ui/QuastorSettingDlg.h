@@ -22,9 +22,6 @@ public:
     QComboBox* channelBox() const { return m_channel; }
     QComboBox* baudBox() const { return m_baud; }
 
-    // Appended to a speed the chosen channel does not offer.
-    static const QString kUnsupportedMark;
-
 private:
     void FillChannels(uint32_t preferredIndex);
     // The speeds the chosen channel offers (all of them when it did not say), with preferred

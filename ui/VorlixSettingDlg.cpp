@@ -24,6 +24,10 @@ QString Q(const std::u16string& s) {
     return QString::fromStdU16String(s);
 }
 
+QString M(int id) {
+    return QString::fromUtf16(Msg(id));
+}
+
 int ShowDialog(VorlixDialogRequest& request) {
     CVorlixSettingDlg dlg(request);
     if (dlg.exec() != QDialog::Accepted)
@@ -32,9 +36,9 @@ int ShowDialog(VorlixDialogRequest& request) {
     return 1;
 }
 
-void AddItems(QComboBox* box, std::initializer_list<std::pair<const char*, int>> items) {
+void AddItems(QComboBox* box, std::initializer_list<std::pair<QString, int>> items) {
     for (const auto& [text, value] : items)
-        box->addItem(QString::fromUtf8(text), value);
+        box->addItem(text, value);
 }
 
 void Select(QComboBox* box, int value) {
@@ -53,7 +57,7 @@ void RegisterVorlixSettingDialog() {
 
 CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* parent)
     : QDialog(parent), m_request(request) {
-    setWindowTitle(QStringLiteral("COM port settings"));
+    setWindowTitle(M(MSG_COM_PORT_SETTINGS));
     setObjectName(QStringLiteral("VorlixSettingDlg"));
 
     portCombo = new QComboBox(this);
@@ -69,22 +73,25 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
         baudCombo->addItem(QString::number(rate), rate);
     dataBitsCombo = new QComboBox(this);
     dataBitsCombo->setObjectName(QStringLiteral("dataBitsCombo"));
-    AddItems(dataBitsCombo, {{"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}});
+    for (int bits = 5; bits <= 8; ++bits)
+        dataBitsCombo->addItem(QString::number(bits), bits);
     parityCombo = new QComboBox(this);
     parityCombo->setObjectName(QStringLiteral("parityCombo"));
-    AddItems(parityCombo, {{"None", VORLIX_PARITY_NONE},
-                           {"Odd", VORLIX_PARITY_ODD},
-                           {"Even", VORLIX_PARITY_EVEN},
-                           {"Mark", VORLIX_PARITY_MARK},
-                           {"Space", VORLIX_PARITY_SPACE}});
+    AddItems(parityCombo, {{M(MSG_NONE), VORLIX_PARITY_NONE},
+                           {M(MSG_PARITY_ODD), VORLIX_PARITY_ODD},
+                           {M(MSG_PARITY_EVEN), VORLIX_PARITY_EVEN},
+                           {M(MSG_PARITY_MARK), VORLIX_PARITY_MARK},
+                           {M(MSG_PARITY_SPACE), VORLIX_PARITY_SPACE}});
     stopBitsCombo = new QComboBox(this);
     stopBitsCombo->setObjectName(QStringLiteral("stopBitsCombo"));
-    AddItems(stopBitsCombo, {{"1", VORLIX_STOP_ONE}, {"2", VORLIX_STOP_TWO}});
+    AddItems(stopBitsCombo,
+             {{QStringLiteral("1"), VORLIX_STOP_ONE}, {QStringLiteral("2"), VORLIX_STOP_TWO}});
     flowCombo = new QComboBox(this);
     flowCombo->setObjectName(QStringLiteral("flowCombo"));
-    AddItems(flowCombo, {{"None", VORLIX_FLOW_NONE},
-                         {"RTS/CTS", VORLIX_FLOW_RTSCTS},
-                         {"XON/XOFF", VORLIX_FLOW_XONXOFF}});
+    // The names of the two handshakes are the same in every language.
+    AddItems(flowCombo, {{M(MSG_NONE), VORLIX_FLOW_NONE},
+                         {QStringLiteral("RTS/CTS"), VORLIX_FLOW_RTSCTS},
+                         {QStringLiteral("XON/XOFF"), VORLIX_FLOW_XONXOFF}});
     receiveQueueSpin = new QSpinBox(this);
     receiveQueueSpin->setObjectName(QStringLiteral("receiveQueueSpin"));
     receiveQueueSpin->setRange(1, 1 << 24);
@@ -93,26 +100,26 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     transmitQueueSpin->setRange(1, 1 << 24);
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Port"), portCombo);
-    form->addRow(QStringLiteral("Device"), deviceLabel);
-    form->addRow(QStringLiteral("Baud rate"), baudCombo);
-    form->addRow(QStringLiteral("Data bits"), dataBitsCombo);
-    form->addRow(QStringLiteral("Parity"), parityCombo);
-    form->addRow(QStringLiteral("Stop bits"), stopBitsCombo);
-    form->addRow(QStringLiteral("Flow control"), flowCombo);
-    form->addRow(QStringLiteral("Receive queue"), receiveQueueSpin);
-    form->addRow(QStringLiteral("Transmit queue"), transmitQueueSpin);
+    form->addRow(M(MSG_PORT), portCombo);
+    form->addRow(M(MSG_DEVICE), deviceLabel);
+    form->addRow(M(MSG_BAUD_RATE), baudCombo);
+    form->addRow(M(MSG_DATA_BITS), dataBitsCombo);
+    form->addRow(M(MSG_PARITY), parityCombo);
+    form->addRow(M(MSG_STOP_BITS), stopBitsCombo);
+    form->addRow(M(MSG_FLOW_CONTROL), flowCombo);
+    form->addRow(M(MSG_RECEIVE_QUEUE), receiveQueueSpin);
+    form->addRow(M(MSG_TRANSMIT_QUEUE), transmitQueueSpin);
 
     // Device paths of the user's own (a simulator's pseudo-terminal, for example).
-    auto* addedBox = new QGroupBox(QStringLiteral("Added devices"), this);
+    auto* addedBox = new QGroupBox(M(MSG_ADDED_DEVICES), this);
     addedList = new QListWidget(addedBox);
     addedList->setObjectName(QStringLiteral("addedList"));
     addEdit = new QLineEdit(addedBox);
     addEdit->setObjectName(QStringLiteral("addEdit"));
-    addEdit->setPlaceholderText(QStringLiteral("/path/of/device"));
-    auto* addButton = new QPushButton(QStringLiteral("Add"), addedBox);
+    addEdit->setPlaceholderText(M(MSG_DEVICE_PATH_HINT));
+    auto* addButton = new QPushButton(M(MSG_ADD), addedBox);
     addButton->setObjectName(QStringLiteral("addButton"));
-    auto* removeButton = new QPushButton(QStringLiteral("Remove"), addedBox);
+    auto* removeButton = new QPushButton(M(MSG_REMOVE), addedBox);
     removeButton->setObjectName(QStringLiteral("removeButton"));
     auto* addRow = new QHBoxLayout;
     addRow->addWidget(addEdit, 1);

@@ -1,6 +1,6 @@
 // The console's cost per flush: one flush appends up to 500 characters to a store that is
 // already at its row limit (2000 rows), first the line store alone, then the output widget
-// that mirrors it.
+// that mirrors it at once (an echo, a note) or within its mirror interval (received bytes).
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleText.h"
 
@@ -40,6 +40,9 @@ void BM_LineStoreFlush(benchmark::State& state) {
 }
 BENCHMARK(BM_LineStoreFlush)->Arg(0)->Arg(1);
 
+// Arg 0: the chunk (0 reply lines, 1 one long run); arg 1: 0 appended (mirrored at once, as an
+// echo or a note), 1 fed as a flush feeds received bytes (the widget catches up once per mirror
+// interval).
 void BM_ConsoleEditFlush(benchmark::State& state) {
     CConsoleEdit edit;
     edit.resize(600, 400);
@@ -48,13 +51,22 @@ void BM_ConsoleEditFlush(benchmark::State& state) {
     for (int i = 0; i < 2100; ++i)
         edit.Append(u"line of earlier traffic\n");
     const std::u16string chunk = state.range(0) ? LongChunk() : FlushChunk();
+    const bool fed = state.range(1) != 0;
     for (auto _ : state) {
-        edit.Append(chunk);
+        if (fed)
+            edit.Feed(chunk);
+        else
+            edit.Append(chunk);
         QApplication::processEvents();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 500);
 }
-BENCHMARK(BM_ConsoleEditFlush)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConsoleEditFlush)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 // The widget rebuilt from the whole store on every flush, the simple way: what the mirroring
 // of changed lines saves.

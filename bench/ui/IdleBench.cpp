@@ -3,9 +3,13 @@
 //
 //   bench_idle idle [SECONDS]   connected to the camera simulator (its own process), no
 //                               traffic: CPU share and voluntary context switches a second
-//   bench_flood is the same program with "flood [BYTES]": a writer process sends BYTES (default
-//                               4 MB) of text lines without pause; the longest stall of the
-//                               UI thread, measured by probes posted to it every 2 ms
+//   bench_idle flood [BYTES]    a writer process sends BYTES (default 4 MB) of text lines
+//                               without pause and answers a command sent from the console
+//                               halfway: the longest stall of the UI thread (probes posted to
+//                               it every 2 ms), what the console showed and passed over, and
+//                               how long after its writing the reply showed in the console
+//   bench_idle bursts [COUNT]   COUNT (default 20) bursts of 100 KB, each once the console has
+//                               shown the one before: the console's pace from a terminal
 //
 // Real application start-up, real window (QT_QPA_PLATFORM=offscreen is set when unset), real
 // built-in serial port, real engine threads.
@@ -17,11 +21,14 @@
 #include "platform/Text.h"
 #include "platform/WorkingSet.h"
 #include "tests/support/FakeWorkingSet.h"
+#include "ui/ConsoleEdit.h"
+#include "ui/ConsoleForm.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -31,6 +38,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <sstream>
 #include <string>
@@ -173,51 +181,110 @@ int Idle(int seconds) {
     return rc;
 }
 
-int Flood(long bytes) {
-    int master = -1, slave = -1;
-    char name[256] = {};
+// The writer on the terminal's master side: after "g" on its pipe it sends `bytes` of text
+// lines without pause, and answers the first command line it reads ("...\r") at once, between
+// two blocks, with a reply and EOT; the steady-clock time of that answer goes to `times`.
+[[noreturn]] void FloodWriter(int master, int go, int times, long bytes) {
+    char start;
+    if (read(go, &start, 1) != 1)
+        _exit(1);
+    std::string line = "FLOOD 0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQ\r\n";
+    std::string block;
+    while (block.size() < 4096)
+        block += line;
+    const std::string reply = ">OK\r\n>Model=BENCH\r\n\x04";
+    std::string command;
+    bool answered = false;
+    const auto answerIfAsked = [&](int waitMs) {
+        pollfd p{master, POLLIN, 0};
+        if (answered || poll(&p, 1, waitMs) <= 0)
+            return;
+        char buf[256];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0)
+            command.append(buf, static_cast<size_t>(n));
+        if (command.find('\r') == std::string::npos)
+            return;
+        if (write(master, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size()))
+            _exit(3);
+        const int64_t at =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count();
+        if (write(times, &at, sizeof at) != sizeof at)
+            _exit(4);
+        answered = true;
+    };
+    long left = bytes;
+    while (left > 0) {
+        const size_t n = static_cast<size_t>(std::min<long>(left, block.size()));
+        const ssize_t w = write(master, block.data(), n);
+        if (w <= 0)
+            _exit(2);
+        left -= w;
+        answerIfAsked(0);
+    }
+    // A command that comes after the flood is still answered.
+    for (int i = 0; i < 100 && !answered; ++i)
+        answerIfAsked(50);
+    _exit(0);
+}
+
+// A terminal pair in raw mode; name gets the device the window opens.
+bool OpenRawTerminal(int& master, int& slave, char (&name)[256]) {
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        return 1;
+        return false;
     termios raw{};
     tcgetattr(slave, &raw);
     cfmakeraw(&raw);
     tcsetattr(slave, TCSANOW, &raw);
-    int go[2];
-    if (pipe(go) != 0)
+    return true;
+}
+
+// True when one of the console's last lines holds text.
+bool ConsoleShows(const CMainFrame& frame, std::u16string_view text) {
+    const auto& lines = frame.Console()->Output()->Store().Lines();
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+        if (it->find(text) != std::u16string::npos)
+            return true;
+    return false;
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+int Flood(long bytes) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (!OpenRawTerminal(master, slave, name))
+        return 1;
+    int go[2], times[2];
+    if (pipe(go) != 0 || pipe(times) != 0)
         return 1;
     const pid_t writer = fork();
     if (writer == 0) {
         close(slave);
         close(go[1]);
-        char start;
-        if (read(go[0], &start, 1) != 1)
-            _exit(1);
-        std::string line = ">FLOOD 0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOP\r\n";
-        std::string block;
-        while (block.size() < 4096)
-            block += line;
-        long left = bytes;
-        while (left > 0) {
-            const size_t n = static_cast<size_t>(std::min<long>(left, block.size()));
-            const ssize_t w = write(master, block.data(), n);
-            if (w <= 0)
-                _exit(2);
-            left -= w;
-        }
-        _exit(0);
+        close(times[0]);
+        FloodWriter(master, go[0], times[1], bytes);
     }
     close(go[0]);
+    close(times[1]);
     int rc = 1;
     {
         Window window;
         if (!window.Start(name)) {
             std::fprintf(stderr, "could not connect to %s\n", name);
         } else {
+            clCommunicateModel& engine = *window.app.Engine();
+            CMainFrame& frame = *window.frame;
             // A probe posted every 2 ms from a thread of its own; the UI thread notes how late
-            // each one ran. The longest delay is the longest stall.
+            // each one ran (the longest delay is the longest stall) and when the console first
+            // shows the reply.
             std::atomic<bool> probing{true};
             std::atomic<int64_t> longestUs{0};
             std::atomic<long> probes{0};
+            Clock::time_point replyShown{};
             std::thread prober([&] {
                 while (probing) {
                     const auto posted = Clock::now();
@@ -232,6 +299,9 @@ int Flood(long bytes) {
                             while (us > seen && !longestUs.compare_exchange_weak(seen, us)) {
                             }
                             ++probes;
+                            if (replyShown == Clock::time_point{} &&
+                                ConsoleShows(frame, u">Model=BENCH"))
+                                replyShown = Clock::now();
                         },
                         Qt::QueuedConnection);
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -240,27 +310,114 @@ int Flood(long bytes) {
             const auto t0 = Clock::now();
             if (write(go[1], "g", 1) != 1)
                 std::fprintf(stderr, "writer did not start\n");
+            // Halfway through the flood the user sends a command from the console.
+            while (engine.Ring().WrittenCount() < static_cast<uint64_t>(bytes) / 2 &&
+                   Clock::now() - t0 < std::chrono::seconds(30))
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            const auto sentAt = Clock::now();
+            frame.Console()->Input()->setText(QStringLiteral("sta"));
+            frame.Console()->Send();
             int status = 0;
             // The UI thread keeps running its loop while the writer floods.
             while (waitpid(writer, &status, WNOHANG) == 0)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            const double sent = std::chrono::duration<double>(Clock::now() - t0).count();
-            RunFor(1000); // the receive thread takes the last bytes
+            const double sent = Seconds(Clock::now() - t0);
+            // Until the console has caught up (or shown what it will).
+            const auto drainedBy = Clock::now() + std::chrono::seconds(30);
+            while ((engine.Ring().Pending(clRingBuffer::kConsoleReader) > 0 ||
+                    replyShown == Clock::time_point{} || !window.app.IsEngineReady()) &&
+                   Clock::now() < drainedBy)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            const double drained = Seconds(Clock::now() - t0);
+            RunFor(200);
             probing = false;
             prober.join();
             QCoreApplication::processEvents();
-            std::printf("flood of %ld bytes, sent in %.2f s\n", bytes, sent);
+            int64_t answeredNs = 0;
+            const bool answered = read(times[0], &answeredNs, sizeof answeredNs) ==
+                                  static_cast<ssize_t>(sizeof answeredNs);
+            const Clock::time_point answeredAt{std::chrono::nanoseconds(answeredNs)};
+            const uint64_t taken = engine.Ring().TakenCount(clRingBuffer::kConsoleReader);
+            const uint64_t skipped = frame.Console()->Reader().SkippedTotal();
+            std::printf("flood of %ld bytes, sent in %.2f s, console caught up after %.2f s\n",
+                        bytes, sent, drained);
             std::printf("  longest UI-thread stall %.1f ms over %ld probes (target <= 50 ms)\n",
                         static_cast<double>(longestUs) / 1000.0, static_cast<long>(probes));
-            std::printf("  received %llu bytes\n", static_cast<unsigned long long>(
-                                                       window.app.Engine()->Ring().WrittenCount()));
+            std::printf("  received %llu bytes; console showed %llu, passed over %llu: "
+                        "%.2f MB/s shown\n",
+                        static_cast<unsigned long long>(engine.Ring().WrittenCount()),
+                        static_cast<unsigned long long>(taken - skipped),
+                        static_cast<unsigned long long>(skipped),
+                        static_cast<double>(taken - skipped) / 1e6 / drained);
+            if (answered && replyShown != Clock::time_point{})
+                std::printf("  command sent after %.2f s: reply shown %.1f ms after it was "
+                            "written (target <= 100 ms), result %s\n",
+                            Seconds(sentAt - t0), Seconds(replyShown - answeredAt) * 1000.0,
+                            engine.ReplyCode() == 0 ? "OK" : "not OK");
+            else
+                std::printf("  the command's reply was %s\n",
+                            answered ? "never shown" : "never written");
             rc = 0;
         }
     }
     close(go[1]);
+    close(times[0]);
     close(master);
     close(slave);
     waitpid(writer, nullptr, WNOHANG);
+    return rc;
+}
+
+// Bursts the console can show whole (100 KB of text lines each), written to the terminal one
+// after another once the console has shown the last: the console's own pace from a terminal.
+int Bursts(int count) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (!OpenRawTerminal(master, slave, name))
+        return 1;
+    std::string burst;
+    for (int i = 0; burst.size() < 100000; ++i)
+        burst += ">BURST line " + std::to_string(i) + " abcdefghijklmnopqrstuvwxyz\r\n";
+    int rc = 1;
+    {
+        Window window;
+        if (!window.Start(name)) {
+            std::fprintf(stderr, "could not connect to %s\n", name);
+        } else {
+            clRingBuffer& ring = window.app.Engine()->Ring();
+            RunFor(300);
+            Clock::duration busy{};
+            uint64_t shown = 0;
+            for (int b = 0; b < count; ++b) {
+                const uint64_t before = ring.TakenCount(clRingBuffer::kConsoleReader);
+                const uint64_t target = ring.WrittenCount() + burst.size();
+                std::thread writer([&] {
+                    for (size_t done = 0; done < burst.size();) {
+                        const ssize_t w = write(master, burst.data() + done, burst.size() - done);
+                        if (w <= 0)
+                            break;
+                        done += static_cast<size_t>(w);
+                    }
+                });
+                const auto t0 = Clock::now();
+                while (ring.TakenCount(clRingBuffer::kConsoleReader) < target &&
+                       Clock::now() - t0 < std::chrono::seconds(30))
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+                busy += Clock::now() - t0;
+                writer.join();
+                shown += ring.TakenCount(clRingBuffer::kConsoleReader) - before;
+                RunFor(50);
+            }
+            std::printf(
+                "%d bursts of %zu bytes: console showed %.2f MB/s (goal >= 1 MB/s), "
+                "%llu bytes passed over\n",
+                count, burst.size(), static_cast<double>(shown) / 1e6 / Seconds(busy),
+                static_cast<unsigned long long>(window.frame->Console()->Reader().SkippedTotal()));
+            rc = 0;
+        }
+    }
+    close(master);
+    close(slave);
     return rc;
 }
 
@@ -274,6 +431,8 @@ int main(int argc, char** argv) {
         return Idle(argc > 2 ? std::atoi(argv[2]) : 30);
     if (mode == "flood")
         return Flood(argc > 2 ? std::atol(argv[2]) : 4L << 20);
-    std::fprintf(stderr, "usage: bench_idle idle [SECONDS] | flood [BYTES]\n");
+    if (mode == "bursts")
+        return Bursts(argc > 2 ? std::atoi(argv[2]) : 20);
+    std::fprintf(stderr, "usage: bench_idle idle [SECONDS] | flood [BYTES] | bursts [COUNT]\n");
     return 2;
 }

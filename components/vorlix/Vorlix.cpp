@@ -25,6 +25,8 @@ constexpr char16_t kParamKeys[7][16] = {u"Baud Rate",     u"Data Bits",    u"Par
 constexpr size_t kMaxAddedDevices = 64;
 constexpr uint32_t kMaxQueue = 1u << 24;
 
+constexpr char16_t kDefaultAddedFormat[] = u"added device %s";
+
 struct State {
     std::mutex lock;
     std::u16string settingsPath;
@@ -33,11 +35,21 @@ struct State {
     VorlixDialogHook hook = nullptr;
     std::string sysRoot = "/sys/class/tty";
     std::string byIdRoot = "/dev/serial/by-id";
+    std::u16string addedFormat = kDefaultAddedFormat;
 };
 
 State& S() {
     static State state;
     return state;
+}
+
+// The format with its "%s" replaced by the path.
+std::u16string AddedDescription(const std::u16string& format, const std::u16string& path) {
+    std::u16string text = format;
+    const size_t at = text.find(u"%s");
+    if (at != std::u16string::npos)
+        text.replace(at, 2, path);
+    return text;
 }
 
 std::string RealPath(const std::string& path) {
@@ -107,7 +119,7 @@ void ListPorts(State& st) {
             for (const VorlixPort& p : ports)
                 dup = dup || p.name == name;
             if (!dup)
-                ports.push_back({name, path, u"added device " + path, true,
+                ports.push_back({name, path, AddedDescription(st.addedFormat, path), true,
                                  platform::SerialDeviceInUse(platform::Utf16ToUtf8(path))});
         }
     }
@@ -172,6 +184,12 @@ void VorlixSetDialogHook(VorlixDialogHook hook) {
     State& st = S();
     std::lock_guard<std::mutex> g(st.lock);
     st.hook = hook;
+}
+
+void VorlixSetAddedDeviceFormat(const std::u16string& format) {
+    State& st = S();
+    std::lock_guard<std::mutex> g(st.lock);
+    st.addedFormat = format.empty() ? std::u16string(kDefaultAddedFormat) : format;
 }
 
 void VorlixSetScanRoots(const std::string& sysClassTty, const std::string& serialById) {

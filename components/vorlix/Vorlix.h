@@ -49,7 +49,7 @@ enum : uint32_t {
 struct VorlixPort {
     std::u16string name;        // "ttyUSB0", "pts-3"
     std::u16string devicePath;  // "/dev/ttyUSB0"
-    std::u16string description; // by-id name, driver name, or "added device"
+    std::u16string description; // by-id name, driver name, or "added device <path>"
     bool added = false;         // a device path the user added
     bool inUse = false;         // another program holds it (its lock), as seen when listed
 };
@@ -73,6 +73,9 @@ struct VorlixDialogRequest {
 using VorlixDialogHook = int (*)(VorlixDialogRequest& request);
 void VorlixSetDialogHook(VorlixDialogHook hook);
 
+// How an added device path is described, "%s" standing for the path; the user interface sets
+// it in its language before the ports are listed (default "added device %s").
+void VorlixSetAddedDeviceFormat(const std::u16string& format);
 // Called once before any other call: remembers the settings file and lists the ports.
 void VorlixInitW(const char16_t* settingsPath);
 // Index of the port, -1 when it is not present (lists the ports again first).

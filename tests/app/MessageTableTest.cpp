@@ -71,3 +71,14 @@ TEST(MessageTable, FormatFillsEachPlaceholderInOrder) {
     EXPECT_EQ(FormatMsg(MSG_PORT_BUSY, {u"/dev/ttyS0"}),
               u"/dev/ttyS0 は他のプログラムが使用中です。");
 }
+
+// The texts of Text Load's progress and outcome call it by the name its menu item has.
+TEST(MessageTable, TextLoadHasOneNameInEachLanguage) {
+    for (int language : {0, 1}) {
+        const std::u16string name = MsgIn(MSG_TEXT_LOAD, language);
+        for (int id : {MSG_BATCH_PROGRESS, MSG_BATCH_ALL_SENT, MSG_BATCH_STOPPED_FAILED,
+                       MSG_BATCH_STOPPED_CANCEL})
+            EXPECT_EQ(std::u16string(MsgIn(id, language)).rfind(name, 0), 0u)
+                << "message " << id << " in language " << language;
+    }
+}

@@ -60,6 +60,24 @@ INSTANTIATE_TEST_SUITE_P(
                    u"The Camera Link serial library libold.so lacks the function clSerialWrite.",
                    u"Camera Link シリアルライブラリ libold.so に関数 clSerialWrite がありません。",
                    u"The Camera Link serial library libold.so lacks the function clSerialWrite."},
+        ReasonCase{
+            "GroupMayOpen",
+            {PORT_REASON_NO_PERMISSION, PORT_PERMISSION_GROUP, 0, u"/dev/ttyUSB0", u"dialout"},
+            u"No permission to open /dev/ttyUSB0 (group dialout). Add your user to the "
+            u"group dialout and log in again.",
+            u"/dev/ttyUSB0 を開く権限がありません（グループ dialout）。ユーザーをグループ "
+            u"dialout に加え、ログインし直してください。",
+            u""},
+        ReasonCase{
+            "OnlyTheOwnerMayOpen",
+            {PORT_REASON_NO_PERMISSION, PORT_PERMISSION_OWNER, 0, u"/dev/ttyS0", u"root"},
+            u"No permission to open /dev/ttyS0: only its owner root may open it. Give the "
+            u"device to a group (dialout, for example) with a udev rule, add your user to "
+            u"that group and log in again.",
+            u"/dev/ttyS0 を開く権限がありません。開けるのは所有者 root だけです。udev "
+            u"ルールでデバイスをグループ (dialout など) に与え、ユーザーをそのグループに加えて、"
+            u"ログインし直してください。",
+            u""},
         ReasonCase{"ChannelMissing",
                    {PORT_REASON_CHANNEL_MISSING, 5, 2, u"libclsersim.so", u""},
                    u"Channel 5 no longer exists (libclsersim.so has 2 channels).",

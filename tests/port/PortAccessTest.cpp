@@ -139,38 +139,57 @@ TEST(PortAccess, OneDeviceServesOneProgramAtATime) {
     rig.port.Disconnect();
 }
 
-TEST(PortAccess, DeviceWithoutPermissionNamesItsGroupAndTheRemedy) {
+// A device the user may not open: the refusal names what blocks. A node its group may open
+// names the group to join; a node only its owner may open (0600) names the owner and the udev
+// rule that gives it to a group.
+struct PermissionCase {
+    const char* name;
+    mode_t mode;
+    const char* group;
+    std::string expected; // with %DEV% for the device
+};
+
+void PrintTo(const PermissionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PortPermission : public ::testing::TestWithParam<PermissionCase> {};
+
+TEST_P(PortPermission, RefusalNamesWhatBlocks) {
+    const PermissionCase& c = GetParam();
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving the device to another owner needs root";
     EnglishTexts english;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
     const std::string slave = ::ptsname(master);
-    std::vector<std::string> args = {kProbe, slave};
-    std::string groupName;
-    if (::geteuid() == 0) {
-        // Root opens everything: the probe runs as nobody, and the node belongs to a group
-        // nobody is not in.
-        const struct group* dialout = ::getgrnam("dialout");
-        ASSERT_NE(dialout, nullptr);
-        groupName = dialout->gr_name;
-        ASSERT_EQ(::chown(slave.c_str(), 0, dialout->gr_gid), 0);
-        ASSERT_EQ(::chmod(slave.c_str(), 0660), 0);
-        args.insert(args.begin(),
-                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
-    } else {
-        struct stat sb {};
-        ASSERT_EQ(::stat(slave.c_str(), &sb), 0);
-        groupName = ::getgrgid(sb.st_gid)->gr_name;
-        ASSERT_EQ(::chmod(slave.c_str(), 0), 0);
-    }
-    Probe other(args);
-    EXPECT_EQ(other.Line(), "8 No permission to open " + slave + " (group " + groupName +
-                                "). Add your user to the group " + groupName +
-                                " and log in again.");
+    // The probe runs as nobody, in no group; the node belongs to root and the case's group.
+    const struct group* group = ::getgrnam(c.group);
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(::chown(slave.c_str(), 0, group->gr_gid), 0);
+    ASSERT_EQ(::chmod(slave.c_str(), c.mode), 0);
+    Probe other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                 kProbe, slave});
+    std::string expected = c.expected;
+    expected.replace(expected.find("%DEV%"), 5, slave);
+    EXPECT_EQ(other.Line(), "8 " + expected);
     EXPECT_EQ(other.Wait(), 8);
     ::close(master);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, PortPermission,
+    ::testing::Values(
+        PermissionCase{"GroupMayOpen", 0660, "dialout",
+                       "No permission to open %DEV% (group dialout). Add your user to the group "
+                       "dialout and log in again."},
+        PermissionCase{"OnlyTheOwnerMayOpen", 0600, "root",
+                       "No permission to open %DEV%: only its owner root may open it. Give the "
+                       "device to a group (dialout, for example) with a udev rule, add your user "
+                       "to that group and log in again."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortAccess, MissingDeviceIsToldApartFromABusyOne) {
     EnglishTexts english;

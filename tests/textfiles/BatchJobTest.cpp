@@ -3,6 +3,7 @@
 #include "textfiles/BatchText.h"
 
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -377,4 +378,29 @@ TEST(BatchProgress, TimeLeftAndDurations) {
     EXPECT_EQ(BatchDurationText(1), u"00:01") << "rounded up: never 0 while something is left";
     EXPECT_EQ(BatchDurationText(61000), u"01:01");
     EXPECT_EQ(BatchDurationText(3723000), u"1:02:03");
+}
+
+// The example batch file of README.md sends what the README says it sends: the comment and
+// the pause nothing, a "#" line itself, a TAB's note not.
+TEST(BatchJob, ReadmeExampleSendsWhatTheReadmeSays) {
+    std::ifstream readme(std::string(QUILLON_SOURCE_DIR) + "/README.md");
+    ASSERT_TRUE(readme);
+    std::string line, example;
+    bool found = false;
+    while (std::getline(readme, line)) {
+        if (!found) {
+            found = line.find("A Text Load file (a batch file)") == 0;
+            continue;
+        }
+        if (line.rfind("    ", 0) == 0)
+            example += line.substr(4) + "\r\n";
+        else if (!example.empty())
+            break;
+    }
+    ASSERT_FALSE(example.empty()) << "README.md describes the batch file with an example";
+    BatchRig rig;
+    rig.AnswerOk(4);
+    rig.RunFile(example);
+    ASSERT_TRUE(rig.WaitJobEnd());
+    EXPECT_EQ(rig.camera.Wire(), "gai 12\rblk 0\r# sent as it is, not a comment\rsta\r");
 }

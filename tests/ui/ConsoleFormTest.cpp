@@ -4,6 +4,8 @@
 
 #include "QtAppTest.h"
 #include "base/MessageTable.h"
+#include "comm/RingBuffer.h"
+#include "support/QtWait.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
 
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <memory>
 #include <random>
 
 namespace {
@@ -25,15 +28,10 @@ QString StoreAsShown(const console::LineStore& store) {
     return shown;
 }
 
-class Bytes : public console::IReceiveSource {
-public:
-    explicit Bytes(std::string b) : m_b(std::move(b)) {}
-    uint64_t ConsoleBacklog() override { return m_b.size() - m_pos; }
-    uint8_t TakeConsoleByte() override { return static_cast<uint8_t>(m_b[m_pos++]); }
-
-private:
-    std::string m_b;
-    std::size_t m_pos = 0;
+// A receive ring of the console's own, which the test fills as a port's receive thread would.
+struct Received {
+    Received() { EXPECT_TRUE(ring.Allocate(1 << 16)); }
+    clRingBuffer ring;
 };
 
 } // namespace
@@ -112,19 +110,26 @@ TEST_F(ConsoleFormTest, EnablesTextsAndAppendCrBox) {
     EXPECT_FALSE(box->isEnabled());
 }
 
-TEST_F(ConsoleFormTest, FlushEchoAndClear) {
+TEST_F(ConsoleFormTest, FlushEchoAndClearWhichDropsTheBacklogToo) {
     CConsoleForm form;
-    form.InitialUpdate(100, false, true);
+    form.InitialUpdate(2000, false, true);
+    Received received;
+    form.SetReceiveSource(std::make_unique<console::RingSource>(received.ring), {});
     form.AppendEcho(u"sta\r");
-    Bytes bytes(std::string(">OK\r\x04") + std::string(600, 'r'));
-    const uint64_t left = form.Flush(bytes);
-    EXPECT_EQ(left, 605u - 500u);
-    const QString shown = form.Output()->toPlainText();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("sta\n>OK\n\n"))) << shown.toStdString();
+    const std::string reply = std::string(">OK\r\x04") + std::string(600, 'r');
+    received.ring.Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    EXPECT_EQ(form.Flush(), 605u - 500u);
+    // The widget follows within its mirror interval.
+    EXPECT_TRUE(WaitProcessingEvents([&] {
+        return form.Output()->toPlainText().startsWith(QStringLiteral("sta\n>OK\n\n"));
+    })) << form.Output()->toPlainText().toStdString();
     // Echo, reply, EOT line, six full lines of 78 and the rest of the 500th character.
     EXPECT_EQ(form.Output()->Store().Lines().size(), 3u + 6u + 1u);
     FindControl<QPushButton>(&form, CConsoleForm::IDC_CLEAR)->click();
     EXPECT_TRUE(form.Output()->toPlainText().isEmpty());
+    EXPECT_EQ(received.ring.Pending(clRingBuffer::kConsoleReader), 0u);
+    EXPECT_EQ(form.Flush(), 0u);
+    EXPECT_EQ(form.Output()->Store().Text(), u"");
 }
 
 TEST_F(ConsoleFormTest, ResizingMovesTheInputRowBelowTheOutput) {

@@ -1,7 +1,6 @@
-// The console's line store, wrap, row limit and flush without any window.
+// The console's line store, wrap, row limit and layout without any window.
 #include "ui/ConsoleText.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -19,19 +18,6 @@ LineStore MakeStore(int columns = 78, int rows = 2000) {
 std::u16string Repeat(char16_t c, std::size_t n) {
     return std::u16string(n, c);
 }
-
-// A receive buffer stand-in: a byte sequence and the console's read position in it.
-class ByteSource : public console::IReceiveSource {
-public:
-    explicit ByteSource(std::string bytes) : m_bytes(std::move(bytes)) {}
-    uint64_t ConsoleBacklog() override { return m_bytes.size() - m_read; }
-    uint8_t TakeConsoleByte() override { return static_cast<uint8_t>(m_bytes.at(m_read++)); }
-    std::size_t read() const { return m_read; }
-
-private:
-    std::string m_bytes;
-    std::size_t m_read = 0;
-};
 
 } // namespace
 
@@ -180,61 +166,14 @@ TEST(ConsoleCleaning, EchoIsCutTo501Characters) {
     EXPECT_EQ(console::MakeEchoText(u"sta\r"), u"sta\n");
 }
 
-TEST(ConsoleFlush, ReplyWithCarriageReturnShowsOnItsOwnLine) {
-    ByteSource source(std::string(">OK\r\x04"));
-    const auto batch = console::CollectFlush(source);
-    EXPECT_EQ(batch.text, u">OK\n\n");
-    EXPECT_EQ(batch.backlogLeft, 0u);
-    LineStore store = MakeStore();
-    store.Append(u"sta\n");
-    store.Append(batch.text);
-    EXPECT_EQ(store.Lines()[1], u">OK\r\n");
-}
-
-TEST(ConsoleFlush, NakAndHighBytes) {
-    ByteSource source(std::string("\x15\xB1\x00z", 4));
-    const auto batch = console::CollectFlush(source);
-    EXPECT_EQ(batch.text, (std::u16string{u'\u2415', u'\u00B1', u'\n', u'z'}));
-}
-
-TEST(ConsoleFlush, AtMost500CharactersPerCall) {
-    ByteSource source(std::string(1234, 'r'));
-    auto batch = console::CollectFlush(source);
-    EXPECT_EQ(batch.text.size(), 500u);
-    EXPECT_EQ(batch.backlogLeft, 734u);
-    batch = console::CollectFlush(source);
-    batch = console::CollectFlush(source);
-    EXPECT_EQ(batch.text.size(), 234u);
-    EXPECT_EQ(batch.backlogLeft, 0u);
-    EXPECT_EQ(source.read(), 1234u);
-    // Nothing waiting: nothing read, nothing returned.
-    batch = console::CollectFlush(source);
-    EXPECT_TRUE(batch.text.empty());
-}
-
-TEST(ConsoleFlush, StopsAfterTheTimeBudget) {
-    ByteSource source(std::string(400, 's'));
-    // Every look at the clock is 10 ms later than the one before.
-    auto t = std::chrono::steady_clock::time_point{};
-    const console::Clock clock = [&t] {
-        t += std::chrono::milliseconds(10);
-        return t;
-    };
-    const auto batch = console::CollectFlush(source, clock);
-    // Started at 10 ms; bytes are taken at 20 ms ... 400 ms, the look at 410 ms stops.
-    EXPECT_EQ(batch.text.size(), 39u);
-    EXPECT_EQ(batch.backlogLeft, 400u - 39u);
-    EXPECT_EQ(source.read(), 39u);
-}
-
 TEST(ConsoleLayout, ResizeFollowsTheInitialRectangles) {
     const console::FormLayout initial{
         {6, 32, 532, 404}, {6, 445, 273, 22}, {285, 445, 75, 22}, {6, 474, 91, 16}};
-    // Large form: output capped at its initial width, grows down.
+    // Large form: the output fills it to the right and down to the input row, which grows too.
     auto big = console::ResizeForm(initial, 2000, 1000);
-    EXPECT_EQ(big.output, (DlgRect{6, 32, 532, 1000 - 15 - 32 - 22 - 16}));
-    EXPECT_EQ(big.input, (DlgRect{6, 32 + 915 + 7, 273, 22}));
-    EXPECT_EQ(big.send, (DlgRect{6 + 273 + 6, 954, 75, 22}));
+    EXPECT_EQ(big.output, (DlgRect{6, 32, 2000 - 6 - 4, 1000 - 15 - 32 - 22 - 16}));
+    EXPECT_EQ(big.input, (DlgRect{6, 32 + 915 + 7, 2000 - 6 - 75 - 10, 22}));
+    EXPECT_EQ(big.send, (DlgRect{2000 - 4 - 75, 954, 75, 22}));
     EXPECT_EQ(big.check, (DlgRect{6, 954 + 22 + 4, 91, 16}));
     // Tiny form: output keeps the minimum width and height.
     auto tiny = console::ResizeForm(initial, 50, 50);
@@ -242,26 +181,4 @@ TEST(ConsoleLayout, ResizeFollowsTheInitialRectangles) {
     EXPECT_EQ(tiny.output.h, 241 - 22 - 16);
     EXPECT_EQ(tiny.input.w, 91);
     EXPECT_EQ(tiny.send.x, 6 + 91 + 6);
-}
-
-namespace {
-
-// The shape of the engine's receive ring as the console sees it.
-struct FakeRing {
-    enum Reader : int { kConsoleReader = 0, kTransactionReader = 1 };
-    std::string bytes;
-    std::size_t taken[2] = {0, 0};
-    uint64_t Pending(Reader r) const { return bytes.size() - taken[r]; }
-    uint8_t Take(Reader r) { return static_cast<uint8_t>(bytes[taken[r]++]); }
-};
-
-} // namespace
-
-TEST(ConsoleFlush, ReadsOnlyTheConsoleReaderOfARing) {
-    FakeRing ring{">OK\r", {0, 2}};
-    console::RingSource<FakeRing> source(ring);
-    const auto batch = console::CollectFlush(source);
-    EXPECT_EQ(batch.text, u">OK\n");
-    EXPECT_EQ(ring.taken[FakeRing::kConsoleReader], 4u);
-    EXPECT_EQ(ring.taken[FakeRing::kTransactionReader], 2u);
 }

@@ -26,19 +26,30 @@
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "tools/camsim/PtyServer.h"
+#include "ui/AboutDlg.h"
+#include "ui/CamPropertyForm.h"
+#include "ui/CamSelDlg.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
 #include "ui/DialogBars.h"
+#include "ui/DialogTemplate.h"
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/QuastorSettingDlg.h"
+#include "ui/QuillonApp.h"
+#include "ui/SimpleSelectDlg.h"
 #include "ui/TextFilesUi.h"
+#include "ui/VorlixSettingDlg.h"
+#include "ui/WaitMsgDlg.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -46,10 +57,13 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 #include <chrono>
 #include <fstream>
@@ -146,7 +160,8 @@ protected:
         server.faults = faults;
         ASSERT_TRUE(server.Start());
         const std::u16string channel = u"CAMERA_COMM_Ch00";
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
+        platform::WritePrivateProfileString(u"Internationalize", u"Force English",
+                                            japanese ? u"0" : u"1", settings);
         platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
                                             settings);
         platform::WritePrivateProfileString(
@@ -200,6 +215,7 @@ protected:
     std::u16string settings;
     clCameraSim sim;
     CamSimFaults faults;
+    bool japanese = false; // "Force English" 0 (the user's language decides)
     clPtyServer server{sim};
     std::string link;
     clApplication app;
@@ -1168,3 +1184,342 @@ TEST_F(SilentDropTest, CancelledBatchNamesItsLine) {
     EXPECT_TRUE(ConsoleText().contains(stopped));
     EXPECT_NE(LogText().find(stopped.toStdU16String()), std::u16string::npos);
 }
+
+// ---- the console in a flood
+
+namespace {
+
+// A camera that floods its port: 2 MB of noise with control bytes before every answer.
+class FloodedWindowTest : public MainWindowTest {
+protected:
+    FloodedWindowTest() { faults.garbageBytes = 2 << 20; }
+};
+
+} // namespace
+
+// When the result shows, the console already holds the command's echo and its reply, with a
+// marker for the noise between them it did not replay.
+TEST_F(FloodedWindowTest, EchoAndReplyShowWithTheResult) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    QString atResult;
+    QObject::connect(ResultEdit(), &QLineEdit::textChanged, [&](const QString& text) {
+        if (!text.isEmpty())
+            atResult = ConsoleText();
+    });
+    frame->Console()->Input()->setText(QStringLiteral("sta"));
+    frame->Console()->Send();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
+    ASSERT_EQ(ResultEdit()->text(), QStringLiteral("OK"));
+    const qsizetype echo = atResult.indexOf(QStringLiteral("sta\r\n"));
+    const qsizetype skipped = atResult.indexOf(QStringLiteral(" bytes not shown]"));
+    const qsizetype reply = atResult.indexOf(QStringLiteral(">Model=XC-100"));
+    ASSERT_GE(echo, 0) << atResult.left(300).toStdString();
+    EXPECT_GT(skipped, echo);
+    EXPECT_GT(reply, skipped) << atResult.right(300).toStdString();
+}
+
+// A burst the console can show whole is shown share by share at the loop's pace, not one share
+// per timer tick.
+TEST_F(MainWindowTest, ConsoleShowsABurstAtTheLoopsPace) {
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    std::string burst;
+    for (int i = 0; burst.size() < 100000; ++i)
+        burst += "line " + std::to_string(i) + " of the burst\r\n";
+    burst += "end of the burst";
+    clCommunicateModel::OnReceiveData(reinterpret_cast<const uint8_t*>(burst.data()),
+                                      static_cast<uint32_t>(burst.size()), app.Engine());
+    EXPECT_TRUE(WaitProcessingEvents(
+        [&] { return ConsoleText().endsWith(QStringLiteral("end of the burst")); },
+        std::chrono::seconds(6)));
+    EXPECT_FALSE(ConsoleText().contains(QStringLiteral("not shown")));
+}
+
+// Clear empties the output and drops what still waits for it.
+TEST_F(MainWindowTest, ClearDropsTheConsoleBacklog) {
+    clCommunicateModel& engine = *app.Engine();
+    const std::string bytes(100000, 'x');
+    engine.Ring().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_GT(engine.ConsoleBacklog(), 0);
+    FindControl<QPushButton>(frame->Console(), CConsoleForm::IDC_CLEAR)->click();
+    EXPECT_EQ(engine.Ring().Pending(clRingBuffer::kConsoleReader), 0u);
+    frame->SendUiMessage(UM_CONSOLE_FLUSH, 0, 0);
+    EXPECT_EQ(ConsoleText(), QString());
+    EXPECT_EQ(engine.ConsoleBacklog(), 0);
+}
+
+// ---- every text of the program's own in Japanese
+
+namespace {
+
+bool HasJapanese(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x3000 && u <= 0x30FF) || (u >= 0x4E00 && u <= 0x9FFF) ||
+            (u >= 0xFF00 && u <= 0xFFEF))
+            return true;
+    }
+    return false;
+}
+
+// Two Latin letters in a row: a word that would need translating.
+bool HasLatinWord(const QString& text) {
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2}"));
+    return word.match(text).hasMatch();
+}
+
+// What a Japanese window shows as it is in English too: its title, the template texts the
+// window keeps (the identity labels, "msec", "OK"), the names of the two handshakes and of the
+// Camera Link API versions, and the line speed and "No settings" of the port line.
+bool SameInEveryLanguage(const QString& text) {
+    static const QStringList same = {"Quillon (64bit)", "OK",      "Model",      "Ver.",
+                                     "Serial No.",      "msec",    "RTS/CTS",    "XON/XOFF",
+                                     "API 1.0",         "API 1.1", "No settings"};
+    static const QRegularExpression speed(QStringLiteral("^\\d+ bps$"));
+    return same.contains(text) || speed.match(text).hasMatch();
+}
+
+// Collects the texts of a window and its children that have no Japanese. The data strings (port
+// names, file names, interface labels) are the user's, not ours: they are left out of the texts
+// before these are judged.
+class TextWalk {
+public:
+    explicit TextWalk(QStringList data) : m_data(std::move(data)) {}
+
+    void Walk(const QString& where, QWidget* top) {
+        Check(where + " title", top->windowTitle());
+        QList<QWidget*> widgets = top->findChildren<QWidget*>();
+        widgets.prepend(top);
+        for (QWidget* w : widgets) {
+            if (w->isHidden() && w != top)
+                continue;
+            const QString at = where + " " + w->metaObject()->className() + " " + w->objectName();
+            Check(at + " tip", w->toolTip());
+            if (auto* label = qobject_cast<QLabel*>(w))
+                Check(at, label->text());
+            else if (auto* button = qobject_cast<QAbstractButton*>(w))
+                Check(at, button->text());
+            else if (auto* group = qobject_cast<QGroupBox*>(w))
+                Check(at, group->title());
+            else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+                Check(at + " hint", edit->placeholderText());
+                if (edit->isReadOnly())
+                    Check(at, edit->text());
+            } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+                for (int i = 0; i < combo->count(); ++i) {
+                    Check(at, combo->itemText(i));
+                    Check(at + " tip", combo->itemData(i, Qt::ToolTipRole).toString());
+                }
+            }
+            for (QAction* action : w->actions())
+                WalkAction(at, action);
+        }
+        if (auto* window = qobject_cast<QMainWindow*>(top))
+            for (QAction* action : window->menuBar()->actions())
+                WalkAction(where + " menu", action);
+    }
+
+    void AddData(const QString& text) { m_data << text; }
+
+    QStringList untranslated;
+
+private:
+    void WalkAction(const QString& where, QAction* action) {
+        if (action->isSeparator())
+            return;
+        Check(where, action->text());
+        if (action->toolTip() != QString(action->text()).remove(QLatin1Char('&')))
+            Check(where + " tip", action->toolTip());
+        if (QMenu* menu = action->menu())
+            for (QAction* item : menu->actions())
+                WalkAction(where + " > " + action->text(), item);
+    }
+
+    void Check(const QString& where, const QString& shown) {
+        QString text = shown;
+        text.remove(QLatin1Char('&'));
+        for (const QString& d : m_data)
+            text.remove(d);
+        text = text.trimmed();
+        if (text.isEmpty() || HasJapanese(text) || !HasLatinWord(text) || SameInEveryLanguage(text))
+            return;
+        untranslated << where + ": \"" + shown + "\"";
+    }
+
+    QStringList m_data;
+};
+
+TextWalk* g_walk = nullptr;
+
+// The interfaces as the communication settings dialog sees them.
+struct Interfaces : commsettings::IInterfaceList {
+    explicit Interfaces(std::vector<std::u16string> labels) : labels(std::move(labels)) {}
+    int Count() const override { return static_cast<int>(labels.size()); }
+    std::u16string Label(int i) const override { return labels[static_cast<size_t>(i)]; }
+    std::u16string PortName(int) override { return u"ttyS0"; }
+    int32_t SettingDialog(int) override { return 0; }
+    std::vector<std::u16string> labels;
+};
+
+// A Japanese user: the language of the session decides, nothing forces English.
+class JapaneseWindowTest : public MainWindowTest {
+protected:
+    JapaneseWindowTest() {
+        japanese = true;
+        if (const char* language = std::getenv("LANGUAGE"))
+            m_language = language;
+        setenv("LANGUAGE", "ja_JP", 1);
+    }
+    ~JapaneseWindowTest() override {
+        if (m_language.empty())
+            unsetenv("LANGUAGE");
+        else
+            setenv("LANGUAGE", m_language.c_str(), 1);
+        SetUiLanguage(1, 1033);
+    }
+
+private:
+    std::string m_language;
+};
+
+} // namespace
+
+// The window, its bars and menus, and every dialog of its own, opened in a Japanese session:
+// each text the program chose has Japanese.
+TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
+    ASSERT_EQ(UiLanguageIndex(), 0);
+    QTranslator qtTexts; // Qt's standard buttons, as the program loads them
+    if (LoadQtTranslation(qtTexts, 0))
+        QCoreApplication::installTranslator(&qtTexts);
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    const std::vector<std::u16string>& labels = app.Interfaces().versionTexts;
+    QStringList data = {
+        QString::fromStdU16String(VorlixPortNameOfPath(platform::Utf8ToUtf16(link))),
+        QString::fromStdString(link),
+        "Quillon Ver.1.2.3",
+        "XC-100",
+        "libcl.so",
+        "/opt/clserial/"};
+    for (const std::u16string& label : labels)
+        data << QString::fromStdU16String(label);
+    TextWalk walk(data);
+    g_walk = &walk;
+
+    auto* view = new CCamPropertyForm(&app);
+    frame->SetPropertyView(view, {});
+    view->InitialUpdate();
+    walk.Walk("main window", frame.get());
+    // The port line describes the simulator's terminal, a device path the user added.
+    EXPECT_TRUE(HasJapanese(frame->UpperBar()->findChild<QLineEdit*>("ctl1022")->text()));
+
+    // The port-settings dialog of the built-in port, as its component asks for it.
+    VorlixSetDialogHook(+[](VorlixDialogRequest& request) {
+        // The machine's own ports are described by their drivers; added ones by us.
+        for (const VorlixPort& port : request.ports)
+            if (!port.added)
+                for (const std::u16string& text : {port.name, port.description})
+                    g_walk->AddData(QString::fromStdU16String(text));
+        CVorlixSettingDlg dlg(request);
+        g_walk->Walk("port settings", &dlg);
+        return 0;
+    });
+    app.Interfaces().interfaces[0]->SettingDialog();
+    VorlixSetDialogHook(nullptr);
+
+    Interfaces interfaces(labels);
+    CCamSelDlg commSettings(interfaces, {});
+    walk.Walk("communication settings", &commSettings);
+    CSimpleSelectDlg select(M(MSG_SEARCH_RESULT),
+                            QString::fromStdU16String(FormatMsg(MSG_FOUND_FILES, {u"2"})),
+                            {"XC-100.xml", "XC-100b.xml"});
+    walk.Walk("select", &select);
+    CWaitMsgDlg wait;
+    wait.SetMessage(M(MSG_PLEASE_WAIT));
+    walk.Walk("wait", &wait);
+    CAboutDlg about({u"Quillon", 1, 2, 3, u"Quillon Ver.1.2.3", labels});
+    walk.Walk("about", &about);
+
+    // The Camera Link settings: without a library, and with a stored speed the channel lacks.
+    QuastorLibraryEntry library{};
+    const std::u16string name = u"libcl.so";
+    std::copy(name.begin(), name.end(), library.fileName);
+    QuastorChannelEntry channel{};
+    const uint32_t rates[] = {9600, 115200};
+    const uint32_t channelRates[] = {1};
+    QuastorDialogRequest request{};
+    request.structSize = sizeof request;
+    request.folder = u"/opt/clserial/";
+    request.baudRateCount = 2;
+    request.baudRates = rates;
+    request.baudRate = 115200;
+    request.channelRates = channelRates;
+    {
+        CQuastorSettingDlg none(request);
+        walk.Walk("Camera Link, no library", &none);
+    }
+    request.libraryCount = 1;
+    request.libraries = &library;
+    request.channelCount = 1;
+    request.channels = &channel;
+    request.library = 0;
+    CQuastorSettingDlg quastor(request);
+    walk.Walk("Camera Link", &quastor);
+
+    g_walk = nullptr;
+    QCoreApplication::removeTranslator(&qtTexts);
+    EXPECT_TRUE(walk.untranslated.isEmpty()) << walk.untranslated.join("\n").toStdString();
+}
+
+// ---- layout
+
+namespace {
+
+// The window made with the system font at a given size: the templates' dialog units follow it.
+class LayoutWindowTest : public MainWindowTest, public ::testing::WithParamInterface<int> {
+protected:
+    LayoutWindowTest() : m_font(QApplication::font()) {
+        QFont font = m_font;
+        font.setPointSize(GetParam());
+        QApplication::setFont(font);
+    }
+    ~LayoutWindowTest() override { QApplication::setFont(m_font); }
+
+private:
+    QFont m_font;
+};
+
+} // namespace
+
+// At its first size with the console shown, and made much larger, the window cuts no button of
+// the property view, and the console's output and input row fill their pane.
+TEST_P(LayoutWindowTest, HoldsAtTheFirstSizeAndWhenResized) {
+    auto* view = new CCamPropertyForm(&app);
+    frame->SetPropertyView(view, {});
+    view->InitialUpdate();
+    frame->ShowInitial();
+    frame->RunCommand(IDC_SHOW_CONSOLE);
+    const QSize first = frame->size();
+    for (const QSize& size : {first, first + QSize(700, 400)}) {
+        frame->resize(size);
+        QCoreApplication::processEvents();
+        const std::string at = std::to_string(size.width()) + " x " + std::to_string(size.height());
+        EXPECT_TRUE(frame->Splitter()->rect().contains(view->geometry())) << at;
+        for (int id : {CCamPropertyForm::IDC_EXPAND_ALL, CCamPropertyForm::IDC_COLLAPSE_ALL})
+            EXPECT_TRUE(view->rect().contains(FindControl<QWidget>(view, id)->geometry()))
+                << "button " << id << " at " << at;
+        CConsoleForm* console = frame->Console();
+        ASSERT_GT(console->width(), 0) << at;
+        EXPECT_EQ(console->Output()->geometry().right() + 1, console->width() - 4) << at;
+        const QRect send = FindControl<QWidget>(console, CConsoleForm::IDC_SEND)->geometry();
+        EXPECT_EQ(send.right() + 1, console->width() - 4) << at;
+        const QRect check = FindControl<QWidget>(console, CConsoleForm::IDC_APPEND_CR)->geometry();
+        EXPECT_EQ(check.bottom() + 1, console->height() - 4) << at;
+    }
+}
+
+// The offscreen platform's own font, a desktop's usual one, and a larger one.
+INSTANTIATE_TEST_SUITE_P(FontSizes, LayoutWindowTest, ::testing::Values(9, 10, 12),
+                         [](const auto& info) { return std::to_string(info.param) + "pt"; });
