@@ -3,6 +3,7 @@
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
+#include "comm/CommandCheck.h"
 #include "comm/WatchThread.h"
 #include "platform/Text.h"
 #include "port/CamPort.h"
@@ -384,6 +385,16 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         MovePhase(PHASE_IDLE);
         return TRANSACTION_CANCELLED;
     }
+    // The last line of defence: a text that would not go out as itself is not sent at all.
+    m_refusal.clear();
+    if (const CommandCheck check = CheckCommandText(command); !check.Fit()) {
+        m_refusal = CommandCheckText(check);
+        status = STATUS_SEND_FAILED;
+        MovePhase(PHASE_IDLE);
+        if (clSimpleLog* log = context.Log())
+            log->Write(u"Command refused: " + m_refusal);
+        return TRANSACTION_SEND_FAILED;
+    }
     clCamPort* port = context.CurrentPort();
     m_traffic.Sent(reinterpret_cast<const uint8_t*>(commandBytes.data()), commandLength);
     lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
@@ -535,5 +546,6 @@ void clCommunicateModel::ReportTransactionError() {
     if (s == STATUS_RECEIVE_TIMEOUT)
         context.RequestMessageBox(context.MessageText(MSG_RECEIVE_TIMEOUT), u"", MB_OK);
     else if (s == STATUS_SEND_FAILED)
-        context.RequestMessageBox(context.MessageText(MSG_TRANSMIT_TIMEOUT), u"", MB_OK);
+        context.RequestMessageBox(
+            m_refusal.empty() ? context.MessageText(MSG_TRANSMIT_TIMEOUT) : m_refusal, u"", MB_OK);
 }

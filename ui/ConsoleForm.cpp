@@ -1,8 +1,11 @@
 #include "ui/ConsoleForm.h"
 
 #include "base/MessageTable.h"
+#include "base/Messages.h"
+#include "comm/CommandCheck.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
+#include "ui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
@@ -109,8 +112,17 @@ void CConsoleForm::Send() {
         Activate();
         return;
     }
+    // A command that would not go out as typed (a control character, a character the codeset
+    // cannot hold) is not sent; the input keeps it for mending.
+    const std::u16string command = text.toStdU16String();
+    if (const CommandCheck check = CheckCommandText(command); !check.Fit()) {
+        RunMessageBox(this, QString(), QString::fromStdU16String(CommandCheckText(check)),
+                      MB_OK | MB_ICONWARNING);
+        Activate();
+        return;
+    }
     if (m_onSend)
-        m_onSend(text.toStdU16String());
+        m_onSend(command);
 }
 
 void CConsoleForm::ClearOutput() {

@@ -53,7 +53,8 @@ public:
     // Returns the backlog still waiting, which the caller keeps as its console backlog.
     uint64_t Flush(console::IReceiveSource& source, const console::Clock& clock = {});
 
-    // The Send action (button 1016, or Enter in the input or on the Send button).
+    // The Send action (button 1016, or Enter in the input or on the Send button). A text that
+    // CheckCommandText refuses is not handed on: a message box says why.
     void Send();
     // The Clear action (button 1017).
     void ClearOutput();

@@ -1004,7 +1004,7 @@ void CMainFrame::ToggleTrafficLog() {
         traffic.Close();
     } else {
         const std::u16string path = TrafficLogPathBeside(m_app.SettingsFilePath());
-        if (!traffic.Open(platform::Utf16ToUtf8(path)))
+        if (!traffic.Open(platform::Utf16ToPath(path)))
             RunMessageBox(this, M(MSG_ERROR),
                           M(MSG_TRAFFIC_LOG_FAILED) + QStringLiteral("\n") + ToQString(path),
                           MB_OK | MB_ICONWARNING);

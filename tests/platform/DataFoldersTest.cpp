@@ -27,6 +27,7 @@ EnvLookup FakeEnv(std::map<std::string, std::string> vars) {
 
 struct ChoiceCase {
     const char* name;
+    bool installed;
     bool writable;
     std::map<std::string, std::string> env;
     DataFolders expected;
@@ -38,11 +39,19 @@ TEST_P(ChooseDataFoldersTest, PicksTheFoldersOfTheCase) {
     const ChoiceCase& c = GetParam();
     std::string asked;
     const DataFolders got =
-        ChooseDataFolders("/opt/quillon/", FakeEnv(c.env), [&](const std::string& folder) {
-            asked = folder;
-            return c.writable;
-        });
-    EXPECT_EQ(asked, "/opt/quillon/");
+        ChooseDataFolders(
+            "/opt/quillon/", FakeEnv(c.env),
+            [&](const std::string& folder) {
+                asked = folder;
+                return c.writable;
+            },
+            [&](const std::string& folder) {
+                EXPECT_EQ(folder, "/opt/quillon/");
+                return c.installed;
+            });
+    if (!c.installed) {
+        EXPECT_EQ(asked, "/opt/quillon/");
+    }
     EXPECT_EQ(got.portable, c.expected.portable);
     EXPECT_EQ(got.settingsFolder, c.expected.settingsFolder);
     EXPECT_EQ(got.stateFolder, c.expected.stateFolder);
@@ -56,21 +65,33 @@ const std::map<std::string, std::string> kAllXdg = {{"HOME", "/home/u"},
 
 INSTANTIATE_TEST_SUITE_P(Cases, ChooseDataFoldersTest,
                          ::testing::Values(ChoiceCase{"WritableIsPortableWhateverXdgSays",
+                                                      false,
                                                       true,
                                                       kAllXdg,
                                                       {true, "/opt/quillon/", "/opt/quillon/", ""}},
+                                           // Root may write it, and so may the user
+                                                           // of an installation in the home folder.
+                                           ChoiceCase{"InstalledIsNeverWrittenEvenWritable",
+                                                      true,
+                                                      true,
+                                                      kAllXdg,
+                                                      {false, "/cfg/Quillon/", "/st/Quillon/",
+                                                       "/data/Quillon/CamDefine/"}},
                                            ChoiceCase{"ReadOnlyWithXdgSet",
+                                                      false,
                                                       false,
                                                       kAllXdg,
                                                       {false, "/cfg/Quillon/", "/st/Quillon/",
                                                        "/data/Quillon/CamDefine/"}},
                                            ChoiceCase{"ReadOnlyWithXdgUnsetFallsBackToHome",
                                                       false,
+                                                      false,
                                                       {{"HOME", "/home/u"}},
                                                       {false, "/home/u/.config/Quillon/",
                                                        "/home/u/.local/state/Quillon/",
                                                        "/home/u/.local/share/Quillon/CamDefine/"}},
                                            ChoiceCase{"EmptyAndRelativeXdgValuesAreIgnored",
+                                                      false,
                                                       false,
                                                       {{"HOME", "/home/u/"},
                                                        {"XDG_CONFIG_HOME", ""},
@@ -80,6 +101,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, ChooseDataFoldersTest,
                                                        "/home/u/.local/state/Quillon/",
                                                        "/home/u/.local/share/Quillon/CamDefine/"}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InstalledFolder, TheInstallStepsMarkerDecides) {
+    TempDir dir;
+    const std::string program = dir.str() + "/";
+    EXPECT_FALSE(InstalledFolder(program)); // a build folder, or a copy of one
+    WriteFileBytes(program + kInstalledMarker, "");
+    EXPECT_TRUE(InstalledFolder(program));
+    EXPECT_TRUE(InstalledFolder(dir.str())); // without the trailing "/"
+}
 
 TEST(XdgBaseFolder, WithoutHomeUsesThePasswordDatabase) {
     const std::string folder = XdgBaseFolder("XDG_CONFIG_HOME", ".config", FakeEnv({}));

@@ -2,8 +2,10 @@
 // and copy, Send through the callback, enables, flush into the output.
 #include "ui/ConsoleForm.h"
 
+#include "BoxAnswer.h"
 #include "QtAppTest.h"
 #include "base/MessageTable.h"
+#include "support/LocaleScope.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
 
@@ -91,6 +93,35 @@ TEST_F(ConsoleFormTest, SendReportsTheCommandAndKeepsTheInput) {
     form.Input()->clear();
     form.Send();
     EXPECT_EQ(sent.size(), 3u);
+}
+
+// A command that would not go out as typed is not handed on: a box says why, and the input
+// keeps the text for mending.
+TEST_F(ConsoleFormTest, SendRefusesATextThatWouldNotGoOutAsTyped) {
+    LocaleScope ascii("C");
+    ASSERT_TRUE(ascii.ok);
+    CConsoleForm form;
+    form.InitialUpdate(2000, true, true);
+    std::vector<std::u16string> sent;
+    form.SetSendHandler([&sent](const std::u16string& c) { sent.push_back(c); });
+    const struct {
+        QString text;
+        const char* box;
+    } cases[] = {
+        {QStringLiteral("uid AB\rtpn1"), "Character 7 is the control character U+000D"},
+        {QStringLiteral("uid M\u00fcller"), "Character 6 (U+00FC) cannot be written"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        BoxAnswer answer(QMessageBox::Ok);
+        form.Input()->setText(c.text);
+        form.Send();
+        ASSERT_EQ(answer.texts.size(), 1);
+        EXPECT_TRUE(answer.texts[0].startsWith(QString::fromUtf8(c.box)))
+            << answer.texts[0].toStdString();
+        EXPECT_EQ(form.Input()->text(), c.text);
+    }
+    EXPECT_TRUE(sent.empty());
 }
 
 TEST_F(ConsoleFormTest, EnablesTextsAndAppendCrBox) {
