@@ -16,7 +16,7 @@
 
 struct CommandCheck {
     enum Fault { kFit, kEmpty, kControlCharacter, kNotInCodeset } fault = kFit;
-    size_t position = 0;   // of the character at fault, counted in characters from 1
+    size_t position = 0; // of the character at fault, counted in characters from 1
     char32_t character = 0;
 
     bool Fit() const { return fault == kFit; }

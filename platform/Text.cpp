@@ -275,7 +275,8 @@ std::u16string PathToUtf16(std::string_view bytes) {
         }
         const size_t len = WellFormedLength(bytes.substr(i));
         if (len == 0) {
-            out.push_back(static_cast<char16_t>(kEscapedByteBase + static_cast<unsigned char>(bytes[i])));
+            out.push_back(
+                static_cast<char16_t>(kEscapedByteBase + static_cast<unsigned char>(bytes[i])));
             ++i;
             continue;
         }

@@ -23,8 +23,7 @@ std::string Utf16ToLocale(std::u16string_view text);
 // The same conversion; false when a character could not be held (it became '?' in out).
 // firstFailure, when given, gets the UTF-16 index of the first character that could not be held
 // (left alone when every character could).
-bool Utf16ToLocaleExact(std::u16string_view text, std::string& out,
-                        size_t* firstFailure = nullptr);
+bool Utf16ToLocaleExact(std::u16string_view text, std::string& out, size_t* firstFailure = nullptr);
 // Locale codeset -> UTF-16. A byte sequence that is not valid in the codeset becomes U+FFFD.
 std::u16string LocaleToUtf16(std::string_view bytes);
 

@@ -389,8 +389,8 @@ void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx
         if (const CommandCheck check = CheckCommandText(text);
             !check.Fit() && check.fault != CommandCheck::kEmpty) {
             item.SetValue(PropValue(p->value));
-            RunMessageBox(this, QString(),
-                          ToQ(p->name + u": " + CommandCheckText(check)), MB_OK | MB_ICONWARNING);
+            RunMessageBox(this, QString(), ToQ(p->name + u": " + CommandCheckText(check)),
+                          MB_OK | MB_ICONWARNING);
             return;
         }
         // Stores the text and re-evaluates the calculators that depend on it.

@@ -155,7 +155,8 @@ TEST_F(ApplicationTest, StartUpMakesTheProgramFolderCurrent) {
 // install step's marker is in it: never written, even by root, for whom every folder is
 // writable) or when the user cannot write it (injected: the suite runs as root;
 // platform::FolderWritable itself is tested with an unprivileged child in the platform tests).
-class ProgramFolderNotWritten : public ApplicationTest, public ::testing::WithParamInterface<bool> {};
+class ProgramFolderNotWritten : public ApplicationTest,
+                                public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ProgramFolderNotWritten, SettingsAndLogsGoToTheUsersXdgFolders) {
     const bool installed = GetParam();

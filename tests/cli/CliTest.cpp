@@ -187,10 +187,10 @@ TEST_P(CliStatus, ExitsWithTheDocumentedStatus) {
         sjis += "// padding line of a long header\r\n";
     WriteFileBytes(dir.file("sjis.txt"), sjis + "gai 3\t\x98\x49\x8C\xF5\r\n"); // note "露光"
     WriteBrokenDefinition(dir);
-    WriteEditedDefinition(dir, "renamed.xml",
-                          {{"<TARNCommand Name=\"gai\">", "<TARNCommand Name=\"gan\">"},
-                           {"<TARNCommandName>gai</TARNCommandName>",
-                            "<TARNCommandName>gan</TARNCommandName>"}});
+    WriteEditedDefinition(
+        dir, "renamed.xml",
+        {{"<TARNCommand Name=\"gai\">", "<TARNCommand Name=\"gan\">"},
+         {"<TARNCommandName>gai</TARNCommandName>", "<TARNCommandName>gan</TARNCommandName>"}});
     Camera camera(dir, c.camera);
     std::vector<std::string> args = c.args;
     if (std::find(args.begin(), args.end(), "--log") == args.end()) {

@@ -1,4 +1,5 @@
 #include "comm/CommandCheck.h"
+
 #include "platform/Text.h"
 #include "support/LocaleScope.h"
 

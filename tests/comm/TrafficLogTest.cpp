@@ -1,6 +1,7 @@
 // The traffic log's received lines: stamped with their arrival, written out after a pause or
 // once 4 KiB have gathered, not held until a line end that may never come.
 #include "comm/TrafficLog.h"
+
 #include "support/Deadline.h"
 #include "support/TempDir.h"
 

@@ -38,17 +38,16 @@ class ChooseDataFoldersTest : public ::testing::TestWithParam<ChoiceCase> {};
 TEST_P(ChooseDataFoldersTest, PicksTheFoldersOfTheCase) {
     const ChoiceCase& c = GetParam();
     std::string asked;
-    const DataFolders got =
-        ChooseDataFolders(
-            "/opt/quillon/", FakeEnv(c.env),
-            [&](const std::string& folder) {
-                asked = folder;
-                return c.writable;
-            },
-            [&](const std::string& folder) {
-                EXPECT_EQ(folder, "/opt/quillon/");
-                return c.installed;
-            });
+    const DataFolders got = ChooseDataFolders(
+        "/opt/quillon/", FakeEnv(c.env),
+        [&](const std::string& folder) {
+            asked = folder;
+            return c.writable;
+        },
+        [&](const std::string& folder) {
+            EXPECT_EQ(folder, "/opt/quillon/");
+            return c.installed;
+        });
     if (!c.installed) {
         EXPECT_EQ(asked, "/opt/quillon/");
     }
@@ -63,44 +62,42 @@ const std::map<std::string, std::string> kAllXdg = {{"HOME", "/home/u"},
                                                     {"XDG_STATE_HOME", "/st/"},
                                                     {"XDG_DATA_HOME", "/data"}};
 
-INSTANTIATE_TEST_SUITE_P(Cases, ChooseDataFoldersTest,
-                         ::testing::Values(ChoiceCase{"WritableIsPortableWhateverXdgSays",
-                                                      false,
-                                                      true,
-                                                      kAllXdg,
-                                                      {true, "/opt/quillon/", "/opt/quillon/", ""}},
-                                           // Root may write it, and so may the user
-                                                           // of an installation in the home folder.
-                                           ChoiceCase{"InstalledIsNeverWrittenEvenWritable",
-                                                      true,
-                                                      true,
-                                                      kAllXdg,
-                                                      {false, "/cfg/Quillon/", "/st/Quillon/",
-                                                       "/data/Quillon/CamDefine/"}},
-                                           ChoiceCase{"ReadOnlyWithXdgSet",
-                                                      false,
-                                                      false,
-                                                      kAllXdg,
-                                                      {false, "/cfg/Quillon/", "/st/Quillon/",
-                                                       "/data/Quillon/CamDefine/"}},
-                                           ChoiceCase{"ReadOnlyWithXdgUnsetFallsBackToHome",
-                                                      false,
-                                                      false,
-                                                      {{"HOME", "/home/u"}},
-                                                      {false, "/home/u/.config/Quillon/",
-                                                       "/home/u/.local/state/Quillon/",
-                                                       "/home/u/.local/share/Quillon/CamDefine/"}},
-                                           ChoiceCase{"EmptyAndRelativeXdgValuesAreIgnored",
-                                                      false,
-                                                      false,
-                                                      {{"HOME", "/home/u/"},
-                                                       {"XDG_CONFIG_HOME", ""},
-                                                       {"XDG_STATE_HOME", "state"},
-                                                       {"XDG_DATA_HOME", "./data"}},
-                                                      {false, "/home/u/.config/Quillon/",
-                                                       "/home/u/.local/state/Quillon/",
-                                                       "/home/u/.local/share/Quillon/CamDefine/"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChooseDataFoldersTest,
+    ::testing::Values(
+        ChoiceCase{"WritableIsPortableWhateverXdgSays",
+                   false,
+                   true,
+                   kAllXdg,
+                   {true, "/opt/quillon/", "/opt/quillon/", ""}},
+        // Root may write it, and so may the user
+        // of an installation in the home folder.
+        ChoiceCase{"InstalledIsNeverWrittenEvenWritable",
+                   true,
+                   true,
+                   kAllXdg,
+                   {false, "/cfg/Quillon/", "/st/Quillon/", "/data/Quillon/CamDefine/"}},
+        ChoiceCase{"ReadOnlyWithXdgSet",
+                   false,
+                   false,
+                   kAllXdg,
+                   {false, "/cfg/Quillon/", "/st/Quillon/", "/data/Quillon/CamDefine/"}},
+        ChoiceCase{"ReadOnlyWithXdgUnsetFallsBackToHome",
+                   false,
+                   false,
+                   {{"HOME", "/home/u"}},
+                   {false, "/home/u/.config/Quillon/", "/home/u/.local/state/Quillon/",
+                    "/home/u/.local/share/Quillon/CamDefine/"}},
+        ChoiceCase{"EmptyAndRelativeXdgValuesAreIgnored",
+                   false,
+                   false,
+                   {{"HOME", "/home/u/"},
+                    {"XDG_CONFIG_HOME", ""},
+                    {"XDG_STATE_HOME", "state"},
+                    {"XDG_DATA_HOME", "./data"}},
+                   {false, "/home/u/.config/Quillon/", "/home/u/.local/state/Quillon/",
+                    "/home/u/.local/share/Quillon/CamDefine/"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InstalledFolder, TheInstallStepsMarkerDecides) {
     TempDir dir;

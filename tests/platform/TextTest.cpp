@@ -154,10 +154,14 @@ TEST(Path, EveryByteSequenceRoundTripsWhateverTheLocale) {
             const std::string bytes{char(a), char(b), 'x'};
             ASSERT_EQ(Utf16ToPath(PathToUtf16(bytes)), bytes) << a << " " << b;
         }
-    const std::string names[] = {
-        "Einstellung-\xC3\xBC.txt", "caf\xE9.txt",      "\xED\xB2\x80 encoded surrogate",
-        "cut \xE3\x82",             "\xF0\x9F\x93\xB7", "\xF4\x90\x80\x80 beyond Unicode",
-        "overlong \xC0\xAF",        "\xEF\xBF\xBD"};
+    const std::string names[] = {"Einstellung-\xC3\xBC.txt",
+                                 "caf\xE9.txt",
+                                 "\xED\xB2\x80 encoded surrogate",
+                                 "cut \xE3\x82",
+                                 "\xF0\x9F\x93\xB7",
+                                 "\xF4\x90\x80\x80 beyond Unicode",
+                                 "overlong \xC0\xAF",
+                                 "\xEF\xBF\xBD"};
     for (const std::string& name : names)
         EXPECT_EQ(Utf16ToPath(PathToUtf16(name)), name) << name;
     EXPECT_EQ(PathToUtf16("Einstellung-\xC3\xBC"), u"Einstellung-ü");

@@ -206,8 +206,9 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
         // the log, and the previous lines untouched.
         EXPECT_EQ(read, 1);
         ASSERT_EQ(rig.ui.boxes.size(), 1u);
-        EXPECT_EQ(platform::Utf16ToUtf8(rig.ui.boxes[0]).find("Fail open batch text file\n" + c.where),
-                  0u)
+        EXPECT_EQ(
+            platform::Utf16ToUtf8(rig.ui.boxes[0]).find("Fail open batch text file\n" + c.where),
+            0u)
             << platform::Utf16ToUtf8(rig.ui.boxes[0]);
         EXPECT_NE(rig.LogText().find(c.where), std::string::npos) << rig.LogText();
         EXPECT_EQ(rig.engine.Mailbox().m_jobParam.batchLines,
@@ -225,47 +226,43 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, BatchFile,
-    ::testing::Values(FileCase{"Utf16LeMarked", Wide(kCommands, 2, false, true), kWire, ""},
-                      FileCase{"Utf16BeMarked", Wide(kCommands, 2, true, true), kWire, ""},
-                      FileCase{"Utf32LeMarked", Wide(kCommands, 4, false, true), kWire, ""},
-                      FileCase{"Utf32BeMarked", Wide(kCommands, 4, true, true), kWire, ""},
-                      FileCase{"Utf16LeWithoutMark", Wide(kCommands, 2, false, false), kWire, ""},
-                      FileCase{"Utf16BeWithoutMark", Wide(kCommands, 2, true, false), kWire, ""},
-                      // A character beyond the basic plane in a comment decodes as a pair.
-                      FileCase{"Utf32PairInComment",
-                               Wide(u"// \U0001F600\r\ngai 3\r\n", 4, false, true), "gai 3\r", ""},
-                      FileCase{"LoneSurrogateRefused", LoneSurrogateFile(), "",
-                               "line 3: does not decode as UTF-16LE"},
-                      FileCase{"OddUtf16LengthRefused", Wide(u"gai 3\r\n", 2, false, true) + "g",
-                               "", "line 2: does not decode as UTF-16LE"},
-                      FileCase{"InvalidUtf8Refused", "gai 3\r\nblk \xE3\x81\r\n\xFF\xFE\xFD\r\n",
-                               "", "line 2: does not decode as"},
-                      FileCase{"ControlCharacterRefused", "gai 3\r\nblk\x1B[2\r\n", "",
-                               "line 2: Character 4 is the control character U+001B"},
-                      FileCase{"LoneCarriageReturnRefused", "gai 3\rblk 2\r\n", "",
-                               "line 1: Character 6 is the control character U+000D"},
-                      FileCase{"NulRefused", std::string("gai 3\r\nb\0k\r\n", 11), "",
-                               "line 2: Character 2 is the control character U+0000"},
-                      FileCase{"ReplacementCharacterRefused", "gai 3\r\nblk \xEF\xBF\xBD\r\n", "",
-                               "line 2: holds the replacement character U+FFFD"},
-                      // What is never sent may hold anything that decodes.
-                      FileCase{"ControlCharacterInCommentKept", "// \x1B note\r\ngai 3\r\n",
-                               "gai 3\r", ""},
-                      FileCase{"ControlCharacterInNoteRefused", "gai 3\tnote\x01\r\n", "",
-                               "line 1: Character 11 is the control character U+0001"},
-                      FileCase{"TabSeparatedNoteSent", "gai 3\tnote\r\n", "gai 3\r", ""},
-                      // The encoding is judged on the whole file, not on its first 10 KB.
-                      FileCase{"ShiftJisAfterTenKilobytes", ShiftJisAfterTenKilobytes(), "gai 3\r",
-                               ""},
-                      // A comment that decodes in no encoding is still never sent.
-                      FileCase{"UndecodableCommentKept", "// caf\xE9 \xFF\r\ngai 3\r\n", "gai 3\r",
-                               ""},
-                      // The test runs in the "C" locale: "ü" would go out as "?".
-                      FileCase{"CommandTheCodesetCannotHoldRefused",
-                               "gai 3\r\n\tuid M\xC3\xBCller\r\n", "",
-                               "line 2: Character 7 (U+00FC) cannot be written in the current codeset"},
-                      FileCase{"NoteTheCodesetCannotHoldSent", "gai 3\tM\xC3\xBCller\r\n", "gai 3\r",
-                               ""}),
+    ::testing::Values(
+        FileCase{"Utf16LeMarked", Wide(kCommands, 2, false, true), kWire, ""},
+        FileCase{"Utf16BeMarked", Wide(kCommands, 2, true, true), kWire, ""},
+        FileCase{"Utf32LeMarked", Wide(kCommands, 4, false, true), kWire, ""},
+        FileCase{"Utf32BeMarked", Wide(kCommands, 4, true, true), kWire, ""},
+        FileCase{"Utf16LeWithoutMark", Wide(kCommands, 2, false, false), kWire, ""},
+        FileCase{"Utf16BeWithoutMark", Wide(kCommands, 2, true, false), kWire, ""},
+        // A character beyond the basic plane in a comment decodes as a pair.
+        FileCase{"Utf32PairInComment", Wide(u"// \U0001F600\r\ngai 3\r\n", 4, false, true),
+                 "gai 3\r", ""},
+        FileCase{"LoneSurrogateRefused", LoneSurrogateFile(), "",
+                 "line 3: does not decode as UTF-16LE"},
+        FileCase{"OddUtf16LengthRefused", Wide(u"gai 3\r\n", 2, false, true) + "g", "",
+                 "line 2: does not decode as UTF-16LE"},
+        FileCase{"InvalidUtf8Refused", "gai 3\r\nblk \xE3\x81\r\n\xFF\xFE\xFD\r\n", "",
+                 "line 2: does not decode as"},
+        FileCase{"ControlCharacterRefused", "gai 3\r\nblk\x1B[2\r\n", "",
+                 "line 2: Character 4 is the control character U+001B"},
+        FileCase{"LoneCarriageReturnRefused", "gai 3\rblk 2\r\n", "",
+                 "line 1: Character 6 is the control character U+000D"},
+        FileCase{"NulRefused", std::string("gai 3\r\nb\0k\r\n", 11), "",
+                 "line 2: Character 2 is the control character U+0000"},
+        FileCase{"ReplacementCharacterRefused", "gai 3\r\nblk \xEF\xBF\xBD\r\n", "",
+                 "line 2: holds the replacement character U+FFFD"},
+        // What is never sent may hold anything that decodes.
+        FileCase{"ControlCharacterInCommentKept", "// \x1B note\r\ngai 3\r\n", "gai 3\r", ""},
+        FileCase{"ControlCharacterInNoteRefused", "gai 3\tnote\x01\r\n", "",
+                 "line 1: Character 11 is the control character U+0001"},
+        FileCase{"TabSeparatedNoteSent", "gai 3\tnote\r\n", "gai 3\r", ""},
+        // The encoding is judged on the whole file, not on its first 10 KB.
+        FileCase{"ShiftJisAfterTenKilobytes", ShiftJisAfterTenKilobytes(), "gai 3\r", ""},
+        // A comment that decodes in no encoding is still never sent.
+        FileCase{"UndecodableCommentKept", "// caf\xE9 \xFF\r\ngai 3\r\n", "gai 3\r", ""},
+        // The test runs in the "C" locale: "ü" would go out as "?".
+        FileCase{"CommandTheCodesetCannotHoldRefused", "gai 3\r\n\tuid M\xC3\xBCller\r\n", "",
+                 "line 2: Character 7 (U+00FC) cannot be written in the current codeset"},
+        FileCase{"NoteTheCodesetCannotHoldSent", "gai 3\tM\xC3\xBCller\r\n", "gai 3\r", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {

@@ -246,7 +246,6 @@ TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
 
 namespace {
 
-
 // A value the codeset cannot hold fails the save before the file is touched: the old content
 // stays byte for byte, and the box names the command.
 TEST_F(Save, ValueTheCodesetCannotHoldLeavesTheOldFileAsItWas) {

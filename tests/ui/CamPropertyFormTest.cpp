@@ -3,8 +3,8 @@
 // description area, and the buttons and keys that open and close groups.
 #include "BoxAnswer.h"
 #include "PropertyViewFixture.h"
-#include "support/LocaleScope.h"
 #include "base/Messages.h"
+#include "support/LocaleScope.h"
 
 #include <QPushButton>
 #include <sstream>
@@ -182,7 +182,8 @@ TEST_F(CamPropertyFormTest, StringThatWouldNotGoOutAsTypedIsNeitherStoredNorSent
         edit->setText(c.text);
         QTest::keyClick(edit, Qt::Key_Return);
         ASSERT_EQ(answer.texts.size(), 1);
-        EXPECT_TRUE(answer.texts[0].startsWith(QString::fromUtf8(c.box))) << answer.texts[0].toStdString();
+        EXPECT_TRUE(answer.texts[0].startsWith(QString::fromUtf8(c.box)))
+            << answer.texts[0].toStdString();
         EXPECT_EQ(Record<clCamPropertyString>(u"UserName")->value, u"XC-100");
         EXPECT_EQ(Item<CDefaultExProp>(u"UserName")->FormatProperty(), QStringLiteral("XC-100"));
         EXPECT_TRUE(Jobs().empty());

@@ -65,7 +65,6 @@ QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
 
-
 // A port whose Connect returns what the test asks for: the failure codes 9 to 14 name steps
 // of a real device set-up that a pseudo-terminal never fails.
 struct FakePort {

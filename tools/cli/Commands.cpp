@@ -344,8 +344,8 @@ int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::st
         std::map<const clCamProperty*, std::pair<std::string, json>> sent;
         auto remember = [&](const clCamProperty* p) {
             if (p && p->type != CamPropertyType::Execution)
-                sent.emplace(p, std::make_pair(PropertyValueText(m, p),
-                                               PropertyValueJson(m, p)["value"]));
+                sent.emplace(
+                    p, std::make_pair(PropertyValueText(m, p), PropertyValueJson(m, p)["value"]));
         };
         remember(edit.property);
         for (const std::u16string& name : edit.property->commandNames)
@@ -357,9 +357,8 @@ int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::st
         std::vector<ReportedValue> reported = CarriedProperties(m, job);
         // A value no reply carried is the value sent, not the camera's.
         if (edit.property->type != CamPropertyType::Execution &&
-            std::none_of(reported.begin(), reported.end(), [&](const ReportedValue& r) {
-                return r.property == edit.property;
-            }))
+            std::none_of(reported.begin(), reported.end(),
+                         [&](const ReportedValue& r) { return r.property == edit.property; }))
             reported.push_back({edit.property, ReportedValue::kSent, std::nullopt});
         for (const ReportedValue& r : reported) {
             auto [text, o] = ReportedText(m, r);
@@ -368,9 +367,9 @@ int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::st
             std::string line = Utf8(r.property->name) + "=" + text;
             if (r.source == ReportedValue::kSent) {
                 line += " (sent; no reply carried it)";
-            } else if (const auto it = sent.find(r.property);
-                       r.source == ReportedValue::kReply && it != sent.end() &&
-                       o["value"] != it->second.second) {
+            } else if (const auto it = sent.find(r.property); r.source == ReportedValue::kReply &&
+                                                              it != sent.end() &&
+                                                              o["value"] != it->second.second) {
                 o["sent"] = it->second.second;
                 line += " (the camera's reply; sent " + it->second.first + ")";
             }

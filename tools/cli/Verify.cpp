@@ -81,14 +81,13 @@ void SplitCommandWord(const clCamPropertyMgr* m, std::u16string_view text, std::
     }
 }
 
-std::vector<std::optional<std::u16string>> SlotTexts(const clCamPropertyMgr& m,
-                                                     const clCamCommand& c,
-                                                     std::u16string_view rest) {
+std::vector<std::optional<std::u16string>>
+SlotTexts(const clCamPropertyMgr& m, const clCamCommand& c, std::u16string_view rest) {
     std::vector<std::optional<std::u16string>> out(c.slots.size());
     if (c.style == kMessageStyleCommandOnly)
         return out;
-    const size_t count = c.style == kMessageStyleNoSeparate ? std::min<size_t>(1, c.slots.size())
-                                                             : c.slots.size();
+    const size_t count =
+        c.style == kMessageStyleNoSeparate ? std::min<size_t>(1, c.slots.size()) : c.slots.size();
     size_t pos = 0;
     for (size_t k = 0; k < count; ++k) {
         const clCamProperty* p = m.FindProperty(c.slots[k]);

@@ -30,9 +30,8 @@ bool VerifyCommandReply(const clCamPropertyMgr* manager, std::u16string_view com
 // command word), in slot order: a token for each slot (spaces and commas separate tokens); a
 // String slot that is the last one read takes the rest of the text. A slot without a token, or
 // beyond those the command's style reads, has none.
-std::vector<std::optional<std::u16string>> SlotTexts(const clCamPropertyMgr& manager,
-                                                     const clCamCommand& c,
-                                                     std::u16string_view values);
+std::vector<std::optional<std::u16string>>
+SlotTexts(const clCamPropertyMgr& manager, const clCamCommand& c, std::u16string_view values);
 
 // Splits a command or reply text into its command word and values the way replies are read: a
 // word set off by delimiters, else a word glued to its number.
