@@ -189,8 +189,9 @@ TEST_P(ProgramFolderNotWritten, SettingsAndLogsGoToTheUsersXdgFolders) {
     unsetenv("XDG_DATA_HOME");
     ASSERT_EQ(result, 0);
 
-    if (!installed)
+    if (!installed) {
         EXPECT_EQ(asked, programFolder.str() + "/");
+    }
     EXPECT_EQ(app->SettingsFilePath(), platform::Utf8ToUtf16(config + "/Quillon/Quillon_03.ini"));
     EXPECT_EQ(app->LogFilePath(), platform::Utf8ToUtf16(state + "/Quillon/Quillon_03_Log.txt"));
     EXPECT_EQ(ReadFileBytes(config + "/Quillon/Quillon_03.ini"), kDefaultSettings);
