@@ -30,7 +30,7 @@ std::u16string FormatNumbered(const char* format, int number) {
 }
 
 std::string Path(const std::u16string& text) {
-    return platform::Utf16ToUtf8(text);
+    return platform::Utf16ToPath(text);
 }
 
 // The log file is there from the first start on, holding its byte-order mark until the first
@@ -159,7 +159,7 @@ int32_t clApplication::StartUp() {
         return 1;
     if (folder.back() != '/')
         folder.push_back('/');
-    m_programFolder = platform::Utf8ToUtf16(folder);
+    m_programFolder = platform::PathToUtf16(folder);
     const platform::DataFolders data = platform::ChooseDataFolders(
         folder, platform::SystemEnv,
         m_environment.folderWritable ? m_environment.folderWritable : platform::FolderWritable);
@@ -168,7 +168,7 @@ int32_t clApplication::StartUp() {
         platform::MakeFolders(data.stateFolder);
         platform::MakeFolders(data.userDefinitionFolder);
     }
-    m_userCamDefineFolder = platform::Utf8ToUtf16(data.userDefinitionFolder);
+    m_userCamDefineFolder = platform::PathToUtf16(data.userDefinitionFolder);
     // The port logs are written relative to the current directory.
     if (m_environment.changeCurrentDirectory)
         (void)!::chdir(data.stateFolder.c_str()); // paths below are absolute; failure is harmless
@@ -178,14 +178,14 @@ int32_t clApplication::StartUp() {
         return 1;
 
     // Settings file, created with the defaults when there is none.
-    m_settingsFilePath = platform::Utf8ToUtf16(data.settingsFolder) +
+    m_settingsFilePath = platform::PathToUtf16(data.settingsFolder) +
                          FormatNumbered("Quillon_%02d.ini", m_instanceNumber);
     struct stat st {};
     if (::stat(Path(m_settingsFilePath).c_str(), &st) != 0 && errno == ENOENT)
         WriteDefaultSettings(m_settingsFilePath);
 
     // Application log.
-    m_logFilePath = platform::Utf8ToUtf16(data.stateFolder) +
+    m_logFilePath = platform::PathToUtf16(data.stateFolder) +
                     FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
     m_appLog = std::make_unique<clSimpleLog>(Path(m_logFilePath));
     CreateLogFile(Path(m_logFilePath));

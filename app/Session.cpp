@@ -120,7 +120,7 @@ bool clSession::Start(const Setup& setup, const SessionSettings& settings, std::
     ctrl.settingsPath = m_settingsFile;
     BuiltInComPort().Reset();
     m_plugInPort.owner = &ctrl;
-    m_interfaces.Discover(&m_portParams, platform::Utf16ToUtf8(m_programFolder),
+    m_interfaces.Discover(&m_portParams, platform::Utf16ToPath(m_programFolder),
                           m_setup.programFile, &GetBuiltInComInterface, &GetBuiltInComPortReason);
     SelectInterface(FindInterfaceIndex(m_settings.selectedInterface));
 
@@ -479,9 +479,9 @@ void clSession::JobStarted(JobKind kind) {
     if (m_events)
         m_events->JobStarted(kind);
 }
-void clSession::CommandSent(const std::u16string& text) {
+void clSession::CommandSent(const std::u16string& text, uint64_t receivedBefore) {
     if (m_events)
-        m_events->CommandSent(text);
+        m_events->CommandSent(text, receivedBefore);
 }
 void clSession::TransactionEnded(const TransactionReport& report) {
     if (m_events)
@@ -498,9 +498,9 @@ void clSession::BatchProgressed(const BatchProgress& progress) {
 void clSession::JobEnded(const JobReport& report) {
     if (m_events)
         m_events->JobEnded(report);
-    // The "sta" of a reconnect has ended: its identity is compared on the owner's thread.
-    if (IdentityCheckPending())
-        Post([this] { FinishIdentityCheck(); });
+    // When this was the "sta" of a reconnect, its identity is compared on the owner's thread
+    // (whether a check is pending is the owner's to read, too).
+    Post([this] { FinishIdentityCheck(); });
 }
 void clSession::BytesReceived() {
     if (m_events)

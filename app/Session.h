@@ -226,7 +226,7 @@ private:
 
     // IEngineEvents: the engine's events, handed on to the front-end's.
     void JobStarted(JobKind kind) override;
-    void CommandSent(const std::u16string& text) override;
+    void CommandSent(const std::u16string& text, uint64_t receivedBefore) override;
     void TransactionEnded(const TransactionReport& report) override;
     void ConsoleFlushWanted() override;
     void BatchProgressed(const BatchProgress& progress) override;

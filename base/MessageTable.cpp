@@ -121,6 +121,11 @@ constexpr Entry kTable[] = {
     {98, u"%s の内容をカメラへ送信しますか？", u"Send the lines of %s to the camera?"}, // 98
     {99, u"処理中のため、ドロップされたファイルは開けません。",
      u"A job is running: the dropped file was not opened."}, // 99
+    {110, u"コマンドが空です。何も送信していません。", u"The command is empty; nothing was sent."}, // 110
+    {111, u"%s 文字目が制御文字 %s です。何も送信していません。",
+     u"Character %s is the control character %s; nothing was sent."}, // 111
+    {112, u"%s 文字目 (%s) は現在の文字コード (%s) で書けません。何も送信していません。",
+     u"Character %s (%s) cannot be written in the current codeset (%s); nothing was sent."}, // 112
     {130, u"[%s バイトを表示していません]", u"[%s bytes not shown]"}, // 130
     {131, u"[%s バイトを表示していません。通信ログに記録されています]",
      u"[%s bytes not shown; the traffic log holds them]"}, // 131

@@ -113,6 +113,11 @@ enum MessageId : int {
     MSG_BATCH_STOPPED_CANCEL = 97,
     MSG_DROP_TEXT_LOAD = 98,
     MSG_DROP_REFUSED_BUSY = 99,
+    // Command texts that are not sent (CheckCommandText): "%s" are the character's position,
+    // the character (U+XXXX) and, for the codeset, the codeset's name.
+    MSG_COMMAND_EMPTY = 110,
+    MSG_COMMAND_CONTROL_CHARACTER = 111,
+    MSG_COMMAND_NOT_IN_CODESET = 112,
     // The console's marker line for received bytes it did not show (%s: how many).
     MSG_CONSOLE_SKIPPED = 130,
     MSG_CONSOLE_SKIPPED_LOGGED = 131,

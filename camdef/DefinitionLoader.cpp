@@ -721,7 +721,7 @@ int clCamPropertyMgr::Load(const std::u16string& path) {
     m_lastValidationResult = 0;
     int result;
     try {
-        result = LoadDocument(platform::Utf16ToUtf8(path));
+        result = LoadDocument(platform::Utf16ToPath(path));
         if (result == kLoadOk) {
             LinkAndEvaluateCalculators();
             m_loaded = 1;
@@ -774,7 +774,7 @@ int clCamPropertyMgr::LoadDocument(const std::string& pathUtf8) {
     std::u16string major = u"1", minor = u"0";
     builder.Attribute(root, kAttrSchemaMajorVersion, major);
     builder.Attribute(root, kAttrSchemaMinorVersion, minor);
-    std::string schemaPath = platform::Utf16ToUtf8(
+    std::string schemaPath = platform::Utf16ToPath(
         SchemaPathFor(camdef::ParseIntegerText(major), camdef::ParseIntegerText(minor)));
     if (!IsFile(schemaPath))
         return finish(kLoadSchemaNotFound);

@@ -1,7 +1,7 @@
 # Installation and the Debian package. The program folder is installed as one relocatable
 # folder, ${prefix}/lib/quillon/ (/usr/lib/quillon/ in the package): the programs, libTallix.so,
-# the Camera Link plug-in and CamDefine/, found by the programs beside themselves. Commands on
-# the PATH are relative links in ${prefix}/bin/. The simulated Camera Link libraries and the
+# the Camera Link plug-in and CamDefine/, found by the programs beside themselves, and the
+# marker quillon-installed that keeps the programs from writing into it. Commands on the PATH are relative links in ${prefix}/bin/. The simulated Camera Link libraries and the
 # camera simulator are development tools and are not installed.
 # A build without the UI (QUILLON_BUILD_UI=OFF: sanitizer and fuzz builds) installs nothing.
 if(NOT QUILLON_BUILD_UI)
@@ -19,6 +19,9 @@ install(TARGETS Tallix LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quil
 install(TARGETS Pivra02CL LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/CamDefine DESTINATION ${QUILLON_INSTALL_DIR}
         COMPONENT quillon)
+# The mark of an installed program folder: the programs never write into a folder that holds
+# it, whoever runs them (platform/DataFolders.h). A build folder has none and stays portable.
+install(FILES ${pkg_src}/quillon-installed DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 
 # Desktop entry, AppStream metainfo and icon, all named by the application id (which the
 # program also gives Qt as its desktop file name).

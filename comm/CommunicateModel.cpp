@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 #include "base/SimpleLog.h"
 #include "camdef/CamPropertyMgr.h"
+#include "comm/CommandCheck.h"
 #include "comm/WatchThread.h"
 #include "platform/Text.h"
 #include "port/CamPort.h"
@@ -379,6 +380,7 @@ TransactionReport clCommunicateModel::TakeReport(int32_t result) {
             : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_sentAt)
                   .count();
     report.receivedUpTo = ring.TakenCount(clRingBuffer::kTransactionReader);
+    report.refusal = m_refusal;
     if (status == STATUS_REPLY_COMPLETE && replyCode == kReplyCodeOk) {
         std::lock_guard<std::mutex> guard(replyLinesLock);
         report.replyLines.assign(std::make_move_iterator(replyLines.begin()),
@@ -584,7 +586,14 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     commandLength = std::strlen(commandBytes.c_str());
     m_command = text;
     m_sentAt = Clock::time_point{};
-    m_gate.Call([&text](IEngineEvents& e) { e.CommandSent(text); });
+    // A text that would not go out as itself is not sent at all (nor echoed as sent).
+    m_refusal.clear();
+    if (const CommandCheck check = CheckCommandText(command); !check.Fit())
+        m_refusal = CommandCheckText(check);
+    else
+        m_gate.Call([&text, before = ring.WrittenCount()](IEngineEvents& e) {
+            e.CommandSent(text, before);
+        });
 
     BeginTransaction();
 
@@ -594,6 +603,13 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
         status = STATUS_RECEIVE_CANCELLED;
         MovePhase(PHASE_IDLE);
         return TRANSACTION_CANCELLED;
+    }
+    if (!m_refusal.empty()) {
+        status = STATUS_SEND_FAILED;
+        MovePhase(PHASE_IDLE);
+        if (clSimpleLog* log = context.Log())
+            log->Write(u"Command refused: " + m_refusal);
+        return TRANSACTION_SEND_FAILED;
     }
     clCamPort* port = context.CurrentPort();
     m_traffic.Sent(reinterpret_cast<const uint8_t*>(commandBytes.data()), commandLength);
@@ -760,6 +776,8 @@ void clCommunicateModel::ReportTransactionError() {
         id = MSG_TRANSMIT_TIMEOUT;
     if (id < 0)
         return;
-    const std::u16string text = context.MessageText(id);
+    // A text refused before it went out says why instead of a transmit time-out.
+    const std::u16string text =
+        id == MSG_TRANSMIT_TIMEOUT && !m_refusal.empty() ? m_refusal : context.MessageText(id);
     m_gate.Call([&text](IEngineEvents& e) { e.Ask({text, u"", MB_OK}); });
 }

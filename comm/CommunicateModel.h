@@ -280,6 +280,7 @@ private:
     std::deque<std::u16string> replyLines;
     std::mutex replyLinesLock;
     std::atomic<int32_t> replyCode{kNoReplyCode};
+    std::u16string m_refusal; // why the last transaction's text was not sent (worker thread)
     std::u16string cameraModel;
     std::u16string cameraVersion;
     std::u16string cameraSerial;

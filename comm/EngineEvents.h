@@ -47,6 +47,8 @@ struct TransactionReport {
     // How many received bytes the transaction had read from the receive ring when it ended:
     // the console shows the traffic up to there together with the result.
     uint64_t receivedUpTo = 0;
+    // Why the command was not sent at all (it would not have gone out as itself), or empty.
+    std::u16string refusal;
     // The device the port lost during the transaction (it then ended as cancelled).
     std::u16string lostDevice;
 
@@ -85,8 +87,9 @@ public:
     // ---- worker thread, in this order for each job
     // A job starts (the engine is busy from now on).
     virtual void JobStarted(JobKind) {}
-    // A command goes out: the text as sent, its CR included.
-    virtual void CommandSent(const std::u16string&) {}
+    // A command goes out: the text as sent, its CR included, and how many bytes the receive
+    // ring had been given before it (what arrives from then on came after the command).
+    virtual void CommandSent(const std::u16string& /*text*/, uint64_t /*receivedBefore*/) {}
     // A transaction has ended (not called for one ended by shutdown). The engine composes the
     // next command of the job only after this returns.
     virtual void TransactionEnded(const TransactionReport&) {}

@@ -4,25 +4,72 @@
 #include "comm/TransactionCodes.h"
 #include "platform/Text.h"
 
+#include <csignal>
 #include <ctime>
+#include <pthread.h>
 #include <utility>
 
+clTrafficLog::clTrafficLog(WallClock clock) : m_clock(std::move(clock)) {
+    if (!m_clock)
+        m_clock = [] { return std::chrono::system_clock::now(); };
+}
+
 bool clTrafficLog::Open(const std::string& path) {
+    std::lock_guard<std::mutex> opening(m_openLock);
+    StopFlusher();
     std::lock_guard<std::mutex> guard(m_lock);
     FlushPendingLocked();
     if (m_file)
         std::fclose(m_file);
     m_file = std::fopen(path.c_str(), "ab");
-    return m_file != nullptr;
+    if (!m_file)
+        return false;
+    m_stopFlusher = false;
+    // The flusher takes no signal: a signal belongs to the thread that waits for it (a signal
+    // delivered here would end the process unhandled).
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    m_flusher = std::thread([this] { FlusherLoop(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return true;
 }
 
 void clTrafficLog::Close() {
+    std::lock_guard<std::mutex> opening(m_openLock);
+    StopFlusher();
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_file)
         return;
     FlushPendingLocked();
     std::fclose(m_file);
     m_file = nullptr;
+}
+
+void clTrafficLog::StopFlusher() {
+    if (!m_flusher.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stopFlusher = true;
+    }
+    m_wake.notify_all();
+    m_flusher.join();
+}
+
+void clTrafficLog::FlusherLoop() {
+    std::unique_lock<std::mutex> guard(m_lock);
+    while (!m_stopFlusher) {
+        if (m_pending.empty()) {
+            m_wake.wait(guard);
+            continue;
+        }
+        const auto due = m_lastByte + kPendingPause;
+        if (std::chrono::steady_clock::now() >= due)
+            FlushPendingLocked();
+        else
+            m_wake.wait_until(guard, due);
+    }
 }
 
 bool clTrafficLog::IsOpen() const {
@@ -37,17 +84,29 @@ void clTrafficLog::Sent(const uint8_t* bytes, size_t length) {
     if (!m_file)
         return;
     FlushPendingLocked();
-    WriteLine(">>", Escape(std::string_view(reinterpret_cast<const char*>(bytes), length)));
+    WriteLine(">>", Escape(std::string_view(reinterpret_cast<const char*>(bytes), length)),
+              m_clock());
 }
 
 void clTrafficLog::Received(const uint8_t* bytes, size_t length) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_file)
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (!m_file || length == 0)
         return;
+    // The bytes arrived now; a line is stamped with the arrival of its first byte.
+    const Stamp arrived = m_clock();
+    const bool wasEmpty = m_pending.empty();
     for (size_t i = 0; i < length; ++i) {
+        if (m_pending.empty())
+            m_pendingSince = arrived;
         m_pending += Escape(std::string_view(reinterpret_cast<const char*>(bytes + i), 1));
-        if (bytes[i] == 0x0A || bytes[i] == kEot)
+        ++m_pendingBytes;
+        if (bytes[i] == 0x0A || bytes[i] == kEot || m_pendingBytes >= kMaxPendingBytes)
             FlushPendingLocked();
+    }
+    m_lastByte = std::chrono::steady_clock::now();
+    if (wasEmpty && !m_pending.empty()) {
+        guard.unlock();
+        m_wake.notify_all(); // the pause is measured from here on
     }
 }
 
@@ -61,7 +120,7 @@ void clTrafficLog::Result(std::string_view text) {
                                std::chrono::steady_clock::now() - m_sentAt)
                                .count()
                          : 0;
-    WriteLine("==", std::string(text) + " (" + std::to_string(ms) + " ms)");
+    WriteLine("==", std::string(text) + " (" + std::to_string(ms) + " ms)", m_clock());
 }
 
 std::string clTrafficLog::Escape(std::string_view bytes) {
@@ -91,16 +150,15 @@ void clTrafficLog::FlushPendingLocked() {
     if (m_pending.empty())
         return;
     if (m_file)
-        WriteLine("<<", m_pending);
+        WriteLine("<<", m_pending, m_pendingSince);
     m_pending.clear();
+    m_pendingBytes = 0;
 }
 
-void clTrafficLog::WriteLine(std::string_view direction, std::string_view text) {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+void clTrafficLog::WriteLine(std::string_view direction, std::string_view text, Stamp at) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char stamp[64];

@@ -9,22 +9,35 @@
 // transaction with the time from its send to its end), then the bytes with every byte outside
 // the printable ASCII range escaped ("\r", "\n", "\xHH"; a backslash is written "\\"). Received
 // bytes are cut into lines after each LF and each EOT, so one reply gives the same lines however
-// the port delivered it; bytes still waiting for their line end are written before the result.
+// the port delivered it. A received line carries the time its first byte arrived. Bytes still
+// waiting for their line end are written before the next send or result, after a pause of
+// kPendingPause without further bytes, and whenever kMaxPendingBytes of them have gathered.
 //
 // The engine writes to it from the worker thread (sends, results) and the port's receive thread
 // (received bytes); any thread may open and close it. Every line is flushed as it is written.
+// While open, a thread of its own writes out what a pause left pending.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 class clTrafficLog {
 public:
-    clTrafficLog() = default;
+    using WallClock = std::function<std::chrono::system_clock::time_point()>;
+    // A partial received line is written out after this long without a byte ...
+    static constexpr std::chrono::milliseconds kPendingPause{100};
+    // ... or once it holds this many bytes.
+    static constexpr size_t kMaxPendingBytes = 4096;
+
+    // clock: the time stamped on each line (the system clock when empty).
+    explicit clTrafficLog(WallClock clock = {});
     ~clTrafficLog() { Close(); }
     clTrafficLog(const clTrafficLog&) = delete;
     clTrafficLog& operator=(const clTrafficLog&) = delete;
@@ -46,12 +59,23 @@ public:
     static std::string Escape(std::string_view bytes);
 
 private:
-    void WriteLine(std::string_view direction, std::string_view text);
+    using Stamp = std::chrono::system_clock::time_point;
+    void WriteLine(std::string_view direction, std::string_view text, Stamp at);
     void FlushPendingLocked();
+    void StopFlusher();
+    void FlusherLoop();
 
+    WallClock m_clock;
+    std::mutex m_openLock; // Open and Close one at a time (they start and join the flusher)
     mutable std::mutex m_lock;
     std::FILE* m_file = nullptr;
     std::string m_pending; // received bytes, escaped, waiting for their line end
+    size_t m_pendingBytes = 0;
+    Stamp m_pendingSince{};                             // arrival of the first pending byte
+    std::chrono::steady_clock::time_point m_lastByte{}; // arrival of the last one
+    std::thread m_flusher;
+    std::condition_variable m_wake;
+    bool m_stopFlusher = false;
     std::chrono::steady_clock::time_point m_sentAt{};
     bool m_sent = false; // a send since the last result (a transaction refused before its send
                          // has no time of its own)

@@ -44,11 +44,18 @@ std::string XdgBaseFolder(const char* variable, const char* fallback, const EnvL
     return WithSlash(WithSlash(HomeFolder(env)) + fallback);
 }
 
+bool InstalledFolder(const std::string& programFolder) {
+    // The marker decides, not permissions: root may write anywhere, and a user's own
+    // installation under ~/.local is writable too.
+    struct stat st {};
+    return ::lstat((WithSlash(programFolder) + kInstalledMarker).c_str(), &st) == 0;
+}
+
 DataFolders ChooseDataFolders(const std::string& programFolder, const EnvLookup& env,
-                              const WritableCheck& writable) {
+                              const WritableCheck& writable, const InstalledCheck& installed) {
     DataFolders folders;
     const std::string program = WithSlash(programFolder);
-    if (writable(program)) {
+    if (!installed(program) && writable(program)) {
         folders.settingsFolder = program;
         folders.stateFolder = program;
         return folders;

@@ -11,7 +11,7 @@ std::optional<std::u16string> ProcessEnvironment(std::u16string_view name) {
     const char* value = std::getenv(Utf16ToUtf8(name).c_str());
     if (!value)
         return std::nullopt;
-    return Utf8ToUtf16(value);
+    return PathToUtf16(value); // values are often paths: their bytes are kept
 }
 
 bool IsNameStart(char16_t c) {

@@ -140,7 +140,7 @@ long FindKey(const std::vector<Line>& lines, std::string_view section, std::stri
 std::optional<std::string> ReadValue(std::u16string_view section, std::u16string_view key,
                                      std::u16string_view filePath) {
     std::string bytes;
-    if (ReadWholeFile(Utf16ToUtf8(filePath), bytes) != FileState::Read)
+    if (ReadWholeFile(Utf16ToPath(filePath), bytes) != FileState::Read)
         return std::nullopt;
     std::vector<Line> lines = SplitLines(bytes);
     const std::string sec = Utf16ToUtf8(section), k = Utf16ToUtf8(key);
@@ -223,7 +223,7 @@ std::u16string GetPrivateProfileString(std::u16string_view section, std::u16stri
                                        std::u16string_view defaultValue,
                                        std::u16string_view filePath, size_t maxChars) {
     std::optional<std::string> value = ReadValue(section, key, filePath);
-    std::u16string text = value ? Utf8ToUtf16(*value) : std::u16string(defaultValue);
+    std::u16string text = value ? PathToUtf16(*value) : std::u16string(defaultValue);
     if (text.size() > maxChars) {
         size_t cut = maxChars;
         if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF)
@@ -237,8 +237,8 @@ bool WritePrivateProfileString(std::u16string_view section, std::u16string_view 
                                std::u16string_view value, std::u16string_view filePath) {
     const std::string sec = Utf16ToUtf8(section);
     const std::string k = Utf16ToUtf8(key);
-    const std::string val = Utf16ToUtf8(value);
-    std::string path = Utf16ToUtf8(filePath);
+    const std::string val = Utf16ToPath(value);
+    std::string path = Utf16ToPath(filePath);
     if (Trim(sec).empty() || Trim(k).empty() || path.empty() || HasLineBreakOrNul(sec) ||
         HasLineBreakOrNul(k) || HasLineBreakOrNul(val) || HasLineBreakOrNul(path) ||
         sec.find(']') != sec.npos || k.find('=') != k.npos || Trim(k).front() == '[' ||

@@ -145,15 +145,23 @@ std::string LocaleCodeset() {
 
 namespace {
 
-// UTF-16 -> locale codeset; every character the codeset cannot hold becomes '?' and clears
-// *exact when given.
-std::string ConvertToLocale(std::u16string_view s, bool* exact) {
+// UTF-16 -> locale codeset; every character the codeset cannot hold becomes '?', clears
+// *exact and, for the first one, sets *firstFailure to its index.
+std::string ConvertToLocale(std::u16string_view s, bool* exact, size_t* firstFailure) {
+    auto fail = [&](size_t at) {
+        if (exact && *exact && firstFailure)
+            *firstFailure = at;
+        if (exact)
+            *exact = false;
+    };
     const std::string cs = LocaleCodeset();
     if (IsUtf8Codeset(cs)) {
         if (exact) {
-            for (size_t i = 0; i < s.size();)
+            for (size_t i = 0; i < s.size();) {
+                const size_t at = i;
                 if (NextCodePoint(s, i) == kReplacement && s[i - 1] != kReplacement)
-                    *exact = false;
+                    fail(at);
+            }
         }
         return Utf16ToUtf8(s);
     }
@@ -161,15 +169,17 @@ std::string ConvertToLocale(std::u16string_view s, bool* exact) {
     std::string out;
     if (!conv.ok()) {
         for (size_t i = 0; i < s.size();) {
+            const size_t at = i;
             char32_t cp = NextCodePoint(s, i);
-            if (cp >= 0x80 && exact)
-                *exact = false;
+            if (cp >= 0x80)
+                fail(at);
             out.push_back(cp < 0x80 ? static_cast<char>(cp) : '?');
         }
         return out;
     }
     // Character by character, so one that the codeset cannot hold becomes '?'.
     for (size_t i = 0; i < s.size();) {
+        const size_t at = i;
         char32_t cp = NextCodePoint(s, i);
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
@@ -187,8 +197,7 @@ std::string ConvertToLocale(std::u16string_view s, bool* exact) {
             iconv(conv.get(), &inp, &inleft, &outp, &outleft) == static_cast<size_t>(-1) ||
             inleft != 0) {
             out.push_back('?');
-            if (exact)
-                *exact = false;
+            fail(at);
         } else {
             out.append(buf, static_cast<size_t>(outp - buf));
         }
@@ -196,16 +205,100 @@ std::string ConvertToLocale(std::u16string_view s, bool* exact) {
     return out;
 }
 
+// The first byte that may follow lead in a well-formed UTF-8 sequence, and the last.
+struct FollowRange {
+    unsigned char low, high;
+};
+FollowRange FirstFollower(unsigned char lead) {
+    switch (lead) {
+    case 0xE0:
+        return {0xA0, 0xBF}; // no overlong forms
+    case 0xED:
+        return {0x80, 0x9F}; // no surrogates
+    case 0xF0:
+        return {0x90, 0xBF};
+    case 0xF4:
+        return {0x80, 0x8F}; // nothing beyond U+10FFFF
+    default:
+        return {0x80, 0xBF};
+    }
+}
+
+// Bytes of a well-formed UTF-8 sequence at the start of s, 0 when there is none.
+size_t WellFormedLength(std::string_view s) {
+    const auto lead = static_cast<unsigned char>(s[0]);
+    size_t len = 0;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        len = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        len = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        len = 4;
+    else
+        return 0;
+    if (s.size() < len)
+        return 0;
+    const FollowRange first = FirstFollower(lead);
+    for (size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[k]);
+        const unsigned char low = k == 1 ? first.low : 0x80;
+        const unsigned char high = k == 1 ? first.high : 0xBF;
+        if (b < low || b > high)
+            return 0;
+    }
+    return len;
+}
+
+constexpr char16_t kEscapedByteBase = 0xDC00;
+
 } // namespace
 
 std::string Utf16ToLocale(std::u16string_view s) {
-    return ConvertToLocale(s, nullptr);
+    return ConvertToLocale(s, nullptr, nullptr);
 }
 
-bool Utf16ToLocaleExact(std::u16string_view s, std::string& out) {
+bool Utf16ToLocaleExact(std::u16string_view s, std::string& out, size_t* firstFailure) {
     bool exact = true;
-    out = ConvertToLocale(s, &exact);
+    out = ConvertToLocale(s, &exact, firstFailure);
     return exact;
+}
+
+std::u16string PathToUtf16(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            out.push_back(static_cast<char16_t>(bytes[i++]));
+            continue;
+        }
+        const size_t len = WellFormedLength(bytes.substr(i));
+        if (len == 0) {
+            out.push_back(
+                static_cast<char16_t>(kEscapedByteBase + static_cast<unsigned char>(bytes[i])));
+            ++i;
+            continue;
+        }
+        out += Utf8ToUtf16(bytes.substr(i, len)); // well-formed: converted as it is
+        i += len;
+    }
+    return out;
+}
+
+std::string Utf16ToPath(std::u16string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    for (size_t i = 0; i < path.size();) {
+        const char16_t c = path[i];
+        if (c >= kEscapedByteBase + 0x80 && c <= kEscapedByteBase + 0xFF) {
+            out.push_back(static_cast<char>(c - kEscapedByteBase));
+            ++i;
+            continue;
+        }
+        AppendUtf8(out, NextCodePoint(path, i));
+    }
+    return out;
 }
 
 std::u16string Utf16BytesToUtf16(std::string_view bytes, bool bigEndian, bool* clean) {

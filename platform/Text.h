@@ -21,7 +21,9 @@ std::string LocaleCodeset();
 // UTF-16 -> locale codeset. A character the codeset cannot hold becomes '?'.
 std::string Utf16ToLocale(std::u16string_view text);
 // The same conversion; false when a character could not be held (it became '?' in out).
-bool Utf16ToLocaleExact(std::u16string_view text, std::string& out);
+// firstFailure, when given, gets the UTF-16 index of the first character that could not be held
+// (left alone when every character could).
+bool Utf16ToLocaleExact(std::u16string_view text, std::string& out, size_t* firstFailure = nullptr);
 // Locale codeset -> UTF-16. A byte sequence that is not valid in the codeset becomes U+FFFD.
 std::u16string LocaleToUtf16(std::string_view bytes);
 
@@ -37,6 +39,17 @@ std::u16string Utf32BytesToUtf16(std::string_view bytes, bool bigEndian, bool* c
 // start a character); an unknown codeset gives the bytes taken one character per byte and
 // counts as not clean. clean as for Utf8ToUtf16.
 std::u16string DecodeToUtf16(std::string_view bytes, const char* codeset, bool* clean = nullptr);
+
+// File names. Linux file names are bytes in no particular encoding; inside the program a path
+// is UTF-16 like any text, mapped without loss and without regard to the locale: bytes that
+// are well-formed UTF-8 become the characters they encode, and every other byte B becomes the
+// lone low surrogate U+DC00 + B (B is 0x80 to 0xFF). Utf16ToPath reverses it exactly, so a
+// name from the command line, a file dialog or the settings file reaches the file system as
+// it came. A path shown to the user is just text (a mapped byte shows as a replacement sign).
+std::u16string PathToUtf16(std::string_view bytes);
+// The bytes of a path: UTF-8, and U+DC80..U+DCFF back to the byte they stand for. Any other
+// lone surrogate becomes U+FFFD (it cannot come from a file name).
+std::string Utf16ToPath(std::u16string_view path);
 
 // One character per byte (the way reply bytes from the camera are taken).
 std::u16string BytesToUtf16(std::string_view bytes);

@@ -108,7 +108,7 @@ int32_t clPortComm::Connect() {
         return PORT_ERROR;
     // Open for this program alone: read and write, never the controlling terminal, no
     // blocking, an advisory lock and TIOCEXCL.
-    const std::string path = platform::Utf16ToUtf8(identity.devicePath);
+    const std::string path = platform::Utf16ToPath(identity.devicePath);
     platform::DeviceProblem problem;
     const int dev = platform::OpenSerialExclusive(path, problem);
     {

@@ -1,6 +1,7 @@
 #include "textfiles/BatchText.h"
 
 #include "base/MessageTable.h"
+#include "comm/CommandCheck.h"
 #include "comm/CommunicateModel.h"
 #include "platform/Text.h"
 
@@ -255,41 +256,16 @@ int DetectTextEncodingOf(const uint8_t* bytes, size_t n, bool wholeFile) {
 }
 
 int DetectTextEncodingOfFile(std::string_view bytes) {
-    const size_t n = std::min(bytes.size(), kDetectWindowBytes);
-    if (n == 0)
+    if (bytes.empty())
         return kTextUnknown;
-    return DetectTextEncodingOf(reinterpret_cast<const uint8_t*>(bytes.data()), n,
-                                bytes.size() <= kDetectWindowBytes);
+    return DetectTextEncodingOf(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), true);
 }
 
 int DetectTextEncoding(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    std::string bytes, reason;
+    if (!ReadBatchFileBytes(path, bytes, reason))
         return kTextUnknown;
-    int code = kTextUnknown;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        const uint64_t size = static_cast<uint64_t>(st.st_size);
-        const size_t want =
-            size < kDetectWindowBytes ? static_cast<size_t>(size) : kDetectWindowBytes;
-        uint8_t buf[kDetectWindowBytes];
-        size_t got = 0;
-        bool failed = false;
-        while (got < want) {
-            const ssize_t r = read(fd, buf + got, want - got);
-            if (r < 0) {
-                failed = true;
-                break;
-            }
-            if (r == 0)
-                break; // the file shrank; classify what is there
-            got += static_cast<size_t>(r);
-        }
-        if (!failed && got > 0)
-            code = DetectTextEncodingOf(buf, got, size <= kDetectWindowBytes);
-    }
-    close(fd);
-    return code;
+    return DetectTextEncodingOfFile(bytes);
 }
 
 std::u16string DecodeBatchText(std::string_view bytes, int encoding, bool* clean) {
@@ -384,22 +360,7 @@ void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& line
 BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int encoding) {
     BatchTextFault fault;
     constexpr char16_t kReplacement = 0xFFFD;
-    if (!decodedCleanly) {
-        // Every byte that did not decode became U+FFFD: the first line holding one.
-        size_t line = 1;
-        for (char16_t c : text) {
-            if (c == kReplacement) {
-                fault.line = line;
-                fault.reason = std::string("does not decode as ") + TextEncodingName(encoding);
-                return fault;
-            }
-            if (c == u'\n')
-                ++line;
-        }
-        fault.line = line;
-        fault.reason = std::string("does not decode as ") + TextEncodingName(encoding);
-        return fault;
-    }
+    // Only kept lines count: a comment or an empty line is never sent, whatever it holds.
     ForEachPiece(text, [&](std::u16string_view piece, size_t line) {
         if (fault.line != 0 || !IsKeptPiece(piece))
             return;
@@ -407,16 +368,37 @@ BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int
             const char16_t c = piece[i];
             if (c == u'\n' && i + 1 == piece.size())
                 break; // the line end
-            const bool control = (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F);
-            if (c == kReplacement || control) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
+            if (c == kReplacement && !decodedCleanly) {
+                // A byte that did not decode became U+FFFD.
                 fault.line = line;
-                fault.reason = std::string(c == kReplacement ? "holds the replacement character"
-                                                             : "holds the control character") +
-                               " U+" + hex;
+                fault.reason = std::string("does not decode as ") + TextEncodingName(encoding);
                 return;
             }
+            if (c == kReplacement) {
+                fault.line = line;
+                fault.reason = "holds the replacement character U+FFFD";
+                return;
+            }
+            if (IsCommandControlCharacter(c)) {
+                // Counted in characters: a surrogate pair before it is one.
+                CommandCheck check{CommandCheck::kControlCharacter, 1, c};
+                for (size_t k = 0; k < i; ++k)
+                    check.position += !(piece[k] >= 0xDC00 && piece[k] <= 0xDFFF && k > 0 &&
+                                        piece[k - 1] >= 0xD800 && piece[k - 1] <= 0xDBFF);
+                fault.line = line;
+                fault.reason = platform::Utf16ToUtf8(CommandCheckText(check));
+                return;
+            }
+        }
+        // What goes out must be what the file says: the token in the locale codeset.
+        const BatchStep step = ParseBatchLine(piece);
+        if (step.kind != BatchStep::kCommand)
+            return;
+        CommandCheck check = CheckCommandText(step.command);
+        if (!check.Fit()) {
+            check.position += piece.find_first_not_of(u'\t'); // counted in the line
+            fault.line = line;
+            fault.reason = platform::Utf16ToUtf8(CommandCheckText(check));
         }
     });
     return fault;

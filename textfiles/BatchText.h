@@ -31,19 +31,18 @@ enum TextEncoding : int {
 // The name of an encoding code for messages ("UTF-16LE", "Shift-JIS", ...).
 const char* TextEncodingName(int encoding);
 
-// Bytes the encoding guess looks at.
-constexpr size_t kDetectWindowBytes = 10240;
-// Characters of one batch-line piece (a line the job takes: kBatchLineChars).
+// Characters of one batch-line piece, and of a line the job takes.
 constexpr size_t kBatchPieceChars = 499;
 // Largest batch file read; a larger one counts as a file that cannot be opened.
 constexpr uint64_t kMaxBatchFileBytes = 64ull << 20;
 
-// The encoding of the first bytes of a file. wholeFile: the bytes are the whole file, so a
-// character cut at their end is an error rather than the border of the window. A checker that
-// has ruled its encoding out never wins over one that has not, whatever the scores.
+// The encoding of bytes. wholeFile: the bytes are the whole file, so a character cut at their
+// end is an error rather than the border of a part. A checker that has ruled its encoding out
+// never wins over one that has not, whatever the scores.
 int DetectTextEncodingOf(const uint8_t* bytes, size_t count, bool wholeFile);
-// The encoding of the file at path (UTF-8); kTextUnknown when it is empty, unreadable or no
-// regular file (a FIFO or a device is never waited for).
+// The encoding of the file at path, judged on all of it (a file that is ASCII for its first
+// kilobytes and Shift-JIS further on is Shift-JIS); kTextUnknown when it is empty, unreadable,
+// no regular file (a FIFO or a device is never waited for) or larger than kMaxBatchFileBytes.
 int DetectTextEncoding(const std::string& path);
 // The encoding of the whole content of a file.
 int DetectTextEncodingOfFile(std::string_view bytes);
@@ -59,9 +58,10 @@ std::u16string DecodeBatchText(std::string_view bytes, int encoding, bool* clean
 // Appends the kept pieces of text to lines (each with its line feed when it had one).
 void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines);
 
-// Why a decoded batch text must not be sent: the first line (counted from 1) that did not
-// decode, or that would send U+FFFD or a control character other than TAB. line 0: the text
-// is fit to be sent.
+// Why a decoded batch text must not be sent: the first kept line (counted from 1) that did not
+// decode, or that holds U+FFFD or a control character other than TAB, or whose command the
+// locale codeset cannot hold (CheckCommandText). Comment and empty lines are never sent and
+// never count. line 0: the text is fit to be sent.
 struct BatchTextFault {
     size_t line = 0;
     std::string reason;

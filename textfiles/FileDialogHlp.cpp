@@ -26,9 +26,9 @@ void CFileDialogHlp::PrepareInitialFolder(const std::u16string& defaultFolder) {
     if (!folder.empty()) {
         std::error_code ec;
         const std::filesystem::path absolute =
-            std::filesystem::absolute(std::filesystem::path(platform::Utf16ToUtf8(folder)), ec);
+            std::filesystem::absolute(std::filesystem::path(platform::Utf16ToPath(folder)), ec);
         if (!ec)
-            folder = platform::Utf8ToUtf16(absolute.string());
+            folder = platform::PathToUtf16(absolute.string());
     }
     if (folder.size() > kMaxFolderChars)
         folder.clear(); // too long to be a usable folder: the dialog picks its own

@@ -36,6 +36,10 @@ std::string ToUtf8(std::u16string_view s) {
 std::u16string ToUtf16(std::string_view s) {
     return platform::Utf8ToUtf16(s);
 }
+// Paths are bytes to the file system (platform::Utf16ToPath).
+std::string PathBytes(std::u16string_view path) {
+    return platform::Utf16ToPath(path);
+}
 
 std::u16string Format(const char* format, auto... args) {
     char buf[256];
@@ -56,7 +60,7 @@ public:
             // the folder vanished meanwhile; the process keeps the one it has
         }
     }
-    std::u16string Path() const { return ToUtf16(m_path); }
+    std::u16string Path() const { return platform::PathToUtf16(m_path); }
 
 private:
     std::string m_path;
@@ -116,7 +120,7 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
         nsGen::FileVerInfo version;
         uint32_t ms = 0, ls = 0;
         const std::string program =
-            m_programFile.empty() ? ToUtf8(m_app.ProgramFolder()) + "Quillon" : m_programFile;
+            m_programFile.empty() ? PathBytes(m_app.ProgramFolder()) + "Quillon" : m_programFile;
         if (version.LoadVersionInfo(program) && version.GetFixedFileVersion(ms, ls)) {
             major = static_cast<int>(ms >> 16);
             minor = static_cast<int>(ms & 0xFFFF);
@@ -143,7 +147,7 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
     addLine(u"// Serial=" + m_engine.CameraSerial());
     addLine(u"");
 
-    std::vector<std::u16string> leftOut; // commands the codeset cannot hold
+    std::vector<std::u16string> leftOut; // commands the codeset cannot hold (nothing is saved)
     const clCamPropertyMgr& manager = m_engine.PropertyManager();
     for (const auto& command : manager.CommandList()) {
         if (!command)
@@ -155,27 +159,29 @@ int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
             continue;
         std::string bytes;
         if (!platform::Utf16ToLocaleExact(text, bytes)) {
-            leftOut.push_back(command->name); // the line is left out, the others are written
+            leftOut.push_back(command->name);
             continue;
         }
         content += bytes;
         content += "\r\n";
     }
 
-    FileSaveFailure failure;
-    if (!SaveFileContent(ToUtf8(path), content, failure)) {
-        std::u16string reason = Text(failure.messageId);
-        if (!failure.detail.empty())
-            reason += u" (" + ToUtf16(failure.detail) + u")";
-        ReportSaveFailure(path, reason);
-        return FILE_COMMAND_FAILED;
-    }
+    // Every line is decided before the file is touched: a value the codeset cannot hold fails
+    // the save and the old file stays as it was.
     if (!leftOut.empty()) {
         std::u16string names;
         for (const std::u16string& name : leftOut)
             names += (names.empty() ? u"" : u", ") + name;
         ReportSaveFailure(path, Text(MSG_VALUE_NOT_IN_CODESET) + u" (" +
                                     ToUtf16(platform::LocaleCodeset()) + u"): " + names);
+        return FILE_COMMAND_FAILED;
+    }
+    FileSaveFailure failure;
+    if (!SaveFileContent(PathBytes(path), content, failure)) {
+        std::u16string reason = Text(failure.messageId);
+        if (!failure.detail.empty())
+            reason += u" (" + ToUtf16(failure.detail) + u")";
+        ReportSaveFailure(path, reason);
         return FILE_COMMAND_FAILED;
     }
     return FILE_COMMAND_OK;
@@ -227,13 +233,14 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
     // The file is read whole and checked before a line is taken: a batch that cannot be read
     // as it was written sends nothing.
     std::u16string text;
-    const BatchTextFault fault = ReadCheckedBatchText(ToUtf8(path), text);
+    const BatchTextFault fault = ReadCheckedBatchText(PathBytes(path), text);
     if (!fault.reason.empty()) {
-        std::u16string where =
-            fault.line ? u"line " + ToUtf16(std::to_string(fault.line)) + u" " : std::u16string();
-        WriteLog(Text(MSG_FAIL_OPEN_BATCH_FILE) + u": " + where + ToUtf16(fault.reason) +
-                 u", filename=" + path);
-        m_app.RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE), u"", MB_OK);
+        const std::u16string why =
+            (fault.line ? u"line " + ToUtf16(std::to_string(fault.line)) + u": " : u"") +
+            ToUtf16(fault.reason);
+        WriteLog(Text(MSG_FAIL_OPEN_BATCH_FILE) + u": " + why + u", filename=" + path);
+        // The box names the line and the character too: what to mend, and where.
+        m_app.RequestMessageBox(Text(MSG_FAIL_OPEN_BATCH_FILE) + u"\n" + why, u"", MB_OK);
         return FILE_COMMAND_FAILED;
     }
     m_batchLines.clear();
@@ -335,7 +342,7 @@ int32_t clTextFiles::OfferLastDefinition() {
     const std::u16string path = platform::GetPrivateProfileString(
         kSectionApp, kKeyLastConfig, u"", m_app.SettingsFilePath(), kMaxLastConfigChars);
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(ToUtf8(path), ec))
+    if (path.empty() || !std::filesystem::is_regular_file(PathBytes(path), ec))
         return 0;
     if (!m_ui)
         return 0;
@@ -380,7 +387,7 @@ int32_t clTextFiles::SelectDefinitionForModel(std::u16string_view model) {
 
 std::u16string clTextFiles::DefinitionFolderOf(const std::u16string& name) const {
     const std::u16string& user = m_app.UserCamDefineFolder();
-    if (!user.empty() && ::access(ToUtf8(user + name).c_str(), F_OK) == 0)
+    if (!user.empty() && ::access(PathBytes(user + name).c_str(), F_OK) == 0)
         return user;
     return m_app.CamDefineFolder();
 }
@@ -392,8 +399,8 @@ size_t clTextFiles::FindDefinitionFiles(std::u16string_view model) {
         if (folder->empty())
             continue;
         for (const std::string& name :
-             platform::ListMatchingFiles(ToUtf8(*folder), ModelPattern(model))) {
-            std::u16string text = ToUtf16(name);
+             platform::ListMatchingFiles(PathBytes(*folder), ModelPattern(model))) {
+            std::u16string text = platform::PathToUtf16(name);
             if (std::find(found.begin(), found.end(), text) == found.end())
                 found.push_back(std::move(text));
         }

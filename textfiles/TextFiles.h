@@ -50,10 +50,11 @@ public:
     // FILE_COMMAND_OK saved, _FAILED, _CANCELLED.
     int32_t SaveSettingsText();
     // Writes the header and one line per exported command with slots. FILE_COMMAND_OK, or
-    // FILE_COMMAND_FAILED when the file
-    // could not be written (it keeps its old content; a read-only file is never replaced) or
-    // a line could not be held by the locale codeset (left out, the others are written). Every
-    // failure is logged and shown in a message box naming the file and the reason.
+    // FILE_COMMAND_FAILED when the file could not be written or a command line could not be
+    // held by the locale codeset; either way the file keeps its old content byte for byte (the
+    // whole text is decided before the file is touched; a read-only file is never replaced).
+    // Every failure is logged and shown in a message box naming the file and the reason. The
+    // header's comment lines are written with '?' for what the codeset cannot hold.
     int32_t WriteSettingsText(const std::u16string& path);
 
     // --- Text Load -----------------------------------------------------------------------
@@ -63,11 +64,11 @@ public:
     // job. FILE_COMMAND_OK started, _FAILED not (a job runs, the file was refused, or the
     // engine is not ready).
     int32_t ReplayBatchFile(const std::u16string& path);
-    // Reads the batch lines of the file (BatchLines, handed to the batch job by
-    // ReplayBatchFile). FILE_COMMAND_OK, or FILE_COMMAND_FAILED (message 71 and a log
-    // line naming the first bad line) when the file cannot be read, is no regular file, does
-    // not decode cleanly, or a line to be sent holds U+FFFD or a control character other than
-    // TAB; the previous batch lines then stay.
+    // Reads the batch lines of the file into the job parameters. FILE_COMMAND_OK, or
+    // FILE_COMMAND_FAILED (message 71 with the reason, naming the first bad line and character,
+    // in the box and the log) when the file cannot be read, is no regular file, or a line to be
+    // sent does not decode, holds U+FFFD or a control character other than TAB, or holds a
+    // command the locale codeset cannot hold (CheckBatchText); the previous batch lines stay.
     int32_t ReadBatchText(const std::u16string& path);
     const std::vector<std::u16string>& BatchLines() const { return m_batchLines; }
 

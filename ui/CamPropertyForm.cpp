@@ -4,7 +4,9 @@
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
+#include "comm/CommandCheck.h"
 #include "ui/DialogTemplate.h"
+#include "ui/MessageBox.h"
 #include "ui/PropertyGridCtrlEx.h"
 #include "ui/PropertyItems.h"
 #include "ui/PropertyViewLogic.h"
@@ -381,6 +383,15 @@ void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx
         std::u16string text = propvalue::Format(value);
         if (CutToLength(text, p->length))
             item.SetValue(PropValue(text));
+        // A text that would not go out as typed is neither stored nor sent; the item shows the
+        // stored value again.
+        if (const CommandCheck check = CheckCommandText(text);
+            !check.Fit() && check.fault != CommandCheck::kEmpty) {
+            item.SetValue(PropValue(p->value));
+            RunMessageBox(this, QString(), ToQ(p->name + u": " + CommandCheckText(check)),
+                          MB_OK | MB_ICONWARNING);
+            return;
+        }
         // Stores the text and re-evaluates the calculators that depend on it.
         m_mgr->SetStringValue(p, std::move(text));
         break;

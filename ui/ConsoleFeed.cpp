@@ -145,9 +145,11 @@ FlushBatch BacklogReader::Flush(IReceiveSource& source, const LineStore& store, 
     return Counted(std::move(batch));
 }
 
-FlushBatch BacklogReader::BeforeEcho(IReceiveSource& source, const LineStore& store) {
+FlushBatch BacklogReader::BeforeEcho(IReceiveSource& source, const LineStore& store,
+                                     uint64_t receivedBefore) {
     FlushBatch batch;
-    uint64_t backlog = source.Backlog();
+    const uint64_t at = source.Position();
+    uint64_t backlog = std::min(source.Backlog(), receivedBefore > at ? receivedBefore - at : 0);
     const uint64_t keep = std::min(source.Capacity(), ViewBytes(store));
     if (backlog > keep) {
         batch.skipped = backlog - keep;

@@ -92,9 +92,12 @@ public:
     FlushBatch Flush(IReceiveSource& source, const LineStore& store, const Clock& clock = {},
                      const FlushLimits& limits = {});
 
-    // Before the echo of a command: everything received so far, older part beyond what the
-    // console holds passed over. The caller appends it, then the echo, then calls EchoShown.
-    FlushBatch BeforeEcho(IReceiveSource& source, const LineStore& store);
+    // Before the echo of a command: everything received before it went out (up to the stream
+    // position receivedBefore; what came later is its reply and follows the echo), older part
+    // beyond what the console holds passed over. The caller appends it, then the echo, then
+    // calls EchoShown.
+    FlushBatch BeforeEcho(IReceiveSource& source, const LineStore& store,
+                          uint64_t receivedBefore = UINT64_MAX);
     // The echo is in the store: from now on the command is in flight.
     void EchoShown(const LineStore& store);
 

@@ -1,8 +1,11 @@
 #include "ui/ConsoleForm.h"
 
 #include "base/MessageTable.h"
+#include "base/Messages.h"
+#include "comm/CommandCheck.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
+#include "ui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
@@ -105,10 +108,10 @@ void CConsoleForm::AppendText(std::u16string_view text) {
     m_output->Append(text);
 }
 
-void CConsoleForm::AppendEcho(std::u16string_view command) {
+void CConsoleForm::AppendEcho(std::u16string_view command, uint64_t receivedBefore) {
     const console::LineStore& store = m_output->Store();
     if (m_source)
-        m_output->Feed(m_reader.BeforeEcho(*m_source, store).text);
+        m_output->Feed(m_reader.BeforeEcho(*m_source, store, receivedBefore).text);
     const std::u16string echo = console::MakeEchoText(command);
     m_output->Append(store.Column() > 0 ? u"\n" + echo : echo);
     m_reader.EchoShown(store);
@@ -139,8 +142,17 @@ void CConsoleForm::Send() {
         Activate();
         return;
     }
+    // A command that would not go out as typed (a control character, a character the codeset
+    // cannot hold) is not sent; the input keeps it for mending.
+    const std::u16string command = text.toStdU16String();
+    if (const CommandCheck check = CheckCommandText(command); !check.Fit()) {
+        RunMessageBox(this, QString(), QString::fromStdU16String(CommandCheckText(check)),
+                      MB_OK | MB_ICONWARNING);
+        Activate();
+        return;
+    }
     if (m_onSend)
-        m_onSend(text.toStdU16String());
+        m_onSend(command);
 }
 
 void CConsoleForm::ClearOutput() {

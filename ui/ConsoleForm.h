@@ -55,7 +55,8 @@ public:
     void AppendText(std::u16string_view text);
     // The echo of a sent command, cut and cleaned, on a line of its own, after everything
     // received before it.
-    void AppendEcho(std::u16string_view command);
+    // receivedBefore: the stream position of the received bytes when the command went out.
+    void AppendEcho(std::u16string_view command, uint64_t receivedBefore = UINT64_MAX);
     // Moves received bytes to the output: at most 500 characters or 0.4 seconds per call (see
     // console::BacklogReader). Returns the backlog a later flush will take, which the caller
     // keeps as its console backlog and uses to run the next flush.
@@ -65,7 +66,8 @@ public:
     // reply is shown at once.
     void ShowReply(uint64_t position);
 
-    // The Send action (button 1016, or Enter in the input or on the Send button).
+    // The Send action (button 1016, or Enter in the input or on the Send button). A text that
+    // CheckCommandText refuses is not handed on: a message box says why.
     void Send();
     // The Clear action (button 1017).
     void ClearOutput();

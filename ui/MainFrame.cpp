@@ -474,9 +474,9 @@ void CMainFrame::OnStartUp() {
 }
 
 void CMainFrame::OnConsoleEcho() {
-    std::u16string text;
-    if (m_echoes.Take(text) && ConsoleValid())
-        m_console->AppendEcho(text);
+    std::pair<std::u16string, uint64_t> echo;
+    if (m_echoes.Take(echo) && ConsoleValid())
+        m_console->AppendEcho(echo.first, echo.second);
 }
 
 void CMainFrame::OnDrainReplies() {
@@ -526,8 +526,8 @@ void CMainFrame::JobStarted(JobKind) {
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
 
-void CMainFrame::CommandSent(const std::u16string& text) {
-    m_echoes.Put(text);
+void CMainFrame::CommandSent(const std::u16string& text, uint64_t receivedBefore) {
+    m_echoes.Put({text, receivedBefore});
     PostUiMessage(UM_CONSOLE_ECHO, 0, 0);
 }
 
@@ -1054,7 +1054,7 @@ void CMainFrame::ToggleTrafficLog() {
         traffic.Close();
     } else {
         const std::u16string path = TrafficLogPathBeside(m_app.SettingsFilePath());
-        if (!traffic.Open(platform::Utf16ToUtf8(path)))
+        if (!traffic.Open(platform::Utf16ToPath(path)))
             RunMessageBox(this, M(MSG_ERROR),
                           M(MSG_TRAFFIC_LOG_FAILED) + QStringLiteral("\n") + ToQString(path),
                           MB_OK | MB_ICONWARNING);

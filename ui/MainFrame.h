@@ -91,7 +91,7 @@ public:
 
     // IEngineEvents: the engine's events, on its threads (see the file's comment).
     void JobStarted(JobKind kind) override;
-    void CommandSent(const std::u16string& text) override;
+    void CommandSent(const std::u16string& text, uint64_t receivedBefore) override;
     void TransactionEnded(const TransactionReport& report) override;
     void ConsoleFlushWanted() override;
     // The batch's progress goes to the status area, its outcome also to the console and the
@@ -214,9 +214,9 @@ private:
         std::mutex m_lock;
         std::vector<T> m_items;
     };
-    Payloads<std::u16string> m_echoes;               // UM_CONSOLE_ECHO
-    Payloads<TransactionReport> m_results;           // UM_SHOW_RESULT
-    Payloads<std::vector<std::u16string>> m_replies; // UM_DRAIN_REPLIES
+    Payloads<std::pair<std::u16string, uint64_t>> m_echoes; // UM_CONSOLE_ECHO
+    Payloads<TransactionReport> m_results;                  // UM_SHOW_RESULT
+    Payloads<std::vector<std::u16string>> m_replies;        // UM_DRAIN_REPLIES
     // A running batch's report the window has not shown yet (only the newest counts).
     std::mutex m_progressLock;
     std::unique_ptr<BatchProgress> m_pendingProgress;

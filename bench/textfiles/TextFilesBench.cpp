@@ -1,4 +1,5 @@
-// Reading batch text files: the encoding guess over its 10240-byte window, and decoding plus
+// Reading batch text files: the encoding guess over 10240 bytes (it reads whole files, so its
+// cost grows with the file), and decoding plus
 // cutting a whole file into batch lines, for files of settings lines in each encoding.
 #include "textfiles/BatchText.h"
 
@@ -6,6 +7,8 @@
 #include <string>
 
 namespace {
+
+constexpr size_t kDetectWindowBytes = 10240;
 
 // About `bytes` bytes of Text Save lines; with `japanese`, every tenth line carries a note.
 std::string SettingsLines(size_t bytes, bool japanese, bool shiftJis) {

@@ -238,7 +238,7 @@ int32_t RunDialog(QuastorDialogHook hook, CLSettingRecord* record, CLSerialParam
             channels.push_back(c);
         }
     }
-    const std::u16string folder = platform::Utf8ToUtf16(QuastorLibraryFolder());
+    const std::u16string folder = platform::PathToUtf16(QuastorLibraryFolder());
     const std::vector<uint32_t>& rates = QuastorBaudRates();
     std::vector<uint32_t> channelRates(channels.size(), 0);
     for (size_t i = 0; i < channels.size(); ++i) {
@@ -518,7 +518,7 @@ std::string QuastorLibraryFolder() {
 std::string QuastorLibraryPath(std::u16string_view fileName) {
     if (!IsPlainFileName(fileName))
         return {};
-    return QuastorLibraryFolder() + platform::Utf16ToUtf8(fileName);
+    return QuastorLibraryFolder() + platform::Utf16ToPath(fileName);
 }
 
 std::vector<CLLibraryRecord*> QuastorListLibraries() {
@@ -533,7 +533,7 @@ std::vector<CLLibraryRecord*> QuastorListLibraries() {
     std::sort(names.begin(), names.end());
     std::vector<CLLibraryRecord*> out;
     for (const std::string& name : names)
-        if (CLLibraryRecord* rec = FindOrLoad(platform::Utf8ToUtf16(name)))
+        if (CLLibraryRecord* rec = FindOrLoad(platform::PathToUtf16(name)))
             out.push_back(rec);
     return out;
 }

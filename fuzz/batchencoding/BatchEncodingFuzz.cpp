@@ -1,5 +1,6 @@
 // Batch text files from anywhere: the encoding guess, the decoding in the guessed encoding and
 // the cutting into batch lines and tokens must take any bytes without harm.
+#include "comm/CommandCheck.h"
 #include "textfiles/BatchText.h"
 
 #include <cstdint>
@@ -8,8 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const size_t window = size < kDetectWindowBytes ? size : kDetectWindowBytes;
-    const int code = DetectTextEncodingOf(data, window, size <= kDetectWindowBytes);
+    const int code = DetectTextEncodingOf(data, size, true);
     if (code != 0 && code != 1 && code != 2 && code != 3 && code != 4 && code != 6 && code != 7 &&
         code != 8)
         std::abort();
@@ -17,8 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool clean = true;
     const std::u16string text = DecodeBatchText(bytes, code, &clean);
     const BatchTextFault fault = CheckBatchText(text, clean, code);
-    if (!clean && fault.line == 0)
-        std::abort(); // what did not decode is always refused
     std::vector<std::u16string> lines;
     SplitBatchLines(text, lines);
     for (const std::u16string& line : lines) {
@@ -30,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (c == 0xFFFD || (c < 0x20 && c != u'\t' && !(c == u'\n' && i + 1 == line.size())))
                 std::abort();
         }
+        // ... and only commands that go out as themselves.
+        if (const BatchStep step = ParseBatchLine(line);
+            step.kind == BatchStep::kCommand && !CheckCommandText(step.command).Fit())
+            std::abort();
     }
     for (const std::u16string& line : lines) {
         if (line.empty() || line.size() > kBatchPieceChars || line[0] == u'/' || line[0] == u'\n')

@@ -2,6 +2,7 @@
 
 #include "base/MessageTable.h"
 #include "base/Messages.h"
+#include "platform/DataFolders.h"
 #include "platform/IniProfile.h"
 #include "platform/InstanceLock.h"
 #include "platform/Text.h"
@@ -150,9 +151,17 @@ TEST_F(ApplicationTest, StartUpMakesTheProgramFolderCurrent) {
     EXPECT_EQ(during, fs::canonical(programFolder.path()));
 }
 
-// The writability check is injected: the suite runs as root, for whom every folder is writable
-// (platform::FolderWritable itself is tested with an unprivileged child in the platform tests).
-TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFolders) {
+// Settings and logs go to the user's XDG folders when the program folder is installed (the
+// install step's marker is in it: never written, even by root, for whom every folder is
+// writable) or when the user cannot write it (injected: the suite runs as root;
+// platform::FolderWritable itself is tested with an unprivileged child in the platform tests).
+class ProgramFolderNotWritten : public ApplicationTest,
+                                public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ProgramFolderNotWritten, SettingsAndLogsGoToTheUsersXdgFolders) {
+    const bool installed = GetParam();
+    if (installed)
+        WriteFileBytes(programFolder.file(platform::kInstalledMarker), "");
     TempDir home;
     const std::string config = home.file("cfg"), state = home.file("state"),
                       data = home.file("data");
@@ -166,10 +175,11 @@ TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFo
     env.lockFolder = lockFolder.str();
     env.workingSet = &workingSet;
     std::string asked;
-    env.folderWritable = [&](const std::string& folder) {
-        asked = folder;
-        return false;
-    };
+    if (!installed)
+        env.folderWritable = [&](const std::string& folder) {
+            asked = folder;
+            return false;
+        };
     app->SetEnvironment(env);
     const int32_t result = app->StartUp();
     const fs::path during = fs::current_path();
@@ -179,7 +189,9 @@ TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFo
     unsetenv("XDG_DATA_HOME");
     ASSERT_EQ(result, 0);
 
-    EXPECT_EQ(asked, programFolder.str() + "/");
+    if (!installed) {
+        EXPECT_EQ(asked, programFolder.str() + "/");
+    }
     EXPECT_EQ(app->SettingsFilePath(), platform::Utf8ToUtf16(config + "/Quillon/Quillon_03.ini"));
     EXPECT_EQ(app->LogFilePath(), platform::Utf8ToUtf16(state + "/Quillon/Quillon_03_Log.txt"));
     EXPECT_EQ(ReadFileBytes(config + "/Quillon/Quillon_03.ini"), kDefaultSettings);
@@ -190,9 +202,16 @@ TEST_F(ApplicationTest, ReadOnlyProgramFolderKeepsSettingsAndLogsInTheUsersXdgFo
     EXPECT_EQ(app->ProgramFolder(), platform::Utf8ToUtf16(programFolder.str() + "/"));
     EXPECT_EQ(app->CamDefineFolder(), platform::Utf8ToUtf16(programFolder.str() + "/CamDefine/"));
     EXPECT_EQ(std::u16string(app->PortParams().settingsFilePath), app->SettingsFilePath());
-    EXPECT_TRUE(fs::is_empty(programFolder.path())) << "nothing written to the program folder";
+    EXPECT_EQ(std::distance(fs::directory_iterator(programFolder.path()), fs::directory_iterator()),
+              installed ? 1 : 0)
+        << "nothing written to the program folder";
     app->ShutDown();
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, ProgramFolderNotWritten, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return std::string(info.param ? "InstalledAndWritable" : "ReadOnly");
+                         });
 
 TEST_F(ApplicationTest, InstanceNumbersFollowTheRequestAndTheLocksHeld) {
     auto first = MakeApp("-i7");

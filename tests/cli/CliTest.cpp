@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
+#include <set>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -214,7 +216,16 @@ TEST_P(CliStatus, ExitsWithTheDocumentedStatus) {
     WriteFileBytes(dir.file("garbled.txt"), "gai 3\r\ngai\x01 4\r\n");
     // The numbers the camera writes back, spelled otherwise.
     WriteFileBytes(dir.file("spellings.txt"), "gai 010\r\ngai +10\r\nexp 10.0\r\n");
+    WriteFileBytes(dir.file("name.txt"), "uid ALICE\r\n");
+    std::string sjis;
+    while (sjis.size() <= 10240)
+        sjis += "// padding line of a long header\r\n";
+    WriteFileBytes(dir.file("sjis.txt"), sjis + "gai 3\t\x98\x49\x8C\xF5\r\n"); // note "露光"
     WriteBrokenDefinition(dir);
+    WriteEditedDefinition(
+        dir, "renamed.xml",
+        {{"<TARNCommand Name=\"gai\">", "<TARNCommand Name=\"gan\">"},
+         {"<TARNCommandName>gai</TARNCommandName>", "<TARNCommandName>gan</TARNCommandName>"}});
     Camera camera(dir, c.camera);
     std::vector<std::string> args = c.args;
     if (std::find(args.begin(), args.end(), "--log") == args.end()) {
@@ -526,6 +537,67 @@ const StatusCase kStatusCases[] = {
      "mismatch gai 230: Gain sent 230, camera has 200",
      "",
      2},
+    // A String value and a Float are compared too, so a definition does not change the verdict.
+    {"LoadVerifyComparesAStringWithoutADefinition",
+     {},
+     {"--port", "@PORT", "load", "--verify", "@DIR/name.txt"},
+     6,
+     "mismatch uid ALICE: uid value 1 sent ALICE, camera has XC-100",
+     "1 mismatches",
+     1},
+    {"LoadVerifyComparesAStringByProperty",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "load", "--verify", "@DIR/name.txt"},
+     6,
+     "mismatch uid ALICE: UserName sent ALICE, camera has XC-100",
+     "1 mismatches",
+     1},
+    // The encoding is judged on the whole file: Shift-JIS after 10 KB of ASCII.
+    {"LoadShiftJisAfterTenKilobytes",
+     {},
+     {"--port", "@PORT", "load", "@DIR/sjis.txt"},
+     0,
+     "",
+     "",
+     1},
+    // Nothing goes out that was not asked for: a CR would split the command in two.
+    {"SendRefusesAControlCharacter",
+     {},
+     {"--port", "@PORT", "send", "sta", "uid AB\rtpn1"},
+     1,
+     "",
+     "send \"uid AB\\x0dtpn1\": Character 7 is the control character U+000D; nothing was sent.",
+     0},
+    {"SendRefusesAnEmptyCommand",
+     {},
+     {"--port", "@PORT", "send", ""},
+     1,
+     "",
+     "The command is empty",
+     0},
+    {"SetRefusesAControlCharacterInAString",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "UserName=AB\rtpn1"},
+     1,
+     "",
+     "UserName: Character 3 is the control character U+000D",
+     0},
+    // The camera keeps its own name: set shows the reply's value, and what was sent.
+    {"SetShowsTheValueTheCameraAnswered",
+     {},
+     {"--port", "@PORT", "--definition", "@DEF", "set", "UserName=ALICE"},
+     0,
+     "UserName=XC-100 (the camera's reply; sent ALICE)",
+     "",
+     1},
+    // The camera does not know the renamed command: no reply carries the value.
+    {"SetShowsAValueNoReplyCarriedAsSent",
+     {},
+     {"--port", "@PORT", "--definition", "@DIR/renamed.xml", "set", "Gain=5"},
+     5,
+     "CMD ERR!\nGain=5 (sent; no reply carried it)",
+     "",
+     1},
     {"SaveNeedsADefinition", {}, {"save", "@DIR/s.txt"}, 1, "", "--definition", 0},
     {"SaveUnwritable",
      {},
@@ -575,6 +647,109 @@ const StatusCase kStatusCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliStatus, ::testing::ValuesIn(kStatusCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Without a UTF-8 locale (cron, services): file names are bytes, and a command text the codeset
+// cannot hold is refused rather than sent with "?" in its place
+
+// Sets environment variables for the life of the object; the programs spawned inherit them.
+class EnvScope {
+public:
+    EnvScope(std::initializer_list<std::pair<const char*, const char*>> vars) {
+        for (const auto& [name, value] : vars) {
+            const char* old = ::getenv(name);
+            m_old.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            ::setenv(name, value, 1);
+        }
+    }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+    ~EnvScope() {
+        for (const auto& [name, old] : m_old)
+            old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_old;
+};
+
+TEST(CliLocale, FileNamesReachTheFileSystemAsGiven) {
+    namespace fs = std::filesystem;
+    EnvScope ascii({{"LC_ALL", "C"}, {"LANG", "C"}});
+    TempDir dir;
+    // UTF-8, and a byte that is no UTF-8 at all (Latin-1 "é").
+    for (const std::string name : {"Einstellung-\xC3\xBC", "caf\xE9"}) {
+        SCOPED_TRACE(name);
+        const std::string saved = dir.file(name + ".txt");
+        Result r = RunCli(dir, {"--definition", "@DEF", "save", saved});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(fs::is_regular_file(saved));
+        EXPECT_NE(r.out.find("saved " + saved), std::string::npos) << r.out;
+        // A definition in a folder of that name.
+        fs::create_directory(dir.file(name));
+        fs::copy_file(kDefinition, dir.file(name + "/XC-100.xml"));
+        r = RunCli(dir, {"--definition", dir.file(name + "/XC-100.xml"), "describe", "Gain"});
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"Einstellung-\xC3\xBC.txt", "Einstellung-\xC3\xBC",
+                                            "caf\xE9.txt", "caf\xE9", "cli.out", "cli.err"}));
+}
+
+TEST(CliLocale, TextTheCodesetCannotHoldIsNeverSent) {
+    EnvScope ascii({{"LC_ALL", "C"}, {"LANG", "C"}});
+    TempDir dir;
+    Camera camera(dir, {});
+    WriteFileBytes(dir.file("batch.txt"), "gai 3\r\nuid M\xC3\xBCller\r\n");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* err;
+    } cases[] = {
+        {{"send", "uid M\xC3\xBCller"},
+         1,
+         "character 6 is no text of the current codeset (ANSI_X3.4-1968)"},
+        {{"--definition", "@DEF", "set", "UserName=M\xC3\xBCller"},
+         1,
+         "UserName: character 2 is no text of the current codeset"},
+        {{"load", "@DIR/batch.txt"},
+         2,
+         "line 2: Character 6 (U+00FC) cannot be written in the current codeset (ANSI_X3.4-1968)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--port", "@PORT", "--log", "@DIR/traffic.txt"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result r = RunCli(dir, args, camera.link);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(SentLines(ReadFileBytes(dir.file("traffic.txt"))), 0u);
+}
+
+// Text for people shows the camera's control characters escaped; JSON carries them as they are.
+TEST(CliOutput, ControlCharactersReachNoTerminalButJsonKeepsThem) {
+    TempDir dir;
+    // The camera sends the bytes of the model as they are; the tool takes each byte as one
+    // character, so the UTF-8 of U+009B arrives as U+00C2 U+009B, a C1 control.
+    const std::string model = "X\x1b]0;owned\x07\x1b[2J\xC2\x9B";
+    std::unique_ptr<Camera> camera;
+    {
+        EnvScope utf8({{"LC_ALL", "C.UTF-8"}});
+        camera = std::make_unique<Camera>(dir, std::vector<std::string>{"--model", model});
+    }
+    Result r = RunCli(dir, {"--port", "@PORT", "identify"}, camera->link);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char control : {'\x1b', '\x07'})
+        EXPECT_EQ(r.out.find(control), std::string::npos);
+    EXPECT_EQ(r.out.find("\xC2\x9B"), std::string::npos);
+    EXPECT_NE(r.out.find("Model=X\\x1b]0;owned\\x07\\x1b[2J\xC3\x82\\x9b\n"), std::string::npos)
+        << r.out;
+    r = RunCli(dir, {"--json", "--port", "@PORT", "identify"}, camera->link);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["model"], "X\x1b]0;owned\x07\x1b[2J\xC3\x82\xC2\x9B");
+}
 
 // ---------------------------------------------------------------------------------------------
 // JSON, read back
@@ -960,7 +1135,8 @@ TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
                                                     u"libclsersim.so", cl));
     r = RunCli(dir, {"-i", "3", "--json", "--definition", "auto", "set", "Gain=33"}, "", program);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(R"({"property":"Gain","type":"Integer","value":33})"), std::string::npos)
+    EXPECT_NE(r.out.find(R"({"property":"Gain","source":"reply","type":"Integer","value":33})"),
+              std::string::npos)
         << r.out;
     r = RunCli(dir, {"--json", "ports"}, "", program);
     EXPECT_NE(r.out.find(R"("interface":"Camera Link API")"), std::string::npos) << r.out;

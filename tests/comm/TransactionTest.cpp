@@ -1,4 +1,5 @@
 #include "comm/EngineProbe.h"
+#include "platform/Text.h"
 #include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
@@ -58,12 +59,35 @@ TEST(Transaction, CommandGoesOutWithCrInTheLocaleCodeset) {
     EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
 }
 
-TEST(Transaction, CharacterTheCodesetCannotHoldGoesOutAsQuestionMark) {
-    EngineRig rig; // the test process runs in the "C" locale: ASCII only
-    rig.camera.Expect({{0, ">OK\r\n\x04"}});
-    bool stop = false;
-    clCommunicateModelProbe::RunTransaction(rig.engine, stop, u"a\u00e9b");
-    EXPECT_EQ(rig.camera.Wire(), "a?b\r");
+// Whoever submitted it, a text that would not go out as itself is not sent at all: the
+// transaction fails before the port sees a byte, nothing is echoed as sent, and the box and the
+// transaction's report say why.
+TEST(Transaction, TextThatWouldNotGoOutAsItselfIsNotSent) {
+    const struct {
+        std::u16string command;
+        const char16_t* box;
+    } cases[] = {
+        // The test process runs in the "C" locale: ASCII only.
+        {u"a\u00e9b", u"Character 2 (U+00E9) cannot be written in the current codeset"},
+        {u"uid AB\rtpn1", u"Character 7 is the control character U+000D"},
+        {u"", u"The command is empty"},
+    };
+    for (const auto& c : cases) {
+        EngineRig rig;
+        rig.camera.Expect({{0, ">OK\r\n\x04"}});
+        bool stop = false;
+        EXPECT_EQ(clCommunicateModelProbe::RunTransaction(rig.engine, stop, c.command),
+                  TRANSACTION_SEND_FAILED);
+        EXPECT_EQ(rig.camera.Wire(), "");
+        EXPECT_TRUE(rig.events.echoes.empty());
+        EXPECT_EQ(clCommunicateModelProbe::Status(rig.engine), STATUS_SEND_FAILED);
+        EXPECT_EQ(rig.engine.Phase(), PHASE_IDLE);
+        clCommunicateModelProbe::ReportTransactionError(rig.engine);
+        const std::vector<std::u16string> boxes = rig.events.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].find(c.box), std::u16string::npos) << platform::Utf16ToUtf8(boxes[0]);
+        EXPECT_NE(rig.LogText().find("Command refused"), std::string::npos);
+    }
 }
 
 TEST_P(ReplyCases, StatusCodeAndRemainingLines) {

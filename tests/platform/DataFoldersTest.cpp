@@ -27,6 +27,7 @@ EnvLookup FakeEnv(std::map<std::string, std::string> vars) {
 
 struct ChoiceCase {
     const char* name;
+    bool installed;
     bool writable;
     std::map<std::string, std::string> env;
     DataFolders expected;
@@ -37,12 +38,19 @@ class ChooseDataFoldersTest : public ::testing::TestWithParam<ChoiceCase> {};
 TEST_P(ChooseDataFoldersTest, PicksTheFoldersOfTheCase) {
     const ChoiceCase& c = GetParam();
     std::string asked;
-    const DataFolders got =
-        ChooseDataFolders("/opt/quillon/", FakeEnv(c.env), [&](const std::string& folder) {
+    const DataFolders got = ChooseDataFolders(
+        "/opt/quillon/", FakeEnv(c.env),
+        [&](const std::string& folder) {
             asked = folder;
             return c.writable;
+        },
+        [&](const std::string& folder) {
+            EXPECT_EQ(folder, "/opt/quillon/");
+            return c.installed;
         });
-    EXPECT_EQ(asked, "/opt/quillon/");
+    if (!c.installed) {
+        EXPECT_EQ(asked, "/opt/quillon/");
+    }
     EXPECT_EQ(got.portable, c.expected.portable);
     EXPECT_EQ(got.settingsFolder, c.expected.settingsFolder);
     EXPECT_EQ(got.stateFolder, c.expected.stateFolder);
@@ -54,32 +62,51 @@ const std::map<std::string, std::string> kAllXdg = {{"HOME", "/home/u"},
                                                     {"XDG_STATE_HOME", "/st/"},
                                                     {"XDG_DATA_HOME", "/data"}};
 
-INSTANTIATE_TEST_SUITE_P(Cases, ChooseDataFoldersTest,
-                         ::testing::Values(ChoiceCase{"WritableIsPortableWhateverXdgSays",
-                                                      true,
-                                                      kAllXdg,
-                                                      {true, "/opt/quillon/", "/opt/quillon/", ""}},
-                                           ChoiceCase{"ReadOnlyWithXdgSet",
-                                                      false,
-                                                      kAllXdg,
-                                                      {false, "/cfg/Quillon/", "/st/Quillon/",
-                                                       "/data/Quillon/CamDefine/"}},
-                                           ChoiceCase{"ReadOnlyWithXdgUnsetFallsBackToHome",
-                                                      false,
-                                                      {{"HOME", "/home/u"}},
-                                                      {false, "/home/u/.config/Quillon/",
-                                                       "/home/u/.local/state/Quillon/",
-                                                       "/home/u/.local/share/Quillon/CamDefine/"}},
-                                           ChoiceCase{"EmptyAndRelativeXdgValuesAreIgnored",
-                                                      false,
-                                                      {{"HOME", "/home/u/"},
-                                                       {"XDG_CONFIG_HOME", ""},
-                                                       {"XDG_STATE_HOME", "state"},
-                                                       {"XDG_DATA_HOME", "./data"}},
-                                                      {false, "/home/u/.config/Quillon/",
-                                                       "/home/u/.local/state/Quillon/",
-                                                       "/home/u/.local/share/Quillon/CamDefine/"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChooseDataFoldersTest,
+    ::testing::Values(
+        ChoiceCase{"WritableIsPortableWhateverXdgSays",
+                   false,
+                   true,
+                   kAllXdg,
+                   {true, "/opt/quillon/", "/opt/quillon/", ""}},
+        // Root may write it, and so may the user
+        // of an installation in the home folder.
+        ChoiceCase{"InstalledIsNeverWrittenEvenWritable",
+                   true,
+                   true,
+                   kAllXdg,
+                   {false, "/cfg/Quillon/", "/st/Quillon/", "/data/Quillon/CamDefine/"}},
+        ChoiceCase{"ReadOnlyWithXdgSet",
+                   false,
+                   false,
+                   kAllXdg,
+                   {false, "/cfg/Quillon/", "/st/Quillon/", "/data/Quillon/CamDefine/"}},
+        ChoiceCase{"ReadOnlyWithXdgUnsetFallsBackToHome",
+                   false,
+                   false,
+                   {{"HOME", "/home/u"}},
+                   {false, "/home/u/.config/Quillon/", "/home/u/.local/state/Quillon/",
+                    "/home/u/.local/share/Quillon/CamDefine/"}},
+        ChoiceCase{"EmptyAndRelativeXdgValuesAreIgnored",
+                   false,
+                   false,
+                   {{"HOME", "/home/u/"},
+                    {"XDG_CONFIG_HOME", ""},
+                    {"XDG_STATE_HOME", "state"},
+                    {"XDG_DATA_HOME", "./data"}},
+                   {false, "/home/u/.config/Quillon/", "/home/u/.local/state/Quillon/",
+                    "/home/u/.local/share/Quillon/CamDefine/"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InstalledFolder, TheInstallStepsMarkerDecides) {
+    TempDir dir;
+    const std::string program = dir.str() + "/";
+    EXPECT_FALSE(InstalledFolder(program)); // a build folder, or a copy of one
+    WriteFileBytes(program + kInstalledMarker, "");
+    EXPECT_TRUE(InstalledFolder(program));
+    EXPECT_TRUE(InstalledFolder(dir.str())); // without the trailing "/"
+}
 
 TEST(XdgBaseFolder, WithoutHomeUsesThePasswordDatabase) {
     const std::string folder = XdgBaseFolder("XDG_CONFIG_HOME", ".config", FakeEnv({}));

@@ -249,3 +249,16 @@ TEST(IniProfile, LongTextsAreCutWithoutSplittingASurrogatePair) {
     EXPECT_EQ(GetPrivateProfileString(u"S", u"k", u"", ini, 3), u"ab");
     EXPECT_EQ(GetPrivateProfileString(u"S", u"k", u"", ini, 4), u"ab\U0001F600");
 }
+
+// A folder the file dialogs remembered, or the last definition file: file names are bytes, and
+// a name that is no UTF-8 comes back byte for byte, also when written again.
+TEST(IniProfile, PathValuesThatAreNoUtf8ComeBackByteForByte) {
+    TempDir dir;
+    const std::string file = dir.file("q.ini");
+    WriteFileBytes(file, "[App]\r\nLastConfig=/home/u/Kam\xE9ras/XC-100.xml\r\n");
+    const std::u16string ini = U(file);
+    const std::u16string path = GetPrivateProfileString(u"App", u"LastConfig", u"", ini);
+    ASSERT_TRUE(WritePrivateProfileString(u"Path", u"Text Load", path, ini));
+    EXPECT_EQ(ReadFileBytes(file), "[App]\r\nLastConfig=/home/u/Kam\xE9ras/XC-100.xml\r\n"
+                                   "[Path]\r\nText Load=/home/u/Kam\xE9ras/XC-100.xml\r\n");
+}

@@ -142,3 +142,51 @@ INSTANTIATE_TEST_SUITE_P(
         WideCase{"Utf8Invalid", "a\xFFz", "UTF-8", u"a\uFFFDz", false},
         WideCase{"Utf8Clean", "az", "UTF-8", u"az", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// File names are bytes: whatever a name holds comes back byte for byte, whatever the locale;
+// well-formed UTF-8 reads as the text it encodes.
+TEST(Path, EveryByteSequenceRoundTripsWhateverTheLocale) {
+    const char* old = setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    ASSERT_NE(setlocale(LC_ALL, "C"), nullptr);
+    for (unsigned a = 0; a < 256; ++a)
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::string bytes{char(a), char(b), 'x'};
+            ASSERT_EQ(Utf16ToPath(PathToUtf16(bytes)), bytes) << a << " " << b;
+        }
+    const std::string names[] = {"Einstellung-\xC3\xBC.txt",
+                                 "caf\xE9.txt",
+                                 "\xED\xB2\x80 encoded surrogate",
+                                 "cut \xE3\x82",
+                                 "\xF0\x9F\x93\xB7",
+                                 "\xF4\x90\x80\x80 beyond Unicode",
+                                 "overlong \xC0\xAF",
+                                 "\xEF\xBF\xBD"};
+    for (const std::string& name : names)
+        EXPECT_EQ(Utf16ToPath(PathToUtf16(name)), name) << name;
+    EXPECT_EQ(PathToUtf16("Einstellung-\xC3\xBC"), u"Einstellung-ü");
+    EXPECT_EQ(PathToUtf16("caf\xE9"), u"caf" + std::u16string(1, char16_t(0xDCE9)));
+    EXPECT_EQ(Utf16ToPath(u"Einstellung-ü"), "Einstellung-\xC3\xBC");
+    // A lone surrogate that stands for no byte cannot come from a name.
+    EXPECT_EQ(Utf16ToPath(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+    setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(LocaleCodeset, ExactConversionNamesTheFirstCharacterItCannotHold) {
+    const char* old = setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    ASSERT_NE(setlocale(LC_ALL, "C"), nullptr);
+    std::string out;
+    size_t at = 99;
+    EXPECT_FALSE(Utf16ToLocaleExact(u"uid Müller 露", out, &at));
+    EXPECT_EQ(at, 5u);
+    EXPECT_EQ(out, "uid M?ller ?");
+    at = 99;
+    EXPECT_TRUE(Utf16ToLocaleExact(u"uid Mueller", out, &at));
+    EXPECT_EQ(at, 99u);
+    if (setlocale(LC_ALL, "C.UTF-8")) {
+        EXPECT_FALSE(Utf16ToLocaleExact(u"ab" + std::u16string(1, char16_t(0xDC00)), out, &at));
+        EXPECT_EQ(at, 2u);
+    }
+    setlocale(LC_ALL, saved.c_str());
+}

@@ -34,7 +34,7 @@ public:
     std::function<void(const TransactionReport&)> applyReplies;
 
     void JobStarted(JobKind) override { Record(Ev::JobStarted); }
-    void CommandSent(const std::u16string& text) override {
+    void CommandSent(const std::u16string& text, uint64_t) override {
         {
             std::lock_guard<std::mutex> g(m_lock);
             echoes.push_back(text);

@@ -1,5 +1,6 @@
 #include "TextFilesRig.h"
 #include "comm/EngineProbe.h"
+#include "support/LocaleScope.h"
 #include "textfiles/BatchText.h"
 
 #include <chrono>
@@ -176,6 +177,15 @@ class BatchFile : public ::testing::TestWithParam<FileCase> {};
 const std::u16string kCommands = u"// saved\r\ngai 3\r\nblk 2\r\n@pause 1\r\ntpn 1\r\n";
 const std::string kWire = "gai 3\rblk 2\rtpn 1\r";
 
+// Comment lines of plain ASCII, more than 10 KB of them, then a command with a note in
+// Shift-JIS ("露光").
+std::string ShiftJisAfterTenKilobytes() {
+    std::string bytes;
+    while (bytes.size() <= 10240)
+        bytes += "// padding line of a long header\r\n";
+    return bytes + "gai 3\t\x98\x49\x8C\xF5\r\n";
+}
+
 // A UTF-16LE file with a lone low surrogate (bytes 00 DC) on its third line.
 std::string LoneSurrogateFile() {
     std::string bytes = Wide(u"gai 3\r\nblk 2\r\n", 2, false, true);
@@ -194,6 +204,8 @@ std::string LongLineThenEscapeFile() {
 
 TEST_P(BatchFile, WhatReachesTheCamera) {
     BatchRig rig;
+    LocaleScope ascii("C"); // commands go out in ASCII
+    ASSERT_TRUE(ascii.ok);
     rig.AnswerOk(3);
     const FileCase& c = GetParam();
     WriteFileBytes(rig.dir.file("batch.txt"), c.bytes);
@@ -201,10 +213,14 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
     ASSERT_EQ(rig.files->ReadBatchText(U16(rig.dir.file("earlier.txt"))), 0);
     const int32_t read = rig.files->ReadBatchText(U16(rig.dir.file("batch.txt")));
     if (c.wire.empty()) {
-        // Refused before anything is sent: message 71, a log line naming the line, and the
-        // previous lines untouched.
+        // Refused before anything is sent: message 71 with the line and why, in the box and
+        // the log, and the previous lines untouched.
         EXPECT_EQ(read, 1);
-        EXPECT_EQ(rig.appBoxes.boxes, std::vector<std::u16string>{u"Fail open batch text file"});
+        ASSERT_EQ(rig.appBoxes.boxes.size(), 1u);
+        EXPECT_EQ(platform::Utf16ToUtf8(rig.appBoxes.boxes[0])
+                      .find("Fail open batch text file\n" + c.where),
+                  0u)
+            << platform::Utf16ToUtf8(rig.appBoxes.boxes[0]);
         EXPECT_NE(rig.LogText().find(c.where), std::string::npos) << rig.LogText();
         EXPECT_EQ(rig.files->BatchLines(), std::vector<std::u16string>{u"earlier\n"});
         EXPECT_EQ(rig.camera.Wire(), "");
@@ -219,44 +235,52 @@ TEST_P(BatchFile, WhatReachesTheCamera) {
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, BatchFile,
-    ::testing::Values(FileCase{"Utf16LeMarked", Wide(kCommands, 2, false, true), kWire, ""},
-                      FileCase{"Utf16BeMarked", Wide(kCommands, 2, true, true), kWire, ""},
-                      FileCase{"Utf32LeMarked", Wide(kCommands, 4, false, true), kWire, ""},
-                      FileCase{"Utf32BeMarked", Wide(kCommands, 4, true, true), kWire, ""},
-                      FileCase{"Utf16LeWithoutMark", Wide(kCommands, 2, false, false), kWire, ""},
-                      FileCase{"Utf16BeWithoutMark", Wide(kCommands, 2, true, false), kWire, ""},
-                      // A character beyond the basic plane in a comment decodes as a pair.
-                      FileCase{"Utf32PairInComment",
-                               Wide(u"// \U0001F600\r\ngai 3\r\n", 4, false, true), "gai 3\r", ""},
-                      FileCase{"LoneSurrogateRefused", LoneSurrogateFile(), "",
-                               "line 3 does not decode as UTF-16LE"},
-                      FileCase{"OddUtf16LengthRefused", Wide(u"gai 3\r\n", 2, false, true) + "g",
-                               "", "line 2 does not decode as UTF-16LE"},
-                      FileCase{"InvalidUtf8Refused", "gai 3\r\nblk \xE3\x81\r\n\xFF\xFE\xFD\r\n",
-                               "", "line 2 does not decode as"},
-                      FileCase{"ControlCharacterRefused", "gai 3\r\nblk\x1B[2\r\n", "",
-                               "line 2 holds the control character U+001B"},
-                      FileCase{"LoneCarriageReturnRefused", "gai 3\rblk 2\r\n", "",
-                               "line 1 holds the control character U+000D"},
-                      FileCase{"NulRefused", std::string("gai 3\r\nb\0k\r\n", 11), "",
-                               "line 2 holds the control character U+0000"},
-                      FileCase{"DeleteRefused", "gai 3\r\nblk\x7F 2\r\n", "",
-                               "line 2 holds the control character U+007F"},
-                      FileCase{"FirstC1ControlRefused", "gai 3\r\nblk\xC2\x80 2\r\n", "",
-                               "line 2 holds the control character U+0080"},
-                      FileCase{"LastC1ControlRefused", LastC1ControlFile(), "",
-                               "line 2 holds the control character U+009F"},
-                      // A line longer than one piece still counts as one line.
-                      FileCase{"FaultAfterALongLineNamesItsLine", LongLineThenEscapeFile(), "",
-                               "line 2 holds the control character U+001B"},
-                      FileCase{"ReplacementCharacterRefused", "gai 3\r\nblk \xEF\xBF\xBD\r\n", "",
-                               "line 2 holds the replacement character U+FFFD"},
-                      // What is never sent may hold anything that decodes.
-                      FileCase{"ControlCharacterInCommentKept", "// \x1B note\r\ngai 3\r\n",
-                               "gai 3\r", ""},
-                      FileCase{"ControlCharacterInNoteRefused", "gai 3\tnote\x01\r\n", "",
-                               "line 1 holds the control character U+0001"},
-                      FileCase{"TabSeparatedNoteSent", "gai 3\tnote\r\n", "gai 3\r", ""}),
+    ::testing::Values(
+        FileCase{"Utf16LeMarked", Wide(kCommands, 2, false, true), kWire, ""},
+        FileCase{"Utf16BeMarked", Wide(kCommands, 2, true, true), kWire, ""},
+        FileCase{"Utf32LeMarked", Wide(kCommands, 4, false, true), kWire, ""},
+        FileCase{"Utf32BeMarked", Wide(kCommands, 4, true, true), kWire, ""},
+        FileCase{"Utf16LeWithoutMark", Wide(kCommands, 2, false, false), kWire, ""},
+        FileCase{"Utf16BeWithoutMark", Wide(kCommands, 2, true, false), kWire, ""},
+        // A character beyond the basic plane in a comment decodes as a pair.
+        FileCase{"Utf32PairInComment", Wide(u"// \U0001F600\r\ngai 3\r\n", 4, false, true),
+                 "gai 3\r", ""},
+        FileCase{"LoneSurrogateRefused", LoneSurrogateFile(), "",
+                 "line 3: does not decode as UTF-16LE"},
+        FileCase{"OddUtf16LengthRefused", Wide(u"gai 3\r\n", 2, false, true) + "g", "",
+                 "line 2: does not decode as UTF-16LE"},
+        FileCase{"InvalidUtf8Refused", "gai 3\r\nblk \xE3\x81\r\n\xFF\xFE\xFD\r\n", "",
+                 "line 2: does not decode as"},
+        FileCase{"ControlCharacterRefused", "gai 3\r\nblk\x1B[2\r\n", "",
+                 "line 2: Character 4 is the control character U+001B"},
+        FileCase{"LoneCarriageReturnRefused", "gai 3\rblk 2\r\n", "",
+                 "line 1: Character 6 is the control character U+000D"},
+        FileCase{"NulRefused", std::string("gai 3\r\nb\0k\r\n", 11), "",
+                 "line 2: Character 2 is the control character U+0000"},
+        FileCase{"DeleteRefused", "gai 3\r\nblk\x7F 2\r\n", "",
+                 "line 2: Character 4 is the control character U+007F"},
+        FileCase{"FirstC1ControlRefused", "gai 3\r\nblk\xC2\x80 2\r\n", "",
+                 "line 2: Character 4 is the control character U+0080"},
+        FileCase{"LastC1ControlRefused", LastC1ControlFile(), "",
+                 "line 2: Character 4 is the control character U+009F"},
+        // A line longer than one piece still counts as one line.
+        FileCase{"FaultAfterALongLineNamesItsLine", LongLineThenEscapeFile(), "",
+                 "line 2: Character 4 is the control character U+001B"},
+        FileCase{"ReplacementCharacterRefused", "gai 3\r\nblk \xEF\xBF\xBD\r\n", "",
+                 "line 2: holds the replacement character U+FFFD"},
+        // What is never sent may hold anything that decodes.
+        FileCase{"ControlCharacterInCommentKept", "// \x1B note\r\ngai 3\r\n", "gai 3\r", ""},
+        FileCase{"ControlCharacterInNoteRefused", "gai 3\tnote\x01\r\n", "",
+                 "line 1: Character 11 is the control character U+0001"},
+        FileCase{"TabSeparatedNoteSent", "gai 3\tnote\r\n", "gai 3\r", ""},
+        // The encoding is judged on the whole file, not on its first 10 KB.
+        FileCase{"ShiftJisAfterTenKilobytes", ShiftJisAfterTenKilobytes(), "gai 3\r", ""},
+        // A comment that decodes in no encoding is still never sent.
+        FileCase{"UndecodableCommentKept", "// caf\xE9 \xFF\r\ngai 3\r\n", "gai 3\r", ""},
+        // The test runs in the "C" locale: "ü" would go out as "?".
+        FileCase{"CommandTheCodesetCannotHoldRefused", "gai 3\r\n\tuid M\xC3\xBCller\r\n", "",
+                 "line 2: Character 7 (U+00FC) cannot be written in the current codeset"},
+        FileCase{"NoteTheCodesetCannotHoldSent", "gai 3\tM\xC3\xBCller\r\n", "gai 3\r", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
@@ -266,7 +290,8 @@ TEST(BatchFileType, FifoIsRefusedWithoutWaitingForAWriter) {
     rig.textUi.dialogAnswers = {U16(fifo)};
     // No writer ever opens the pipe: a blocking open would never return.
     EXPECT_EQ(rig.files->LoadBatchText(), 1);
-    EXPECT_EQ(rig.appBoxes.boxes, std::vector<std::u16string>{u"Fail open batch text file"});
+    EXPECT_EQ(rig.appBoxes.boxes,
+              std::vector<std::u16string>{u"Fail open batch text file\nnot a regular file"});
     EXPECT_NE(rig.LogText().find("not a regular file"), std::string::npos) << rig.LogText();
     EXPECT_EQ(DetectTextEncoding(fifo), kTextUnknown);
     EXPECT_FALSE(rig.engine.IsBusy());

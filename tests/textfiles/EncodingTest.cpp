@@ -67,12 +67,13 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase{"Empty", "", 6}, EncodingCase{"BinaryFitsNeither", "\x80\xFF\x00\xFE\x01", 6},
         // Half-width kana alone cannot be UTF-8; Shift-JIS scores 0 but stays possible.
         EncodingCase{"HalfWidthKanaOnly", "\xB6\xD2\xD7", 4},
-        // A character cut by the end of the window does not count against UTF-8 ...
-        EncodingCase{"Utf8CutAtWindowBorder", Ascii(10239) + "\xE3\x81\x82", 3},
-        // ... but a file that really ends inside one does.
+        // A character across the 10240th byte is whole, and UTF-8 ...
+        EncodingCase{"Utf8AcrossTenKilobytes", Ascii(10239) + "\xE3\x81\x82", 3},
+        // ... but a file that really ends inside one is not.
         EncodingCase{"Utf8CutAtEndOfFile", Ascii(10238) + "\xE3\x81", 4},
-        // Only the first 10240 bytes are looked at.
-        EncodingCase{"ShiftJisBeyondWindowIgnored", Ascii(10240) + kSjisKanji, 3}),
+        // The whole file counts, not only its first 10240 bytes.
+        EncodingCase{"ShiftJisBeyondTenKilobytes", Ascii(10240) + kSjisKanji, 4},
+        EncodingCase{"Utf8BeyondTenKilobytes", Ascii(20000) + kUtf8Japanese, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DetectEncodingFile, VanishedFileIsUnknown) {
@@ -249,7 +250,8 @@ TEST_F(ReadBatch, BadInputIsReadWithoutHarm) {
 TEST_F(ReadBatch, VanishedFileKeepsThePreviousLines) {
     ASSERT_EQ(Read("gai 1\r\n"), 0);
     EXPECT_EQ(files.ReadBatchText(U16(dir.file("gone.txt"))), 1);
-    EXPECT_EQ(boxes.boxes, std::vector<std::u16string>{u"Fail open batch text file"});
+    EXPECT_EQ(boxes.boxes,
+              std::vector<std::u16string>{u"Fail open batch text file\nNo such file or directory"});
     EXPECT_EQ(Lines(), std::vector<std::u16string>{u"gai 1\n"});
 }
 

@@ -1,5 +1,6 @@
 #include "TextFilesRig.h"
 #include "comm/EngineProbe.h"
+#include "support/LocaleScope.h"
 #include "textfiles/FileDialogHlp.h"
 
 #include <algorithm>
@@ -245,20 +246,9 @@ TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
 
 namespace {
 
-// Sets the process locale for the life of the object.
-class LocaleScope {
-public:
-    explicit LocaleScope(const char* name) : m_old(setlocale(LC_ALL, nullptr)) {
-        ok = setlocale(LC_ALL, name) != nullptr;
-    }
-    ~LocaleScope() { setlocale(LC_ALL, m_old.c_str()); }
-    bool ok = false;
-
-private:
-    std::string m_old;
-};
-
-TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
+// A value the codeset cannot hold fails the save before the file is touched: the old content
+// stays byte for byte, and the box names the command.
+TEST_F(Save, ValueTheCodesetCannotHoldLeavesTheOldFileAsItWas) {
     ASSERT_EQ(rig.files->OpenDefinitionFile(U16(rig.CopyIntoCamDefine("XC-100.xml"))), 0);
     auto* user =
         PropertyAs<clCamPropertyString>(rig.engine.PropertyManager().FindProperty(u"UserName"));
@@ -266,17 +256,18 @@ TEST_F(Save, LineTheCodesetCannotHoldIsLeftOut) {
     rig.engine.PropertyManager().SetStringValue(user, u"露光");
     LocaleScope ascii("C");
     ASSERT_TRUE(ascii.ok);
-    const auto lines = SaveLines(1);
-    bool sawGain = false;
-    for (const std::string& l : lines) {
-        EXPECT_NE(l.rfind("uid", 0), 0u) << l;
-        sawGain |= l.rfind("gai", 0) == 0;
-    }
-    EXPECT_TRUE(sawGain); // the other commands are still written
+    const std::string path = rig.dir.file("settings.txt");
+    const std::string old = "// an earlier save\r\ngai 12\r\n";
+    WriteFileBytes(path, old);
+    EXPECT_EQ(rig.files->WriteSettingsText(U16(path)), 1);
+    EXPECT_EQ(ReadFileBytes(path), old);
     ASSERT_EQ(rig.textUi.boxTexts.size(), 1u);
     EXPECT_NE(rig.textUi.boxTexts[0].find(u"A value cannot be written in the current codeset"),
               std::u16string::npos);
     EXPECT_NE(rig.textUi.boxTexts[0].find(u"uid"), std::u16string::npos) << "names the command";
+    // No file is made either.
+    EXPECT_EQ(rig.files->WriteSettingsText(U16(rig.dir.file("new.txt"))), 1);
+    EXPECT_FALSE(std::filesystem::exists(rig.dir.file("new.txt")));
 }
 
 TEST_F(Save, WrittenInTheLocaleCodeset) {

@@ -1,8 +1,10 @@
 // The property pane over the sample definitions: rows built from the definition tree, labels
 // and group titles per UI language, enable states, values reloaded from the manager, the
 // description area, and the buttons and keys that open and close groups.
+#include "BoxAnswer.h"
 #include "PropertyViewFixture.h"
 #include "base/Messages.h"
+#include "support/LocaleScope.h"
 
 #include <QPushButton>
 #include <sstream>
@@ -156,6 +158,36 @@ TEST_F(CamPropertyFormTest, CommitStoresAndPostsTheRecord) {
     TypeAndEnter(edit, QStringLiteral("12"));
     EXPECT_EQ(Record<clCamPropertyInteger>(u"Gain")->value, 12);
     EXPECT_EQ(target.messages.size(), 1u);
+}
+
+// A String value that would not go out as typed is neither stored nor sent: a box names the
+// property and the character, and the item shows the stored value again.
+TEST_F(CamPropertyFormTest, StringThatWouldNotGoOutAsTypedIsNeitherStoredNorSent) {
+    ASSERT_EQ(LoadSample("XC-100.xml"), kLoadOk);
+    ShowForm();
+    LocaleScope ascii("C");
+    ASSERT_TRUE(ascii.ok);
+    const struct {
+        QString text;
+        const char* box;
+    } cases[] = {
+        {QStringLiteral("AB\x1b[2J"), "UserName: Character 3 is the control character U+001B"},
+        {QStringLiteral("M\u00fcller"), "UserName: Character 2 (U+00FC) cannot be written"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        QLineEdit* edit = Edit(Item(u"UserName"));
+        ASSERT_NE(edit, nullptr);
+        BoxAnswer answer(QMessageBox::Ok);
+        edit->setText(c.text);
+        QTest::keyClick(edit, Qt::Key_Return);
+        ASSERT_EQ(answer.texts.size(), 1);
+        EXPECT_TRUE(answer.texts[0].startsWith(QString::fromUtf8(c.box)))
+            << answer.texts[0].toStdString();
+        EXPECT_EQ(Record<clCamPropertyString>(u"UserName")->value, u"XC-100");
+        EXPECT_EQ(Item<CDefaultExProp>(u"UserName")->FormatProperty(), QStringLiteral("XC-100"));
+        EXPECT_TRUE(Jobs().empty());
+    }
 }
 
 TEST_F(CamPropertyFormTest, RangeIsTakenAnewFromReferencesWhenEditingStarts) {

@@ -2,9 +2,12 @@
 // and copy, Send through the callback, enables, flush into the output.
 #include "ui/ConsoleForm.h"
 
+#include "BoxAnswer.h"
 #include "QtAppTest.h"
 #include "base/MessageTable.h"
 #include "comm/RingBuffer.h"
+#include "platform/Text.h"
+#include "support/LocaleScope.h"
 #include "support/QtWait.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/DialogTemplate.h"
@@ -91,6 +94,35 @@ TEST_F(ConsoleFormTest, SendReportsTheCommandAndKeepsTheInput) {
     EXPECT_EQ(sent.size(), 3u);
 }
 
+// A command that would not go out as typed is not handed on: a box says why, and the input
+// keeps the text for mending.
+TEST_F(ConsoleFormTest, SendRefusesATextThatWouldNotGoOutAsTyped) {
+    LocaleScope ascii("C");
+    ASSERT_TRUE(ascii.ok);
+    CConsoleForm form;
+    form.InitialUpdate(2000, true, true);
+    std::vector<std::u16string> sent;
+    form.SetSendHandler([&sent](const std::u16string& c) { sent.push_back(c); });
+    const struct {
+        QString text;
+        const char* box;
+    } cases[] = {
+        {QStringLiteral("uid AB\rtpn1"), "Character 7 is the control character U+000D"},
+        {QStringLiteral("uid M\u00fcller"), "Character 6 (U+00FC) cannot be written"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        BoxAnswer answer(QMessageBox::Ok);
+        form.Input()->setText(c.text);
+        form.Send();
+        ASSERT_EQ(answer.texts.size(), 1);
+        EXPECT_TRUE(answer.texts[0].startsWith(QString::fromUtf8(c.box)))
+            << answer.texts[0].toStdString();
+        EXPECT_EQ(form.Input()->text(), c.text);
+    }
+    EXPECT_TRUE(sent.empty());
+}
+
 TEST_F(ConsoleFormTest, EnablesTextsAndAppendCrBox) {
     CConsoleForm form;
     form.InitialUpdate(2000, true, false);
@@ -130,6 +162,24 @@ TEST_F(ConsoleFormTest, FlushEchoAndClearWhichDropsTheBacklogToo) {
     EXPECT_EQ(received.ring.Pending(clRingBuffer::kConsoleReader), 0u);
     EXPECT_EQ(form.Flush(), 0u);
     EXPECT_EQ(form.Output()->Store().Text(), u"");
+}
+
+// The echo is shown when the window gets to it, and the reply may be in the ring by then: what
+// arrived after the command went out still follows its echo.
+TEST_F(ConsoleFormTest, BytesReceivedAfterTheCommandWentOutFollowItsEcho) {
+    CConsoleForm form;
+    form.InitialUpdate(2000, false, true);
+    Received received;
+    form.SetReceiveSource(std::make_unique<console::RingSource>(received.ring), {});
+    const std::string before = "noise\r\n", reply = ">OK\r\n";
+    received.ring.Append(reinterpret_cast<const uint8_t*>(before.data()), before.size());
+    const uint64_t sentAt = received.ring.WrittenCount();
+    received.ring.Append(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    form.AppendEcho(u"sta\r", sentAt);
+    form.Flush();
+    const std::u16string text = form.Output()->Store().Text();
+    EXPECT_LT(text.find(u"noise"), text.find(u"sta"));
+    EXPECT_LT(text.find(u"sta"), text.find(u">OK")) << platform::Utf16ToUtf8(text);
 }
 
 TEST_F(ConsoleFormTest, ResizingMovesTheInputRowBelowTheOutput) {

@@ -2,6 +2,7 @@
 // and disconnect against the camera simulator on a pseudo-terminal, the connect failure
 // messages, the result display, a console command with its echo and reply, and the close
 // sequence. Real application start-up, real engine and worker thread, real widgets.
+#include "BoxAnswer.h"
 #include "QtAppTest.h"
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
@@ -80,33 +81,6 @@ namespace {
 QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
-
-// Answers the next modal message box: records caption and text, presses `button`.
-class BoxAnswer {
-public:
-    explicit BoxAnswer(QMessageBox::StandardButton button) : m_button(button) {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            captions << box->windowTitle();
-            texts << box->text();
-            icons << box->icon();
-            if (QAbstractButton* b = box->button(m_button))
-                b->click();
-            else
-                box->reject();
-        });
-        m_timer.start();
-    }
-    QStringList captions, texts;
-    QList<QMessageBox::Icon> icons;
-
-private:
-    QMessageBox::StandardButton m_button;
-    QTimer m_timer;
-};
 
 // A port whose Connect returns what the test asks for: the failure codes 9 to 14 name steps
 // of a real device set-up that a pseudo-terminal never fails.
@@ -784,7 +758,7 @@ TEST_F(MainWindowTest, MessagesThatAskForNothing) {
     frame->SendUiMessage(UM_MESSAGE_BOX, 1, MB_OK);
     EXPECT_EQ(app.MessageBoxResult(), 42) << "a non-zero wParam leaves the result alone";
     // The console echo cleans and cuts the command text that went out.
-    frame->CommandSent(u"a\tb\x01" + std::u16string(600, u'x'));
+    frame->CommandSent(u"a\tb\x01" + std::u16string(600, u'x'), 0);
     QCoreApplication::processEvents();
     const QString text = ConsoleText();
     EXPECT_TRUE(text.startsWith(QStringLiteral("a\tb\r\n")) || text.startsWith("a\tb\n"))

@@ -2,6 +2,7 @@
 
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
+#include "comm/CommandCheck.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
@@ -10,11 +11,14 @@
 #include "tools/cli/Output.h"
 #include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Session.h"
+#include "tools/cli/Verify.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <csignal>
+#include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -28,10 +32,9 @@ std::string Utf8(std::u16string_view text) {
 std::u16string Wide(std::string_view text) {
     return platform::LocaleToUtf16(text);
 }
-
-// The reply text after its '>' marker.
-std::u16string_view ReplyText(std::u16string_view line) {
-    return !line.empty() && line.front() == u'>' ? line.substr(1) : line;
+// A file name from the command line: its bytes, whatever the locale.
+std::u16string PathArgument(std::string_view text) {
+    return platform::PathToUtf16(text);
 }
 
 int Fail(int status, const std::string& message) {
@@ -102,7 +105,7 @@ int LoadDefinitionFile(clCliSession& session, bool required) {
     if (def == "auto")
         return kCliOk;
     std::string message;
-    if (session.LoadDefinition(Wide(def), message) != 0)
+    if (session.LoadDefinition(PathArgument(def), message) != 0)
         return Fail(kCliFile, "cannot use the definition " + def + ": " + message);
     return kCliOk;
 }
@@ -222,31 +225,50 @@ int IdentifyCommand(clCliSession& session, const clCliOutput& out) {
 int Send(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& commands) {
     if (commands.empty())
         return Fail(kCliUsage, "send needs at least one command");
+    // Every command is checked before the port is opened: nothing goes out that was not asked
+    // for, and no command goes out as something else.
+    std::vector<std::u16string> texts;
+    for (const std::string& command : commands) {
+        std::u16string text;
+        std::string reason;
+        if (!CommandArgument(command, text, reason))
+            return Fail(kCliUsage, "send \"" + command + "\": " + reason);
+        texts.push_back(std::move(text));
+    }
     if (const int s = LoadDefinitionFile(session, false))
         return s;
     if (const int s = Connect(session, out))
         return s;
-    for (const std::string& command : commands) {
-        const int status = ReportJob(out, session.RunCommand(Wide(command)));
+    for (const std::u16string& text : texts) {
+        const int status = ReportJob(out, session.RunCommand(text));
         if (status != kCliOk)
             return status;
     }
     return kCliOk;
 }
 
+// What set reports of a property after its job.
+struct ReportedValue {
+    const clCamProperty* property = nullptr;
+    enum Source { kReply, kCalculated, kSent } source = kReply;
+    // A value the camera answered that the property model does not read from a command's reply
+    // (a String or Float slot): the reply's text.
+    std::optional<std::u16string> replyText;
+};
+
 // The properties the replies of a job carried, in order: those of echoed commands and
 // information replies, each followed by the calculators that depend on it.
-std::vector<const clCamProperty*> CarriedProperties(const clCamPropertyMgr& m, const CliJob& job) {
-    std::vector<const clCamProperty*> out;
+std::vector<ReportedValue> CarriedProperties(const clCamPropertyMgr& m, const CliJob& job) {
+    std::vector<ReportedValue> out;
     std::set<const clCamProperty*> seen;
-    auto add = [&](const std::u16string& name) {
+    auto add = [&](const std::u16string& name, std::optional<std::u16string> replyText) {
         const clCamProperty* p = m.FindProperty(name);
         if (!p || !seen.insert(p).second)
             return;
-        out.push_back(p);
+        out.push_back({p, ReportedValue::kReply, std::move(replyText)});
         for (const std::u16string& d : p->dependents)
             if (const clCamProperty* c = m.FindProperty(d); c && seen.insert(c).second)
-                out.push_back(c);
+                out.push_back({c, ReportedValue::kCalculated, std::nullopt});
     };
     for (const CliTransaction& t : job.transactions)
         for (const std::u16string& line : t.replyLines) {
@@ -256,7 +278,7 @@ std::vector<const clCamProperty*> CarriedProperties(const clCamPropertyMgr& m, c
                 if (!i->keyword.empty() && !text.empty() && text[0] == i->keyword[0] &&
                     text.find(i->keyword) != std::u16string_view::npos) {
                     for (const std::u16string& name : i->propertyNames)
-                        add(name);
+                        add(name, std::nullopt);
                     info = true;
                     break;
                 }
@@ -269,11 +291,35 @@ std::vector<const clCamProperty*> CarriedProperties(const clCamPropertyMgr& m, c
                 clCamPropertyMgr::SplitReplyLine(text, 1, word, rest);
                 c = m.FindCommand(word);
             }
-            if (c)
-                for (const std::u16string& slot : c->slots)
-                    add(slot);
+            if (!c)
+                continue;
+            const auto texts = SlotTexts(m, *c, rest);
+            for (size_t k = 0; k < c->slots.size(); ++k) {
+                const clCamProperty* p = m.FindProperty(c->slots[k]);
+                const bool unread =
+                    p && (p->type == CamPropertyType::String || p->type == CamPropertyType::Float);
+                if (unread && !texts[k])
+                    continue; // the reply carries no value for it
+                add(c->slots[k], unread ? texts[k] : std::nullopt);
+            }
         }
     return out;
+}
+
+// The value of a reported property as text and as JSON.
+std::pair<std::string, json> ReportedText(const clCamPropertyMgr& m, const ReportedValue& r) {
+    json value = PropertyValueJson(m, r.property);
+    if (!r.replyText)
+        return {PropertyValueText(m, r.property), value};
+    const std::string text = Utf8(*r.replyText);
+    double number = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (r.property->type == CamPropertyType::Float && parsed.ec == std::errc() &&
+        parsed.ptr == text.data() + text.size())
+        value["value"] = number;
+    else
+        value["value"] = text;
+    return {text, value};
 }
 
 int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments) {
@@ -297,10 +343,41 @@ int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::st
     clCamPropertyMgr& m = session.Manager();
     for (const PropertyEdit& edit : edits) {
         StorePropertyEdit(m, edit);
+        // What goes out: the edited value and the other values of its commands.
+        std::map<const clCamProperty*, std::pair<std::string, json>> sent;
+        auto remember = [&](const clCamProperty* p) {
+            if (p && p->type != CamPropertyType::Execution)
+                sent.emplace(
+                    p, std::make_pair(PropertyValueText(m, p), PropertyValueJson(m, p)["value"]));
+        };
+        remember(edit.property);
+        for (const std::u16string& name : edit.property->commandNames)
+            if (const clCamCommand* c = m.FindCommand(name))
+                for (const std::u16string& slot : c->slots)
+                    remember(m.FindProperty(slot));
         const CliJob job = session.RunProperty(edit.property);
         const int status = ReportJob(out, job);
-        for (const clCamProperty* p : CarriedProperties(m, job))
-            out.Emit(PropertyValueJson(m, p), Utf8(p->name) + "=" + PropertyValueText(m, p));
+        std::vector<ReportedValue> reported = CarriedProperties(m, job);
+        // A value no reply carried is the value sent, not the camera's.
+        if (edit.property->type != CamPropertyType::Execution &&
+            std::none_of(reported.begin(), reported.end(),
+                         [&](const ReportedValue& r) { return r.property == edit.property; }))
+            reported.push_back({edit.property, ReportedValue::kSent, std::nullopt});
+        for (const ReportedValue& r : reported) {
+            auto [text, o] = ReportedText(m, r);
+            static constexpr const char* kSources[] = {"reply", "calculated", "sent"};
+            o["source"] = kSources[r.source];
+            std::string line = Utf8(r.property->name) + "=" + text;
+            if (r.source == ReportedValue::kSent) {
+                line += " (sent; no reply carried it)";
+            } else if (const auto it = sent.find(r.property); r.source == ReportedValue::kReply &&
+                                                              it != sent.end() &&
+                                                              o["value"] != it->second.second) {
+                o["sent"] = it->second.second;
+                line += " (the camera's reply; sent " + it->second.first + ")";
+            }
+            out.Emit(o, line);
+        }
         if (status != kCliOk)
             return status;
     }
@@ -415,107 +492,6 @@ int Describe(clCliSession& session, const clCliOutput& out, const std::vector<st
 
 // ---- load --verify
 
-struct Mismatch {
-    std::string field, sent, received;
-};
-
-// Splits a command or reply text into its word and values the way replies are read: a word
-// set off by delimiters, else a word glued to its number.
-void SplitCommand(const clCamPropertyMgr* m, std::u16string_view text, std::u16string& word,
-                  std::u16string& rest) {
-    clCamPropertyMgr::SplitReplyLine(text, 2, word, rest);
-    const bool known = m && m->FindCommand(word);
-    std::u16string word1, rest1;
-    clCamPropertyMgr::SplitReplyLine(text, 1, word1, rest1);
-    if (!known && ((m && m->FindCommand(word1)) || (!m && rest.empty() && !rest1.empty()))) {
-        word = word1;
-        rest = rest1;
-    }
-}
-
-std::vector<std::string> Values(std::u16string_view rest) {
-    std::vector<std::string> out;
-    std::string current;
-    for (char c : Utf8(rest)) {
-        if (c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n') {
-            if (!current.empty())
-                out.push_back(std::move(current));
-            current.clear();
-        } else
-            current.push_back(c);
-    }
-    if (!current.empty())
-        out.push_back(current);
-    return out;
-}
-
-// A whole text read as a number; a leading '+' is taken as cameras write it.
-bool NumberText(std::string_view text, double& value) {
-    if (text.size() > 1 && text[0] == '+' && text[1] != '+' && text[1] != '-')
-        text.remove_prefix(1);
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-    return r.ec == std::errc() && r.ptr == text.data() + text.size();
-}
-
-// Numbers of the same value however spelled ("010", "10.0", "+10"), else the same text.
-bool SameValue(const std::string& a, const std::string& b) {
-    double x = 0, y = 0;
-    if (NumberText(a, x) && NumberText(b, y))
-        return x == y;
-    return a == b;
-}
-
-// The values of one command against the camera's reply line of the same word. False when the
-// command carries no values (nothing to verify).
-bool VerifyTransaction(clCamPropertyMgr* m, const CliTransaction& t, std::vector<Mismatch>& out) {
-    std::u16string word, rest;
-    SplitCommand(m, t.command, word, rest);
-    if (Values(rest).empty())
-        return false;
-    const std::u16string* reply = nullptr;
-    std::u16string replyWord, replyRest;
-    for (const std::u16string& line : t.replyLines) {
-        SplitCommand(m, ReplyText(line), replyWord, replyRest);
-        if (replyWord == word) {
-            reply = &line;
-            break;
-        }
-    }
-    if (!reply) {
-        out.push_back({Utf8(word), Utf8(rest), "(no reply line)"});
-        return true;
-    }
-    const clCamCommand* c = m ? m->FindCommand(word) : nullptr;
-    if (c && !c->slots.empty()) {
-        // By property: the sent values and the reply each read through the definition.
-        auto snapshot = [&](std::u16string_view values) {
-            m->ApplyCommandReply(c, values);
-            std::vector<std::string> texts;
-            for (const std::u16string& slot : c->slots) {
-                std::u16string v;
-                m->GetValueText(slot, v);
-                texts.push_back(Utf8(v));
-            }
-            return texts;
-        };
-        const std::vector<std::string> sent = snapshot(rest);
-        const std::vector<std::string> received = snapshot(replyRest);
-        for (size_t i = 0; i < c->slots.size(); ++i)
-            if (!SameValue(sent[i], received[i]))
-                out.push_back({Utf8(c->slots[i]), sent[i], received[i]});
-        return true;
-    }
-    const std::vector<std::string> sent = Values(rest);
-    const std::vector<std::string> received = Values(replyRest);
-    for (size_t i = 0; i < std::max(sent.size(), received.size()); ++i) {
-        const std::string a = i < sent.size() ? sent[i] : "(none)";
-        const std::string b = i < received.size() ? received[i] : "(none)";
-        if (!SameValue(a, b))
-            out.push_back({Utf8(word) + " value " + std::to_string(i + 1), a, b});
-    }
-    return true;
-}
-
 int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments,
          bool verify) {
     if (arguments.size() != 1)
@@ -554,11 +530,11 @@ int Load(clCliSession& session, const clCliOutput& out, const std::vector<std::s
     clCamPropertyMgr* m = session.Manager().IsLoaded() ? &session.Manager() : nullptr;
     size_t verified = 0, mismatches = 0;
     for (const CliTransaction& t : job.transactions) {
-        std::vector<Mismatch> found;
-        if (!VerifyTransaction(m, t, found))
+        std::vector<VerifyMismatch> found;
+        if (!VerifyCommandReply(m, t.command, t.replyLines, found))
             continue;
         ++verified;
-        for (const Mismatch& x : found) {
+        for (const VerifyMismatch& x : found) {
             ++mismatches;
             out.Emit({{"verify", "mismatch"},
                       {"command", Utf8(t.command)},
@@ -609,7 +585,7 @@ int Save(clCliSession& session, const clCliOutput& out, const std::vector<std::s
         StorePropertyEdit(session.Manager(), edit);
     const std::string& file = arguments.front();
     std::string reason;
-    if (session.WriteSettingsText(Wide(file), reason) != FILE_COMMAND_OK)
+    if (session.WriteSettingsText(PathArgument(file), reason) != FILE_COMMAND_OK)
         return Fail(kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason));
     out.Emit({{"saved", file}, {"definition", Utf8(session.DefinitionPath())}}, "saved " + file);
     return kCliOk;
@@ -621,7 +597,7 @@ int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::
     int status = kCliOk;
     for (const std::string& file : files) {
         std::string message;
-        const int result = session.LoadDefinition(Wide(file), message);
+        const int result = session.LoadDefinition(PathArgument(file), message);
         out.Emit({{"definition", file},
                   {"load", result},
                   {"message", result == 0 ? std::string("loaded") : message}},

@@ -3,18 +3,43 @@
 #include <cstdio>
 #include <unistd.h>
 
+std::string clCliOutput::EscapeControls(std::string_view text, bool keepLineFeeds) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&out](unsigned code) {
+        out += "\\x";
+        out.push_back(kHex[code >> 4]);
+        out.push_back(kHex[code & 15]);
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if ((b < 0x20 && b != '\t' && !(b == '\n' && keepLineFeeds)) || b == 0x7F) {
+            escape(b);
+        } else if (b == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            escape(static_cast<unsigned char>(text[++i])); // U+0080 to U+009F in UTF-8
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
 void clCliOutput::Emit(const nlohmann::json& object, std::string_view text) const {
     // Texts from a camera or a file need not be valid UTF-8; they are replaced, not refused.
     const std::string line =
         m_json ? object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-               : std::string(text);
+               : EscapeControls(text, true);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
 void clCliOutput::Error(std::string_view message) {
-    std::fprintf(stderr, "quillon-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+    const std::string line = EscapeControls(message, false);
+    std::fprintf(stderr, "quillon-cli: %.*s\n", static_cast<int>(line.size()), line.data());
 }
 
 void clCliOutput::Progress(size_t done, size_t total) const {

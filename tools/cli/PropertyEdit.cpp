@@ -2,6 +2,7 @@
 
 #include "camdef/CamPropertyMgr.h"
 #include "camdef/PropertyCommit.h"
+#include "comm/CommandCheck.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -38,6 +39,27 @@ std::string Lower(std::string_view text) {
 }
 
 } // namespace
+
+bool CommandArgument(std::string_view argument, std::u16string& text, std::string& reason,
+                     bool allowEmpty) {
+    const std::string codeset = platform::LocaleCodeset();
+    bool clean = true;
+    text = platform::DecodeToUtf16(argument, codeset.c_str(), &clean);
+    if (!clean) {
+        // What the bytes of the argument do not spell in the codeset became U+FFFD.
+        size_t position = 1;
+        for (size_t i = 0; i < text.size() && text[i] != 0xFFFD; ++position)
+            i += text[i] >= 0xD800 && text[i] <= 0xDBFF ? 2 : 1;
+        reason = "character " + std::to_string(position) + " is no text of the current codeset (" +
+                 codeset + "); nothing was sent.";
+        return false;
+    }
+    const CommandCheck check = CheckCommandText(text);
+    if (check.Fit() || (allowEmpty && check.fault == CommandCheck::kEmpty))
+        return true;
+    reason = Utf8(CommandCheckText(check));
+    return false;
+}
 
 const char* PropertyTypeName(CamPropertyType type) {
     switch (type) {
@@ -141,7 +163,11 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
         return true;
     }
     case CamPropertyType::String: {
-        edit.text = platform::LocaleToUtf16(value);
+        std::string reason;
+        if (!CommandArgument(value, edit.text, reason, true)) {
+            error = name + ": " + reason;
+            return false;
+        }
         std::u16string cut = edit.text;
         auto* q = static_cast<clCamPropertyString*>(p);
         if (CutToLength(cut, q->length)) {

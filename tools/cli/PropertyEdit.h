@@ -20,9 +20,18 @@ struct PropertyEdit {
     bool adjusted = false; // an Integer moved onto its step
 };
 
+// A text from the command line that goes to the camera, decoded from the locale codeset and
+// checked as every command is (CheckCommandText). False with a one-line reason naming the
+// character's position when the bytes are no text of the codeset, or when the text holds a
+// control character or one the codeset cannot hold. An empty text is refused unless
+// allowEmpty (a String value may be empty; a command may not).
+bool CommandArgument(std::string_view argument, std::u16string& text, std::string& reason,
+                     bool allowEmpty = false);
+
 // Reads one argument against the loaded definition. False with a one-line reason naming the
 // property and what is wrong (unknown name, read only, wrong type, out of range with the
-// range, too long, not an entry, missing or superfluous value).
+// range, too long, not an entry, missing or superfluous value, a String value that could not
+// go to the camera as typed).
 bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argument,
                        PropertyEdit& edit, std::string& error);
 

@@ -81,11 +81,11 @@ int clCliSession::Start(std::string& error) {
         error = "cannot find the program folder";
         return 1;
     }
-    m_programFolder = platform::Utf8ToUtf16(folder);
+    m_programFolder = platform::PathToUtf16(folder);
     // The window's folders: the program folder while it is writable, else the user's XDG
     // folders (looked at, never created here).
     const platform::DataFolders data = platform::ChooseDataFolders(folder);
-    m_settingsPath = platform::Utf8ToUtf16(data.settingsFolder) +
+    m_settingsPath = platform::PathToUtf16(data.settingsFolder) +
                      Numbered("Quillon_%02d.ini", m_options.instance);
     m_camDefineFolder = m_programFolder + u"CamDefine/";
 
@@ -115,7 +115,7 @@ int clCliSession::Start(std::string& error) {
     m_app->SetWindowTitle(sizeof(void*) == 8 ? u"Quillon (64bit)" : u"Quillon (32bit)");
     m_app->UseProgramFolder(m_programFolder, m_settingsPath);
     m_app->UseDefinitionFolders(m_camDefineFolder,
-                                platform::Utf8ToUtf16(data.userDefinitionFolder));
+                                platform::PathToUtf16(data.userDefinitionFolder));
     // Text Save and the definition search of the window.
     m_filesUi = std::make_unique<FilesUi>();
     m_files = std::make_unique<clTextFiles>(*m_app, m_session.Engine(), m_filesUi.get());
@@ -196,7 +196,7 @@ bool clCliSession::ApplyPortOption(std::string& message) {
         return true;
     clPortComm& com = BuiltInComPort();
     if (!m_options.port.empty()) {
-        const std::u16string port = platform::LocaleToUtf16(m_options.port);
+        const std::u16string port = platform::PathToUtf16(m_options.port);
         const int32_t index = VorlixGetIndexW(port.c_str());
         if (index >= 0) {
             com.identity.index = index;
@@ -325,7 +325,7 @@ int clCliSession::RunDueTasks() {
 // ---------------------------------------------------------------------------------------------
 // Jobs and the engine's events
 
-void clCliSession::CommandSent(const std::u16string& text) {
+void clCliSession::CommandSent(const std::u16string& text, uint64_t) {
     size_t n;
     {
         std::lock_guard<std::mutex> guard(m_jobLock);

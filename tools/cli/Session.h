@@ -122,7 +122,7 @@ private:
     int RunDueTasks();
 
     // IEngineEvents (worker thread, while the main thread waits for the job).
-    void CommandSent(const std::u16string& text) override;
+    void CommandSent(const std::u16string& text, uint64_t receivedBefore) override;
     void TransactionEnded(const TransactionReport& report) override;
     void JobEnded(const JobReport& report) override;
     int32_t Ask(const EngineQuestion& question) override;
