@@ -1,6 +1,7 @@
 #include "components/vorlix/Vorlix.h"
 
 #include "platform/IniProfile.h"
+#include "platform/NetAddress.h"
 #include "platform/SerialDevice.h"
 #include "platform/Text.h"
 
@@ -38,6 +39,20 @@ struct State {
 State& S() {
     static State state;
     return state;
+}
+
+// A well-formed tcp:// or rfc2217:// address.
+bool IsNetwork(const std::u16string& path) {
+    platform::NetAddress address;
+    return platform::ParseNetAddress(platform::Utf16ToUtf8(path), address) ==
+           platform::NetAddressError::None;
+}
+
+// What the list of added devices may hold: an absolute path or a network address, without the
+// list's separator.
+bool Addable(const std::u16string& item) {
+    return !item.empty() && item.find(u';') == std::u16string::npos &&
+           (item.front() == u'/' || IsNetwork(item));
 }
 
 std::string RealPath(const std::string& path) {
@@ -99,14 +114,20 @@ void ListPorts(State& st) {
     }
     if (!st.settingsPath.empty()) {
         for (const std::u16string& path : VorlixLoadAddedDevices(st.settingsPath)) {
+            // A server's address is always listed: whether it answers shows at Connect.
+            const bool network = IsNetwork(path);
             struct stat sb {};
-            if (::stat(platform::Utf16ToUtf8(path).c_str(), &sb) != 0)
+            if (!network && ::stat(platform::Utf16ToUtf8(path).c_str(), &sb) != 0)
                 continue; // not there now: not listed
             std::u16string name = VorlixPortNameOfPath(path);
             bool dup = false;
             for (const VorlixPort& p : ports)
                 dup = dup || p.name == name;
-            if (!dup)
+            if (dup)
+                continue;
+            if (network)
+                ports.push_back({name, path, u"added address " + path, true, false});
+            else
                 ports.push_back({name, path, u"added device " + path, true,
                                  platform::SerialDeviceInUse(platform::Utf16ToUtf8(path))});
         }
@@ -327,6 +348,10 @@ void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb) {
 }
 
 std::u16string VorlixPortNameOfPath(const std::u16string& devicePath) {
+    platform::NetAddress address;
+    if (platform::ParseNetAddress(platform::Utf16ToUtf8(devicePath), address) ==
+        platform::NetAddressError::None)
+        return platform::Utf8ToUtf16(platform::NetPortName(address));
     std::u16string path = devicePath;
     if (path.rfind(u"/dev/", 0) == 0)
         path = path.substr(5);
@@ -374,8 +399,7 @@ std::vector<std::u16string> VorlixLoadAddedDevices(const std::u16string& setting
         if (end == std::u16string::npos)
             end = value.size();
         std::u16string item = value.substr(start, end - start);
-        if (!item.empty() && item.front() == u'/' &&
-            std::find(out.begin(), out.end(), item) == out.end())
+        if (Addable(item) && std::find(out.begin(), out.end(), item) == out.end())
             out.push_back(std::move(item));
         start = end + 1;
     }
@@ -387,9 +411,8 @@ bool VorlixSaveAddedDevices(const std::u16string& settingsPath,
     std::u16string value;
     size_t count = 0;
     for (const std::u16string& p : paths) {
-        // Only absolute paths that fit in the list's form are kept.
-        if (p.empty() || p.front() != u'/' || p.find(u';') != std::u16string::npos ||
-            count == kMaxAddedDevices)
+        // Only absolute paths and network addresses that fit in the list's form are kept.
+        if (!Addable(p) || count == kMaxAddedDevices)
             continue;
         if (!value.empty())
             value.push_back(u';');
