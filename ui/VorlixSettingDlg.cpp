@@ -1,6 +1,7 @@
 #include "ui/VorlixSettingDlg.h"
 
 #include "base/MessageTable.h"
+#include "platform/NetAddress.h"
 #include "platform/Text.h"
 
 #include <QComboBox>
@@ -103,13 +104,18 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     form->addRow(QStringLiteral("Receive queue"), receiveQueueSpin);
     form->addRow(QStringLiteral("Transmit queue"), transmitQueueSpin);
 
-    // Device paths of the user's own (a simulator's pseudo-terminal, for example).
+    // Device paths of the user's own (a simulator's pseudo-terminal, for example) and serial
+    // device servers (tcp://HOST:PORT, rfc2217://HOST:PORT).
     auto* addedBox = new QGroupBox(QStringLiteral("Added devices"), this);
     addedList = new QListWidget(addedBox);
     addedList->setObjectName(QStringLiteral("addedList"));
     addEdit = new QLineEdit(addedBox);
     addEdit->setObjectName(QStringLiteral("addEdit"));
-    addEdit->setPlaceholderText(QStringLiteral("/path/of/device"));
+    addEdit->setPlaceholderText(QStringLiteral("/path/of/device, tcp://host:port, "
+                                               "rfc2217://host:port"));
+    addProblem = new QLabel(addedBox);
+    addProblem->setObjectName(QStringLiteral("addProblem"));
+    addProblem->setWordWrap(true);
     auto* addButton = new QPushButton(QStringLiteral("Add"), addedBox);
     addButton->setObjectName(QStringLiteral("addButton"));
     auto* removeButton = new QPushButton(QStringLiteral("Remove"), addedBox);
@@ -121,6 +127,7 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     auto* addedLayout = new QVBoxLayout(addedBox);
     addedLayout->addWidget(addedList);
     addedLayout->addLayout(addRow);
+    addedLayout->addWidget(addProblem);
     for (const std::u16string& path : m_request.added)
         addedList->addItem(Q(path));
 
@@ -231,9 +238,22 @@ void CVorlixSettingDlg::OnPortChanged(int row) {
 
 void CVorlixSettingDlg::OnAdd() {
     const QString path = addEdit->text().trimmed();
-    if (!path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char(';')))
-        return;
     const std::u16string p = path.toStdU16String();
+    platform::NetAddress address;
+    const platform::NetAddressError error =
+        platform::ParseNetAddress(path.toUtf8().toStdString(), address);
+    if (error == platform::NetAddressError::Malformed ||
+        error == platform::NetAddressError::PortOutOfRange) {
+        addProblem->setText(Q(FormatMsg(error == platform::NetAddressError::PortOutOfRange
+                                            ? MSG_NET_PORT_RANGE
+                                            : MSG_NET_MALFORMED,
+                                        {p})));
+        return;
+    }
+    addProblem->clear();
+    const bool network = error == platform::NetAddressError::None;
+    if ((!network && !path.startsWith(QLatin1Char('/'))) || path.contains(QLatin1Char(';')))
+        return;
     for (const std::u16string& a : m_request.added)
         if (a == p)
             return;
