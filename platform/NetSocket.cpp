@@ -1,5 +1,6 @@
 #include "platform/NetSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -43,7 +44,14 @@ struct Lookup {
     }
 };
 
-addrinfo* Resolve(const std::string& host, uint16_t port, Clock::time_point deadline,
+bool Cancelled(int cancelFd) {
+    if (cancelFd < 0)
+        return false;
+    pollfd p{cancelFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+addrinfo* Resolve(const std::string& host, uint16_t port, Clock::time_point deadline, int cancelFd,
                   NetProblem& problem, std::unique_ptr<Lookup>& holder) {
     auto lookup = std::make_unique<Lookup>();
     lookup->name = host;
@@ -64,8 +72,9 @@ addrinfo* Resolve(const std::string& host, uint16_t port, Clock::time_point dead
         state = ::gai_error(&lookup->request);
         if (state != EAI_INPROGRESS)
             break;
-        const int left = MsLeft(deadline);
-        if (left == 0)
+        // In slices, so that a cancel is seen while the name service takes its time.
+        const int left = std::min(MsLeft(deadline), cancelFd >= 0 ? 100 : 1 << 30);
+        if (left == 0 || Cancelled(cancelFd))
             break;
         timespec wait{left / 1000, static_cast<long>(left % 1000) * 1000000L};
         (void)::gai_suspend(list, 1, &wait);
@@ -104,7 +113,7 @@ void SetUp(int fd) {
 }
 
 // 0 connected, else the errno of the attempt (ETIMEDOUT when the time ran out).
-int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& out) {
+int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int cancelFd, int& out) {
     const int fd = ::socket(ai.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return errno;
@@ -112,11 +121,11 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& out) {
     if (::connect(fd, ai.ai_addr, ai.ai_addrlen) != 0) {
         error = errno;
         while (error == EINPROGRESS || error == EINTR) {
-            pollfd p{fd, POLLOUT, 0};
-            const int r = ::poll(&p, 1, MsLeft(deadline));
+            pollfd p[2] = {{fd, POLLOUT, 0}, {cancelFd, POLLIN, 0}};
+            const int r = ::poll(p, 2, MsLeft(deadline));
             if (r < 0 && errno == EINTR)
                 continue;
-            if (r <= 0) {
+            if (r <= 0 || (p[1].revents & POLLIN)) {
                 error = ETIMEDOUT;
                 break;
             }
@@ -136,17 +145,18 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& out) {
 
 } // namespace
 
-int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, NetProblem& problem) {
+int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, NetProblem& problem,
+               int cancelFd) {
     problem = NetProblem{};
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 1 ? 1 : timeoutMs);
     std::unique_ptr<Lookup> lookup;
-    const addrinfo* list = Resolve(host, port, deadline, problem, lookup);
+    const addrinfo* list = Resolve(host, port, deadline, cancelFd, problem, lookup);
     if (!list)
         return -1;
     int last = EHOSTUNREACH;
     for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
         int fd = -1;
-        last = ConnectOne(*ai, deadline, fd);
+        last = ConnectOne(*ai, deadline, cancelFd, fd);
         if (last == 0)
             return fd;
         if (last == ETIMEDOUT)

@@ -32,7 +32,9 @@ constexpr int kUserTimeoutMs = (kKeepIdleS + kKeepIntervalS * kKeepCount) * 1000
 
 // Resolves host and connects to its addresses in turn until one accepts, all within timeoutMs
 // (at least 1). Returns a non-blocking, close-on-exec socket with TCP_NODELAY and keep-alive, or
-// -1 with problem filled.
-int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, NetProblem& problem);
+// -1 with problem filled. A cancelFd (an event's descriptor) that polls readable ends the
+// attempt early as NoAnswer.
+int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, NetProblem& problem,
+               int cancelFd = -1);
 
 } // namespace platform

@@ -177,10 +177,10 @@ int32_t clNetLink::Negotiate(const ComPortParams& params, bool dtr, int timeoutM
     }
     // Control requests first: a server that answers them does so before the line settings.
     const uint32_t controlsBefore = m_codec.AnswerCount(Codec::kSetControl);
-    std::string requests = Codec::SetByte(Codec::kSetControl, FlowValue(params.flowControl)) +
-                           Codec::SetByte(Codec::kSetControl,
-                                          dtr ? Codec::kControlDtrOn : Codec::kControlDtrOff) +
-                           Codec::SetByte(Codec::kPurgeData, Codec::kPurgeBoth);
+    std::string requests =
+        Codec::SetByte(Codec::kSetControl, FlowValue(params.flowControl)) +
+        Codec::SetByte(Codec::kSetControl, dtr ? Codec::kControlDtrOn : Codec::kControlDtrOff) +
+        Codec::SetByte(Codec::kPurgeData, Codec::kPurgeBoth);
     struct Setting {
         uint8_t command;
         uint32_t asked;
@@ -351,14 +351,14 @@ void clNetLink::Close() {
     m_fd = -1;
 }
 
-bool clNetLink::Probe(const platform::NetAddress& address, int timeoutMs) {
+bool clNetLink::Probe(const platform::NetAddress& address, int timeoutMs, int cancelFd) {
     clNetLink link(address);
     platform::NetProblem problem;
     const int64_t start = NowMs();
-    link.m_fd = platform::ConnectTcp(address.host, address.port, timeoutMs, problem);
+    link.m_fd = platform::ConnectTcp(address.host, address.port, timeoutMs, problem, cancelFd);
     if (link.m_fd < 0)
         return false;
-    // A Telnet server talks first; its negotiation is read and left unanswered.
+    // A Telnet server talks first: what it says is read (and answered) meanwhile.
     const int64_t window = NowMs() + 3 * (NowMs() - start) + 20;
     return link.ReadUntil([] { return false; }, window) != Wait::Ended;
 }

@@ -60,8 +60,9 @@ public:
     void Close();
 
     // A short connection to see whether the server takes a client now (used to notice its
-    // return): connects within timeoutMs and is not closed by the server at once.
-    static bool Probe(const platform::NetAddress& address, int timeoutMs);
+    // return): connects within timeoutMs and is not closed by the server at once. A cancelFd
+    // that polls readable ends it early (false).
+    static bool Probe(const platform::NetAddress& address, int timeoutMs, int cancelFd = -1);
 
 private:
     enum class Wait { Done, Ended, TimedOut };

@@ -70,8 +70,6 @@ public:
     // Why the last Connect to a network address failed (kind PORT_REASON_NONE when it did not,
     // or when the port is a device).
     PortReasonInfo NetworkReason() const;
-    // Whether the port's device path is a network address (tcp://, rfc2217://).
-    bool IsNetworkPort() const;
 
     // The open device went away (hang-up or I/O error on the descriptor, seen by the receive
     // thread, or its removal reported by the device monitor). Called at most once per
@@ -115,7 +113,7 @@ private:
     // The connection of a network port; null for a device.
     std::unique_ptr<clNetLink> m_net;
     PortReasonInfo m_netReason; // under m_lock
-    mutable std::mutex m_lock; // the problem and the connected device
+    mutable std::mutex m_lock;  // the problem and the connected device
     platform::DeviceProblem m_problem;
     std::mutex m_handlerLock; // the handler, held while it runs
     LossHandler m_lossHandler;

@@ -11,10 +11,6 @@
 #include <poll.h>
 #include <vector>
 
-bool clPortComm::IsNetworkPort() const {
-    return platform::IsNetAddress(platform::Utf16ToUtf8(identity.devicePath));
-}
-
 PortReasonInfo clPortComm::NetworkReason() const {
     std::lock_guard<std::mutex> g(m_lock);
     return m_netReason;
@@ -95,8 +91,9 @@ void clPortComm::NetworkReceiveLoop() {
         if (!open) {
             // End of stream, reset, keep-alive failure: as a device that went away.
             WriteLog(u"COM port receive ended: device lost");
-            WriteLog(platform::Utf8ToUtf16(net->Address().Text() + ": " +
-                                           (error ? std::strerror(error) : "closed by the server")));
+            WriteLog(
+                platform::Utf8ToUtf16(net->Address().Text() + ": " +
+                                      (error ? std::strerror(error) : "closed by the server")));
             MarkLost();
             return;
         }

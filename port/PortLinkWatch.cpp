@@ -78,7 +78,7 @@ void clPortLinkWatch::StopProbing() {
     if (!m_prober.Exists())
         return;
     m_probeStop.Set();
-    // A probe under way ends within its own time-out.
+    // A probe under way sees the stop event too.
     (void)m_prober.JoinFor(kProbeTimeoutMs + 2000);
 }
 
@@ -90,7 +90,7 @@ void clPortLinkWatch::Probe(const std::u16string& device) {
     for (int gap = kFirstProbeMs;; gap = std::min(gap * 2, kMaxProbeGapMs)) {
         if (platform::WaitForAny({&m_probeStop}, gap) != platform::kWaitTimeout)
             return;
-        if (clNetLink::Probe(address, kProbeTimeoutMs))
+        if (clNetLink::Probe(address, kProbeTimeoutMs, m_probeStop.Fd()))
             break;
     }
     std::function<void(const std::u16string&)> returned;

@@ -43,10 +43,19 @@ public:
     static constexpr size_t kCommandCount = 13;
     // Values of SET-PARITY, SET-STOPSIZE, SET-CONTROL and PURGE-DATA.
     enum : uint8_t {
-        kParityNone = 1, kParityOdd = 2, kParityEven = 3, kParityMark = 4, kParitySpace = 5,
-        kStopOne = 1, kStopTwo = 2, kStopOneAndHalf = 3,
-        kControlNoFlow = 1, kControlXonXoff = 2, kControlHardware = 3,
-        kControlDtrOn = 8, kControlDtrOff = 9,
+        kParityNone = 1,
+        kParityOdd = 2,
+        kParityEven = 3,
+        kParityMark = 4,
+        kParitySpace = 5,
+        kStopOne = 1,
+        kStopTwo = 2,
+        kStopOneAndHalf = 3,
+        kControlNoFlow = 1,
+        kControlXonXoff = 2,
+        kControlHardware = 3,
+        kControlDtrOn = 8,
+        kControlDtrOff = 9,
         kPurgeBoth = 3,
     };
 

@@ -244,10 +244,10 @@ void CVorlixSettingDlg::OnAdd() {
         platform::ParseNetAddress(path.toUtf8().toStdString(), address);
     if (error == platform::NetAddressError::Malformed ||
         error == platform::NetAddressError::PortOutOfRange) {
-        addProblem->setText(Q(FormatMsg(error == platform::NetAddressError::PortOutOfRange
-                                            ? MSG_NET_PORT_RANGE
-                                            : MSG_NET_MALFORMED,
-                                        {p})));
+        addProblem->setText(
+            Q(FormatMsg(error == platform::NetAddressError::PortOutOfRange ? MSG_NET_PORT_RANGE
+                                                                           : MSG_NET_MALFORMED,
+                        {p})));
         return;
     }
     addProblem->clear();

@@ -269,7 +269,7 @@ const StatusCase kStatusCases[] = {
     {"NoCommand", {}, {}, 1, "", "subcommand", 0},
     {"UnknownOption", {}, {"--bogus", "ports"}, 1, "", "bogus", 0},
     {"BaudAnySpeed", {}, {"--port", "@PORT", "--baud", "12345", "send", "sta"}, 0, "OK", "", 1},
-    {"SendOverTcp", {"@TCP"}, {"--port", "@PORT", "send", "sta"}, 0, ">Model=XC-100\nOK", "", 1},
+    {"SendOverTcp", {"@TCP"}, {"--port", "@PORT", "send", "sta"}, 0, ">Model=XC-100", "", 1},
     // The server drops the connection in the middle of the reply: the command fails within its
     // time-out and is not sent again.
     {"TcpClosedMidReply",

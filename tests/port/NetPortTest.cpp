@@ -54,7 +54,9 @@ public:
             m_thread.join();
     }
     std::string Address() const { return m_listener.Address("rfc2217"); }
-    void Start() { m_thread = std::thread([this] { Serve(); }); }
+    void Start() {
+        m_thread = std::thread([this] { Serve(); });
+    }
     std::string Data() {
         std::lock_guard<std::mutex> g(m_lock);
         return m_data;
@@ -208,7 +210,8 @@ TEST_P(NetPortRefusal, FailsConnectWithTheReasonNamingTheAddress) {
     // The stored parameters of the port apply: 115200 bps.
     ComPortParams params;
     params.baudRate = 115200;
-    VorlixSaveCOMportParaW(rig.settings.c_str(), VorlixPortNameOfPath(platform::Utf8ToUtf16(address)).c_str(), &params);
+    VorlixSaveCOMportParaW(rig.settings.c_str(),
+                           VorlixPortNameOfPath(platform::Utf8ToUtf16(address)).c_str(), &params);
     rig.Entry();
     clPortComm& com = BuiltInComPort();
     com.identity.portName = VorlixPortNameOfPath(platform::Utf8ToUtf16(address));
@@ -245,8 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PORT_REASON_CONNECTION_REFUSED},
         RefusalCase{"HostUnknown", RefusalCase::Unknown, PORT_OPEN_FAILED,
                     PORT_REASON_HOST_UNKNOWN},
-        RefusalCase{"Malformed", RefusalCase::Malformed, PORT_OPEN_FAILED,
-                    PORT_REASON_BAD_ADDRESS},
+        RefusalCase{"Malformed", RefusalCase::Malformed, PORT_OPEN_FAILED, PORT_REASON_BAD_ADDRESS},
         RefusalCase{"ServerFull", RefusalCase::Full, PORT_OPEN_FAILED, PORT_REASON_SERVER_FULL},
         RefusalCase{"AcceptsAndNeverAnswers", RefusalCase::Silent, PORT_OPEN_FAILED,
                     PORT_REASON_NO_ANSWER},
@@ -260,8 +262,8 @@ TEST(NetPort, TelnetAmongRepliesNeverReachesTheRingAndFfGoesBothWays) {
     SerialRig rig({}, true, SerialRig::Link::Tcp);
     TelnetServer telnet;
     // ">V=" 0xFF, with a Telnet command, an answer and a stray negotiation in the middle.
-    telnet.reply = std::string(">OK\r\n>V=\xff\xff\xff\xf1\r") +
-                   "\xff\xfa\x2c\x6b\x00\xff\xf0" + "\xff\xfb\x01" + "\n\x04";
+    telnet.reply = std::string(">OK\r\n>V=\xff\xff\xff\xf1\r") + "\xff\xfa\x2c\x6b\x00\xff\xf0" +
+                   "\xff\xfb\x01" + "\n\x04";
     telnet.Start();
     rig.Entry();
     BuiltInComPort().identity.devicePath = platform::Utf8ToUtf16(telnet.Address());

@@ -132,8 +132,7 @@ TEST_F(Ser2netTest, RawAndRfc2217CarryTransactionsAndTheSpeedReachesTheTerminal)
     VorlixSaveCOMportParaW(rig.settings.c_str(),
                            VorlixPortNameOfPath(platform::Utf8ToUtf16(server.Rfc2217())).c_str(),
                            &params);
-    platform::WritePrivateProfileString(clPortComm::kSection, u"DTR Control", u"1",
-                                        rig.settings);
+    platform::WritePrivateProfileString(clPortComm::kSection, u"DTR Control", u"1", rig.settings);
     ASSERT_TRUE(ConnectTo(rig, server.Rfc2217()));
     // The line of the terminal, as ser2net set it on our request (a pseudo-terminal keeps 8
     // bits without parity whatever it is asked; speed and stop bits it takes).
@@ -156,10 +155,12 @@ TEST_F(Ser2netTest, RawAndRfc2217CarryTransactionsAndTheSpeedReachesTheTerminal)
 
     // A second client: ser2net takes one at a time.
     platform::NetAddress address;
-    ASSERT_EQ(platform::ParseNetAddress(server.Rfc2217(), address), platform::NetAddressError::None);
+    ASSERT_EQ(platform::ParseNetAddress(server.Rfc2217(), address),
+              platform::NetAddressError::None);
     clNetLink second(address);
     PortReasonInfo reason;
-    EXPECT_EQ(second.Open(params, false, 2000, [](const std::string&) {}, reason),
+    EXPECT_EQ(second.Open(
+                  params, false, 2000, [](const std::string&) {}, reason),
               PORT_OPEN_FAILED);
     EXPECT_EQ(reason.kind, PORT_REASON_SERVER_FULL);
     EXPECT_NE(PortReasonText(reason).find(u"Port already in use"), std::u16string::npos);

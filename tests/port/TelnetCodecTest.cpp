@@ -62,8 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         // What ser2net says first: the options we asked for are taken without an answer, ECHO
         // is refused, a NOTIFY-MODEMSTATE goes nowhere.
         ReceiveCase{"ServerOpeningAnsweredOnlyWhereNeeded",
-                    B({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251,
-                       0, 255, 253, 44, 255, 250, 44, 107, 0, 255, 240}),
+                    B({255, 251, 3,   255, 253, 3,   255, 251, 1,   255, 254, 1, 255, 253,
+                       0,   255, 251, 0,   255, 253, 44,  255, 250, 44,  107, 0, 255, 240}),
                     "", B({255, 254, 1})},
         ReceiveCase{"UnknownOptionsRefused", B({255, 253, 24, 255, 251, 31}), "",
                     B({255, 252, 24, 255, 254, 31})},
@@ -76,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiveCase{"SignatureAskedIsGiven", B({255, 250, 44, 100, 255, 240}), "",
                     B({255, 250, 44, 0}) + kSig + B({255, 240})},
         // A subnegotiation broken by a command: dropped, and the command still counts.
-        ReceiveCase{"BrokenSubnegotiationThenCommand",
-                    B({255, 250, 44, 101, 1, 255, 251, 1, 'z'}), "z", B({255, 254, 1})},
+        ReceiveCase{"BrokenSubnegotiationThenCommand", B({255, 250, 44, 101, 1, 255, 251, 1, 'z'}),
+                    "z", B({255, 254, 1})},
         ReceiveCase{"OverlongSubnegotiationDropped",
                     B({255, 250, 44}) + std::string(C::kMaxSubnegotiation, 'q') + "data", "data",
                     ""},
@@ -88,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TelnetCodec, NegotiationTellsWhetherTheServerTakesTheComPortOption) {
     C accepted, refused;
-    EXPECT_EQ(accepted.Start(), B({255, 251, 44, 255, 251, 0, 255, 251, 3, 255, 253, 0, 255, 253, 3}));
+    EXPECT_EQ(accepted.Start(),
+              B({255, 251, 44, 255, 251, 0, 255, 251, 3, 255, 253, 0, 255, 253, 3}));
     EXPECT_EQ(accepted.ComPort(), C::Option::Asked);
     Feed(accepted, B({255, 253, 44, 255, 253, 0}));
     EXPECT_EQ(accepted.ComPort(), C::Option::On);
@@ -103,8 +104,8 @@ TEST(TelnetCodec, NegotiationTellsWhetherTheServerTakesTheComPortOption) {
 TEST(TelnetCodec, AnswersOfTheServerAreCountedWithTheirValues) {
     C codec;
     (void)codec.Start();
-    Feed(codec, B({255, 250, 44, 101, 0, 3, 208, 144, 255, 240, 255, 250, 44, 102, 7, 255, 240,
-                   255, 250, 44, 105, 1, 255, 240, 255, 250, 44, 101, 0, 0, 0, 1, 255, 240}));
+    Feed(codec, B({255, 250, 44, 101, 0, 3,   208, 144, 255, 240, 255, 250, 44, 102, 7, 255, 240,
+                   255, 250, 44, 105, 1, 255, 240, 255, 250, 44,  101, 0,   0,  0,   1, 255, 240}));
     EXPECT_EQ(codec.AnswerCount(C::kSetBaudRate), 2u);
     EXPECT_EQ(codec.AnswerValue(C::kSetBaudRate), 1u);
     EXPECT_EQ(codec.AnswerValue(C::kSetDataSize), 7u);

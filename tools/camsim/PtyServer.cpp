@@ -48,9 +48,9 @@ bool clPtyServer::Listen(const std::string& hostPort) {
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-    m_listenPort = ntohs(bound.ss_family == AF_INET6
-                             ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    m_listenPort =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     m_listenHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     m_tcp = true;
     m_listen = fd;

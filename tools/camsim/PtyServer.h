@@ -27,7 +27,7 @@ struct CamSimFaults {
     // Close the terminal instead of answering command n (0: never); on TCP, drop the
     // connection when its command n arrives (each connection counts from 1).
     int closeAfterCommands = 0;
-    bool readNothing = false;   // never read what arrives (the host's writes then back up)
+    bool readNothing = false; // never read what arrives (the host's writes then back up)
 };
 
 class clPtyServer {
