@@ -49,7 +49,10 @@ int32_t clPortComm::ConnectNetwork(const std::string& address) {
     if (result == PORT_OPEN_FAILED)
         return result;
     // Open from here on, so the host's disconnect closes it whatever fails below.
-    m_net = std::move(link);
+    {
+        std::lock_guard<std::mutex> sending(sendLock); // sends read it under the same lock
+        m_net = std::move(link);
+    }
     openFlag = 1;
     lost = false;
     {

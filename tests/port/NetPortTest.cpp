@@ -281,11 +281,9 @@ TEST(NetPort, ConnectionThatEndsIsLostAndTheServerIsTriedUntilItTakesAClientAgai
     faults.closeAfterCommands = 2; // each connection is dropped at its second command
     SerialRig rig(faults, true, SerialRig::Link::Tcp);
     rig.Entry();
-    clDeviceMonitor monitor(nullptr);
-    clPortLinkWatch watch(monitor, BuiltInComPort());
-    LinkNews news;
-    watch.SetCallbacks(news.Callbacks());
-    ASSERT_TRUE(monitor.Start());
+    WatchedLink link;
+    clPortLinkWatch& watch = link.watch;
+    LinkNews& news = link.news;
     ASSERT_EQ(rig.ConnectHost(20000, 20000), 0);
     watch.Connected();
     ASSERT_TRUE(rig.RunCommand(u"sta"));
@@ -315,7 +313,6 @@ TEST(NetPort, ConnectionThatEndsIsLostAndTheServerIsTriedUntilItTakesAClientAgai
     EXPECT_EQ(rig.engine.ReplyCode(), 0);
     const std::string received = rig.server.Received();
     EXPECT_EQ(received, "sta\rgai 1\rsta\r");
-    monitor.Stop();
 }
 
 TEST(NetPort, SendThatCannotGoOutInTimeDropsTheConnection) {

@@ -177,11 +177,9 @@ TEST_F(Ser2netTest, KilledMidReplyIsLostWithinASecondAndRestartedIsReconnected) 
     Ser2net server(rig.dir, rig.server.DevicePath());
     ASSERT_TRUE(server.Start());
     rig.Entry();
-    clDeviceMonitor monitor(nullptr);
-    clPortLinkWatch watch(monitor, BuiltInComPort());
-    LinkNews news;
-    watch.SetCallbacks(news.Callbacks());
-    ASSERT_TRUE(monitor.Start());
+    WatchedLink link;
+    clPortLinkWatch& watch = link.watch;
+    LinkNews& news = link.news;
     ASSERT_TRUE(ConnectTo(rig, server.Rfc2217()));
     watch.Connected();
 
@@ -203,7 +201,6 @@ TEST_F(Ser2netTest, KilledMidReplyIsLostWithinASecondAndRestartedIsReconnected) 
     ASSERT_TRUE(rig.RunCommand(u"sta"));
     EXPECT_EQ(rig.engine.ReplyCode(), 0);
     EXPECT_EQ(rig.server.Commands(), 2) << "nothing sent twice";
-    monitor.Stop();
 }
 
 } // namespace

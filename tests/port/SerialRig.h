@@ -167,3 +167,15 @@ struct LinkNews {
                                 [&] { return of.size() >= n; });
     }
 };
+
+// The built-in port's link watch with a monitor of its own (no udev), reporting into news.
+struct WatchedLink {
+    clDeviceMonitor monitor{nullptr};
+    clPortLinkWatch watch{monitor, BuiltInComPort()};
+    LinkNews news;
+    WatchedLink() {
+        watch.SetCallbacks(news.Callbacks());
+        EXPECT_TRUE(monitor.Start());
+    }
+    ~WatchedLink() { monitor.Stop(); }
+};
