@@ -20,7 +20,8 @@ Thread::~Thread() {
 }
 
 bool Thread::Start(std::function<void()> body) {
-    if (m_thread.joinable())
+    // A body left running by a join that gave up still owns its state.
+    if (m_thread.joinable() || Running())
         return false;
     auto state = std::make_shared<State>();
     try {
@@ -54,11 +55,13 @@ bool Thread::JoinFor(int64_t timeoutMs) {
             m_state->ended.wait_for(guard, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
                                     [&] { return m_state->done; });
     }
-    if (done)
+    if (done) {
         m_thread.join();
-    else
+        m_state.reset();
+    } else {
+        // The state stays: Running() keeps answering for the detached body.
         m_thread.detach();
-    m_state.reset();
+    }
     return done;
 }
 

@@ -18,13 +18,16 @@ public:
 
     // Starts body on a new thread. False when a thread is already running or could not be made.
     bool Start(std::function<void()> body);
-    // True between Start and the end of Join or Detach.
+    // True between Start and the end of a join, or a join that gave up.
     bool Exists() const { return m_thread.joinable(); }
-    // True once the body has returned.
+    // True once the body has returned (also without a thread).
     bool Finished() const;
+    // True while the body runs, also after a join gave up on it: what it uses must stay.
+    bool Running() const { return !Finished(); }
     // Waits at most timeoutMs for the body to return. True: the thread has ended and is joined.
-    // False: it is still running and has been detached; it then owns nothing of this object.
-    // Without a thread it returns true at once.
+    // False: it is still running and has been detached; it then owns nothing of this object,
+    // but Running() goes on telling whether it has ended. Without a thread it returns true at
+    // once.
     bool JoinFor(int64_t timeoutMs);
 
 private:

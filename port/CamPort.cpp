@@ -11,11 +11,23 @@ clCamPort::clCamPort(clCamCtrl* ownerContext) : owner(ownerContext) {}
 clCamPort::~clCamPort() {
     if (receiveThread.Exists())
         StopReceiveThread();
+    KeepForRunningThread();
+}
+
+void clCamPort::KeepForRunningThread() {
+    // A receive thread left running by a join that gave up still polls the stop event and
+    // writes into the staging buffer: they are never freed under it.
+    if (!receiveThread.Running())
+        return;
+    (void)stopEvent.release();
+    (void)staging.release();
+    stagingRing.SetCapacity(0);
 }
 
 int32_t clCamPort::Reset() {
     if (receiveThread.Exists())
         StopReceiveThread();
+    KeepForRunningThread();
     openFlag = 0;
     sendTimeout = kDefaultSendTimeout;
     settingsSection.clear();
@@ -82,12 +94,13 @@ int32_t clCamPort::InitReceive() {
 void clCamPort::UninitReceive() {
     if (receiveThread.Exists())
         StopReceiveThread();
+    KeepForRunningThread();
     stopEvent.reset();
     staging.reset();
 }
 
 int32_t clCamPort::StartReceiveThread(std::function<void()> body) {
-    if (!stopEvent || !staging || receiveThread.Exists())
+    if (!stopEvent || !staging || receiveThread.Exists() || receiveThread.Running())
         return PORT_ERROR;
     stopEvent->ResetEvent();
     std::memset(staging.get(), 0, static_cast<size_t>(stagingSize));
@@ -101,11 +114,9 @@ void clCamPort::StopReceiveThread() {
         return;
     if (stopEvent)
         stopEvent->Set();
-    if (!receiveThread.JoinFor(kThreadStopTimeoutMs)) {
-        WriteLog(u"Receive thread did not end within 5000 ms; left running");
-        // The abandoned thread may still use them: never free them under it.
-        (void)stopEvent.release();
-        (void)staging.release();
+    if (!receiveThread.JoinFor(threadStopTimeoutMs)) {
+        // The stop event stays signalled, so the thread ends as soon as it can.
+        WriteLog(u"Receive thread did not end in time; left running");
         return;
     }
     if (stopEvent)

@@ -91,9 +91,10 @@ public:
     // staging buffer, write position and total received := 0, starts the receive thread with
     // body. 0, or 1 when Init has not run or the thread could not be started.
     int32_t StartReceiveThread(std::function<void()> body);
-    // Disconnect's common part: signals the stop event, waits at most 5000 ms for the receive
-    // thread, resets the stop event. A thread that does not end in time is left running
-    // (logged); the buffers it may still touch are then never freed.
+    // Disconnect's common part: signals the stop event, waits at most threadStopTimeoutMs for
+    // the receive thread, resets the stop event. A thread that does not end in time is left
+    // running (logged; receiveThread.Running() stays true until it ends); the buffers it may
+    // still touch are then never freed, and the port keeps its device or channel open.
     void StopReceiveThread();
 
     // Receive delivery, on the receive thread. Copies the chunk into the staging buffer at the
@@ -106,6 +107,9 @@ public:
     void CommitReceived(uint32_t n);
 
     void WriteLog(std::u16string_view text) const;
+    // Before the stop event and the staging buffer are freed: a receive thread that still
+    // runs keeps them (they are left unfreed).
+    void KeepForRunningThread();
 
     // --- Fields ------------------------------------------------------------------------
     std::atomic<int32_t> openFlag{0};
@@ -114,6 +118,8 @@ public:
     PortIdentity identity;
     std::u16string settingsSection;
     platform::Thread receiveThread;
+    // How long Disconnect waits for the receive thread.
+    int64_t threadStopTimeoutMs = kThreadStopTimeoutMs;
     std::unique_ptr<platform::Event> stopEvent;
     std::unique_ptr<uint8_t[]> staging;
     int32_t stagingSize = kStagingSize;

@@ -321,7 +321,7 @@ void clPortComm::Disconnect() {
         // Others may open the device again (the flag outlives this descriptor when another
         // one keeps the terminal open).
         (void)::ioctl(dev, TIOCNXCL);
-        if (receiveThread.Exists()) {
+        if (receiveThread.Running()) {
             // A thread that did not stop still polls the descriptor: leave it open rather than
             // let a later open reuse its number under the thread.
         } else {

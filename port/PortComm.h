@@ -61,7 +61,7 @@ public:
 
     // True while the receive thread runs (it ends on its own when the device goes away).
     bool ReceiveThreadRunning() const {
-        return receiveThread.Exists() && !receiveThread.Finished();
+        return receiveThread.Running();
     }
     int32_t ReceiveErrors() const { return commErr.count; }
 

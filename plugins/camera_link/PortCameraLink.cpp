@@ -157,7 +157,7 @@ void clPortCameraLink::Disconnect() {
     // Never under a running send; a receive thread that did not stop keeps the channel open.
     std::lock_guard<std::mutex> sending(channelLock);
     CLLibraryRecord* lib = m_channelLibrary;
-    if (receiveThread.Exists()) {
+    if (receiveThread.Running()) {
         WriteLog(u"Channel left open: its receive thread still runs");
         lib = nullptr;
     }

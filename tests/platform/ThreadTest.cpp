@@ -19,7 +19,9 @@ TEST(Thread, JoinForJoinsAFinishedThread) {
     EXPECT_TRUE(t.JoinFor(0)); // nothing to wait for
 }
 
-TEST(Thread, ThreadThatOverrunsIsDetachedNotKilled) {
+// A thread a join gave up on is detached, and still reads as running until its body returns:
+// whoever owns what it uses (a port's descriptor, a staging buffer) must be able to tell.
+TEST(Thread, ThreadThatOverrunsIsDetachedNotKilledAndStillReadsAsRunning) {
     auto release = std::make_shared<std::atomic<bool>>(false);
     auto finished = std::make_shared<std::atomic<bool>>(false);
     {
@@ -33,7 +35,12 @@ TEST(Thread, ThreadThatOverrunsIsDetachedNotKilled) {
         EXPECT_FALSE(t.JoinFor(50));
         EXPECT_LT(std::chrono::steady_clock::now() - t0, Scaled(500ms));
         EXPECT_FALSE(t.Exists());
+        EXPECT_TRUE(t.Running());
+        EXPECT_FALSE(t.Start([] {})) << "the detached body still runs";
+        *release = true;
+        EXPECT_TRUE(WaitUntil([&] { return !t.Running(); }));
+        EXPECT_TRUE(t.Start([] {})) << "a new body once the old one has ended";
+        EXPECT_TRUE(t.JoinFor(5000));
     }
-    *release = true; // the detached thread goes on and ends on its own
-    EXPECT_TRUE(WaitUntil([&] { return finished->load(); }));
+    EXPECT_TRUE(finished->load());
 }

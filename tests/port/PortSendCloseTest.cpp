@@ -1,8 +1,10 @@
-// The built-in serial port's send against its Disconnect on another thread, on a real
-// pseudo-terminal whose other side reads nothing, so the send waits for room in the terminal.
+// The built-in serial port's send and receive thread against its Disconnect on another thread,
+// on a real pseudo-terminal.
 #include "SerialRig.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -73,6 +75,55 @@ TEST(PortComm, DisconnectDuringASendNeverLetsItWriteToTheReusedDescriptor) {
         ::close(reused);
     for (int f : opened)
         ::close(f);
+}
+
+// A receive thread that cannot stop in time (its delivery is held) is left running: the port
+// must then keep the descriptor the thread still polls, not close it under the thread.
+struct HeldDelivery {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool inside = false, release = false;
+
+    static void Deliver(const uint8_t*, uint32_t, void* user) {
+        auto* self = static_cast<HeldDelivery*>(user);
+        std::unique_lock<std::mutex> g(self->lock);
+        self->inside = true;
+        self->changed.notify_all();
+        self->changed.wait(g, [self] { return self->release; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> g(lock);
+        release = true;
+        changed.notify_all();
+    }
+};
+
+TEST(PortComm, DescriptorStaysOpenWhileAReceiveThreadLeftRunningStillPollsIt) {
+    SerialRig rig;
+    rig.Entry();
+    HeldDelivery held;
+    rig.port.SetReceiveCallback(&HeldDelivery::Deliver, &held);
+    rig.port.Init();
+    ASSERT_EQ(rig.port.Connect(), 0);
+    BuiltInComPort().threadStopTimeoutMs = 100;
+    const int portFd = BuiltInComPort().fd;
+    const uint8_t sta[] = {'s', 't', 'a', '\r'};
+    ASSERT_EQ(rig.port.SendData(sta, sizeof sta), 0); // the simulator's answer is delivered
+    {
+        std::unique_lock<std::mutex> g(held.lock);
+        ASSERT_TRUE(held.changed.wait_for(g, Scaled(std::chrono::seconds(5)),
+                                          [&] { return held.inside; }));
+    }
+    rig.port.Disconnect();
+    EXPECT_TRUE(BuiltInComPort().ReceiveThreadRunning());
+    EXPECT_NE(::fcntl(portFd, F_GETFD), -1) << "closed under the receive thread that polls it";
+    EXPECT_NE(rig.port.Connect(), 0) << "no second reader while the first one runs";
+    rig.port.Disconnect();
+    held.Release();
+    EXPECT_TRUE(WaitUntil([&] { return !BuiltInComPort().ReceiveThreadRunning(); }));
+    rig.port.Disconnect();
+    ::close(portFd);
+    BuiltInComPort().threadStopTimeoutMs = clCamPort::kThreadStopTimeoutMs;
 }
 
 } // namespace
