@@ -125,7 +125,7 @@ void clPortComm::DisconnectNetwork() {
     }
     StopReceiveThread();
     std::lock_guard<std::mutex> sending(sendLock);
-    if (receiveThread.Exists()) {
+    if (receiveThread.Running()) {
         // A thread that did not stop still polls the socket: it keeps the connection rather
         // than let a later open reuse its number under the thread.
         (void)m_net.release();
