@@ -60,7 +60,9 @@ public:
     void ReceiveLoop();
 
     // True while the receive thread runs (it ends on its own when the device goes away).
-    bool ReceiveThreadRunning() const { return receiveThread.Running(); }
+    bool ReceiveThreadRunning() const {
+        return receiveThread.Running();
+    }
     int32_t ReceiveErrors() const { return commErr.count; }
 
     // Why the last Connect could not open the device (kind None when it could).
