@@ -58,7 +58,7 @@ addrinfo* Resolve(const std::string& host, uint16_t port, Clock::time_point dead
     lookup->service = std::to_string(port);
     lookup->hints.ai_family = AF_UNSPEC;
     lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    lookup->hints.ai_flags = AI_NUMERICSERV;
     lookup->request.ar_name = lookup->name.c_str();
     lookup->request.ar_service = lookup->service.c_str();
     lookup->request.ar_request = &lookup->hints;
