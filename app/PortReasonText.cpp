@@ -39,6 +39,24 @@ std::u16string PortReasonText(const PortReasonInfo& r) {
     }
     case PORT_REASON_DEVICE_REFUSED:
         return r.name + u": " + r.detail;
+    case PORT_REASON_HOST_UNKNOWN:
+        return FormatMsg(MSG_NET_HOST_UNKNOWN, {r.name});
+    case PORT_REASON_CONNECTION_REFUSED:
+        return FormatMsg(MSG_NET_REFUSED, {r.name});
+    case PORT_REASON_NO_ANSWER:
+        return FormatMsg(MSG_NET_NO_ANSWER, {r.name});
+    case PORT_REASON_SERVER_FULL: {
+        std::u16string text = FormatMsg(MSG_NET_SERVER_FULL, {r.name});
+        if (!r.detail.empty())
+            text += u" (" + r.detail + u")";
+        return text;
+    }
+    case PORT_REASON_BAD_ADDRESS:
+        return FormatMsg(r.number == 2 ? MSG_NET_PORT_RANGE : MSG_NET_MALFORMED, {r.name});
+    case PORT_REASON_NO_COM_PORT_OPTION:
+        return FormatMsg(MSG_NET_NO_COM_PORT, {r.name});
+    case PORT_REASON_SPEED_CHANGED:
+        return FormatMsg(MSG_NET_SPEED_CHANGED, {r.name, Number(r.number), Number(r.count)});
     default:
         return {};
     }

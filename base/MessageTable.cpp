@@ -121,6 +121,21 @@ constexpr Entry kTable[] = {
     {98, u"%s の内容をカメラへ送信しますか？", u"Send the lines of %s to the camera?"}, // 98
     {99, u"処理中のため、ドロップされたファイルは開けません。",
      u"A job is running: the dropped file was not opened."}, // 99
+    {120, u"%s: ホスト名が見つかりません。", u"%s: the host name is unknown."}, // 120
+    {121, u"%s に接続を拒否されました。そのポートで待ち受けているサーバーがありません。",
+     u"%s refused the connection: no server listens on that port."}, // 121
+    {122, u"%s から時間内に応答がありません。", u"%s did not answer in time."}, // 122
+    {123, u"%s は接続をすぐに閉じました。サーバーは他のクライアントが使用中です。",
+     u"%s closed the connection at once: the server is in use by another client."}, // 123
+    {124, u"%s はアドレスとして正しくありません。tcp://ホスト:ポート または rfc2217://ホスト:ポート の形で指定してください。",
+     u"%s is not a valid address: write tcp://HOST:PORT or rfc2217://HOST:PORT."}, // 124
+    {125, u"%s: ポート番号は 1 から 65535 の範囲で指定してください。",
+     u"%s: the port number must be from 1 to 65535."}, // 125
+    {126, u"%s は COM-PORT-OPTION (RFC 2217) に対応していません。生の接続には tcp:// を使ってください。",
+     u"%s does not offer the COM-PORT-OPTION (RFC 2217): use tcp:// for a raw connection."}, // 126
+    {127, u"%s に %s bps を求めましたが、%s bps に設定されました。",
+     u"%s was asked for %s bps and set %s bps."}, // 127
+    {128, u"追加したアドレス %s", u"added address %s"}, // 128
     {110, u"コマンドが空です。何も送信していません。", u"The command is empty; nothing was sent."}, // 110
     {111, u"%s 文字目が制御文字 %s です。何も送信していません。",
      u"Character %s is the control character %s; nothing was sent."}, // 111

@@ -113,6 +113,17 @@ enum MessageId : int {
     MSG_BATCH_STOPPED_CANCEL = 97,
     MSG_DROP_TEXT_LOAD = 98,
     MSG_DROP_REFUSED_BUSY = 99,
+    // Why a network port (tcp://, rfc2217://) could not be connected; "%s" are filled in order,
+    // the address first.
+    MSG_NET_HOST_UNKNOWN = 120,
+    MSG_NET_REFUSED = 121,
+    MSG_NET_NO_ANSWER = 122,
+    MSG_NET_SERVER_FULL = 123,
+    MSG_NET_MALFORMED = 124,
+    MSG_NET_PORT_RANGE = 125,
+    MSG_NET_NO_COM_PORT = 126,
+    MSG_NET_SPEED_CHANGED = 127,
+    MSG_ADDED_ADDRESS = 128, // the description of a network address the user added (%s)
     // Command texts that are not sent (CheckCommandText): "%s" are the character's position,
     // the character (U+XXXX) and, for the codeset, the codeset's name.
     MSG_COMMAND_EMPTY = 110,

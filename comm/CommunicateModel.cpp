@@ -217,9 +217,10 @@ void clCommunicateModel::DisconnectCamera(const Pump& pump) {
 }
 
 bool clCommunicateModel::ShutDown(const Pump& pump, int64_t timeoutMs) {
-    cancelEvent.Set();
+    // Stop before cancel: a transaction woken by either sees the stop and ends as stopped.
     if (platform::Event* stop = context.StopEvent())
         stop->Set();
+    cancelEvent.Set();
     AbortSend();
     bool ended = true;
     if (m_worker.Exists()) {

@@ -3,6 +3,7 @@
 #include "base/MessageTable.h"
 #include "base/SimpleLog.h"
 #include "platform/IniProfile.h"
+#include "platform/NetAddress.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
 
@@ -133,6 +134,8 @@ InterfaceTable g_interfaceTable = {Check,       GetInterfaceName,  SettingDialog
 } // namespace
 
 PortReasonInfo BuiltInComPortReason() {
+    if (PortReasonInfo net = BuiltInComPort().NetworkReason(); net.kind != PORT_REASON_NONE)
+        return net;
     const platform::DeviceProblem problem = BuiltInComPort().LastProblem();
     PortReasonInfo info;
     info.name = platform::Utf8ToUtf16(problem.device);
@@ -167,6 +170,32 @@ int32_t GetBuiltInComPortReason(PortReason* reason) {
     return 0;
 }
 
+bool ChooseBuiltInPort(const std::u16string& text, PortIdentity& identity, std::string& message) {
+    const std::string utf8 = platform::Utf16ToUtf8(text);
+    const int32_t index = VorlixGetIndexW(text.c_str());
+    if (index >= 0) {
+        identity.index = index;
+        identity.portName = text;
+        identity.devicePath = Text(VorlixGetFileNameW(index));
+        return true;
+    }
+    platform::NetAddress address;
+    const platform::NetAddressError error = platform::ParseNetAddress(utf8, address);
+    if (error != platform::NetAddressError::None &&
+        error != platform::NetAddressError::NotNetwork) {
+        message = utf8 + ": " + platform::NetAddressErrorText(error);
+        return false;
+    }
+    if (error == platform::NetAddressError::None || text.find(u'/') != std::u16string::npos) {
+        identity.index = -1;
+        identity.portName = VorlixPortNameOfPath(text);
+        identity.devicePath = text;
+        return true;
+    }
+    message = "no port \"" + utf8 + "\": no listed port name, device path or network address";
+    return false;
+}
+
 clPortComm& BuiltInComPort() {
     static clPortComm port(&HostPortCtrl());
     return port;
@@ -187,7 +216,7 @@ InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
     if (port.owner)
         port.owner->settingsPath = ini;
     // The component, describing added devices in the user interface's language.
-    VorlixSetAddedDeviceFormat(Msg(MSG_ADDED_DEVICE));
+    VorlixSetAddedDeviceFormat(Msg(MSG_ADDED_DEVICE), Msg(MSG_ADDED_ADDRESS));
     VorlixInitW(ini.c_str());
     // The stored port choice.
     const std::u16string stored = platform::GetPrivateProfileString(

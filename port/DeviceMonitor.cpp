@@ -5,7 +5,10 @@
 #include <climits>
 #include <cstdlib>
 #include <poll.h>
+#include <set>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +21,39 @@ bool Exists(const std::string& path) {
     struct stat sb {};
     return ::stat(path.c_str(), &sb) == 0;
 }
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat sb {};
+    return ::stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
+}
+
+// The folders whose changes can make path appear or vanish: its own (or, while that is not
+// there, the nearest one above that is), and the same for every link on the way to the device.
+void FoldersOf(std::string path, std::set<std::string>& folders) {
+    for (int hops = 0; hops < 8 && !path.empty() && path.front() == '/'; ++hops) {
+        std::string folder = Folder(path);
+        while (!folder.empty() && folder != "/" && !IsFolder(folder))
+            folder = Folder(folder);
+        if (!folder.empty())
+            folders.insert(folder);
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            return;
+        std::string next(target, static_cast<size_t>(n));
+        path = next.front() == '/' ? next : Folder(path) + "/" + next;
+    }
+}
+
+constexpr uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 } // namespace
 
@@ -43,12 +79,17 @@ clDeviceMonitor::clDeviceMonitor(std::unique_ptr<IDeviceEventSource> source)
 
 clDeviceMonitor::~clDeviceMonitor() {
     Stop();
+    if (m_inotify >= 0)
+        ::close(m_inotify);
 }
 
 bool clDeviceMonitor::Start() {
     if (m_thread.Exists())
         return true;
+    if (m_inotify < 0)
+        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     m_stop.ResetEvent();
+    m_wake.Set(); // the paths given so far are armed and looked at first
     return m_thread.Start([this] { Loop(); });
 }
 
@@ -75,13 +116,14 @@ void clDeviceMonitor::WatchPaths(std::vector<std::string> paths, bool reportPres
     std::lock_guard<std::mutex> g(m_lock);
     std::map<std::string, bool> watched;
     for (std::string& p : paths) {
-        if (p.empty())
+        if (p.empty() || p.front() != '/')
             continue;
         const auto old = m_watched.find(p);
         const bool present = !reportPresent && (old != m_watched.end() ? old->second : Exists(p));
         watched.emplace(std::move(p), present);
     }
     m_watched = std::move(watched);
+    m_wake.Set();
 }
 
 void clDeviceMonitor::Dispatch(const DeviceEvent& event) {
@@ -110,23 +152,83 @@ void clDeviceMonitor::CheckPresence() {
         Dispatch(e);
 }
 
+void clDeviceMonitor::Rearm() {
+    if (m_inotify < 0)
+        return;
+    std::set<std::string> wanted;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (const auto& [path, present] : m_watched)
+            FoldersOf(path, wanted);
+    }
+    for (auto it = m_folders.begin(); it != m_folders.end();) {
+        if (wanted.erase(it->second) == 0) {
+            (void)::inotify_rm_watch(m_inotify, it->first);
+            it = m_folders.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    m_unwatched = false;
+    for (const std::string& folder : wanted) {
+        const int wd = ::inotify_add_watch(m_inotify, folder.c_str(), kFolderEvents);
+        if (wd >= 0)
+            m_folders[wd] = folder;
+        else
+            m_unwatched = true;
+    }
+}
+
+bool clDeviceMonitor::DrainInotify() {
+    alignas(inotify_event) char buf[4096];
+    bool any = false;
+    for (;;) {
+        const ssize_t n = ::read(m_inotify, buf, sizeof buf);
+        if (n <= 0)
+            return any;
+        any = true;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            if (e->mask & IN_IGNORED)
+                m_folders.erase(e->wd); // the folder went: Rearm watches what is above it
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+}
+
 void clDeviceMonitor::Loop() {
     for (;;) {
-        pollfd fds[2] = {{m_stop.Fd(), POLLIN, 0}, {m_source ? m_source->Fd() : -1, POLLIN, 0}};
-        const int r = ::poll(fds, 2, static_cast<int>(kPresencePollMs));
+        const bool polling = m_inotify < 0 || m_unwatched;
+        pollfd fds[4] = {{m_stop.Fd(), POLLIN, 0},
+                         {m_wake.Fd(), POLLIN, 0},
+                         {m_source ? m_source->Fd() : -1, POLLIN, 0},
+                         {m_inotify, POLLIN, 0}};
+        const int r = ::poll(fds, 4, polling ? static_cast<int>(kPresencePollMs) : -1);
         if (r < 0 && errno != EINTR)
             return;
         if (fds[0].revents & POLLIN)
             return;
-        if (m_source && (fds[1].revents & POLLIN)) {
+        bool look = polling || r == 0;
+        if (fds[1].revents & POLLIN) {
+            (void)m_wake.TryAcquire();
+            Rearm();
+            look = true;
+        }
+        if (m_source && (fds[2].revents & POLLIN)) {
             DeviceEvent e;
             while (m_source->Read(e)) {
                 Dispatch(e);
                 e = DeviceEvent{};
             }
-        } else if (fds[1].revents & (POLLERR | POLLNVAL)) {
+            look = true;
+        } else if (fds[2].revents & (POLLERR | POLLNVAL)) {
             m_source.reset(); // a broken source is dropped; watched paths still work
         }
-        CheckPresence();
+        if ((fds[3].revents & POLLIN) && DrainInotify()) {
+            Rearm(); // a link may lead elsewhere now, a missing folder may be there
+            look = true;
+        }
+        if (look)
+            CheckPresence();
     }
 }

@@ -1,7 +1,10 @@
 // Serial devices coming and going. A device-event source reports terminal devices that were
 // added or removed (udev on a real machine, MakeUdevTtySource); the monitor runs one thread
 // that reads the source and also watches the presence of given paths (links of pseudo-terminals
-// and devices udev does not report), and calls its listeners with every event.
+// and devices udev does not report), and calls its listeners with every event. The paths are
+// watched through inotify on their folders (and the folders their links lead to), so the thread
+// sleeps until something changes there; only where inotify cannot be had does it look every
+// kPresencePollMs.
 #pragma once
 
 #include "platform/Event.h"
@@ -58,17 +61,28 @@ public:
     int AddListener(Listener listener);
     void RemoveListener(int id);
     // Paths whose appearing and vanishing is reported as Added / Removed events with that
-    // path as node, checked every kPresencePollMs. Replaces the earlier list. With
-    // reportPresent a path that is there at the next check counts as just appeared.
+    // path as node. Replaces the earlier list; only absolute paths are watched. With
+    // reportPresent a path that is there at the next check (right away) counts as just
+    // appeared.
     void WatchPaths(std::vector<std::string> paths, bool reportPresent = false);
+
+    // Whether watched paths are looked at only when their folders change (false: polled).
+    bool EventDriven() const { return m_inotify >= 0; }
 
 private:
     void Loop();
     void Dispatch(const DeviceEvent& event);
     void CheckPresence();
+    // On the monitor's thread: the inotify watches follow the folders of the watched paths.
+    void Rearm();
+    bool DrainInotify();
 
     std::unique_ptr<IDeviceEventSource> m_source;
     platform::Event m_stop{platform::Event::Reset::Manual};
+    platform::Event m_wake{platform::Event::Reset::Auto}; // the watched paths changed
+    int m_inotify = -1;
+    std::map<int, std::string> m_folders; // inotify watch -> folder
+    bool m_unwatched = false;             // a folder could not be watched: poll meanwhile
     platform::Thread m_thread;
     std::mutex m_lock; // listeners and watched paths
     std::map<int, Listener> m_listeners;

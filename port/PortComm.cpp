@@ -43,6 +43,7 @@ int32_t clPortComm::Reset() {
     const int old = fd.exchange(-1);
     if (old >= 0)
         ::close(old);
+    m_net.reset();
     params = ComPortParams{};
     dcb = termios{};
     dtrFlag = 0;
@@ -52,6 +53,7 @@ int32_t clPortComm::Reset() {
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_problem = platform::DeviceProblem{};
+        m_netReason = PortReasonInfo{};
         m_connectedDevice.clear();
         m_connectedLinks.clear();
     }
@@ -109,11 +111,14 @@ int32_t clPortComm::Connect() {
     // Open for this program alone: read and write, never the controlling terminal, no
     // blocking, an advisory lock and TIOCEXCL.
     const std::string path = platform::Utf16ToPath(identity.devicePath);
+    if (platform::IsNetAddress(path))
+        return ConnectNetwork(path);
     platform::DeviceProblem problem;
     const int dev = platform::OpenSerialExclusive(path, problem);
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_problem = problem;
+        m_netReason = PortReasonInfo{};
     }
     if (dev < 0) {
         WriteLog(u"Open COM port Fail");
@@ -298,6 +303,10 @@ void clPortComm::ReceiveLoop() {
 void clPortComm::Disconnect() {
     if (!openFlag)
         return;
+    if (m_net) {
+        DisconnectNetwork();
+        return;
+    }
     const int dev = fd;
     // DTR down before the thread stops.
     if (dtrRaised && dev >= 0) {
@@ -338,6 +347,8 @@ void clPortComm::Disconnect() {
 
 int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     std::lock_guard<std::mutex> sending(sendLock);
+    if (m_net)
+        return SendNetwork(bytes, length);
     const int dev = fd;
     if (dev < 0 || lost || (!bytes && length > 0))
         return PORT_SEND_FAILED;

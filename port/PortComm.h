@@ -5,11 +5,13 @@
 #include "components/vorlix/Vorlix.h"
 #include "platform/SerialDevice.h"
 #include "port/CamPort.h"
+#include "port/NetLink.h"
 #include "port/PortReason.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <termios.h>
@@ -68,6 +70,9 @@ public:
 
     // Why the last Connect could not open the device (kind None when it could).
     platform::DeviceProblem LastProblem() const;
+    // Why the last Connect to a network address failed (kind PORT_REASON_NONE when it did not,
+    // or when the port is a device).
+    PortReasonInfo NetworkReason() const;
 
     // The open device went away (hang-up or I/O error on the descriptor, seen by the receive
     // thread, or its removal reported by the device monitor). Called at most once per
@@ -106,7 +111,16 @@ public:
     std::mutex sendLock;
 
 private:
-    mutable std::mutex m_lock; // the problem and the connected device
+    // A network address instead of a device path: the same steps on a socket (PortCommNet.cpp).
+    int32_t ConnectNetwork(const std::string& address);
+    void NetworkReceiveLoop();
+    int32_t SendNetwork(const uint8_t* bytes, uint32_t length);
+    void DisconnectNetwork();
+
+    // The connection of a network port; null for a device.
+    std::unique_ptr<clNetLink> m_net;
+    PortReasonInfo m_netReason; // under m_lock
+    mutable std::mutex m_lock;  // the problem and the connected device
     platform::DeviceProblem m_problem;
     std::mutex m_handlerLock; // the handler, held while it runs
     LossHandler m_lossHandler;
@@ -125,5 +139,11 @@ InterfaceTable* GetBuiltInComInterface(PortParamBlock* params);
 int32_t GetBuiltInComPortReason(PortReason* reason);
 PortReasonInfo BuiltInComPortReason();
 clPortComm& BuiltInComPort();
+// A port the user names for the built-in interface (quillon-cli --port): a port name as the
+// component lists it, a device path, or a network address (tcp://HOST:PORT,
+// rfc2217://HOST:PORT). Fills index, port name and device path of identity; false with a
+// message naming the text when it names nothing usable (an unknown name, a malformed address, a
+// port number out of range), identity unchanged then.
+bool ChooseBuiltInPort(const std::u16string& text, PortIdentity& identity, std::string& message);
 // The host's port owner context: the application log and settings file of the ports.
 clCamCtrl& HostPortCtrl();

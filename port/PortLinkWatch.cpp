@@ -1,7 +1,11 @@
 #include "port/PortLinkWatch.h"
 
+#include "platform/NetAddress.h"
 #include "platform/Text.h"
+#include "port/NetLink.h"
 #include "port/PortComm.h"
+
+#include <algorithm>
 
 clPortLinkWatch::clPortLinkWatch(clDeviceMonitor& monitor, clPortComm& port)
     : m_monitor(monitor), m_port(port) {
@@ -10,6 +14,7 @@ clPortLinkWatch::clPortLinkWatch(clDeviceMonitor& monitor, clPortComm& port)
 }
 
 clPortLinkWatch::~clPortLinkWatch() {
+    StopProbing();
     m_port.SetLossHandler(nullptr);
     m_monitor.RemoveListener(m_listener);
     m_monitor.WatchPaths({});
@@ -30,8 +35,13 @@ void clPortLinkWatch::Connected() {
         m_device = device;
         m_links = std::move(links);
     }
-    // Links of pseudo-terminals and devices udev does not tell of are watched for presence.
-    m_monitor.WatchPaths({platform::Utf16ToUtf8(device)});
+    StopProbing();
+    // Links of pseudo-terminals and devices udev does not tell of are watched for presence; a
+    // network port has no path to watch, its connection tells.
+    if (platform::IsNetAddress(platform::Utf16ToUtf8(device)))
+        m_monitor.WatchPaths({});
+    else
+        m_monitor.WatchPaths({platform::Utf16ToUtf8(device)});
 }
 
 void clPortLinkWatch::Disconnected(bool awaitReturn) {
@@ -47,11 +57,52 @@ void clPortLinkWatch::Disconnected(bool awaitReturn) {
             m_links.clear();
         }
     }
+    StopProbing();
+    const bool network = platform::IsNetAddress(platform::Utf16ToUtf8(device));
     // A device that is back already (plugged in again at once) is a return too.
-    if (watch)
+    if (watch && !network)
         m_monitor.WatchPaths({platform::Utf16ToUtf8(device)}, true);
     else
         m_monitor.WatchPaths({});
+    if (watch && network)
+        StartProbing(device);
+}
+
+void clPortLinkWatch::StartProbing(const std::u16string& device) {
+    m_probeStop.ResetEvent();
+    if (!m_prober.Start([this, device] { Probe(device); }))
+        m_port.WriteLog(u"Can not start the network port's return watch");
+}
+
+void clPortLinkWatch::StopProbing() {
+    if (!m_prober.Exists())
+        return;
+    m_probeStop.Set();
+    // A probe under way sees the stop event too.
+    (void)m_prober.JoinFor(kProbeTimeoutMs + 2000);
+}
+
+void clPortLinkWatch::Probe(const std::u16string& device) {
+    platform::NetAddress address;
+    if (platform::ParseNetAddress(platform::Utf16ToUtf8(device), address) !=
+        platform::NetAddressError::None)
+        return;
+    for (int gap = kFirstProbeMs;; gap = std::min(gap * 2, kMaxProbeGapMs)) {
+        if (platform::WaitForAny({&m_probeStop}, gap) != platform::kWaitTimeout)
+            return;
+        if (clNetLink::Probe(address, kProbeTimeoutMs, m_probeStop.Fd()))
+            break;
+    }
+    std::function<void(const std::u16string&)> returned;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (m_state != State::Awaiting || m_device != device || m_probeStop.IsSignalled())
+            return;
+        m_state = State::Idle;
+        returned = m_callbacks.returned;
+    }
+    if (returned)
+        returned(device);
 }
 
 bool clPortLinkWatch::AwaitingReturn() const {

@@ -38,6 +38,21 @@ enum : int32_t {
     // The serial device refused to open for another reason. name: its path; detail: the
     // system's text of the error.
     PORT_REASON_DEVICE_REFUSED = 8,
+    // Network ports (tcp://, rfc2217://). name: the address as written.
+    // The host name resolves to nothing. detail: the name service's text.
+    PORT_REASON_HOST_UNKNOWN = 9,
+    // Nothing listens on the port.
+    PORT_REASON_CONNECTION_REFUSED = 10,
+    // No answer in time (name resolution, connect, or the server's side of the negotiation).
+    PORT_REASON_NO_ANSWER = 11,
+    // The server closed the connection at once: it serves another client. detail: what it said.
+    PORT_REASON_SERVER_FULL = 12,
+    // Not a usable address. number: 1 malformed, 2 port out of range.
+    PORT_REASON_BAD_ADDRESS = 13,
+    // The Telnet server refused the COM-PORT-OPTION.
+    PORT_REASON_NO_COM_PORT_OPTION = 14,
+    // The server set another line speed. number: the speed asked; count: the one it set.
+    PORT_REASON_SPEED_CHANGED = 15,
 };
 
 // What blocks a device the user may not open (PORT_REASON_NO_PERMISSION, number).

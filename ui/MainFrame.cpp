@@ -77,7 +77,10 @@ public:
         static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
         return kind;
     }
-    explicit UiCall(std::function<void()> call) : QEvent(Kind()), m_call(std::move(call)) {}
+    explicit UiCall(std::function<void()> call) : QEvent(Kind()) {
+        std::lock_guard<std::mutex> storing(PostLock());
+        m_call = std::move(call);
+    }
     ~UiCall() override {
         std::lock_guard<std::mutex> taking(PostLock());
         m_call = nullptr; // an undelivered call ends here, on the receiving thread
@@ -396,7 +399,8 @@ void CMainFrame::PostUiMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) 
 }
 
 void CMainFrame::Deliver(std::function<void()> call) {
-    std::lock_guard<std::mutex> posting(PostLock());
+    // Posted without holding PostLock(): Qt deletes an event it cannot queue (the window is
+    // being destroyed) at once, on this thread, and the call's destructor takes the lock.
     QCoreApplication::postEvent(this, new UiCall(std::move(call)));
 }
 

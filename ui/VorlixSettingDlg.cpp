@@ -1,6 +1,7 @@
 #include "ui/VorlixSettingDlg.h"
 
 #include "base/MessageTable.h"
+#include "platform/NetAddress.h"
 #include "platform/Text.h"
 
 #include <QComboBox>
@@ -110,13 +111,19 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     form->addRow(M(MSG_RECEIVE_QUEUE), receiveQueueSpin);
     form->addRow(M(MSG_TRANSMIT_QUEUE), transmitQueueSpin);
 
-    // Device paths of the user's own (a simulator's pseudo-terminal, for example).
+    // Device paths of the user's own (a simulator's pseudo-terminal, for example) and serial
+    // device servers (tcp://HOST:PORT, rfc2217://HOST:PORT).
     auto* addedBox = new QGroupBox(M(MSG_ADDED_DEVICES), this);
     addedList = new QListWidget(addedBox);
     addedList->setObjectName(QStringLiteral("addedList"));
     addEdit = new QLineEdit(addedBox);
     addEdit->setObjectName(QStringLiteral("addEdit"));
-    addEdit->setPlaceholderText(M(MSG_DEVICE_PATH_HINT));
+    // The address forms are the same in every language.
+    addEdit->setPlaceholderText(M(MSG_DEVICE_PATH_HINT) +
+                                QStringLiteral(", tcp://host:port, rfc2217://host:port"));
+    addProblem = new QLabel(addedBox);
+    addProblem->setObjectName(QStringLiteral("addProblem"));
+    addProblem->setWordWrap(true);
     auto* addButton = new QPushButton(M(MSG_ADD), addedBox);
     addButton->setObjectName(QStringLiteral("addButton"));
     auto* removeButton = new QPushButton(M(MSG_REMOVE), addedBox);
@@ -128,6 +135,7 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     auto* addedLayout = new QVBoxLayout(addedBox);
     addedLayout->addWidget(addedList);
     addedLayout->addLayout(addRow);
+    addedLayout->addWidget(addProblem);
     for (const std::u16string& path : m_request.added)
         addedList->addItem(Q(path));
 
@@ -238,9 +246,22 @@ void CVorlixSettingDlg::OnPortChanged(int row) {
 
 void CVorlixSettingDlg::OnAdd() {
     const QString path = addEdit->text().trimmed();
-    if (!path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char(';')))
-        return;
     const std::u16string p = path.toStdU16String();
+    platform::NetAddress address;
+    const platform::NetAddressError error =
+        platform::ParseNetAddress(path.toUtf8().toStdString(), address);
+    if (error == platform::NetAddressError::Malformed ||
+        error == platform::NetAddressError::PortOutOfRange) {
+        addProblem->setText(
+            Q(FormatMsg(error == platform::NetAddressError::PortOutOfRange ? MSG_NET_PORT_RANGE
+                                                                           : MSG_NET_MALFORMED,
+                        {p})));
+        return;
+    }
+    addProblem->clear();
+    const bool network = error == platform::NetAddressError::None;
+    if ((!network && !path.startsWith(QLatin1Char('/'))) || path.contains(QLatin1Char(';')))
+        return;
     for (const std::u16string& a : m_request.added)
         if (a == p)
             return;

@@ -1,5 +1,6 @@
 // The modal port-settings dialog of the serial-port utility component: choose a port (listed
-// ports and device paths added by the user) and edit its line parameters. The Qt-free component
+// ports, and device paths and serial device server addresses added by the user) and edit its
+// line parameters. The Qt-free component
 // calls it through the hook registered by RegisterVorlixSettingDialog.
 #pragma once
 
@@ -44,6 +45,7 @@ public:
     QSpinBox* transmitQueueSpin = nullptr;
     QListWidget* addedList = nullptr;
     QLineEdit* addEdit = nullptr;
+    QLabel* addProblem = nullptr; // why the text of addEdit was not added
 
 private:
     void FillPorts();

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The plain loop quillon-cli load is measured against: every line of FILE goes out with a CR,
-and the reply is read up to its EOT (0x04), on the serial device DEVICE."""
+and the reply is read up to its EOT (0x04), on the serial device DEVICE (or a pyserial URL such
+as socket://HOST:PORT or rfc2217://HOST:PORT)."""
 import sys
 
 import serial
@@ -12,7 +13,7 @@ def main():
     device, path = sys.argv[1], sys.argv[2]
     with open(path, encoding="ascii") as f:
         lines = [line.strip() for line in f if line.strip()]
-    with serial.Serial(device, 9600, timeout=5) as port:
+    with serial.serial_for_url(device, 9600, timeout=5) as port:
         port.reset_input_buffer()
         for line in lines:
             port.write(line.encode("ascii") + b"\r")

@@ -1,6 +1,7 @@
 #include "components/vorlix/Vorlix.h"
 
 #include "platform/IniProfile.h"
+#include "platform/NetAddress.h"
 #include "platform/SerialDevice.h"
 #include "platform/Text.h"
 
@@ -26,6 +27,7 @@ constexpr size_t kMaxAddedDevices = 64;
 constexpr uint32_t kMaxQueue = 1u << 24;
 
 constexpr char16_t kDefaultAddedFormat[] = u"added device %s";
+constexpr char16_t kDefaultAddressFormat[] = u"added address %s";
 
 struct State {
     std::mutex lock;
@@ -36,6 +38,7 @@ struct State {
     std::string sysRoot = "/sys/class/tty";
     std::string byIdRoot = "/dev/serial/by-id";
     std::u16string addedFormat = kDefaultAddedFormat;
+    std::u16string addressFormat = kDefaultAddressFormat;
 };
 
 State& S() {
@@ -50,6 +53,20 @@ std::u16string AddedDescription(const std::u16string& format, const std::u16stri
     if (at != std::u16string::npos)
         text.replace(at, 2, path);
     return text;
+}
+
+// A well-formed tcp:// or rfc2217:// address.
+bool IsNetwork(const std::u16string& path) {
+    platform::NetAddress address;
+    return platform::ParseNetAddress(platform::Utf16ToUtf8(path), address) ==
+           platform::NetAddressError::None;
+}
+
+// What the list of added devices may hold: an absolute path or a network address, without the
+// list's separator.
+bool Addable(const std::u16string& item) {
+    return !item.empty() && item.find(u';') == std::u16string::npos &&
+           (item.front() == u'/' || IsNetwork(item));
 }
 
 std::string RealPath(const std::string& path) {
@@ -111,14 +128,21 @@ void ListPorts(State& st) {
     }
     if (!st.settingsPath.empty()) {
         for (const std::u16string& path : VorlixLoadAddedDevices(st.settingsPath)) {
+            // A server's address is always listed: whether it answers shows at Connect.
+            const bool network = IsNetwork(path);
             struct stat sb {};
-            if (::stat(platform::Utf16ToUtf8(path).c_str(), &sb) != 0)
+            if (!network && ::stat(platform::Utf16ToUtf8(path).c_str(), &sb) != 0)
                 continue; // not there now: not listed
             std::u16string name = VorlixPortNameOfPath(path);
             bool dup = false;
             for (const VorlixPort& p : ports)
                 dup = dup || p.name == name;
-            if (!dup)
+            if (dup)
+                continue;
+            if (network)
+                ports.push_back(
+                    {name, path, AddedDescription(st.addressFormat, path), true, false});
+            else
                 ports.push_back({name, path, AddedDescription(st.addedFormat, path), true,
                                  platform::SerialDeviceInUse(platform::Utf16ToUtf8(path))});
         }
@@ -186,10 +210,12 @@ void VorlixSetDialogHook(VorlixDialogHook hook) {
     st.hook = hook;
 }
 
-void VorlixSetAddedDeviceFormat(const std::u16string& format) {
+void VorlixSetAddedDeviceFormat(const std::u16string& format, const std::u16string& addressFormat) {
     State& st = S();
     std::lock_guard<std::mutex> g(st.lock);
     st.addedFormat = format.empty() ? std::u16string(kDefaultAddedFormat) : format;
+    st.addressFormat =
+        addressFormat.empty() ? std::u16string(kDefaultAddressFormat) : addressFormat;
 }
 
 void VorlixSetScanRoots(const std::string& sysClassTty, const std::string& serialById) {
@@ -345,6 +371,10 @@ void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb) {
 }
 
 std::u16string VorlixPortNameOfPath(const std::u16string& devicePath) {
+    platform::NetAddress address;
+    if (platform::ParseNetAddress(platform::Utf16ToUtf8(devicePath), address) ==
+        platform::NetAddressError::None)
+        return platform::Utf8ToUtf16(platform::NetPortName(address));
     std::u16string path = devicePath;
     if (path.rfind(u"/dev/", 0) == 0)
         path = path.substr(5);
@@ -392,8 +422,7 @@ std::vector<std::u16string> VorlixLoadAddedDevices(const std::u16string& setting
         if (end == std::u16string::npos)
             end = value.size();
         std::u16string item = value.substr(start, end - start);
-        if (!item.empty() && item.front() == u'/' &&
-            std::find(out.begin(), out.end(), item) == out.end())
+        if (Addable(item) && std::find(out.begin(), out.end(), item) == out.end())
             out.push_back(std::move(item));
         start = end + 1;
     }
@@ -405,9 +434,8 @@ bool VorlixSaveAddedDevices(const std::u16string& settingsPath,
     std::u16string value;
     size_t count = 0;
     for (const std::u16string& p : paths) {
-        // Only absolute paths that fit in the list's form are kept.
-        if (p.empty() || p.front() != u'/' || p.find(u';') != std::u16string::npos ||
-            count == kMaxAddedDevices)
+        // Only absolute paths and network addresses that fit in the list's form are kept.
+        if (!Addable(p) || count == kMaxAddedDevices)
             continue;
         if (!value.empty())
             value.push_back(u';');

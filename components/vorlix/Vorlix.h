@@ -1,8 +1,9 @@
 // Vorlix: the serial-port utility component.
 //
 // It lists the machine's serial ports (the tty devices of /sys/class/tty that have a driver,
-// described by their /dev/serial/by-id name where there is one) and the device paths the user
-// added in the port-settings dialog (a simulator's pseudo-terminal, for example), keeps the
+// described by their /dev/serial/by-id name where there is one) and the device paths and
+// serial device server addresses (tcp://HOST:PORT, rfc2217://HOST:PORT) the user added in the
+// port-settings dialog (a simulator's pseudo-terminal, for example), keeps the
 // parameters of every port in the settings file, turns them into termios settings and runs the
 // modal port-settings dialog through a hook the user interface registers.
 //
@@ -73,9 +74,11 @@ struct VorlixDialogRequest {
 using VorlixDialogHook = int (*)(VorlixDialogRequest& request);
 void VorlixSetDialogHook(VorlixDialogHook hook);
 
-// How an added device path is described, "%s" standing for the path; the user interface sets
-// it in its language before the ports are listed (default "added device %s").
-void VorlixSetAddedDeviceFormat(const std::u16string& format);
+// How an added device path and an added network address are described, "%s" standing for the
+// path; the user interface sets them in its language before the ports are listed (defaults
+// "added device %s" and "added address %s").
+void VorlixSetAddedDeviceFormat(const std::u16string& format,
+                                const std::u16string& addressFormat = {});
 // Called once before any other call: remembers the settings file and lists the ports.
 void VorlixInitW(const char16_t* settingsPath);
 // Index of the port, -1 when it is not present (lists the ports again first).
@@ -107,11 +110,13 @@ void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb);
 
 // ---- helpers, also for tests and the dialog
 // The file-name-safe port name of a device path: "/dev/ttyUSB0" -> "ttyUSB0",
-// "/dev/pts/3" -> "pts-3", "/tmp/sim pty" -> "tmp-sim_pty".
+// "/dev/pts/3" -> "pts-3", "/tmp/sim pty" -> "tmp-sim_pty"; of a network address:
+// "tcp://10.0.0.5:4001" -> "tcp-10.0.0.5-4001".
 std::u16string VorlixPortNameOfPath(const std::u16string& devicePath);
 // The parameters with every word out of range replaced by its default.
 ComPortParams VorlixSanitize(const ComPortParams& params);
-// The device paths the user added, as stored in the settings file.
+// The device paths and network addresses the user added, as stored in the settings file
+// (anything else in the stored list is skipped).
 std::vector<std::u16string> VorlixLoadAddedDevices(const std::u16string& settingsPath);
 bool VorlixSaveAddedDevices(const std::u16string& settingsPath,
                             const std::vector<std::u16string>& paths);

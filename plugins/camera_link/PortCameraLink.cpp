@@ -156,7 +156,7 @@ void clPortCameraLink::Disconnect() {
     // write time-out the user stored. A send that does not end keeps the channel open.
     m_disconnecting = true;
     StopReceiveThread();
-    std::unique_lock<std::timed_mutex> sending(channelLock, std::defer_lock);
+    std::unique_lock<ChannelLock> sending(channelLock, std::defer_lock);
     if (!sending.try_lock_for(std::chrono::milliseconds(kWriteWaitMs))) {
         WriteLog(u"Channel left open: a write still runs");
         openFlag = 0;
@@ -181,7 +181,7 @@ void clPortCameraLink::Disconnect() {
 }
 
 int32_t clPortCameraLink::SendData(const uint8_t* bytes, uint32_t length) {
-    std::lock_guard<std::timed_mutex> sending(channelLock);
+    std::lock_guard<ChannelLock> sending(channelLock);
     CLLibraryRecord* lib = m_channelLibrary;
     const hSerRef ref = serialRef;
     // An empty send, or one without an open channel, reports failure without calling the

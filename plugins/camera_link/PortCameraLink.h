@@ -10,6 +10,8 @@
 #include "port/PortReason.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -53,7 +55,37 @@ public:
     uint32_t readTimeout = kDefaultTimeout;
     uint32_t writeTimeout = kDefaultTimeout;
     // Held by a send for its whole write and by Disconnect while it closes the channel.
-    std::timed_mutex channelLock;
+    // A mutex and a condition rather than std::timed_mutex: its timed lock goes through a call
+    // (pthread_mutex_clocklock) that thread checkers do not follow, so every unlock after it
+    // reads as one of a lock never taken.
+    class ChannelLock {
+    public:
+        void lock() {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_free.wait(guard, [this] { return !m_held; });
+            m_held = true;
+        }
+        bool try_lock_for(std::chrono::milliseconds wait) {
+            std::unique_lock<std::mutex> guard(m_lock);
+            if (!m_free.wait_for(guard, wait, [this] { return !m_held; }))
+                return false;
+            m_held = true;
+            return true;
+        }
+        void unlock() {
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_held = false;
+            }
+            m_free.notify_all();
+        }
+
+    private:
+        std::mutex m_lock;
+        std::condition_variable m_free;
+        bool m_held = false;
+    };
+    ChannelLock channelLock;
     CLSerialParams serialParams{};
     // Why the library record is null (set with it by the module); none while there is one.
     PortReasonInfo unavailable;

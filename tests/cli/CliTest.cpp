@@ -8,6 +8,7 @@
 #include "support/Deadline.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -74,15 +75,34 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// The camera simulator on a pseudo-terminal published as a link in the test's folder.
+// The camera simulator on a pseudo-terminal published as a link in the test's folder; with
+// the option "@TCP" served on a TCP port of the loopback instead, link then its address.
 class Camera {
 public:
     Camera(const TempDir& dir, std::vector<std::string> options) : link(dir.file("cam")) {
-        std::vector<std::string> args{"--definition", kDefinition, "--link", link};
+        const auto tcp = std::find(options.begin(), options.end(), "@TCP");
+        const bool onTcp = tcp != options.end();
+        if (onTcp)
+            options.erase(tcp);
+        std::vector<std::string> args{"--definition", kDefinition};
+        args.insert(args.end(), {onTcp ? "--tcp" : "--link", onTcp ? "127.0.0.1:0" : link});
         args.insert(args.end(), options.begin(), options.end());
-        m_pid = Spawn(kBin + "/camsim", args, dir.file("camsim.out"), dir.file("camsim.err"));
+        const std::string out = dir.file("camsim.out");
+        m_pid = Spawn(kBin + "/camsim", args, out, dir.file("camsim.err"));
         struct stat st {};
-        WaitUntil([&] { return ::lstat(link.c_str(), &st) == 0; }, std::chrono::seconds(30));
+        if (!onTcp) {
+            WaitUntil([&] { return ::lstat(link.c_str(), &st) == 0; }, std::chrono::seconds(30));
+            return;
+        }
+        // "camsim: tcp://127.0.0.1:PORT" once it listens.
+        std::smatch m;
+        WaitUntil(
+            [&] {
+                const std::string text = ReadFileBytes(out);
+                return std::regex_search(text, m, std::regex("camsim: (tcp://\\S+)\n")) &&
+                       (link = m[1].str(), true);
+            },
+            std::chrono::seconds(30));
     }
     ~Camera() {
         if (m_pid > 0) {
@@ -93,7 +113,7 @@ public:
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 
-    const std::string link;
+    std::string link;
 
 private:
     pid_t m_pid = -1;
@@ -309,12 +329,37 @@ const StatusCase kStatusCases[] = {
      "",
      "sta: receive timeout",
      1},
-    {"BaudNotStandard",
-     {},
-     {"--port", "@PORT", "--baud", "12345", "send", "sta"},
-     1,
+    {"BaudAnySpeed", {}, {"--port", "@PORT", "--baud", "12345", "send", "sta"}, 0, "OK", "", 1},
+    {"SendOverTcp", {"@TCP"}, {"--port", "@PORT", "send", "sta"}, 0, ">Model=XC-100", "", 1},
+    // The server drops the connection in the middle of the reply: the command fails at once,
+    // naming the lost connection, and is not sent again.
+    {"TcpClosedMidReply",
+     {"@TCP", "--close-mid-reply"},
+     {"--port", "@PORT", "--timeout", "20000", "send", "sta"},
+     4,
      "",
-     "not a standard rate",
+     "was lost",
+     1},
+    {"TcpAddressMalformed",
+     {},
+     {"--port", "tcp://127.0.0.1", "send", "sta"},
+     3,
+     "",
+     "tcp://127.0.0.1: malformed address",
+     0},
+    {"TcpPortOutOfRange",
+     {},
+     {"--port", "rfc2217://127.0.0.1:65536", "send", "sta"},
+     3,
+     "",
+     "port out of range",
+     0},
+    {"TcpNothingListens",
+     {},
+     {"--port", "tcp://127.0.0.1:1", "send", "sta"},
+     3,
+     "",
+     "tcp://127.0.0.1:1 refused the connection",
      0},
     {"InterfaceUnknown",
      {},

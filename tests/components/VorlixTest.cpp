@@ -53,10 +53,16 @@ protected:
 TEST_F(VorlixTest, ListsPortsWithDriverAndAddedDevicesThatExist) {
     const std::u16string present = platform::Utf8ToUtf16(dir.file("sim link"));
     WriteFileBytes(dir.file("sim link"), "");
-    ASSERT_TRUE(VorlixSaveAddedDevices(ini, {present, u"/nonexistent/pty", u"relative/path"}));
+    // A server's address is listed whether it answers or not; a malformed one is not kept.
+    const std::u16string server = u"rfc2217://10.0.0.5:4001";
+    ASSERT_TRUE(VorlixSaveAddedDevices(
+        ini, {present, u"/nonexistent/pty", u"relative/path", server, u"tcp://10.0.0.5"}));
     EXPECT_EQ(VorlixLoadAddedDevices(ini),
-              (std::vector<std::u16string>{present, u"/nonexistent/pty"}));
+              (std::vector<std::u16string>{present, u"/nonexistent/pty", server}));
     VorlixInitW(ini.c_str());
+    const int32_t net = VorlixGetIndexW(u"rfc2217-10.0.0.5-4001");
+    ASSERT_GE(net, 0);
+    EXPECT_EQ(Str(VorlixGetFileNameW(net)), server);
 
     EXPECT_EQ(VorlixGetIndexW(u"tty0"), -1);
     EXPECT_EQ(VorlixGetIndexW(u"nonexistent-pty"), -1);
@@ -82,6 +88,7 @@ TEST_F(VorlixTest, PortNamesAreFileNameSafe) {
     EXPECT_EQ(VorlixPortNameOfPath(u"/dev/pts/3"), u"pts-3");
     EXPECT_EQ(VorlixPortNameOfPath(u"/tmp/sim pty"), u"tmp-sim_pty");
     EXPECT_EQ(VorlixPortNameOfPath(u"/tmp/../x"), u"tmp-..-x");
+    EXPECT_EQ(VorlixPortNameOfPath(u"tcp://[::1]:4001"), u"tcp-__1-4001");
 }
 
 TEST_F(VorlixTest, ParametersRoundTripAndBadValuesFallBackToDefaults) {

@@ -60,6 +60,34 @@ TEST(DeviceMonitor, EventsOfTheSourceAndOfWatchedPathsReachEveryListener) {
     EXPECT_EQ(b.events.size(), 3u);
 }
 
+// The watched paths are looked at when their folders change, not on a clock: a path whose
+// folder is not there yet, and a link whose device goes while the link stays.
+TEST(DeviceMonitor, WatchedPathsFollowFoldersThatAppearAndLinksWhoseTargetGoes) {
+    TempDir dir;
+    clDeviceMonitor monitor(nullptr);
+    Seen seen;
+    monitor.AddListener([&](const DeviceEvent& e) { seen.Add(e); });
+    const std::string later = dir.file("later/sub/camsim");
+    const std::string link = dir.file("camsim");
+    const std::string device = dir.file("devices/ttyX");
+    std::filesystem::create_directories(dir.file("devices"));
+    WriteFileBytes(device, "");
+    std::filesystem::create_symlink(device, link);
+    monitor.WatchPaths({later, link});
+    ASSERT_TRUE(monitor.Start());
+    EXPECT_TRUE(monitor.EventDriven());
+
+    std::filesystem::create_directories(dir.file("later/sub"));
+    WriteFileBytes(later, "");
+    ASSERT_TRUE(seen.WaitFor(1));
+    std::filesystem::remove(device); // the link stays, leading nowhere
+    ASSERT_TRUE(seen.WaitFor(2));
+    monitor.Stop();
+    const std::vector<std::pair<Kind, std::string>> expected = {{Kind::Added, later},
+                                                                {Kind::Removed, link}};
+    EXPECT_EQ(seen.events, expected);
+}
+
 struct MatchCase {
     const char* name;
     DeviceEvent event;

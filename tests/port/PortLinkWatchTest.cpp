@@ -13,24 +13,7 @@
 
 namespace {
 
-struct News {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<std::u16string> lost, returned;
-    clPortLinkWatch::Callbacks Callbacks() {
-        return {[this](const std::u16string& d) { Add(lost, d); },
-                [this](const std::u16string& d) { Add(returned, d); }};
-    }
-    void Add(std::vector<std::u16string>& to, const std::u16string& d) {
-        std::lock_guard<std::mutex> g(lock);
-        to.push_back(d);
-        changed.notify_all();
-    }
-    bool Wait(std::vector<std::u16string>& of, size_t n) {
-        std::unique_lock<std::mutex> g(lock);
-        return changed.wait_for(g, std::chrono::seconds(10), [&] { return of.size() >= n; });
-    }
-};
+using News = LinkNews;
 
 TEST(PortLinkWatch, HangUpIsLostOnceAndTheLinkComingBackIsTheReturn) {
     SerialRig rig;

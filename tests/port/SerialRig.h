@@ -1,5 +1,6 @@
-// The built-in serial port against the camera simulator on a real pseudo-terminal, with the
-// real engine, ring, forwarding port and worker thread and a client that records events.
+// The built-in serial port against the camera simulator on a real pseudo-terminal (or served
+// on a TCP port of the loopback), with the real engine, ring, forwarding port and worker thread
+// and a client that records events.
 #pragma once
 
 #include "base/SimpleLog.h"
@@ -8,6 +9,7 @@
 #include "platform/IniProfile.h"
 #include "platform/Text.h"
 #include "port/PortComm.h"
+#include "port/PortLinkWatch.h"
 #include "support/Deadline.h"
 #include "support/EngineRig.h" // RecordingEvents
 #include "support/LogText.h"
@@ -15,6 +17,7 @@
 #include "tools/camsim/PtyServer.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -40,13 +43,21 @@ struct SerialRig {
     clPortPlugIn port{&HostPortCtrl()};
     clCommunicateModel engine{ctx};
 
-    // Opens the simulator, stores it as the chosen port and runs the built-in entry.
-    explicit SerialRig(CamSimFaults faults = {}, bool storePort = true) {
+    enum class Link { Pty, Tcp };
+
+    // Opens the simulator, stores it as the chosen port and runs the built-in entry. On TCP,
+    // link is the simulator's address.
+    explicit SerialRig(CamSimFaults faults = {}, bool storePort = true, Link on = Link::Pty) {
         EXPECT_EQ(sim.Load(SourceFile("CamDefine/XC-100.xml")), 0);
         sim.identity.model = u"XC-100";
         sim.identity.serial = u"12345";
         server.faults = faults;
-        EXPECT_TRUE(server.Open(link));
+        if (on == Link::Tcp) {
+            EXPECT_TRUE(server.Listen("127.0.0.1:0"));
+            link = server.TcpAddress();
+        } else {
+            EXPECT_TRUE(server.Open(link));
+        }
         EXPECT_TRUE(server.Start());
         params.settingsFilePath = settings.c_str();
         params.programFolder = folder.c_str();
@@ -86,9 +97,20 @@ struct SerialRig {
         const int32_t code = port.Connect();
         if (code == 0) {
             engine.MarkConnected();
+            stopEvent.ResetEvent(); // a worker stopped before may start again
             engine.StartWorker();
         }
         return code;
+    }
+    // ConnectHost until it succeeds: a network server may still be closing the last
+    // connection (a probe's, or one of before) and turn the next one away meanwhile.
+    bool ConnectHostRetrying() {
+        return WaitUntil([&] {
+            if (ConnectHost() == 0)
+                return true;
+            port.Disconnect();
+            return false;
+        });
     }
 
     // Runs a job and waits for its end (the engine is ready again when it is told).
@@ -115,4 +137,37 @@ struct SerialRig {
                         "_Log.txt");
     }
     std::filesystem::path savedFolder;
+};
+
+// What a port link watch reported: the devices of its "lost" and "returned" news.
+struct LinkNews {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::u16string> lost, returned;
+    clPortLinkWatch::Callbacks Callbacks() {
+        return {[this](const std::u16string& d) { Add(lost, d); },
+                [this](const std::u16string& d) { Add(returned, d); }};
+    }
+    void Add(std::vector<std::u16string>& to, const std::u16string& d) {
+        std::lock_guard<std::mutex> g(lock);
+        to.push_back(d);
+        changed.notify_all();
+    }
+    bool Wait(std::vector<std::u16string>& of, size_t n, int timeoutMs = 10000) {
+        std::unique_lock<std::mutex> g(lock);
+        return changed.wait_for(g, std::chrono::milliseconds(ScaledMs(timeoutMs)),
+                                [&] { return of.size() >= n; });
+    }
+};
+
+// The built-in port's link watch with a monitor of its own (no udev), reporting into news.
+struct WatchedLink {
+    clDeviceMonitor monitor{nullptr};
+    clPortLinkWatch watch{monitor, BuiltInComPort()};
+    LinkNews news;
+    WatchedLink() {
+        watch.SetCallbacks(news.Callbacks());
+        EXPECT_TRUE(monitor.Start());
+    }
+    ~WatchedLink() { monitor.Stop(); }
 };

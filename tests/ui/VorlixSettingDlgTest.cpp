@@ -89,6 +89,15 @@ TEST(VorlixSettingDlg, AddedDevicePathsAreKeptAndListed) {
     dlg.findChild<QPushButton*>(QStringLiteral("removeButton"))->click();
     EXPECT_TRUE(r.added.empty());
     EXPECT_EQ(dlg.portCombo->count(), 0);
+    // A serial device server's address is added like a path; a malformed one says why.
+    dlg.addEdit->setText(QStringLiteral("tcp://10.0.0.5:99999"));
+    dlg.findChild<QPushButton*>(QStringLiteral("addButton"))->click();
+    EXPECT_TRUE(r.added.empty());
+    EXPECT_TRUE(dlg.addProblem->text().contains(QStringLiteral("tcp://10.0.0.5:99999")));
+    dlg.addEdit->setText(QStringLiteral("rfc2217://10.0.0.5:4001"));
+    dlg.findChild<QPushButton*>(QStringLiteral("addButton"))->click();
+    EXPECT_EQ(r.added, std::vector<std::u16string>{u"rfc2217://10.0.0.5:4001"});
+    EXPECT_TRUE(dlg.addProblem->text().isEmpty());
 }
 
 // The machine's ports as the fake re-listing sees them.

@@ -6,7 +6,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -15,6 +19,73 @@
 clPtyServer::~clPtyServer() {
     Stop();
     CloseTerminal();
+    CloseListener();
+}
+
+bool clPtyServer::Listen(const std::string& hostPort) {
+    const size_t colon = hostPort.rfind(':');
+    if (colon == std::string::npos || colon == 0 || m_listen >= 0)
+        return false;
+    std::string host = hostPort.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const std::string port = hostPort.substr(colon + 1);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0 || !list)
+        return false;
+    int fd = ::socket(list->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (fd >= 0 && (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+                    ::bind(fd, list->ai_addr, list->ai_addrlen) != 0 || ::listen(fd, 4) != 0)) {
+        ::close(fd);
+        fd = -1;
+    }
+    ::freeaddrinfo(list);
+    if (fd < 0)
+        return false;
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+    m_listenPort =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    m_listenHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    m_tcp = true;
+    m_listen = fd;
+    return true;
+}
+
+std::string clPtyServer::TcpAddress() const {
+    return "tcp://" + m_listenHost + ":" + std::to_string(m_listenPort);
+}
+
+void clPtyServer::CloseListener() {
+    const int fd = m_listen.exchange(-1);
+    if (fd < 0)
+        return;
+    // A socket another thread polls is only closed once that poll ends: shut down first.
+    (void)::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+}
+
+void clPtyServer::Accept() {
+    const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client < 0)
+        return;
+    ++m_connections;
+    if (m_master >= 0) {
+        ::close(client); // one client at a time: the next is closed at once
+        return;
+    }
+    const int on = 1;
+    (void)::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_connectionCommands = 0;
+    m_line.clear();
+    m_master = client;
 }
 
 bool clPtyServer::Open(const std::string& linkPath) {
@@ -58,8 +129,12 @@ bool clPtyServer::Open(const std::string& linkPath) {
 void clPtyServer::CloseTerminal() {
     std::lock_guard<std::mutex> g(m_closeLock);
     const int master = m_master.exchange(-1);
+    if (master >= 0 && m_tcp)
+        (void)::shutdown(master, SHUT_RDWR); // as CloseListener: the client sees the end now
     if (master >= 0)
         ::close(master);
+    if (m_tcp)
+        return;
     if (m_slaveHold >= 0) {
         ::close(m_slaveHold);
         m_slaveHold = -1;
@@ -100,7 +175,9 @@ bool clPtyServer::WriteAll(const std::string& bytes) {
         const int master = m_master;
         if (master < 0)
             return false;
-        const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
+        const ssize_t n =
+            m_tcp ? ::send(master, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                  : ::write(master, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -119,21 +196,29 @@ void clPtyServer::Run() {
     char buf[512];
     for (;;) {
         const int master = m_master;
-        if (master < 0)
+        if (master < 0 && m_listen < 0)
             return;
-        pollfd p[2] = {{m_stop.Fd(), POLLIN, 0},
-                       {master, static_cast<short>(faults.readNothing ? 0 : POLLIN), 0}};
-        if (::poll(p, 2, -1) < 0) {
+        pollfd p[3] = {{m_stop.Fd(), POLLIN, 0},
+                       {master, static_cast<short>(faults.readNothing ? 0 : POLLIN), 0},
+                       {m_listen, POLLIN, 0}};
+        if (::poll(p, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
         if (p[0].revents & POLLIN)
             return;
+        if (p[2].revents & POLLIN)
+            Accept();
+        if (master < 0)
+            continue;
         if (!(p[1].revents & POLLIN)) {
             if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                // The host's side is closed and we hold none: wait for it to come back.
-                if (!Pause(50))
+                // The client left; or the host's side of the terminal is closed and we hold
+                // none: wait for it to come back.
+                if (m_tcp)
+                    CloseTerminal();
+                else if (!Pause(50))
                     return;
             }
             continue;
@@ -142,7 +227,9 @@ void clPtyServer::Run() {
         if (n <= 0) {
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
                 continue;
-            if (!Pause(50))
+            if (m_tcp)
+                CloseTerminal();
+            else if (!Pause(50))
                 return;
             continue;
         }
@@ -157,13 +244,15 @@ void clPtyServer::Run() {
                     std::string line;
                     line.swap(m_line);
                     HandleLine(line);
-                    if (m_master < 0)
-                        return; // a fault closed the terminal
+                    if (m_master != master)
+                        break; // a fault closed the terminal or dropped the client
                 }
             } else if (c != '\0' && m_line.size() < 4096) {
                 m_line.push_back(c);
             }
         }
+        if (!m_tcp && m_master < 0)
+            return;
     }
 }
 
@@ -179,7 +268,9 @@ bool clPtyServer::AtLineSpeed() const {
 
 void clPtyServer::HandleLine(const std::string& line) {
     const int number = ++m_commands;
-    if (faults.closeAfterCommands > 0 && number >= faults.closeAfterCommands) {
+    const int onConnection = ++m_connectionCommands;
+    if (faults.closeAfterCommands > 0 &&
+        (m_tcp ? onConnection : number) >= faults.closeAfterCommands) {
         CloseTerminal();
         return;
     }

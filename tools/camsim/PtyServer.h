@@ -1,6 +1,9 @@
 // The simulated camera on a pseudo-terminal: the program (or a test) opens the terminal pair,
 // publishes the path of its device as a symbolic link, and answers every command line that
-// arrives on it through clCameraSim, with optional faults.
+// arrives on it through clCameraSim, with optional faults. The same camera can be served on a
+// TCP port instead (Listen), as a serial device server serves one: one client at a time, a
+// further one closed at once; the faults that close the terminal then drop the connection and
+// the server waits for the next client.
 #pragma once
 
 #include "platform/Event.h"
@@ -22,9 +25,11 @@ struct CamSimFaults {
     int noiseLines = 0;         // this many ">(" noise lines before the answer
     bool dropMidReply = false;  // send the first half of the answer, never the rest
     bool closeMidReply = false; // send the first half of the answer, then close the terminal
-    int closeAfterCommands = 0; // close the terminal instead of answering command n (0: never)
-    bool readNothing = false;   // never read what arrives (the host's writes then back up)
-    uint32_t lineSpeed = 0;     // answer only while the line runs at this rate (0: any rate)
+    // Close the terminal instead of answering command n (0: never); on TCP, drop the
+    // connection when its command n arrives (each connection counts from 1).
+    int closeAfterCommands = 0;
+    bool readNothing = false; // never read what arrives (the host's writes then back up)
+    uint32_t lineSpeed = 0;   // answer only while the line runs at this rate (0: any rate)
 };
 
 class clPtyServer {
@@ -37,17 +42,32 @@ public:
     // Opens the terminal pair (raw line settings) and, when linkPath is not empty, makes
     // linkPath a symbolic link to the device (replacing an old link, never another file).
     bool Open(const std::string& linkPath = {});
+    // Serves on TCP instead: listens on hostPort ("127.0.0.1:4001"; port 0 takes a free one).
+    // False when the address is malformed or cannot be bound.
+    bool Listen(const std::string& hostPort);
+    // The port listened on (0 when not listening).
+    uint16_t ListenPort() const { return m_listenPort; }
+    // The address to give the host: "tcp://127.0.0.1:PORT".
+    std::string TcpAddress() const;
+    // Clients that connected so far (those closed at once included).
+    int Connections() const { return m_connections; }
     // The device the host opens (/dev/pts/N) and the published link.
     const std::string& DevicePath() const { return m_slavePath; }
     const std::string& LinkPath() const { return m_linkPath; }
+    // The master side of the terminal (-1 on TCP or when closed), to read its line settings.
+    int MasterFd() const { return m_tcp ? -1 : m_master.load(); }
 
     // Serves commands until Stop (or until a fault closes the terminal).
     void Run();
     bool Start(); // Run on a thread of its own
     void Stop();  // ends Run and waits for the thread
-    // Closes the terminal: the host's device reports a hang-up. Removes the link.
+    // Closes the terminal: the host's device reports a hang-up. Removes the link. On TCP it
+    // drops the connection of the client (the server goes on listening).
     void CloseTerminal();
-    bool IsOpen() const { return m_master >= 0; }
+    // Stops listening (TCP); the client's connection stays until CloseTerminal.
+    void CloseListener();
+    // The terminal is open, or the server listens.
+    bool IsOpen() const { return m_master >= 0 || m_listen >= 0; }
 
     CamSimFaults faults; // set before Start
     // Bytes received so far and commands taken.
@@ -57,6 +77,7 @@ public:
     std::mutex& SimLock() { return m_simLock; }
 
 private:
+    void Accept();
     void HandleLine(const std::string& line);
     // Whether the host's side runs at the rate the camera is fixed to (always without one).
     bool AtLineSpeed() const;
@@ -74,6 +95,12 @@ private:
     std::string m_received;
     std::string m_line;
     std::atomic<int> m_commands{0};
+    int m_connectionCommands = 0;
+    bool m_tcp = false;
+    std::atomic<int> m_listen{-1};
+    uint16_t m_listenPort = 0;
+    std::string m_listenHost;
+    std::atomic<int> m_connections{0};
     std::mutex m_simLock;
     std::mutex m_closeLock;
 };

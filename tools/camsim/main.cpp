@@ -1,10 +1,12 @@
 // camsim: a TARN camera on a pseudo-terminal, described by a camera definition file.
 //
 //   camsim --definition FILE --link PATH [options]
+//   camsim --definition FILE --tcp HOST:PORT [options]
 //
 // The device path of the terminal is published as the symbolic link PATH; add PATH as a
-// device in the program's port settings and connect to it. Ends on SIGINT or SIGTERM, or when
-// a fault closed the terminal.
+// device in the program's port settings and connect to it. With --tcp the camera is served on
+// a TCP port instead, one client at a time, as a serial device server would (add
+// tcp://HOST:PORT). Ends on SIGINT or SIGTERM, or when a fault closed the terminal.
 #include "platform/Text.h"
 #include "tools/camsim/PtyServer.h"
 
@@ -24,7 +26,8 @@ namespace {
 void Usage() {
     std::fprintf(
         stderr,
-        "usage: camsim --definition FILE --link PATH [options]\n"
+        "usage: camsim --definition FILE (--link PATH | --tcp HOST:PORT) [options]\n"
+        "  --tcp HOST:PORT       serve on TCP instead of a terminal (PORT 0: a free one, printed)\n"
         "  --schema-folder DIR   folder of OrvaCamSchema_v*_*.xsd (default: the definition's)\n"
         "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
         "  --echo                send every command back before the answer\n"
@@ -38,7 +41,8 @@ void Usage() {
         "  --noise N             N \">(\" noise lines before each answer\n"
         "  --drop-mid-reply      send half of each answer, never the rest\n"
         "  --close-mid-reply     send half of the first answer, then close the terminal\n"
-        "  --close-after N       close the terminal when command N arrives\n"
+        "  --close-after N       close the terminal when command N arrives (--tcp: drop\n"
+        "                        the connection at its command N, then take the next client)\n"
         "  --read-nothing        never read the terminal (the host's writes back up)\n");
 }
 
@@ -55,7 +59,7 @@ bool Number(const char* text, int& out) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    std::string definition, link, schemaFolder;
+    std::string definition, link, tcp, schemaFolder;
     clCameraSim sim;
     CamSimFaults faults;
     for (int i = 1; i < argc; ++i) {
@@ -86,6 +90,8 @@ int main(int argc, char** argv) {
             ok = takeText(definition);
         else if (a == "--link")
             ok = takeText(link);
+        else if (a == "--tcp")
+            ok = takeText(tcp);
         else if (a == "--schema-folder")
             ok = takeText(schemaFolder);
         else if (a == "--model")
@@ -140,7 +146,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (definition.empty() || link.empty()) {
+    if (definition.empty() || link.empty() == tcp.empty()) {
         Usage();
         return 2;
     }
@@ -167,11 +173,18 @@ int main(int argc, char** argv) {
 
     clPtyServer server(sim);
     server.faults = faults;
-    if (!server.Open(link)) {
+    if (!tcp.empty()) {
+        if (!server.Listen(tcp)) {
+            std::fprintf(stderr, "camsim: cannot listen on %s\n", tcp.c_str());
+            return 1;
+        }
+        std::printf("camsim: %s\n", server.TcpAddress().c_str());
+    } else if (!server.Open(link)) {
         std::fprintf(stderr, "camsim: cannot open a pseudo-terminal at %s\n", link.c_str());
         return 1;
+    } else {
+        std::printf("camsim: %s -> %s\n", link.c_str(), server.DevicePath().c_str());
     }
-    std::printf("camsim: %s -> %s\n", link.c_str(), server.DevicePath().c_str());
     std::fflush(stdout);
     server.Start();
     while (server.IsOpen()) {
@@ -181,6 +194,7 @@ int main(int argc, char** argv) {
     }
     server.Stop();
     server.CloseTerminal();
+    server.CloseListener();
     if (sfd >= 0)
         ::close(sfd);
     return 0;

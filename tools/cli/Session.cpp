@@ -195,22 +195,10 @@ bool clCliSession::ApplyPortOption(std::string& message) {
     if (!m_builtIn)
         return true;
     clPortComm& com = BuiltInComPort();
-    if (!m_options.port.empty()) {
-        const std::u16string port = platform::PathToUtf16(m_options.port);
-        const int32_t index = VorlixGetIndexW(port.c_str());
-        if (index >= 0) {
-            com.identity.index = index;
-            com.identity.portName = port;
-            com.identity.devicePath = VorlixGetFileNameW(index);
-        } else if (port.find(u'/') != std::u16string::npos) {
-            com.identity.index = -1;
-            com.identity.portName = VorlixPortNameOfPath(port);
-            com.identity.devicePath = port;
-        } else {
-            message = "no port \"" + m_options.port + "\" (see the ports command)";
-            return false;
-        }
-    }
+    // A listed port name, a device path or a network address.
+    if (!m_options.port.empty() &&
+        !ChooseBuiltInPort(platform::PathToUtf16(m_options.port), com.identity, message))
+        return false;
     if (com.identity.devicePath.empty()) {
         message =
             "no port chosen for instance " + std::to_string(m_options.instance) + ": give --port";
@@ -225,13 +213,6 @@ int clCliSession::OpenPort(std::string& message) {
         return status;
     if (!ApplyPortOption(message))
         return 3;
-    if (m_options.baud != 0) {
-        const auto& rates = VorlixStandardBaudRates();
-        if (std::find(rates.begin(), rates.end(), m_options.baud) == rates.end()) {
-            message = "--baud " + std::to_string(m_options.baud) + " is not a standard rate";
-            return 1;
-        }
-    }
 
     // From here on SIGINT and SIGTERM are taken through a descriptor; the threads started below
     // inherit the mask, so only the waits of the main thread see them.

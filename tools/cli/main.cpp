@@ -24,10 +24,13 @@ struct Parsed {
 void AddCommonOptions(CLI::App& app, CliOptions& o) {
     app.add_option("-i", o.instance, "instance number whose settings file is read (default 0)")
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--port", o.port, "built-in port name as 'ports' lists it, or a device path");
+    app.add_option("--port", o.port,
+                   "built-in port name as 'ports' lists it, a device path, or a serial device "
+                   "server's tcp://HOST:PORT or rfc2217://HOST:PORT");
     app.add_option("--interface", o.interfaceName,
                    "interface by name (default: the instance's stored interface)");
-    app.add_option("--baud", o.baud, "line speed of the built-in port")->check(CLI::PositiveNumber);
+    app.add_option("--baud", o.baud, "line speed of the built-in port, any the device takes")
+        ->check(CLI::PositiveNumber);
     app.add_option("--timeout", o.timeoutMs, "first and next receive time-out in ms")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--gap", o.gapMs,
