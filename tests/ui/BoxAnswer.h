@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 
 class BoxAnswer {
 public:
@@ -16,6 +17,8 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
                 return;
+            if (onBox)
+                onBox();
             captions << box->windowTitle();
             texts << box->text();
             icons << box->icon();
@@ -27,6 +30,7 @@ public:
         m_timer.start();
     }
     QStringList captions, texts;
+    std::function<void()> onBox; // runs when a box is seen, before it is answered
     QList<QMessageBox::Icon> icons;
 
 private:

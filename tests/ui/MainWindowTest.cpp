@@ -1155,6 +1155,25 @@ TEST_F(SilentDropTest, DropsWhileAJobRunsAreRefusedVisibly) {
     ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
 }
 
+// An unattended window logs where a batch stopped before the box about the failed line waits
+// for someone to press OK.
+TEST_F(SilentDropTest, FailedLineIsLoggedBeforeItsBoxOpens) {
+    for (const char16_t* key : {u"First Recv", u"Next Recv"})
+        platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"300", settings);
+    app.SetTimeouts(300, 300, 3000);
+    Button(1012)->click();
+    ASSERT_TRUE(app.IsConnected());
+    BoxAnswer ok(QMessageBox::Ok);
+    std::vector<std::u16string> logAtBox;
+    ok.onBox = [&] { logAtBox.push_back(LogText()); };
+    ASSERT_TRUE(Drop(WriteFile("batch.txt", "sta\r\ngai 12\r\n")));
+    ASSERT_TRUE(WaitProcessingEvents([&] { return ok.texts.size() == 2; }))
+        << ok.texts.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(ok.texts[1], QStringLiteral("(host side)Receive timeout"));
+    EXPECT_NE(logAtBox[1].find(u"Text Load stopped at line 1 (sta)"), std::u16string::npos)
+        << platform::Utf16ToUtf8(logAtBox[1]);
+}
+
 // A batch stopped by Cancel receiving says where, in the status area, the console and the log.
 TEST_F(SilentDropTest, CancelledBatchNamesItsLine) {
     Button(1012)->click();
