@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -32,15 +36,19 @@ int Fail(NetProblem& problem, NetRefusal kind, int error, const std::string& det
     return -1;
 }
 
-// One asynchronous resolution. It lives on the heap: a request the resolver's helper thread
-// still works on when the time is up cannot be taken back, and is then left to it.
+// One resolution, run by a thread of its own so that the wait can end at the deadline or on a
+// cancel. The thread holds the record too: a resolution still running when the time is up is
+// left to finish, and the record goes with the last holder. (Not glibc's getaddrinfo_a: its
+// helper threads are started inside the C library, where a thread checker cannot follow.)
 struct Lookup {
-    std::string name, service;
-    addrinfo hints{};
-    gaicb request{};
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    int state = EAI_INPROGRESS;
+    addrinfo* result = nullptr;
     ~Lookup() {
-        if (request.ar_result)
-            ::freeaddrinfo(request.ar_result);
+        if (result)
+            ::freeaddrinfo(result);
     }
 };
 
@@ -52,36 +60,48 @@ bool Cancelled(int cancelFd) {
 }
 
 addrinfo* Resolve(const std::string& host, uint16_t port, Clock::time_point deadline, int cancelFd,
-                  NetProblem& problem, std::unique_ptr<Lookup>& holder) {
-    auto lookup = std::make_unique<Lookup>();
-    lookup->name = host;
-    lookup->service = std::to_string(port);
-    lookup->hints.ai_family = AF_UNSPEC;
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->hints.ai_flags = AI_NUMERICSERV;
-    lookup->request.ar_name = lookup->name.c_str();
-    lookup->request.ar_service = lookup->service.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    gaicb* list[1] = {&lookup->request};
-    if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+                  NetProblem& problem, std::shared_ptr<Lookup>& holder) {
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, service = std::to_string(port)] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_flags = AI_NUMERICSERV;
+            addrinfo* list = nullptr;
+            const int state = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+            if (state != 0 && list) {
+                ::freeaddrinfo(list);
+                list = nullptr;
+            }
+            {
+                std::lock_guard<std::mutex> guard(lookup->lock);
+                lookup->state = state;
+                lookup->result = list;
+                lookup->finished = true;
+            }
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
         Fail(problem, NetRefusal::Other, EAGAIN, "name resolution could not start");
         return nullptr;
     }
     int state = EAI_INPROGRESS;
-    for (;;) {
-        state = ::gai_error(&lookup->request);
-        if (state != EAI_INPROGRESS)
-            break;
-        // In slices, so that a cancel is seen while the name service takes its time.
-        const int left = std::min(MsLeft(deadline), cancelFd >= 0 ? 100 : 1 << 30);
-        if (left == 0 || Cancelled(cancelFd))
-            break;
-        timespec wait{left / 1000, static_cast<long>(left % 1000) * 1000000L};
-        (void)::gai_suspend(list, 1, &wait);
+    {
+        std::unique_lock<std::mutex> guard(lookup->lock);
+        for (;;) {
+            if (lookup->finished) {
+                state = lookup->state;
+                break;
+            }
+            // In slices, so that a cancel is seen while the name service takes its time.
+            const int left = std::min(MsLeft(deadline), cancelFd >= 0 ? 100 : 1 << 30);
+            if (left == 0 || Cancelled(cancelFd))
+                break;
+            lookup->done.wait_for(guard, std::chrono::milliseconds(left));
+        }
     }
     if (state == EAI_INPROGRESS) {
-        if (::gai_cancel(&lookup->request) != EAI_CANCELED && ::gai_error(&lookup->request) != 0)
-            (void)lookup.release(); // still in the resolver's hands
         Fail(problem, NetRefusal::NoAnswer, ETIMEDOUT, "no answer from the name service in time");
         return nullptr;
     }
@@ -97,7 +117,7 @@ addrinfo* Resolve(const std::string& host, uint16_t port, Clock::time_point dead
         return nullptr;
     }
     holder = std::move(lookup);
-    return holder->request.ar_result;
+    return holder->result;
 }
 
 void SetUp(int fd) {
@@ -149,7 +169,7 @@ int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, NetProblem
                int cancelFd) {
     problem = NetProblem{};
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 1 ? 1 : timeoutMs);
-    std::unique_ptr<Lookup> lookup;
+    std::shared_ptr<Lookup> lookup;
     const addrinfo* list = Resolve(host, port, deadline, cancelFd, problem, lookup);
     if (!list)
         return -1;

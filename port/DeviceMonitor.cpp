@@ -155,27 +155,37 @@ void clDeviceMonitor::CheckPresence() {
 void clDeviceMonitor::Rearm() {
     if (m_inotify < 0)
         return;
-    std::set<std::string> wanted;
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        for (const auto& [path, present] : m_watched)
-            FoldersOf(path, wanted);
-    }
-    for (auto it = m_folders.begin(); it != m_folders.end();) {
-        if (wanted.erase(it->second) == 0) {
-            (void)::inotify_rm_watch(m_inotify, it->first);
-            it = m_folders.erase(it);
-        } else {
-            ++it;
+    // A folder can appear between choosing the folders and watching them (a path created
+    // level by level): its own creation was then never seen. So the choice is made again
+    // until it stands.
+    for (int round = 0; round < 8; ++round) {
+        std::set<std::string> wanted;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            for (const auto& [path, present] : m_watched)
+                FoldersOf(path, wanted);
         }
-    }
-    m_unwatched = false;
-    for (const std::string& folder : wanted) {
-        const int wd = ::inotify_add_watch(m_inotify, folder.c_str(), kFolderEvents);
-        if (wd >= 0)
-            m_folders[wd] = folder;
-        else
-            m_unwatched = true;
+        bool changed = false;
+        for (auto it = m_folders.begin(); it != m_folders.end();) {
+            if (wanted.erase(it->second) == 0) {
+                (void)::inotify_rm_watch(m_inotify, it->first);
+                it = m_folders.erase(it);
+                changed = true;
+            } else {
+                ++it;
+            }
+        }
+        m_unwatched = false;
+        for (const std::string& folder : wanted) {
+            const int wd = ::inotify_add_watch(m_inotify, folder.c_str(), kFolderEvents);
+            if (wd >= 0)
+                m_folders[wd] = folder;
+            else
+                m_unwatched = true;
+            changed = true;
+        }
+        if (!changed)
+            return;
     }
 }
 
