@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer, then with ThreadSanitizer. Then the same build directory adds the
 # user interface and runs the main-window suite (a worker blocked in a synchronous send,
 # Disconnect and Exit during a job) under the same sanitizer; for ThreadSanitizer only reports
-# inside Qt's own libraries are suppressed (scripts/tsan-qt.supp). Any report fails the run.
+# inside Qt's own libraries are suppressed (scripts/tsan-qt.supp, with one entry of ours that
+# says why). Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 "$(dirname "$0")/install-deps.sh"
