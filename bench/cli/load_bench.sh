@@ -11,26 +11,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 rounds=${2:-5}
 bin=$build/bin
-work=$(mktemp -d)
-link=$work/camera
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+. "$here/bench_common.sh"
+start_camsim
+write_settings 300 "$work/settings.txt"
 
-"$bin/camsim" --definition "$bin/CamDefine/XC-100.xml" --link "$link" >/dev/null 2>&1 &
-sim_pid=$!
-i=0
-while [ ! -e "$link" ] && [ $i -lt 500 ]; do sleep 0.01; i=$((i + 1)); done
-[ -e "$link" ] || { echo "the simulator did not start" >&2; exit 1; }
-
-# 300 gain settings, the kind of line a Text Save file holds.
-i=0
-while [ $i -lt 300 ]; do echo "gai $((i % 256))"; i=$((i + 1)); done | sed 's/$/\r/' >"$work/settings.txt"
-
-now() { date +%s.%N; }
 cli_times= loop_times=
 r=0
 while [ $r -lt "$rounds" ]; do
@@ -39,13 +23,12 @@ while [ $r -lt "$rounds" ]; do
     t1=$(now)
     "${PYTHON:-/usr/bin/python3}" "$here/load_loop.py" "$link" "$work/settings.txt"
     t2=$(now)
-    cli_times="$cli_times $(awk "BEGIN {printf \"%.3f\", $t1 - $t0}")"
-    loop_times="$loop_times $(awk "BEGIN {printf \"%.3f\", $t2 - $t1}")"
+    cli_times="$cli_times $(took "$t0" "$t1")"
+    loop_times="$loop_times $(took "$t1" "$t2")"
     r=$((r + 1))
 done
-median() { printf '%s\n' $1 | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 cli=$(median "$cli_times")
 loop=$(median "$loop_times")
 echo "quillon-cli load --gap 0, 300 lines:$cli_times s (median $cli s)"
 echo "pyserial loop, 300 lines:          $loop_times s (median $loop s)"
-echo "ratio $(awk "BEGIN {printf \"%.2f\", $cli / $loop}") (target <= 1.2)"
+echo "ratio $(ratio "$cli" "$loop") (target <= 1.2)"

@@ -16,21 +16,8 @@ rounds=${2:-3}
 lines=${3:-3000}
 bin=$build/bin
 python=${PYTHON:-/usr/bin/python3}
-work=$(mktemp -d)
-link=$work/camera
-sim_pid= ser_pid=
-cleanup() {
-    [ -n "$ser_pid" ] && kill "$ser_pid" 2>/dev/null && wait "$ser_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-"$bin/camsim" --definition "$bin/CamDefine/XC-100.xml" --link "$link" >/dev/null 2>&1 &
-sim_pid=$!
-i=0
-while [ ! -e "$link" ] && [ $i -lt 500 ]; do sleep 0.01; i=$((i + 1)); done
-[ -e "$link" ] || { echo "the simulator did not start" >&2; exit 1; }
+. "$here/bench_common.sh"
+start_camsim
 
 # Two free ports of the loopback (bound and let go again).
 ports=$("$python" -c 'import socket
@@ -54,19 +41,15 @@ connection: &rfc
       chardelay: false
 EOF
 ser2net -n -u -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
-ser_pid=$!
+bench_pids=$!
 i=0
 while ! grep -qi ":$(printf '%04X' "$rfc") .* 0A " /proc/net/tcp && [ $i -lt 500 ]; do
     sleep 0.01
     i=$((i + 1))
 done
 
-# Gain settings, the kind of line a Text Save file holds.
-i=0
-while [ $i -lt "$lines" ]; do echo "gai $((i % 256))"; i=$((i + 1)); done | sed 's/$/\r/' >"$work/settings.txt"
+write_settings "$lines" "$work/settings.txt"
 
-now() { date +%s.%N; }
-took() { awk "BEGIN {printf \"%.3f\", $2 - $1}"; }
 cli_tcp= py_tcp= cli_rfc= py_rfc=
 r=0
 while [ $r -lt "$rounds" ]; do
@@ -86,12 +69,11 @@ while [ $r -lt "$rounds" ]; do
     py_rfc="$py_rfc $(took "$t3" "$t4")"
     r=$((r + 1))
 done
-median() { printf '%s\n' $1 | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 report() {
     cli=$(median "$2")
     loop=$(median "$3")
     echo "$1 quillon-cli:$2 s (median $cli s); pyserial:$3 s (median $loop s);" \
-        "ratio $(awk "BEGIN {printf \"%.2f\", $cli / $loop}") (target <= 1.2)"
+        "ratio $(ratio "$cli" "$loop") (target <= 1.2)"
 }
 echo "load --gap 0, $lines lines through ser2net"
 report "tcp://    " "$cli_tcp" "$py_tcp"
