@@ -23,12 +23,6 @@
 
 namespace {
 
-std::u16string FormatNumbered(const char* format, int number) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, number);
-    return platform::Utf8ToUtf16(buf);
-}
-
 std::string Path(const std::u16string& text) {
     return platform::Utf16ToPath(text);
 }
@@ -50,7 +44,7 @@ clApplication::clApplication() {
     // The process locale is the user's (LANG, LC_*): its codeset is the encoding of commands
     // and settings texts (platform::LocaleCodeset).
     std::setlocale(LC_ALL, "");
-    m_channelSection = FormatNumbered("CAMERA_COMM_Ch%02d", 0);
+    m_channelSection = kChannelSection;
     m_watchPeriodMs = 50;
     m_requestedInstanceNumber = -1;
 }
@@ -178,15 +172,14 @@ int32_t clApplication::StartUp() {
         return 1;
 
     // Settings file, created with the defaults when there is none.
-    m_settingsFilePath = platform::PathToUtf16(data.settingsFolder) +
-                         FormatNumbered("Quillon_%02d.ini", m_instanceNumber);
+    m_settingsFilePath =
+        platform::PathToUtf16(data.settingsFolder) + SettingsFileName(m_instanceNumber);
     struct stat st {};
     if (::stat(Path(m_settingsFilePath).c_str(), &st) != 0 && errno == ENOENT)
         WriteDefaultSettings(m_settingsFilePath);
 
     // Application log.
-    m_logFilePath = platform::PathToUtf16(data.stateFolder) +
-                    FormatNumbered("Quillon_%02d_Log.txt", m_instanceNumber);
+    m_logFilePath = platform::PathToUtf16(data.stateFolder) + LogFileName(m_instanceNumber);
     m_appLog = std::make_unique<clSimpleLog>(Path(m_logFilePath));
     CreateLogFile(Path(m_logFilePath));
 

@@ -24,6 +24,18 @@ std::u16string Numbered(const char* format, int number) {
     return platform::Utf8ToUtf16(buf);
 }
 
+} // namespace
+
+std::u16string SettingsFileName(int instance) {
+    return Numbered("Quillon_%02d.ini", instance);
+}
+
+std::u16string LogFileName(int instance) {
+    return Numbered("Quillon_%02d_Log.txt", instance);
+}
+
+namespace {
+
 // A time-out as the ports take it (signed 32 bits): above 2147483647 it is clamped.
 int32_t PortTimeout(uint32_t value) {
     return value > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);

@@ -55,6 +55,10 @@ struct SessionSettings {
 extern const char16_t kChannelSection[];
 // The texts the settings and the port lines use for "nothing chosen".
 extern const char16_t kNoSettings[];
+// The name of an instance's settings file ("Quillon_00.ini") and of its log file
+// ("Quillon_00_Log.txt").
+std::u16string SettingsFileName(int instance);
+std::u16string LogFileName(int instance);
 
 // The identity lines of the replies, and every reply line, for an engine (the session's verbs
 // below use them; so may a client that holds an engine of its own).

@@ -30,12 +30,6 @@ std::string Utf8(std::u16string_view text) {
 // After a signal's cancel, the time the running job gets to end by itself before it is stopped.
 constexpr int64_t kCancelGraceMs = 250;
 
-std::u16string Numbered(const char* format, int number) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, number);
-    return platform::Utf8ToUtf16(buf);
-}
-
 } // namespace
 
 std::string CliTransaction::Outcome() const {
@@ -85,8 +79,8 @@ int clCliSession::Start(std::string& error) {
     // The window's folders: the program folder while it is writable, else the user's XDG
     // folders (looked at, never created here).
     const platform::DataFolders data = platform::ChooseDataFolders(folder);
-    m_settingsPath = platform::PathToUtf16(data.settingsFolder) +
-                     Numbered("Quillon_%02d.ini", m_options.instance);
+    m_settingsPath =
+        platform::PathToUtf16(data.settingsFolder) + SettingsFileName(m_options.instance);
     m_camDefineFolder = m_programFolder + u"CamDefine/";
 
     // The instance's settings, read as the window reads them; nothing is written. The options
