@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""`send` requests through the Python package `quillon` (quillon-cli serve) against a plain
+pyserial loop writing the same command and reading its reply to the end (EOT, 0x04), on the
+same camera simulator, in alternating rounds. Prints per-request p50/p99 of both, the ratio of
+the totals (goal: at most 1.3), the bare transaction as the reports give it (elapsed_ms) and
+the serve overhead per request beside it, and the load average before and after.
+
+    /usr/bin/python3 bench/serve/send_bench.py [--build DIR] [--rounds 5] [--per-round 200]
+
+Needs python3-serial. The package is taken from python/ of this tree, quillon-cli and camsim
+from the build's bin folder.
+"""
+from __future__ import annotations
+
+import argparse
+import statistics
+import sys
+import time
+from pathlib import Path
+
+import serial
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parents[1]
+sys.path[:0] = [str(ROOT / "python"), str(ROOT / "python" / "tests")]
+
+import quillon  # noqa: E402
+from support import CamSim, TempDir  # noqa: E402
+
+
+def percentile(values: list[float], p: float) -> float:
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(p / 100 * len(ordered)))]
+
+
+def commands(n: int) -> list[str]:
+    return [f"gai {i % 241}" for i in range(n)]
+
+
+def serve_round(cli: Path, port: str, n: int) -> tuple[list[float], list[float]]:
+    """Per-request wall times (ms) through the package, and the reports' elapsed_ms."""
+    wall, bare = [], []
+    with quillon.open(port, gap_ms=0, cli=str(cli)) as cam:
+        for command in commands(n):
+            t0 = time.perf_counter()
+            reports = cam.send(command)
+            wall.append((time.perf_counter() - t0) * 1000)
+            if reports[0].result != "ok":
+                sys.exit(f"{command}: {reports[0].result}")
+            bare.append(float(reports[0].elapsed_ms))
+    return wall, bare
+
+
+def pyserial_round(port: str, n: int) -> list[float]:
+    wall = []
+    with serial.Serial(port, 9600, timeout=5) as line:
+        line.reset_input_buffer()
+        for command in commands(n):
+            t0 = time.perf_counter()
+            line.write(command.encode("ascii") + b"\r")
+            if not line.read_until(b"\x04").endswith(b"\x04"):
+                sys.exit(f"no end of reply after {command}")
+            wall.append((time.perf_counter() - t0) * 1000)
+    return wall
+
+
+def loadavg() -> str:
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", type=Path, default=ROOT / "build")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--per-round", type=int, default=200)
+    args = parser.parse_args()
+    bin_dir = args.build.resolve() / "bin"
+    print(f"load average before: {loadavg()}")
+    serve, bare, plain = [], [], []
+    with TempDir() as tmp, CamSim(tmp.path) as sim:
+        for _ in range(args.rounds):
+            w, b = serve_round(bin_dir / "quillon-cli", sim.port, args.per_round)
+            serve += w
+            bare += b
+            plain += pyserial_round(sim.port, args.per_round)
+    overhead = [w - b for w, b in zip(serve, bare)]
+    n = len(serve)
+    print(f"load average after:  {loadavg()}")
+    print(f"{n} requests each way, {args.rounds} alternating rounds of {args.per_round}")
+    for name, values in (("quillon send", serve), ("pyserial loop", plain),
+                         ("bare transaction (elapsed_ms)", bare),
+                         ("serve overhead (wall - elapsed_ms)", overhead)):
+        print(f"  {name:36} p50 {percentile(values, 50):7.3f} ms  "
+              f"p99 {percentile(values, 99):7.3f} ms  mean {statistics.fmean(values):7.3f} ms")
+    print(f"ratio of totals {sum(serve) / sum(plain):.2f} (goal <= 1.3)")
+
+
+if __name__ == "__main__":
+    main()
