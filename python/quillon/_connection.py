@@ -29,11 +29,12 @@ NotificationHandler = Callable[[str, Dict[str, Any]], None]
 
 
 class _Pending:
-    __slots__ = ("done", "response")
+    __slots__ = ("done", "response", "failure")
 
     def __init__(self) -> None:
         self.done = threading.Event()
         self.response: Optional[Dict[str, Any]] = None
+        self.failure: Optional[QuillonError] = None
 
 
 class Connection:
@@ -77,7 +78,7 @@ class Connection:
             request["params"] = params
         with self._lock:
             if self._gone is not None:
-                raise self._gone
+                raise self._gone.copy()
             request["id"] = ident = next(self._ids)
             line = json.dumps(request, ensure_ascii=False, separators=(",", ":")) + "\n"
             self._pending[ident] = pending
@@ -87,6 +88,8 @@ class Connection:
                 del self._pending[ident]
                 raise ServerGoneError(f"the server cannot be reached: {e}") from e
         pending.done.wait()
+        if pending.failure is not None:
+            raise pending.failure.copy()
         response = pending.response
         assert response is not None
         if "error" in response:
@@ -135,13 +138,15 @@ class Connection:
         pending.done.set()
 
     def _end(self, reason: str) -> None:
-        gone = self.describe_end(reason, answered=self._first_answer.is_set())
+        failure = self.describe_end(reason, answered=self._first_answer.is_set())
         with self._lock:
-            self._gone = gone
+            # Later calls raise the plain ServerGoneError even when the first one raised the
+            # status the server ended with.
+            self._gone = failure if isinstance(failure, ServerGoneError) else \
+                ServerGoneError(f"quillon-cli serve ended: {failure.message}", failure.data)
             pending, self._pending = self._pending, {}
         for p in pending.values():
-            p.response = {"error": {"code": gone.code, "message": gone.message,
-                                    "data": gone.data}}
+            p.failure = failure
             p.done.set()
 
     def describe_end(self, reason: str, answered: bool) -> QuillonError:

@@ -29,6 +29,13 @@ class QuillonError(Exception):
     def __repr__(self) -> str:
         return f"{type(self).__name__}({self.code!r}, {self.message!r}, {self.data!r})"
 
+    def copy(self) -> "QuillonError":
+        """The same error as a new object (one to raise in each waiting thread)."""
+        twin = type(self).__new__(type(self))
+        twin.__dict__.update(self.__dict__)
+        twin.args = self.args
+        return twin
+
     def _items(self, key: str) -> List[Dict[str, Any]]:
         if isinstance(self.data, dict) and isinstance(self.data.get(key), list):
             return self.data[key]
