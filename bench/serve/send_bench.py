@@ -37,10 +37,12 @@ def commands(n: int) -> list[str]:
     return [f"gai {i % 241}" for i in range(n)]
 
 
-def serve_round(cli: Path, port: str, n: int) -> tuple[list[float], list[float]]:
-    """Per-request wall times (ms) through the package, and the reports' elapsed_ms."""
+def serve_round(cam: quillon.Camera, port: str, n: int) -> tuple[list[float], list[float]]:
+    """Per-request wall times (ms) through the package, and the reports' elapsed_ms. The
+    port is open only during the round, so that the pyserial loop has the terminal alone."""
     wall, bare = [], []
-    with quillon.open(port, gap_ms=0, cli=str(cli)) as cam:
+    cam.open(port)
+    try:
         for command in commands(n):
             t0 = time.perf_counter()
             reports = cam.send(command)
@@ -48,6 +50,8 @@ def serve_round(cli: Path, port: str, n: int) -> tuple[list[float], list[float]]
             if reports[0].result != "ok":
                 sys.exit(f"{command}: {reports[0].result}")
             bare.append(float(reports[0].elapsed_ms))
+    finally:
+        cam.close_port()
     return wall, bare
 
 
@@ -77,9 +81,11 @@ def main() -> None:
     bin_dir = args.build.resolve() / "bin"
     print(f"load average before: {loadavg()}")
     serve, bare, plain = [], [], []
-    with TempDir() as tmp, CamSim(tmp.path) as sim:
+    with TempDir() as tmp, CamSim(tmp.path) as sim, \
+            quillon.open(sim.port, gap_ms=0, cli=bin_dir / "quillon-cli") as cam:
+        cam.close_port()
         for _ in range(args.rounds):
-            w, b = serve_round(bin_dir / "quillon-cli", sim.port, args.per_round)
+            w, b = serve_round(cam, sim.port, args.per_round)
             serve += w
             bare += b
             plain += pyserial_round(sim.port, args.per_round)
