@@ -84,9 +84,16 @@ class Connection:
             self._pending[ident] = pending
             try:
                 self._write(line.encode("utf-8"))
+                written: Optional[BaseException] = None
             except (OSError, ValueError) as e:
-                del self._pending[ident]
-                raise ServerGoneError(f"the server cannot be reached: {e}") from e
+                written = e
+        if written is not None:
+            # The server is going away: the reader's end tells why (its exit status and
+            # error output), which says more than the broken pipe.
+            if not pending.done.wait(TERM_WAIT_S):
+                with self._lock:
+                    self._pending.pop(ident, None)
+                raise ServerGoneError(f"the server cannot be reached: {written}") from written
         pending.done.wait()
         if pending.failure is not None:
             raise pending.failure.copy()

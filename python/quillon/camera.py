@@ -11,7 +11,7 @@ from pathlib import Path
 from typing import Any, Callable, Dict, List, Mapping, Optional, Union
 
 from ._connection import Connection, ProcessConnection, SocketConnection
-from .errors import FileError
+from .errors import FileError, ServerGoneError
 from .reports import (NOTIFICATIONS, Identity, LoadResult, OpenInfo, Ports, Problem,
                       Property, Progress, SaveResult, SetReports, Transaction, Value)
 
@@ -69,7 +69,8 @@ class Camera:
     def __init__(self, connection_factory: Callable[[Callable[[str, Dict[str, Any]], None]],
                                                      Connection]) -> None:
         self._callbacks: Dict[str, List[Callback]] = {e: [] for e in EVENTS}
-        self._sub_lock = threading.Lock()  # callbacks and the subscription sent
+        self._cb_lock = threading.Lock()  # the callbacks; never held across a request
+        self._sub_lock = threading.Lock()  # the subscription sent
         self._subscribed: List[str] = []
         self._closed = False
         self._conn = connection_factory(self._notify)
@@ -119,6 +120,8 @@ class Camera:
     # ---- requests
 
     def _call(self, method: str, params: Optional[Dict[str, Any]] = None) -> Any:
+        if self._closed:
+            raise ServerGoneError("the camera was closed")
         return self._conn.call(method, params)
 
     def identify(self) -> Identity:
@@ -222,29 +225,33 @@ class Camera:
         (:class:`PortReturned`). Returns a function that removes the callback again."""
         if event not in EVENTS:
             raise ValueError(f"unknown event {event!r}; one of {', '.join(EVENTS)}")
-        with self._sub_lock:
+        with self._cb_lock:
             self._callbacks[event].append(callback)
-            self._resubscribe()
+        self._resubscribe()
 
         def remove() -> None:
-            with self._sub_lock:
-                if callback in self._callbacks[event]:
-                    self._callbacks[event].remove(callback)
-                    self._resubscribe()
+            with self._cb_lock:
+                if callback not in self._callbacks[event]:
+                    return
+                self._callbacks[event].remove(callback)
+            self._resubscribe()
 
         return remove
 
     def _resubscribe(self) -> None:
-        wanted = sorted({EVENTS[e] for e, cbs in self._callbacks.items() if cbs})
-        if wanted != self._subscribed and self._conn.alive() and not self._closed:
-            self._call("subscribe", {"events": wanted})
-            self._subscribed = wanted
+        # The reader thread delivers notifications meanwhile: it needs only _cb_lock.
+        with self._sub_lock:
+            with self._cb_lock:
+                wanted = sorted({EVENTS[e] for e, cbs in self._callbacks.items() if cbs})
+            if wanted != self._subscribed and self.connected:
+                self._call("subscribe", {"events": wanted})
+                self._subscribed = wanted
 
     def _notify(self, method: str, params: Dict[str, Any]) -> None:
         kind = NOTIFICATIONS.get(method)
         if kind is None:
             return
-        with self._sub_lock:
+        with self._cb_lock:
             callbacks = list(self._callbacks.get(method, ()))
         if callbacks:
             event = kind.from_json(params)
