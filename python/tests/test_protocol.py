@@ -136,10 +136,19 @@ class StdioTest(Fixture):
         c.write(b"[]\n")
         r = c.response()
         self.assertEqual((error_code(r), r["id"]), (-32600, None), r)
-        # Notifications only: no answer at all, the next request's answer comes next.
-        c.write(b'[{"jsonrpc":"2.0","method":"cancel"},{"jsonrpc":"2.0","method":"ports"}]\n'
-                + good(3))
-        self.assertEqual(c.response()["id"], 3)
+
+    def test_notifications_get_no_answer_not_even_an_error(self) -> None:
+        c = self.server.stdio
+        for n, line in enumerate((
+                b'[{"jsonrpc":"2.0","method":"cancel"},{"jsonrpc":"2.0","method":"ports"}]',
+                b'{"jsonrpc":"2.0","method":"nosuch"}',
+                b'{"jsonrpc":"2.0","method":"get","params":{"names":5}}'), 3):
+            with self.subTest(line=line):
+                c.write(line + b"\n" + good(n))
+                first = c.response()
+                if first.get("id") != n:
+                    c.response(n)
+                self.assertEqual(first["id"], n, first)
 
     def test_end_of_input_completes_the_running_request_and_exits_0(self) -> None:
         c = self.server.stdio
@@ -150,13 +159,22 @@ class StdioTest(Fixture):
         self.assertEqual(c.response(2)["result"]["transactions"][0]["replies"], ["gai 12"])
         self.assertEqual(self.server.wait(), 0)
 
-    def test_signals_end_with_their_status(self) -> None:
+    def test_signal_cancels_the_running_request_and_ends_with_its_status(self) -> None:
+        mute = CamSim(self.tmp.path, ["--no-answer"], name="mute")
+        self.addCleanup(mute.stop)
         for sig, status in ((signal.SIGTERM, 143), (signal.SIGINT, 130)):
             with self.subTest(sig=sig):
-                server = Server(["--port", self.sim.port])
+                server = Server(["--port", mute.port, "--timeout", "300"])
                 self.addCleanup(server.stop)
-                self.assertIn("result", server.stdio.call("open"))
+                c = server.stdio
+                self.assertIn("result", c.call("open"))
+                c.call("subscribe", {"events": ["traffic"]})
+                c.request("send", {"commands": ["gai 1"] * 200}, id=7)
+                c.notification(lambda n: n["params"]["dir"] == ">>")
                 server.process.send_signal(sig)
+                r = c.response(7)
+                self.assertEqual(error_code(r), 4, r)
+                self.assertEqual(r["error"]["data"]["transactions"][-1]["result"], "cancelled")
                 self.assertEqual(server.wait(), status)
 
 
