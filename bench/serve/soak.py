@@ -14,7 +14,9 @@ Exits 1 on a violation, printing each one.
 from __future__ import annotations
 
 import argparse
+import collections
 import os
+import re
 import shutil
 import sys
 import time
@@ -64,6 +66,8 @@ class Soak:
         self.segment = max(10, vanish_every // 10)
         self.violations: list[str] = []
         self.answered = {"result": 0, "error": 0}
+        self.errors: collections.Counter = collections.Counter()  # (faults, code, message)
+        self.faults: tuple = ()
         self.next_id = 0
         shutil.copy(definition_path(), tmp / "XC-100.xml")
         self.sim = CamSim(tmp, name="cam")
@@ -74,6 +78,7 @@ class Soak:
         self.request("subscribe", {"events": ["port"]})
 
     def violation(self, text: str) -> None:
+        text = f"{text} (request {self.next_id}, simulator {' '.join(self.faults) or 'plain'})"
         self.violations.append(text)
         print("VIOLATION:", text, flush=True)
 
@@ -91,6 +96,9 @@ class Soak:
                 return None
             if isinstance(r, dict) and r.get("id") == id and ("result" in r) != ("error" in r):
                 self.answered["result" if "result" in r else "error"] += 1
+                if "error" in r:
+                    message = re.sub(r"\d+|/\S+", "N", r["error"].get("message", ""))
+                    self.errors[(" ".join(self.faults), r["error"].get("code"), message)] += 1
                 return r
             self.violation(f"request {id} ({method}): unexpected line {str(r)[:200]}")
 
@@ -118,6 +126,7 @@ class Soak:
         for _ in range(requests_while_away):
             self.request("send", {"commands": ["gai 1"]})
         self.sim = CamSim(self.tmp, faults, name="cam")
+        self.faults = faults
         try:
             self.c.notification(lambda n: self.count("port_returned") > returned)
         except TimeoutError:
@@ -168,6 +177,9 @@ class Soak:
               f"{self.answered['error']} errors) in {time.monotonic() - t0:.1f} s; "
               f"VmRSS {rss_start} -> {rss_end} KiB (growth {growth} KiB), "
               f"{len(fds or [])} descriptors; load average {load}")
+        print("errors by simulator faults, code and message:")
+        for (faults, code, message), n in sorted(self.errors.items()):
+            print(f"  {n:6d}  {faults or 'plain':24} {code:3d} {message[:90]}")
         return 1 if self.violations else 0
 
 
