@@ -81,45 +81,37 @@ class Connection:
         self._pending.append(item)
         return False
 
-    def response(self, id: Any = ..., timeout: float = DEADLINE_S) -> Any:
-        """The next response (anything that is not a notification), or the one with ``id``;
-        notifications on the way go to ``notifications``, other responses stay queued."""
+    def _take(self, wanted: Callable[[Any, bool], bool], timeout: float) -> Any:
+        """Reads until ``wanted(item, is_notification)``; notifications go to
+        ``notifications``, other lines not wanted stay queued for later."""
         skipped: list[Any] = []
         try:
             while True:
                 item = self.next(timeout)
                 if item is None:
                     raise EOFError("the server closed the stream")
-                if isinstance(item, dict) and "id" not in item and "method" in item:
+                notification = isinstance(item, dict) and "id" not in item and "method" in item
+                if notification:
                     self.notifications.append(item)
-                    continue
-                if id is ... or (isinstance(item, dict) and item.get("id") == id):
+                if wanted(item, notification):
                     return item
-                skipped.append(item)
-        finally:
-            self._pending[:0] = skipped
-
-    def notification(self, match: Callable[[dict], bool] = lambda n: True,
-                     timeout: float = DEADLINE_S) -> dict:
-        """The first notification (seen already or still to come) that ``match`` accepts;
-        responses on the way stay queued."""
-        for n in self.notifications:
-            if match(n):
-                return n
-        skipped: list[Any] = []
-        try:
-            while True:
-                item = self.next(timeout)
-                if item is None:
-                    raise EOFError("the server closed the stream")
-                if isinstance(item, dict) and "id" not in item and "method" in item:
-                    self.notifications.append(item)
-                    if match(item):
-                        return item
-                else:
+                if not notification:
                     skipped.append(item)
         finally:
             self._pending[:0] = skipped
+
+    def response(self, id: Any = ..., timeout: float = DEADLINE_S) -> Any:
+        """The next response (anything that is not a notification), or the one with ``id``."""
+        return self._take(lambda item, notification: not notification and (
+            id is ... or isinstance(item, dict) and item.get("id") == id), timeout)
+
+    def notification(self, match: Callable[[dict], bool] = lambda n: True,
+                     timeout: float = DEADLINE_S) -> dict:
+        """The first notification (seen already or still to come) that ``match`` accepts."""
+        for n in self.notifications:
+            if match(n):
+                return n
+        return self._take(lambda item, notification: notification and match(item), timeout)
 
     def vanish(self) -> None:
         """Drops a socket connection at once, as a client that dies does."""
