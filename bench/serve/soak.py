@@ -140,7 +140,10 @@ class Soak:
         i = segment_index = 0
         segment_end = self.segment
         while i < self.requests:
+            lost = self.count("port_lost")
             self.one(i)
+            if self.count("port_lost") != lost:
+                self.violation("port_lost while the simulator runs")
             i += 1
             if i == self.vanish_every:
                 rss_start = status_kib(pid, "VmRSS")
