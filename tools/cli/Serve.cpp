@@ -120,8 +120,7 @@ public:
     // while there are any, its next requests wait behind them, so it sees them in order.
     size_t inFlight = 0;
     // The bytes read and not yet taken as lines (the reader thread's own).
-    std::string pending;
-    bool skipping = false; // the rest of an overlong line is being skipped
+    serve::LineFramer framer;
 
 private:
     const int m_in;
@@ -339,37 +338,13 @@ bool clServer::ReadFrom(const ClientPtr& client) {
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
         return true;
     if (n <= 0) {
-        // The end of the input: a last line without its line feed still counts.
-        if (!client->pending.empty() && !client->skipping)
-            TakeLine(client, client->pending);
-        client->pending.clear();
+        client->framer.End([&](std::string_view line) { TakeLine(client, line); });
         return false;
     }
-    std::string_view data(buffer, static_cast<size_t>(n));
-    while (!data.empty()) {
-        const size_t end = data.find('\n');
-        const std::string_view part = data.substr(0, end);
-        if (!client->skipping) {
-            client->pending.append(part);
-            if (client->pending.size() > serve::kMaxLineBytes) {
-                // Answered once, then the rest of the line is skipped.
-                client->pending.clear();
-                client->skipping = true;
-                client->Write(serve::OverlongLineError());
-            }
-        }
-        if (end == std::string_view::npos)
-            break;
-        if (!client->skipping) {
-            std::string line = std::move(client->pending);
-            client->pending.clear();
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            TakeLine(client, line);
-        }
-        client->skipping = false;
-        data.remove_prefix(end + 1);
-    }
+    client->framer.Feed(
+        std::string_view(buffer, static_cast<size_t>(n)),
+        [&](std::string_view line) { TakeLine(client, line); },
+        [&] { client->Write(serve::OverlongLineError()); });
     return true;
 }
 
