@@ -493,9 +493,12 @@ void clServer::NeedPort() {
                 kCliTransaction,
                 std::string(m_session.PendingSignal() == SIGINT ? "interrupted" : "terminated") +
                     ": nothing was sent and the port closed"};
-    if (!m_session.IsConnected() && !m_lostDevice.empty())
-        throw Failure{kCliPort, Utf8(FormatMsg(MSG_PORT_LOST, {m_lostDevice})) +
-                                    ": waiting for it to return"};
+    if (!m_session.IsConnected() && !m_lostDevice.empty()) {
+        std::string lost = Utf8(FormatMsg(MSG_PORT_LOST, {m_lostDevice}));
+        if (!lost.empty() && lost.back() == '.')
+            lost.pop_back();
+        throw Failure{kCliPort, lost + "; waiting for it to return"};
+    }
     if (!m_session.IsConnected())
         throw Failure{kCliPort, "the port is not open: call open first"};
 }
