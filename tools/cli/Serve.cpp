@@ -186,6 +186,10 @@ private:
 
     // ---- helpers of the methods (main thread)
     void NeedPort();
+    void HoldPort(std::u16string port) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_heldPort = std::move(port);
+    }
     void NeedDefinition();
     // Runs one job; its reports are added to transactions. Throws a Failure (with the
     // transactions so far) when the job did not end well, Interrupted for a signal.
@@ -204,6 +208,7 @@ private:
     ClientPtr m_running;
     std::atomic<bool> m_cancelled{false};
     std::u16string m_lostDevice; // the device lost and not back yet (main thread)
+    std::u16string m_heldPort;   // the port open now, for ports (under m_lock)
     bool m_inputEnded = false;
     platform::Event m_queued{platform::Event::Reset::Auto};
     platform::Event m_stopReading{platform::Event::Reset::Manual};
@@ -214,11 +219,13 @@ clServer::clServer(clCliSession& session) : m_session(session), m_defaults(sessi
     m_session.onBatchProgress = nullptr;
     m_session.onPortLost = [this](const std::u16string& device) {
         m_lostDevice = device;
+        HoldPort(u"");
         Notify("port", "port_lost", {{"device", Utf8(device)}});
     };
     m_session.onPortReturned = [this](const std::u16string& device,
                                       const CameraIdentity& identity) {
         m_lostDevice.clear();
+        HoldPort(m_session.PortText());
         json who = nullptr;
         if (!identity.Empty())
             who = IdentityJson();
@@ -634,6 +641,7 @@ json clServer::Open(const json& p) {
     if (m_session.IsConnected())
         m_session.ClosePort();
     m_lostDevice.clear();
+    HoldPort(u"");
     m_session.UseLinkOptions(o);
     const bool automatic = o.definition == "auto";
     if (!o.definition.empty() && !automatic) {
@@ -645,6 +653,7 @@ json clServer::Open(const json& p) {
     std::string message;
     if (const int status = m_session.OpenPort(message))
         throw Failure{status, message};
+    HoldPort(m_session.PortText());
     json transactions = json::array();
     json identity = nullptr;
     try {
@@ -689,6 +698,7 @@ json clServer::Open(const json& p) {
 json clServer::Close() {
     m_session.ClosePort();
     m_lostDevice.clear();
+    HoldPort(u"");
     return nullptr;
 }
 
@@ -1016,7 +1026,11 @@ json clServer::Ports() {
             {{"name", Utf8(name ? name : u"")}, {"version", Utf8(r.versionTexts[i])}});
     }
     json ports = json::array();
-    const std::u16string held = m_session.IsConnected() ? m_session.PortText() : u"";
+    std::u16string held;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        held = m_heldPort;
+    }
     for (int32_t i = 0; VorlixGetPortNameW(i); ++i) {
         const char16_t* path = VorlixGetFileNameW(i);
         const char16_t* description = VorlixGetDescriptionW(i);
