@@ -12,6 +12,7 @@
 #include "textfiles/TextFiles.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/DefinitionCheck.h"
+#include "tools/cli/Output.h"
 #include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/ServeRequest.h"
@@ -183,6 +184,14 @@ private:
     json Ports();
     json Cancel(const ClientPtr& client);
     json Subscribe(const ClientPtr& client, const json& params);
+    json Watch(const ClientPtr& client, const json& params);
+    json Unwatch(const ClientPtr& client, const json& params);
+
+    // ---- watches (main thread)
+    // Milliseconds until the next round is due (0: due now, -1: no watch).
+    int NextRoundWait();
+    // Runs the round that is due and tells its client.
+    void RunRound();
 
     // ---- helpers of the methods (main thread)
     void NeedPort();
@@ -209,6 +218,21 @@ private:
     std::atomic<bool> m_cancelled{false};
     std::u16string m_lostDevice; // the device lost and not back yet (main thread)
     std::u16string m_heldPort;   // the port open now, for ports (under m_lock)
+
+    // What a client watches: each round runs an Execution property or sends a command, then
+    // the values of the names go to the client. Names, not records: another definition may be
+    // opened meanwhile.
+    struct WatchRound {
+        uint64_t id = 0;
+        ClientPtr client;
+        std::chrono::milliseconds every{0};
+        std::u16string run;
+        std::u16string send;
+        std::vector<std::string> names;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::vector<WatchRound> m_watches; // main thread
+    uint64_t m_lastWatch = 0;
     bool m_inputEnded = false;
     platform::Event m_queued{platform::Event::Reset::Auto};
     platform::Event m_stopReading{platform::Event::Reset::Manual};
@@ -235,18 +259,10 @@ clServer::clServer(clCliSession& session) : m_session(session), m_defaults(sessi
                                            std::chrono::system_clock::time_point at) {
         if (direction == "==")
             return;
-        const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() %
-            1000;
-        std::tm local{};
-        localtime_r(&seconds, &local);
-        char stamp[64];
-        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d",
-                      local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                      local.tm_min, local.tm_sec, static_cast<int>(ms));
         Notify("traffic", "traffic",
-               {{"time", stamp}, {"dir", std::string(direction)}, {"text", std::string(text)}});
+               {{"time", clCliOutput::LocalTime(at)},
+                {"dir", std::string(direction)},
+                {"text", std::string(text)}});
     });
 }
 
@@ -432,6 +448,10 @@ json clServer::Dispatch(const ClientPtr& client, const serve::Request& r) {
             result = Cancel(client);
         else if (r.method == "subscribe")
             result = Subscribe(client, p);
+        else if (r.method == "watch")
+            result = Watch(client, p);
+        else if (r.method == "unwatch")
+            result = Unwatch(client, p);
         else
             return serve::ErrorResponse(r.id, serve::kMethodNotFound,
                                         "no method \"" + r.method + "\"");
@@ -464,7 +484,13 @@ int clServer::Run() {
         if (ended)
             break;
         if (!have) {
-            if (!m_session.WaitForWork({m_queued.Fd()}))
+            // Rounds of a watch run in the gaps between requests.
+            const int wait = NextRoundWait();
+            if (wait == 0) {
+                RunRound();
+                continue;
+            }
+            if (!m_session.WaitForWork({m_queued.Fd()}, wait))
                 break;
             m_queued.TryAcquire();
             continue;
@@ -1060,6 +1086,117 @@ json clServer::Subscribe(const ClientPtr& client, const json& p) {
         events.insert(e.get<std::string>());
     client->Subscribe(std::move(events));
     return nullptr;
+}
+
+json clServer::Watch(const ClientPtr& client, const json& p) {
+    constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
+    const int64_t every = p["every_ms"].get<int64_t>();
+    if (every < kLeastMs || every > kMostMs)
+        throw Failure{kCliUsage, "every_ms must lie from 100 to 86400000"};
+    if (p.contains("run") && p.contains("send"))
+        throw Failure{kCliUsage, "watch takes run or send, not both"};
+    WatchRound w;
+    w.client = client;
+    w.every = std::chrono::milliseconds(every);
+    if (p.contains("send")) {
+        std::string reason;
+        if (!CommandArgument(p["send"].get<std::string>(), w.send, reason, false, "UTF-8"))
+            throw Failure{kCliUsage, "send \"" + p["send"].get<std::string>() + "\": " + reason};
+    }
+    {
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        NeedDefinition();
+        const clCamPropertyMgr& m = m_session.Manager();
+        for (const json& n : p["names"]) {
+            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
+            if (!property || property->type == CamPropertyType::Execution)
+                throw Failure{kCliUsage, "no property \"" + n.get<std::string>() +
+                                             "\" with a value in the definition"};
+            w.names.push_back(n.get<std::string>());
+        }
+        if (p.contains("run")) {
+            const clCamProperty* run = m.FindProperty(Wide(p["run"].get<std::string>()));
+            if (!run || run->type != CamPropertyType::Execution)
+                throw Failure{kCliUsage,
+                              "run needs an Execution property of the definition, not \"" +
+                                  p["run"].get<std::string>() + "\""};
+            w.run = run->name;
+        }
+    }
+    NeedPort();
+    w.id = ++m_lastWatch;
+    w.due = std::chrono::steady_clock::now();
+    m_watches.push_back(std::move(w));
+    return {{"id", m_lastWatch}};
+}
+
+json clServer::Unwatch(const ClientPtr& client, const json& p) {
+    const size_t before = m_watches.size();
+    std::erase_if(m_watches, [&](const WatchRound& w) {
+        return w.client == client && (!p.contains("id") || w.id == p["id"].get<uint64_t>());
+    });
+    return {{"stopped", before - m_watches.size()}};
+}
+
+int clServer::NextRoundWait() {
+    std::erase_if(m_watches, [](const WatchRound& w) { return w.client->Gone(); });
+    if (m_watches.empty())
+        return -1;
+    auto due = m_watches.front().due;
+    for (const WatchRound& w : m_watches)
+        due = std::min(due, w.due);
+    const auto now = std::chrono::steady_clock::now();
+    if (due <= now)
+        return 0;
+    return static_cast<int>(
+               std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()) +
+           1;
+}
+
+void clServer::RunRound() {
+    const auto now = std::chrono::steady_clock::now();
+    auto it =
+        std::min_element(m_watches.begin(), m_watches.end(),
+                         [](const WatchRound& a, const WatchRound& b) { return a.due < b.due; });
+    WatchRound& w = *it;
+    // Rounds keep their pace; one that overran its interval is followed at once.
+    w.due = std::max(w.due + w.every, now);
+    const ClientPtr client = w.client;
+    m_cancelled = false; // a round is nobody's request: no cancel is meant for it
+    json message{{"id", w.id}};
+    try {
+        json transactions = json::array();
+        if (!w.run.empty()) {
+            const clCamProperty* run = nullptr;
+            {
+                std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+                run = m_session.Manager().FindProperty(w.run);
+            }
+            if (!run || run->type != CamPropertyType::Execution)
+                throw Failure{kCliUsage,
+                              "no Execution property \"" + Utf8(w.run) + "\" in the definition"};
+            RunJob([this, run] { return m_session.RunProperty(run); }, transactions);
+        } else if (!w.send.empty()) {
+            const std::u16string send = w.send;
+            RunJob([this, &send] { return m_session.RunCommand(send); }, transactions);
+        }
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        const clCamPropertyMgr& m = m_session.Manager();
+        json values = json::object();
+        for (const std::string& name : w.names) {
+            const clCamProperty* property = m.FindProperty(Wide(name));
+            if (!property)
+                throw Failure{kCliUsage, "no property \"" + name + "\" in the definition"};
+            values[name] = PlainValue(PropertyValueJson(m, property));
+        }
+        message["values"] = values;
+    } catch (const Failure& f) {
+        // A round that failed is a gap: the client hears why, and the watch goes on.
+        message["error"] = {{"code", f.code}, {"message", f.message}};
+    }
+    message["time"] = clCliOutput::LocalTime(std::chrono::system_clock::now());
+    if (!client->Gone())
+        client->Write(serve::Notification("watch", message));
 }
 
 // The service's own end of a write to a reader that went away: an error, not a signal.

@@ -56,6 +56,13 @@ const std::vector<Method>& Methods() {
         {"ports", false, {}},
         {"cancel", false, {}},
         {"subscribe", false, {{"events", Kind::kEvents, true}}},
+        {"watch",
+         true,
+         {{"every_ms", Kind::kCount, true},
+          {"run", Kind::kText, false},
+          {"send", Kind::kText, false},
+          {"names", Kind::kTexts, true}}},
+        {"unwatch", true, {{"id", Kind::kCount, false}}},
     };
     return methods;
 }
