@@ -14,6 +14,14 @@ clTrafficLog::clTrafficLog(WallClock clock) : m_clock(std::move(clock)) {
         m_clock = [] { return std::chrono::system_clock::now(); };
 }
 
+clTrafficLog::~clTrafficLog() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_listener = nullptr; // its owner may be going too: told nothing more
+    }
+    Close();
+}
+
 bool clTrafficLog::Open(const std::string& path) {
     std::lock_guard<std::mutex> opening(m_openLock);
     StopFlusher();
@@ -22,8 +30,12 @@ bool clTrafficLog::Open(const std::string& path) {
     if (m_file)
         std::fclose(m_file);
     m_file = std::fopen(path.c_str(), "ab");
-    if (!m_file)
-        return false;
+    if (Active())
+        StartFlusherLocked();
+    return m_file != nullptr;
+}
+
+void clTrafficLog::StartFlusherLocked() {
     m_stopFlusher = false;
     // The flusher takes no signal: a signal belongs to the thread that waits for it (a signal
     // delivered here would end the process unhandled).
@@ -32,18 +44,29 @@ bool clTrafficLog::Open(const std::string& path) {
     pthread_sigmask(SIG_BLOCK, &all, &old);
     m_flusher = std::thread([this] { FlusherLoop(); });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return true;
+}
+
+void clTrafficLog::SetListener(Listener listener) {
+    std::lock_guard<std::mutex> opening(m_openLock);
+    StopFlusher();
+    std::lock_guard<std::mutex> guard(m_lock);
+    FlushPendingLocked();
+    m_listener = std::move(listener);
+    if (Active())
+        StartFlusherLocked();
 }
 
 void clTrafficLog::Close() {
     std::lock_guard<std::mutex> opening(m_openLock);
     StopFlusher();
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_file)
-        return;
-    FlushPendingLocked();
-    std::fclose(m_file);
-    m_file = nullptr;
+    if (m_file) {
+        FlushPendingLocked();
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    if (m_listener)
+        StartFlusherLocked();
 }
 
 void clTrafficLog::StopFlusher() {
@@ -81,7 +104,7 @@ void clTrafficLog::Sent(const uint8_t* bytes, size_t length) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_sentAt = std::chrono::steady_clock::now();
     m_sent = true;
-    if (!m_file)
+    if (!Active())
         return;
     FlushPendingLocked();
     WriteLine(">>", Escape(std::string_view(reinterpret_cast<const char*>(bytes), length)),
@@ -90,7 +113,7 @@ void clTrafficLog::Sent(const uint8_t* bytes, size_t length) {
 
 void clTrafficLog::Received(const uint8_t* bytes, size_t length) {
     std::unique_lock<std::mutex> guard(m_lock);
-    if (!m_file || length == 0)
+    if (!Active() || length == 0)
         return;
     // The bytes arrived now; a line is stamped with the arrival of its first byte.
     const Stamp arrived = m_clock();
@@ -113,7 +136,7 @@ void clTrafficLog::Received(const uint8_t* bytes, size_t length) {
 void clTrafficLog::Result(std::string_view text) {
     std::lock_guard<std::mutex> guard(m_lock);
     const bool sent = std::exchange(m_sent, false);
-    if (!m_file)
+    if (!Active())
         return;
     FlushPendingLocked();
     const auto ms = sent ? std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -149,13 +172,16 @@ std::string clTrafficLog::Escape(std::string_view bytes) {
 void clTrafficLog::FlushPendingLocked() {
     if (m_pending.empty())
         return;
-    if (m_file)
-        WriteLine("<<", m_pending, m_pendingSince);
+    WriteLine("<<", m_pending, m_pendingSince);
     m_pending.clear();
     m_pendingBytes = 0;
 }
 
 void clTrafficLog::WriteLine(std::string_view direction, std::string_view text, Stamp at) {
+    if (m_listener)
+        m_listener(direction, text, at);
+    if (!m_file)
+        return;
     const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;

@@ -16,6 +16,9 @@
 // The engine writes to it from the worker thread (sends, results) and the port's receive thread
 // (received bytes); any thread may open and close it. Every line is flushed as it is written.
 // While open, a thread of its own writes out what a pause left pending.
+//
+// A listener (SetListener) is given every line as well, whether a file is open or not: the
+// scripting service streams the traffic from it.
 #pragma once
 
 #include <chrono>
@@ -31,6 +34,11 @@
 class clTrafficLog {
 public:
     using WallClock = std::function<std::chrono::system_clock::time_point()>;
+    // direction (">>", "<<" or "=="), the escaped text, the time stamped on the line. Called
+    // with the log's lock held, on the thread that wrote the line: it must return promptly and
+    // must not call back into the log.
+    using Listener = std::function<void(std::string_view direction, std::string_view text,
+                                        std::chrono::system_clock::time_point at)>;
     // A partial received line is written out after this long without a byte ...
     static constexpr std::chrono::milliseconds kPendingPause{100};
     // ... or once it holds this many bytes.
@@ -38,7 +46,7 @@ public:
 
     // clock: the time stamped on each line (the system clock when empty).
     explicit clTrafficLog(WallClock clock = {});
-    ~clTrafficLog() { Close(); }
+    ~clTrafficLog();
     clTrafficLog(const clTrafficLog&) = delete;
     clTrafficLog& operator=(const clTrafficLog&) = delete;
 
@@ -48,6 +56,8 @@ public:
     // Writes what is still pending and closes the file. A second call does nothing.
     void Close();
     bool IsOpen() const;
+    // Sets (or, with an empty one, removes) the listener; the pause flush runs while one is set.
+    void SetListener(Listener listener);
 
     void Sent(const uint8_t* bytes, size_t length);
     void Received(const uint8_t* bytes, size_t length);
@@ -68,7 +78,11 @@ private:
     WallClock m_clock;
     std::mutex m_openLock; // Open and Close one at a time (they start and join the flusher)
     mutable std::mutex m_lock;
+    bool Active() const { return m_file || m_listener; }
+    void StartFlusherLocked();
+
     std::FILE* m_file = nullptr;
+    Listener m_listener;
     std::string m_pending; // received bytes, escaped, waiting for their line end
     size_t m_pendingBytes = 0;
     Stamp m_pendingSince{};                             // arrival of the first pending byte

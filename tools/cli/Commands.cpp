@@ -10,6 +10,7 @@
 #include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
 #include "tools/cli/PropertyEdit.h"
+#include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
 #include "tools/cli/Verify.h"
 
@@ -43,23 +44,6 @@ int Fail(int status, const std::string& message) {
 }
 
 // ---- transactions
-
-// The status of a job: the signal, else the most severe outcome of its transactions (one that
-// failed over a reply code other than "OK").
-int JobStatus(const CliJob& job) {
-    if (job.signal != 0)
-        return 128 + job.signal;
-    if (job.refused != 0)
-        return kCliTransaction;
-    int status = kCliOk;
-    for (const CliTransaction& t : job.transactions) {
-        if (t.result != TRANSACTION_OK)
-            return kCliTransaction;
-        if (t.replyCode != kReplyCodeOk)
-            status = kCliReply;
-    }
-    return status;
-}
 
 void ReportTransaction(const clCliOutput& out, const CliTransaction& t) {
     json o;
@@ -247,81 +231,6 @@ int Send(clCliSession& session, const clCliOutput& out, const std::vector<std::s
     return kCliOk;
 }
 
-// What set reports of a property after its job.
-struct ReportedValue {
-    const clCamProperty* property = nullptr;
-    enum Source { kReply, kCalculated, kSent } source = kReply;
-    // A value the camera answered that the property model does not read from a command's reply
-    // (a String or Float slot): the reply's text.
-    std::optional<std::u16string> replyText;
-};
-
-// The properties the replies of a job carried, in order: those of echoed commands and
-// information replies, each followed by the calculators that depend on it.
-std::vector<ReportedValue> CarriedProperties(const clCamPropertyMgr& m, const CliJob& job) {
-    std::vector<ReportedValue> out;
-    std::set<const clCamProperty*> seen;
-    auto add = [&](const std::u16string& name, std::optional<std::u16string> replyText) {
-        const clCamProperty* p = m.FindProperty(name);
-        if (!p || !seen.insert(p).second)
-            return;
-        out.push_back({p, ReportedValue::kReply, std::move(replyText)});
-        for (const std::u16string& d : p->dependents)
-            if (const clCamProperty* c = m.FindProperty(d); c && seen.insert(c).second)
-                out.push_back({c, ReportedValue::kCalculated, std::nullopt});
-    };
-    for (const CliTransaction& t : job.transactions)
-        for (const std::u16string& line : t.replyLines) {
-            const std::u16string_view text = ReplyText(line);
-            bool info = false;
-            for (const auto& i : m.InformationList())
-                if (!i->keyword.empty() && !text.empty() && text[0] == i->keyword[0] &&
-                    text.find(i->keyword) != std::u16string_view::npos) {
-                    for (const std::u16string& name : i->propertyNames)
-                        add(name, std::nullopt);
-                    info = true;
-                    break;
-                }
-            if (info)
-                continue;
-            std::u16string word, rest;
-            clCamPropertyMgr::SplitReplyLine(text, 2, word, rest);
-            const clCamCommand* c = m.FindCommand(word);
-            if (!c) {
-                clCamPropertyMgr::SplitReplyLine(text, 1, word, rest);
-                c = m.FindCommand(word);
-            }
-            if (!c)
-                continue;
-            const auto texts = SlotTexts(m, *c, rest);
-            for (size_t k = 0; k < c->slots.size(); ++k) {
-                const clCamProperty* p = m.FindProperty(c->slots[k]);
-                const bool unread =
-                    p && (p->type == CamPropertyType::String || p->type == CamPropertyType::Float);
-                if (unread && !texts[k])
-                    continue; // the reply carries no value for it
-                add(c->slots[k], unread ? texts[k] : std::nullopt);
-            }
-        }
-    return out;
-}
-
-// The value of a reported property as text and as JSON.
-std::pair<std::string, json> ReportedText(const clCamPropertyMgr& m, const ReportedValue& r) {
-    json value = PropertyValueJson(m, r.property);
-    if (!r.replyText)
-        return {PropertyValueText(m, r.property), value};
-    const std::string text = Utf8(*r.replyText);
-    double number = 0;
-    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (r.property->type == CamPropertyType::Float && parsed.ec == std::errc() &&
-        parsed.ptr == text.data() + text.size())
-        value["value"] = number;
-    else
-        value["value"] = text;
-    return {text, value};
-}
-
 int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::string>& arguments) {
     if (arguments.empty())
         return Fail(kCliUsage, "set needs NAME=VALUE or NAME");
@@ -382,30 +291,6 @@ int Set(clCliSession& session, const clCliOutput& out, const std::vector<std::st
             return status;
     }
     return kCliOk;
-}
-
-// Properties in the order of the property tree, then those outside it by name.
-std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
-    std::vector<const clCamProperty*> out;
-    std::set<const clCamProperty*> seen;
-    for (const std::u16string& name : TreePropertyNames(m))
-        if (const clCamProperty* p = m.FindProperty(name); p && seen.insert(p).second)
-            out.push_back(p);
-    std::vector<const clCamProperty*> rest;
-    for (const auto& [name, p] : m.Properties())
-        if (!seen.count(p.get()))
-            rest.push_back(p.get());
-    std::sort(rest.begin(), rest.end(),
-              [](const clCamProperty* a, const clCamProperty* b) { return a->name < b->name; });
-    out.insert(out.end(), rest.begin(), rest.end());
-    return out;
-}
-
-json Texts(const clMultiLangString& s) {
-    json o = json::object();
-    for (const auto& [lang, text] : s.Texts())
-        o[Utf8(lang)] = Utf8(text);
-    return o;
 }
 
 std::string TextsLine(const clMultiLangString& s) {

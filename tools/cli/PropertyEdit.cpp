@@ -41,8 +41,8 @@ std::string Lower(std::string_view text) {
 } // namespace
 
 bool CommandArgument(std::string_view argument, std::u16string& text, std::string& reason,
-                     bool allowEmpty) {
-    const std::string codeset = platform::LocaleCodeset();
+                     bool allowEmpty, const char* codesetName) {
+    const std::string codeset = codesetName ? codesetName : platform::LocaleCodeset();
     bool clean = true;
     text = platform::DecodeToUtf16(argument, codeset.c_str(), &clean);
     if (!clean) {
@@ -94,13 +94,16 @@ const char* AccessName(int32_t mode) {
 }
 
 bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argument,
-                       PropertyEdit& edit, std::string& error) {
+                       PropertyEdit& edit, std::string& error, const char* codeset) {
+    const auto decode = [codeset](std::string_view bytes) {
+        return codeset ? platform::DecodeToUtf16(bytes, codeset) : platform::LocaleToUtf16(bytes);
+    };
     edit = PropertyEdit{};
     const size_t eq = argument.find('=');
     const std::string name(argument.substr(0, eq));
     edit.hasValue = eq != std::string_view::npos;
     const std::string value(edit.hasValue ? argument.substr(eq + 1) : std::string_view{});
-    clCamProperty* p = manager.FindProperty(platform::LocaleToUtf16(name));
+    clCamProperty* p = manager.FindProperty(decode(name));
     if (!p) {
         error = "no property \"" + name + "\" in the definition";
         return false;
@@ -164,7 +167,7 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
     }
     case CamPropertyType::String: {
         std::string reason;
-        if (!CommandArgument(value, edit.text, reason, true)) {
+        if (!CommandArgument(value, edit.text, reason, true, codeset)) {
             error = name + ": " + reason;
             return false;
         }
@@ -178,7 +181,7 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
     }
     case CamPropertyType::Selection: {
         auto* q = static_cast<clCamPropertySelection*>(p);
-        const int entry = FindEntryByText(*q, platform::LocaleToUtf16(value));
+        const int entry = FindEntryByText(*q, decode(value));
         int64_t v = 0;
         if (entry >= 0) {
             edit.integer = q->entryValues[static_cast<size_t>(entry)];

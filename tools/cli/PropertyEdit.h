@@ -25,15 +25,17 @@ struct PropertyEdit {
 // character's position when the bytes are no text of the codeset, or when the text holds a
 // control character or one the codeset cannot hold. An empty text is refused unless
 // allowEmpty (a String value may be empty; a command may not).
+// codeset: that of the argument's bytes (null: the locale's; the scripting service's texts are
+// "UTF-8" whatever the locale).
 bool CommandArgument(std::string_view argument, std::u16string& text, std::string& reason,
-                     bool allowEmpty = false);
+                     bool allowEmpty = false, const char* codeset = nullptr);
 
 // Reads one argument against the loaded definition. False with a one-line reason naming the
 // property and what is wrong (unknown name, read only, wrong type, out of range with the
 // range, too long, not an entry, missing or superfluous value, a String value that could not
 // go to the camera as typed).
 bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argument,
-                       PropertyEdit& edit, std::string& error);
+                       PropertyEdit& edit, std::string& error, const char* codeset = nullptr);
 
 // Stores the value through the manager's setters (dependent calculators follow).
 void StorePropertyEdit(clCamPropertyMgr& manager, const PropertyEdit& edit);

@@ -210,13 +210,7 @@ int clCliSession::OpenPort(std::string& message) {
 
     // From here on SIGINT and SIGTERM are taken through a descriptor; the threads started below
     // inherit the mask, so only the waits of the main thread see them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    if (m_signalFd < 0)
-        m_signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    CatchSignals();
 
     // The worker and the watch of the device (a device that vanishes ends the command at once).
     if (!m_session.StartWorker()) {
@@ -241,6 +235,67 @@ int clCliSession::OpenPort(std::string& message) {
         return 3;
     }
     return 0;
+}
+
+void clCliSession::CatchSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    if (m_signalFd < 0)
+        m_signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+void clCliSession::UseLinkOptions(const CliOptions& options) {
+    const int instance = m_options.instance;
+    const bool json = m_options.json;
+    const std::string logFile = m_options.logFile;
+    m_options = options;
+    m_options.instance = instance;
+    m_options.json = json;
+    m_options.logFile = logFile;
+    if (m_session.IsConnected())
+        return;
+    SessionSettings stored = SessionSettings::Read(m_settingsPath);
+    uint32_t first = stored.firstReceive, next = stored.nextReceive;
+    if (m_options.timeoutMs >= 0)
+        first = next = SessionSettings::ApplyTimeoutRule(
+            static_cast<uint32_t>(std::min<int64_t>(m_options.timeoutMs, UINT32_MAX)));
+    m_session.SetTimeouts(first, next, m_session.SendTimeout());
+    m_session.Engine().SetCommandGap(
+        m_options.gapMs >= 0 ? static_cast<uint32_t>(std::min<int64_t>(m_options.gapMs, UINT32_MAX))
+                             : stored.commandGap);
+}
+
+clTrafficLog& clCliSession::Traffic() {
+    return m_session.Engine().Traffic();
+}
+
+std::u16string clCliSession::PortText() const {
+    const std::u16string device = m_session.ConnectedDevice();
+    return device.empty() ? m_session.PortNameText() : device;
+}
+
+void clCliSession::CancelRunning() {
+    if (m_session.HasEngine())
+        m_session.Engine().CancelReceiving();
+}
+
+bool clCliSession::WaitForWork(const std::vector<int>& fds, int timeoutMs) {
+    int wait = RunDueTasks();
+    if (timeoutMs >= 0)
+        wait = wait < 0 ? timeoutMs : std::min(wait, timeoutMs);
+    std::vector<pollfd> p;
+    for (const int fd : fds)
+        p.push_back({fd, POLLIN, 0});
+    p.push_back({m_taskPosted.Fd(), POLLIN, 0});
+    if (m_signalFd >= 0)
+        p.push_back({m_signalFd, POLLIN, 0});
+    ::poll(p.data(), p.size(), wait);
+    m_taskPosted.TryAcquire();
+    RunDueTasks();
+    return PendingSignal() == 0;
 }
 
 void clCliSession::ClosePort() {
@@ -306,6 +361,7 @@ void clCliSession::CommandSent(const std::u16string& text, uint64_t) {
         std::lock_guard<std::mutex> guard(m_jobLock);
         CliTransaction t;
         t.command = text;
+        t.line = m_batchLine;
         while (!t.command.empty() && (t.command.back() == u'\r' || t.command.back() == u'\n'))
             t.command.pop_back();
         m_job.transactions.push_back(std::move(t));
@@ -318,7 +374,10 @@ void clCliSession::CommandSent(const std::u16string& text, uint64_t) {
 void clCliSession::TransactionEnded(const TransactionReport& report) {
     // The main thread waits for the job: the definition is the worker's meanwhile, and the
     // next command of the job is composed with the values these lines carry.
-    m_session.ApplyReplies(report);
+    {
+        std::lock_guard<std::mutex> writing(m_definitionLock);
+        m_session.ApplyReplies(report);
+    }
     std::lock_guard<std::mutex> guard(m_jobLock);
     if (m_job.transactions.empty())
         return;
@@ -327,6 +386,27 @@ void clCliSession::TransactionEnded(const TransactionReport& report) {
     t.replyCode = report.replyCode;
     t.replyLines = report.replyLines;
     t.lostDevice = report.lostDevice;
+    t.elapsedMs = report.elapsedMs;
+}
+
+void clCliSession::BatchProgressed(const BatchProgress& progress) {
+    {
+        std::lock_guard<std::mutex> guard(m_jobLock);
+        m_batchLine = progress.outcome == BatchProgress::kRunning ? progress.current : 0;
+    }
+    if (onBatchProgress)
+        onBatchProgress(progress);
+}
+
+void clCliSession::PortLost(const std::u16string& device) {
+    if (onPortLost)
+        onPortLost(device);
+}
+
+void clCliSession::PortReturned(const std::u16string& device, const CameraIdentity& identity,
+                                const CameraIdentity&) {
+    if (onPortReturned)
+        onPortReturned(device, identity);
 }
 
 int32_t clCliSession::Ask(const EngineQuestion& question) {
@@ -355,6 +435,7 @@ CliJob clCliSession::RunJob(const std::function<int32_t()>& submit) {
     {
         std::lock_guard<std::mutex> guard(m_jobLock);
         m_job = CliJob{};
+        m_batchLine = 0;
     }
     m_jobEnded.ResetEvent();
     if (const int32_t refused = submit()) {

@@ -22,6 +22,7 @@
 class clApplication;
 class clCamPropertyMgr;
 class clTextFiles;
+class clTrafficLog;
 
 // The common options of every command.
 struct CliOptions {
@@ -44,6 +45,8 @@ struct CliTransaction {
     std::vector<std::u16string> replyLines; // after the result line, each with its '>'
     std::u16string message;                 // what the window would show in a message box
     std::u16string lostDevice;              // the device that went away during it
+    int64_t elapsedMs = 0;                  // from the send to the end
+    size_t line = 0;                        // a batch's line that sent it (1-based), else 0
 
     bool Ok() const { return result == TRANSACTION_OK && replyCode == kReplyCodeOk; }
     std::string Outcome() const;
@@ -93,6 +96,41 @@ public:
     CliJob RunBatch(std::vector<std::u16string> lines);
     // Called on the worker thread as each command of a job goes out (its 0-based number).
     std::function<void(size_t)> onCommandSent;
+    // Called on the worker thread before each batch line and once at the batch's end.
+    std::function<void(const BatchProgress&)> onBatchProgress;
+    // Called on this thread (while a job is waited for, or in WaitForWork) when the port's
+    // device went away and when it came back and was connected again.
+    std::function<void(const std::u16string& device)> onPortLost;
+    std::function<void(const std::u16string& device, const CameraIdentity& identity)>
+        onPortReturned;
+
+    // The definition's values are written by the worker while a job runs (the replies) and by
+    // this thread between jobs; another thread that reads them holds this lock, and so does
+    // this thread when it writes them.
+    std::mutex& DefinitionLock() { return m_definitionLock; }
+
+    // The engine's connection, and its own link options of the options (port, interface, baud,
+    // time-outs, gap, definition) for the next OpenPort; the time-outs and the gap take effect
+    // at once (only while disconnected).
+    bool IsConnected() const { return m_session.IsConnected(); }
+    void UseLinkOptions(const CliOptions& options);
+    // The traffic of the engine (its listener streams it).
+    clTrafficLog& Traffic();
+    // The port as opened (the device of the built-in port, else the interface's port text) and
+    // the interface's name.
+    std::u16string PortText() const;
+    std::u16string InterfaceName() const { return m_session.SelectedInterfaceName(); }
+    // Cancels the running transaction (any thread); a batch ends with it.
+    void CancelRunning();
+    // A reconnect's identity check still runs (its "sta" is the engine's job).
+    bool IdentityCheckPending() const { return m_session.IdentityCheckPending(); }
+
+    // Takes SIGINT and SIGTERM through a descriptor from now on (threads started later inherit
+    // the mask). OpenPort does it too.
+    void CatchSignals();
+    // Waits until one of fds is readable, a signal came, or the session's posted work is due,
+    // and runs what is due. False when a signal came.
+    bool WaitForWork(const std::vector<int>& fds, int timeoutMs = -1);
 
     // A signal received so far (0: none). Never waits.
     int PendingSignal();
@@ -125,7 +163,11 @@ private:
     void CommandSent(const std::u16string& text, uint64_t receivedBefore) override;
     void TransactionEnded(const TransactionReport& report) override;
     void JobEnded(const JobReport& report) override;
+    void BatchProgressed(const BatchProgress& progress) override;
     int32_t Ask(const EngineQuestion& question) override;
+    void PortLost(const std::u16string& device) override;
+    void PortReturned(const std::u16string& device, const CameraIdentity& identity,
+                      const CameraIdentity& before) override;
     // ISessionHost
     void Post(std::function<void()> task, int delayMs) override;
 
@@ -141,6 +183,8 @@ private:
     // The job being waited for (the worker fills it through the events).
     std::mutex m_jobLock;
     CliJob m_job;
+    size_t m_batchLine = 0; // the batch line running (worker thread)
+    std::mutex m_definitionLock;
     // Set when the worker reports the job's end (manual reset: the wait looks, then resets).
     platform::Event m_jobEnded{platform::Event::Reset::Manual};
     // The session's posted work, run by the waits of the main thread.

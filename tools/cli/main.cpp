@@ -2,12 +2,13 @@
 //
 //   quillon-cli [options] ports | identify | send CMD... | set NAME=VALUE...|NAME... |
 //               describe [NAME...] | load FILE [--verify] | save OUT [NAME=VALUE...] |
-//               check DEF...
+//               check DEF... | serve [--socket PATH]
 //
 // Exit status: 0 success, 1 usage, 2 file, 3 port, 4 transaction, 5 reply code, 6 mismatch or
 // problem, 130/143 SIGINT/SIGTERM.
 #include "tools/cli/Commands.h"
 #include "tools/cli/Output.h"
+#include "tools/cli/Serve.h"
 #include "tools/cli/Session.h"
 
 #include <CLI/CLI.hpp>
@@ -19,6 +20,7 @@ namespace {
 struct Parsed {
     CliOptions options;
     CliCommand command;
+    std::string socket; // serve --socket
 };
 
 void AddCommonOptions(CLI::App& app, CliOptions& o) {
@@ -85,6 +87,13 @@ int main(int argc, char** argv) {
             sub->add_flag("--verify", parsed.command.verify,
                           "compare the values of every reply with the values sent");
     }
+    CLI::App* serve = app.add_subcommand(
+        "serve", "hold one camera open for scripts: JSON-RPC 2.0, one object per line, on "
+                 "standard input and output (docs/serve-protocol.md)");
+    serve->fallthrough();
+    serve->callback([&parsed] { parsed.command.name = "serve"; });
+    serve->add_option("--socket", parsed.socket,
+                      "listen on this Unix socket instead (mode 0600, several clients)");
 
     try {
         app.parse(argc, argv);
@@ -103,6 +112,14 @@ int main(int argc, char** argv) {
     std::string error;
     if (const int status = session.Start(error)) {
         clCliOutput::Error(error);
+        return status;
+    }
+    if (parsed.command.name == "serve") {
+        if (parsed.socket.empty())
+            return ServeStdio(session);
+        const int status = ServeSocket(session, parsed.socket, error);
+        if (!error.empty())
+            clCliOutput::Error(error);
         return status;
     }
     const clCliOutput out(parsed.options.json);

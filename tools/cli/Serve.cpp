@@ -1,0 +1,1140 @@
+#include "tools/cli/Serve.h"
+
+#include "base/MessageTable.h"
+#include "camdef/CamPropertyMgr.h"
+#include "comm/CommunicateModel.h"
+#include "comm/ReplyCollector.h"
+#include "comm/TrafficLog.h"
+#include "components/vorlix/Vorlix.h"
+#include "platform/Event.h"
+#include "platform/Text.h"
+#include "textfiles/BatchText.h"
+#include "textfiles/TextFiles.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/DefinitionCheck.h"
+#include "tools/cli/PropertyEdit.h"
+#include "tools/cli/Reports.h"
+#include "tools/cli/ServeRequest.h"
+#include "tools/cli/Session.h"
+#include "tools/cli/Verify.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <set>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+using nlohmann::json;
+
+namespace {
+
+std::string Utf8(std::u16string_view text) {
+    return platform::Utf16ToUtf8(text);
+}
+std::u16string Wide(std::string_view utf8) {
+    return platform::Utf8ToUtf16(utf8);
+}
+
+// A client's send buffer that stays full this long ends the client: one that stops reading
+// must not hold up the camera or the others.
+constexpr int kSendTimeoutSeconds = 10;
+
+// The outcome of a request other than its result: the error it is answered with.
+struct Failure {
+    int code;
+    std::string message;
+    json data = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Clients
+
+class Client {
+public:
+    Client(int in, int out, bool socket) : m_in(in), m_out(out), m_socket(socket) {}
+    ~Client() {
+        if (m_socket)
+            ::close(m_in);
+    }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    int In() const { return m_in; }
+    bool IsSocket() const { return m_socket; }
+    // Gone: nothing can be written to it any more (its queued requests are dropped).
+    bool Gone() const { return m_gone; }
+    // Standard input ended: what was read is still answered.
+    bool InputEnded() const { return m_inputEnded; }
+    void EndInput() { m_inputEnded = true; }
+    void Leave() {
+        m_gone = true;
+        if (m_socket)
+            (void)::shutdown(m_in, SHUT_RDWR);
+    }
+
+    // One line of output; a client that cannot take it is gone.
+    void Write(const json& message) {
+        std::string line = serve::Serialize(message);
+        line.push_back('\n');
+        std::lock_guard<std::mutex> guard(m_writeLock);
+        size_t at = 0;
+        while (!m_gone && at < line.size()) {
+            const ssize_t n = m_socket
+                                  ? ::send(m_out, line.data() + at, line.size() - at, MSG_NOSIGNAL)
+                                  : ::write(m_out, line.data() + at, line.size() - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                Leave();
+                break;
+            }
+            at += static_cast<size_t>(n);
+        }
+    }
+
+    // The events the client subscribed to ("progress", "traffic", "port").
+    bool Wants(const std::string& event) {
+        std::lock_guard<std::mutex> guard(m_writeLock);
+        return m_events.count(event) != 0;
+    }
+    void Subscribe(std::set<std::string> events) {
+        std::lock_guard<std::mutex> guard(m_writeLock);
+        m_events = std::move(events);
+    }
+
+    // Requests of the client queued or running on the main thread (under the server's lock):
+    // while there are any, its next requests wait behind them, so it sees them in order.
+    size_t inFlight = 0;
+    // The bytes read and not yet taken as lines (the reader thread's own).
+    std::string pending;
+    bool skipping = false; // the rest of an overlong line is being skipped
+
+private:
+    const int m_in;
+    const int m_out;
+    const bool m_socket;
+    std::atomic<bool> m_gone{false};
+    std::atomic<bool> m_inputEnded{false};
+    std::mutex m_writeLock;
+    std::set<std::string> m_events;
+};
+
+using ClientPtr = std::shared_ptr<Client>;
+
+// ---------------------------------------------------------------------------------------------
+// The server
+
+class clServer {
+public:
+    explicit clServer(clCliSession& session);
+    ~clServer();
+
+    // The reader thread for standard input, or for the socket listening at listenFd.
+    void StartReading(int listenFd);
+    // The main thread: runs the camera's requests until the input ended and all is answered,
+    // or a signal came. The exit status.
+    int Run();
+
+private:
+    struct Work {
+        ClientPtr client;
+        serve::Line line;
+    };
+
+    // ---- reader thread
+    void ReadLoop(int listenFd);
+    void Accept(int listenFd);
+    // False when the client is gone.
+    bool ReadFrom(const ClientPtr& client);
+    void TakeLine(const ClientPtr& client, std::string_view text);
+
+    // ---- answering (the reader thread for requests that need no camera, else the main
+    // thread)
+    void Answer(const ClientPtr& client, const serve::Line& line);
+    // The response to a line (null: nothing to answer, notifications only).
+    json Respond(const ClientPtr& client, const serve::Line& line);
+    json Dispatch(const ClientPtr& client, const serve::Request& request);
+
+    // ---- the methods
+    json Open(const json& params);
+    json Close();
+    json Identify();
+    json Send(const json& params);
+    json Get(const json& params);
+    json Set(const json& params);
+    json Execute(const json& params);
+    json Describe(const json& params);
+    json Load(const json& params);
+    json Save(const json& params);
+    json Check(const json& params);
+    json Ports();
+    json Cancel(const ClientPtr& client);
+    json Subscribe(const ClientPtr& client, const json& params);
+
+    // ---- helpers of the methods (main thread)
+    void NeedPort();
+    void NeedDefinition();
+    // Runs one job; its reports are added to transactions. Throws a Failure (with the
+    // transactions so far) when the job did not end well, Interrupted for a signal.
+    CliJob RunJob(const std::function<CliJob()>& run, json& transactions, json extra = nullptr);
+    json IdentityJson();
+    std::vector<PropertyEdit> ParseValues(const json& values);
+    void ThrowForEdit(const std::string& name, const std::string& error);
+    void Notify(const std::string& event, const std::string& method, const json& params);
+
+    clCliSession& m_session;
+    CliOptions m_defaults;
+
+    std::mutex m_lock; // the queue, the clients, the running request
+    std::deque<Work> m_queue;
+    std::vector<ClientPtr> m_clients;
+    ClientPtr m_running;
+    std::atomic<bool> m_cancelled{false};
+    std::u16string m_lostDevice; // the device lost and not back yet (main thread)
+    bool m_inputEnded = false;
+    platform::Event m_queued{platform::Event::Reset::Auto};
+    platform::Event m_stopReading{platform::Event::Reset::Manual};
+    std::thread m_reader;
+};
+
+clServer::clServer(clCliSession& session) : m_session(session), m_defaults(session.Options()) {
+    m_session.onBatchProgress = nullptr;
+    m_session.onPortLost = [this](const std::u16string& device) {
+        m_lostDevice = device;
+        Notify("port", "port_lost", {{"device", Utf8(device)}});
+    };
+    m_session.onPortReturned = [this](const std::u16string& device,
+                                      const CameraIdentity& identity) {
+        m_lostDevice.clear();
+        json who = nullptr;
+        if (!identity.Empty())
+            who = IdentityJson();
+        Notify("port", "port_returned", {{"device", Utf8(device)}, {"identity", who}});
+    };
+    m_session.Traffic().SetListener([this](std::string_view direction, std::string_view text,
+                                           std::chrono::system_clock::time_point at) {
+        if (direction == "==")
+            return;
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() %
+            1000;
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d",
+                      local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                      local.tm_min, local.tm_sec, static_cast<int>(ms));
+        Notify("traffic", "traffic",
+               {{"time", stamp}, {"dir", std::string(direction)}, {"text", std::string(text)}});
+    });
+}
+
+clServer::~clServer() {
+    m_session.Traffic().SetListener({});
+    m_session.onPortLost = nullptr;
+    m_session.onPortReturned = nullptr;
+    m_session.onBatchProgress = nullptr;
+    m_stopReading.Set();
+    if (m_reader.joinable())
+        m_reader.join();
+}
+
+void clServer::Notify(const std::string& event, const std::string& method, const json& params) {
+    std::vector<ClientPtr> clients;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        clients = m_clients;
+    }
+    const json message = serve::Notification(method, params);
+    for (const ClientPtr& c : clients)
+        if (!c->Gone() && c->Wants(event))
+            c->Write(message);
+}
+
+// ---- reader thread
+
+void clServer::StartReading(int listenFd) {
+    if (listenFd < 0) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_clients.push_back(std::make_shared<Client>(STDIN_FILENO, STDOUT_FILENO, false));
+    }
+    m_reader = std::thread([this, listenFd] { ReadLoop(listenFd); });
+}
+
+void clServer::ReadLoop(int listenFd) {
+    for (;;) {
+        std::vector<ClientPtr> clients;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            std::erase_if(m_clients, [](const ClientPtr& c) { return c->Gone(); });
+            for (const ClientPtr& c : m_clients)
+                if (!c->InputEnded())
+                    clients.push_back(c);
+            if (listenFd < 0 && clients.empty()) {
+                m_inputEnded = true;
+                m_queued.Set();
+                return;
+            }
+        }
+        std::vector<pollfd> p{{m_stopReading.Fd(), POLLIN, 0}};
+        if (listenFd >= 0)
+            p.push_back({listenFd, POLLIN, 0});
+        for (const ClientPtr& c : clients)
+            p.push_back({c->In(), POLLIN, 0});
+        if (::poll(p.data(), p.size(), -1) < 0 && errno != EINTR)
+            return;
+        if (p[0].revents)
+            return;
+        size_t at = 1;
+        if (listenFd >= 0 && p[at++].revents)
+            Accept(listenFd);
+        for (const ClientPtr& c : clients) {
+            if (!p[at++].revents || ReadFrom(c))
+                continue;
+            // A socket's end is its client going away; the end of standard input only ends the
+            // requests.
+            if (c->IsSocket())
+                c->Leave();
+            else
+                c->EndInput();
+        }
+    }
+}
+
+void clServer::Accept(int listenFd) {
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    // Only the user who runs the service may drive its camera.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+        ::close(fd);
+        return;
+    }
+    const timeval timeout{kSendTimeoutSeconds, 0};
+    (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_clients.push_back(std::make_shared<Client>(fd, fd, true));
+}
+
+bool clServer::ReadFrom(const ClientPtr& client) {
+    char buffer[65536];
+    const ssize_t n = ::read(client->In(), buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return true;
+    if (n <= 0) {
+        // The end of the input: a last line without its line feed still counts.
+        if (!client->pending.empty() && !client->skipping)
+            TakeLine(client, client->pending);
+        client->pending.clear();
+        return false;
+    }
+    std::string_view data(buffer, static_cast<size_t>(n));
+    while (!data.empty()) {
+        const size_t end = data.find('\n');
+        const std::string_view part = data.substr(0, end);
+        if (!client->skipping) {
+            client->pending.append(part);
+            if (client->pending.size() > serve::kMaxLineBytes) {
+                // Answered once, then the rest of the line is skipped.
+                client->pending.clear();
+                client->skipping = true;
+                client->Write(serve::OverlongLineError());
+            }
+        }
+        if (end == std::string_view::npos)
+            break;
+        if (!client->skipping) {
+            std::string line = std::move(client->pending);
+            client->pending.clear();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            TakeLine(client, line);
+        }
+        client->skipping = false;
+        data.remove_prefix(end + 1);
+    }
+    return true;
+}
+
+void clServer::TakeLine(const ClientPtr& client, std::string_view text) {
+    if (text.find_first_not_of(" \t\r") == std::string_view::npos)
+        return; // blank lines are nothing
+    serve::Line line = serve::ReadLine(text);
+    const bool camera = std::any_of(line.entries.begin(), line.entries.end(), [](const auto& e) {
+        return e.request && serve::NeedsCamera(e.request->method);
+    });
+    // A cancel is for what runs now: it never waits.
+    const bool cancel = line.entries.size() == 1 && line.entries.front().request &&
+                        line.entries.front().request->method == "cancel";
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (camera || (client->inFlight > 0 && !cancel)) {
+            ++client->inFlight;
+            m_queue.push_back({client, std::move(line)});
+            m_queued.Set();
+            return;
+        }
+    }
+    Answer(client, line);
+}
+
+// ---- answering
+
+void clServer::Answer(const ClientPtr& client, const serve::Line& line) {
+    if (const json response = Respond(client, line); !response.is_null())
+        client->Write(response);
+}
+
+json clServer::Respond(const ClientPtr& client, const serve::Line& line) {
+    json responses = json::array();
+    for (const serve::Entry& e : line.entries) {
+        if (!e.request) {
+            responses.push_back(e.error);
+            continue;
+        }
+        json response = Dispatch(client, *e.request);
+        if (!e.request->notification)
+            responses.push_back(std::move(response));
+    }
+    if (responses.empty())
+        return nullptr; // notifications only
+    return line.batch ? responses : responses.front();
+}
+
+json clServer::Dispatch(const ClientPtr& client, const serve::Request& r) {
+    const json& p = r.params;
+    try {
+        json result;
+        if (r.method == "open")
+            result = Open(p);
+        else if (r.method == "close")
+            result = Close();
+        else if (r.method == "identify")
+            result = Identify();
+        else if (r.method == "send")
+            result = Send(p);
+        else if (r.method == "get")
+            result = Get(p);
+        else if (r.method == "set")
+            result = Set(p);
+        else if (r.method == "execute")
+            result = Execute(p);
+        else if (r.method == "describe")
+            result = Describe(p);
+        else if (r.method == "load")
+            result = Load(p);
+        else if (r.method == "save")
+            result = Save(p);
+        else if (r.method == "check")
+            result = Check(p);
+        else if (r.method == "ports")
+            result = Ports();
+        else if (r.method == "cancel")
+            result = Cancel(client);
+        else if (r.method == "subscribe")
+            result = Subscribe(client, p);
+        else
+            return serve::ErrorResponse(r.id, serve::kMethodNotFound,
+                                        "no method \"" + r.method + "\"");
+        return serve::Response(r.id, std::move(result));
+    } catch (const Failure& f) {
+        return serve::ErrorResponse(r.id, f.code, f.message, f.data);
+    }
+}
+
+int clServer::Run() {
+    for (;;) {
+        Work work;
+        bool have = false, ended = false;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            // The requests of a client that went away are dropped.
+            while (!m_queue.empty() && m_queue.front().client->Gone()) {
+                --m_queue.front().client->inFlight;
+                m_queue.pop_front();
+            }
+            if (!m_queue.empty()) {
+                work = std::move(m_queue.front());
+                m_queue.pop_front();
+                have = true;
+                m_running = work.client;
+                m_cancelled = false;
+            }
+            ended = m_inputEnded && m_queue.empty() && !have;
+        }
+        if (ended)
+            break;
+        if (!have) {
+            if (!m_session.WaitForWork({m_queued.Fd()}))
+                break;
+            m_queued.TryAcquire();
+            continue;
+        }
+        const json response = Respond(work.client, work.line);
+        {
+            // Over before it is answered: a cancel after the answer finds nothing running.
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_running.reset();
+        }
+        if (!response.is_null())
+            work.client->Write(response);
+        {
+            // Written before the client's next request may be answered at once.
+            std::lock_guard<std::mutex> guard(m_lock);
+            --work.client->inFlight;
+        }
+        if (m_session.PendingSignal() != 0)
+            break;
+    }
+    m_session.ClosePort();
+    const int signal = m_session.PendingSignal();
+    return signal != 0 ? 128 + signal : kCliOk;
+}
+
+// ---- helpers
+
+void clServer::NeedPort() {
+    // A reconnect's identity check is the engine's job: the request waits for its end.
+    while (m_session.IdentityCheckPending())
+        if (!m_session.WaitForWork({}, 50))
+            throw Failure{
+                kCliTransaction,
+                std::string(m_session.PendingSignal() == SIGINT ? "interrupted" : "terminated") +
+                    ": nothing was sent and the port closed"};
+    if (!m_session.IsConnected() && !m_lostDevice.empty())
+        throw Failure{kCliPort, Utf8(FormatMsg(MSG_PORT_LOST, {m_lostDevice})) +
+                                    ": waiting for it to return"};
+    if (!m_session.IsConnected())
+        throw Failure{kCliPort, "the port is not open: call open first"};
+}
+
+void clServer::NeedDefinition() {
+    if (!m_session.Manager().IsLoaded())
+        throw Failure{kCliUsage, "no definition is loaded: open with a definition FILE or auto"};
+}
+
+json ReportJson(const CliTransaction& t) {
+    const char* result = "send_failed";
+    if (!t.lostDevice.empty())
+        result = "lost";
+    else if (t.result == TRANSACTION_OK)
+        result = t.replyCode == kReplyCodeOk ? "ok" : "reply_code";
+    else if (t.result == TRANSACTION_TIMEOUT)
+        result = "timeout";
+    else if (t.result == TRANSACTION_CANCELLED)
+        result = "cancelled";
+    json replies = json::array();
+    for (const std::u16string& line : t.replyLines)
+        replies.push_back(Utf8(ReplyText(line)));
+    return {{"command", Utf8(t.command)},
+            {"result", result},
+            {"reply_code",
+             t.replyCode == kNoReplyCode ? json(nullptr) : json(Utf8(ReplyCodeText(t.replyCode)))},
+            {"replies", replies},
+            {"elapsed_ms", t.elapsedMs}};
+}
+
+CliJob clServer::RunJob(const std::function<CliJob()>& run, json& transactions, json extra) {
+    auto fail = [&](int code, const std::string& message) {
+        json data = extra.is_object() ? extra : json::object();
+        data["transactions"] = transactions;
+        throw Failure{code, message, data};
+    };
+    if (m_cancelled)
+        fail(kCliTransaction, "cancelled: nothing more was sent");
+    NeedPort();
+    CliJob job = run();
+    for (const CliTransaction& t : job.transactions)
+        transactions.push_back(ReportJson(t));
+    if (job.signal != 0) {
+        json data{{"transactions", transactions}};
+        Failure f{kCliTransaction,
+                  std::string(job.signal == SIGINT ? "interrupted" : "terminated") +
+                      ": the running transaction was cancelled and the port closed",
+                  data};
+        // The answer goes out before the service ends.
+        throw f;
+    }
+    if (job.refused != 0)
+        fail(kCliTransaction,
+             "the engine did not take the job (refusal " + std::to_string(job.refused) + ")");
+    for (const CliTransaction& t : job.transactions) {
+        if (t.result != TRANSACTION_OK)
+            fail(kCliTransaction, Utf8(t.command) + ": " + t.Outcome() +
+                                      (t.message.empty() ? "" : " (" + Utf8(t.message) + ")"));
+    }
+    if (m_cancelled)
+        fail(kCliTransaction, "cancelled: nothing more was sent");
+    for (const CliTransaction& t : job.transactions)
+        if (t.replyCode != kReplyCodeOk)
+            fail(kCliReply, Utf8(t.command) + ": the camera answered " + t.Outcome());
+    return job;
+}
+
+json clServer::IdentityJson() {
+    return {{"model", Utf8(m_session.Model())},
+            {"type", Utf8(m_session.Type())},
+            {"version", Utf8(m_session.Version())},
+            {"serial", Utf8(m_session.Serial())}};
+}
+
+// A value as the protocol gives it: Integer and Float numbers, Bool true/false, String text,
+// Selection the entry's text.
+json PlainValue(const json& value) {
+    if (value.contains("entry"))
+        return value["entry"];
+    return value["value"];
+}
+
+void clServer::ThrowForEdit(const std::string& name, const std::string& error) {
+    json data = nullptr;
+    const clCamPropertyMgr& m = m_session.Manager();
+    if (auto* i = PropertyAs<clCamPropertyInteger>(m.FindProperty(Wide(name)))) {
+        int64_t min = 0, max = 0, inc = 1;
+        m.GetIntegerMin(i, min);
+        m.GetIntegerMax(i, max);
+        m.GetIntegerInc(i, inc);
+        data = {{"name", name}, {"min", min}, {"max", max}, {"inc", inc}};
+    }
+    throw Failure{kCliUsage, error, data};
+}
+
+// NAME=VALUE arguments from the values object, read as quillon-cli set reads them.
+std::vector<PropertyEdit> clServer::ParseValues(const json& values) {
+    std::vector<PropertyEdit> edits;
+    for (const auto& [name, value] : values.items()) {
+        std::string text;
+        if (value.is_boolean())
+            text = value.get<bool>() ? "on" : "off";
+        else if (value.is_number_integer())
+            text = value.dump();
+        else if (value.is_number_float())
+            text = value.dump();
+        else if (value.is_string())
+            text = value.get<std::string>();
+        else
+            throw Failure{kCliUsage, name + ": a value is a number, true, false or a string"};
+        PropertyEdit edit;
+        std::string error;
+        if (!ParsePropertyEdit(m_session.Manager(), name + "=" + text, edit, error, "UTF-8"))
+            ThrowForEdit(name, error);
+        if (edit.property->type == CamPropertyType::Integer && !value.is_number_integer() &&
+            !value.is_string())
+            ThrowForEdit(name, name + ": " + value.dump() + " is not an integer");
+        edits.push_back(edit);
+    }
+    return edits;
+}
+
+// ---- the methods
+
+json clServer::Open(const json& p) {
+    CliOptions o = m_defaults;
+    o.port = p.value("port", o.port);
+    o.interfaceName = p.value("interface", o.interfaceName);
+    o.baud = p.value("baud", o.baud);
+    o.definition = p.value("definition", o.definition);
+    o.timeoutMs = p.value("timeout_ms", o.timeoutMs);
+    o.gapMs = p.value("gap_ms", o.gapMs);
+    if (m_session.IsConnected())
+        m_session.ClosePort();
+    m_lostDevice.clear();
+    m_session.UseLinkOptions(o);
+    const bool automatic = o.definition == "auto";
+    if (!o.definition.empty() && !automatic) {
+        std::string message;
+        std::lock_guard<std::mutex> writing(m_session.DefinitionLock());
+        if (m_session.LoadDefinition(platform::PathToUtf16(o.definition), message) != 0)
+            throw Failure{kCliFile, "cannot use the definition " + o.definition + ": " + message};
+    }
+    std::string message;
+    if (const int status = m_session.OpenPort(message))
+        throw Failure{status, message};
+    json transactions = json::array();
+    json identity = nullptr;
+    try {
+        RunJob([this] { return m_session.RunCommand(u"sta"); }, transactions);
+        identity = IdentityJson();
+    } catch (const Failure&) {
+        // A camera that does not answer "sta" is still open; only "auto" needs the answer, and
+        // a cancel is the caller's.
+        if (automatic || m_cancelled || m_session.PendingSignal() != 0)
+            throw;
+    }
+    if (automatic) {
+        const std::u16string model =
+            m_session.Model().empty() ? m_session.Type() : m_session.Model();
+        if (model.empty())
+            throw Failure{kCliFile, Utf8(Msg(MSG_MODEL_NOT_DETECTED))};
+        const std::vector<std::u16string> paths = m_session.DefinitionsForModel(model);
+        if (paths.empty())
+            throw Failure{kCliFile,
+                          Utf8(Msg(MSG_DEFINE_NOT_FOUND)) + " (model " + Utf8(model) + ")"};
+        if (paths.size() > 1) {
+            std::string list;
+            for (const std::u16string& path : paths)
+                list += (list.empty() ? "" : ", ") + Utf8(path.substr(path.find_last_of(u'/') + 1));
+            throw Failure{kCliFile, "several definitions fit model " + Utf8(model) + " (" + list +
+                                        "): choose one with definition FILE"};
+        }
+        std::lock_guard<std::mutex> writing(m_session.DefinitionLock());
+        if (m_session.LoadDefinition(paths.front(), message) != 0)
+            throw Failure{kCliFile,
+                          "cannot use the definition " + Utf8(paths.front()) + ": " + message};
+    }
+    const std::u16string& definition = m_session.DefinitionPath();
+    return {{"port", Utf8(m_session.PortText())},
+            {"interface", Utf8(m_session.InterfaceName())},
+            {"definition", m_session.Manager().IsLoaded() && !definition.empty()
+                               ? json(Utf8(definition))
+                               : json(nullptr)},
+            {"identity", identity}};
+}
+
+json clServer::Close() {
+    m_session.ClosePort();
+    m_lostDevice.clear();
+    return nullptr;
+}
+
+json clServer::Identify() {
+    json transactions = json::array();
+    RunJob([this] { return m_session.RunCommand(u"sta"); }, transactions);
+    return IdentityJson();
+}
+
+json clServer::Send(const json& p) {
+    std::vector<std::u16string> texts;
+    for (const json& c : p["commands"]) {
+        const std::string command = c.get<std::string>();
+        std::u16string text;
+        std::string reason;
+        if (!CommandArgument(command, text, reason, false, "UTF-8"))
+            throw Failure{kCliUsage, "send \"" + command + "\": " + reason};
+        texts.push_back(std::move(text));
+    }
+    if (texts.empty())
+        throw Failure{kCliUsage, "send needs at least one command"};
+    json transactions = json::array();
+    for (const std::u16string& text : texts)
+        RunJob([this, &text] { return m_session.RunCommand(text); }, transactions);
+    return {{"transactions", transactions}};
+}
+
+json clServer::Get(const json& p) {
+    std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+    NeedDefinition();
+    const clCamPropertyMgr& m = m_session.Manager();
+    std::vector<const clCamProperty*> list;
+    if (p.contains("names")) {
+        for (const json& n : p["names"]) {
+            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
+            if (!property)
+                throw Failure{kCliUsage,
+                              "no property \"" + n.get<std::string>() + "\" in the definition"};
+            list.push_back(property);
+        }
+    } else {
+        list = TreeOrder(m);
+    }
+    json values = json::object();
+    for (const clCamProperty* property : list)
+        if (property->type != CamPropertyType::Execution)
+            values[Utf8(property->name)] = PlainValue(PropertyValueJson(m, property));
+    return {{"values", values}};
+}
+
+json clServer::Set(const json& p) {
+    std::vector<PropertyEdit> edits;
+    {
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        NeedDefinition();
+        if (p["values"].empty())
+            throw Failure{kCliUsage, "set needs at least one value"};
+        edits = ParseValues(p["values"]);
+    }
+    NeedPort();
+    json transactions = json::array();
+    json values = json::object();
+    for (const PropertyEdit& edit : edits) {
+        {
+            std::lock_guard<std::mutex> writing(m_session.DefinitionLock());
+            StorePropertyEdit(m_session.Manager(), edit);
+        }
+        CliJob job;
+        try {
+            job = RunJob([this, &edit] { return m_session.RunProperty(edit.property); },
+                         transactions, {{"values", values}});
+        } catch (Failure& f) {
+            f.data["values"] = values;
+            throw;
+        }
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        const clCamPropertyMgr& m = m_session.Manager();
+        std::vector<ReportedValue> reported = CarriedProperties(m, job);
+        if (std::none_of(reported.begin(), reported.end(),
+                         [&](const ReportedValue& r) { return r.property == edit.property; }))
+            reported.push_back({edit.property, ReportedValue::kSent, std::nullopt});
+        for (const ReportedValue& r : reported)
+            values[Utf8(r.property->name)] = PlainValue(ReportedText(m, r).second);
+    }
+    return {{"transactions", transactions}, {"values", values}};
+}
+
+json clServer::Execute(const json& p) {
+    const std::string name = p["name"].get<std::string>();
+    const clCamProperty* property = nullptr;
+    {
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        NeedDefinition();
+        property = m_session.Manager().FindProperty(Wide(name));
+        if (!property)
+            throw Failure{kCliUsage, "no property \"" + name + "\" in the definition"};
+        if (property->type != CamPropertyType::Execution)
+            throw Failure{kCliUsage, name + " is no Execution property: give it a value with set"};
+        if (!property->IsWritable())
+            throw Failure{kCliUsage, name + " is read only"};
+        if (property->hasPrompt && !p.value("confirm", false))
+            throw Failure{kCliUsage,
+                          name + " asks before it runs: execute it with confirm: true",
+                          {{"prompt", Texts(property->prompt)}}};
+    }
+    json transactions = json::array();
+    RunJob([this, property] { return m_session.RunProperty(property); }, transactions);
+    return {{"transactions", transactions}};
+}
+
+json clServer::Describe(const json& p) {
+    std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+    NeedDefinition();
+    const clCamPropertyMgr& m = m_session.Manager();
+    std::vector<const clCamProperty*> list;
+    if (p.contains("names")) {
+        for (const json& n : p["names"]) {
+            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
+            if (!property)
+                throw Failure{kCliUsage,
+                              "no property \"" + n.get<std::string>() + "\" in the definition"};
+            list.push_back(property);
+        }
+    } else {
+        list = TreeOrder(m);
+    }
+    json properties = json::array();
+    for (const clCamProperty* property : list) {
+        json o{{"name", Utf8(property->name)},
+               {"type", PropertyTypeName(property->type)},
+               {"access", AccessName(property->accessMode)},
+               {"unit", Utf8(property->unit)},
+               {"min", nullptr},
+               {"max", nullptr},
+               {"inc", nullptr},
+               {"titles", Texts(property->title)},
+               {"note", Texts(property->note)},
+               {"commands", json::array()},
+               {"entries", json::array()}};
+        if (auto* i = PropertyAs<clCamPropertyInteger>(property)) {
+            int64_t min = 0, max = 0, inc = 1;
+            m.GetIntegerMin(i, min);
+            m.GetIntegerMax(i, max);
+            m.GetIntegerInc(i, inc);
+            o["min"] = min;
+            o["max"] = max;
+            o["inc"] = inc;
+        }
+        if (auto* s = PropertyAs<clCamPropertySelection>(property))
+            for (size_t e = 0; e < s->entryTexts.size() && e < s->entryValues.size(); ++e)
+                o["entries"].push_back(
+                    {{"text", Utf8(s->entryTexts[e])}, {"value", s->entryValues[e]}});
+        if (auto* s = PropertyAs<clCamPropertyString>(property))
+            o["length"] = s->length;
+        for (const std::u16string& c : property->commandNames)
+            o["commands"].push_back(Utf8(c));
+        if (property->isCalculator)
+            o["formula"] = Utf8(property->formula);
+        if (property->type != CamPropertyType::Execution)
+            o["value"] = PlainValue(PropertyValueJson(m, property));
+        properties.push_back(std::move(o));
+    }
+    return {{"properties", properties}};
+}
+
+json clServer::Load(const json& p) {
+    const std::string file = p["path"].get<std::string>();
+    const bool verify = p.value("verify", false);
+    std::u16string text;
+    const BatchTextFault fault = ReadCheckedBatchText(file, text);
+    if (!fault.reason.empty())
+        throw Failure{kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
+                                    (fault.line ? ": line " + std::to_string(fault.line) : "") +
+                                    ": " + fault.reason};
+    std::vector<std::u16string> lines;
+    SplitBatchLines(text, lines);
+    // The file's line of each step the batch runs (blank and comment lines run nothing).
+    std::vector<size_t> stepLines;
+    size_t total = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const BatchStep step = ParseBatchLine(lines[i].substr(0, kBatchLineChars));
+        if (step.kind == BatchStep::kNothing)
+            continue;
+        stepLines.push_back(i + 1);
+        total += step.kind == BatchStep::kCommand;
+    }
+    const size_t steps = stepLines.size();
+    auto fileLine = [&stepLines](size_t step) {
+        return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : size_t{0};
+    };
+    m_session.onBatchProgress = [this, steps, fileLine](const BatchProgress& progress) {
+        if (progress.outcome != BatchProgress::kRunning)
+            return;
+        Notify("progress", "progress",
+               {{"done", progress.done},
+                {"total", steps},
+                {"line", fileLine(progress.current)},
+                {"text", Utf8(progress.text)}});
+    };
+    json transactions = json::array();
+    json result{
+        {"sent", 0}, {"total", total}, {"outcome", "all_sent"}, {"mismatches", json::array()}};
+    CliJob job;
+    try {
+        job = RunJob([this, &lines] { return m_session.RunBatch(std::move(lines)); }, transactions,
+                     result);
+    } catch (Failure& f) {
+        m_session.onBatchProgress = nullptr;
+        f.data["sent"] = f.data["transactions"].size();
+        bool cancelled = m_cancelled;
+        for (const json& t : f.data["transactions"])
+            cancelled = cancelled || t["result"] == "cancelled" || t["result"] == "lost";
+        f.data["outcome"] = f.code == kCliReply ? "all_sent" : cancelled ? "cancelled" : "stopped";
+        throw;
+    }
+    m_session.onBatchProgress = nullptr;
+    result["sent"] = job.transactions.size();
+    result["outcome"] = job.outcome == JobOutcome::kDone        ? "all_sent"
+                        : job.outcome == JobOutcome::kCancelled ? "cancelled"
+                        : job.outcome == JobOutcome::kLost      ? "cancelled"
+                                                                : "stopped";
+    if (!verify)
+        return result;
+    if (job.outcome != JobOutcome::kDone)
+        throw Failure{kCliTransaction, "not verified: the batch stopped before its end", result};
+    std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+    clCamPropertyMgr* m = m_session.Manager().IsLoaded() ? &m_session.Manager() : nullptr;
+    for (const CliTransaction& t : job.transactions) {
+        std::vector<VerifyMismatch> found;
+        if (!VerifyCommandReply(m, t.command, t.replyLines, found))
+            continue;
+        for (const VerifyMismatch& x : found)
+            result["mismatches"].push_back({{"line", fileLine(t.line)},
+                                            {"command", Utf8(t.command)},
+                                            {"field", x.field},
+                                            {"sent", x.sent},
+                                            {"camera", x.received}});
+    }
+    if (!result["mismatches"].empty()) {
+        result["transactions"] = transactions;
+        throw Failure{kCliMismatch,
+                      "the camera holds other values than sent (" +
+                          std::to_string(result["mismatches"].size()) + " mismatches)",
+                      result};
+    }
+    return result;
+}
+
+json clServer::Save(const json& p) {
+    const std::string file = p["path"].get<std::string>();
+    std::lock_guard<std::mutex> writing(m_session.DefinitionLock());
+    NeedDefinition();
+    const json values = p.value("values", json::object());
+    const std::vector<PropertyEdit> edits = ParseValues(values);
+    // The file takes the values given; the session keeps those the camera has.
+    clCamPropertyMgr& m = m_session.Manager();
+    std::vector<std::string> before;
+    for (const PropertyEdit& edit : edits)
+        before.push_back(Utf8(edit.property->name) + "=" + PropertyValueText(m, edit.property));
+    for (const PropertyEdit& edit : edits)
+        StorePropertyEdit(m, edit);
+    std::string reason;
+    const int32_t written = m_session.WriteSettingsText(platform::PathToUtf16(file), reason);
+    for (auto it = before.rbegin(); it != before.rend(); ++it) {
+        PropertyEdit edit;
+        std::string error;
+        if (ParsePropertyEdit(m, *it, edit, error, "UTF-8"))
+            StorePropertyEdit(m, edit);
+    }
+    if (written != FILE_COMMAND_OK)
+        throw Failure{kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason)};
+    size_t count = 0;
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);)
+        ++count;
+    return {{"path", file}, {"lines", count}};
+}
+
+json clServer::Check(const json& p) {
+    // A manager of its own: the session's definition stays as it is, and a job may run.
+    clCamPropertyMgr manager;
+    manager.SetSchemaPathFormat(m_session.Manager().SchemaPathFormat());
+    json problems = json::array();
+    int code = kCliOk;
+    std::string message;
+    for (const json& f : p["paths"]) {
+        const std::string file = f.get<std::string>();
+        const int result = manager.Load(platform::PathToUtf16(file));
+        if (result != kLoadOk) {
+            std::string why = Utf8(Msg(DefinitionLoadFailureMessage(result)));
+            if (!manager.LastErrorDetail().empty())
+                why += " (" + Utf8(manager.LastErrorDetail()) + ")";
+            problems.push_back({{"file", file}, {"kind", "load"}, {"name", ""}, {"detail", why}});
+            if (code != kCliFile)
+                message = "cannot use the definition " + file + ": " + why;
+            code = kCliFile;
+            continue;
+        }
+        for (const DefinitionProblem& problem : CheckDefinition(manager)) {
+            problems.push_back({{"file", file},
+                                {"kind", problem.kind},
+                                {"name", problem.where},
+                                {"detail", problem.detail}});
+            if (code == kCliOk) {
+                code = kCliMismatch;
+                message = file + ": " + problem.kind + " " + problem.where + ": " + problem.detail;
+            }
+        }
+    }
+    if (code != kCliOk) {
+        if (code == kCliMismatch && problems.size() > 1)
+            message += " (and " + std::to_string(problems.size() - 1) + " more problems)";
+        throw Failure{code, message, {{"problems", problems}}};
+    }
+    return {{"problems", problems}};
+}
+
+json clServer::Ports() {
+    json interfaces = json::array();
+    const clInterfaceRegistry& r = m_session.Interfaces();
+    for (size_t i = 0; i < r.Count(); ++i) {
+        const InterfaceTable* t = r.interfaces[i];
+        const char16_t* name = t && t->GetInterfaceName ? t->GetInterfaceName() : u"";
+        interfaces.push_back(
+            {{"name", Utf8(name ? name : u"")}, {"version", Utf8(r.versionTexts[i])}});
+    }
+    json ports = json::array();
+    const std::u16string held = m_session.IsConnected() ? m_session.PortText() : u"";
+    for (int32_t i = 0; VorlixGetPortNameW(i); ++i) {
+        const char16_t* path = VorlixGetFileNameW(i);
+        const char16_t* description = VorlixGetDescriptionW(i);
+        const std::u16string device = path ? path : u"";
+        ports.push_back({{"name", Utf8(VorlixGetPortNameW(i))},
+                         {"device", Utf8(device)},
+                         {"description", Utf8(description ? description : u"")},
+                         {"in_use", !held.empty() && held == device}});
+    }
+    return {{"interfaces", interfaces}, {"ports", ports}};
+}
+
+json clServer::Cancel(const ClientPtr& client) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_running != client)
+            return {{"cancelled", false}};
+        m_cancelled = true;
+    }
+    m_session.CancelRunning();
+    return {{"cancelled", true}};
+}
+
+json clServer::Subscribe(const ClientPtr& client, const json& p) {
+    std::set<std::string> events;
+    for (const json& e : p["events"])
+        events.insert(e.get<std::string>());
+    client->Subscribe(std::move(events));
+    return nullptr;
+}
+
+// The service's own end of a write to a reader that went away: an error, not a signal.
+void IgnorePipeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+} // namespace
+
+int ServeStdio(clCliSession& session) {
+    IgnorePipeSignal();
+    session.CatchSignals();
+    clServer server(session);
+    server.StartReading(-1);
+    return server.Run();
+}
+
+int ServeSocket(clCliSession& session, const std::string& path, std::string& error) {
+    IgnorePipeSignal();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
+        error = "the socket path must have 1 to " + std::to_string(sizeof address.sun_path - 1) +
+                " bytes";
+        return kCliUsage;
+    }
+    std::copy(path.begin(), path.end(), address.sun_path);
+    // A socket left behind by a service that ended is replaced; one that answers is not.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        bool live = false;
+        if (S_ISSOCK(st.st_mode)) {
+            const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            live = probe >= 0 &&
+                   ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            if (probe >= 0)
+                ::close(probe);
+        }
+        if (!S_ISSOCK(st.st_mode) || live) {
+            error = path + (live ? " is served by another process" : " exists and is no socket");
+            return kCliPort;
+        }
+        ::unlink(path.c_str());
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = std::string("cannot make a socket: ") + std::strerror(errno);
+        return kCliPort;
+    }
+    const mode_t mask = ::umask(0177);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::umask(mask);
+    if (!bound || ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
+        error = "cannot serve on " + path + ": " + std::strerror(errno);
+        ::close(fd);
+        return kCliPort;
+    }
+    session.CatchSignals();
+    int status;
+    {
+        clServer server(session);
+        server.StartReading(fd);
+        status = server.Run();
+    }
+    ::close(fd);
+    ::unlink(path.c_str());
+    return status;
+}

@@ -1,0 +1,62 @@
+// The request reader of quillon-cli's scripting service: one line of JSON-RPC 2.0 (a request, a
+// notification or a batch array) read into requests, each checked for the shape of its
+// parameters, or the error answered in its place. No camera, no session: the server runs what
+// is read here.
+#pragma once
+
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace serve {
+
+// A line longer than this is refused (-32600) and skipped to its end.
+inline constexpr size_t kMaxLineBytes = size_t{1} << 20;
+
+enum ProtocolError : int {
+    kParseError = -32700,     // not JSON, or not UTF-8
+    kInvalidRequest = -32600, // not a request object, or a line over kMaxLineBytes
+    kMethodNotFound = -32601,
+    kInvalidParams = -32602, // parameters of the wrong shape
+};
+
+struct Request {
+    nlohmann::json id;         // null when the request has none
+    bool notification = false; // no "id": nothing is answered
+    std::string method;
+    nlohmann::json params = nlohmann::json::object();
+};
+
+// One request of a line, or the error response that stands for it.
+struct Entry {
+    std::optional<Request> request;
+    nlohmann::json error; // a whole response object when request is empty
+};
+
+struct Line {
+    bool batch = false;
+    std::vector<Entry> entries;
+};
+
+// Reads a line (without its line feed). Every request is checked: the method must be known and
+// its parameters of the documented shape.
+Line ReadLine(std::string_view line);
+
+// The methods the service answers, in the order the protocol document lists them.
+const std::vector<std::string>& MethodNames();
+// Whether a method runs a camera job (waits its turn) or is answered at once.
+bool NeedsCamera(std::string_view method);
+
+nlohmann::json Response(const nlohmann::json& id, nlohmann::json result);
+nlohmann::json ErrorResponse(const nlohmann::json& id, int code, const std::string& message,
+                             nlohmann::json data = nullptr);
+// The answer to a line longer than kMaxLineBytes.
+nlohmann::json OverlongLineError();
+nlohmann::json Notification(const std::string& method, nlohmann::json params);
+// One line of output (without its line feed); bytes that are no UTF-8 become U+FFFD.
+std::string Serialize(const nlohmann::json& message);
+
+} // namespace serve
