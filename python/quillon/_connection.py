@@ -245,8 +245,10 @@ class ProcessConnection(Connection):
             except subprocess.TimeoutExpired:
                 continue
         self.join(TERM_WAIT_S)
-        if self.process.stdout:
-            self.process.stdout.close()
+        self._stderr_thread.join(TERM_WAIT_S)
+        for pipe in (self.process.stdout, self.process.stderr):
+            if pipe:
+                pipe.close()
 
 
 class SocketConnection(Connection):
@@ -260,8 +262,8 @@ class SocketConnection(Connection):
         except OSError as e:
             self.sock.close()
             raise ServerGoneError(f"cannot connect to {path}: {e.strerror or e}") from e
-        super().__init__(self.sock.makefile("rb"), self.sock.sendall, on_notification,
-                         "socket")
+        self._file = self.sock.makefile("rb")
+        super().__init__(self._file, self.sock.sendall, on_notification, "socket")
         self.start()
 
     def close(self) -> None:
@@ -271,6 +273,7 @@ class SocketConnection(Connection):
         except OSError:
             pass
         self.join(TERM_WAIT_S)
+        self._file.close()
         self.sock.close()
 
 
