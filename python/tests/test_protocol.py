@@ -10,11 +10,12 @@ import re
 import shutil
 import signal
 import stat
+import subprocess
 import unittest
 from pathlib import Path
 
 from rpc import Connection, Server, sent_commands
-from support import CamSim, TempDir, definition_path
+from support import CamSim, TempDir, cli_path, definition_path
 
 DOC = Path(__file__).resolve().parents[2] / "docs" / "serve-protocol.md"
 MIB = 1 << 20
@@ -283,7 +284,12 @@ class DocumentTest(Fixture):
         for name in names:
             with self.subTest(documented=name):
                 self.assertNotEqual(error_code(c.call(name, {"paths": []})), -32601)
-        for name in self.OTHER_NAMES:
+        # Names a method would likely have: quillon-cli's commands, the others' opposites.
+        help = subprocess.run([str(cli_path()), "--help"], capture_output=True, text=True).stdout
+        commands = re.findall(r"^  (\w+) ", help.split("Subcommands:")[1], re.M)
+        self.assertIn("send", commands)
+        likely = set(commands) | {"un" + n for n in names} | set(self.OTHER_NAMES)
+        for name in sorted(likely - set(names)):
             with self.subTest(undocumented=name):
                 self.assertEqual(error_code(c.call(name)), -32601)
 
