@@ -181,7 +181,7 @@ class StdioTest(Fixture):
 
 class SocketTest(Fixture):
     socket = True
-    sim_options = ("--delay", "200")
+    sim_options = ("--delay", "500")  # room for a client to vanish while its request runs
 
     def test_socket_file_is_private_and_removed_at_exit(self) -> None:
         path = self.server.socket_path
