@@ -142,11 +142,14 @@ class CameraTest(unittest.TestCase):
     # a short one, then opened again with a long one by the request under test.
     def test_cancel_from_another_thread(self) -> None:
         cam = self.open("--no-answer", timeout_ms=300)
+        traffic = Events()
+        cam.on("traffic", traffic)
         raised: List[BaseException] = []
         worker = threading.Thread(target=self._record,
                                   args=(raised, lambda: cam.open(timeout_ms=120000)))
         worker.start()
-        self.assertTrue(support.wait_until(cam.cancel))
+        self.assertTrue(traffic.wait(lambda t: any("sta" in e.text for e in t)))
+        self.assertTrue(cam.cancel())
         worker.join(support.DEADLINE_S)
         self.assertIsInstance(raised[0], quillon.TransactionError)
         self.assertEqual(raised[0].transactions[-1].result, "cancelled")
