@@ -5,8 +5,11 @@
 #include "support/Deadline.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -72,6 +75,35 @@ TEST(TrafficLog, APartialLineIsWrittenOutAtFourKilobytes) {
     EXPECT_EQ(text.substr(at + 4, text.find('\n') - at - 4),
               std::string(clTrafficLog::kMaxPendingBytes, 'x'));
     log.Close();
+}
+
+// Without a file the listener still gets every line, a pause's partial one included, and a
+// log closed under it keeps telling it.
+TEST(TrafficLog, TheListenerGetsTheLinesWithOrWithoutAFile) {
+    TempDir dir;
+    clTrafficLog log;
+    std::mutex lock;
+    std::vector<std::string> lines;
+    log.SetListener([&](std::string_view direction, std::string_view text, WallTime) {
+        std::lock_guard<std::mutex> guard(lock);
+        lines.push_back(std::string(direction) + " " + std::string(text));
+    });
+    const auto seen = [&](const std::string& line) {
+        return WaitUntil([&] {
+            std::lock_guard<std::mutex> guard(lock);
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
+        });
+    };
+    log.Sent(reinterpret_cast<const uint8_t*>("sta\r"), 4);
+    Receive(log, ">OK\r\n>Model=X");
+    EXPECT_TRUE(seen(">> sta\\r"));
+    EXPECT_TRUE(seen("<< >OK\\r\\n"));
+    EXPECT_TRUE(seen("<< >Model=X")); // after the pause
+    ASSERT_TRUE(log.Open(dir.file("t.txt")));
+    log.Close();
+    Receive(log, "\x04");
+    EXPECT_TRUE(seen("<< \\x04"));
+    log.SetListener({});
 }
 
 } // namespace

@@ -66,6 +66,10 @@ bool clCameraSim::InformationLine(std::u16string_view command, std::u16string& l
             } else if (format[j] == u'f') {
                 double v = 0;
                 m_mgr.GetValueAsFloat(name, v, type);
+                for (const auto& [drifting, step] : drifts)
+                    if (drifting == name)
+                        if (auto* f = PropertyAs<clCamPropertyFloat>(m_mgr.FindProperty(name)))
+                            m_mgr.SetFloatValue(f, v += step);
                 char buf[64];
                 std::snprintf(buf, sizeof buf, "%.1f", v);
                 value = buf;

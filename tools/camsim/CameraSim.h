@@ -41,6 +41,9 @@ public:
     // Integer properties the camera holds at a ceiling: a larger value written is kept as the
     // ceiling (and answered so), as a camera clamps a setting it cannot reach.
     std::vector<std::pair<std::u16string, int64_t>> ceilings;
+    // Float properties whose value moves by a step each time an information line reads them,
+    // as a sensor's temperature does on its own.
+    std::vector<std::pair<std::u16string, double>> drifts;
 
 private:
     // The information line a query command is answered with; false when it is no query.

@@ -32,6 +32,8 @@ void Usage() {
         "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
         "  --echo                send every command back before the answer\n"
         "  --clamp NAME=MAX      keep the Integer property NAME at most MAX (repeatable)\n"
+        "  --drift NAME=STEP     move the Float property NAME by STEP at each reading of its\n"
+        "                        information line (a temperature that changes; repeatable)\n"
         "  --delay MS            wait before answering\n"
         "  --baud N              answer only while the line runs at N bit/s (a camera fixed to\n"
         "                        one rate hears nothing it understands at another)\n"
@@ -111,6 +113,14 @@ int main(int argc, char** argv) {
             ok = eq != std::string::npos && eq > 0 && end && !*end && end != t.c_str() + eq + 1;
             if (ok)
                 sim.ceilings.emplace_back(platform::LocaleToUtf16(t.substr(0, eq)), ceiling);
+        } else if (a == "--drift") {
+            std::string t;
+            const size_t eq = takeText(t) ? t.find('=') : std::string::npos;
+            char* end = nullptr;
+            const double step = eq == std::string::npos ? 0 : std::strtod(t.c_str() + eq + 1, &end);
+            ok = eq != std::string::npos && eq > 0 && end && !*end && end != t.c_str() + eq + 1;
+            if (ok)
+                sim.drifts.emplace_back(platform::LocaleToUtf16(t.substr(0, eq)), step);
         } else if (a == "--delay")
             ok = takeNumber(faults.answerDelayMs);
         else if (a == "--baud") {

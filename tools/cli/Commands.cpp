@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <map>
@@ -506,7 +507,139 @@ int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::
     return status;
 }
 
+// ---- watch
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (const char c : text)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+int Watch(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
+    constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
+    int64_t every = 0;
+    if (!ParseDuration(command.every, every) || every < kLeastMs || every > kMostMs)
+        return Fail(kCliUsage, "--every takes a duration from 100ms to 24h, such as 500ms, 2s or "
+                               "1m (not \"" +
+                                   command.every + "\")");
+    std::u16string text;
+    std::string reason;
+    if (!command.send.empty() && !CommandArgument(command.send, text, reason))
+        return Fail(kCliUsage, "--send \"" + command.send + "\": " + reason);
+    if (const int s = LoadDefinitionFile(session, true))
+        return s;
+    // With a file every name is checked before the port is opened.
+    const bool automatic = session.Options().definition == "auto";
+    std::vector<const clCamProperty*> watched;
+    const clCamProperty* run = nullptr;
+    auto resolve = [&]() -> int {
+        const clCamPropertyMgr& m = session.Manager();
+        for (const std::string& name : command.arguments) {
+            const clCamProperty* p = m.FindProperty(Wide(name));
+            if (!p || p->type == CamPropertyType::Execution)
+                return Fail(kCliUsage,
+                            "no property \"" + name + "\" with a value in the definition");
+            watched.push_back(p);
+        }
+        if (!command.run.empty()) {
+            run = m.FindProperty(Wide(command.run));
+            if (!run || run->type != CamPropertyType::Execution)
+                return Fail(kCliUsage,
+                            "--run needs an Execution property of the definition, not \"" +
+                                command.run + "\"");
+        }
+        return kCliOk;
+    };
+    if (!automatic)
+        if (const int s = resolve())
+            return s;
+    if (const int s = Connect(session, out))
+        return s;
+    if (automatic)
+        if (const int s = resolve())
+            return s;
+
+    if (!out.Json()) {
+        std::string header = "time";
+        for (const clCamProperty* p : watched)
+            header += "," + CsvField(Utf8(p->name));
+        out.Emit({}, header);
+    }
+    using Clock = std::chrono::steady_clock;
+    auto due = Clock::now();
+    for (;;) {
+        std::string failure;
+        if (run || !text.empty()) {
+            const CliJob job = run ? session.RunProperty(run) : session.RunCommand(text);
+            if (job.signal != 0)
+                break;
+            if (JobStatus(job) != kCliOk) {
+                const CliTransaction* last =
+                    job.transactions.empty() ? nullptr : &job.transactions.back();
+                failure = last ? Utf8(last->command) + ": " + last->Outcome()
+                               : "the engine did not take the round";
+            }
+        }
+        const std::string time = clCliOutput::LocalTime(std::chrono::system_clock::now());
+        json o{{"time", time}};
+        std::string line = time;
+        if (failure.empty()) {
+            const clCamPropertyMgr& m = session.Manager();
+            json values = json::object();
+            for (const clCamProperty* p : watched) {
+                const json v = PropertyValueJson(m, p);
+                values[Utf8(p->name)] = v.contains("entry") ? v["entry"] : v["value"];
+                line += "," + CsvField(p->type == CamPropertyType::Bool
+                                           ? std::string(v["value"].get<bool>() ? "1" : "0")
+                                           : PropertyValueText(m, p));
+            }
+            o["values"] = values;
+        } else {
+            // A round that failed is a gap: no values, the reason on standard error.
+            o["error"] = failure;
+            line += std::string(watched.size(), ',');
+            clCliOutput::Error(failure);
+        }
+        out.Emit(o, line);
+        // Rounds keep their pace; one that overran its interval is followed at once.
+        due += std::chrono::milliseconds(every);
+        if (due < Clock::now())
+            due = Clock::now();
+        bool signalled = false;
+        while (!signalled && Clock::now() < due) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+            signalled = !session.WaitForWork({}, static_cast<int>(left) + 1);
+        }
+        if (signalled)
+            break;
+    }
+    return 128 + session.PendingSignal();
+}
+
 } // namespace
+
+bool ParseDuration(std::string_view text, int64_t& ms) {
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+        ++digits;
+    if (digits == 0 || digits > 9)
+        return false;
+    int64_t n = 0;
+    std::from_chars(text.data(), text.data() + digits, n);
+    const std::string_view unit = text.substr(digits);
+    const int64_t scale = unit == "ms"  ? 1
+                          : unit == "s" ? 1000
+                          : unit == "m" ? 60000
+                          : unit == "h" ? 3600000
+                                        : 0;
+    ms = n * scale;
+    return scale != 0;
+}
 
 int RunCliCommand(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
     const std::vector<std::string>& a = command.arguments;
@@ -526,5 +659,7 @@ int RunCliCommand(clCliSession& session, const clCliOutput& out, const CliComman
         return Save(session, out, a);
     if (command.name == "check")
         return Check(session, out, a);
+    if (command.name == "watch")
+        return Watch(session, out, command);
     return Fail(kCliUsage, "unknown command " + command.name);
 }

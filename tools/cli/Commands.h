@@ -1,7 +1,9 @@
 // The commands of quillon-cli. Each returns the exit status of the tool.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class clCliSession;
@@ -18,9 +20,15 @@ enum CliStatus : int {
 };
 
 struct CliCommand {
-    std::string name; // ports, identify, send, set, describe, load, save, check
+    std::string name; // ports, identify, send, set, describe, load, save, check, watch
     std::vector<std::string> arguments;
     bool verify = false; // load --verify
+    std::string every;   // watch --every DURATION
+    std::string run;     // watch --run NAME
+    std::string send;    // watch --send CMD
 };
+
+// "500ms", "2s", "1m", "1h": the time in milliseconds; false for anything else.
+bool ParseDuration(std::string_view text, int64_t& ms);
 
 int RunCliCommand(clCliSession& session, const clCliOutput& out, const CliCommand& command);

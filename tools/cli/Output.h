@@ -4,6 +4,7 @@
 // ("\x1b"), so it cannot move the cursor, clear the screen or retitle the terminal.
 #pragma once
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -24,6 +25,8 @@ public:
     // A progress bar of done/total on standard error, redrawn in place; only when standard
     // error is a terminal. done == total ends the line.
     void Progress(size_t done, size_t total) const;
+    // Local time with milliseconds: "2026-12-10T04:01:02.123".
+    static std::string LocalTime(std::chrono::system_clock::time_point at);
 
 private:
     bool m_json;

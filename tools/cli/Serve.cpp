@@ -12,6 +12,7 @@
 #include "textfiles/TextFiles.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/DefinitionCheck.h"
+#include "tools/cli/Output.h"
 #include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/ServeRequest.h"
@@ -120,8 +121,7 @@ public:
     // while there are any, its next requests wait behind them, so it sees them in order.
     size_t inFlight = 0;
     // The bytes read and not yet taken as lines (the reader thread's own).
-    std::string pending;
-    bool skipping = false; // the rest of an overlong line is being skipped
+    serve::LineFramer framer;
 
 private:
     const int m_in;
@@ -184,9 +184,21 @@ private:
     json Ports();
     json Cancel(const ClientPtr& client);
     json Subscribe(const ClientPtr& client, const json& params);
+    json Watch(const ClientPtr& client, const json& params);
+    json Unwatch(const ClientPtr& client, const json& params);
+
+    // ---- watches (main thread)
+    // Milliseconds until the next round is due (0: due now, -1: no watch).
+    int NextRoundWait();
+    // Runs the round that is due and tells its client.
+    void RunRound();
 
     // ---- helpers of the methods (main thread)
     void NeedPort();
+    void HoldPort(std::u16string port) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_heldPort = std::move(port);
+    }
     void NeedDefinition();
     // Runs one job; its reports are added to transactions. Throws a Failure (with the
     // transactions so far) when the job did not end well, Interrupted for a signal.
@@ -205,6 +217,22 @@ private:
     ClientPtr m_running;
     std::atomic<bool> m_cancelled{false};
     std::u16string m_lostDevice; // the device lost and not back yet (main thread)
+    std::u16string m_heldPort;   // the port open now, for ports (under m_lock)
+
+    // What a client watches: each round runs an Execution property or sends a command, then
+    // the values of the names go to the client. Names, not records: another definition may be
+    // opened meanwhile.
+    struct WatchRound {
+        uint64_t id = 0;
+        ClientPtr client;
+        std::chrono::milliseconds every{0};
+        std::u16string run;
+        std::u16string send;
+        std::vector<std::string> names;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::vector<WatchRound> m_watches; // main thread
+    uint64_t m_lastWatch = 0;
     bool m_inputEnded = false;
     platform::Event m_queued{platform::Event::Reset::Auto};
     platform::Event m_stopReading{platform::Event::Reset::Manual};
@@ -215,11 +243,13 @@ clServer::clServer(clCliSession& session) : m_session(session), m_defaults(sessi
     m_session.onBatchProgress = nullptr;
     m_session.onPortLost = [this](const std::u16string& device) {
         m_lostDevice = device;
+        HoldPort(u"");
         Notify("port", "port_lost", {{"device", Utf8(device)}});
     };
     m_session.onPortReturned = [this](const std::u16string& device,
                                       const CameraIdentity& identity) {
         m_lostDevice.clear();
+        HoldPort(m_session.PortText());
         json who = nullptr;
         if (!identity.Empty())
             who = IdentityJson();
@@ -229,18 +259,10 @@ clServer::clServer(clCliSession& session) : m_session(session), m_defaults(sessi
                                            std::chrono::system_clock::time_point at) {
         if (direction == "==")
             return;
-        const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() %
-            1000;
-        std::tm local{};
-        localtime_r(&seconds, &local);
-        char stamp[64];
-        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d",
-                      local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                      local.tm_min, local.tm_sec, static_cast<int>(ms));
         Notify("traffic", "traffic",
-               {{"time", stamp}, {"dir", std::string(direction)}, {"text", std::string(text)}});
+               {{"time", clCliOutput::LocalTime(at)},
+                {"dir", std::string(direction)},
+                {"text", std::string(text)}});
     });
 }
 
@@ -339,37 +361,13 @@ bool clServer::ReadFrom(const ClientPtr& client) {
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
         return true;
     if (n <= 0) {
-        // The end of the input: a last line without its line feed still counts.
-        if (!client->pending.empty() && !client->skipping)
-            TakeLine(client, client->pending);
-        client->pending.clear();
+        client->framer.End([&](std::string_view line) { TakeLine(client, line); });
         return false;
     }
-    std::string_view data(buffer, static_cast<size_t>(n));
-    while (!data.empty()) {
-        const size_t end = data.find('\n');
-        const std::string_view part = data.substr(0, end);
-        if (!client->skipping) {
-            client->pending.append(part);
-            if (client->pending.size() > serve::kMaxLineBytes) {
-                // Answered once, then the rest of the line is skipped.
-                client->pending.clear();
-                client->skipping = true;
-                client->Write(serve::OverlongLineError());
-            }
-        }
-        if (end == std::string_view::npos)
-            break;
-        if (!client->skipping) {
-            std::string line = std::move(client->pending);
-            client->pending.clear();
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            TakeLine(client, line);
-        }
-        client->skipping = false;
-        data.remove_prefix(end + 1);
-    }
+    client->framer.Feed(
+        std::string_view(buffer, static_cast<size_t>(n)),
+        [&](std::string_view line) { TakeLine(client, line); },
+        [&] { client->Write(serve::OverlongLineError()); });
     return true;
 }
 
@@ -450,6 +448,10 @@ json clServer::Dispatch(const ClientPtr& client, const serve::Request& r) {
             result = Cancel(client);
         else if (r.method == "subscribe")
             result = Subscribe(client, p);
+        else if (r.method == "watch")
+            result = Watch(client, p);
+        else if (r.method == "unwatch")
+            result = Unwatch(client, p);
         else
             return serve::ErrorResponse(r.id, serve::kMethodNotFound,
                                         "no method \"" + r.method + "\"");
@@ -482,7 +484,13 @@ int clServer::Run() {
         if (ended)
             break;
         if (!have) {
-            if (!m_session.WaitForWork({m_queued.Fd()}))
+            // Rounds of a watch run in the gaps between requests.
+            const int wait = NextRoundWait();
+            if (wait == 0) {
+                RunRound();
+                continue;
+            }
+            if (!m_session.WaitForWork({m_queued.Fd()}, wait))
                 break;
             m_queued.TryAcquire();
             continue;
@@ -518,9 +526,12 @@ void clServer::NeedPort() {
                 kCliTransaction,
                 std::string(m_session.PendingSignal() == SIGINT ? "interrupted" : "terminated") +
                     ": nothing was sent and the port closed"};
-    if (!m_session.IsConnected() && !m_lostDevice.empty())
-        throw Failure{kCliPort, Utf8(FormatMsg(MSG_PORT_LOST, {m_lostDevice})) +
-                                    ": waiting for it to return"};
+    if (!m_session.IsConnected() && !m_lostDevice.empty()) {
+        std::string lost = Utf8(FormatMsg(MSG_PORT_LOST, {m_lostDevice}));
+        if (!lost.empty() && lost.back() == '.')
+            lost.pop_back();
+        throw Failure{kCliPort, lost + "; waiting for it to return"};
+    }
     if (!m_session.IsConnected())
         throw Failure{kCliPort, "the port is not open: call open first"};
 }
@@ -656,6 +667,7 @@ json clServer::Open(const json& p) {
     if (m_session.IsConnected())
         m_session.ClosePort();
     m_lostDevice.clear();
+    HoldPort(u"");
     m_session.UseLinkOptions(o);
     const bool automatic = o.definition == "auto";
     if (!o.definition.empty() && !automatic) {
@@ -667,6 +679,7 @@ json clServer::Open(const json& p) {
     std::string message;
     if (const int status = m_session.OpenPort(message))
         throw Failure{status, message};
+    HoldPort(m_session.PortText());
     json transactions = json::array();
     json identity = nullptr;
     try {
@@ -711,6 +724,7 @@ json clServer::Open(const json& p) {
 json clServer::Close() {
     m_session.ClosePort();
     m_lostDevice.clear();
+    HoldPort(u"");
     return nullptr;
 }
 
@@ -1038,7 +1052,11 @@ json clServer::Ports() {
             {{"name", Utf8(name ? name : u"")}, {"version", Utf8(r.versionTexts[i])}});
     }
     json ports = json::array();
-    const std::u16string held = m_session.IsConnected() ? m_session.PortText() : u"";
+    std::u16string held;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        held = m_heldPort;
+    }
     for (int32_t i = 0; VorlixGetPortNameW(i); ++i) {
         const char16_t* path = VorlixGetFileNameW(i);
         const char16_t* description = VorlixGetDescriptionW(i);
@@ -1068,6 +1086,117 @@ json clServer::Subscribe(const ClientPtr& client, const json& p) {
         events.insert(e.get<std::string>());
     client->Subscribe(std::move(events));
     return nullptr;
+}
+
+json clServer::Watch(const ClientPtr& client, const json& p) {
+    constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
+    const int64_t every = p["every_ms"].get<int64_t>();
+    if (every < kLeastMs || every > kMostMs)
+        throw Failure{kCliUsage, "every_ms must lie from 100 to 86400000"};
+    if (p.contains("run") && p.contains("send"))
+        throw Failure{kCliUsage, "watch takes run or send, not both"};
+    WatchRound w;
+    w.client = client;
+    w.every = std::chrono::milliseconds(every);
+    if (p.contains("send")) {
+        std::string reason;
+        if (!CommandArgument(p["send"].get<std::string>(), w.send, reason, false, "UTF-8"))
+            throw Failure{kCliUsage, "send \"" + p["send"].get<std::string>() + "\": " + reason};
+    }
+    {
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        NeedDefinition();
+        const clCamPropertyMgr& m = m_session.Manager();
+        for (const json& n : p["names"]) {
+            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
+            if (!property || property->type == CamPropertyType::Execution)
+                throw Failure{kCliUsage, "no property \"" + n.get<std::string>() +
+                                             "\" with a value in the definition"};
+            w.names.push_back(n.get<std::string>());
+        }
+        if (p.contains("run")) {
+            const clCamProperty* run = m.FindProperty(Wide(p["run"].get<std::string>()));
+            if (!run || run->type != CamPropertyType::Execution)
+                throw Failure{kCliUsage,
+                              "run needs an Execution property of the definition, not \"" +
+                                  p["run"].get<std::string>() + "\""};
+            w.run = run->name;
+        }
+    }
+    NeedPort();
+    w.id = ++m_lastWatch;
+    w.due = std::chrono::steady_clock::now();
+    m_watches.push_back(std::move(w));
+    return {{"id", m_lastWatch}};
+}
+
+json clServer::Unwatch(const ClientPtr& client, const json& p) {
+    const size_t before = m_watches.size();
+    std::erase_if(m_watches, [&](const WatchRound& w) {
+        return w.client == client && (!p.contains("id") || w.id == p["id"].get<uint64_t>());
+    });
+    return {{"stopped", before - m_watches.size()}};
+}
+
+int clServer::NextRoundWait() {
+    std::erase_if(m_watches, [](const WatchRound& w) { return w.client->Gone(); });
+    if (m_watches.empty())
+        return -1;
+    auto due = m_watches.front().due;
+    for (const WatchRound& w : m_watches)
+        due = std::min(due, w.due);
+    const auto now = std::chrono::steady_clock::now();
+    if (due <= now)
+        return 0;
+    return static_cast<int>(
+               std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()) +
+           1;
+}
+
+void clServer::RunRound() {
+    const auto now = std::chrono::steady_clock::now();
+    auto it =
+        std::min_element(m_watches.begin(), m_watches.end(),
+                         [](const WatchRound& a, const WatchRound& b) { return a.due < b.due; });
+    WatchRound& w = *it;
+    // Rounds keep their pace; one that overran its interval is followed at once.
+    w.due = std::max(w.due + w.every, now);
+    const ClientPtr client = w.client;
+    m_cancelled = false; // a round is nobody's request: no cancel is meant for it
+    json message{{"id", w.id}};
+    try {
+        json transactions = json::array();
+        if (!w.run.empty()) {
+            const clCamProperty* run = nullptr;
+            {
+                std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+                run = m_session.Manager().FindProperty(w.run);
+            }
+            if (!run || run->type != CamPropertyType::Execution)
+                throw Failure{kCliUsage,
+                              "no Execution property \"" + Utf8(w.run) + "\" in the definition"};
+            RunJob([this, run] { return m_session.RunProperty(run); }, transactions);
+        } else if (!w.send.empty()) {
+            const std::u16string send = w.send;
+            RunJob([this, &send] { return m_session.RunCommand(send); }, transactions);
+        }
+        std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
+        const clCamPropertyMgr& m = m_session.Manager();
+        json values = json::object();
+        for (const std::string& name : w.names) {
+            const clCamProperty* property = m.FindProperty(Wide(name));
+            if (!property)
+                throw Failure{kCliUsage, "no property \"" + name + "\" in the definition"};
+            values[name] = PlainValue(PropertyValueJson(m, property));
+        }
+        message["values"] = values;
+    } catch (const Failure& f) {
+        // A round that failed is a gap: the client hears why, and the watch goes on.
+        message["error"] = {{"code", f.code}, {"message", f.message}};
+    }
+    message["time"] = clCliOutput::LocalTime(std::chrono::system_clock::now());
+    if (!client->Gone())
+        client->Write(serve::Notification("watch", message));
 }
 
 // The service's own end of a write to a reader that went away: an error, not a signal.

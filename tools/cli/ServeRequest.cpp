@@ -56,6 +56,13 @@ const std::vector<Method>& Methods() {
         {"ports", false, {}},
         {"cancel", false, {}},
         {"subscribe", false, {{"events", Kind::kEvents, true}}},
+        {"watch",
+         true,
+         {{"every_ms", Kind::kCount, true},
+          {"run", Kind::kText, false},
+          {"send", Kind::kText, false},
+          {"names", Kind::kTexts, true}}},
+        {"unwatch", true, {{"id", Kind::kCount, false}}},
     };
     return methods;
 }
@@ -67,13 +74,13 @@ const Method* FindMethod(std::string_view name) {
     return nullptr;
 }
 
+// A whole number from least to 4294967295 (what a port's rate, a time-out and a gap can hold).
 bool WholeNumber(const json& v, int64_t least) {
-    if (v.is_number_integer())
-        return v.is_number_unsigned() || v.get<int64_t>() >= least;
-    if (!v.is_number_float())
+    constexpr double kMost = 4294967295.0;
+    if (!v.is_number())
         return false;
     const double d = v.get<double>();
-    return std::isfinite(d) && d == std::floor(d) && d >= static_cast<double>(least) && d < 9.2e18;
+    return std::isfinite(d) && d == std::floor(d) && d >= static_cast<double>(least) && d <= kMost;
 }
 
 const char* KindText(Kind kind) {
@@ -83,9 +90,9 @@ const char* KindText(Kind kind) {
     case Kind::kFlag:
         return "true or false";
     case Kind::kCount:
-        return "a whole number of 0 or more";
+        return "a whole number from 0 to 4294967295";
     case Kind::kPositive:
-        return "a whole number of 1 or more";
+        return "a whole number from 1 to 4294967295";
     case Kind::kTexts:
         return "an array of strings";
     case Kind::kObject:
@@ -197,6 +204,40 @@ Entry ReadEntry(const json& message) {
 }
 
 } // namespace
+
+void LineFramer::Feed(std::string_view data, const LineHandler& onLine,
+                      const OverlongHandler& onOverlong) {
+    while (!data.empty()) {
+        const size_t end = data.find('\n');
+        const std::string_view part = data.substr(0, end);
+        if (!m_skipping) {
+            m_pending.append(part);
+            if (m_pending.size() > kMaxLineBytes) {
+                m_pending.clear();
+                m_skipping = true;
+                onOverlong();
+            }
+        }
+        if (end == std::string_view::npos)
+            return;
+        if (!m_skipping) {
+            std::string line = std::move(m_pending);
+            m_pending.clear();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            onLine(line);
+        }
+        m_skipping = false;
+        data.remove_prefix(end + 1);
+    }
+}
+
+void LineFramer::End(const LineHandler& onLine) {
+    if (!m_pending.empty() && !m_skipping)
+        onLine(m_pending);
+    m_pending.clear();
+    m_skipping = false;
+}
 
 Line ReadLine(std::string_view text) {
     Line line;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -39,6 +40,23 @@ struct Entry {
 struct Line {
     bool batch = false;
     std::vector<Entry> entries;
+};
+
+// Cuts a client's bytes into lines, whatever pieces they arrive in: each line without its line
+// feed (and a carriage return before it). A line that grows over kMaxLineBytes is reported once
+// as overlong and skipped to its end.
+class LineFramer {
+public:
+    using LineHandler = std::function<void(std::string_view line)>;
+    using OverlongHandler = std::function<void()>;
+
+    void Feed(std::string_view bytes, const LineHandler& onLine, const OverlongHandler& onOverlong);
+    // The end of the input: a last line without its line feed still counts.
+    void End(const LineHandler& onLine);
+
+private:
+    std::string m_pending;
+    bool m_skipping = false;
 };
 
 // Reads a line (without its line feed). Every request is checked: the method must be known and

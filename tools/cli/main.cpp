@@ -2,7 +2,8 @@
 //
 //   quillon-cli [options] ports | identify | send CMD... | set NAME=VALUE...|NAME... |
 //               describe [NAME...] | load FILE [--verify] | save OUT [NAME=VALUE...] |
-//               check DEF... | serve [--socket PATH]
+//               check DEF... | watch --every DURATION [--run NAME|--send CMD] NAME... |
+//               serve [--socket PATH]
 //
 // Exit status: 0 success, 1 usage, 2 file, 3 port, 4 transaction, 5 reply code, 6 mismatch or
 // problem, 130/143 SIGINT/SIGTERM.
@@ -87,6 +88,20 @@ int main(int argc, char** argv) {
             sub->add_flag("--verify", parsed.command.verify,
                           "compare the values of every reply with the values sent");
     }
+    CLI::App* watch = app.add_subcommand(
+        "watch", "each round run an Execution property or send a command, then print the "
+                 "values of NAME... (CSV, or JSON with --json) until SIGINT");
+    watch->fallthrough();
+    watch->callback([&parsed] { parsed.command.name = "watch"; });
+    watch
+        ->add_option("--every", parsed.command.every,
+                     "interval such as 500ms, 2s, 1m (100ms to 24h)")
+        ->required();
+    auto* runOption = watch->add_option("--run", parsed.command.run,
+                                        "the Execution property run each round (\"Read status\")");
+    watch->add_option("--send", parsed.command.send, "the command sent each round")
+        ->excludes(runOption);
+    watch->add_option("names", parsed.command.arguments, "NAME")->required();
     CLI::App* serve = app.add_subcommand(
         "serve", "hold one camera open for scripts: JSON-RPC 2.0, one object per line, on "
                  "standard input and output (docs/serve-protocol.md)");
