@@ -458,6 +458,9 @@ json clServer::Dispatch(const ClientPtr& client, const serve::Request& r) {
         return serve::Response(r.id, std::move(result));
     } catch (const Failure& f) {
         return serve::ErrorResponse(r.id, f.code, f.message, f.data);
+    } catch (const std::exception& e) {
+        // A fault of the service itself: the client hears it, the service goes on.
+        return serve::ErrorResponse(r.id, serve::kInternalError, e.what());
     }
 }
 
