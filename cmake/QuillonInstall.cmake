@@ -23,6 +23,15 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/CamDefine DESTINATION ${QUILLON_INSTALL_
 # it, whoever runs them (platform/DataFolders.h). A build folder has none and stays portable.
 install(FILES ${pkg_src}/quillon-installed DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 
+# The Python package, where Debian's python3 finds it (/usr/lib/python3/dist-packages/quillon);
+# only the sources: python3 byte-compiles them where it may write, and the package's prerm
+# removes what it left there.
+set(QUILLON_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+    "Folder below the prefix the Python package quillon is installed into")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/quillon DESTINATION ${QUILLON_PYTHON_DIR}
+        COMPONENT quillon FILES_MATCHING PATTERN "*.py" PATTERN "py.typed"
+        PATTERN "__pycache__" EXCLUDE)
+
 # Desktop entry, AppStream metainfo and icon, all named by the application id (which the
 # program also gives Qt as its desktop file name).
 configure_file(${pkg_src}/${QUILLON_APP_ID}.metainfo.xml
@@ -59,5 +68,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${QUILLON_BIN_DIR})
 # does not start. The Japanese texts of Qt's own dialogs come from the translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# The Python package quillon needs a python3; the programs do not.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
 set(CPACK_STRIP_FILES ON)
+# Before removal: the byte-compiled files python3 left beside the package's Python sources.
+configure_file(${pkg_src}/prerm.in ${CMAKE_BINARY_DIR}/packaging/prerm @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/prerm)
 include(CPack)

@@ -62,4 +62,14 @@ run_as user
 env -i PATH="$prefix/bin:/usr/bin:/bin" LANG=C.UTF-8 quillon-cli --version ||
     fail "quillon-cli --version failed"
 [ -f "$prefix/share/man/man1/quillon-cli.1" ] || fail "no manual page of quillon-cli"
+# The Python package, where Debian's python3 finds it when the prefix is /usr (else by
+# PYTHONPATH); nothing byte-compiled shipped.
+python_dir=$prefix/lib/python3/dist-packages
+[ -f "$python_dir/quillon/__init__.py" ] || fail "no Python package in $python_dir/quillon"
+find "$python_dir/quillon" -name '*.pyc' | grep -q . && fail "byte-compiled files installed"
+python_path=()
+[ "$prefix" = /usr ] || python_path=(PYTHONPATH="$python_dir")
+env -i PATH="$prefix/bin:/usr/bin:/bin" "${python_path[@]}" PYTHONDONTWRITEBYTECODE=1 \
+    python3 -c "import quillon; print('check-installed: python3 imports', quillon.find_cli())" ||
+    fail "python3 cannot import quillon"
 echo "check-installed: ok"

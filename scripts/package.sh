@@ -24,7 +24,7 @@ DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "./$deb"
 status=0
 scripts/check-installed.sh /usr || status=$?
 DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y quillon
-if [ -e /usr/lib/quillon ] || [ -e /usr/bin/quillon ]; then
+if [ -e /usr/lib/quillon ] || [ -e /usr/bin/quillon ] || [ -e /usr/lib/python3/dist-packages/quillon ]; then
     echo "package: files left behind after removal" >&2
     status=1
 fi
