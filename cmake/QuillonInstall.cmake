@@ -68,6 +68,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${QUILLON_BIN_DIR})
 # does not start. The Japanese texts of Qt's own dialogs come from the translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# The Python package quillon needs a python3; the programs do not.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
 set(CPACK_STRIP_FILES ON)
 # Before removal: the byte-compiled files python3 left beside the package's Python sources.
 configure_file(${pkg_src}/prerm.in ${CMAKE_BINARY_DIR}/packaging/prerm @ONLY

@@ -346,14 +346,18 @@ bool IsKeptPiece(std::u16string_view piece) {
 
 } // namespace
 
-void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines) {
-    ForEachPiece(text, [&](std::u16string_view piece, size_t) {
+void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines,
+                     std::vector<size_t>* lineNumbers) {
+    ForEachPiece(text, [&](std::u16string_view piece, size_t line) {
         // A piece is a C string: a NUL ends it.
         const size_t nul = piece.find(u'\0');
         if (nul != std::u16string_view::npos)
             piece = piece.substr(0, nul);
-        if (IsKeptPiece(piece))
-            lines.emplace_back(piece);
+        if (!IsKeptPiece(piece))
+            return;
+        lines.emplace_back(piece);
+        if (lineNumbers)
+            lineNumbers->push_back(line);
     });
 }
 

@@ -55,8 +55,10 @@ bool ReadBatchFileBytes(const std::string& path, std::string& bytes, std::string
 // byte-order mark of the encoding skipped, CR LF turned into LF. clean, when given, is cleared
 // when some bytes were not valid in the encoding (they became U+FFFD).
 std::u16string DecodeBatchText(std::string_view bytes, int encoding, bool* clean = nullptr);
-// Appends the kept pieces of text to lines (each with its line feed when it had one).
-void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines);
+// Appends the kept pieces of text to lines (each with its line feed when it had one), and to
+// lineNumbers, when given, the line of the text each came from (counted from 1).
+void SplitBatchLines(std::u16string_view text, std::vector<std::u16string>& lines,
+                     std::vector<size_t>* lineNumbers = nullptr);
 
 // Why a decoded batch text must not be sent: the first kept line (counted from 1) that did not
 // decode, or that holds U+FFFD or a control character other than TAB, or whose command the

@@ -12,18 +12,18 @@
 subclasses named after quillon-cli's exit statuses.
 """
 
-from .camera import Camera, connect, find_cli, open
+from .camera import Camera, Watch, connect, find_cli, open
 from .errors import (FileError, PortError, ProtocolError, QuillonError, ReplyCodeError,
                      ServerGoneError, TransactionError, UsageError, VerifyError)
 from .reports import (Identity, Interface, LoadResult, Mismatch, OpenInfo, Port, PortLost,
-                      PortReturned, Ports, Problem, Progress, Property, SaveResult, SetReports,
-                      Traffic, Transaction, Value)
+                      PortReturned, Ports, Problem, Progress, Property, Round, SaveResult,
+                      SetReports, Traffic, Transaction, Value)
 
 __all__ = [
-    "Camera", "connect", "find_cli", "open",
+    "Camera", "Watch", "connect", "find_cli", "open",
     "QuillonError", "UsageError", "FileError", "PortError", "TransactionError",
     "ReplyCodeError", "VerifyError", "ProtocolError", "ServerGoneError",
     "Identity", "Interface", "LoadResult", "Mismatch", "OpenInfo", "Port", "PortLost",
-    "PortReturned", "Ports", "Problem", "Progress", "Property", "SaveResult", "SetReports",
+    "PortReturned", "Ports", "Problem", "Progress", "Property", "Round", "SaveResult", "SetReports",
     "Traffic", "Transaction", "Value",
 ]

@@ -28,6 +28,10 @@ TERM_WAIT_S = 10.0
 NotificationHandler = Callable[[str, Dict[str, Any]], None]
 
 
+#: The notification a connection gives its owner last, when the server has gone.
+END_OF_NOTIFICATIONS = "quillon.end"
+
+
 class _Pending:
     __slots__ = ("done", "response", "failure")
 
@@ -117,6 +121,11 @@ class Connection:
         except (OSError, ValueError) as e:
             reason = f"reading from the server failed: {e}"
         self._end(reason)
+        try:
+            # No server method has this name: what waits for notifications ends too.
+            self._on_notification(END_OF_NOTIFICATIONS, {})
+        except Exception:
+            _log.exception("quillon: ending the notifications raised")
 
     def _dispatch(self, raw: bytes) -> None:
         try:

@@ -5,15 +5,16 @@ joins a server other programs share, and :class:`Camera` sends the requests.
 from __future__ import annotations
 
 import os
+import queue
 import shutil
 import threading
 from pathlib import Path
-from typing import Any, Callable, Dict, List, Mapping, Optional, Union
+from typing import Any, Callable, Dict, Iterator, List, Mapping, Optional, Union
 
-from ._connection import Connection, ProcessConnection, SocketConnection
+from ._connection import END_OF_NOTIFICATIONS, Connection, ProcessConnection, SocketConnection
 from .errors import FileError, ServerGoneError
 from .reports import (NOTIFICATIONS, Identity, LoadResult, OpenInfo, Ports, Problem,
-                      Property, Progress, SaveResult, SetReports, Transaction, Value)
+                      Property, Progress, Round, SaveResult, SetReports, Transaction, Value)
 
 PathLike = Union[str, "os.PathLike[str]"]
 Callback = Callable[[Any], None]
@@ -73,6 +74,9 @@ class Camera:
         self._sub_lock = threading.Lock()  # the subscription sent
         self._subscribed: List[str] = []
         self._closed = False
+        self._watches: Dict[int, "Watch"] = {}
+        self._pending_watches: List["Watch"] = []
+        self._early_rounds: Dict[int, List[Round]] = {}
         self._conn = connection_factory(self._notify)
 
     # ---- life
@@ -105,6 +109,7 @@ class Camera:
             return
         self._closed = True
         self._conn.close()
+        self._end_watches()
 
     def __enter__(self) -> "Camera":
         return self
@@ -217,6 +222,44 @@ class Camera:
         then raises TransactionError. False when none was running."""
         return bool(self._call("cancel")["cancelled"])
 
+    def watch(self, *names: str, every: float, run: Optional[str] = None,
+              send: Optional[str] = None) -> "Watch":
+        """Every ``every`` seconds (0.1 to 86400) run the Execution property ``run`` or send
+        the command ``send`` (or neither), then read the values of ``names``: a
+        :class:`Watch` to iterate over, one :class:`Round` each. Rounds run between this
+        server's requests. End it with ``close()`` or a ``with`` block.
+
+            with cam.watch("SensorTemperature", every=2, run="ReadTemperature") as rounds:
+                for r in rounds:
+                    print(r.time, r.values)
+        """
+        params: Dict[str, Any] = {"every_ms": int(round(every * 1000)), "names": list(names)}
+        if run is not None:
+            params["run"] = run
+        if send is not None:
+            params["send"] = send
+        w = Watch(self)
+        with self._cb_lock:
+            # Registered before the request: the first round may come before its answer.
+            self._pending_watches.append(w)
+        try:
+            w.id = int(self._call("watch", params)["id"])
+        finally:
+            with self._cb_lock:
+                self._pending_watches.remove(w)
+        with self._cb_lock:
+            self._watches[w.id] = w
+            early = self._early_rounds.pop(w.id, [])
+        for r in early:
+            w._rounds.put(r)
+        return w
+
+    def _unwatch(self, w: "Watch") -> None:
+        with self._cb_lock:
+            self._watches.pop(w.id, None)
+        if self.connected:
+            self._call("unwatch", {"id": w.id})
+
     # ---- notifications
 
     def on(self, event: str, callback: Callable[[Any], None]) -> Callable[[], None]:
@@ -247,7 +290,25 @@ class Camera:
                 self._call("subscribe", {"events": wanted})
                 self._subscribed = wanted
 
+    def _end_watches(self) -> None:
+        with self._cb_lock:
+            watches, self._watches = list(self._watches.values()), {}
+        for w in watches:
+            w._rounds.put(Watch._END)
+
     def _notify(self, method: str, params: Dict[str, Any]) -> None:
+        if method == END_OF_NOTIFICATIONS:
+            self._end_watches()
+            return
+        if method == "watch":
+            r = Round.from_json(params)
+            with self._cb_lock:
+                w = self._watches.get(r.id)
+                if w is None and self._pending_watches:
+                    self._early_rounds.setdefault(r.id, []).append(r)
+            if w is not None:
+                w._rounds.put(r)
+            return
         kind = NOTIFICATIONS.get(method)
         if kind is None:
             return
@@ -257,6 +318,53 @@ class Camera:
             event = kind.from_json(params)
             for callback in callbacks:
                 callback(event)
+
+
+class Watch:
+    """The rounds of :meth:`Camera.watch`, as an iterator. Iterating waits for the next round
+    (``timeout`` of :meth:`next`: None waits as long as it takes) and ends after ``close()``
+    or when the server goes away."""
+
+    _END = object()
+
+    def __init__(self, camera: Camera) -> None:
+        self.id = 0
+        self._camera = camera
+        self._rounds: "queue.Queue[Any]" = queue.Queue()
+        self._closed = False
+
+    def next(self, timeout: Optional[float] = None) -> Round:
+        """The next round; raises queue.Empty after ``timeout`` seconds without one and
+        StopIteration once the watch is closed."""
+        item = self._rounds.get(timeout=timeout)
+        if item is Watch._END:
+            self._rounds.put(item)
+            raise StopIteration
+        return item
+
+    def __iter__(self) -> Iterator[Round]:
+        return self
+
+    def __next__(self) -> Round:
+        return self.next()
+
+    def close(self) -> None:
+        """Stop the rounds (the server hears it once); iteration then ends."""
+        if self._closed:
+            return
+        self._closed = True
+        try:
+            self._camera._unwatch(self)
+        except ServerGoneError:
+            pass
+        finally:
+            self._rounds.put(Watch._END)
+
+    def __enter__(self) -> "Watch":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
 
 
 def _options(port: Optional[str], definition: Optional[PathLike], interface: Optional[str],

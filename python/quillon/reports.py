@@ -215,6 +215,21 @@ class PortReturned(_Record):
         return cls(str(obj.get("device", "")), _identity(obj.get("identity")))
 
 
+@dataclass
+class Round(_Record):
+    """One round of a watch: ``time`` local ISO-8601 with milliseconds, ``values`` by name;
+    a round that failed has no values and ``error`` ({"code", "message"}) says why."""
+
+    id: int = 0
+    time: str = ""
+    values: Dict[str, Value] = field(default_factory=dict)
+    error: Optional[Dict[str, Any]] = None
+
+    @property
+    def ok(self) -> bool:
+        return self.error is None
+
+
 Notification = Union[Progress, Traffic, PortLost, PortReturned]
 
 #: The notification methods and the dataclass each becomes.

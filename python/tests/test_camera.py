@@ -71,6 +71,18 @@ class CameraTest(unittest.TestCase):
                          ("Integer", 0, 240, "Gain"))
         self.assertIn("SaveSettings", [p.name for p in cam.describe()])
 
+    def test_watch_gives_rounds_between_requests_until_closed(self) -> None:
+        cam = self.open("--drift", "SensorTemperature=0.5")
+        with cam.watch("SensorTemperature", "Gain", every=0.1, run="ReadTemperature") as rounds:
+            first = rounds.next(timeout=30)
+            cam.set(Gain=7)  # a request between the rounds
+            later = next(r for r in rounds if r.values.get("Gain") == 7)
+        self.assertTrue(first.ok and later.ok)
+        self.assertGreater(later.values["SensorTemperature"], first.values["SensorTemperature"])
+        self.assertEqual(list(rounds), [])  # closed: the iteration ends
+        with self.assertRaises(quillon.UsageError):
+            cam.watch("Gain", every=0.01)
+
     def test_execute_asks_for_confirmation(self) -> None:
         cam = self.open()
         self.assertEqual([t.command for t in cam.execute("ReadTemperature")], ["tmp"])
@@ -91,9 +103,11 @@ class CameraTest(unittest.TestCase):
         cam.on("traffic", traffic)
         result = cam.load(path, verify=True, progress=progress)
         self.assertEqual((result.outcome, result.sent), ("all_sent", result.total))
-        # One notification per line sent, all before the answer.
+        # One notification per line sent (the file's line, after its 7 header lines) and one
+        # at the end, all before the answer.
         self.assertEqual([(p.line, p.done) for p in progress.items],
-                         [(n, n - 1) for n in range(1, result.total + 1)])
+                         [(n + 7, n - 1) for n in range(1, result.total + 1)] +
+                         [(result.total + 7, result.total)])
         self.assertEqual(cam.get("Gain", "BlackLevel"), {"Gain": 33, "BlackLevel": -4})
         self.assertTrue(traffic.wait(lambda t: any(e.dir == ">>" and "gai 33" in e.text
                                                    for e in t)))
@@ -142,11 +156,14 @@ class CameraTest(unittest.TestCase):
     # a short one, then opened again with a long one by the request under test.
     def test_cancel_from_another_thread(self) -> None:
         cam = self.open("--no-answer", timeout_ms=300)
+        traffic = Events()
+        cam.on("traffic", traffic)
         raised: List[BaseException] = []
         worker = threading.Thread(target=self._record,
                                   args=(raised, lambda: cam.open(timeout_ms=120000)))
         worker.start()
-        self.assertTrue(support.wait_until(cam.cancel))
+        self.assertTrue(traffic.wait(lambda t: any("sta" in e.text for e in t)))
+        self.assertTrue(cam.cancel())
         worker.join(support.DEADLINE_S)
         self.assertIsInstance(raised[0], quillon.TransactionError)
         self.assertEqual(raised[0].transactions[-1].result, "cancelled")

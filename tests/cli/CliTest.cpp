@@ -995,6 +995,50 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliSignal,
                                            SignalCase{"Terminate", SIGTERM, 143}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// watch: the header, then one line per round with the value the camera moved, a round that
+// fails as a gap, and a signal as its end.
+TEST(CliWatch, PrintsARoundAtATimeUntilASignal) {
+    TempDir dir;
+    Camera camera(dir, {"--drift", "SensorTemperature=0.5"});
+    const std::string out = dir.file("cli.out");
+    const pid_t pid =
+        Spawn(kCli,
+              {"--port", camera.link, "--definition", kDefinition, "watch", "--every", "100ms",
+               "--run", "ReadTemperature", "SensorTemperature", "TriggerMode"},
+              out, dir.file("cli.err"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(
+        WaitUntil([&] { return Lines(ReadFileBytes(out)).size() >= 4; }, std::chrono::seconds(60)));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 130);
+    const std::vector<std::string> lines = Lines(ReadFileBytes(out));
+    EXPECT_EQ(lines[0], "time,SensorTemperature,TriggerMode");
+    const std::regex round(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3},([0-9.]+),Free run$)");
+    std::vector<double> values;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, round)) << lines[i];
+        values.push_back(std::stod(m[1]));
+    }
+    for (size_t i = 0; i < values.size(); ++i)
+        EXPECT_DOUBLE_EQ(values[i], 0.5 * static_cast<double>(i + 1));
+
+    // A camera that does not answer: each round is a gap with its reason, and the watch goes on.
+    TempDir other;
+    Camera silent(other, {"--no-answer"});
+    const pid_t gaps =
+        Spawn(kCli,
+              {"--port", silent.link, "--timeout", "100", "--definition", kDefinition, "watch",
+               "--every", "100ms", "--send", "tmp", "SensorTemperature"},
+              out, dir.file("cli.err"));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Lines(ReadFileBytes(out)).size() >= 3; }, std::chrono::seconds(60)));
+    ::kill(gaps, SIGTERM);
+    EXPECT_EQ(WaitExit(gaps), 143);
+    EXPECT_TRUE(std::regex_match(Lines(ReadFileBytes(out))[1], std::regex(R"(^\S+,$)")));
+    EXPECT_NE(ReadFileBytes(dir.file("cli.err")).find("tmp: receive timeout"), std::string::npos);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The traffic log
 

@@ -48,6 +48,8 @@ TEST(ServeRequest, EachKindOfLineGetsItsAnswer) {
          {0}},
         {R"({"jsonrpc":"2.0","id":1,"method":"load","params":{"path":"a","verify":1}})",
          {serve::kInvalidParams}},
+        {R"({"jsonrpc":"2.0","id":1,"method":"load","params":{"path":"a\u0000b"}})",
+         {serve::kInvalidParams}},
         {R"({"jsonrpc":"2.0","id":1,"method":"subscribe","params":{"events":["pixels"]}})",
          {serve::kInvalidParams}},
         {R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":["Gain"]}})",

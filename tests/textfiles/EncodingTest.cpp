@@ -93,6 +93,10 @@ TEST(BatchLines, CommentsAndEmptyLinesDroppedLineFeedsKept) {
               (std::vector<std::u16string>{u"gai 3\n", u"  blk 1\n", u"last"}));
     EXPECT_TRUE(Lines(u"").empty());
     EXPECT_TRUE(Lines(u"//a\n\n\n/b\n").empty());
+    std::vector<std::u16string> lines;
+    std::vector<size_t> numbers;
+    SplitBatchLines(u"// header\n\ngai 3\n/x\n  blk 1\nlast", lines, &numbers);
+    EXPECT_EQ(numbers, (std::vector<size_t>{3, 5, 6})); // the file's lines, for messages
 }
 
 TEST(BatchLines, LongLineIsCutIntoPiecesOf499) {

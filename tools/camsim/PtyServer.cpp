@@ -309,6 +309,10 @@ void clPtyServer::HandleLine(const std::string& line) {
         }
         return;
     }
+    if (faults.paceBaud > 0) {
+        const auto bits = static_cast<int64_t>(line.size() + 1 + answer.size()) * 10;
+        std::this_thread::sleep_for(std::chrono::microseconds(bits * 1000000 / faults.paceBaud));
+    }
     const size_t chunk =
         faults.chunkBytes > 0 ? static_cast<size_t>(faults.chunkBytes) : answer.size();
     for (size_t pos = 0; pos < answer.size(); pos += chunk) {

@@ -30,6 +30,9 @@ struct CamSimFaults {
     int closeAfterCommands = 0;
     bool readNothing = false; // never read what arrives (the host's writes then back up)
     uint32_t lineSpeed = 0;   // answer only while the line runs at this rate (0: any rate)
+    // Take as long as a serial line at this rate would (0: no time at all): each command and
+    // its answer, 10 bits a byte, pass before the answer is written.
+    uint32_t paceBaud = 0;
 };
 
 class clPtyServer {

@@ -32,6 +32,8 @@ void Usage() {
         "  --model TEXT --version TEXT --serial TEXT   identity answered to \"sta\"\n"
         "  --echo                send every command back before the answer\n"
         "  --clamp NAME=MAX      keep the Integer property NAME at most MAX (repeatable)\n"
+        "  --pace BAUD           take as long as a serial line at BAUD would for each\n"
+        "                        command and its answer (a pseudo-terminal takes no time)\n"
         "  --drift NAME=STEP     move the Float property NAME by STEP at each reading of its\n"
         "                        information line (a temperature that changes; repeatable)\n"
         "  --delay MS            wait before answering\n"
@@ -121,6 +123,10 @@ int main(int argc, char** argv) {
             ok = eq != std::string::npos && eq > 0 && end && !*end && end != t.c_str() + eq + 1;
             if (ok)
                 sim.drifts.emplace_back(platform::LocaleToUtf16(t.substr(0, eq)), step);
+        } else if (a == "--pace") {
+            int baud = 0;
+            ok = takeNumber(baud) && baud > 0;
+            faults.paceBaud = static_cast<uint32_t>(baud);
         } else if (a == "--delay")
             ok = takeNumber(faults.answerDelayMs);
         else if (a == "--baud") {

@@ -171,6 +171,8 @@ private:
 
     // ---- the methods
     json Open(const json& params);
+    // The rest of open once the port is: "sta", and the definition it names for "auto".
+    json Identified(bool automatic);
     json Close();
     json Identify();
     json Send(const json& params);
@@ -458,6 +460,9 @@ json clServer::Dispatch(const ClientPtr& client, const serve::Request& r) {
         return serve::Response(r.id, std::move(result));
     } catch (const Failure& f) {
         return serve::ErrorResponse(r.id, f.code, f.message, f.data);
+    } catch (const std::exception& e) {
+        // A fault of the service itself: the client hears it, the service goes on.
+        return serve::ErrorResponse(r.id, serve::kInternalError, e.what());
     }
 }
 
@@ -680,6 +685,19 @@ json clServer::Open(const json& p) {
     if (const int status = m_session.OpenPort(message))
         throw Failure{status, message};
     HoldPort(m_session.PortText());
+    try {
+        return Identified(automatic);
+    } catch (const Failure&) {
+        // An open that failed (cancelled, interrupted, no definition for "auto") leaves the
+        // port closed.
+        m_session.ClosePort();
+        HoldPort(u"");
+        throw;
+    }
+}
+
+json clServer::Identified(bool automatic) {
+    std::string message;
     json transactions = json::array();
     json identity = nullptr;
     try {
@@ -900,7 +918,8 @@ json clServer::Load(const json& p) {
                                     (fault.line ? ": line " + std::to_string(fault.line) : "") +
                                     ": " + fault.reason};
     std::vector<std::u16string> lines;
-    SplitBatchLines(text, lines);
+    std::vector<size_t> lineNumbers;
+    SplitBatchLines(text, lines, &lineNumbers);
     // The file's line of each step the batch runs (blank and comment lines run nothing).
     std::vector<size_t> stepLines;
     size_t total = 0;
@@ -908,16 +927,15 @@ json clServer::Load(const json& p) {
         const BatchStep step = ParseBatchLine(lines[i].substr(0, kBatchLineChars));
         if (step.kind == BatchStep::kNothing)
             continue;
-        stepLines.push_back(i + 1);
+        stepLines.push_back(lineNumbers[i]);
         total += step.kind == BatchStep::kCommand;
     }
     const size_t steps = stepLines.size();
     auto fileLine = [&stepLines](size_t step) {
         return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : size_t{0};
     };
+    // Before each line, and once at the end (done == total when every line ran).
     m_session.onBatchProgress = [this, steps, fileLine](const BatchProgress& progress) {
-        if (progress.outcome != BatchProgress::kRunning)
-            return;
         Notify("progress", "progress",
                {{"done", progress.done},
                 {"total", steps},

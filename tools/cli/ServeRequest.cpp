@@ -13,6 +13,8 @@ namespace {
 
 enum class Kind {
     kText,     // a string
+    kPath,     // a string without a NUL character (a file name)
+    kPaths,    // an array of those
     kFlag,     // true or false
     kCount,    // a whole number of 0 or more
     kPositive, // a whole number of 1 or more
@@ -40,7 +42,7 @@ const std::vector<Method>& Methods() {
          {{"port", Kind::kText, false},
           {"interface", Kind::kText, false},
           {"baud", Kind::kPositive, false},
-          {"definition", Kind::kText, false},
+          {"definition", Kind::kPath, false},
           {"timeout_ms", Kind::kCount, false},
           {"gap_ms", Kind::kCount, false}}},
         {"close", true, {}},
@@ -50,9 +52,9 @@ const std::vector<Method>& Methods() {
         {"set", true, {{"values", Kind::kObject, true}}},
         {"execute", true, {{"name", Kind::kText, true}, {"confirm", Kind::kFlag, false}}},
         {"describe", false, {{"names", Kind::kTexts, false}}},
-        {"load", true, {{"path", Kind::kText, true}, {"verify", Kind::kFlag, false}}},
-        {"save", true, {{"path", Kind::kText, true}, {"values", Kind::kObject, false}}},
-        {"check", false, {{"paths", Kind::kTexts, true}}},
+        {"load", true, {{"path", Kind::kPath, true}, {"verify", Kind::kFlag, false}}},
+        {"save", true, {{"path", Kind::kPath, true}, {"values", Kind::kObject, false}}},
+        {"check", false, {{"paths", Kind::kPaths, true}}},
         {"ports", false, {}},
         {"cancel", false, {}},
         {"subscribe", false, {{"events", Kind::kEvents, true}}},
@@ -87,6 +89,10 @@ const char* KindText(Kind kind) {
     switch (kind) {
     case Kind::kText:
         return "a string";
+    case Kind::kPath:
+        return "a file name (a string without NUL)";
+    case Kind::kPaths:
+        return "an array of file names (strings without NUL)";
     case Kind::kFlag:
         return "true or false";
     case Kind::kCount:
@@ -107,6 +113,13 @@ bool Fits(const json& v, Kind kind) {
     switch (kind) {
     case Kind::kText:
         return v.is_string();
+    case Kind::kPath:
+        return v.is_string() && v.get_ref<const std::string&>().find('\0') == std::string::npos;
+    case Kind::kPaths:
+        return v.is_array() && std::all_of(v.begin(), v.end(), [](const json& e) {
+                   return e.is_string() &&
+                          e.get_ref<const std::string&>().find('\0') == std::string::npos;
+               });
     case Kind::kFlag:
         return v.is_boolean();
     case Kind::kCount:

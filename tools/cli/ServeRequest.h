@@ -22,6 +22,7 @@ enum ProtocolError : int {
     kInvalidRequest = -32600, // not a request object, or a line over kMaxLineBytes
     kMethodNotFound = -32601,
     kInvalidParams = -32602, // parameters of the wrong shape
+    kInternalError = -32603, // a fault of the service itself
 };
 
 struct Request {
