@@ -15,6 +15,9 @@ quillon_install_program(Quillon COMMAND quillon)
 quillon_install_program(quillon-cli)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/quillon-cli.1 DESTINATION share/man/man1
         COMPONENT quillon)
+# The protocol of quillon-cli serve, which the manual page names.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/serve-protocol.md DESTINATION share/doc/quillon
+        COMPONENT quillon)
 install(TARGETS Tallix LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 install(TARGETS Pivra02CL LIBRARY DESTINATION ${QUILLON_INSTALL_DIR} COMPONENT quillon)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/CamDefine DESTINATION ${QUILLON_INSTALL_DIR}

@@ -62,6 +62,7 @@ run_as user
 env -i PATH="$prefix/bin:/usr/bin:/bin" LANG=C.UTF-8 quillon-cli --version ||
     fail "quillon-cli --version failed"
 [ -f "$prefix/share/man/man1/quillon-cli.1" ] || fail "no manual page of quillon-cli"
+[ -f "$prefix/share/doc/quillon/serve-protocol.md" ] || fail "no protocol document of serve"
 # The Python package, where Debian's python3 finds it when the prefix is /usr (else by
 # PYTHONPATH); nothing byte-compiled shipped.
 python_dir=$prefix/lib/python3/dist-packages

@@ -10,11 +10,15 @@ namespace {
 
 using nlohmann::json;
 
+constexpr int kSilent = 1; // a notification that cannot run: nothing is answered
+
 // The code each entry of a line is answered with (0: a request to run).
 std::vector<int> Codes(std::string_view text) {
     std::vector<int> codes;
     for (const serve::Entry& e : serve::ReadLine(text).entries)
-        codes.push_back(e.request ? 0 : e.error["error"]["code"].get<int>());
+        codes.push_back(e.request           ? 0
+                        : e.error.is_null() ? kSilent
+                                            : e.error["error"]["code"].get<int>());
     return codes;
 }
 
@@ -25,6 +29,9 @@ TEST(ServeRequest, EachKindOfLineGetsItsAnswer) {
     } cases[] = {
         {R"({"jsonrpc":"2.0","id":1,"method":"identify"})", {0}},
         {R"({"jsonrpc":"2.0","method":"close"})", {0}}, // a notification
+        {R"({"jsonrpc":"2.0","method":"reboot"})", {kSilent}},
+        {R"({"jsonrpc":"2.0","method":"send","params":{"commands":5}})", {kSilent}},
+        {R"({"jsonrpc":"1.0","method":"close"})", {serve::kInvalidRequest}},
         {"not json", {serve::kParseError}},
         {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"send\",\"params\":{\"commands\":[\"\xff\"]}}",
          {serve::kParseError}},

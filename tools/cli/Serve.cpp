@@ -406,7 +406,8 @@ json clServer::Respond(const ClientPtr& client, const serve::Line& line) {
     json responses = json::array();
     for (const serve::Entry& e : line.entries) {
         if (!e.request) {
-            responses.push_back(e.error);
+            if (!e.error.is_null())
+                responses.push_back(e.error);
             continue;
         }
         json response = Dispatch(client, *e.request);
@@ -1022,6 +1023,8 @@ json clServer::Save(const json& p) {
 }
 
 json clServer::Check(const json& p) {
+    if (p["paths"].empty())
+        throw Failure{kCliUsage, "check needs at least one definition file"};
     // A manager of its own: the session's definition stays as it is, and a job may run.
     clCamPropertyMgr manager;
     manager.SetSchemaPathFormat(m_session.Manager().SchemaPathFormat());

@@ -191,25 +191,30 @@ Entry ReadEntry(const json& message) {
                 ErrorResponse(id, kInvalidRequest, "a request has no member \"" + key + "\"");
             return entry;
         }
+    // From here on the request is well formed: a notification (no "id") is never answered,
+    // not even with an error.
     const std::string name = methodAt->get<std::string>();
     const Method* method = FindMethod(name);
     if (!method) {
-        entry.error = ErrorResponse(id, kMethodNotFound, "no method \"" + name + "\"");
+        if (hasId)
+            entry.error = ErrorResponse(id, kMethodNotFound, "no method \"" + name + "\"");
         return entry;
     }
     json params = json::object();
     if (const auto p = message.find("params"); p != message.end()) {
         if (!p->is_object()) {
-            entry.error =
-                ErrorResponse(id, kInvalidParams,
-                              p->is_array() ? "parameters are named: \"params\" must be an object"
-                                            : "\"params\" must be an object");
+            if (hasId)
+                entry.error = ErrorResponse(
+                    id, kInvalidParams,
+                    p->is_array() ? "parameters are named: \"params\" must be an object"
+                                  : "\"params\" must be an object");
             return entry;
         }
         params = *p;
     }
     if (const auto why = CheckParams(*method, params)) {
-        entry.error = ErrorResponse(id, kInvalidParams, *why);
+        if (hasId)
+            entry.error = ErrorResponse(id, kInvalidParams, *why);
         return entry;
     }
     entry.request = Request{id, !hasId, name, std::move(params)};

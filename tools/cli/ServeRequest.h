@@ -32,10 +32,11 @@ struct Request {
     nlohmann::json params = nlohmann::json::object();
 };
 
-// One request of a line, or the error response that stands for it.
+// One request of a line, or the error response that stands for it (null for a notification
+// that cannot run: it is never answered).
 struct Entry {
     std::optional<Request> request;
-    nlohmann::json error; // a whole response object when request is empty
+    nlohmann::json error; // a whole response object, or null, when request is empty
 };
 
 struct Line {
