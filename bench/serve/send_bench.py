@@ -6,6 +6,10 @@ the totals (goal: at most 1.3), the bare transaction as the reports give it (ela
 the serve overhead per request beside it, and the load average before and after.
 
     /usr/bin/python3 bench/serve/send_bench.py [--build DIR] [--rounds 5] [--per-round 200]
+                                               [--pace BAUD]
+
+--pace makes the simulator take the time a serial line at BAUD takes for each command and its
+answer (a pseudo-terminal takes none), so the loops compare at a camera's speed.
 
 Needs python3-serial. The package is taken from python/ of this tree, quillon-cli and camsim
 from the build's bin folder. A third loop sends the same requests as raw protocol lines (no
@@ -93,11 +97,14 @@ def main() -> None:
     parser.add_argument("--build", type=Path, default=ROOT / "build")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--per-round", type=int, default=200)
+    parser.add_argument("--pace", type=int, default=0, metavar="BAUD",
+                        help="the simulator takes a serial line's time at BAUD (0: none)")
     args = parser.parse_args()
     bin_dir = args.build.resolve() / "bin"
     print(f"load average before: {loadavg()}")
     serve, bare, raw, plain = [], [], [], []
-    with TempDir() as tmp, CamSim(tmp.path) as sim, \
+    options = ["--pace", str(args.pace)] if args.pace else []
+    with TempDir() as tmp, CamSim(tmp.path, options) as sim, \
             quillon.open(sim.port, gap_ms=0, cli=bin_dir / "quillon-cli") as cam, \
             Server(["--port", sim.port, "--gap", "0"]) as server:
         cam.close_port()
