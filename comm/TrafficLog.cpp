@@ -177,21 +177,26 @@ void clTrafficLog::FlushPendingLocked() {
     m_pendingBytes = 0;
 }
 
-void clTrafficLog::WriteLine(std::string_view direction, std::string_view text, Stamp at) {
-    if (m_listener)
-        m_listener(direction, text, at);
-    if (!m_file)
-        return;
+std::string clTrafficLog::LocalStamp(std::chrono::system_clock::time_point at, char between) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(ms));
-    std::string line = stamp;
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, between, local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(ms));
+    return stamp;
+}
+
+void clTrafficLog::WriteLine(std::string_view direction, std::string_view text, Stamp at) {
+    if (m_listener)
+        m_listener(direction, text, at);
+    if (!m_file)
+        return;
+    std::string line = LocalStamp(at);
+    line.push_back(' ');
     line += direction;
     line.push_back(' ');
     line += text;

@@ -67,6 +67,9 @@ public:
 
     // The escaped form of bytes as it appears in the log.
     static std::string Escape(std::string_view bytes);
+    // Local time with milliseconds as the log stamps it, date and time separated by between:
+    // "2026-12-09 14:03:07.125".
+    static std::string LocalStamp(std::chrono::system_clock::time_point at, char between = ' ');
 
 private:
     using Stamp = std::chrono::system_clock::time_point;

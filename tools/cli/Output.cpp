@@ -1,20 +1,12 @@
 #include "tools/cli/Output.h"
 
+#include "comm/TrafficLog.h"
+
 #include <cstdio>
-#include <ctime>
 #include <unistd.h>
 
 std::string clCliOutput::LocalTime(std::chrono::system_clock::time_point at) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(ms));
-    return stamp;
+    return clTrafficLog::LocalStamp(at, 'T');
 }
 
 std::string clCliOutput::EscapeControls(std::string_view text, bool keepLineFeeds) {

@@ -620,6 +620,21 @@ json PlainValue(const json& value) {
     return value["value"];
 }
 
+// The properties named by "names" (all, in the property tree's order, without it).
+std::vector<const clCamProperty*> NamedProperties(const clCamPropertyMgr& m, const json& p) {
+    if (!p.contains("names"))
+        return TreeOrder(m);
+    std::vector<const clCamProperty*> list;
+    for (const json& n : p["names"]) {
+        const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
+        if (!property)
+            throw Failure{kCliUsage,
+                          "no property \"" + n.get<std::string>() + "\" in the definition"};
+        list.push_back(property);
+    }
+    return list;
+}
+
 void clServer::ThrowForEdit(const std::string& name, const std::string& error) {
     json data = nullptr;
     const clCamPropertyMgr& m = m_session.Manager();
@@ -775,18 +790,7 @@ json clServer::Get(const json& p) {
     std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
     NeedDefinition();
     const clCamPropertyMgr& m = m_session.Manager();
-    std::vector<const clCamProperty*> list;
-    if (p.contains("names")) {
-        for (const json& n : p["names"]) {
-            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
-            if (!property)
-                throw Failure{kCliUsage,
-                              "no property \"" + n.get<std::string>() + "\" in the definition"};
-            list.push_back(property);
-        }
-    } else {
-        list = TreeOrder(m);
-    }
+    const std::vector<const clCamProperty*> list = NamedProperties(m, p);
     json values = json::object();
     for (const clCamProperty* property : list)
         if (property->type != CamPropertyType::Execution)
@@ -858,18 +862,7 @@ json clServer::Describe(const json& p) {
     std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
     NeedDefinition();
     const clCamPropertyMgr& m = m_session.Manager();
-    std::vector<const clCamProperty*> list;
-    if (p.contains("names")) {
-        for (const json& n : p["names"]) {
-            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
-            if (!property)
-                throw Failure{kCliUsage,
-                              "no property \"" + n.get<std::string>() + "\" in the definition"};
-            list.push_back(property);
-        }
-    } else {
-        list = TreeOrder(m);
-    }
+    const std::vector<const clCamProperty*> list = NamedProperties(m, p);
     json properties = json::array();
     for (const clCamProperty* property : list) {
         json o{{"name", Utf8(property->name)},
