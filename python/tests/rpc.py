@@ -16,7 +16,7 @@ import threading
 from pathlib import Path
 from typing import Any, Callable, Optional, Sequence
 
-from support import DEADLINE_S, cli_path, wait_until
+from support import DEADLINE_S, cli_path, terminate, wait_until
 
 
 class Connection:
@@ -166,13 +166,7 @@ class Server:
     def stop(self) -> Optional[int]:
         for s in self._sockets:
             s.close()
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(DEADLINE_S)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        terminate(self.process)
         for f in (self.process.stdin, self.process.stdout):
             try:
                 f.close()

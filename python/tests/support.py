@@ -15,7 +15,7 @@ import subprocess
 import tempfile
 import time
 from pathlib import Path
-from typing import Callable, Optional, Sequence
+from typing import Any, Callable, Optional, Sequence
 
 #: Deadline for anything a test waits for; generous on purpose.
 DEADLINE_S = 30.0
@@ -71,6 +71,17 @@ class TempDir:
         self.cleanup()
 
 
+def terminate(process: "subprocess.Popen[Any]") -> None:
+    """SIGTERM to a process still running, and wait for it (SIGKILL after the deadline)."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(DEADLINE_S)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 class CamSim:
     """The camera simulator on a pseudo-terminal published as the link ``folder/name``.
 
@@ -104,13 +115,7 @@ class CamSim:
 
     def stop(self) -> None:
         """SIGTERM and wait (SIGKILL after the deadline); idempotent."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(DEADLINE_S)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        terminate(self.process)
         for f in (self._out, self._err):
             if not f.closed:
                 f.close()
