@@ -9,7 +9,6 @@ import itertools
 import json
 import os
 import queue
-import signal
 import socket
 import subprocess
 import threading
