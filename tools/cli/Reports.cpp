@@ -66,12 +66,8 @@ std::vector<ReportedValue> CarriedProperties(const clCamPropertyMgr& m, const Cl
             if (info)
                 continue;
             std::u16string word, rest;
-            clCamPropertyMgr::SplitReplyLine(text, 2, word, rest);
+            SplitCommandWord(&m, text, word, rest);
             const clCamCommand* c = m.FindCommand(word);
-            if (!c) {
-                clCamPropertyMgr::SplitReplyLine(text, 1, word, rest);
-                c = m.FindCommand(word);
-            }
             if (!c)
                 continue;
             const auto texts = SlotTexts(m, *c, rest);
