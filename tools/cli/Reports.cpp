@@ -116,6 +116,10 @@ std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
     return out;
 }
 
+json PlainValue(const json& value) {
+    return value.contains("entry") ? value["entry"] : value["value"];
+}
+
 json Texts(const clMultiLangString& s) {
     json o = json::object();
     for (const auto& [lang, text] : s.Texts())
