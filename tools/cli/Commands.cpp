@@ -592,7 +592,7 @@ int Watch(clCliSession& session, const clCliOutput& out, const CliCommand& comma
             json values = json::object();
             for (const clCamProperty* p : watched) {
                 const json v = PropertyValueJson(m, p);
-                values[Utf8(p->name)] = v.contains("entry") ? v["entry"] : v["value"];
+                values[Utf8(p->name)] = PlainValue(v);
                 line += "," + CsvField(p->type == CamPropertyType::Bool
                                            ? std::string(v["value"].get<bool>() ? "1" : "0")
                                            : PropertyValueText(m, p));

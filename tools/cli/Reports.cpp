@@ -66,12 +66,8 @@ std::vector<ReportedValue> CarriedProperties(const clCamPropertyMgr& m, const Cl
             if (info)
                 continue;
             std::u16string word, rest;
-            clCamPropertyMgr::SplitReplyLine(text, 2, word, rest);
+            SplitCommandWord(&m, text, word, rest);
             const clCamCommand* c = m.FindCommand(word);
-            if (!c) {
-                clCamPropertyMgr::SplitReplyLine(text, 1, word, rest);
-                c = m.FindCommand(word);
-            }
             if (!c)
                 continue;
             const auto texts = SlotTexts(m, *c, rest);
@@ -118,6 +114,10 @@ std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
               [](const clCamProperty* a, const clCamProperty* b) { return a->name < b->name; });
     out.insert(out.end(), rest.begin(), rest.end());
     return out;
+}
+
+json PlainValue(const json& value) {
+    return value.contains("entry") ? value["entry"] : value["value"];
 }
 
 json Texts(const clMultiLangString& s) {

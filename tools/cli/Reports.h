@@ -36,6 +36,10 @@ std::vector<ReportedValue> CarriedProperties(const clCamPropertyMgr& m, const Cl
 std::pair<std::string, nlohmann::json> ReportedText(const clCamPropertyMgr& m,
                                                     const ReportedValue& r);
 
+// A value of PropertyValueJson as scripts get it: Integer and Float numbers, Bool true/false,
+// String text, Selection the entry's text.
+nlohmann::json PlainValue(const nlohmann::json& value);
+
 // Properties in the order of the property tree, then those outside it by name.
 std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m);
 

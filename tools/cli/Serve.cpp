@@ -612,14 +612,6 @@ json clServer::IdentityJson() {
             {"serial", Utf8(m_session.Serial())}};
 }
 
-// A value as the protocol gives it: Integer and Float numbers, Bool true/false, String text,
-// Selection the entry's text.
-json PlainValue(const json& value) {
-    if (value.contains("entry"))
-        return value["entry"];
-    return value["value"];
-}
-
 // The properties named by "names" (all, in the property tree's order, without it).
 std::vector<const clCamProperty*> NamedProperties(const clCamPropertyMgr& m, const json& p) {
     if (!p.contains("names"))
