@@ -649,7 +649,9 @@ int32_t CMainFrame::Ask(const EngineQuestion& question) {
 }
 
 int32_t CMainFrame::SubmitRound(const std::function<int32_t()>& submit,
-                                 std::function<void(const RoundEnd&)> ended) {
+                                std::function<void(const RoundEnd&)> ended) {
+    if (m_commitsWaiting > 0)
+        return SUBMIT_BUSY;
     {
         std::lock_guard<std::mutex> guard(m_roundLock);
         m_roundEnd = {};
@@ -731,9 +733,12 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
         m_propertyCalls.reloadValues();
     const int32_t result = engine->RunPropertyJob(property);
     if (result == SUBMIT_BUSY) {
-        // A second commit while a job runs or waits: it runs after that job.
+        // A second commit while a job runs or waits: it runs after that job, before any round
+        // of the Monitor.
+        ++m_commitsWaiting;
         QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
                            [this, generation, index] {
+                               --m_commitsWaiting;
                                if (!m_detached)
                                    OnRunPropertyJob(generation, index);
                            });

@@ -113,7 +113,8 @@ public:
     // A round of the Monitor: the job submit hands to the engine runs as any other, but asks the
     // user nothing (each question is answered OK without a box and its text kept as the reason)
     // and its end goes to ended on the user-interface thread: ok when every transaction ended
-    // with an OK reply. Submit only while the engine is idle; returns submit's result.
+    // with an OK reply. Submit only while the engine is idle; returns submit's result, or
+    // SUBMIT_BUSY while a commit of the operator waits for its turn.
     struct RoundEnd {
         bool ok = true;
         std::u16string reason; // why it failed
@@ -242,6 +243,7 @@ private:
     std::mutex m_roundLock;
     RoundEnd m_roundEnd;
     std::function<void(const RoundEnd&)> m_roundEnded;
+    int m_commitsWaiting = 0; // commits retried when the engine is idle again
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;

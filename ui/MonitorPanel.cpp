@@ -28,8 +28,8 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <fstream>
 
