@@ -31,7 +31,9 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -287,27 +289,42 @@ void CMonitorPanel::Start() {
         return;
     const MonitorChoice choice = Choice();
     m_history = std::make_unique<clMonitorHistory>(choice.traces);
+    ResetSeries();
+    SetStatus(QString(), false);
+    m_timer->start(static_cast<int>(choice.intervalMs));
+    UpdateEnables();
+    Tick();
+}
+
+void CMonitorPanel::ShowHistory(clMonitorHistory history) {
+    m_history = std::make_unique<clMonitorHistory>(std::move(history));
+    ResetSeries();
+    Redraw();
+    UpdateEnables();
+}
+
+// One series per trace, named with the value's unit for the legend.
+void CMonitorPanel::ResetSeries() {
     for (auto& segments : m_series)
         for (QLineSeries* s : segments) {
             m_chart->removeSeries(s);
             delete s;
         }
-    m_series.assign(choice.traces.size(), {});
-    const clCamPropertyMgr& mgr = m_app.Engine()->PropertyManager();
-    for (size_t i = 0; i < choice.traces.size(); ++i) {
+    const std::vector<MonitorTrace>& traces = m_history->Traces();
+    m_series.assign(traces.size(), {});
+    m_colours.clear();
+    const clCommunicateModel* engine = m_app.Engine();
+    for (size_t i = 0; i < traces.size(); ++i) {
         auto* s = new QLineSeries;
-        const clCamProperty* p = mgr.FindProperty(choice.traces[i].name);
-        s->setName(p && !p->unit.empty() ? Q(p->name + u" (" + p->unit + u")")
-                                         : Q(choice.traces[i].name));
+        const clCamProperty* p =
+            engine ? engine->PropertyManager().FindProperty(traces[i].name) : nullptr;
+        s->setName(p && !p->unit.empty() ? Q(p->name + u" (" + p->unit + u")") : Q(traces[i].name));
         m_chart->addSeries(s);
         s->attachAxis(m_timeAxis);
         s->attachAxis(m_valueAxis);
         m_series[i].push_back(s);
+        m_colours.push_back(s->color());
     }
-    SetStatus(QString(), false);
-    m_timer->start(static_cast<int>(choice.intervalMs));
-    UpdateEnables();
-    Tick();
 }
 
 void CMonitorPanel::Stop() {
@@ -415,24 +432,64 @@ void CMonitorPanel::Redraw() {
         return static_cast<qreal>(
             std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
     };
+    // More rounds than the plot has columns: each column shows its lowest and highest value
+    // (in their order), so no peak is lost and a day of rounds costs no more than a few minutes.
+    const auto shown = static_cast<size_t>(std::distance(first, rounds.end()));
+    const size_t columns = static_cast<size_t>(std::max(200, m_view->width()));
+    const bool thinned = shown > 2 * columns;
+    const double span = std::max(1.0, ms(now) - ms(from));
     double low = 0, high = 0;
     bool any = false;
     for (size_t i = 0; i < m_series.size(); ++i) {
         std::vector<QList<QPointF>> segments(1);
+        size_t column = SIZE_MAX;
+        QPointF least, most;
+        bool filled = false, gap = false;
+        const auto flush = [&] {
+            if (filled) {
+                const bool leastFirst = least.x() <= most.x();
+                segments.back().append(leastFirst ? least : most);
+                if (least != most)
+                    segments.back().append(leastFirst ? most : least);
+            }
+            if (gap && !segments.back().isEmpty())
+                segments.emplace_back();
+            filled = gap = false;
+        };
         for (auto r = first; r != rounds.end(); ++r) {
+            const qreal x = ms(r->at);
+            if (thinned) {
+                const auto c =
+                    static_cast<size_t>((x - ms(from)) / span * static_cast<double>(columns));
+                if (c != column) {
+                    flush();
+                    column = c;
+                }
+            }
             const std::optional<double>& v = r->values[i];
             if (!v) {
-                if (!segments.back().isEmpty())
-                    segments.emplace_back();
+                gap = true;
+                if (!thinned)
+                    flush();
                 continue;
             }
-            segments.back().append(QPointF(ms(r->at), *v));
             low = any ? std::min(low, *v) : *v;
             high = any ? std::max(high, *v) : *v;
             any = true;
+            const QPointF point(x, *v);
+            if (!thinned) {
+                segments.back().append(point);
+                continue;
+            }
+            if (!filled || *v < least.y())
+                least = point;
+            if (!filled || *v > most.y())
+                most = point;
+            filled = true;
         }
+        flush();
         std::vector<QLineSeries*>& series = m_series[i];
-        const QColor colour = m_history->Outside(i) ? QColor(Qt::red) : series.front()->color();
+        const QColor colour = m_history->Outside(i) ? QColor(Qt::red) : m_colours[i];
         while (series.size() < segments.size()) {
             auto* s = new QLineSeries;
             m_chart->addSeries(s);

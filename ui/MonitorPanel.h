@@ -11,6 +11,7 @@
 
 #include "app/Monitor.h"
 
+#include <QColor>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -48,6 +49,11 @@ public:
     // Writes the history as CSV (streamed); false when the file cannot be written.
     bool ExportCsv(const std::u16string& path) const;
 
+    // Shows a history (its traces and rounds) instead of the panel's own.
+    void ShowHistory(clMonitorHistory history);
+    // The chart drawn again from the history: the rounds of the last minutes shown.
+    void Redraw();
+
     // The choice as the controls show it.
     MonitorChoice Choice() const;
     const clMonitorHistory& History() const { return *m_history; }
@@ -56,6 +62,7 @@ public:
     QComboBox* RoundChoice() const { return m_run; }
     QLineEdit* CommandEdit() const { return m_command; }
     QSpinBox* IntervalSpin() const { return m_interval; }
+    QSpinBox* MinutesSpin() const { return m_minutes; }
     QTreeWidget* TraceList() const { return m_traces; }
 
 private:
@@ -65,7 +72,7 @@ private:
     void TryRound();
     void RoundEnded(bool ok, const std::u16string& reason);
     void Record(MonitorRound round);
-    void Redraw();
+    void ResetSeries();
     void SetStatus(const QString& text, bool alarm);
     void UpdateEnables();
 
@@ -89,6 +96,7 @@ private:
     // Per trace of the history: its segments (a gap starts a new one), the first one in the
     // legend.
     std::vector<std::vector<QLineSeries*>> m_series;
+    std::vector<QColor> m_colours; // each trace's own, red while outside its band
     std::unique_ptr<clMonitorHistory> m_history;
     std::u16string m_definition; // file name of the definition whose choice is shown
     uint64_t m_generation = 0;   // load generation it was read for
