@@ -55,6 +55,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QChartView>
+#include <QLineSeries>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -1665,4 +1667,47 @@ TEST_F(SilentMonitorTest, ARoundWithoutReplyIsAGapAndTheCommitStillRuns) {
               std::vector<std::optional<double>>{std::nullopt});
     EXPECT_EQ(panel()->StatusLine()->text(), M(MSG_RECEIVE_TIMEOUT));
     EXPECT_EQ(boxes.texts, QStringList{M(MSG_RECEIVE_TIMEOUT)}) << "the commit's, not a round's";
+}
+
+namespace {
+using MonitorChartTest = QtAppTest;
+} // namespace
+
+// A day of rounds shown whole: a few points per plot column, yet the one high peak and the
+// gap (a break in the line) are still there; the last few minutes are drawn point by point.
+TEST_F(MonitorChartTest, ADayOfRoundsKeepsItsPeakAndItsGap) {
+    clApplication app;
+    CMainFrame frame(app);
+    CMonitorPanel panel(app, frame);
+    panel.resize(1000, 500);
+    clMonitorHistory history({{u"Value", false, 0, 0}});
+    const auto now = std::chrono::system_clock::now();
+    const size_t n = clMonitorHistory::kMaxRounds;
+    for (size_t r = 0; r < n; ++r)
+        history.Append({now - std::chrono::seconds(n - r),
+                        {r == 40000 ? std::nullopt
+                                    : std::optional<double>(r == 50000 ? 99.0 : double(r % 7))}});
+    for (const int minutes : {24 * 60, 5}) {
+        panel.MinutesSpin()->setValue(minutes);
+        panel.ShowHistory(history);
+        std::vector<QList<QPointF>> lines;
+        for (QAbstractSeries* s : panel.ChartView()->chart()->series())
+            if (const auto points = static_cast<QLineSeries*>(s)->points(); !points.isEmpty())
+                lines.push_back(points);
+        size_t points = 0;
+        double peak = 0;
+        for (const auto& line : lines) {
+            points += static_cast<size_t>(line.size());
+            for (const QPointF& p : line)
+                peak = std::max(peak, p.y());
+        }
+        if (minutes == 5) {
+            EXPECT_EQ(lines.size(), 1u);
+            EXPECT_NEAR(double(points), 300.0, 1.0) << "every round of the last five minutes";
+            continue;
+        }
+        EXPECT_EQ(lines.size(), 2u) << "the gap breaks the line";
+        EXPECT_LT(points, 4000u);
+        EXPECT_EQ(peak, 99.0);
+    }
 }
