@@ -31,7 +31,8 @@ std::optional<double> ReadNumber(std::u16string_view text) {
     return v;
 }
 
-// A CSV field: quoted when it holds a comma, a quote or a line end.
+} // namespace
+
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
@@ -40,8 +41,6 @@ std::string CsvField(const std::string& text) {
         out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }
-
-} // namespace
 
 uint32_t MonitorChoice::ClampInterval(uint64_t ms) {
     return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kLeastIntervalMs, kMostIntervalMs));

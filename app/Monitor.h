@@ -16,6 +16,9 @@
 class clCamPropertyMgr;
 class clCamProperty;
 
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text);
+
 // One plotted value and its band (low to high; a value outside it is flagged).
 struct MonitorTrace {
     std::u16string name;
