@@ -349,6 +349,8 @@ void CMainFrame::ShutDownThreads() {
         return;
     m_threadsStopped = true;
     m_flushTimer->stop();
+    if (m_monitor)
+        m_monitor->Stop();
     m_detached = true;
     // From here on the engine's threads never reach this window again.
     m_app.StopThreads();

@@ -49,13 +49,13 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QChartView>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QChartView>
 #include <QLineSeries>
 #include <QMenu>
 #include <QMenuBar>
