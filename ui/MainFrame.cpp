@@ -22,6 +22,7 @@
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
 #include "ui/MessageBox.h"
+#include "ui/MonitorPanel.h"
 #include "ui/WindowPlaceIni.h"
 #include "ui/WindowPlacement.h"
 
@@ -267,6 +268,7 @@ void CMainFrame::CreateMenus() {
     view->setObjectName(QStringLiteral("menuView"));
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
     AddCommand(view, ID_TRAFFIC_LOG, MSG_TRAFFIC_LOG)->setCheckable(true);
+    AddCommand(view, ID_MONITOR, MSG_MONITOR);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -347,6 +349,8 @@ void CMainFrame::ShutDownThreads() {
         return;
     m_threadsStopped = true;
     m_flushTimer->stop();
+    if (m_monitor)
+        m_monitor->Stop();
     m_detached = true;
     // From here on the engine's threads never reach this window again.
     m_app.StopThreads();
@@ -551,6 +555,15 @@ void CMainFrame::CommandSent(const std::u16string& text, uint64_t receivedBefore
 void CMainFrame::TransactionEnded(const TransactionReport& report) {
     m_results.Put(report);
     PostUiMessage(UM_SHOW_RESULT, 0, 0);
+    if (m_roundInFlight && !report.Ok()) {
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnd.ok = false;
+        if (m_roundEnd.reason.empty())
+            m_roundEnd.reason = !report.refusal.empty() ? report.refusal
+                                : report.replyCode != kNoReplyCode
+                                    ? std::u16string(ReplyCodeText(report.replyCode))
+                                    : std::u16string(Msg(MSG_ERROR));
+    }
     if (!report.Ok())
         return;
     // The worker waits: the next command of the job is composed with what these lines carry.
@@ -592,6 +605,26 @@ void CMainFrame::BatchProgressed(const BatchProgress& progress) {
 void CMainFrame::JobEnded(const JobReport& report) {
     PostUiMessage(UM_CLOSE_WAIT_DIALOG, 0, 0);
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    if (m_roundInFlight) {
+        RoundEnd end;
+        std::function<void(const RoundEnd&)> ended;
+        {
+            std::lock_guard<std::mutex> guard(m_roundLock);
+            end = std::move(m_roundEnd);
+            ended = std::move(m_roundEnded);
+        }
+        if (end.ok && report.outcome != JobOutcome::kDone) {
+            end.ok = false;
+            end.reason = Msg(MSG_ERROR);
+        }
+        m_roundInFlight = false;
+        // The reply lines were applied before this (TransactionEnded waits for them).
+        Queue([ended = std::move(ended), end = std::move(end)] {
+            if (ended)
+                ended(end);
+        });
+        return; // a round leaves the focus where it is
+    }
     if (report.kind == JOB_SINGLE_COMMAND)
         PostUiMessage(UM_ACTIVATE_CONSOLE, 0, 0);
 }
@@ -608,7 +641,40 @@ void CMainFrame::StateChanged() {
 }
 
 int32_t CMainFrame::Ask(const EngineQuestion& question) {
+    if (m_roundInFlight) {
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnd.ok = false;
+        m_roundEnd.reason = question.text;
+        return IDOK;
+    }
     return m_app.RequestMessageBox(question.text, question.caption, question.style);
+}
+
+int32_t CMainFrame::SubmitRound(const std::function<int32_t()>& submit,
+                                std::function<void(const RoundEnd&)> ended) {
+    if (m_commitsWaiting > 0)
+        return SUBMIT_BUSY;
+    {
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnd = {};
+        m_roundEnded = std::move(ended);
+    }
+    m_roundInFlight = true;
+    const int32_t result = submit();
+    if (result != SUBMIT_OK) {
+        m_roundInFlight = false;
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnded = nullptr;
+    }
+    return result;
+}
+
+void CMainFrame::ShowMonitor() {
+    if (!m_monitor)
+        m_monitor = new CMonitorPanel(m_app, *this);
+    m_monitor->show();
+    m_monitor->raise();
+    m_monitor->activateWindow();
 }
 
 void CMainFrame::Post(std::function<void()> task, int delayMs) {
@@ -669,9 +735,12 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
         m_propertyCalls.reloadValues();
     const int32_t result = engine->RunPropertyJob(property);
     if (result == SUBMIT_BUSY) {
-        // A second commit while a job runs or waits: it runs after that job.
+        // A second commit while a job runs or waits: it runs after that job, before any round
+        // of the Monitor.
+        ++m_commitsWaiting;
         QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
                            [this, generation, index] {
+                               --m_commitsWaiting;
                                if (!m_detached)
                                    OnRunPropertyJob(generation, index);
                            });
@@ -801,6 +870,8 @@ void CMainFrame::RefreshViews(uint32_t flags) {
         m_console->Refresh(m_app.IsEngineReady());
     if ((flags & REFRESH_PROPERTIES) && PropertyViewValid() && m_propertyCalls.refresh)
         m_propertyCalls.refresh(flags);
+    if ((flags & REFRESH_PROPERTIES) && m_monitor)
+        m_monitor->DefinitionMayHaveChanged();
     if (flags)
         UpdateCommandEnables();
 }
@@ -897,6 +968,9 @@ void CMainFrame::RunCommand(int id) {
         break;
     case ID_TRAFFIC_LOG:
         ToggleTrafficLog();
+        break;
+    case ID_MONITOR:
+        ShowMonitor();
         break;
     case IDC_CANCEL_RECEIVING:
         if (clCommunicateModel* engine = m_app.Engine())

@@ -14,6 +14,7 @@
 #include "comm/EngineEvents.h"
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/MonitorPanel.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -108,6 +109,21 @@ public:
     // ISessionHost: the session's work on the user-interface thread.
     void Post(std::function<void()> task, int delayMs = 0) override;
     void Pump() override;
+
+    // A round of the Monitor: the job submit hands to the engine runs as any other, but asks the
+    // user nothing (each question is answered OK without a box and its text kept as the reason)
+    // and its end goes to ended on the user-interface thread: ok when every transaction ended
+    // with an OK reply. Submit only while the engine is idle; returns submit's result, or
+    // SUBMIT_BUSY while a commit of the operator waits for its turn.
+    struct RoundEnd {
+        bool ok = true;
+        std::u16string reason; // why it failed
+    };
+    int32_t SubmitRound(const std::function<int32_t()>& submit,
+                        std::function<void(const RoundEnd&)> ended);
+    // The Monitor panel (View popup), made when it is first shown.
+    CMonitorPanel* Monitor() const { return m_monitor; }
+    void ShowMonitor();
 
     // The status area under the lower bar: the report's text and the lines done.
     QLabel* BatchStatusLabel() const { return m_batchLabel; }
@@ -220,6 +236,14 @@ private:
     // A running batch's report the window has not shown yet (only the newest counts).
     std::mutex m_progressLock;
     std::unique_ptr<BatchProgress> m_pendingProgress;
+    QPointer<CMonitorPanel> m_monitor;
+    // The Monitor's round while it runs: set before it is submitted, ended on the worker by
+    // JobEnded (before the next job can start), so no question of another job is taken for it.
+    std::atomic<bool> m_roundInFlight{false};
+    std::mutex m_roundLock;
+    RoundEnd m_roundEnd;
+    std::function<void(const RoundEnd&)> m_roundEnded;
+    int m_commitsWaiting = 0; // commits retried when the engine is idle again
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;

@@ -1,5 +1,6 @@
 #include "tools/cli/Commands.h"
 
+#include "app/Monitor.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommandCheck.h"
@@ -508,16 +509,6 @@ int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::
 }
 
 // ---- watch
-
-// A CSV field: quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string out = "\"";
-    for (const char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
 
 int Watch(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
     constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
