@@ -7,12 +7,12 @@
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
-#include "tools/cli/DefinitionCheck.h"
+#include "app/DefinitionCheck.h"
 #include "tools/cli/Output.h"
-#include "tools/cli/PropertyEdit.h"
+#include "app/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
-#include "tools/cli/Verify.h"
+#include "app/Verify.h"
 
 #include <algorithm>
 #include <charconv>

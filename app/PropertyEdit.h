@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class clCamPropertyMgr;
 
@@ -48,3 +49,24 @@ nlohmann::json PropertyValueJson(const clCamPropertyMgr& manager, const clCamPro
 
 const char* PropertyTypeName(CamPropertyType type);
 const char* AccessName(int32_t mode);
+
+// A value of PropertyValueJson as scripts get it: Integer and Float numbers, Bool true/false,
+// String text, Selection the entry's text.
+nlohmann::json PlainValue(const nlohmann::json& value);
+
+// Properties in the order of the property tree, then those outside it by name.
+std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m);
+
+// {"ja": ..., "en": ...}: the texts a bilingual string has.
+nlohmann::json Texts(const clMultiLangString& s);
+
+// What a script learns of a property: name, type, access, unit, range, titles, note, commands,
+// entries (and length, formula, value where the property has them).
+nlohmann::json DescribeProperty(const clCamPropertyMgr& m, const clCamProperty* property);
+
+// A script's values object ({name: value}) read as quillon-cli set reads NAME=VALUE: Bool
+// true/false, numbers, texts. False with a one-line reason, and an Integer's range in range
+// ({name, min, max, inc}; else null).
+bool ParseScriptValues(const clCamPropertyMgr& m, const nlohmann::json& values,
+                       std::vector<PropertyEdit>& edits, std::string& error,
+                       nlohmann::json& range);
