@@ -173,6 +173,11 @@ constexpr Entry kTable[] = {
     {157, u"%s に Camera Link シリアルライブラリがありません", u"No Camera Link serial library in %s"}, // 157
     {158, u"このチャンネルではライブラリがこの速度に対応していません。",
      u"The library does not offer this speed on the channel."}, // 158
+    {170, u"スクリプト用ソケット", u"Scripting socket"}, // 170
+    {171, u"接続中のスクリプト: %s", u"Scripts connected: %s"}, // 171
+    {172, u"スクリプト %s が接続しました", u"Script %s connected"}, // 172
+    {173, u"スクリプト %s が切断しました", u"Script %s disconnected"}, // 173
+    {174, u"スクリプト用ソケットを開けません: %s", u"The scripting socket cannot be opened: %s"}, // 174
 };
 // clang-format on
 

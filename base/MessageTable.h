@@ -162,6 +162,13 @@ enum MessageId : int {
     MSG_SPEED_NOT_SUPPORTED = 156, // marks a speed the channel does not offer
     MSG_NO_CL_LIBRARY = 157,       // %s: the folder searched
     MSG_SPEED_NOT_OFFERED = 158,
+    // The window's scripting socket: its View item, the status area, the log (%s: the number of
+    // scripts, a script's number, or the reason the socket cannot be made).
+    MSG_SCRIPT_SOCKET = 170,
+    MSG_SCRIPTS_CONNECTED = 171,
+    MSG_SCRIPT_CONNECTED = 172,
+    MSG_SCRIPT_DISCONNECTED = 173,
+    MSG_SCRIPT_SOCKET_FAILED = 174,
     MSG_COUNT = 200,
 };
 

@@ -22,6 +22,7 @@
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
 #include "ui/MessageBox.h"
+#include "ui/ScriptSocket.h"
 #include "ui/WindowPlaceIni.h"
 #include "ui/WindowPlacement.h"
 
@@ -60,6 +61,10 @@ QString ToQString(const std::u16string& text) {
 QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
+
+// Whether scripts may connect to the window's socket (1, the default) or not (0).
+constexpr char16_t kScriptingSection[] = u"Scripting";
+constexpr char16_t kScriptSocketKey[] = u"Socket";
 
 // Guards the hand-over of calls to the user-interface thread (CMainFrame::Deliver).
 std::mutex& PostLock() {
@@ -216,6 +221,30 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     statusBar()->hide();
     setAcceptDrops(true);
 
+    // The scripting socket: scripts drive the camera beside the operator, as jobs of this
+    // window's engine.
+    m_scriptLabel = new QLabel(this);
+    m_scriptLabel->setObjectName(QStringLiteral("scriptStatus"));
+    m_scriptLabel->hide();
+    statusBar()->addPermanentWidget(m_scriptLabel);
+    CScriptSocket::Hooks scriptHooks;
+    scriptHooks.deliver = [this](std::function<void()> call) { Queue(std::move(call)); };
+    scriptHooks.countChanged = [this](size_t count) {
+        m_scriptLabel->setText(ToQString(
+            FormatMsg(MSG_SCRIPTS_CONNECTED, {platform::Utf8ToUtf16(std::to_string(count))})));
+        m_scriptLabel->setVisible(count > 0);
+        if (count > 0)
+            statusBar()->show();
+    };
+    scriptHooks.log = [this](const std::u16string& text) {
+        if (m_app.AppLog())
+            m_app.AppLog()->Write(text);
+    };
+    scriptHooks.valuesChanged = [this] {
+        RefreshViews(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+    };
+    m_script = new CScriptSocket(m_app, std::move(scriptHooks), this);
+
     UpdateCommandEnables();
 }
 
@@ -267,6 +296,7 @@ void CMainFrame::CreateMenus() {
     view->setObjectName(QStringLiteral("menuView"));
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
     AddCommand(view, ID_TRAFFIC_LOG, MSG_TRAFFIC_LOG)->setCheckable(true);
+    AddCommand(view, ID_SCRIPT_SOCKET, MSG_SCRIPT_SOCKET)->setCheckable(true);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -347,6 +377,7 @@ void CMainFrame::ShutDownThreads() {
         return;
     m_threadsStopped = true;
     m_flushTimer->stop();
+    m_script->Stop();
     m_detached = true;
     // From here on the engine's threads never reach this window again.
     m_app.StopThreads();
@@ -485,6 +516,9 @@ intptr_t CMainFrame::OnMessageBox(uintptr_t wParam, intptr_t style) {
 
 void CMainFrame::OnStartUp() {
     m_app.StartWorkerThreads();
+    if (platform::GetPrivateProfileInt(kScriptingSection, kScriptSocketKey, 1,
+                                       m_app.SettingsFilePath()) != 0)
+        StartScriptSocket();
     if (m_fileHooks.offerLastDefinition)
         m_fileHooks.offerLastDefinition();
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
@@ -540,6 +574,7 @@ void CMainFrame::Queue(std::function<void()> call) {
 }
 
 void CMainFrame::JobStarted(JobKind) {
+    m_script->JobStarted();
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
 
@@ -549,6 +584,7 @@ void CMainFrame::CommandSent(const std::u16string& text, uint64_t receivedBefore
 }
 
 void CMainFrame::TransactionEnded(const TransactionReport& report) {
+    m_script->TransactionEnded(report);
     m_results.Put(report);
     PostUiMessage(UM_SHOW_RESULT, 0, 0);
     if (!report.Ok())
@@ -566,6 +602,7 @@ void CMainFrame::ConsoleFlushWanted() {
 }
 
 void CMainFrame::BatchProgressed(const BatchProgress& progress) {
+    m_script->BatchProgressed(progress);
     if (progress.outcome != BatchProgress::kRunning) {
         Queue([this, progress] { OnBatchProgress(progress); });
         return;
@@ -590,6 +627,7 @@ void CMainFrame::BatchProgressed(const BatchProgress& progress) {
 }
 
 void CMainFrame::JobEnded(const JobReport& report) {
+    m_script->JobEnded(report);
     PostUiMessage(UM_CLOSE_WAIT_DIALOG, 0, 0);
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
     if (report.kind == JOB_SINGLE_COMMAND)
@@ -608,6 +646,11 @@ void CMainFrame::StateChanged() {
 }
 
 int32_t CMainFrame::Ask(const EngineQuestion& question) {
+    // A script confirmed what it asked for in its request: no box opens for it.
+    if (m_script->AnswersQuestions(QThread::currentThread() == thread())) {
+        const uint32_t buttons = question.style & 0xF;
+        return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+    }
     return m_app.RequestMessageBox(question.text, question.caption, question.style);
 }
 
@@ -785,6 +828,8 @@ void CMainFrame::UpdateCommandEnables() {
         action->setEnabled(mainframe::IsCommandEnabled(id, s));
     if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
+    if (QAction* socket = Action(mainframe::ID_SCRIPT_SOCKET))
+        socket->setChecked(m_script->Listening());
     using namespace mainframe;
     for (int control : barcontrol::kCommandButtons)
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
@@ -897,6 +942,9 @@ void CMainFrame::RunCommand(int id) {
         break;
     case ID_TRAFFIC_LOG:
         ToggleTrafficLog();
+        break;
+    case ID_SCRIPT_SOCKET:
+        ToggleScriptSocket();
         break;
     case IDC_CANCEL_RECEIVING:
         if (clCommunicateModel* engine = m_app.Engine())
@@ -1077,6 +1125,28 @@ void CMainFrame::ToggleTrafficLog() {
                           MB_OK | MB_ICONWARNING);
     }
     UpdateCommandEnables();
+}
+
+void CMainFrame::ToggleScriptSocket() {
+    const bool on = !m_script->Listening();
+    if (on)
+        StartScriptSocket();
+    else
+        m_script->Stop();
+    platform::WritePrivateProfileString(kScriptingSection, kScriptSocketKey, on ? u"1" : u"0",
+                                        m_app.SettingsFilePath());
+    UpdateCommandEnables();
+}
+
+void CMainFrame::StartScriptSocket() {
+    const std::string path = CScriptSocket::SocketPath(m_app.InstanceNumber());
+    std::string error = "XDG_RUNTIME_DIR is not set";
+    if (!path.empty() && m_script->Start(path, error))
+        return;
+    const std::u16string text = FormatMsg(MSG_SCRIPT_SOCKET_FAILED, {platform::Utf8ToUtf16(error)});
+    ConsoleNote(text);
+    if (m_app.AppLog())
+        m_app.AppLog()->Write(text);
 }
 
 void CMainFrame::StartSplitMode() {
