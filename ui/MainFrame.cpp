@@ -1139,12 +1139,12 @@ void CMainFrame::ToggleScriptSocket() {
 }
 
 void CMainFrame::StartScriptSocket() {
-    const std::string path = CScriptSocket::SocketPath(m_app.InstanceNumber());
+    const std::string path =
+        CScriptSocket::SocketPath(m_app.GetEnvironment().scriptFolder, m_app.InstanceNumber());
     std::string error = "XDG_RUNTIME_DIR is not set";
     if (!path.empty() && m_script->Start(path, error))
         return;
     const std::u16string text = FormatMsg(MSG_SCRIPT_SOCKET_FAILED, {platform::Utf8ToUtf16(error)});
-    ConsoleNote(text);
     if (m_app.AppLog())
         m_app.AppLog()->Write(text);
 }

@@ -14,6 +14,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 using nlohmann::json;
@@ -71,13 +72,17 @@ CScriptSocket::~CScriptSocket() {
     Stop();
 }
 
-std::string CScriptSocket::SocketPath(int instance) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime)
-        return {};
+std::string CScriptSocket::SocketPath(const std::string& folder, int instance) {
+    std::string where = folder;
+    if (where.empty()) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (!runtime || !*runtime)
+            return {};
+        where = std::string(runtime) + "/quillon";
+    }
     char name[32];
-    std::snprintf(name, sizeof name, "Quillon_%02d.sock", instance);
-    return std::string(runtime) + "/quillon/" + name;
+    std::snprintf(name, sizeof name, "/Quillon_%02d.sock", instance);
+    return where + name;
 }
 
 bool CScriptSocket::Start(const std::string& path, std::string& error) {
@@ -344,6 +349,9 @@ void CScriptSocket::SubmitNext() {
         }
         if (op.cancelled)
             throw Failure{kTransaction, "cancelled: nothing more was sent"};
+        if (op.job > 0 && !m_app.IsConnected())
+            // The operator disconnected while the request ran: it ends as a cancel does.
+            throw Failure{kTransaction, "the window was disconnected: nothing more was sent"};
         NeedPort();
         clCommunicateModel* engine = m_app.Engine();
         if (engine->IsBusy()) {
