@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -69,6 +71,19 @@ bool MakePrivateFolder(const std::string& folder, std::string& error) {
         return false;
     }
     return true;
+}
+
+std::string WindowSocketPath(const std::string& folder, int instance) {
+    std::string where = folder;
+    if (where.empty()) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (!runtime || !*runtime)
+            return {};
+        where = std::string(runtime) + "/quillon";
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/Quillon_%02d.sock", instance);
+    return where + name;
 }
 
 bool PeerIsUser(int fd, unsigned uid) {

@@ -15,6 +15,10 @@ int ListenOnSocket(const std::string& path, std::string& error);
 // user that no one else may write to. False with a one-line reason.
 bool MakePrivateFolder(const std::string& folder, std::string& error);
 
+// The scripting socket of the window of an instance: FOLDER/Quillon_NN.sock; folder empty:
+// $XDG_RUNTIME_DIR/quillon (empty without the variable).
+std::string WindowSocketPath(const std::string& folder, int instance);
+
 // Whether the peer of a connected Unix socket runs as uid.
 bool PeerIsUser(int fd, unsigned uid);
 

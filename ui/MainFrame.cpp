@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
+#include "app/ServeSocket.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -1140,7 +1141,7 @@ void CMainFrame::ToggleScriptSocket() {
 
 void CMainFrame::StartScriptSocket() {
     const std::string path =
-        CScriptSocket::SocketPath(m_app.GetEnvironment().scriptFolder, m_app.InstanceNumber());
+        serve::WindowSocketPath(m_app.GetEnvironment().scriptFolder, m_app.InstanceNumber());
     std::string error = "XDG_RUNTIME_DIR is not set";
     if (!path.empty() && m_script->Start(path, error))
         return;

@@ -14,8 +14,6 @@
 
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 using nlohmann::json;
 
@@ -70,19 +68,6 @@ CScriptSocket::CScriptSocket(clApplication& app, Hooks hooks, QObject* parent)
 CScriptSocket::~CScriptSocket() {
     *m_alive = false;
     Stop();
-}
-
-std::string CScriptSocket::SocketPath(const std::string& folder, int instance) {
-    std::string where = folder;
-    if (where.empty()) {
-        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        if (!runtime || !*runtime)
-            return {};
-        where = std::string(runtime) + "/quillon";
-    }
-    char name[32];
-    std::snprintf(name, sizeof name, "/Quillon_%02d.sock", instance);
-    return where + name;
 }
 
 bool CScriptSocket::Start(const std::string& path, std::string& error) {

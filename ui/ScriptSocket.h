@@ -48,10 +48,6 @@ public:
     CScriptSocket(clApplication& app, Hooks hooks, QObject* parent = nullptr);
     ~CScriptSocket() override;
 
-    // FOLDER/Quillon_NN.sock for instance NN; folder empty: $XDG_RUNTIME_DIR/quillon (empty
-    // without the variable).
-    static std::string SocketPath(const std::string& folder, int instance);
-
     // Listens at path (its folder made 0700 when missing). False with error.
     bool Start(const std::string& path, std::string& error);
     // Stops listening: every script is disconnected, a running request is left to its job (its

@@ -11,7 +11,7 @@ inline clApplication::Environment TestEnvironment(std::string programFolder, std
                                                   platform::IWorkingSet* workingSet) {
     clApplication::Environment env;
     env.programFolder = std::move(programFolder);
-    env.scriptFolder = lockFolder + "/scripts";
+    env.scriptFolder = lockFolder + "/quillon";
     env.lockFolder = std::move(lockFolder);
     env.workingSet = workingSet;
     env.changeCurrentDirectory = false;

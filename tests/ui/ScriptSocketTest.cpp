@@ -27,6 +27,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QProcess>
 #include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -155,7 +156,7 @@ protected:
         frame->show();
         frame->PostUiMessage(UM_STARTUP, 0, 0);
         ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->WorkerExists(); }));
-        path = locks.str() + "/scripts/Quillon_00.sock";
+        path = locks.str() + "/quillon/Quillon_00.sock";
         ASSERT_TRUE(frame->ScriptSocket()->Listening());
 
         // Connected, with the definition in the property view.
@@ -224,7 +225,7 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat((locks.str() + "/scripts").c_str(), &st), 0);
+    ASSERT_EQ(::stat((locks.str() + "/quillon").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_TRUE(frame->Action(ID_SCRIPT_SOCKET)->isChecked());
 
@@ -284,6 +285,18 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join('|').toStdString();
     EXPECT_GT(Received().size(), before);
     EXPECT_TRUE(app.IsConnected());
+
+    // quillon-cli --attach: the same through the window, the runtime folder being the locks'.
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(locks.str()));
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(QUILLON_BIN_DIR "/quillon-cli"),
+              {QStringLiteral("--attach"), QStringLiteral("send"), QStringLiteral("gai 9")});
+    ASSERT_TRUE(WaitProcessingEvents([&] { return cli.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    EXPECT_TRUE(cli.readAllStandardOutput().contains("\"gai 9\""));
+    EXPECT_TRUE(WaitProcessingEvents([&] { return Shown(u"Gain") == QStringLiteral("9"); }));
 
     script.Close();
     EXPECT_TRUE(WaitProcessingEvents([&] { return !frame->ScriptStatusLabel()->isVisible(); }));
@@ -391,7 +404,7 @@ TEST_F(ScriptSocketTest, AnotherUsersScriptIsRefused) {
         GTEST_SKIP() << "needs root and the user nobody";
     // The socket's folder is the owner's alone: let nobody reach the file to prove the
     // credential check, not the mode, refuses it.
-    ::chmod((locks.str() + "/scripts").c_str(), 0711);
+    ::chmod((locks.str() + "/quillon").c_str(), 0711);
     ::chmod(locks.str().c_str(), 0711);
     ::chmod(path.c_str(), 0666);
     // Everything the child needs is made before the fork: the window's threads go on.
