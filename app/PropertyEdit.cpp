@@ -1,7 +1,7 @@
 #include "app/PropertyEdit.h"
 
-#include "camdef/CamPropertyMgr.h"
 #include "app/DefinitionCheck.h"
+#include "camdef/CamPropertyMgr.h"
 #include "camdef/PropertyCommit.h"
 #include "comm/CommandCheck.h"
 #include "platform/Text.h"
@@ -314,17 +314,17 @@ nlohmann::json Texts(const clMultiLangString& s) {
 }
 
 nlohmann::json DescribeProperty(const clCamPropertyMgr& m, const clCamProperty* property) {
-nlohmann::json o{{"name", Utf8(property->name)},
-           {"type", PropertyTypeName(property->type)},
-           {"access", AccessName(property->accessMode)},
-           {"unit", Utf8(property->unit)},
-           {"min", nullptr},
-           {"max", nullptr},
-           {"inc", nullptr},
-           {"titles", Texts(property->title)},
-           {"note", Texts(property->note)},
-           {"commands", nlohmann::json::array()},
-           {"entries", nlohmann::json::array()}};
+    nlohmann::json o{{"name", Utf8(property->name)},
+                     {"type", PropertyTypeName(property->type)},
+                     {"access", AccessName(property->accessMode)},
+                     {"unit", Utf8(property->unit)},
+                     {"min", nullptr},
+                     {"max", nullptr},
+                     {"inc", nullptr},
+                     {"titles", Texts(property->title)},
+                     {"note", Texts(property->note)},
+                     {"commands", nlohmann::json::array()},
+                     {"entries", nlohmann::json::array()}};
     if (auto* i = PropertyAs<clCamPropertyInteger>(property)) {
         int64_t min = 0, max = 0, inc = 1;
         m.GetIntegerMin(i, min);

@@ -68,5 +68,4 @@ nlohmann::json DescribeProperty(const clCamPropertyMgr& m, const clCamProperty* 
 // true/false, numbers, texts. False with a one-line reason, and an Integer's range in range
 // ({name, min, max, inc}; else null).
 bool ParseScriptValues(const clCamPropertyMgr& m, const nlohmann::json& values,
-                       std::vector<PropertyEdit>& edits, std::string& error,
-                       nlohmann::json& range);
+                       std::vector<PropertyEdit>& edits, std::string& error, nlohmann::json& range);

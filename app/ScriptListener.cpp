@@ -12,10 +12,10 @@
 
 struct clScriptListener::Client {
     uint64_t id = 0;
-    std::mutex lock;         // fd and unsent
-    int fd = -1;             // -1 once closed
-    std::string unsent;      // what the socket did not take yet
-    bool broken = false;     // a write failed or too much piled up: the thread ends it
+    std::mutex lock;                // fd and unsent
+    int fd = -1;                    // -1 once closed
+    std::string unsent;             // what the socket did not take yet
+    bool broken = false;            // a write failed or too much piled up: the thread ends it
     std::atomic<size_t> pending{0}; // lines handed on and not yet handled
     serve::LineFramer framer;       // the thread's own
 };

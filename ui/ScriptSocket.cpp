@@ -158,11 +158,11 @@ void CScriptSocket::JobEnded(const JobReport& report) {
         steps.swap(m_reportSteps);
     }
     auto alive = m_alive;
-    m_hooks.deliver([this, alive, report, reports = std::move(reports),
-                     steps = std::move(steps)]() mutable {
-        if (*alive)
-            OnJobEnded(report, std::move(reports), std::move(steps));
-    });
+    m_hooks.deliver(
+        [this, alive, report, reports = std::move(reports), steps = std::move(steps)]() mutable {
+            if (*alive)
+                OnJobEnded(report, std::move(reports), std::move(steps));
+        });
 }
 
 // ---- clients and their lines (user-interface thread)
@@ -359,9 +359,8 @@ void CScriptSocket::SubmitNext() {
             NeedPort();
         if (submitted == SUBMIT_STALE_RECORD)
             throw Failure{kUsage, "the definition was closed or changed meanwhile"};
-        throw Failure{kTransaction,
-                      "the engine did not take the job (refusal " + std::to_string(submitted) +
-                          ")"};
+        throw Failure{kTransaction, "the engine did not take the job (refusal " +
+                                        std::to_string(submitted) + ")"};
     } catch (const Failure& f) {
         m_submitting = false;
         fail(f);
@@ -585,7 +584,8 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Execute(const json& p) 
         throw Failure{kUsage, name + " is read only"};
     // No box opens for a script: it confirms in its request.
     if (property->hasPrompt && !p.value("confirm", false))
-        throw Failure{kUsage, name + " asks before it runs: execute it with confirm: true",
+        throw Failure{kUsage,
+                      name + " asks before it runs: execute it with confirm: true",
                       {{"prompt", Texts(property->prompt)}}};
     NeedPort();
     auto op = std::make_unique<Operation>();
@@ -610,10 +610,9 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Identify() {
         for (const json& t : op->transactions)
             for (const json& line : t["replies"]) {
                 const std::string text = line.get<std::string>();
-                for (const auto& [key, field] : {std::pair{"Model=", "model"},
-                                                 std::pair{"Type=", "type"},
-                                                 std::pair{"Ver.=", "version"},
-                                                 std::pair{"Serial=", "serial"}})
+                for (const auto& [key, field] :
+                     {std::pair{"Model=", "model"}, std::pair{"Type=", "type"},
+                      std::pair{"Ver.=", "version"}, std::pair{"Serial=", "serial"}})
                     if (text.rfind(key, 0) == 0)
                         who[field] = text.substr(std::char_traits<char>::length(key));
             }
@@ -629,8 +628,8 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Load(const json& p) {
     const BatchTextFault fault = ReadCheckedBatchText(file, text);
     if (!fault.reason.empty())
         throw Failure{kFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
-                                 (fault.line ? ": line " + std::to_string(fault.line) : "") +
-                                 ": " + fault.reason};
+                                 (fault.line ? ": line " + std::to_string(fault.line) : "") + ": " +
+                                 fault.reason};
     std::vector<std::u16string> lines;
     std::vector<size_t> lineNumbers;
     SplitBatchLines(text, lines, &lineNumbers);
@@ -656,7 +655,7 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Load(const json& p) {
         return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : size_t{0};
     };
     op->judge = [this, op = op.get(), verify, fileLine](const JobReport& report,
-                                                         std::optional<Failure>& failure) {
+                                                        std::optional<Failure>& failure) {
         json& result = op->extra;
         result["sent"] = op->transactions.size();
         bool cancelled = op->cancelled;

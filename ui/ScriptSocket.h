@@ -23,8 +23,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -139,7 +139,7 @@ private:
     clScriptListener m_listener;
     std::map<uint64_t, ClientState> m_clients;
     std::deque<Work> m_queue;
-    std::unique_ptr<Work> m_work;   // the line being answered
+    std::unique_ptr<Work> m_work;    // the line being answered
     std::unique_ptr<Operation> m_op; // its request that needs the camera
     bool m_waitingForJob = false;    // m_op's job was submitted and has not ended
     bool m_retryQueued = false;

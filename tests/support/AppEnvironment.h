@@ -1,5 +1,6 @@
 // The environment of an application object under test: the test's own program and lock
-// folders (the scripting socket beside the locks) and working-set layer, and the current directory left as it is.
+// folders (the scripting socket beside the locks) and working-set layer, and the current directory
+// left as it is.
 #pragma once
 
 #include "app/Application.h"

@@ -1,6 +1,8 @@
 // The window's scripting socket: the assembled window connected to the camera simulator on a
 // pseudo-terminal, its property view on screen, and scripts as raw-line clients of its socket.
 // Real start-up, engine, worker thread, widgets and socket.
+#include "ui/ScriptSocket.h"
+
 #include "BoxAnswer.h"
 #include "QtAppTest.h"
 #include "app/Application.h"
@@ -23,7 +25,6 @@
 #include "ui/MainFrameLogic.h"
 #include "ui/PropertyGridCtrlEx.h"
 #include "ui/PropertyItems.h"
-#include "ui/ScriptSocket.h"
 
 #include <QAction>
 #include <QLabel>
@@ -64,8 +65,8 @@ public:
     // the window's events running.
     void Write(const std::string& bytes) {
         for (size_t at = 0; at < bytes.size();) {
-            const ssize_t n = ::send(m_fd, bytes.data() + at, bytes.size() - at,
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t n =
+                ::send(m_fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno == EAGAIN) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
                 continue;
@@ -190,9 +191,7 @@ protected:
         const PropertyItemLink* link = view->FindLink(name);
         return link ? link->item->FormatProperty() : QString();
     }
-    std::vector<std::string> Log() {
-        return LogLines(folder.file("Quillon_00_Log.txt"));
-    }
+    std::vector<std::string> Log() { return LogLines(folder.file("Quillon_00_Log.txt")); }
     bool Logged(const std::string& text) {
         const auto lines = Log();
         return std::find(lines.begin(), lines.end(), text) != lines.end();
@@ -322,7 +321,8 @@ TEST_F(SlowCameraTest, TheOperatorsCancelAndDisconnectEndTheScriptsRequest) {
     ASSERT_TRUE(script.Answer(0).contains("result"));
 
     script.Request(1, "load", {{"path", batch}});
-    ASSERT_TRUE(WaitProcessingEvents([&] { return Received().find("gai 20") != std::string::npos; }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return Received().find("gai 20") != std::string::npos; }));
     frame->RunCommand(IDC_CANCEL_RECEIVING);
     json r = script.Answer(1);
     EXPECT_EQ(r["error"]["code"], 4) << r.dump();
@@ -334,7 +334,8 @@ TEST_F(SlowCameraTest, TheOperatorsCancelAndDisconnectEndTheScriptsRequest) {
     EXPECT_EQ(Received().find("gai 40"), std::string::npos) << "nothing after the cancel";
 
     script.Request(2, "send", {{"commands", {"gai 50", "gai 60"}}});
-    ASSERT_TRUE(WaitProcessingEvents([&] { return Received().find("gai 50") != std::string::npos; }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return Received().find("gai 50") != std::string::npos; }));
     frame->RunCommand(ID_DISCONNECT);
     r = script.Answer(2);
     EXPECT_EQ(r["error"]["code"], 4) << r.dump();
@@ -353,7 +354,8 @@ TEST_F(SlowCameraTest, TwoScriptsAndTheOperatorTakeTurns) {
         a.Request(i, "send", {{"commands", {"gai " + std::to_string(i)}}});
         b.Request(i, "send", {{"commands", {"blk " + std::to_string(i)}}});
     }
-    ASSERT_TRUE(WaitProcessingEvents([&] { return Received().find("gai 1") != std::string::npos; }));
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return Received().find("gai 1") != std::string::npos; }));
     // The operator commits a value while the first script's job runs.
     const clCamPropertyMgr& m = app.Engine()->PropertyManager();
     const auto name = m.NameOf(m.FindProperty(u"TestPattern"));

@@ -1,5 +1,8 @@
 #include "tools/cli/Commands.h"
 
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
+#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommandCheck.h"
@@ -7,12 +10,9 @@
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
-#include "app/DefinitionCheck.h"
 #include "tools/cli/Output.h"
-#include "app/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
-#include "app/Verify.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,12 +1,12 @@
 #include "tools/cli/Reports.h"
 
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
+#include "app/Verify.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
 #include "tools/cli/Commands.h"
-#include "app/DefinitionCheck.h"
-#include "app/PropertyEdit.h"
 #include "tools/cli/Session.h"
-#include "app/Verify.h"
 
 #include <algorithm>
 #include <charconv>

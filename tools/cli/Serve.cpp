@@ -1,7 +1,10 @@
 #include "tools/cli/Serve.h"
 
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
 #include "app/ServeRequest.h"
 #include "app/ServeSocket.h"
+#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
@@ -13,12 +16,9 @@
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "tools/cli/Commands.h"
-#include "app/DefinitionCheck.h"
 #include "tools/cli/Output.h"
-#include "app/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
-#include "app/Verify.h"
 
 #include <algorithm>
 #include <atomic>

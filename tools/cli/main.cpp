@@ -51,8 +51,9 @@ void AddCommonOptions(CLI::App& app, CliOptions& o) {
     app.add_flag("--json", o.json, "one JSON object per line on standard output");
     app.add_option("--log", o.logFile, "append the traffic to this file");
     // Taken out before parsing (TakeAttachOption); listed here for the help text.
-    app.add_flag("--attach")->description("[N] send the command through the scripting socket of the running "
-                             "window of instance N (default 0) instead of opening the port");
+    app.add_flag("--attach")
+        ->description("[N] send the command through the scripting socket of the running "
+                      "window of instance N (default 0) instead of opening the port");
 }
 
 } // namespace
