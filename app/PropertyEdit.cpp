@@ -1,9 +1,12 @@
 #include "app/PropertyEdit.h"
 
 #include "app/DefinitionCheck.h"
+#include "app/Verify.h"
 #include "camdef/CamPropertyMgr.h"
 #include "camdef/PropertyCommit.h"
 #include "comm/CommandCheck.h"
+#include "comm/ReplyCollector.h"
+#include "comm/TransactionCodes.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -396,4 +399,45 @@ bool ParseScriptValues(const clCamPropertyMgr& m, const nlohmann::json& values,
         edits.push_back(edit);
     }
     return true;
+}
+
+nlohmann::json TransactionJson(std::u16string_view command, int32_t result, int32_t replyCode,
+                               const std::vector<std::u16string>& replyLines, int64_t elapsedMs,
+                               bool lost) {
+    const char* outcome = "send_failed";
+    if (lost)
+        outcome = "lost";
+    else if (result == TRANSACTION_OK)
+        outcome = replyCode == kReplyCodeOk ? "ok" : "reply_code";
+    else if (result == TRANSACTION_TIMEOUT)
+        outcome = "timeout";
+    else if (result == TRANSACTION_CANCELLED)
+        outcome = "cancelled";
+    nlohmann::json replies = nlohmann::json::array();
+    for (const std::u16string& line : replyLines)
+        replies.push_back(Utf8(ReplyText(line)));
+    return {{"command", Utf8(command)},
+            {"result", outcome},
+            {"reply_code", replyCode == kNoReplyCode
+                               ? nlohmann::json(nullptr)
+                               : nlohmann::json(Utf8(ReplyCodeText(replyCode)))},
+            {"replies", replies},
+            {"elapsed_ms", elapsedMs}};
+}
+
+bool CheckExecute(const clCamProperty* property, const std::string& name, bool confirm,
+                  std::string& error, nlohmann::json& data) {
+    data = nullptr;
+    if (!property)
+        error = "no property \"" + name + "\" in the definition";
+    else if (property->type != CamPropertyType::Execution)
+        error = name + " is no Execution property: give it a value with set";
+    else if (!property->IsWritable())
+        error = name + " is read only";
+    else if (property->hasPrompt && !confirm) {
+        error = name + " asks before it runs: execute it with confirm: true";
+        data = {{"prompt", Texts(property->prompt)}};
+    } else
+        return true;
+    return false;
 }

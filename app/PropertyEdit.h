@@ -69,3 +69,16 @@ nlohmann::json DescribeProperty(const clCamPropertyMgr& m, const clCamProperty* 
 // ({name, min, max, inc}; else null).
 bool ParseScriptValues(const clCamPropertyMgr& m, const nlohmann::json& values,
                        std::vector<PropertyEdit>& edits, std::string& error, nlohmann::json& range);
+
+// A transaction as a script learns of it: {command, result ("ok", "reply_code", "timeout",
+// "send_failed", "cancelled", "lost"), reply_code (null when none was read), replies (without
+// their '>'), elapsed_ms}.
+nlohmann::json TransactionJson(std::u16string_view command, int32_t result, int32_t replyCode,
+                               const std::vector<std::u16string>& replyLines, int64_t elapsedMs,
+                               bool lost);
+
+// Whether a script may execute property (an Execution property it may write, confirmed when
+// it asks first). False with the reason, and with the prompt's texts ({prompt: {ja, en}}) in
+// data when it asks.
+bool CheckExecute(const clCamProperty* property, const std::string& name, bool confirm,
+                  std::string& error, nlohmann::json& data);

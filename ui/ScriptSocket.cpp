@@ -34,24 +34,7 @@ enum Code : int { kUsage = 1, kFile = 2, kPort = 3, kTransaction = 4, kReply = 5
 constexpr int kOperatorTurnMs = static_cast<int>(clCommunicateModel::kPollMs) * 2;
 
 json ReportJson(const TransactionReport& t) {
-    const char* result = "send_failed";
-    if (t.Lost())
-        result = "lost";
-    else if (t.result == TRANSACTION_OK)
-        result = t.replyCode == kReplyCodeOk ? "ok" : "reply_code";
-    else if (t.result == TRANSACTION_TIMEOUT)
-        result = "timeout";
-    else if (t.result == TRANSACTION_CANCELLED)
-        result = "cancelled";
-    json replies = json::array();
-    for (const std::u16string& line : t.replyLines)
-        replies.push_back(Utf8(ReplyText(line)));
-    return {{"command", Utf8(t.command)},
-            {"result", result},
-            {"reply_code",
-             t.replyCode == kNoReplyCode ? json(nullptr) : json(Utf8(ReplyCodeText(t.replyCode)))},
-            {"replies", replies},
-            {"elapsed_ms", t.elapsedMs}};
+    return TransactionJson(t.command, t.result, t.replyCode, t.replyLines, t.elapsedMs, t.Lost());
 }
 
 std::string OutcomeText(const TransactionReport& t) {
@@ -141,7 +124,7 @@ void CScriptSocket::BatchProgressed(const BatchProgress& progress) {
                                 : 0;
         Notify("progress", "progress",
                {{"done", progress.done},
-                {"total", m_loadSteps},
+                {"total", m_loadLines.size()},
                 {"line", line},
                 {"text", Utf8(progress.text)}});
     });
@@ -576,17 +559,11 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Execute(const json& p) 
     const std::string name = p["name"].get<std::string>();
     const clCamPropertyMgr& m = m_app.Engine()->PropertyManager();
     const clCamProperty* property = m.FindProperty(Wide(name));
-    if (!property)
-        throw Failure{kUsage, "no property \"" + name + "\" in the definition"};
-    if (property->type != CamPropertyType::Execution)
-        throw Failure{kUsage, name + " is no Execution property: give it a value with set"};
-    if (!property->IsWritable())
-        throw Failure{kUsage, name + " is read only"};
     // No box opens for a script: it confirms in its request.
-    if (property->hasPrompt && !p.value("confirm", false))
-        throw Failure{kUsage,
-                      name + " asks before it runs: execute it with confirm: true",
-                      {{"prompt", Texts(property->prompt)}}};
+    std::string error;
+    json data;
+    if (!CheckExecute(property, name, p.value("confirm", false), error, data))
+        throw Failure{kUsage, error, data};
     NeedPort();
     auto op = std::make_unique<Operation>();
     const auto record = m.NameOf(property);
@@ -630,30 +607,18 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Load(const json& p) {
         throw Failure{kFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
                                  (fault.line ? ": line " + std::to_string(fault.line) : "") + ": " +
                                  fault.reason};
-    std::vector<std::u16string> lines;
-    std::vector<size_t> lineNumbers;
-    SplitBatchLines(text, lines, &lineNumbers);
-    std::vector<size_t> stepLines;
-    size_t total = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const BatchStep step = ParseBatchLine(lines[i].substr(0, kBatchLineChars));
-        if (step.kind == BatchStep::kNothing)
-            continue;
-        stepLines.push_back(lineNumbers[i]);
-        total += step.kind == BatchStep::kCommand;
-    }
+    auto batch = std::make_shared<ScriptBatch>(SplitScriptBatch(text));
     NeedPort();
     auto op = std::make_unique<Operation>();
-    op->extra = {
-        {"sent", 0}, {"total", total}, {"outcome", "all_sent"}, {"mismatches", json::array()}};
-    op->jobs.push_back([this, lines = std::move(lines), stepLines]() mutable {
-        m_loadLines = stepLines;
-        m_loadSteps = stepLines.size();
-        return m_app.Engine()->SubmitBatchJob(lines);
+    op->extra = {{"sent", 0},
+                 {"total", batch->commands},
+                 {"outcome", "all_sent"},
+                 {"mismatches", json::array()}};
+    op->jobs.push_back([this, batch] {
+        m_loadLines = batch->stepLines;
+        return m_app.Engine()->SubmitBatchJob(batch->lines);
     });
-    auto fileLine = [stepLines](size_t step) {
-        return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : size_t{0};
-    };
+    auto fileLine = [batch](size_t step) { return batch->FileLine(step); };
     op->judge = [this, op = op.get(), verify, fileLine](const JobReport& report,
                                                         std::optional<Failure>& failure) {
         json& result = op->extra;

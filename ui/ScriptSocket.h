@@ -154,7 +154,6 @@ private:
     std::atomic<size_t> m_step{0};
     // The batch file's line of each step of a running load (user-interface thread).
     std::vector<size_t> m_loadLines;
-    size_t m_loadSteps = 0;
     // Cleared when the socket goes: calls still queued for the user-interface thread then do
     // nothing.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

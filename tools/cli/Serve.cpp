@@ -546,24 +546,8 @@ void clServer::NeedDefinition() {
 }
 
 json ReportJson(const CliTransaction& t) {
-    const char* result = "send_failed";
-    if (!t.lostDevice.empty())
-        result = "lost";
-    else if (t.result == TRANSACTION_OK)
-        result = t.replyCode == kReplyCodeOk ? "ok" : "reply_code";
-    else if (t.result == TRANSACTION_TIMEOUT)
-        result = "timeout";
-    else if (t.result == TRANSACTION_CANCELLED)
-        result = "cancelled";
-    json replies = json::array();
-    for (const std::u16string& line : t.replyLines)
-        replies.push_back(Utf8(ReplyText(line)));
-    return {{"command", Utf8(t.command)},
-            {"result", result},
-            {"reply_code",
-             t.replyCode == kNoReplyCode ? json(nullptr) : json(Utf8(ReplyCodeText(t.replyCode)))},
-            {"replies", replies},
-            {"elapsed_ms", t.elapsedMs}};
+    return TransactionJson(t.command, t.result, t.replyCode, t.replyLines, t.elapsedMs,
+                           !t.lostDevice.empty());
 }
 
 CliJob clServer::RunJob(const std::function<CliJob()>& run, json& transactions, json extra) {
@@ -801,16 +785,10 @@ json clServer::Execute(const json& p) {
         std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
         NeedDefinition();
         property = m_session.Manager().FindProperty(Wide(name));
-        if (!property)
-            throw Failure{kCliUsage, "no property \"" + name + "\" in the definition"};
-        if (property->type != CamPropertyType::Execution)
-            throw Failure{kCliUsage, name + " is no Execution property: give it a value with set"};
-        if (!property->IsWritable())
-            throw Failure{kCliUsage, name + " is read only"};
-        if (property->hasPrompt && !p.value("confirm", false))
-            throw Failure{kCliUsage,
-                          name + " asks before it runs: execute it with confirm: true",
-                          {{"prompt", Texts(property->prompt)}}};
+        std::string error;
+        json data;
+        if (!CheckExecute(property, name, p.value("confirm", false), error, data))
+            throw Failure{kCliUsage, error, data};
     }
     json transactions = json::array();
     RunJob([this, property] { return m_session.RunProperty(property); }, transactions);
@@ -839,23 +817,11 @@ json clServer::Load(const json& p) {
         throw Failure{kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
                                     (fault.line ? ": line " + std::to_string(fault.line) : "") +
                                     ": " + fault.reason};
-    std::vector<std::u16string> lines;
-    std::vector<size_t> lineNumbers;
-    SplitBatchLines(text, lines, &lineNumbers);
-    // The file's line of each step the batch runs (blank and comment lines run nothing).
-    std::vector<size_t> stepLines;
-    size_t total = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const BatchStep step = ParseBatchLine(lines[i].substr(0, kBatchLineChars));
-        if (step.kind == BatchStep::kNothing)
-            continue;
-        stepLines.push_back(lineNumbers[i]);
-        total += step.kind == BatchStep::kCommand;
-    }
-    const size_t steps = stepLines.size();
-    auto fileLine = [&stepLines](size_t step) {
-        return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : size_t{0};
-    };
+    ScriptBatch batch = SplitScriptBatch(text);
+    std::vector<std::u16string> lines = std::move(batch.lines);
+    const size_t total = batch.commands;
+    const size_t steps = batch.stepLines.size();
+    auto fileLine = [&batch](size_t step) { return batch.FileLine(step); };
     // Before each line, and once at the end (done == total when every line ran).
     m_session.onBatchProgress = [this, steps, fileLine](const BatchProgress& progress) {
         Notify("progress", "progress",
