@@ -183,6 +183,11 @@ constexpr Entry kTable[] = {
     {167, u" 分間を表示", u" minutes shown"}, // 167
     {168, u"%s が範囲 %s – %s を外れました: %s", u"%s left its band %s – %s: %s"}, // 168
     {169, u"%s が範囲 %s – %s に戻りました: %s", u"%s is back in its band %s – %s: %s"}, // 169
+    {170, u"スクリプト用ソケット", u"Scripting socket"}, // 170
+    {171, u"接続中のスクリプト: %s", u"Scripts connected: %s"}, // 171
+    {172, u"スクリプト %s が接続しました", u"Script %s connected"}, // 172
+    {173, u"スクリプト %s が切断しました", u"Script %s disconnected"}, // 173
+    {174, u"スクリプト用ソケットを開けません: %s", u"The scripting socket cannot be opened: %s"}, // 174
 };
 // clang-format on
 

@@ -173,6 +173,13 @@ enum MessageId : int {
     MSG_MONITOR_MINUTES_SHOWN = 167,
     MSG_MONITOR_LEFT_BAND = 168,
     MSG_MONITOR_BACK_IN_BAND = 169,
+    // The window's scripting socket: its View item, the status area, the log (%s: the number of
+    // scripts, a script's number, or the reason the socket cannot be made).
+    MSG_SCRIPT_SOCKET = 170,
+    MSG_SCRIPTS_CONNECTED = 171,
+    MSG_SCRIPT_CONNECTED = 172,
+    MSG_SCRIPT_DISCONNECTED = 173,
+    MSG_SCRIPT_SOCKET_FAILED = 174,
     MSG_COUNT = 200,
 };
 

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
+#include "app/ServeSocket.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -23,6 +24,7 @@
 #include "ui/ImageButton.h"
 #include "ui/MessageBox.h"
 #include "ui/MonitorPanel.h"
+#include "ui/ScriptSocket.h"
 #include "ui/WindowPlaceIni.h"
 #include "ui/WindowPlacement.h"
 
@@ -61,6 +63,10 @@ QString ToQString(const std::u16string& text) {
 QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
+
+// Whether scripts may connect to the window's socket (1, the default) or not (0).
+constexpr char16_t kScriptingSection[] = u"Scripting";
+constexpr char16_t kScriptSocketKey[] = u"Socket";
 
 // Guards the hand-over of calls to the user-interface thread (CMainFrame::Deliver).
 std::mutex& PostLock() {
@@ -217,6 +223,30 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     statusBar()->hide();
     setAcceptDrops(true);
 
+    // The scripting socket: scripts drive the camera beside the operator, as jobs of this
+    // window's engine.
+    m_scriptLabel = new QLabel(this);
+    m_scriptLabel->setObjectName(QStringLiteral("scriptStatus"));
+    m_scriptLabel->hide();
+    statusBar()->addPermanentWidget(m_scriptLabel);
+    CScriptSocket::Hooks scriptHooks;
+    scriptHooks.deliver = [this](std::function<void()> call) { Queue(std::move(call)); };
+    scriptHooks.countChanged = [this](size_t count) {
+        m_scriptLabel->setText(ToQString(
+            FormatMsg(MSG_SCRIPTS_CONNECTED, {platform::Utf8ToUtf16(std::to_string(count))})));
+        m_scriptLabel->setVisible(count > 0);
+        if (count > 0)
+            statusBar()->show();
+    };
+    scriptHooks.log = [this](const std::u16string& text) {
+        if (m_app.AppLog())
+            m_app.AppLog()->Write(text);
+    };
+    scriptHooks.valuesChanged = [this] {
+        RefreshViews(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+    };
+    m_script = new CScriptSocket(m_app, std::move(scriptHooks), this);
+
     UpdateCommandEnables();
 }
 
@@ -269,6 +299,7 @@ void CMainFrame::CreateMenus() {
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
     AddCommand(view, ID_TRAFFIC_LOG, MSG_TRAFFIC_LOG)->setCheckable(true);
     AddCommand(view, ID_MONITOR, MSG_MONITOR);
+    AddCommand(view, ID_SCRIPT_SOCKET, MSG_SCRIPT_SOCKET)->setCheckable(true);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -351,6 +382,7 @@ void CMainFrame::ShutDownThreads() {
     m_flushTimer->stop();
     if (m_monitor)
         m_monitor->Stop();
+    m_script->Stop();
     m_detached = true;
     // From here on the engine's threads never reach this window again.
     m_app.StopThreads();
@@ -489,6 +521,9 @@ intptr_t CMainFrame::OnMessageBox(uintptr_t wParam, intptr_t style) {
 
 void CMainFrame::OnStartUp() {
     m_app.StartWorkerThreads();
+    if (platform::GetPrivateProfileInt(kScriptingSection, kScriptSocketKey, 1,
+                                       m_app.SettingsFilePath()) != 0)
+        StartScriptSocket();
     if (m_fileHooks.offerLastDefinition)
         m_fileHooks.offerLastDefinition();
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
@@ -544,6 +579,7 @@ void CMainFrame::Queue(std::function<void()> call) {
 }
 
 void CMainFrame::JobStarted(JobKind) {
+    m_script->JobStarted();
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
 
@@ -553,6 +589,7 @@ void CMainFrame::CommandSent(const std::u16string& text, uint64_t receivedBefore
 }
 
 void CMainFrame::TransactionEnded(const TransactionReport& report) {
+    m_script->TransactionEnded(report);
     m_results.Put(report);
     PostUiMessage(UM_SHOW_RESULT, 0, 0);
     if (m_roundInFlight && !report.Ok()) {
@@ -579,6 +616,7 @@ void CMainFrame::ConsoleFlushWanted() {
 }
 
 void CMainFrame::BatchProgressed(const BatchProgress& progress) {
+    m_script->BatchProgressed(progress);
     if (progress.outcome != BatchProgress::kRunning) {
         Queue([this, progress] { OnBatchProgress(progress); });
         return;
@@ -603,6 +641,7 @@ void CMainFrame::BatchProgressed(const BatchProgress& progress) {
 }
 
 void CMainFrame::JobEnded(const JobReport& report) {
+    m_script->JobEnded(report);
     PostUiMessage(UM_CLOSE_WAIT_DIALOG, 0, 0);
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
     if (m_roundInFlight) {
@@ -646,6 +685,11 @@ int32_t CMainFrame::Ask(const EngineQuestion& question) {
         m_roundEnd.ok = false;
         m_roundEnd.reason = question.text;
         return IDOK;
+    }
+    // A script confirmed what it asked for in its request: no box opens for it.
+    if (m_script->AnswersQuestions(QThread::currentThread() == thread())) {
+        const uint32_t buttons = question.style & 0xF;
+        return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
     }
     return m_app.RequestMessageBox(question.text, question.caption, question.style);
 }
@@ -854,6 +898,8 @@ void CMainFrame::UpdateCommandEnables() {
         action->setEnabled(mainframe::IsCommandEnabled(id, s));
     if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
+    if (QAction* socket = Action(mainframe::ID_SCRIPT_SOCKET))
+        socket->setChecked(m_script->Listening());
     using namespace mainframe;
     for (int control : barcontrol::kCommandButtons)
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
@@ -971,6 +1017,9 @@ void CMainFrame::RunCommand(int id) {
         break;
     case ID_MONITOR:
         ShowMonitor();
+        break;
+    case ID_SCRIPT_SOCKET:
+        ToggleScriptSocket();
         break;
     case IDC_CANCEL_RECEIVING:
         if (clCommunicateModel* engine = m_app.Engine())
@@ -1151,6 +1200,28 @@ void CMainFrame::ToggleTrafficLog() {
                           MB_OK | MB_ICONWARNING);
     }
     UpdateCommandEnables();
+}
+
+void CMainFrame::ToggleScriptSocket() {
+    const bool on = !m_script->Listening();
+    if (on)
+        StartScriptSocket();
+    else
+        m_script->Stop();
+    platform::WritePrivateProfileString(kScriptingSection, kScriptSocketKey, on ? u"1" : u"0",
+                                        m_app.SettingsFilePath());
+    UpdateCommandEnables();
+}
+
+void CMainFrame::StartScriptSocket() {
+    const std::string path =
+        serve::WindowSocketPath(m_app.GetEnvironment().scriptFolder, m_app.InstanceNumber());
+    std::string error = "XDG_RUNTIME_DIR is not set";
+    if (!path.empty() && m_script->Start(path, error))
+        return;
+    const std::u16string text = FormatMsg(MSG_SCRIPT_SOCKET_FAILED, {platform::Utf8ToUtf16(error)});
+    if (m_app.AppLog())
+        m_app.AppLog()->Write(text);
 }
 
 void CMainFrame::StartSplitMode() {

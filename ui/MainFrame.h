@@ -31,6 +31,7 @@
 class clApplication;
 class CDialogBarLower;
 class CDialogBarUpper;
+class CScriptSocket;
 class QAction;
 class QLabel;
 class QProgressBar;
@@ -138,6 +139,9 @@ public:
     QSplitter* Splitter() const { return m_splitter; }
     // Runs only while received bytes wait for their console flush.
     QTimer* ConsoleFlushTimer() const { return m_flushTimer; }
+    // The scripting socket (listening or not) and the status area's count of its scripts.
+    CScriptSocket* ScriptSocket() const { return m_script; }
+    QLabel* ScriptStatusLabel() const { return m_scriptLabel; }
 
 protected:
     // Handler of the application window messages; runs on the user-interface thread.
@@ -185,6 +189,9 @@ private:
     void StartSplitMode();
     // Starts or stops the traffic log beside the settings file.
     void ToggleTrafficLog();
+    // Starts or stops the scripting socket (the settings key keeps the choice).
+    void ToggleScriptSocket();
+    void StartScriptSocket();
     void EndSplitMode(bool keep);
     void NextPane(bool forward);
 
@@ -208,6 +215,8 @@ private:
     std::atomic<bool> m_enablesQueued{false};
     QLabel* m_batchLabel = nullptr;
     QProgressBar* m_batchBar = nullptr;
+    CScriptSocket* m_script = nullptr;
+    QLabel* m_scriptLabel = nullptr;
     // The data of the messages the engine's events queue: one entry per message, taken by its
     // handler in the order they were queued (the worker puts, the window takes).
     template <class T>

@@ -60,6 +60,7 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     case ID_WINDOW_SPLIT:
     case ID_TRAFFIC_LOG:
     case ID_MONITOR:
+    case ID_SCRIPT_SOCKET:
     case IDC_SHOW_CONSOLE:
     case IDC_HIDE_CONSOLE:
         return true;

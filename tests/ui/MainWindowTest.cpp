@@ -314,9 +314,10 @@ TEST(MainFrameMenus, BothLanguagesInOrder) {
                   (QStringList{M(MSG_SELECT_FILE), M(MSG_AUTO_SELECT_BY_STA)}));
         EXPECT_EQ(Texts(top[1]->menu()),
                   (QStringList{M(MSG_CONNECT), M(MSG_DISCONNECT), "-", M(MSG_COMM_SETTINGS)}));
-        EXPECT_EQ(Texts(top[2]->menu()),
-                  (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG), M(MSG_MONITOR)}));
+        EXPECT_EQ(Texts(top[2]->menu()), (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG),
+                                                      M(MSG_MONITOR), M(MSG_SCRIPT_SOCKET)}));
         EXPECT_TRUE(frame.Action(ID_TRAFFIC_LOG)->isCheckable());
+        EXPECT_TRUE(frame.Action(ID_SCRIPT_SOCKET)->isCheckable());
         EXPECT_EQ(Texts(top[3]->menu()), QStringList{M(MSG_ABOUT)});
         const QString show =
             frame.LowerBar()->findChild<QAbstractButton*>(QStringLiteral("ctl1203"))->text();

@@ -1,6 +1,9 @@
 #include "tools/cli/Commands.h"
 
 #include "app/Monitor.h"
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
+#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommandCheck.h"
@@ -8,12 +11,9 @@
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
-#include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
-#include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
-#include "tools/cli/Verify.h"
 
 #include <algorithm>
 #include <charconv>

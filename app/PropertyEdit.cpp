@@ -1,13 +1,18 @@
-#include "tools/cli/PropertyEdit.h"
+#include "app/PropertyEdit.h"
 
+#include "app/DefinitionCheck.h"
+#include "app/Verify.h"
 #include "camdef/CamPropertyMgr.h"
 #include "camdef/PropertyCommit.h"
 #include "comm/CommandCheck.h"
+#include "comm/ReplyCollector.h"
+#include "comm/TransactionCodes.h"
 #include "platform/Text.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -281,4 +286,158 @@ nlohmann::json PropertyValueJson(const clCamPropertyMgr& manager, const clCamPro
         break;
     }
     return out;
+}
+
+// Properties in the order of the property tree, then those outside it by name.
+std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
+    std::vector<const clCamProperty*> out;
+    std::set<const clCamProperty*> seen;
+    for (const std::u16string& name : TreePropertyNames(m))
+        if (const clCamProperty* p = m.FindProperty(name); p && seen.insert(p).second)
+            out.push_back(p);
+    std::vector<const clCamProperty*> rest;
+    for (const auto& [name, p] : m.Properties())
+        if (!seen.count(p.get()))
+            rest.push_back(p.get());
+    std::sort(rest.begin(), rest.end(),
+              [](const clCamProperty* a, const clCamProperty* b) { return a->name < b->name; });
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+nlohmann::json PlainValue(const nlohmann::json& value) {
+    return value.contains("entry") ? value["entry"] : value["value"];
+}
+
+nlohmann::json Texts(const clMultiLangString& s) {
+    nlohmann::json o = nlohmann::json::object();
+    for (const auto& [lang, text] : s.Texts())
+        o[Utf8(lang)] = Utf8(text);
+    return o;
+}
+
+nlohmann::json DescribeProperty(const clCamPropertyMgr& m, const clCamProperty* property) {
+    nlohmann::json o{{"name", Utf8(property->name)},
+                     {"type", PropertyTypeName(property->type)},
+                     {"access", AccessName(property->accessMode)},
+                     {"unit", Utf8(property->unit)},
+                     {"min", nullptr},
+                     {"max", nullptr},
+                     {"inc", nullptr},
+                     {"titles", Texts(property->title)},
+                     {"note", Texts(property->note)},
+                     {"commands", nlohmann::json::array()},
+                     {"entries", nlohmann::json::array()}};
+    if (auto* i = PropertyAs<clCamPropertyInteger>(property)) {
+        int64_t min = 0, max = 0, inc = 1;
+        m.GetIntegerMin(i, min);
+        m.GetIntegerMax(i, max);
+        m.GetIntegerInc(i, inc);
+        o["min"] = min;
+        o["max"] = max;
+        o["inc"] = inc;
+    }
+    if (auto* s = PropertyAs<clCamPropertySelection>(property))
+        for (size_t e = 0; e < s->entryTexts.size() && e < s->entryValues.size(); ++e)
+            o["entries"].push_back(
+                {{"text", Utf8(s->entryTexts[e])}, {"value", s->entryValues[e]}});
+    if (auto* s = PropertyAs<clCamPropertyString>(property))
+        o["length"] = s->length;
+    for (const std::u16string& c : property->commandNames)
+        o["commands"].push_back(Utf8(c));
+    if (property->isCalculator)
+        o["formula"] = Utf8(property->formula);
+    if (property->type != CamPropertyType::Execution)
+        o["value"] = PlainValue(PropertyValueJson(m, property));
+    return o;
+}
+
+namespace {
+
+// The range of an Integer property as a refusal's details, null for other types.
+nlohmann::json RangeOf(const clCamPropertyMgr& m, const std::string& name) {
+    if (auto* i = PropertyAs<clCamPropertyInteger>(m.FindProperty(platform::Utf8ToUtf16(name)))) {
+        int64_t min = 0, max = 0, inc = 1;
+        m.GetIntegerMin(i, min);
+        m.GetIntegerMax(i, max);
+        m.GetIntegerInc(i, inc);
+        return {{"name", name}, {"min", min}, {"max", max}, {"inc", inc}};
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool ParseScriptValues(const clCamPropertyMgr& m, const nlohmann::json& values,
+                       std::vector<PropertyEdit>& edits, std::string& error,
+                       nlohmann::json& range) {
+    edits.clear();
+    range = nullptr;
+    for (const auto& [name, value] : values.items()) {
+        std::string text;
+        if (value.is_boolean())
+            text = value.get<bool>() ? "on" : "off";
+        else if (value.is_number())
+            text = value.dump();
+        else if (value.is_string())
+            text = value.get<std::string>();
+        else {
+            error = name + ": a value is a number, true, false or a string";
+            return false;
+        }
+        PropertyEdit edit;
+        if (!ParsePropertyEdit(m, name + "=" + text, edit, error, "UTF-8")) {
+            range = RangeOf(m, name);
+            return false;
+        }
+        if (edit.property->type == CamPropertyType::Integer && !value.is_number_integer() &&
+            !value.is_string()) {
+            error = name + ": " + value.dump() + " is not an integer";
+            range = RangeOf(m, name);
+            return false;
+        }
+        edits.push_back(edit);
+    }
+    return true;
+}
+
+nlohmann::json TransactionJson(std::u16string_view command, int32_t result, int32_t replyCode,
+                               const std::vector<std::u16string>& replyLines, int64_t elapsedMs,
+                               bool lost) {
+    const char* outcome = "send_failed";
+    if (lost)
+        outcome = "lost";
+    else if (result == TRANSACTION_OK)
+        outcome = replyCode == kReplyCodeOk ? "ok" : "reply_code";
+    else if (result == TRANSACTION_TIMEOUT)
+        outcome = "timeout";
+    else if (result == TRANSACTION_CANCELLED)
+        outcome = "cancelled";
+    nlohmann::json replies = nlohmann::json::array();
+    for (const std::u16string& line : replyLines)
+        replies.push_back(Utf8(ReplyText(line)));
+    return {{"command", Utf8(command)},
+            {"result", outcome},
+            {"reply_code", replyCode == kNoReplyCode
+                               ? nlohmann::json(nullptr)
+                               : nlohmann::json(Utf8(ReplyCodeText(replyCode)))},
+            {"replies", replies},
+            {"elapsed_ms", elapsedMs}};
+}
+
+bool CheckExecute(const clCamProperty* property, const std::string& name, bool confirm,
+                  std::string& error, nlohmann::json& data) {
+    data = nullptr;
+    if (!property)
+        error = "no property \"" + name + "\" in the definition";
+    else if (property->type != CamPropertyType::Execution)
+        error = name + " is no Execution property: give it a value with set";
+    else if (!property->IsWritable())
+        error = name + " is read only";
+    else if (property->hasPrompt && !confirm) {
+        error = name + " asks before it runs: execute it with confirm: true";
+        data = {{"prompt", Texts(property->prompt)}};
+    } else
+        return true;
+    return false;
 }
