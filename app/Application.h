@@ -132,8 +132,8 @@ public:
     bool ReconnectEnabled() const { return m_session.ReconnectEnabled(); }
     // One reply line of a transaction (UM_DRAIN_REPLIES): identity lines and the property
     // manager (the session's HandleReplyLine).
-    bool HandleReplyLine(uint32_t& flags, std::u16string_view line) {
-        return m_session.HandleReplyLine(flags, line);
+    bool HandleReplyLine(uint32_t& flags, std::u16string_view line, bool* unreadValue = nullptr) {
+        return m_session.HandleReplyLine(flags, line, unreadValue);
     }
 
     // The wait dialog, shown while the port is being closed; the user interface provides it.

@@ -456,14 +456,14 @@ bool ParseIdentityLine(clCommunicateModel& engine, uint32_t& flags, std::u16stri
 }
 
 bool HandleReplyLine(clCommunicateModel& engine, uint32_t& flags, std::u16string_view line,
-                     const ModelHook& modelHook, IdentityLines* lines) {
+                     const ModelHook& modelHook, IdentityLines* lines, bool* unreadValue) {
     if (line.size() < 2 || line.front() != u'>')
         return false;
     const std::u16string_view text = line.substr(1);
     if (ParseIdentityLine(engine, flags, text, modelHook, lines))
         return true;
     int updated = 0;
-    if (!engine.PropertyManager().ParseReplyLine(text, updated) || !updated)
+    if (!engine.PropertyManager().ParseReplyLine(text, updated, unreadValue) || !updated)
         return false;
     flags |= REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES;
     return true;
@@ -473,8 +473,9 @@ bool clSession::ParseIdentityLine(uint32_t& flags, std::u16string_view text) {
     return m_engine && ::ParseIdentityLine(*m_engine, flags, text, m_modelHook, &m_identityLines);
 }
 
-bool clSession::HandleReplyLine(uint32_t& flags, std::u16string_view line) {
-    return m_engine && ::HandleReplyLine(*m_engine, flags, line, m_modelHook, &m_identityLines);
+bool clSession::HandleReplyLine(uint32_t& flags, std::u16string_view line, bool* unreadValue) {
+    return m_engine &&
+           ::HandleReplyLine(*m_engine, flags, line, m_modelHook, &m_identityLines, unreadValue);
 }
 
 uint32_t clSession::ApplyReplies(const TransactionReport& report) {

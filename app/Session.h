@@ -76,9 +76,11 @@ bool ParseIdentityLine(clCommunicateModel& engine, uint32_t& flags, std::u16stri
                        const ModelHook& modelHook, IdentityLines* lines = nullptr);
 // HandleReplyLine: a line with its '>' goes to ParseIdentityLine, else to the engine's property
 // manager (REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES when it changed a value). True when the
-// line was handled.
+// line was handled. unreadValue, when given, is set by an information reply whose value could
+// not be read.
 bool HandleReplyLine(clCommunicateModel& engine, uint32_t& flags, std::u16string_view line,
-                     const ModelHook& modelHook, IdentityLines* lines = nullptr);
+                     const ModelHook& modelHook, IdentityLines* lines = nullptr,
+                     bool* unreadValue = nullptr);
 
 // What the session needs of the front-end's thread.
 class ISessionHost {
@@ -208,7 +210,7 @@ public:
     // The free functions above on the session's engine, with its model hook (the window opens
     // the model's definition).
     bool ParseIdentityLine(uint32_t& flags, std::u16string_view text);
-    bool HandleReplyLine(uint32_t& flags, std::u16string_view line);
+    bool HandleReplyLine(uint32_t& flags, std::u16string_view line, bool* unreadValue = nullptr);
     // Every reply line of a transaction's report, as HandleReplyLine takes them.
     uint32_t ApplyReplies(const TransactionReport& report);
     void SetModelHook(ModelHook hook) { m_modelHook = std::move(hook); }

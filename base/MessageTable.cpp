@@ -188,6 +188,7 @@ constexpr Entry kTable[] = {
     {172, u"スクリプト %s が接続しました", u"Script %s connected"}, // 172
     {173, u"スクリプト %s が切断しました", u"Script %s disconnected"}, // 173
     {174, u"スクリプト用ソケットを開けません: %s", u"The scripting socket cannot be opened: %s"}, // 174
+    {175, u"返答の値を読めません: %s", u"A reply's value cannot be read: %s"}, // 175
 };
 // clang-format on
 

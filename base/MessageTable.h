@@ -180,6 +180,8 @@ enum MessageId : int {
     MSG_SCRIPT_CONNECTED = 172,
     MSG_SCRIPT_DISCONNECTED = 173,
     MSG_SCRIPT_SOCKET_FAILED = 174,
+    MSG_MONITOR_UNREAD_VALUE =
+        175, // a Monitor round's reply (%s) holds a value that cannot be read
     MSG_COUNT = 200,
 };
 

@@ -144,8 +144,9 @@ public:
     int GetValueText(std::u16string_view name, std::u16string& text) const;
     // Reads one reply line (without marker and terminator) into the property values: an
     // information reply first, else an echo of a command. Sets `updated` to 1 when values were
-    // applied (never clears it). Returns whether the line was taken as either.
-    bool ParseReplyLine(std::u16string_view line, int& updated);
+    // applied (never clears it). Returns whether the line was taken as either. unreadValue, when
+    // given, is set when the line was an information reply whose value could not be read.
+    bool ParseReplyLine(std::u16string_view line, int& updated, bool* unreadValue = nullptr);
     // Splits the first 256 characters of a reply line into a command word and the rest.
     // Mode 2: the word is delimited by spaces, commas and carriage returns. Mode 1: the word is
     // what comes before the first digit or sign (at most 20 characters).

@@ -255,7 +255,7 @@ int clCamPropertyMgr::ApplyInformationReply(const clCamInformation* i,
     }
 }
 
-bool clCamPropertyMgr::ParseReplyLine(std::u16string_view line, int& updated) {
+bool clCamPropertyMgr::ParseReplyLine(std::u16string_view line, int& updated, bool* unreadValue) {
     // Information replies first: the line must start with the keyword's first character and
     // hold the keyword somewhere; the value is read from the text after its first occurrence.
     for (const auto& info : m_informationList) {
@@ -271,6 +271,8 @@ bool clCamPropertyMgr::ParseReplyLine(std::u16string_view line, int& updated) {
             continue;
         if (ApplyInformationReply(info.get(), line.substr(at + keyword.size())) == 0)
             updated = 1;
+        else if (unreadValue)
+            *unreadValue = true;
         return true;
     }
 

@@ -540,8 +540,17 @@ void CMainFrame::OnDrainReplies() {
     if (!m_replies.Take(lines))
         return;
     uint32_t flags = 0;
-    for (const std::u16string& line : lines)
-        m_app.HandleReplyLine(flags, line);
+    for (const std::u16string& line : lines) {
+        bool unread = false;
+        m_app.HandleReplyLine(flags, line, &unread);
+        if (unread && m_roundInFlight) {
+            // The round's value would be the one stored before: the round fails (a gap).
+            std::lock_guard<std::mutex> guard(m_roundLock);
+            m_roundEnd.ok = false;
+            if (m_roundEnd.reason.empty())
+                m_roundEnd.reason = FormatMsg(MSG_MONITOR_UNREAD_VALUE, {line.substr(1)});
+        }
+    }
     if (flags)
         RefreshViews(flags);
 }

@@ -283,9 +283,13 @@ TEST_F(CommandText, InformationComesFirstAndMustStartTheLine) {
     EXPECT_EQ(Int(u"Q"), 9);
     EXPECT_FALSE(Parse(u" P=10"));
     EXPECT_EQ(Int(u"P"), 8);
-    // A keyword reply without a value is still handled, and changes nothing.
-    EXPECT_TRUE(Parse(u"P=?", updated));
-    EXPECT_EQ(updated, 0);
+    // A keyword reply without a value is still handled, changes nothing, and says so.
+    bool unread = false;
+    updated = 0;
+    EXPECT_TRUE(mgr.ParseReplyLine(u"P=8", updated, &unread));
+    EXPECT_FALSE(unread);
+    EXPECT_TRUE(mgr.ParseReplyLine(u"P=?", updated, &unread));
+    EXPECT_TRUE(unread);
     EXPECT_EQ(Int(u"P"), 8);
 }
 

@@ -1596,6 +1596,12 @@ protected:
     }
 };
 
+// The sensor answers "TMP=n/a".
+class UnreadableMonitorTest : public MonitorWindowTest {
+protected:
+    UnreadableMonitorTest() { sim.unreadable = {u"SensorTemperature"}; }
+};
+
 } // namespace
 
 // Rounds run between the operator's commits, each commit waits for at most the round on the
@@ -1668,6 +1674,24 @@ TEST_F(SilentMonitorTest, ARoundWithoutReplyIsAGapAndTheCommitStillRuns) {
               std::vector<std::optional<double>>{std::nullopt});
     EXPECT_EQ(panel()->StatusLine()->text(), M(MSG_RECEIVE_TIMEOUT));
     EXPECT_EQ(boxes.texts, QStringList{M(MSG_RECEIVE_TIMEOUT)}) << "the commit's, not a round's";
+}
+
+// A reply whose value cannot be read is a gap too, not the value stored before, and says why.
+TEST_F(UnreadableMonitorTest, AValueThatDoesNotParseIsAGap) {
+    BoxAnswer boxes(QMessageBox::Ok);
+    MonitorChoice kept;
+    kept.run = u"ReadTemperature";
+    kept.traces = {{u"SensorTemperature", false, 0, 0}};
+    kept.intervalMs = 100;
+    OpenWith(kept);
+    ASSERT_FALSE(HasFatalFailure());
+    panel()->Start();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return Rounds() >= 2; }));
+    panel()->Stop();
+    for (const MonitorRound& round : panel()->History().Rounds())
+        EXPECT_EQ(round.values, std::vector<std::optional<double>>{std::nullopt});
+    EXPECT_EQ(panel()->StatusLine()->text(), M(MSG_MONITOR_UNREAD_VALUE).replace("%s", "TMP=n/a"));
+    EXPECT_TRUE(boxes.texts.isEmpty());
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -61,7 +62,9 @@ bool clCameraSim::InformationLine(std::u16string_view command, std::u16string& l
             ++next;
             std::string value;
             CamPropertyType type;
-            if (auto* s = PropertyAs<clCamPropertyString>(m_mgr.FindProperty(name))) {
+            if (std::find(unreadable.begin(), unreadable.end(), name) != unreadable.end()) {
+                line += u"n/a";
+            } else if (auto* s = PropertyAs<clCamPropertyString>(m_mgr.FindProperty(name))) {
                 line += s->value.empty() ? identity.version : s->value;
             } else if (format[j] == u'f') {
                 double v = 0;

@@ -44,6 +44,8 @@ public:
     // Float properties whose value moves by a step each time an information line reads them,
     // as a sensor's temperature does on its own.
     std::vector<std::pair<std::u16string, double>> drifts;
+    // Properties an information line gives as "n/a", as a camera reports a sensor it cannot read.
+    std::vector<std::u16string> unreadable;
 
 private:
     // The information line a query command is answered with; false when it is no query.
