@@ -79,10 +79,10 @@ CMFCPropertyGridProperty::CMFCPropertyGridProperty(const QString& groupName)
     : m_name(groupName), m_isGroup(true) {}
 
 CMFCPropertyGridProperty::CMFCPropertyGridProperty(const QString& name, PropValue value,
-                                                   const QString& description, void* data,
+                                                   const QString& description,
                                                    const QString& validChars)
     : m_value(std::move(value)), m_originalValue(m_value), m_name(name), m_description(description),
-      m_validChars(validChars), m_data(data) {}
+      m_validChars(validChars) {}
 
 CMFCPropertyGridProperty::~CMFCPropertyGridProperty() {
     if (m_inPlaceWnd)
@@ -115,6 +115,10 @@ CMFCPropertyGridProperty* CMFCPropertyGridProperty::GetSubItem(int index) const 
     if (index < 0 || index >= GetSubItemsCount())
         return nullptr;
     return m_children[static_cast<size_t>(index)].get();
+}
+
+QComboBox* CMFCPropertyGridProperty::GetInPlaceList() const {
+    return m_combo;
 }
 
 void CMFCPropertyGridProperty::AttachToGrid(CMFCPropertyGridCtrlEx* grid) {
@@ -444,7 +448,6 @@ CMFCPropertyGridProperty*
 CMFCPropertyGridCtrlEx::AddProperty(std::unique_ptr<CMFCPropertyGridProperty> item) {
     if (!item)
         return nullptr;
-    item->m_parent = nullptr;
     item->AttachToGrid(this);
     m_items.push_back(std::move(item));
     OnItemsChanged();
@@ -477,10 +480,10 @@ void CMFCPropertyGridCtrlEx::ExpandAll(bool expand) {
     while (!stack.empty()) {
         CMFCPropertyGridProperty* item = stack.back();
         stack.pop_back();
-        if (item->m_isGroup)
-            item->m_expanded = expand;
-        for (auto& child : item->m_children)
-            stack.push_back(child.get());
+        if (item->IsGroup())
+            item->SetExpandedFlag(expand);
+        for (int i = 0; i < item->GetSubItemsCount(); ++i)
+            stack.push_back(item->GetSubItem(i));
     }
     OnItemsChanged();
     SelectShownAncestor();
@@ -490,8 +493,8 @@ void CMFCPropertyGridCtrlEx::ExpandAll(bool expand) {
 
 void CMFCPropertyGridCtrlEx::SelectShownAncestor() {
     CMFCPropertyGridProperty* shown = m_sel;
-    for (CMFCPropertyGridProperty* p = m_sel ? m_sel->m_parent : nullptr; p; p = p->m_parent)
-        if (!p->m_expanded)
+    for (CMFCPropertyGridProperty* p = m_sel ? m_sel->GetParent() : nullptr; p; p = p->GetParent())
+        if (!p->IsExpanded())
             shown = p;
     if (shown != m_sel)
         SetCurSel(shown);
@@ -572,13 +575,12 @@ void CMFCPropertyGridCtrlEx::RebuildVisibleRows() const {
     while (!stack.empty()) {
         const Frame f = stack.back();
         stack.pop_back();
-        f.item->m_depth = f.depth;
-        f.item->m_row = f.shown ? static_cast<int>(m_visible.size()) : -1;
+        f.item->SetLayoutPlace(f.depth, f.shown ? static_cast<int>(m_visible.size()) : -1);
         if (f.shown)
             m_visible.push_back(f.item);
-        const bool childrenShown = f.shown && f.item->m_expanded;
-        for (auto it = f.item->m_children.rbegin(); it != f.item->m_children.rend(); ++it)
-            stack.push_back({it->get(), f.depth + 1, childrenShown});
+        const bool childrenShown = f.shown && f.item->IsExpanded();
+        for (int i = f.item->GetSubItemsCount() - 1; i >= 0; --i)
+            stack.push_back({f.item->GetSubItem(i), f.depth + 1, childrenShown});
     }
     m_visibleDirty = false;
 }
@@ -593,10 +595,10 @@ void CMFCPropertyGridCtrlEx::UpdateScrollBar() {
 }
 
 int CMFCPropertyGridCtrlEx::RowIndex(const CMFCPropertyGridProperty* item) const {
-    if (!item || item->m_grid != this)
+    if (!item || item->GetGrid() != this)
         return -1;
     VisibleRows();
-    return item->m_row;
+    return item->LayoutRow();
 }
 
 int CMFCPropertyGridCtrlEx::FirstRow() const {
@@ -628,7 +630,7 @@ QRect CMFCPropertyGridCtrlEx::NameRect(const CMFCPropertyGridProperty* item) con
     const QRect row = RowRect(item);
     if (row.isNull())
         return QRect();
-    const int indent = m_rowHeight * (item->m_depth + 1);
+    const int indent = m_rowHeight * (item->Depth() + 1);
     if (item->IsGroup())
         return QRect(indent, row.top(), std::max(0, row.width() - indent), row.height() - 1);
     return QRect(indent, row.top(), std::max(0, GetLeftColumnWidth() - indent), row.height() - 1);
@@ -638,7 +640,7 @@ QRect CMFCPropertyGridCtrlEx::ExpandBoxRect(const CMFCPropertyGridProperty* item
     const QRect row = RowRect(item);
     if (row.isNull() || !item->IsGroup())
         return QRect();
-    return QRect(m_rowHeight * item->m_depth, row.top(), m_rowHeight, m_rowHeight);
+    return QRect(m_rowHeight * item->Depth(), row.top(), m_rowHeight, m_rowHeight);
 }
 
 CMFCPropertyGridProperty* CMFCPropertyGridCtrlEx::HitTest(const QPoint& point) const {
@@ -705,9 +707,9 @@ bool CMFCPropertyGridCtrlEx::EndEditItem(bool update) {
 void CMFCPropertyGridCtrlEx::EnsureVisible(CMFCPropertyGridProperty* item) {
     // Open the groups above the item first.
     bool opened = false;
-    for (CMFCPropertyGridProperty* p = item ? item->m_parent : nullptr; p; p = p->m_parent)
-        if (!p->m_expanded) {
-            p->m_expanded = true;
+    for (CMFCPropertyGridProperty* p = item ? item->GetParent() : nullptr; p; p = p->GetParent())
+        if (!p->IsExpanded()) {
+            p->SetExpandedFlag(true);
             opened = true;
         }
     if (opened)
@@ -816,11 +818,11 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
         const QRect row(0, y, width, m_rowHeight);
         if (!row.intersects(area))
             continue;
-        const int indent = m_rowHeight * (item->m_depth + 1);
+        const int indent = m_rowHeight * (item->Depth() + 1);
         const bool selected = item == m_sel;
         const QColor textColor =
-            pal.color(item->m_enabled ? QPalette::Active : QPalette::Disabled, QPalette::Text);
-        if (item->m_isGroup) {
+            pal.color(item->IsEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+        if (item->IsGroup()) {
             painter.fillRect(row, marginColor);
             const QRect box = ExpandBoxRect(item).adjusted(0, 0, 0, 0);
             const int side = std::max(7, (m_rowHeight / 2) | 1);
@@ -832,7 +834,7 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
             painter.setPen(pal.color(QPalette::Text));
             const int c = square.center().y();
             painter.drawLine(square.left() + 2, c, square.right() - 2, c);
-            if (!item->m_expanded) {
+            if (!item->IsExpanded()) {
                 const int cx = square.center().x();
                 painter.drawLine(cx, square.top() + 2, cx, square.bottom() - 2);
             }
@@ -865,7 +867,7 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
                 item->OnDrawButton(painter, button);
             }
             painter.setPen(textColor);
-            if (!item->m_inPlaceWnd)
+            if (!item->GetInPlaceWnd())
                 item->OnDrawValue(painter, valueText);
             painter.setPen(lineColor);
             painter.drawLine(split, y, split, y + m_rowHeight - 1);
@@ -1159,7 +1161,7 @@ void CMFCPropertyGridCtrlEx::OnFocusChanged(QWidget* /*old*/, QWidget* now) {
 void CMFCPropertyGridCtrlEx::OnComboActivated(int index) {
     CMFCPropertyGridProperty* item = m_sel;
     // Only the list of the edit in progress chooses.
-    if (!item || !item->IsInPlaceEditing() || sender() != item->m_combo.data())
+    if (!item || !item->IsInPlaceEditing() || sender() != item->GetInPlaceList())
         return;
     item->OnSelectCombo(index);
     if (m_sel == item)

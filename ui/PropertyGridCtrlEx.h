@@ -31,7 +31,7 @@ public:
     explicit CMFCPropertyGridProperty(const QString& groupName);
     // An item with a value. `validChars` limits the characters its edit accepts (empty: all).
     CMFCPropertyGridProperty(const QString& name, PropValue value,
-                             const QString& description = QString(), void* data = nullptr,
+                             const QString& description = QString(),
                              const QString& validChars = QString());
     // Frees the item and everything under it, without recursion.
     virtual ~CMFCPropertyGridProperty();
@@ -48,8 +48,19 @@ public:
     CMFCPropertyGridProperty* GetParent() const { return m_parent; }
     bool IsExpanded() const { return m_expanded; }
     void Expand(bool expand = true);
+    // Only the flag, for the grid that lays out once after changing many groups.
+    void SetExpandedFlag(bool expand) { m_expanded = expand; }
     // Nesting level of the row as last laid out (0 at the top level).
     int Depth() const { return m_depth; }
+    // Index among the shown rows as last laid out, -1 when hidden.
+    int LayoutRow() const { return m_row; }
+    // The grid's layout records where the row went.
+    void SetLayoutPlace(int depth, int row) {
+        m_depth = depth;
+        m_row = row;
+    }
+    // The grid that shows this row and everything under it (the grid sets it on its top rows).
+    void AttachToGrid(CMFCPropertyGridCtrlEx* grid);
 
     // --- Data ------------------------------------------------------------------------------
     const QString& GetName() const { return m_name; }
@@ -61,8 +72,6 @@ public:
     void SetOriginalValue(const PropValue& value) { m_originalValue = value; }
     const QString& GetDescription() const { return m_description; }
     void SetDescription(const QString& description);
-    void* GetData() const { return m_data; }
-    void SetData(void* data) { m_data = data; }
     const QString& GetValidChars() const { return m_validChars; }
     bool IsEnabled() const { return m_enabled; }
     virtual void Enable(bool enable = true);
@@ -88,6 +97,8 @@ public:
     bool IsInPlaceEditing() const { return m_inPlaceEdit; }
     // The in-place edit or drop-down list while editing, else nullptr.
     QWidget* GetInPlaceWnd() const { return m_inPlaceWnd; }
+    // The drop-down list while choosing, else nullptr.
+    QComboBox* GetInPlaceList() const;
     bool IsSelected() const;
     // Whether the value text, or the name, was cut with an ellipsis when last drawn.
     bool IsValueTruncated() const { return m_valueTruncated; }
@@ -163,14 +174,10 @@ protected:
     bool m_nameTruncated = false;
 
 private:
-    friend class CMFCPropertyGridCtrlEx;
-    void AttachToGrid(CMFCPropertyGridCtrlEx* grid);
-
     QString m_name;
     QString m_description;
     QString m_validChars;
     QStringList m_options;
-    void* m_data = nullptr;
     bool m_isGroup = false;
     bool m_expanded = true;
     bool m_enabled = true;
@@ -252,6 +259,11 @@ public:
     // Draws the header.
     void DrawHeader(QPainter& painter, const QRect& rect);
 
+    // Moves the selection from a row hidden under a collapsed group to that group.
+    void SelectShownAncestor();
+    // An entry of the selected item's drop-down list was chosen.
+    void OnComboActivated(int index);
+
 Q_SIGNALS:
     void propertyChanged(CMFCPropertyGridProperty* item);
 
@@ -271,8 +283,6 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    friend class CMFCPropertyGridProperty;
-
     void UpdateRowHeight();
     void LayoutAreas();
     void RebuildVisibleRows() const;
@@ -285,9 +295,6 @@ private:
     void SelectRow(int row);
     bool OwnsWidget(const QWidget* widget) const;
     void OnFocusChanged(QWidget* old, QWidget* now);
-    void OnComboActivated(int index);
-    // Moves the selection from a row hidden under a collapsed group to that group.
-    void SelectShownAncestor();
 
     std::vector<std::unique_ptr<CMFCPropertyGridProperty>> m_items;
     mutable std::vector<CMFCPropertyGridProperty*> m_visible;

@@ -149,7 +149,8 @@ int ParseEdits(clCliSession& session, const std::vector<std::string>& arguments,
         if (!ParsePropertyEdit(session.Manager(), arguments[i], edit, error))
             return Fail(kCliUsage, error);
         if (edit.adjusted)
-            clCliOutput::Error(arguments[i] + ": stored as " + std::to_string(edit.integer) +
+            clCliOutput::Error(arguments[i] + ": stored as " +
+                               std::to_string(propvalue::AsInt64(edit.value)) +
                                " (the property's step)");
         edits.push_back(edit);
     }
