@@ -14,7 +14,6 @@
 #include <libxml/xmlversion.h>
 
 const char16_t kChannelSection[] = u"CAMERA_COMM_Ch00";
-const char16_t kNoSettings[] = u"No settings";
 
 namespace {
 

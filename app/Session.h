@@ -12,6 +12,7 @@
 #pragma once
 
 #include "app/PortLinkGuard.h"
+#include "base/MessageTable.h"
 #include "comm/CommunicateModel.h"
 #include "comm/EngineEvents.h"
 #include "port/CamPort.h"
@@ -53,8 +54,6 @@ struct SessionSettings {
 
 // The channel section of every instance, "CAMERA_COMM_Ch00".
 extern const char16_t kChannelSection[];
-// The texts the settings and the port lines use for "nothing chosen".
-extern const char16_t kNoSettings[];
 // The name of an instance's settings file ("Quillon_00.ini") and of its log file
 // ("Quillon_00_Log.txt").
 std::u16string SettingsFileName(int instance);

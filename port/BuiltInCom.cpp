@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr char16_t kNoSettings[] = u"No settings";
 constexpr size_t kMaxPortNameChars = 500;
 
 PortParamBlock* g_params = nullptr;

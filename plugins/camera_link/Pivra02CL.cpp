@@ -1,6 +1,7 @@
 // The Camera Link plug-in module Pivra02CL: module start-up and end, the entry
 // GetPivraInterfaceW, and the two function tables of the interface "Camera Link API".
 // Nothing thrown leaves the entry or a table function: each one catches at its edge.
+#include "base/MessageTable.h"
 #include "base/SimpleLog.h"
 #include "components/quastor/Quastor.h"
 #include "platform/DataFolders.h"
@@ -27,7 +28,6 @@
 namespace {
 
 constexpr char16_t kInterfaceName[] = u"Camera Link API";
-constexpr char16_t kNoSettings[] = u"No settings";
 constexpr uint32_t kPortNameChars = 500;
 
 // The folder of this module file, with a trailing "/"; empty when it cannot be found.
