@@ -79,7 +79,7 @@ public:
     static constexpr int64_t kPollMs = 50;
     // The default pause after each command of property and batch jobs.
     static constexpr uint32_t kDefaultCommandGapMs = 50;
-    static constexpr int64_t kThreadStopTimeoutMs = 5000;
+    static constexpr int64_t kThreadStopTimeoutMs = platform::kThreadStopTimeoutMs;
     // More reply lines than any camera sends; further lines of one reply are dropped.
     static constexpr size_t kMaxReplyLines = 65536;
 
