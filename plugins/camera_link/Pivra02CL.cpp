@@ -6,16 +6,15 @@
 #include "components/quastor/Quastor.h"
 #include "platform/DataFolders.h"
 #include "platform/IniProfile.h"
+#include "platform/Module.h"
 #include "platform/Text.h"
 #include "plugins/camera_link/PortCameraLink.h"
 #include "port/PortReason.h"
 #include "port/PortTables.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -32,16 +31,8 @@ constexpr uint32_t kPortNameChars = 500;
 
 // The folder of this module file, with a trailing "/"; empty when it cannot be found.
 std::string ModuleFolder() {
-    Dl_info info{};
     static const int anchor = 0;
-    if (dladdr(&anchor, &info) == 0 || !info.dli_fname)
-        return {};
-    char resolved[PATH_MAX];
-    std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    return file.substr(0, slash + 1);
+    return platform::ModuleFolderOf(&anchor);
 }
 
 // Whether the log file can be written: an existing one must open for appending, a missing

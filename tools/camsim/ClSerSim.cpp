@@ -11,16 +11,15 @@
 // the speeds the 1.1 library supports to those up to it, as a frame grabber that stops at
 // 115200 does. Tests steer faults and read counters through clsersim_Control and clsersim_Stat.
 #include "components/quastor/ClSerialApi.h"
+#include "platform/Module.h"
 #include "platform/Text.h"
 #include "tools/camsim/CameraSim.h"
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <mutex>
 #include <string>
 
@@ -87,13 +86,12 @@ Library& L() {
 std::string DefaultDefinition() {
     if (const char* env = std::getenv("CLSERSIM_DEFINITION"); env && *env)
         return env;
-    Dl_info info{};
     static const int anchor = 0;
-    if (dladdr(&anchor, &info) == 0 || !info.dli_fname)
+    std::string folder = platform::ModuleFolderOf(&anchor);
+    if (folder.empty())
         return {};
-    char resolved[PATH_MAX];
-    std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
-    std::string folder = file.substr(0, file.rfind('/'));
+    // The definitions lie beside the library's folder.
+    folder.pop_back();
     return folder.substr(0, folder.rfind('/') + 1) + "CamDefine/XC-100.xml";
 }
 
