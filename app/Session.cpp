@@ -192,7 +192,8 @@ void clSession::UseFolders(const std::u16string& programFolder,
     m_portParams.settingsFilePath = m_settingsFile.c_str();
 }
 
-bool clSession::StartWorker(std::function<std::unique_ptr<IDeviceEventSource>()> deviceSource) {
+bool clSession::StartWorker(
+    const std::function<std::unique_ptr<IDeviceEventSource>()>& deviceSource) {
     if (!m_engine)
         return false;
     bool ok = true;

@@ -20,7 +20,7 @@
 
 namespace platform {
 
-constexpr size_t kMaxProfileFileBytes = 16u * 1024u * 1024u;
+constexpr size_t kMaxProfileFileBytes = size_t{16} * 1024 * 1024;
 
 // The value as a decimal integer returned as unsigned 32-bit: a missing key or an empty value
 // gives defaultValue; otherwise an optional sign and the leading digits count ("12ab" gives 12,

@@ -204,7 +204,8 @@ CLSERSIM_EXPORT int32_t clSerialRead(hSerRef serialRef, char* buffer, uint32_t* 
     if (!c->open)
         return CL_ERR_INVALID_REFERENCE;
     const size_t n = std::min<size_t>(wanted, c->toHost.size());
-    std::memcpy(buffer, c->toHost.data(), n);
+    // Bytes of the line, not a C string: nothing is terminated.
+    std::memcpy(buffer, c->toHost.data(), n); // NOLINT(bugprone-not-null-terminated-result)
     c->toHost.erase(0, n);
     *bufferSize = static_cast<uint32_t>(n);
     return n == wanted ? CL_ERR_NO_ERR : CL_ERR_TIMEOUT;
