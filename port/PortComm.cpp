@@ -49,7 +49,7 @@ int32_t clPortComm::Reset() {
     dtrFlag = 0;
     dtrRaised = false;
     commErr.count = 0;
-    lost = false;
+    m_lost = false;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_problem = platform::DeviceProblem{};
@@ -133,7 +133,7 @@ int32_t clPortComm::Connect() {
     // Open from here on, so the host's disconnect closes it whatever fails below.
     openFlag = 1;
     m_disconnecting.ResetEvent();
-    lost = false;
+    m_lost = false;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_connectedDevice = identity.devicePath;
@@ -220,7 +220,7 @@ void clPortComm::SetLossHandler(LossHandler handler) {
 }
 
 void clPortComm::MarkLost() {
-    if (!openFlag || lost.exchange(true))
+    if (!openFlag || m_lost.exchange(true))
         return;
     std::u16string device;
     {
@@ -350,7 +350,7 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     if (m_net)
         return SendNetwork(bytes, length);
     const int dev = fd;
-    if (dev < 0 || lost || (!bytes && length > 0))
+    if (dev < 0 || m_lost || (!bytes && length > 0))
         return PORT_SEND_FAILED;
     using Clock = std::chrono::steady_clock;
     const auto deadline =
