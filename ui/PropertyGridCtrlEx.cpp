@@ -85,8 +85,8 @@ CMFCPropertyGridProperty::CMFCPropertyGridProperty(const QString& name, PropValu
       m_validChars(validChars) {}
 
 CMFCPropertyGridProperty::~CMFCPropertyGridProperty() {
-    if (m_inPlaceWnd)
-        m_inPlaceWnd->deleteLater();
+    if (m_inPlaceEditor)
+        m_inPlaceEditor->deleteLater();
     // Free the subtree with a list of its own, so a deep tree never becomes a deep recursion:
     // every item taken from the list hands its children to the list before it goes.
     std::vector<std::unique_ptr<CMFCPropertyGridProperty>> pending = std::move(m_children);
@@ -117,7 +117,7 @@ CMFCPropertyGridProperty* CMFCPropertyGridProperty::GetSubItem(int index) const 
     return m_children[static_cast<size_t>(index)].get();
 }
 
-QComboBox* CMFCPropertyGridProperty::GetInPlaceList() const {
+QComboBox* CMFCPropertyGridProperty::InPlaceList() const {
     return m_combo;
 }
 
@@ -191,7 +191,7 @@ void CMFCPropertyGridProperty::EnableSpinControl(bool enable, int32_t min, int32
 }
 
 bool CMFCPropertyGridProperty::IsSelected() const {
-    return m_grid && m_grid->GetCurSel() == this;
+    return m_grid && m_grid->SelectedItem() == this;
 }
 
 void CMFCPropertyGridProperty::Redraw() {
@@ -203,7 +203,7 @@ QString CMFCPropertyGridProperty::FormatProperty() const {
     return ToQ(propvalue::Format(m_value));
 }
 
-bool CMFCPropertyGridProperty::TextToVar(const QString& text) {
+bool CMFCPropertyGridProperty::SetValueFromText(const QString& text) {
     return propvalue::FromText(m_value, text.toStdU16String());
 }
 
@@ -327,7 +327,7 @@ bool CMFCPropertyGridProperty::OnEdit(const QPoint* click) {
         QObject::connect(combo, &QComboBox::activated, m_grid,
                          &CMFCPropertyGridCtrlEx::OnComboActivated);
         m_combo = combo;
-        m_inPlaceWnd = combo;
+        m_inPlaceEditor = combo;
         m_inPlaceEdit = true;
         combo->show();
         combo->setFocus(Qt::OtherFocusReason);
@@ -344,7 +344,7 @@ bool CMFCPropertyGridProperty::OnEdit(const QPoint* click) {
     if (defaultFormat)
         edit->setText(FormatProperty());
     AdoptInPlaceWindow(edit);
-    m_inPlaceWnd = edit;
+    m_inPlaceEditor = edit;
     m_inPlaceEdit = true;
     edit->show();
     edit->setFocus(Qt::OtherFocusReason);
@@ -353,12 +353,12 @@ bool CMFCPropertyGridProperty::OnEdit(const QPoint* click) {
 }
 
 bool CMFCPropertyGridProperty::OnUpdateValue() {
-    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
     if (!edit)
         return true;
     const QString text = edit->text();
     const bool changed = text != FormatProperty();
-    if (TextToVar(text) && changed && m_grid)
+    if (SetValueFromText(text) && changed && m_grid)
         m_grid->OnPropertyChanged(this);
     return true;
 }
@@ -371,11 +371,11 @@ bool CMFCPropertyGridProperty::OnEndEdit() {
 }
 
 void CMFCPropertyGridProperty::OnDestroyWindow() {
-    if (m_inPlaceWnd) {
-        QWidget* window = m_inPlaceWnd;
+    if (m_inPlaceEditor) {
+        QWidget* window = m_inPlaceEditor;
         if (m_combo)
             m_combo->hidePopup();
-        m_inPlaceWnd = nullptr;
+        m_inPlaceEditor = nullptr;
         m_combo = nullptr;
         window->removeEventFilter(m_grid);
         window->hide();
@@ -392,12 +392,12 @@ void CMFCPropertyGridProperty::OnSelectCombo(int index) {
         m_grid->OnPropertyChanged(this);
 }
 
-bool CMFCPropertyGridProperty::PushChar(const QString& text) {
+bool CMFCPropertyGridProperty::StartEditWithText(const QString& text) {
     if (!m_enabled || !m_allowEdit || !HasTextEntry() || !m_grid)
         return false;
     if (!m_inPlaceEdit && !m_grid->EditItem(this))
         return false;
-    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
     if (!edit)
         return false;
     edit->selectAll();
@@ -412,13 +412,13 @@ bool CMFCPropertyGridProperty::OnSetCursor() const {
 }
 
 void CMFCPropertyGridProperty::RepositionWindows() {
-    if (!m_inPlaceWnd)
+    if (!m_inPlaceEditor)
         return;
     const QRect valueRect = ValueRect();
     if (m_combo)
-        m_inPlaceWnd->setGeometry(valueRect);
+        m_inPlaceEditor->setGeometry(valueRect);
     else
-        m_inPlaceWnd->setGeometry(GetEditRect(valueRect));
+        m_inPlaceEditor->setGeometry(GetEditRect(valueRect));
 }
 
 // --- CMFCPropertyGridCtrlEx ------------------------------------------------------------------
@@ -497,7 +497,7 @@ void CMFCPropertyGridCtrlEx::SelectShownAncestor() {
         if (!p->IsExpanded())
             shown = p;
     if (shown != m_sel)
-        SetCurSel(shown);
+        SelectItem(shown);
 }
 
 void CMFCPropertyGridCtrlEx::SetHeaderTexts(const QString& name, const QString& value) {
@@ -655,7 +655,7 @@ bool CMFCPropertyGridCtrlEx::OnDivider(int x) const {
     return std::abs(x - GetLeftColumnWidth()) <= 3;
 }
 
-void CMFCPropertyGridCtrlEx::SetCurSel(CMFCPropertyGridProperty* item, bool redraw) {
+void CMFCPropertyGridCtrlEx::SelectItem(CMFCPropertyGridProperty* item, bool redraw) {
     if (m_sel == item)
         return;
     if (m_sel && m_sel->IsInPlaceEditing())
@@ -672,7 +672,7 @@ void CMFCPropertyGridCtrlEx::SetCurSel(CMFCPropertyGridProperty* item, bool redr
 bool CMFCPropertyGridCtrlEx::EditItem(CMFCPropertyGridProperty* item, const QPoint* click) {
     if (!item || item->IsGroup() || !item->IsEnabled() || item->GetGrid() != this)
         return false;
-    SetCurSel(item);
+    SelectItem(item);
     if (item->IsInPlaceEditing())
         return true;
     EnsureVisible(item);
@@ -867,7 +867,7 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
                 item->OnDrawButton(painter, button);
             }
             painter.setPen(textColor);
-            if (!item->GetInPlaceWnd())
+            if (!item->InPlaceEditor())
                 item->OnDrawValue(painter, valueText);
             painter.setPen(lineColor);
             painter.drawLine(split, y, split, y + m_rowHeight - 1);
@@ -898,13 +898,13 @@ void CMFCPropertyGridCtrlEx::mousePressEvent(QMouseEvent* event) {
         return;
     }
     if (item->IsGroup()) {
-        SetCurSel(item);
+        SelectItem(item);
         if (event->button() == Qt::LeftButton && ExpandBoxRect(item).contains(point))
             item->Expand(!item->IsExpanded());
         return;
     }
     const bool wasEditing = item->IsInPlaceEditing();
-    SetCurSel(item);
+    SelectItem(item);
     if (event->button() != Qt::LeftButton || !item->IsEnabled())
         return;
     const QRect value = ValueRect(item);
@@ -968,7 +968,7 @@ void CMFCPropertyGridCtrlEx::SelectRow(int row) {
     if (visible.empty())
         return;
     row = std::clamp(row, 0, static_cast<int>(visible.size()) - 1);
-    SetCurSel(visible[static_cast<size_t>(row)]);
+    SelectItem(visible[static_cast<size_t>(row)]);
 }
 
 void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
@@ -1003,14 +1003,14 @@ void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
         if (sel && sel->IsGroup() && sel->IsExpanded())
             sel->Expand(false);
         else if (sel && sel->GetParent())
-            SetCurSel(sel->GetParent());
+            SelectItem(sel->GetParent());
         return;
     case Qt::Key_Right:
         if (sel && sel->IsGroup()) {
             if (!sel->IsExpanded())
                 sel->Expand(true);
             else if (sel->GetSubItemsCount() > 0)
-                SetCurSel(sel->GetSubItem(0));
+                SelectItem(sel->GetSubItem(0));
         }
         return;
     case Qt::Key_Plus:
@@ -1045,7 +1045,7 @@ void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
     const QString text = event->text();
     if (sel && !sel->IsGroup() && !text.isEmpty() && text[0].isPrint() &&
         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        if (sel->PushChar(text))
+        if (sel->StartEditWithText(text))
             return;
     }
     QAbstractScrollArea::keyPressEvent(event);
@@ -1078,11 +1078,11 @@ bool CMFCPropertyGridCtrlEx::viewportEvent(QEvent* event) {
 bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
     // Keys and wheel of the in-place windows.
     auto* window = qobject_cast<QWidget*>(watched);
-    if (!window || !m_sel || m_sel->GetInPlaceWnd() == nullptr)
+    if (!window || !m_sel || m_sel->InPlaceEditor() == nullptr)
         return QAbstractScrollArea::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        const bool combo = qobject_cast<QComboBox*>(m_sel->GetInPlaceWnd()) != nullptr;
+        const bool combo = qobject_cast<QComboBox*>(m_sel->InPlaceEditor()) != nullptr;
         switch (key->key()) {
         case Qt::Key_Escape:
             EndEditItem(false);
@@ -1097,7 +1097,7 @@ bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
         case Qt::Key_Down:
             // Alt+Down opens the list of a drop-down, as F4 does.
             if (combo && key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier)) {
-                static_cast<QComboBox*>(m_sel->GetInPlaceWnd())->showPopup();
+                static_cast<QComboBox*>(m_sel->InPlaceEditor())->showPopup();
                 return true;
             }
             // Arrows leave the edit for the row above or below. A drop-down list does not
@@ -1109,7 +1109,7 @@ bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case Qt::Key_F4:
             if (combo) {
-                static_cast<QComboBox*>(m_sel->GetInPlaceWnd())->showPopup();
+                static_cast<QComboBox*>(m_sel->InPlaceEditor())->showPopup();
                 return true;
             }
             break;
@@ -1161,7 +1161,7 @@ void CMFCPropertyGridCtrlEx::OnFocusChanged(QWidget* /*old*/, QWidget* now) {
 void CMFCPropertyGridCtrlEx::OnComboActivated(int index) {
     CMFCPropertyGridProperty* item = m_sel;
     // Only the list of the edit in progress chooses.
-    if (!item || !item->IsInPlaceEditing() || sender() != item->GetInPlaceList())
+    if (!item || !item->IsInPlaceEditing() || sender() != item->InPlaceList())
         return;
     item->OnSelectCombo(index);
     if (m_sel == item)

@@ -96,9 +96,9 @@ public:
     CMFCPropertyGridCtrlEx* GetGrid() const { return m_grid; }
     bool IsInPlaceEditing() const { return m_inPlaceEdit; }
     // The in-place edit or drop-down list while editing, else nullptr.
-    QWidget* GetInPlaceWnd() const { return m_inPlaceWnd; }
+    QWidget* InPlaceEditor() const { return m_inPlaceEditor; }
     // The drop-down list while choosing, else nullptr.
-    QComboBox* GetInPlaceList() const;
+    QComboBox* InPlaceList() const;
     bool IsSelected() const;
     // Whether the value text, or the name, was cut with an ellipsis when last drawn.
     bool IsValueTruncated() const { return m_valueTruncated; }
@@ -110,7 +110,7 @@ public:
     // Text of the value cell and of a new edit.
     virtual QString FormatProperty() const;
     // Reads the edit's text into the value. False when the text cannot become a value.
-    virtual bool TextToVar(const QString& text);
+    virtual bool SetValueFromText(const QString& text);
     // Whether the value differs from the value at the start of the edit.
     virtual bool IsValueChanged() const;
     // Whether the value is typed into an edit.
@@ -142,7 +142,7 @@ public:
     virtual void OnSelectCombo(int index);
     // A character typed on the selected row: starts editing with that character. False when
     // the item takes no text.
-    virtual bool PushChar(const QString& text);
+    virtual bool StartEditWithText(const QString& text);
     // Whether the mouse over the value shows the text cursor.
     virtual bool OnSetCursor() const;
     // Where the in-place edit goes inside the value cell.
@@ -168,7 +168,7 @@ protected:
     PropValue m_value;
     PropValue m_originalValue;
     bool m_inPlaceEdit = false;
-    QPointer<QWidget> m_inPlaceWnd;
+    QPointer<QWidget> m_inPlaceEditor;
     QPointer<QComboBox> m_combo;
     bool m_valueTruncated = false;
     bool m_nameTruncated = false;
@@ -221,9 +221,9 @@ public:
     void SetLeftColumnWidth(int width);
 
     // --- Selection and editing -------------------------------------------------------------
-    CMFCPropertyGridProperty* GetCurSel() const { return m_sel; }
+    CMFCPropertyGridProperty* SelectedItem() const { return m_sel; }
     // Selects an item (ends the edit of the one selected before, taking its text).
-    void SetCurSel(CMFCPropertyGridProperty* item, bool redraw = true);
+    void SelectItem(CMFCPropertyGridProperty* item, bool redraw = true);
     // Starts editing an item (selecting it first).
     bool EditItem(CMFCPropertyGridProperty* item, const QPoint* click = nullptr);
     // Ends the edit of the selected item. `update` 1 takes the edit's text as the value, 0

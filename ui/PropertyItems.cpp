@@ -83,12 +83,12 @@ void CMFCPropertyGridPropertyEx::CommitValue(const QPoint* click) {
 }
 
 bool CMFCPropertyGridPropertyEx::UpdateFromEdit() {
-    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
     if (!edit)
         return true;
     const QString text = edit->text();
     const bool changed = text != FormatProperty();
-    const bool converted = TextToVar(text);
+    const bool converted = SetValueFromText(text);
     // Once per edit, whether or not the text changed.
     if (m_commitPending)
         CommitValue();
@@ -214,7 +214,7 @@ QLineEdit* CSliderValueProp::CreateInPlaceEdit(const QRect& rect, bool& defaultF
 }
 
 QLineEdit* CSliderValueProp::GetEdit() const {
-    return qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    return qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
 }
 
 QRect CSliderValueProp::GetEditRect(const QRect& valueRect) const {
@@ -276,7 +276,7 @@ void CSliderValueProp::OnEditFocusLost() {
     QLineEdit* edit = GetEdit();
     if (!grid || !edit || !m_inPlaceEdit || grid->GetEndEditFlag() != 1)
         return;
-    TextToVar(edit->text());
+    SetValueFromText(edit->text());
     if (m_slider) {
         m_slider->setValue(SliderPositionOfValue());
         m_slider->update();
