@@ -65,7 +65,7 @@ int32_t clPortComm::Reset() {
 
 void clPortComm::LoadSettings() {
     const std::u16string& ini = owner ? owner->settingsPath : std::u16string();
-    dtrFlag = platform::GetPrivateProfileInt(kSection, u"DTR Control", 0, ini) != 0 ? 1 : 0;
+    dtrFlag = platform::ReadSettingInt(kSection, u"DTR Control", 0, ini) != 0 ? 1 : 0;
 }
 
 int32_t clPortComm::Init() {

@@ -298,8 +298,7 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
             if (m_ui->PropertyViewExists())
                 m_ui->RebuildPropertyView();
         }
-        platform::WritePrivateProfileString(kSectionApp, kKeyLastConfig, path,
-                                            m_app.SettingsFilePath());
+        platform::WriteSetting(kSectionApp, kKeyLastConfig, path, m_app.SettingsFilePath());
         return FILE_COMMAND_OK;
     }
     const std::u16string error = Text(DefinitionLoadFailureMessage(result));
@@ -341,7 +340,7 @@ void clTextFiles::CloseDefinitionFile() {
 }
 
 int32_t clTextFiles::OfferLastDefinition() {
-    const std::u16string path = platform::GetPrivateProfileString(
+    const std::u16string path = platform::ReadSetting(
         kSectionApp, kKeyLastConfig, u"", m_app.SettingsFilePath(), kMaxLastConfigChars);
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(PathBytes(path), ec))

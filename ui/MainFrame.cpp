@@ -984,14 +984,12 @@ void CMainFrame::CommunicationSettings() {
     m_app.SetTimeouts(out.firstReceive, out.nextReceive, out.send);
     const std::u16string& ini = m_app.SettingsFilePath();
     auto number = [](uint32_t v) { return platform::Utf8ToUtf16(std::to_string(v)); };
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", number(out.firstReceive),
-                                        ini);
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", number(out.nextReceive),
-                                        ini);
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Send", number(out.send), ini);
+    platform::WriteSetting(u"TARN_Timeouts", u"First Recv", number(out.firstReceive), ini);
+    platform::WriteSetting(u"TARN_Timeouts", u"Next Recv", number(out.nextReceive), ini);
+    platform::WriteSetting(u"TARN_Timeouts", u"Send", number(out.send), ini);
 
     if (const std::u16string name = m_app.SelectInterface(out.selectedInterface); !name.empty())
-        platform::WritePrivateProfileString(m_app.ChannelSection(), u"SelectInterface", name, ini);
+        platform::WriteSetting(m_app.ChannelSection(), u"SelectInterface", name, ini);
     RefreshStatus();
     UpdateCommandEnables();
 }

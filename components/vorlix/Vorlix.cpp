@@ -165,7 +165,7 @@ ComPortParams LoadParams(const std::u16string& settingsPath, const std::u16strin
     uint32_t* words = &p.baudRate;
     const std::u16string section = kParamSectionPrefix + portName;
     for (int i = 0; i < 7; ++i)
-        words[i] = platform::GetPrivateProfileInt(section, kParamKeys[i], words[i], settingsPath);
+        words[i] = platform::ReadSettingInt(section, kParamKeys[i], words[i], settingsPath);
     return VorlixSanitize(p);
 }
 
@@ -271,10 +271,10 @@ bool VorlixSaveCOMportParaW(const char16_t* settingsPath, const char16_t* portNa
     const std::u16string section = std::u16string(kParamSectionPrefix) + portName;
     bool ok = true;
     for (int i = 0; i < 7; ++i)
-        ok = platform::WritePrivateProfileString(section, kParamKeys[i],
-                                                 platform::Utf8ToUtf16(std::to_string(words[i])),
-                                                 settingsPath) &&
-             ok;
+        ok =
+            platform::WriteSetting(section, kParamKeys[i],
+                                   platform::Utf8ToUtf16(std::to_string(words[i])), settingsPath) &&
+            ok;
     return ok;
 }
 
@@ -415,7 +415,7 @@ ComPortParams VorlixSanitize(const ComPortParams& in) {
 std::vector<std::u16string> VorlixLoadAddedDevices(const std::u16string& settingsPath) {
     std::vector<std::u16string> out;
     const std::u16string value =
-        platform::GetPrivateProfileString(kComponentSection, kAddedKey, u"", settingsPath);
+        platform::ReadSetting(kComponentSection, kAddedKey, u"", settingsPath);
     size_t start = 0;
     while (start <= value.size() && out.size() < kMaxAddedDevices) {
         size_t end = value.find(u';', start);
@@ -443,10 +443,10 @@ bool VorlixSaveAddedDevices(const std::u16string& settingsPath,
         ++count;
     }
     const std::u16string old =
-        platform::GetPrivateProfileString(kComponentSection, kAddedKey, u"", settingsPath);
+        platform::ReadSetting(kComponentSection, kAddedKey, u"", settingsPath);
     if (old == value)
         return true;
-    return platform::WritePrivateProfileString(kComponentSection, kAddedKey, value, settingsPath);
+    return platform::WriteSetting(kComponentSection, kAddedKey, value, settingsPath);
 }
 
 const std::vector<uint32_t>& VorlixStandardBaudRates() {

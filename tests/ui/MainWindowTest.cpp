@@ -134,16 +134,15 @@ protected:
         server.faults = faults;
         ASSERT_TRUE(server.Start());
         const std::u16string channel = u"CAMERA_COMM_Ch00";
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English",
-                                            japanese ? u"0" : u"1", settings);
-        platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
-                                            settings);
-        platform::WritePrivateProfileString(
-            channel, u"COM Port Name", VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
+        platform::WriteSetting(u"Internationalize", u"Force English", japanese ? u"0" : u"1",
+                               settings);
+        platform::WriteSetting(channel, u"SelectInterface", u"COM port(Build In)", settings);
+        platform::WriteSetting(channel, u"COM Port Name",
+                               VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
         VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
         for (const char16_t* key : {u"First Recv", u"Next Recv"})
-            platform::WritePrivateProfileString(u"TARN_Timeouts", key, receiveTimeout, settings);
-        platform::WritePrivateProfileString(u"TARN_Timeouts", u"Send", u"3000", settings);
+            platform::WriteSetting(u"TARN_Timeouts", key, receiveTimeout, settings);
+        platform::WriteSetting(u"TARN_Timeouts", u"Send", u"3000", settings);
 
         app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
@@ -574,7 +573,7 @@ TEST_F(PortLinkWindowTest, DisconnectOfTheUserEndsThePendingIdentityCheck) {
 }
 
 TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
-    platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"Reconnect", u"0", settings);
+    platform::WriteSetting(u"CAMERA_COMM_Ch00", u"Reconnect", u"0", settings);
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
     Unplug();
@@ -583,7 +582,7 @@ TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
     EXPECT_FALSE(app.PortLink()->AwaitingReturn());
     // A disconnect by the user is not a loss either.
     PlugIn();
-    platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"Reconnect", u"1", settings);
+    platform::WriteSetting(u"CAMERA_COMM_Ch00", u"Reconnect", u"1", settings);
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
     frame->RunCommand(ID_DISCONNECT);
@@ -595,7 +594,7 @@ TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
 // A reconnect whose "sta" gets no answer tells nothing of the camera: the identity from before
 // the loss is kept, so a camera swapped at the next loss is still seen.
 TEST_F(PortLinkWindowTest, AnUnansweredReconnectCheckKeepsTheIdentityForTheNextOne) {
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"300", settings);
+    platform::WriteSetting(u"TARN_Timeouts", u"First Recv", u"300", settings);
     app.SetTimeouts(300, 300, 3000);
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
@@ -790,7 +789,7 @@ TEST_F(MainWindowTest, ClosingWhileConnectedAsksFirst) {
     EXPECT_FALSE(frame->isVisible());
     EXPECT_FALSE(app.IsConnected());
     // The placement was saved on the way out.
-    EXPECT_NE(platform::GetPrivateProfileString(u"WindowPlace", u"Right", u"", settings), u"");
+    EXPECT_NE(platform::ReadSetting(u"WindowPlace", u"Right", u"", settings), u"");
 }
 
 TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
@@ -813,11 +812,9 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
     frame->RunCommand(ID_COMM_SETTINGS);
     EXPECT_EQ(app.TimeoutFirstRecv(), 1500u);
     EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
-    EXPECT_EQ(platform::GetPrivateProfileString(u"TARN_Timeouts", u"First Recv", u"", settings),
-              u"1500");
-    EXPECT_EQ(
-        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
-        u"COM port(Build In)");
+    EXPECT_EQ(platform::ReadSetting(u"TARN_Timeouts", u"First Recv", u"", settings), u"1500");
+    EXPECT_EQ(platform::ReadSetting(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
+              u"COM port(Build In)");
     EXPECT_NE(app.CurrentPort(), nullptr);
 }
 
@@ -1159,7 +1156,7 @@ TEST_F(SilentDropTest, DropsWhileAJobRunsAreRefusedVisibly) {
 // for someone to press OK.
 TEST_F(SilentDropTest, FailedLineIsLoggedBeforeItsBoxOpens) {
     for (const char16_t* key : {u"First Recv", u"Next Recv"})
-        platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"300", settings);
+        platform::WriteSetting(u"TARN_Timeouts", key, u"300", settings);
     app.SetTimeouts(300, 300, 3000);
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
