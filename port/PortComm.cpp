@@ -45,7 +45,7 @@ int32_t clPortComm::Reset() {
         ::close(old);
     m_net.reset();
     params = ComPortParams{};
-    dcb = termios{};
+    lineSettings = termios{};
     dtrFlag = 0;
     dtrRaised = false;
     commErr.count = 0;
@@ -146,13 +146,13 @@ int32_t clPortComm::Connect() {
         (void)modemControl(dev, TIOCMBIC, &bits);
     }
     // Device settings.
-    if (::tcgetattr(dev, &dcb) != 0) {
+    if (::tcgetattr(dev, &lineSettings) != 0) {
         WriteLog(u"GetCommState Fail");
         return PORT_GET_STATE_FAILED;
     }
     // Line settings of the port parameters, then the exact line speed, read back.
-    VorlixSetupDCB(&params, &dcb);
-    if (::tcsetattr(dev, TCSANOW, &dcb) != 0) {
+    VorlixSetupDCB(&params, &lineSettings);
+    if (::tcsetattr(dev, TCSANOW, &lineSettings) != 0) {
         WriteLog(u"SetCommState Fail");
         return PORT_SET_STATE_FAILED;
     }

@@ -101,7 +101,7 @@ public:
 
     std::atomic<int> fd{-1}; // the device handle
     ComPortParams params;
-    struct termios dcb {};
+    struct termios lineSettings {};
     int32_t dtrFlag = 0;
     clCommErr commErr;
     // DTR was raised by the last Connect, so Disconnect lowers it.
