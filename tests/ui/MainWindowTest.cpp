@@ -37,11 +37,11 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
-#include "ui/QuastorSettingDlg.h"
+#include "ui/QuastorSettingDialog.h"
 #include "ui/QuillonApp.h"
 #include "ui/SimpleSelectDlg.h"
 #include "ui/TextFilesUi.h"
-#include "ui/VorlixSettingDlg.h"
+#include "ui/VorlixSettingDialog.h"
 #include "ui/WaitMsgDlg.h"
 
 #include <QAbstractButton>
@@ -1428,7 +1428,7 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
             if (!port.added)
                 for (const std::u16string& text : {port.name, port.description})
                     g_walk->AddData(QString::fromStdU16String(text));
-        CVorlixSettingDlg dlg(request);
+        CVorlixSettingDialog dlg(request);
         g_walk->Walk("port settings", &dlg);
         return 0;
     });
@@ -1463,7 +1463,7 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
     request.baudRate = 115200;
     request.channelRates = channelRates;
     {
-        CQuastorSettingDlg none(request);
+        CQuastorSettingDialog none(request);
         walk.Walk("Camera Link, no library", &none);
     }
     request.libraryCount = 1;
@@ -1471,7 +1471,7 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
     request.channelCount = 1;
     request.channels = &channel;
     request.library = 0;
-    CQuastorSettingDlg quastor(request);
+    CQuastorSettingDialog quastor(request);
     walk.Walk("Camera Link", &quastor);
 
     g_walk = nullptr;
