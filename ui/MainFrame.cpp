@@ -266,7 +266,7 @@ void CMainFrame::CreateMenus() {
     QMenu* view = bar->addMenu(M(MSG_MENU_VIEW));
     view->setObjectName(QStringLiteral("menuView"));
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
-    AddCommand(view, ID_TRAFFIC_LOG, MSG_TRAFFIC_LOG)->setCheckable(true);
+    AddCommand(view, kTrafficLogCommand, MSG_TRAFFIC_LOG)->setCheckable(true);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -783,7 +783,7 @@ void CMainFrame::UpdateCommandEnables() {
     const mainframe::EngineState s = CurrentEngineState();
     for (auto& [id, action] : m_actions)
         action->setEnabled(mainframe::IsCommandEnabled(id, s));
-    if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
+    if (QAction* traffic = Action(mainframe::kTrafficLogCommand))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
     using namespace mainframe;
     for (int control : barcontrol::kCommandButtons)
@@ -895,7 +895,7 @@ void CMainFrame::RunCommand(int id) {
     case ID_WINDOW_SPLIT:
         StartSplitMode();
         break;
-    case ID_TRAFFIC_LOG:
+    case kTrafficLogCommand:
         ToggleTrafficLog();
         break;
     case IDC_CANCEL_RECEIVING:

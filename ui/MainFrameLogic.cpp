@@ -58,7 +58,7 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     case ID_APP_ABOUT:
     case ID_APP_EXIT:
     case ID_WINDOW_SPLIT:
-    case ID_TRAFFIC_LOG:
+    case kTrafficLogCommand:
     case IDC_SHOW_CONSOLE:
     case IDC_HIDE_CONSOLE:
         return true;

@@ -309,7 +309,7 @@ TEST(MainFrameMenus, BothLanguagesInOrder) {
         EXPECT_EQ(Texts(top[1]->menu()),
                   (QStringList{M(MSG_CONNECT), M(MSG_DISCONNECT), "-", M(MSG_COMM_SETTINGS)}));
         EXPECT_EQ(Texts(top[2]->menu()), (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG)}));
-        EXPECT_TRUE(frame.Action(ID_TRAFFIC_LOG)->isCheckable());
+        EXPECT_TRUE(frame.Action(kTrafficLogCommand)->isCheckable());
         EXPECT_EQ(Texts(top[3]->menu()), QStringList{M(MSG_ABOUT)});
         const QString show =
             frame.LowerBar()->findChild<QAbstractButton*>(QStringLiteral("ctl1203"))->text();
@@ -457,7 +457,7 @@ TEST_F(MainWindowTest, ConsoleFlushTakesAShareAndLeavesTheBacklogInTheMailbox) {
 TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
-    QAction* item = frame->Action(ID_TRAFFIC_LOG);
+    QAction* item = frame->Action(kTrafficLogCommand);
     ASSERT_NE(item, nullptr);
     const std::u16string path = TrafficLogPathBeside(app.SettingsFilePath());
     WriteFileBytes(platform::Utf16ToUtf8(path), "an earlier line\n");
@@ -852,7 +852,7 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
 TEST_F(SilentCameraTest, TransactionEndedByShutdownIsLoggedAsStoppedWithItsTime) {
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
-    frame->Action(ID_TRAFFIC_LOG)->trigger();
+    frame->Action(kTrafficLogCommand)->trigger();
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
     ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
