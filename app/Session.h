@@ -135,8 +135,7 @@ public:
     void SetEvents(IEngineEvents* events) { m_events = events; }
     // The worker thread (and the watch of the built-in port's device, from deviceSource; empty:
     // udev). False when it could not start (logged).
-    bool StartWorker(
-        const std::function<std::unique_ptr<IDeviceEventSource>()>& deviceSource = {});
+    bool StartWorker(const std::function<std::unique_ptr<IDeviceEventSource>()>& deviceSource = {});
     // Stops the watch of the device and the worker (pumping), then no event reaches the
     // front-end. False when the worker did not end in time.
     bool StopWorker();
