@@ -14,6 +14,7 @@
 #include <QToolTip>
 #include <QValidator>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -24,7 +25,7 @@ QString ToQ(const std::u16string& text) {
 // Accepts a text only when every character is one of the valid characters.
 class ValidCharsValidator : public QValidator {
 public:
-    ValidCharsValidator(QString chars, QObject* parent) : QValidator(parent), m_chars(chars) {}
+    ValidCharsValidator(QString chars, QObject* parent) : QValidator(parent), m_chars(std::move(chars)) {}
     State validate(QString& input, int& /*pos*/) const override {
         for (QChar c : input)
             if (!m_chars.contains(c))
