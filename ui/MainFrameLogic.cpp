@@ -24,7 +24,6 @@ int CommandOfControl(int controlId) {
     case IDC_CANCEL_RECEIVING:
     case IDC_SHOW_CONSOLE:
     case IDC_HIDE_CONSOLE:
-        return controlId;
     case ID_SELECT_FILE: // items of the file menu button's popup
     case ID_AUTO_SELECT:
         return controlId;

@@ -25,7 +25,8 @@ QString ToQ(const std::u16string& text) {
 // Accepts a text only when every character is one of the valid characters.
 class ValidCharsValidator : public QValidator {
 public:
-    ValidCharsValidator(QString chars, QObject* parent) : QValidator(parent), m_chars(std::move(chars)) {}
+    ValidCharsValidator(QString chars, QObject* parent)
+        : QValidator(parent), m_chars(std::move(chars)) {}
     State validate(QString& input, int& /*pos*/) const override {
         for (QChar c : input)
             if (!m_chars.contains(c))
