@@ -48,6 +48,8 @@ public:
         std::function<bool(const std::string&)> folderWritable;
         // Where removals and returns of serial devices come from; empty: udev.
         std::function<std::unique_ptr<IDeviceEventSource>()> deviceSource;
+        // The folder of the window's scripting socket; empty: $XDG_RUNTIME_DIR/quillon.
+        std::string scriptFolder;
     };
 
     static constexpr int kMaxSearchedInstance = 49;
@@ -65,6 +67,7 @@ public:
     clApplication& operator=(const clApplication&) = delete;
 
     void SetEnvironment(Environment environment) { m_environment = std::move(environment); }
+    const Environment& GetEnvironment() const { return m_environment; }
 
     // Reads the instance switch ("-i7", "/i0x1F", "-i010") from the command line arguments
     // after the program name into the requested instance number.

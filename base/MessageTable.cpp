@@ -173,6 +173,21 @@ constexpr Entry kTable[] = {
     {157, u"%s に Camera Link シリアルライブラリがありません", u"No Camera Link serial library in %s"}, // 157
     {158, u"このチャンネルではライブラリがこの速度に対応していません。",
      u"The library does not offer this speed on the channel."}, // 158
+    {160, u"モニター", u"Monitor"}, // 160
+    {161, u"毎回の送信", u"Each round"}, // 161
+    {162, u"コマンド:", u"Command:"}, // 162
+    {163, u"間隔 (ms)", u"Interval (ms)"}, // 163
+    {164, u"開始", u"Start"}, // 164
+    {165, u"停止", u"Stop"}, // 165
+    {166, u"CSV に書き出す", u"Export CSV"}, // 166
+    {167, u" 分間を表示", u" minutes shown"}, // 167
+    {168, u"%s が範囲 %s – %s を外れました: %s", u"%s left its band %s – %s: %s"}, // 168
+    {169, u"%s が範囲 %s – %s に戻りました: %s", u"%s is back in its band %s – %s: %s"}, // 169
+    {170, u"スクリプト用ソケット", u"Scripting socket"}, // 170
+    {171, u"接続中のスクリプト: %s", u"Scripts connected: %s"}, // 171
+    {172, u"スクリプト %s が接続しました", u"Script %s connected"}, // 172
+    {173, u"スクリプト %s が切断しました", u"Script %s disconnected"}, // 173
+    {174, u"スクリプト用ソケットを開けません: %s", u"The scripting socket cannot be opened: %s"}, // 174
 };
 // clang-format on
 

@@ -166,6 +166,24 @@ enum MessageId : int {
     MSG_SPEED_NOT_SUPPORTED = 156, // marks a speed the channel does not offer
     MSG_NO_CL_LIBRARY = 157,       // %s: the folder searched
     MSG_SPEED_NOT_OFFERED = 158,
+    // The Monitor panel; the crossing lines' "%s" are the value's name, low, high and the value.
+    MSG_MONITOR = 160,
+    MSG_MONITOR_EACH_ROUND = 161,
+    MSG_MONITOR_COMMAND = 162,
+    MSG_MONITOR_INTERVAL = 163,
+    MSG_MONITOR_START = 164,
+    MSG_MONITOR_STOP = 165,
+    MSG_MONITOR_EXPORT_CSV = 166,
+    MSG_MONITOR_MINUTES_SHOWN = 167,
+    MSG_MONITOR_LEFT_BAND = 168,
+    MSG_MONITOR_BACK_IN_BAND = 169,
+    // The window's scripting socket: its View item, the status area, the log (%s: the number of
+    // scripts, a script's number, or the reason the socket cannot be made).
+    MSG_SCRIPT_SOCKET = 170,
+    MSG_SCRIPTS_CONNECTED = 171,
+    MSG_SCRIPT_CONNECTED = 172,
+    MSG_SCRIPT_DISCONNECTED = 173,
+    MSG_SCRIPT_SOCKET_FAILED = 174,
     MSG_COUNT = 200,
 };
 

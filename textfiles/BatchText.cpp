@@ -418,3 +418,17 @@ BatchTextFault ReadCheckedBatchText(const std::string& path, std::u16string& tex
     text = DecodeBatchText(bytes, code, &clean);
     return CheckBatchText(text, clean, code);
 }
+
+ScriptBatch SplitScriptBatch(std::u16string_view text) {
+    ScriptBatch batch;
+    std::vector<size_t> lineNumbers;
+    SplitBatchLines(text, batch.lines, &lineNumbers);
+    for (size_t i = 0; i < batch.lines.size(); ++i) {
+        const BatchStep step = ParseBatchLine(batch.lines[i].substr(0, kBatchLineChars));
+        if (step.kind == BatchStep::kNothing)
+            continue;
+        batch.stepLines.push_back(lineNumbers[i]);
+        batch.commands += step.kind == BatchStep::kCommand;
+    }
+    return batch;
+}

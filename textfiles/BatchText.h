@@ -72,3 +72,16 @@ BatchTextFault CheckBatchText(std::u16string_view text, bool decodedCleanly, int
 // Reads the batch file at path whole, in the encoding its bytes show, and checks it: text gets
 // the decoded text; the fault says why it must not be sent (its reason is empty when it may).
 BatchTextFault ReadCheckedBatchText(const std::string& path, std::u16string& text);
+
+// A batch file as a script's load replays it: its lines, the file's line of each step the batch
+// runs (commands and pauses; blank and comment lines run nothing), and how many are commands.
+struct ScriptBatch {
+    std::vector<std::u16string> lines;
+    std::vector<size_t> stepLines;
+    size_t commands = 0;
+    // The file's line of step (counted from 1), 0 outside the batch.
+    size_t FileLine(size_t step) const {
+        return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : 0;
+    }
+};
+ScriptBatch SplitScriptBatch(std::u16string_view text);

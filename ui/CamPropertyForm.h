@@ -8,9 +8,9 @@
 // a definition.
 #pragma once
 
+#include "app/PropValue.h"
+#include "app/PropertyBinding.h"
 #include "camdef/CamProperty.h"
-#include "ui/PropValue.h"
-#include "ui/PropertyBinding.h"
 
 #include <QWidget>
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
+#include "app/ServeSocket.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -22,6 +23,8 @@
 #include "ui/DialogBars.h"
 #include "ui/ImageButton.h"
 #include "ui/MessageBox.h"
+#include "ui/MonitorPanel.h"
+#include "ui/ScriptSocket.h"
 #include "ui/WindowPlaceIni.h"
 #include "ui/WindowPlacement.h"
 
@@ -60,6 +63,10 @@ QString ToQString(const std::u16string& text) {
 QString M(int id) {
     return QString::fromUtf16(Msg(id));
 }
+
+// Whether scripts may connect to the window's socket (1, the default) or not (0).
+constexpr char16_t kScriptingSection[] = u"Scripting";
+constexpr char16_t kScriptSocketKey[] = u"Socket";
 
 // Guards the hand-over of calls to the user-interface thread (CMainFrame::Deliver).
 std::mutex& PostLock() {
@@ -216,6 +223,30 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     statusBar()->hide();
     setAcceptDrops(true);
 
+    // The scripting socket: scripts drive the camera beside the operator, as jobs of this
+    // window's engine.
+    m_scriptLabel = new QLabel(this);
+    m_scriptLabel->setObjectName(QStringLiteral("scriptStatus"));
+    m_scriptLabel->hide();
+    statusBar()->addPermanentWidget(m_scriptLabel);
+    CScriptSocket::Hooks scriptHooks;
+    scriptHooks.deliver = [this](std::function<void()> call) { Queue(std::move(call)); };
+    scriptHooks.countChanged = [this](size_t count) {
+        m_scriptLabel->setText(ToQString(
+            FormatMsg(MSG_SCRIPTS_CONNECTED, {platform::Utf8ToUtf16(std::to_string(count))})));
+        m_scriptLabel->setVisible(count > 0);
+        if (count > 0)
+            statusBar()->show();
+    };
+    scriptHooks.log = [this](const std::u16string& text) {
+        if (m_app.AppLog())
+            m_app.AppLog()->Write(text);
+    };
+    scriptHooks.valuesChanged = [this] {
+        RefreshViews(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
+    };
+    m_script = new CScriptSocket(m_app, std::move(scriptHooks), this);
+
     UpdateCommandEnables();
 }
 
@@ -267,6 +298,8 @@ void CMainFrame::CreateMenus() {
     view->setObjectName(QStringLiteral("menuView"));
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
     AddCommand(view, kTrafficLogCommand, MSG_TRAFFIC_LOG)->setCheckable(true);
+    AddCommand(view, kMonitorCommand, MSG_MONITOR);
+    AddCommand(view, kScriptSocketCommand, MSG_SCRIPT_SOCKET)->setCheckable(true);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -347,6 +380,9 @@ void CMainFrame::ShutDownThreads() {
         return;
     m_threadsStopped = true;
     m_flushTimer->stop();
+    if (m_monitor)
+        m_monitor->Stop();
+    m_script->Stop();
     m_detached = true;
     // From here on the engine's threads never reach this window again.
     m_app.StopThreads();
@@ -485,6 +521,9 @@ intptr_t CMainFrame::OnMessageBox(uintptr_t wParam, intptr_t style) {
 
 void CMainFrame::OnStartUp() {
     m_app.StartWorkerThreads();
+    if (platform::ReadSettingInt(kScriptingSection, kScriptSocketKey, 1,
+                                 m_app.SettingsFilePath()) != 0)
+        StartScriptSocket();
     if (m_fileHooks.offerLastDefinition)
         m_fileHooks.offerLastDefinition();
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
@@ -540,6 +579,7 @@ void CMainFrame::Queue(std::function<void()> call) {
 }
 
 void CMainFrame::JobStarted(JobKind) {
+    m_script->JobStarted();
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
 }
 
@@ -549,8 +589,18 @@ void CMainFrame::CommandSent(const std::u16string& text, uint64_t receivedBefore
 }
 
 void CMainFrame::TransactionEnded(const TransactionReport& report) {
+    m_script->TransactionEnded(report);
     m_results.Put(report);
     PostUiMessage(UM_SHOW_RESULT, 0, 0);
+    if (m_roundInFlight && !report.Ok()) {
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnd.ok = false;
+        if (m_roundEnd.reason.empty())
+            m_roundEnd.reason = !report.refusal.empty() ? report.refusal
+                                : report.replyCode != kNoReplyCode
+                                    ? std::u16string(ReplyCodeText(report.replyCode))
+                                    : std::u16string(Msg(MSG_ERROR));
+    }
     if (!report.Ok())
         return;
     // The worker waits: the next command of the job is composed with what these lines carry.
@@ -566,6 +616,7 @@ void CMainFrame::ConsoleFlushWanted() {
 }
 
 void CMainFrame::BatchProgressed(const BatchProgress& progress) {
+    m_script->BatchProgressed(progress);
     if (progress.outcome != BatchProgress::kRunning) {
         Queue([this, progress] { OnBatchProgress(progress); });
         return;
@@ -590,8 +641,29 @@ void CMainFrame::BatchProgressed(const BatchProgress& progress) {
 }
 
 void CMainFrame::JobEnded(const JobReport& report) {
+    m_script->JobEnded(report);
     PostUiMessage(UM_CLOSE_WAIT_DIALOG, 0, 0);
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    if (m_roundInFlight) {
+        RoundEnd end;
+        std::function<void(const RoundEnd&)> ended;
+        {
+            std::lock_guard<std::mutex> guard(m_roundLock);
+            end = std::move(m_roundEnd);
+            ended = std::move(m_roundEnded);
+        }
+        if (end.ok && report.outcome != JobOutcome::kDone) {
+            end.ok = false;
+            end.reason = Msg(MSG_ERROR);
+        }
+        m_roundInFlight = false;
+        // The reply lines were applied before this (TransactionEnded waits for them).
+        Queue([ended = std::move(ended), end = std::move(end)] {
+            if (ended)
+                ended(end);
+        });
+        return; // a round leaves the focus where it is
+    }
     if (report.kind == JOB_SINGLE_COMMAND)
         PostUiMessage(UM_ACTIVATE_CONSOLE, 0, 0);
 }
@@ -608,7 +680,45 @@ void CMainFrame::StateChanged() {
 }
 
 int32_t CMainFrame::Ask(const EngineQuestion& question) {
+    if (m_roundInFlight) {
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnd.ok = false;
+        m_roundEnd.reason = question.text;
+        return IDOK;
+    }
+    // A script confirmed what it asked for in its request: no box opens for it.
+    if (m_script->AnswersQuestions(QThread::currentThread() == thread())) {
+        const uint32_t buttons = question.style & 0xF;
+        return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+    }
     return m_app.RequestMessageBox(question.text, question.caption, question.style);
+}
+
+int32_t CMainFrame::SubmitRound(const std::function<int32_t()>& submit,
+                                std::function<void(const RoundEnd&)> ended) {
+    if (m_commitsWaiting > 0)
+        return SUBMIT_BUSY;
+    {
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnd = {};
+        m_roundEnded = std::move(ended);
+    }
+    m_roundInFlight = true;
+    const int32_t result = submit();
+    if (result != SUBMIT_OK) {
+        m_roundInFlight = false;
+        std::lock_guard<std::mutex> guard(m_roundLock);
+        m_roundEnded = nullptr;
+    }
+    return result;
+}
+
+void CMainFrame::ShowMonitor() {
+    if (!m_monitor)
+        m_monitor = new CMonitorPanel(m_app, *this);
+    m_monitor->show();
+    m_monitor->raise();
+    m_monitor->activateWindow();
 }
 
 void CMainFrame::Post(std::function<void()> task, int delayMs) {
@@ -669,9 +779,12 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
         m_propertyCalls.reloadValues();
     const int32_t result = engine->RunPropertyJob(property);
     if (result == SUBMIT_BUSY) {
-        // A second commit while a job runs or waits: it runs after that job.
+        // A second commit while a job runs or waits: it runs after that job, before any round
+        // of the Monitor.
+        ++m_commitsWaiting;
         QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
                            [this, generation, index] {
+                               --m_commitsWaiting;
                                if (!m_detached)
                                    OnRunPropertyJob(generation, index);
                            });
@@ -785,6 +898,8 @@ void CMainFrame::UpdateCommandEnables() {
         action->setEnabled(mainframe::IsCommandEnabled(id, s));
     if (QAction* traffic = Action(mainframe::kTrafficLogCommand))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
+    if (QAction* socket = Action(mainframe::kScriptSocketCommand))
+        socket->setChecked(m_script->Listening());
     using namespace mainframe;
     for (int control : barcontrol::kCommandButtons)
         m_upper->SetCommandEnabled(control, IsCommandEnabled(CommandOfControl(control), s));
@@ -801,6 +916,8 @@ void CMainFrame::RefreshViews(uint32_t flags) {
         m_console->Refresh(m_app.IsEngineReady());
     if ((flags & REFRESH_PROPERTIES) && PropertyViewValid() && m_propertyCalls.refresh)
         m_propertyCalls.refresh(flags);
+    if ((flags & REFRESH_PROPERTIES) && m_monitor)
+        m_monitor->DefinitionMayHaveChanged();
     if (flags)
         UpdateCommandEnables();
 }
@@ -897,6 +1014,12 @@ void CMainFrame::RunCommand(int id) {
         break;
     case kTrafficLogCommand:
         ToggleTrafficLog();
+        break;
+    case kMonitorCommand:
+        ShowMonitor();
+        break;
+    case kScriptSocketCommand:
+        ToggleScriptSocket();
         break;
     case IDC_CANCEL_RECEIVING:
         if (clCommunicateModel* engine = m_app.Engine())
@@ -1075,6 +1198,28 @@ void CMainFrame::ToggleTrafficLog() {
                           MB_OK | MB_ICONWARNING);
     }
     UpdateCommandEnables();
+}
+
+void CMainFrame::ToggleScriptSocket() {
+    const bool on = !m_script->Listening();
+    if (on)
+        StartScriptSocket();
+    else
+        m_script->Stop();
+    platform::WriteSetting(kScriptingSection, kScriptSocketKey, on ? u"1" : u"0",
+                           m_app.SettingsFilePath());
+    UpdateCommandEnables();
+}
+
+void CMainFrame::StartScriptSocket() {
+    const std::string path =
+        serve::WindowSocketPath(m_app.GetEnvironment().scriptFolder, m_app.InstanceNumber());
+    std::string error = "XDG_RUNTIME_DIR is not set";
+    if (!path.empty() && m_script->Start(path, error))
+        return;
+    const std::u16string text = FormatMsg(MSG_SCRIPT_SOCKET_FAILED, {platform::Utf8ToUtf16(error)});
+    if (m_app.AppLog())
+        m_app.AppLog()->Write(text);
 }
 
 void CMainFrame::StartSplitMode() {

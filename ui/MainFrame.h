@@ -14,6 +14,7 @@
 #include "comm/EngineEvents.h"
 #include "ui/ConsoleForm.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/MonitorPanel.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -30,6 +31,7 @@
 class clApplication;
 class CDialogBarLower;
 class CDialogBarUpper;
+class CScriptSocket;
 class QAction;
 class QLabel;
 class QProgressBar;
@@ -109,6 +111,21 @@ public:
     void Post(std::function<void()> task, int delayMs = 0) override;
     void Pump() override;
 
+    // A round of the Monitor: the job submit hands to the engine runs as any other, but asks the
+    // user nothing (each question is answered OK without a box and its text kept as the reason)
+    // and its end goes to ended on the user-interface thread: ok when every transaction ended
+    // with an OK reply. Submit only while the engine is idle; returns submit's result, or
+    // SUBMIT_BUSY while a commit of the operator waits for its turn.
+    struct RoundEnd {
+        bool ok = true;
+        std::u16string reason; // why it failed
+    };
+    int32_t SubmitRound(const std::function<int32_t()>& submit,
+                        std::function<void(const RoundEnd&)> ended);
+    // The Monitor panel (View popup), made when it is first shown.
+    CMonitorPanel* Monitor() const { return m_monitor; }
+    void ShowMonitor();
+
     // The status area under the lower bar: the report's text and the lines done.
     QLabel* BatchStatusLabel() const { return m_batchLabel; }
     QProgressBar* BatchProgressBar() const { return m_batchBar; }
@@ -122,6 +139,9 @@ public:
     QSplitter* Splitter() const { return m_splitter; }
     // Runs only while received bytes wait for their console flush.
     QTimer* ConsoleFlushTimer() const { return m_flushTimer; }
+    // The scripting socket (listening or not) and the status area's count of its scripts.
+    CScriptSocket* ScriptSocket() const { return m_script; }
+    QLabel* ScriptStatusLabel() const { return m_scriptLabel; }
 
 protected:
     // Handler of the application window messages; runs on the user-interface thread.
@@ -169,6 +189,9 @@ private:
     void StartSplitMode();
     // Starts or stops the traffic log beside the settings file.
     void ToggleTrafficLog();
+    // Starts or stops the scripting socket (the settings key keeps the choice).
+    void ToggleScriptSocket();
+    void StartScriptSocket();
     void EndSplitMode(bool keep);
     void NextPane(bool forward);
 
@@ -192,6 +215,8 @@ private:
     std::atomic<bool> m_enablesQueued{false};
     QLabel* m_batchLabel = nullptr;
     QProgressBar* m_batchBar = nullptr;
+    CScriptSocket* m_script = nullptr;
+    QLabel* m_scriptLabel = nullptr;
     // The data of the messages the engine's events queue: one entry per message, taken by its
     // handler in the order they were queued (the worker puts, the window takes).
     template <class T>
@@ -220,6 +245,14 @@ private:
     // A running batch's report the window has not shown yet (only the newest counts).
     std::mutex m_progressLock;
     std::unique_ptr<BatchProgress> m_pendingProgress;
+    QPointer<CMonitorPanel> m_monitor;
+    // The Monitor's round while it runs: set before it is submitted, ended on the worker by
+    // JobEnded (before the next job can start), so no question of another job is taken for it.
+    std::atomic<bool> m_roundInFlight{false};
+    std::mutex m_roundLock;
+    RoundEnd m_roundEnd;
+    std::function<void(const RoundEnd&)> m_roundEnded;
+    int m_commitsWaiting = 0; // commits retried when the engine is idle again
     QList<int> m_splitSizesBefore;
     bool m_splitMode = false;
     bool m_placementSaved = false;

@@ -58,6 +58,8 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     case ID_APP_EXIT:
     case ID_WINDOW_SPLIT:
     case kTrafficLogCommand:
+    case kMonitorCommand:
+    case kScriptSocketCommand:
     case IDC_SHOW_CONSOLE:
     case IDC_HIDE_CONSOLE:
         return true;

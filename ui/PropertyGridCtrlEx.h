@@ -7,7 +7,7 @@
 // per row. The grid owns its items; an item added under a group belongs to the group.
 #pragma once
 
-#include "ui/PropValue.h"
+#include "app/PropValue.h"
 
 #include <QAbstractScrollArea>
 #include <QMetaObject>

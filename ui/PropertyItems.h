@@ -9,8 +9,8 @@
 //   CMFCPropertyGridPropertyEx     the base; alone it shows "unknown" properties
 #pragma once
 
-#include "ui/PropValue.h"
-#include "ui/PropertyBinding.h"
+#include "app/PropValue.h"
+#include "app/PropertyBinding.h"
 #include "ui/PropertyGridCtrlEx.h"
 #include "ui/PropertyViewLogic.h"
 

@@ -2,6 +2,7 @@
 // an in-process camera compared with its floor (the camera's answer time) and its target
 // ceiling (the answer time plus 2 ms: the transaction wakes on the received bytes).
 #include "comm/CommunicateModel.h"
+#include "comm/EngineProbe.h"
 #include "support/ScriptedCamera.h"
 
 #include <benchmark/benchmark.h>
@@ -58,7 +59,7 @@ void BM_RingAppendAndTake3072(benchmark::State& state) {
 }
 BENCHMARK(BM_RingAppendAndTake3072);
 
-// One command step; the camera answers after state.range(0) milliseconds.
+// One transaction; the camera answers after state.range(0) milliseconds.
 void BM_CommandStep(benchmark::State& state) {
     const int answerMs = static_cast<int>(state.range(0));
     clEngineContextStore ctx;
@@ -75,7 +76,7 @@ void BM_CommandStep(benchmark::State& state) {
     for (auto _ : state) {
         camera.Expect({{answerMs, ">OK\r\n>GAIN 12\r\n\x04"}});
         bool stop = false;
-        const int32_t r = engine.CommandStep(stop, u"gain 12");
+        const int32_t r = clCommunicateModelProbe::RunTransaction(engine, stop, u"gain 12");
         if (r != 0)
             state.SkipWithError("command step failed");
     }

@@ -5,6 +5,8 @@
 //                               traffic: CPU share and voluntary context switches a second
 //   bench_idle idle-tcp [SECONDS]  the same with the simulator served on TCP, connected
 //                               through tcp://127.0.0.1:PORT
+//   bench_idle watch [SECONDS]  as idle, with the sample definition open and the Monitor
+//                               reading the drifting sensor temperature every second
 //   bench_idle flood [BYTES]    a writer process sends BYTES (default 4 MB) of text lines
 //                               without pause and answers a command sent from the console
 //                               halfway: the longest stall of the UI thread (probes posted to
@@ -16,7 +18,9 @@
 // Real application start-up, real window (QT_QPA_PLATFORM=offscreen is set when unset), real
 // built-in serial port, real engine threads.
 #include "app/Application.h"
+#include "app/Monitor.h"
 #include "base/Messages.h"
+#include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "components/vorlix/Vorlix.h"
 #include "platform/IniProfile.h"
@@ -25,8 +29,10 @@
 #include "tests/support/FakeWorkingSet.h"
 #include "ui/ConsoleEdit.h"
 #include "ui/ConsoleForm.h"
+#include "ui/DialogBars.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/MonitorPanel.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -143,7 +149,27 @@ void RunFor(int ms) {
     loop.exec();
 }
 
-int Idle(int seconds, bool tcp) {
+// The sample definition opened and the Monitor started: a 1 s round reading the sensor
+// temperature, plotted.
+bool StartWatch(Window& window) {
+    const std::string definition = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml";
+    clCamPropertyMgr& mgr = window.app.Engine()->PropertyManager();
+    mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
+                                                  "/CamDefine/OrvaCamSchema_v%d_%d.xsd"));
+    if (mgr.Load(platform::Utf8ToUtf16(definition)) != 0)
+        return false;
+    window.app.SetCurrentDefinitionFile(platform::Utf8ToUtf16(definition));
+    MonitorChoice choice;
+    choice.run = u"ReadTemperature";
+    choice.traces = {{u"SensorTemperature", true, 0.0, 50.0}};
+    if (!choice.Write(window.app.SettingsFilePath(), u"XC-100.xml"))
+        return false;
+    window.frame->ShowMonitor();
+    window.frame->Monitor()->Start();
+    return window.frame->Monitor()->Running();
+}
+
+int Idle(int seconds, bool tcp, bool watch) {
     // The link in a folder of its own: the watch over it sleeps until that folder changes.
     std::string folder = (fs::temp_directory_path() / "quillon-bench-sim-XXXXXX").string();
     if (!mkdtemp(folder.data()))
@@ -158,8 +184,8 @@ int Idle(int seconds, bool tcp) {
         const std::string program = std::string(QUILLON_BIN_DIR) + "/camsim";
         const std::string definition = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml";
         execl(program.c_str(), "camsim", "--definition", definition.c_str(),
-              tcp ? "--tcp" : "--link", tcp ? "127.0.0.1:0" : link.c_str(),
-              static_cast<char*>(nullptr));
+              tcp ? "--tcp" : "--link", tcp ? "127.0.0.1:0" : link.c_str(), "--drift",
+              "SensorTemperature=0.1", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -176,6 +202,8 @@ int Idle(int seconds, bool tcp) {
         Window window;
         if (!window.Start(link)) {
             std::fprintf(stderr, "could not connect to the simulator at %s\n", link.c_str());
+        } else if (watch && !StartWatch(window)) {
+            std::fprintf(stderr, "could not start the Monitor\n");
         } else {
             RunFor(1000); // start-up settles
             const ProcessCounts a = ReadCounts();
@@ -183,8 +211,10 @@ int Idle(int seconds, bool tcp) {
             RunFor(seconds * 1000);
             const ProcessCounts b = ReadCounts();
             const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-            std::printf("idle, connected to %s, %d s, %d threads\n", link.c_str(), seconds,
-                        b.threads);
+            std::printf("%s, connected to %s, %d s, %d threads\n",
+                        watch ? "1 s Monitor rounds" : "idle", link.c_str(), seconds, b.threads);
+            if (watch)
+                std::printf("  %zu rounds\n", window.frame->Monitor()->History().Rounds().size());
             std::printf("  CPU %.4f %% of one core (target < 0.1 %%)\n",
                         100.0 * static_cast<double>(b.cpuNs - a.cpuNs) / 1e9 / wall);
             std::printf("  wake-ups %.2f /s (voluntary context switches; target <= 0.5 /s)\n",
@@ -265,6 +295,12 @@ bool ConsoleShows(const CMainFrame& frame, std::u16string_view text) {
         if (it->find(text) != std::u16string::npos)
             return true;
     return false;
+}
+
+// The result the lower bar shows ("OK" when the reply was).
+std::string ResultText(const CMainFrame& frame) {
+    const auto* result = frame.LowerBar()->findChild<QLineEdit*>(QStringLiteral("ctl1076"));
+    return result ? result->text().toStdString() : std::string("?");
 }
 
 double Seconds(Clock::duration d) {
@@ -371,7 +407,7 @@ int Flood(long bytes) {
                 std::printf("  command sent after %.2f s: reply shown %.1f ms after it was "
                             "written (target <= 100 ms), result %s\n",
                             Seconds(sentAt - t0), Seconds(replyShown - answeredAt) * 1000.0,
-                            engine.ReplyCode() == 0 ? "OK" : "not OK");
+                            ResultText(frame).c_str());
             else
                 std::printf("  the command's reply was %s\n",
                             answered ? "never shown" : "never written");
@@ -445,13 +481,14 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     const std::string mode = argc > 1 ? argv[1] : "idle";
     QApplication qapp(argc, argv);
-    if (mode == "idle" || mode == "idle-tcp")
-        return Idle(argc > 2 ? std::atoi(argv[2]) : 30, mode == "idle-tcp");
+    if (mode == "idle" || mode == "idle-tcp" || mode == "watch")
+        return Idle(argc > 2 ? std::atoi(argv[2]) : 30, mode == "idle-tcp", mode == "watch");
     if (mode == "flood")
         return Flood(argc > 2 ? std::atol(argv[2]) : 4L << 20);
     if (mode == "bursts")
         return Bursts(argc > 2 ? std::atoi(argv[2]) : 20);
-    std::fprintf(stderr,
-                 "usage: bench_idle idle|idle-tcp [SECONDS] | flood [BYTES] | bursts [COUNT]\n");
+    std::fprintf(
+        stderr,
+        "usage: bench_idle idle|idle-tcp|watch [SECONDS] | flood [BYTES] | bursts [COUNT]\n");
     return 2;
 }

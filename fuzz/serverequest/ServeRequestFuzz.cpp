@@ -2,7 +2,7 @@
 // the framer gives the same lines however the bytes arrive, every line read gives a request of
 // a known method or an error response of a protocol code, and every response written is one
 // line of JSON that reads back as it was.
-#include "tools/cli/ServeRequest.h"
+#include "app/ServeRequest.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -8,11 +8,12 @@
         print(cam["Gain"])
 
 :func:`open` starts a server of its own for one camera; :func:`connect` joins a
-``quillon-cli serve --socket PATH`` others share. Errors raise :class:`QuillonError`
+``quillon-cli serve --socket PATH`` others share, and :func:`attach` the camera of a running
+Quillon window beside its operator. Errors raise :class:`QuillonError`
 subclasses named after quillon-cli's exit statuses.
 """
 
-from .camera import Camera, Watch, connect, find_cli, open
+from .camera import Camera, Watch, attach, connect, find_cli, open, window_socket
 from .errors import (FileError, PortError, ProtocolError, QuillonError, ReplyCodeError,
                      ServerGoneError, TransactionError, UsageError, VerifyError)
 from .reports import (Identity, Interface, LoadResult, Mismatch, OpenInfo, Port, PortLost,
@@ -20,7 +21,7 @@ from .reports import (Identity, Interface, LoadResult, Mismatch, OpenInfo, Port,
                       SetReports, Traffic, Transaction, Value)
 
 __all__ = [
-    "Camera", "Watch", "connect", "find_cli", "open",
+    "Camera", "Watch", "attach", "connect", "find_cli", "open", "window_socket",
     "QuillonError", "UsageError", "FileError", "PortError", "TransactionError",
     "ReplyCodeError", "VerifyError", "ProtocolError", "ServerGoneError",
     "Identity", "Interface", "LoadResult", "Mismatch", "OpenInfo", "Port", "PortLost",

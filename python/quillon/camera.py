@@ -415,3 +415,21 @@ def connect(socket_path: PathLike) -> Camera:
     Raises ServerGoneError when nothing listens there."""
     path = os.fspath(socket_path)
     return Camera(lambda notify: SocketConnection(path, notify))
+
+
+def window_socket(instance: int = 0) -> str:
+    """The scripting socket of the Quillon window of ``instance``:
+    ``$XDG_RUNTIME_DIR/quillon/Quillon_NN.sock``."""
+    runtime = os.environ.get("XDG_RUNTIME_DIR")
+    if not runtime:
+        raise ServerGoneError("XDG_RUNTIME_DIR is not set: no window socket to attach to")
+    return os.path.join(runtime, "quillon", "Quillon_%02d.sock" % instance)
+
+
+def attach(instance: int = 0) -> Camera:
+    """Join the camera a running Quillon window holds (its instance number), beside its
+    operator. The window holds the port: ``open`` and ``close`` are refused (PortError), and
+    each request runs as one of the window's own jobs, in turn with the operator's. Raises
+    ServerGoneError when the window does not listen (not running, or its View item
+    "Scripting socket" off)."""
+    return connect(window_socket(instance))

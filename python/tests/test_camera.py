@@ -238,6 +238,32 @@ class CameraTest(unittest.TestCase):
         self.assertFalse(path.exists())
         self.assertRaises(quillon.ServerGoneError, quillon.connect, path)
 
+    def test_attach_finds_the_window_of_an_instance(self) -> None:
+        # A serve on the window's path stands in for the window (the window itself is tested
+        # with its socket in the window's own tests).
+        sim = self.camsim()
+        runtime = self.dir.file("runtime")
+        (runtime / "quillon").mkdir(parents=True, mode=0o700)
+        path = runtime / "quillon" / "Quillon_03.sock"
+        server = subprocess.Popen(
+            [str(support.cli_path()), "--port", sim.port, "--definition",
+             str(support.definition_path()), "serve", "--socket", str(path)])
+        self.addCleanup(lambda: server.poll() is None and server.kill())
+        self.assertTrue(support.wait_until(path.exists))
+        saved = os.environ.get("XDG_RUNTIME_DIR")
+        os.environ["XDG_RUNTIME_DIR"] = str(runtime)
+        try:
+            self.assertEqual(quillon.window_socket(3), str(path))
+            with quillon.attach(3) as cam:
+                self.assertEqual(cam.open().identity.model, "XC-100")
+            self.assertRaises(quillon.ServerGoneError, quillon.attach, 4)
+        finally:
+            if saved is None:
+                del os.environ["XDG_RUNTIME_DIR"]
+            else:
+                os.environ["XDG_RUNTIME_DIR"] = saved
+        support.terminate(server)
+
 
 if __name__ == "__main__":
     unittest.main()

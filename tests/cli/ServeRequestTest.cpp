@@ -1,6 +1,6 @@
 // The scripting service's request reader: what each kind of line is answered with, and the
 // framing of a client's bytes into lines.
-#include "tools/cli/ServeRequest.h"
+#include "app/ServeRequest.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
 // load --verify's comparison of a command with the camera's reply, slot by slot, on real
 // definitions: the sample and one with a Float slot and a command of an Integer and a String.
-#include "tools/cli/Verify.h"
+#include "app/Verify.h"
 
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"

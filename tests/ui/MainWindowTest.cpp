@@ -5,6 +5,7 @@
 #include "BoxAnswer.h"
 #include "QtAppTest.h"
 #include "app/Application.h"
+#include "app/Monitor.h"
 #include "app/PortLinkGuard.h"
 #include "app/PortReasonText.h"
 #include "base/MessageTable.h"
@@ -37,6 +38,7 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/MonitorPanel.h"
 #include "ui/QuastorSettingDialog.h"
 #include "ui/QuillonApp.h"
 #include "ui/SimpleSelectDlg.h"
@@ -47,12 +49,14 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QChartView>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -60,6 +64,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
@@ -308,8 +313,10 @@ TEST(MainFrameMenus, BothLanguagesInOrder) {
                   (QStringList{M(MSG_SELECT_FILE), M(MSG_AUTO_SELECT_BY_STA)}));
         EXPECT_EQ(Texts(top[1]->menu()),
                   (QStringList{M(MSG_CONNECT), M(MSG_DISCONNECT), "-", M(MSG_COMM_SETTINGS)}));
-        EXPECT_EQ(Texts(top[2]->menu()), (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG)}));
+        EXPECT_EQ(Texts(top[2]->menu()), (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG),
+                                                      M(MSG_MONITOR), M(MSG_SCRIPT_SOCKET)}));
         EXPECT_TRUE(frame.Action(kTrafficLogCommand)->isCheckable());
+        EXPECT_TRUE(frame.Action(kScriptSocketCommand)->isCheckable());
         EXPECT_EQ(Texts(top[3]->menu()), QStringList{M(MSG_ABOUT)});
         const QString show =
             frame.LowerBar()->findChild<QAbstractButton*>(QStringLiteral("ctl1203"))->text();
@@ -1529,3 +1536,176 @@ TEST_P(LayoutWindowTest, HoldsAtTheFirstSizeAndWhenResized) {
 // The offscreen platform's own font, a desktop's usual one, and a larger one.
 INSTANTIATE_TEST_SUITE_P(FontSizes, LayoutWindowTest, ::testing::Values(9, 10, 12),
                          [](const auto& info) { return std::to_string(info.param) + "pt"; });
+
+// ---- the Monitor panel
+
+namespace {
+
+// The window with the sample definition open and the simulator's sensor temperature rising by
+// one at each reading; the Monitor's choice is put in the settings file before the definition
+// opens, as a former session left it.
+class MonitorWindowTest : public FileCommandTest {
+protected:
+    MonitorWindowTest() { sim.drifts = {{u"SensorTemperature", 1.0}}; }
+    void OpenWith(const MonitorChoice& choice) {
+        ASSERT_TRUE(choice.Write(settings, u"XC-100.xml"));
+        ASSERT_EQ(files->OpenDefinitionFile(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
+                                                                  "/CamDefine/XC-100.xml")),
+                  0);
+        frame->SetPropertyView(new QWidget, {}); // the commits' view
+        frame->RefreshViews(REFRESH_STATUS | REFRESH_PROPERTIES);
+        frame->RunCommand(kMonitorCommand);
+        ASSERT_NE(panel(), nullptr);
+        Button(1012)->click();
+        ASSERT_TRUE(app.IsConnected());
+    }
+    CMonitorPanel* panel() { return frame->Monitor(); }
+    size_t Rounds() { return panel()->History().Rounds().size(); }
+    // Posts a commit of Gain and waits until the camera has it; returns how many rounds went
+    // out between the post and the commit.
+    int CommitGain(int64_t value) {
+        clCamPropertyMgr& mgr = app.Engine()->PropertyManager();
+        auto* gain = static_cast<clCamPropertyInteger*>(mgr.FindProperty(u"Gain"));
+        mgr.SetIntegerValue(gain, value);
+        const size_t before = server.Received().size();
+        const clCamPropertyMgr::RecordName name = mgr.NameOf(gain);
+        frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
+        const std::string sent = "gai " + std::to_string(value) + "\r";
+        std::string after;
+        EXPECT_TRUE(WaitProcessingEvents([&] {
+            after = server.Received().substr(before);
+            return after.find(sent) != std::string::npos;
+        })) << after;
+        after.resize(std::min(after.size(), after.find(sent)));
+        int rounds = 0;
+        for (size_t at = after.find("tmp\r"); at != std::string::npos;
+             at = after.find("tmp\r", at + 1))
+            ++rounds;
+        return rounds;
+    }
+};
+
+class SilentMonitorTest : public MonitorWindowTest {
+protected:
+    SilentMonitorTest() {
+        faults.noAnswer = true;
+        receiveTimeout = u"300";
+    }
+};
+
+} // namespace
+
+// Rounds run between the operator's commits, each commit waits for at most the round on the
+// wire; the temperature leaving its band turns the status red and writes one log line however
+// long it stays out; the choice shown is the one kept, and what the panel changes is kept.
+TEST_F(MonitorWindowTest, RoundsRunInTheGapsAndACrossingIsLoggedOnce) {
+    MonitorChoice kept;
+    kept.run = u"ReadTemperature";
+    kept.intervalMs = 100;
+    kept.traces = {{u"Gain", false, 0, 0}, {u"SensorTemperature", true, 0.5, 3.5}};
+    OpenWith(kept);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(panel()->Choice(), kept);
+
+    panel()->Start();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return Rounds() >= 1; }));
+    EXPECT_LE(CommitGain(55), 1);
+    ASSERT_TRUE(WaitProcessingEvents([&] { return Rounds() >= 3; }));
+    EXPECT_LE(CommitGain(56), 1);
+    const std::string received = server.Received();
+    EXPECT_LT(received.find("gai 55\r"), received.find("gai 56\r"));
+    // Out of the band from 4 on, for a few rounds more.
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        const auto& rounds = panel()->History().Rounds();
+        return rounds.back().values[1].value_or(0) >= 6;
+    }));
+    panel()->Stop();
+    EXPECT_TRUE(panel()->History().Outside(1));
+    EXPECT_NE(panel()->StatusLine()->styleSheet(), QString());
+    const std::u16string left =
+        FormatMsg(MSG_MONITOR_LEFT_BAND, {u"SensorTemperature", u"0.5", u"3.5", u"4"});
+    const std::u16string log = LogText();
+    EXPECT_NE(log.find(left), std::u16string::npos) << platform::Utf16ToUtf8(log);
+    EXPECT_EQ(log.find(left), log.rfind(left));
+    EXPECT_EQ(panel()->History().Rounds().back().values[0], 56.0);
+
+    // The export has a line per round.
+    const std::string csv = folder.file("monitor.csv");
+    ASSERT_TRUE(panel()->ExportCsv(platform::Utf8ToUtf16(csv)));
+    std::ifstream in(csv);
+    const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    EXPECT_EQ(static_cast<size_t>(lines), Rounds() + 1);
+
+    // A change in the panel is kept, and a panel made afresh (the next session) shows it.
+    panel()->IntervalSpin()->setValue(2500);
+    kept.intervalMs = 2500;
+    EXPECT_EQ(MonitorChoice::Read(settings, u"XC-100.xml"), kept);
+    CMonitorPanel next(app, *frame);
+    EXPECT_EQ(next.Choice(), kept);
+}
+
+// A round whose reply never comes is a gap with the reason on the status line and no box; the
+// commit made meanwhile runs after it (and its own time-out asks as ever).
+TEST_F(SilentMonitorTest, ARoundWithoutReplyIsAGapAndTheCommitStillRuns) {
+    BoxAnswer boxes(QMessageBox::Ok);
+    MonitorChoice kept;
+    kept.run = u"ReadTemperature";
+    kept.traces = {{u"SensorTemperature", false, 0, 0}};
+    kept.intervalMs = 100;
+    OpenWith(kept);
+    ASSERT_FALSE(HasFatalFailure());
+    panel()->Start();
+    ASSERT_TRUE(
+        WaitProcessingEvents([&] { return server.Received().find("tmp\r") != std::string::npos; }));
+    EXPECT_LE(CommitGain(57), 1);
+    ASSERT_TRUE(WaitProcessingEvents([&] { return !boxes.texts.isEmpty() && Rounds() >= 1; }));
+    panel()->Stop();
+    ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
+    EXPECT_EQ(panel()->History().Rounds().front().values,
+              std::vector<std::optional<double>>{std::nullopt});
+    EXPECT_EQ(panel()->StatusLine()->text(), M(MSG_RECEIVE_TIMEOUT));
+    EXPECT_EQ(boxes.texts, QStringList{M(MSG_RECEIVE_TIMEOUT)}) << "the commit's, not a round's";
+}
+
+namespace {
+using MonitorChartTest = QtAppTest;
+} // namespace
+
+// A day of rounds shown whole: a few points per plot column, yet the one high peak and the
+// gap (a break in the line) are still there; the last few minutes are drawn point by point.
+TEST_F(MonitorChartTest, ADayOfRoundsKeepsItsPeakAndItsGap) {
+    clApplication app;
+    CMainFrame frame(app);
+    CMonitorPanel panel(app, frame);
+    panel.resize(1000, 500);
+    clMonitorHistory history({{u"Value", false, 0, 0}});
+    const auto now = std::chrono::system_clock::now();
+    const size_t n = clMonitorHistory::kMaxRounds;
+    for (size_t r = 0; r < n; ++r)
+        history.Append({now - std::chrono::seconds(n - r),
+                        {r == 40000 ? std::nullopt
+                                    : std::optional<double>(r == 50000 ? 99.0 : double(r % 7))}});
+    for (const int minutes : {24 * 60, 5}) {
+        panel.MinutesSpin()->setValue(minutes);
+        panel.ShowHistory(history);
+        std::vector<QList<QPointF>> lines;
+        for (QAbstractSeries* s : panel.ChartView()->chart()->series())
+            if (const auto points = static_cast<QLineSeries*>(s)->points(); !points.isEmpty())
+                lines.push_back(points);
+        size_t points = 0;
+        double peak = 0;
+        for (const auto& line : lines) {
+            points += static_cast<size_t>(line.size());
+            for (const QPointF& p : line)
+                peak = std::max(peak, p.y());
+        }
+        if (minutes == 5) {
+            EXPECT_EQ(lines.size(), 1u);
+            EXPECT_NEAR(double(points), 300.0, 1.0) << "every round of the last five minutes";
+            continue;
+        }
+        EXPECT_EQ(lines.size(), 2u) << "the gap breaks the line";
+        EXPECT_LT(points, 4000u);
+        EXPECT_EQ(peak, 99.0);
+    }
+}

@@ -1,6 +1,6 @@
 // Property bindings: what quillon-cli's text and the window's editor store for the same typed
 // value, on a real definition.
-#include "ui/PropertyBinding.h"
+#include "app/PropertyBinding.h"
 
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"

@@ -1,5 +1,9 @@
 #include "tools/cli/Commands.h"
 
+#include "app/Monitor.h"
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
+#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommandCheck.h"
@@ -7,12 +11,9 @@
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
-#include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
-#include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
-#include "tools/cli/Verify.h"
 
 #include <algorithm>
 #include <charconv>
@@ -509,16 +510,6 @@ int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::
 }
 
 // ---- watch
-
-// A CSV field: quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string out = "\"";
-    for (const char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
 
 int Watch(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
     constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;

@@ -1,12 +1,12 @@
 #include "tools/cli/Reports.h"
 
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
+#include "app/Verify.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
 #include "tools/cli/Commands.h"
-#include "tools/cli/DefinitionCheck.h"
-#include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Session.h"
-#include "tools/cli/Verify.h"
 
 #include <algorithm>
 #include <charconv>
@@ -97,32 +97,4 @@ std::pair<std::string, json> ReportedText(const clCamPropertyMgr& m, const Repor
     else
         value["value"] = text;
     return {text, value};
-}
-
-// Properties in the order of the property tree, then those outside it by name.
-std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m) {
-    std::vector<const clCamProperty*> out;
-    std::set<const clCamProperty*> seen;
-    for (const std::u16string& name : TreePropertyNames(m))
-        if (const clCamProperty* p = m.FindProperty(name); p && seen.insert(p).second)
-            out.push_back(p);
-    std::vector<const clCamProperty*> rest;
-    for (const auto& [name, p] : m.Properties())
-        if (!seen.count(p.get()))
-            rest.push_back(p.get());
-    std::sort(rest.begin(), rest.end(),
-              [](const clCamProperty* a, const clCamProperty* b) { return a->name < b->name; });
-    out.insert(out.end(), rest.begin(), rest.end());
-    return out;
-}
-
-json PlainValue(const json& value) {
-    return value.contains("entry") ? value["entry"] : value["value"];
-}
-
-json Texts(const clMultiLangString& s) {
-    json o = json::object();
-    for (const auto& [lang, text] : s.Texts())
-        o[Utf8(lang)] = Utf8(text);
-    return o;
 }

@@ -3,6 +3,7 @@
 // of the property tree, a bilingual text as JSON.
 #pragma once
 
+#include "app/PropertyEdit.h"
 #include "camdef/CamProperty.h"
 
 #include <nlohmann/json.hpp>
@@ -35,13 +36,3 @@ std::vector<ReportedValue> CarriedProperties(const clCamPropertyMgr& m, const Cl
 // The value of a reported property as text and as JSON (PropertyValueJson's object).
 std::pair<std::string, nlohmann::json> ReportedText(const clCamPropertyMgr& m,
                                                     const ReportedValue& r);
-
-// A value of PropertyValueJson as scripts get it: Integer and Float numbers, Bool true/false,
-// String text, Selection the entry's text.
-nlohmann::json PlainValue(const nlohmann::json& value);
-
-// Properties in the order of the property tree, then those outside it by name.
-std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m);
-
-// {"ja": ..., "en": ...}: the texts a bilingual string has.
-nlohmann::json Texts(const clMultiLangString& s);

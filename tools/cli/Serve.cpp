@@ -1,5 +1,10 @@
 #include "tools/cli/Serve.h"
 
+#include "app/DefinitionCheck.h"
+#include "app/PropertyEdit.h"
+#include "app/ServeRequest.h"
+#include "app/ServeSocket.h"
+#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
@@ -11,13 +16,9 @@
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "tools/cli/Commands.h"
-#include "tools/cli/DefinitionCheck.h"
 #include "tools/cli/Output.h"
-#include "tools/cli/PropertyEdit.h"
 #include "tools/cli/Reports.h"
-#include "tools/cli/ServeRequest.h"
 #include "tools/cli/Session.h"
-#include "tools/cli/Verify.h"
 
 #include <algorithm>
 #include <atomic>
@@ -207,7 +208,6 @@ private:
     CliJob RunJob(const std::function<CliJob()>& run, json& transactions, json extra = nullptr);
     json IdentityJson();
     std::vector<PropertyEdit> ParseValues(const json& values);
-    void ThrowForEdit(const std::string& name, const std::string& error);
     void Notify(const std::string& event, const std::string& method, const json& params);
 
     clCliSession& m_session;
@@ -345,9 +345,7 @@ void clServer::Accept(int listenFd) {
     if (fd < 0)
         return;
     // Only the user who runs the service may drive its camera.
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+    if (!serve::PeerIsUser(fd, ::getuid())) {
         ::close(fd);
         return;
     }
@@ -548,24 +546,8 @@ void clServer::NeedDefinition() {
 }
 
 json ReportJson(const CliTransaction& t) {
-    const char* result = "send_failed";
-    if (!t.lostDevice.empty())
-        result = "lost";
-    else if (t.result == TRANSACTION_OK)
-        result = t.replyCode == kReplyCodeOk ? "ok" : "reply_code";
-    else if (t.result == TRANSACTION_TIMEOUT)
-        result = "timeout";
-    else if (t.result == TRANSACTION_CANCELLED)
-        result = "cancelled";
-    json replies = json::array();
-    for (const std::u16string& line : t.replyLines)
-        replies.push_back(Utf8(ReplyText(line)));
-    return {{"command", Utf8(t.command)},
-            {"result", result},
-            {"reply_code",
-             t.replyCode == kNoReplyCode ? json(nullptr) : json(Utf8(ReplyCodeText(t.replyCode)))},
-            {"replies", replies},
-            {"elapsed_ms", t.elapsedMs}};
+    return TransactionJson(t.command, t.result, t.replyCode, t.replyLines, t.elapsedMs,
+                           !t.lostDevice.empty());
 }
 
 CliJob clServer::RunJob(const std::function<CliJob()>& run, json& transactions, json extra) {
@@ -627,41 +609,12 @@ std::vector<const clCamProperty*> NamedProperties(const clCamPropertyMgr& m, con
     return list;
 }
 
-void clServer::ThrowForEdit(const std::string& name, const std::string& error) {
-    json data = nullptr;
-    const clCamPropertyMgr& m = m_session.Manager();
-    if (auto* i = PropertyAs<clCamPropertyInteger>(m.FindProperty(Wide(name)))) {
-        int64_t min = 0, max = 0, inc = 1;
-        m.GetIntegerMin(i, min);
-        m.GetIntegerMax(i, max);
-        m.GetIntegerInc(i, inc);
-        data = {{"name", name}, {"min", min}, {"max", max}, {"inc", inc}};
-    }
-    throw Failure{kCliUsage, error, data};
-}
-
-// NAME=VALUE arguments from the values object, read as quillon-cli set reads them.
 std::vector<PropertyEdit> clServer::ParseValues(const json& values) {
     std::vector<PropertyEdit> edits;
-    for (const auto& [name, value] : values.items()) {
-        std::string text;
-        if (value.is_boolean())
-            text = value.get<bool>() ? "on" : "off";
-        else if (value.is_number())
-            text = value.dump();
-        else if (value.is_string())
-            text = value.get<std::string>();
-        else
-            throw Failure{kCliUsage, name + ": a value is a number, true, false or a string"};
-        PropertyEdit edit;
-        std::string error;
-        if (!ParsePropertyEdit(m_session.Manager(), name + "=" + text, edit, error, "UTF-8"))
-            ThrowForEdit(name, error);
-        if (edit.property->type == CamPropertyType::Integer && !value.is_number_integer() &&
-            !value.is_string())
-            ThrowForEdit(name, name + ": " + value.dump() + " is not an integer");
-        edits.push_back(edit);
-    }
+    std::string error;
+    json range;
+    if (!ParseScriptValues(m_session.Manager(), values, edits, error, range))
+        throw Failure{kCliUsage, error, range};
     return edits;
 }
 
@@ -832,16 +785,10 @@ json clServer::Execute(const json& p) {
         std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
         NeedDefinition();
         property = m_session.Manager().FindProperty(Wide(name));
-        if (!property)
-            throw Failure{kCliUsage, "no property \"" + name + "\" in the definition"};
-        if (property->type != CamPropertyType::Execution)
-            throw Failure{kCliUsage, name + " is no Execution property: give it a value with set"};
-        if (!property->IsWritable())
-            throw Failure{kCliUsage, name + " is read only"};
-        if (property->hasPrompt && !p.value("confirm", false))
-            throw Failure{kCliUsage,
-                          name + " asks before it runs: execute it with confirm: true",
-                          {{"prompt", Texts(property->prompt)}}};
+        std::string error;
+        json data;
+        if (!CheckExecute(property, name, p.value("confirm", false), error, data))
+            throw Failure{kCliUsage, error, data};
     }
     json transactions = json::array();
     RunJob([this, property] { return m_session.RunProperty(property); }, transactions);
@@ -855,38 +802,7 @@ json clServer::Describe(const json& p) {
     const std::vector<const clCamProperty*> list = NamedProperties(m, p);
     json properties = json::array();
     for (const clCamProperty* property : list) {
-        json o{{"name", Utf8(property->name)},
-               {"type", PropertyTypeName(property->type)},
-               {"access", AccessName(property->accessMode)},
-               {"unit", Utf8(property->unit)},
-               {"min", nullptr},
-               {"max", nullptr},
-               {"inc", nullptr},
-               {"titles", Texts(property->title)},
-               {"note", Texts(property->note)},
-               {"commands", json::array()},
-               {"entries", json::array()}};
-        if (auto* i = PropertyAs<clCamPropertyInteger>(property)) {
-            int64_t min = 0, max = 0, inc = 1;
-            m.GetIntegerMin(i, min);
-            m.GetIntegerMax(i, max);
-            m.GetIntegerInc(i, inc);
-            o["min"] = min;
-            o["max"] = max;
-            o["inc"] = inc;
-        }
-        if (auto* s = PropertyAs<clCamPropertySelection>(property))
-            for (size_t e = 0; e < s->entryTexts.size() && e < s->entryValues.size(); ++e)
-                o["entries"].push_back(
-                    {{"text", Utf8(s->entryTexts[e])}, {"value", s->entryValues[e]}});
-        if (auto* s = PropertyAs<clCamPropertyString>(property))
-            o["length"] = s->length;
-        for (const std::u16string& c : property->commandNames)
-            o["commands"].push_back(Utf8(c));
-        if (property->isCalculator)
-            o["formula"] = Utf8(property->formula);
-        if (property->type != CamPropertyType::Execution)
-            o["value"] = PlainValue(PropertyValueJson(m, property));
+        json o = DescribeProperty(m, property);
         properties.push_back(std::move(o));
     }
     return {{"properties", properties}};
@@ -901,23 +817,11 @@ json clServer::Load(const json& p) {
         throw Failure{kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
                                     (fault.line ? ": line " + std::to_string(fault.line) : "") +
                                     ": " + fault.reason};
-    std::vector<std::u16string> lines;
-    std::vector<size_t> lineNumbers;
-    SplitBatchLines(text, lines, &lineNumbers);
-    // The file's line of each step the batch runs (blank and comment lines run nothing).
-    std::vector<size_t> stepLines;
-    size_t total = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const BatchStep step = ParseBatchLine(lines[i].substr(0, kBatchLineChars));
-        if (step.kind == BatchStep::kNothing)
-            continue;
-        stepLines.push_back(lineNumbers[i]);
-        total += step.kind == BatchStep::kCommand;
-    }
-    const size_t steps = stepLines.size();
-    auto fileLine = [&stepLines](size_t step) {
-        return step >= 1 && step <= stepLines.size() ? stepLines[step - 1] : size_t{0};
-    };
+    ScriptBatch batch = SplitScriptBatch(text);
+    std::vector<std::u16string> lines = std::move(batch.lines);
+    const size_t total = batch.commands;
+    const size_t steps = batch.stepLines.size();
+    auto fileLine = [&batch](size_t step) { return batch.FileLine(step); };
     // Before each line, and once at the end (done == total when every line ran).
     m_session.onBatchProgress = [this, steps, fileLine](const BatchProgress& progress) {
         Notify("progress", "progress",
@@ -1222,44 +1126,9 @@ int ServeStdio(clCliSession& session) {
 
 int ServeSocket(clCliSession& session, const std::string& path, std::string& error) {
     IgnorePipeSignal();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
-        error = "the socket path must have 1 to " + std::to_string(sizeof address.sun_path - 1) +
-                " bytes";
-        return kCliUsage;
-    }
-    std::copy(path.begin(), path.end(), address.sun_path);
-    // A socket left behind by a service that ended is replaced; one that answers is not.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        bool live = false;
-        if (S_ISSOCK(st.st_mode)) {
-            const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            live = probe >= 0 &&
-                   ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-            if (probe >= 0)
-                ::close(probe);
-        }
-        if (!S_ISSOCK(st.st_mode) || live) {
-            error = path + (live ? " is served by another process" : " exists and is no socket");
-            return kCliPort;
-        }
-        ::unlink(path.c_str());
-    }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        error = std::string("cannot make a socket: ") + std::strerror(errno);
-        return kCliPort;
-    }
-    const mode_t mask = ::umask(0177);
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::umask(mask);
-    if (!bound || ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
-        error = "cannot serve on " + path + ": " + std::strerror(errno);
-        ::close(fd);
-        return kCliPort;
-    }
+    const int fd = serve::ListenOnSocket(path, error);
+    if (fd < 0)
+        return path.empty() || path.size() >= sizeof(sockaddr_un::sun_path) ? kCliUsage : kCliPort;
     session.CatchSignals();
     int status;
     {

@@ -4,17 +4,23 @@
 //               describe [NAME...] | load FILE [--verify] | save OUT [NAME=VALUE...] |
 //               check DEF... | watch --every DURATION [--run NAME|--send CMD] NAME... |
 //               serve [--socket PATH]
+//   quillon-cli --attach [N] identify | send | set | describe | load ...   (through the window)
 //
 // Exit status: 0 success, 1 usage, 2 file, 3 port, 4 transaction, 5 reply code, 6 mismatch or
 // problem, 130/143 SIGINT/SIGTERM.
+#include "app/ServeSocket.h"
+#include "tools/cli/Attach.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/Output.h"
 #include "tools/cli/Serve.h"
 #include "tools/cli/Session.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <clocale>
 #include <csignal>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -44,12 +50,21 @@ void AddCommonOptions(CLI::App& app, CliOptions& o) {
                    "camera definition file, or 'auto' (chosen from the \"sta\" identity)");
     app.add_flag("--json", o.json, "one JSON object per line on standard output");
     app.add_option("--log", o.logFile, "append the traffic to this file");
+    // Taken out before parsing (TakeAttachOption); listed here for the help text.
+    app.add_flag("--attach")
+        ->description("[N] send the command through the scripting socket of the running "
+                      "window of instance N (default 0) instead of opening the port");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    // --attach [N] takes an optional number, which the parser below could not tell from a
+    // command: it is taken out first.
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const int attach = TakeAttachOption(arguments, 0);
+    std::reverse(arguments.begin(), arguments.end());
     Parsed parsed;
     CLI::App app{"quillon-cli: TARN cameras from scripts, on the core of Quillon", "quillon-cli"};
     app.set_version_flag("--version", std::string("quillon-cli ") + QUILLON_VERSION);
@@ -111,7 +126,7 @@ int main(int argc, char** argv) {
                       "listen on this Unix socket instead (mode 0600, several clients)");
 
     try {
-        app.parse(argc, argv);
+        app.parse(arguments);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -123,6 +138,14 @@ int main(int argc, char** argv) {
         return kCliUsage;
     }
 
+    if (attach >= 0) {
+        if (parsed.command.name == "serve" || parsed.command.name == "watch") {
+            clCliOutput::Error(parsed.command.name + " does not run through the window");
+            return kCliUsage;
+        }
+        return RunAttached(serve::WindowSocketPath("", attach), parsed.command,
+                           clCliOutput(parsed.options.json));
+    }
     clCliSession session(parsed.options);
     std::string error;
     if (const int status = session.Start(error)) {

@@ -1,4 +1,4 @@
-#include "ui/PropertyBinding.h"
+#include "app/PropertyBinding.h"
 
 #include "camdef/CamPropertyMgr.h"
 #include "camdef/PropertyCommit.h"

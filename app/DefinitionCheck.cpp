@@ -1,4 +1,4 @@
-#include "tools/cli/DefinitionCheck.h"
+#include "app/DefinitionCheck.h"
 
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"

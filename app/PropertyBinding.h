@@ -5,8 +5,8 @@
 // bindings, so the two store the same value for the same edit.
 #pragma once
 
+#include "app/PropValue.h"
 #include "camdef/CamProperty.h"
-#include "ui/PropValue.h"
 
 #include <cstdint>
 #include <memory>

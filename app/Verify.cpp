@@ -1,4 +1,4 @@
-#include "tools/cli/Verify.h"
+#include "app/Verify.h"
 
 #include "camdef/CamPropertyMgr.h"
 #include "camdef/NumberText.h"

@@ -2,14 +2,15 @@
 // the property view commits them, and property values in text and JSON form.
 #pragma once
 
+#include "app/PropertyBinding.h"
 #include "camdef/CamProperty.h"
-#include "ui/PropertyBinding.h"
 
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class clCamPropertyMgr;
 
@@ -56,3 +57,36 @@ nlohmann::json PropertyValueJson(const clCamPropertyMgr& manager, const clCamPro
 
 const char* PropertyTypeName(CamPropertyType type);
 const char* AccessName(int32_t mode);
+
+// A value of PropertyValueJson as scripts get it: Integer and Float numbers, Bool true/false,
+// String text, Selection the entry's text.
+nlohmann::json PlainValue(const nlohmann::json& value);
+
+// Properties in the order of the property tree, then those outside it by name.
+std::vector<const clCamProperty*> TreeOrder(const clCamPropertyMgr& m);
+
+// {"ja": ..., "en": ...}: the texts a bilingual string has.
+nlohmann::json Texts(const clMultiLangString& s);
+
+// What a script learns of a property: name, type, access, unit, range, titles, note, commands,
+// entries (and length, formula, value where the property has them).
+nlohmann::json DescribeProperty(const clCamPropertyMgr& m, const clCamProperty* property);
+
+// A script's values object ({name: value}) read as quillon-cli set reads NAME=VALUE: Bool
+// true/false, numbers, texts. False with a one-line reason, and an Integer's range in range
+// ({name, min, max, inc}; else null).
+bool ParseScriptValues(const clCamPropertyMgr& m, const nlohmann::json& values,
+                       std::vector<PropertyEdit>& edits, std::string& error, nlohmann::json& range);
+
+// A transaction as a script learns of it: {command, result ("ok", "reply_code", "timeout",
+// "send_failed", "cancelled", "lost"), reply_code (null when none was read), replies (without
+// their '>'), elapsed_ms}.
+nlohmann::json TransactionJson(std::u16string_view command, int32_t result, int32_t replyCode,
+                               const std::vector<std::u16string>& replyLines, int64_t elapsedMs,
+                               bool lost);
+
+// Whether a script may execute property (an Execution property it may write, confirmed when
+// it asks first). False with the reason, and with the prompt's texts ({prompt: {ja, en}}) in
+// data when it asks.
+bool CheckExecute(const clCamProperty* property, const std::string& name, bool confirm,
+                  std::string& error, nlohmann::json& data);

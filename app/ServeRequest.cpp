@@ -1,4 +1,4 @@
-#include "tools/cli/ServeRequest.h"
+#include "app/ServeRequest.h"
 
 #include "platform/Text.h"
 

@@ -1,0 +1,160 @@
+// CScriptSocket: the window's scripting socket. Scripts speak the protocol of quillon-cli serve
+// (docs/serve-protocol.md) to the camera the window holds, beside the operator.
+//
+// Threads: the listener's thread (app/ScriptListener.h) takes the clients' lines and hands them
+// to the user-interface thread (through the frame's Deliver), where everything else happens.
+// Requests that need no camera are answered there at once. The others run as jobs of the
+// window's own engine, one at a time and one job at a time with the operator's: a request is a
+// short chain of jobs, each submitted when the engine is ready and advanced when its JobEnded
+// arrives. The engine's events reach this class on the worker thread (the frame forwards them);
+// the reports of a job the socket submitted are collected, and its end is handed to the
+// user-interface thread.
+#pragma once
+
+#include "app/ScriptListener.h"
+#include "app/ServeRequest.h"
+#include "comm/EngineEvents.h"
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+class clApplication;
+
+class CScriptSocket : public QObject {
+    Q_OBJECT
+public:
+    struct Hooks {
+        // Runs call on the user-interface thread (any thread), unless the window is going.
+        std::function<void(std::function<void()>)> deliver;
+        // The number of scripts connected changed (user-interface thread).
+        std::function<void(size_t)> countChanged;
+        // A line for the log (user-interface thread).
+        std::function<void(const std::u16string&)> log;
+        // A value stored or carried by replies: the property view shows the values again.
+        std::function<void()> valuesChanged;
+    };
+
+    CScriptSocket(clApplication& app, Hooks hooks, QObject* parent = nullptr);
+    ~CScriptSocket() override;
+
+    // Listens at path (its folder made 0700 when missing). False with error.
+    bool Start(const std::string& path, std::string& error);
+    // Stops listening: every script is disconnected, a running request is left to its job (its
+    // answer goes nowhere), and the socket file is removed.
+    void Stop();
+    bool Listening() const { return m_listener.Listening(); }
+    size_t ScriptCount() const { return m_clients.size(); }
+
+    // ---- the engine's events, worker thread (forwarded by the frame)
+    void JobStarted();
+    void TransactionEnded(const TransactionReport& report);
+    void BatchProgressed(const BatchProgress& progress);
+    void JobEnded(const JobReport& report);
+    // Whether a question of the engine belongs to a script's job: it is then answered without a
+    // box (the script confirmed what it asked for). On the user-interface thread a question
+    // comes from a submit (the script's own while it submits); on the worker, from the job.
+    bool AnswersQuestions(bool uiThread) const { return uiThread ? m_submitting : m_owning; }
+
+private:
+    struct ClientState {
+        size_t inFlight = 0; // lines queued or running
+        std::set<std::string> events;
+    };
+    // A line of one client and how far it has been answered.
+    struct Work {
+        uint64_t client = 0;
+        serve::Line line;
+        size_t next = 0; // the entry to run next
+        nlohmann::json responses = nlohmann::json::array();
+    };
+    // The outcome of a request other than its result.
+    struct Failure {
+        int code;
+        std::string message;
+        nlohmann::json data = nullptr;
+    };
+    // A request that needs the camera: its jobs run in order; after each, its follow-up (the
+    // values of a set) runs; at the end, its result.
+    struct Operation {
+        serve::Request request;
+        std::vector<std::function<int32_t()>> jobs; // each submits one job: a SUBMIT_ code
+        std::function<void(size_t job)> afterJob;
+        std::function<nlohmann::json()> result;
+        // A job's end as the request sees it beyond the common rules (load's outcome and
+        // verification): may set or amend the failure.
+        std::function<void(const JobReport&, std::optional<Failure>&)> judge;
+        size_t job = 0;
+        nlohmann::json transactions = nlohmann::json::array();
+        std::vector<size_t> steps; // the batch step of each transaction (load)
+        nlohmann::json extra = nlohmann::json::object(); // added to a failure's data
+        bool cancelled = false;
+    };
+
+    // ---- user-interface thread
+    void OnConnected(uint64_t client);
+    void OnLine(uint64_t client, serve::Line line);
+    void OnGone(uint64_t client);
+    void Pump();
+    void Advance();
+    void FinishEntry(nlohmann::json response);
+    // The answer to a request that needs no camera, or null when it needs one (op is then set).
+    nlohmann::json RunAtOnce(uint64_t client, const serve::Request& r,
+                             std::unique_ptr<Operation>* op);
+    nlohmann::json Dispatch(uint64_t client, const serve::Request& r,
+                            std::unique_ptr<Operation>* op);
+    void SubmitNext();
+    void OnJobEnded(const JobReport& report, std::vector<TransactionReport> reports,
+                    std::vector<size_t> steps);
+    static std::optional<Failure> Judge(const Operation& op, const JobReport& report,
+                                        const std::vector<TransactionReport>& reports);
+    void EndOperation(nlohmann::json response);
+
+    // ---- the methods
+    nlohmann::json Get(const nlohmann::json& p);
+    nlohmann::json Describe(const nlohmann::json& p);
+    nlohmann::json Cancel(uint64_t client);
+    nlohmann::json Subscribe(uint64_t client, const nlohmann::json& p);
+    std::unique_ptr<Operation> Send(const nlohmann::json& p);
+    std::unique_ptr<Operation> Set(const nlohmann::json& p);
+    std::unique_ptr<Operation> Execute(const nlohmann::json& p);
+    std::unique_ptr<Operation> Identify();
+    std::unique_ptr<Operation> Load(const nlohmann::json& p);
+    void NeedDefinition() const;
+    void NeedPort() const;
+    void Notify(const std::string& event, const std::string& method, const nlohmann::json& params);
+
+    clApplication& m_app;
+    Hooks m_hooks;
+    clScriptListener m_listener;
+    std::map<uint64_t, ClientState> m_clients;
+    std::deque<Work> m_queue;
+    std::unique_ptr<Work> m_work;    // the line being answered
+    std::unique_ptr<Operation> m_op; // its request that needs the camera
+    bool m_waitingForJob = false;    // m_op's job was submitted and has not ended
+    bool m_retryQueued = false;
+
+    // The socket's job: armed before a submit, owned from its JobStarted to its JobEnded.
+    std::atomic<bool> m_submitting{false};
+    std::atomic<bool> m_armed{false};
+    std::atomic<bool> m_owning{false};
+    std::mutex m_reportLock;
+    std::vector<TransactionReport> m_reports; // of the owned job
+    std::vector<size_t> m_reportSteps;        // the batch step each of them ran in
+    std::atomic<size_t> m_step{0};
+    // The batch file's line of each step of a running load (user-interface thread).
+    std::vector<size_t> m_loadLines;
+    // Cleared when the socket goes: calls still queued for the user-interface thread then do
+    // nothing.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
