@@ -1,7 +1,7 @@
 #include "tools/cli/Commands.h"
 
-#include "app/Monitor.h"
 #include "app/DefinitionCheck.h"
+#include "app/Monitor.h"
 #include "app/PropertyEdit.h"
 #include "app/Verify.h"
 #include "base/MessageTable.h"
