@@ -512,7 +512,7 @@ int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::
 // ---- watch
 
 int Watch(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
-    constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
+    constexpr int64_t kLeastMs = 100, kMostMs = int64_t{24} * 3600 * 1000;
     int64_t every = 0;
     if (!ParseDuration(command.every, every) || every < kLeastMs || every > kMostMs)
         return Fail(kCliUsage, "--every takes a duration from 100ms to 24h, such as 500ms, 2s or "
