@@ -138,7 +138,7 @@ bool clApplication::WriteDefaultSettings(const std::u16string& settingsFilePath)
     };
     bool ok = true;
     for (const Entry& e : kEntries)
-        ok = platform::WritePrivateProfileString(e.section, e.key, e.value, settingsFilePath) && ok;
+        ok = platform::WriteSetting(e.section, e.key, e.value, settingsFilePath) && ok;
     return ok;
 }
 

@@ -18,6 +18,7 @@
 #include "base/SimpleLog.h"
 #include "base/UiTarget.h"
 #include "platform/InstanceLock.h"
+#include "platform/Thread.h"
 #include "platform/WorkingSet.h"
 
 #include <cstdint>
@@ -42,7 +43,7 @@ public:
         bool changeCurrentDirectory = true;          // make the program folder current
         std::string programFile;                     // empty: the running executable
         // How long shutdown waits for the worker thread.
-        int64_t threadStopTimeoutMs = 5000;
+        int64_t threadStopTimeoutMs = platform::kThreadStopTimeoutMs;
         // Whether the program folder is writable (portable); null: platform::FolderWritable.
         std::function<bool(const std::string&)> folderWritable;
         // Where removals and returns of serial devices come from; empty: udev.

@@ -51,14 +51,13 @@ MonitorChoice MonitorChoice::Read(const std::u16string& settingsFile,
                                   std::u16string_view definition) {
     MonitorChoice c;
     const std::u16string section = Section(definition);
-    c.run = platform::GetPrivateProfileString(section, u"Run", u"", settingsFile);
-    c.command = platform::GetPrivateProfileString(section, u"Command", u"", settingsFile);
+    c.run = platform::ReadSetting(section, u"Run", u"", settingsFile);
+    c.command = platform::ReadSetting(section, u"Command", u"", settingsFile);
     c.intervalMs = ClampInterval(
-        platform::GetPrivateProfileInt(section, u"IntervalMs", kDefaultIntervalMs, settingsFile));
+        platform::ReadSettingInt(section, u"IntervalMs", kDefaultIntervalMs, settingsFile));
     for (int i = 1;; ++i) {
         const std::u16string key = u"Trace" + platform::Utf8ToUtf16(std::to_string(i));
-        const std::u16string value =
-            platform::GetPrivateProfileString(section, key, u"", settingsFile);
+        const std::u16string value = platform::ReadSetting(section, key, u"", settingsFile);
         if (value.empty())
             break;
         MonitorTrace t;
@@ -86,9 +85,9 @@ MonitorChoice MonitorChoice::Read(const std::u16string& settingsFile,
 bool MonitorChoice::Write(const std::u16string& settingsFile,
                           std::u16string_view definition) const {
     const std::u16string section = Section(definition);
-    bool ok = platform::WritePrivateProfileString(section, u"Run", run, settingsFile) &&
-              platform::WritePrivateProfileString(section, u"Command", command, settingsFile) &&
-              platform::WritePrivateProfileString(
+    bool ok = platform::WriteSetting(section, u"Run", run, settingsFile) &&
+              platform::WriteSetting(section, u"Command", command, settingsFile) &&
+              platform::WriteSetting(
                   section, u"IntervalMs",
                   platform::Utf8ToUtf16(std::to_string(ClampInterval(intervalMs))), settingsFile);
     // One key more than there are traces, empty: it ends the list a longer one left behind.
@@ -99,7 +98,7 @@ bool MonitorChoice::Write(const std::u16string& settingsFile,
             if (traces[i].banded)
                 value += u"|" + NumberText(traces[i].low) + u"|" + NumberText(traces[i].high);
         }
-        ok = platform::WritePrivateProfileString(
+        ok = platform::WriteSetting(
             section, u"Trace" + platform::Utf8ToUtf16(std::to_string(i + 1)), value, settingsFile);
     }
     return ok;

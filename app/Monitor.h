@@ -14,7 +14,7 @@
 #include <vector>
 
 class clCamPropertyMgr;
-class clCamProperty;
+struct clCamProperty;
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
 std::string CsvField(const std::string& text);

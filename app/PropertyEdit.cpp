@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <set>
+#include <type_traits>
+#include <variant>
 
 namespace {
 
@@ -20,45 +23,28 @@ std::string Utf8(std::u16string_view text) {
     return platform::Utf16ToUtf8(text);
 }
 
-bool WholeInteger(std::string_view text, int64_t& value) {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
-
-bool WholeNumber(std::string_view text, double& value) {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    const auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
-    return ec == std::errc() && end == text.data() + text.size() && !text.empty() &&
-           std::isfinite(value);
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 } // namespace
 
-bool CommandArgument(std::string_view argument, std::u16string& text, std::string& reason,
-                     bool allowEmpty, const char* codesetName) {
+bool DecodeArgument(std::string_view argument, std::u16string& text, std::string& reason,
+                    const char* codesetName) {
     const std::string codeset = codesetName ? codesetName : platform::LocaleCodeset();
     bool clean = true;
     text = platform::DecodeToUtf16(argument, codeset.c_str(), &clean);
-    if (!clean) {
-        // What the bytes of the argument do not spell in the codeset became U+FFFD.
-        size_t position = 1;
-        for (size_t i = 0; i < text.size() && text[i] != 0xFFFD; ++position)
-            i += text[i] >= 0xD800 && text[i] <= 0xDBFF ? 2 : 1;
-        reason = "character " + std::to_string(position) + " is no text of the current codeset (" +
-                 codeset + "); nothing was sent.";
+    if (clean)
+        return true;
+    // What the bytes of the argument do not spell in the codeset became U+FFFD.
+    size_t position = 1;
+    for (size_t i = 0; i < text.size() && text[i] != 0xFFFD; ++position)
+        i += text[i] >= 0xD800 && text[i] <= 0xDBFF ? 2 : 1;
+    reason = "character " + std::to_string(position) + " is no text of the current codeset (" +
+             codeset + "); nothing was sent.";
+    return false;
+}
+
+bool CommandArgument(std::string_view argument, std::u16string& text, std::string& reason,
+                     bool allowEmpty, const char* codeset) {
+    if (!DecodeArgument(argument, text, reason, codeset))
         return false;
-    }
     const CommandCheck check = CheckCommandText(text);
     if (check.Fit() || (allowEmpty && check.fault == CommandCheck::kEmpty))
         return true;
@@ -67,22 +53,11 @@ bool CommandArgument(std::string_view argument, std::u16string& text, std::strin
 }
 
 const char* PropertyTypeName(CamPropertyType type) {
-    switch (type) {
-    case CamPropertyType::Integer:
-        return "Integer";
-    case CamPropertyType::Bool:
-        return "Bool";
-    case CamPropertyType::Execution:
-        return "Execution";
-    case CamPropertyType::Float:
-        return "Float";
-    case CamPropertyType::String:
-        return "String";
-    case CamPropertyType::Selection:
-        return "Selection";
-    default:
-        return "None";
-    }
+    // In the order of the type numbers.
+    static constexpr const char* kNames[] = {"Integer", "Bool",   "Execution",
+                                             "Float",   "String", "Selection"};
+    const auto index = static_cast<size_t>(type); // None (-1) becomes the largest number
+    return index < std::size(kNames) ? kNames[index] : "None";
 }
 
 const char* AccessName(int32_t mode) {
@@ -107,133 +82,44 @@ bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argumen
     const size_t eq = argument.find('=');
     const std::string name(argument.substr(0, eq));
     edit.hasValue = eq != std::string_view::npos;
-    const std::string value(edit.hasValue ? argument.substr(eq + 1) : std::string_view{});
+    const std::string_view value(edit.hasValue ? argument.substr(eq + 1) : std::string_view{});
     clCamProperty* p = manager.FindProperty(decode(name));
     if (!p) {
         error = "no property \"" + name + "\" in the definition";
         return false;
     }
     edit.property = p;
+    edit.binding = propview::BindProperty(p);
     if (!p->IsWritable()) {
         error = name + " is read only";
         return false;
     }
-    if (p->type == CamPropertyType::Execution) {
-        if (edit.hasValue) {
-            error = name + " is an Execution property: give its name without a value";
-            return false;
-        }
-        return true;
+    const bool takesValue = edit.binding->Editor() != propview::EditorKind::Button;
+    if (!takesValue && edit.hasValue) {
+        error = name + " is an " + PropertyTypeName(p->type) +
+                " property: give its name without a value";
+        return false;
     }
-    if (!edit.hasValue) {
+    if (takesValue && !edit.hasValue) {
         error = name + " needs a value (" + name + "=VALUE)";
         return false;
     }
-    switch (p->type) {
-    case CamPropertyType::Integer: {
-        auto* q = static_cast<clCamPropertyInteger*>(p);
-        int64_t v = 0;
-        if (!WholeInteger(value, v)) {
-            error = name + ": \"" + value + "\" is not an integer";
-            return false;
-        }
-        int64_t min = 0, max = 0, inc = 1;
-        manager.GetIntegerMin(q, min);
-        manager.GetIntegerMax(q, max);
-        manager.GetIntegerInc(q, inc);
-        if (v < min || v > max) {
-            error = name + ": " + value + " is out of range " + std::to_string(min) + " to " +
-                    std::to_string(max);
-            return false;
-        }
-        const IntegerCommit commit = CommitInteger(v, min, max, inc);
-        edit.integer = commit.value;
-        edit.adjusted = commit.adjusted;
+    if (!takesValue)
         return true;
-    }
-    case CamPropertyType::Float:
-        // A Float property has no range in a definition; any finite number is taken.
-        if (!WholeNumber(value, edit.number)) {
-            error = name + ": \"" + value + "\" is not a number";
-            return false;
-        }
-        return true;
-    case CamPropertyType::Bool: {
-        const std::string v = Lower(value);
-        if (v == "1" || v == "on" || v == "true")
-            edit.integer = 1;
-        else if (v == "0" || v == "off" || v == "false")
-            edit.integer = 0;
-        else {
-            error = name + ": \"" + value + "\" is not 0, 1, on, off, true or false";
-            return false;
-        }
-        return true;
-    }
-    case CamPropertyType::String: {
-        std::string reason;
-        if (!CommandArgument(value, edit.text, reason, true, codeset)) {
-            error = name + ": " + reason;
-            return false;
-        }
-        std::u16string cut = edit.text;
-        auto* q = static_cast<clCamPropertyString*>(p);
-        if (CutToLength(cut, q->length)) {
-            error = name + ": the text is longer than " + std::to_string(q->length) + " characters";
-            return false;
-        }
-        return true;
-    }
-    case CamPropertyType::Selection: {
-        auto* q = static_cast<clCamPropertySelection*>(p);
-        const int entry = FindEntryByText(*q, decode(value));
-        int64_t v = 0;
-        if (entry >= 0) {
-            edit.integer = q->entryValues[static_cast<size_t>(entry)];
-            return true;
-        }
-        if (WholeInteger(value, v) &&
-            std::find(q->entryValues.begin(), q->entryValues.end(), v) != q->entryValues.end()) {
-            edit.integer = v;
-            return true;
-        }
-        error = name + ": \"" + value + "\" is no entry (";
-        for (size_t i = 0; i < q->entryTexts.size(); ++i) {
-            error += i ? ", " : "";
-            error += Utf8(q->entryTexts[i]);
-            if (i < q->entryValues.size())
-                error += "=" + std::to_string(q->entryValues[i]);
-        }
-        error += ")";
+    // The value as text of the argument's codeset (a String is checked as every command is).
+    std::u16string text;
+    std::string reason;
+    if (!DecodeArgument(value, text, reason, codeset) ||
+        !edit.binding->Parse(manager, text, edit.value, edit.adjusted, reason)) {
+        error = name + ": " + reason;
         return false;
     }
-    default:
-        error = name + " cannot be set";
-        return false;
-    }
+    return true;
 }
 
 void StorePropertyEdit(clCamPropertyMgr& manager, const PropertyEdit& edit) {
-    clCamProperty* p = edit.property;
-    switch (p ? p->type : CamPropertyType::None) {
-    case CamPropertyType::Integer:
-        manager.SetIntegerValue(static_cast<clCamPropertyInteger*>(p), edit.integer);
-        break;
-    case CamPropertyType::Bool:
-        manager.SetBoolValue(static_cast<clCamPropertyBool*>(p), edit.integer ? 1 : 0);
-        break;
-    case CamPropertyType::Float:
-        manager.SetFloatValue(static_cast<clCamPropertyFloat*>(p), edit.number);
-        break;
-    case CamPropertyType::String:
-        manager.SetStringValue(static_cast<clCamPropertyString*>(p), edit.text);
-        break;
-    case CamPropertyType::Selection:
-        manager.SetSelectionValue(static_cast<clCamPropertySelection*>(p), edit.integer);
-        break;
-    default:
-        break;
-    }
+    if (edit.binding)
+        edit.binding->Commit(manager, edit.value);
 }
 
 std::string PropertyValueText(const clCamPropertyMgr& manager, const clCamProperty* p) {
@@ -256,35 +142,21 @@ nlohmann::json PropertyValueJson(const clCamPropertyMgr& manager, const clCamPro
         return out;
     out["property"] = Utf8(p->name);
     out["type"] = PropertyTypeName(p->type);
-    switch (p->type) {
-    case CamPropertyType::Integer: {
-        int64_t v = 0;
-        manager.GetIntegerValue(static_cast<const clCamPropertyInteger*>(p), v);
-        out["value"] = v;
-        break;
-    }
-    case CamPropertyType::Float: {
-        double v = 0.0;
-        manager.GetFloatValue(static_cast<const clCamPropertyFloat*>(p), v);
-        out["value"] = v;
-        break;
-    }
-    case CamPropertyType::Bool:
-        out["value"] = static_cast<const clCamPropertyBool*>(p)->state != 0;
-        break;
-    case CamPropertyType::Selection: {
-        auto* s = static_cast<const clCamPropertySelection*>(p);
-        out["value"] = s->value;
+    // Reading only: the binding does not change the record.
+    const auto binding = propview::BindProperty(const_cast<clCamProperty*>(p));
+    std::visit(
+        [&out](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::monostate>)
+                out["value"] = nullptr;
+            else if constexpr (std::is_same_v<T, std::u16string>)
+                out["value"] = Utf8(v);
+            else
+                out["value"] = v;
+        },
+        binding->ScriptValueOf(manager));
+    if (const auto* s = PropertyAs<clCamPropertySelection>(p))
         out["entry"] = Utf8(s->ValueText());
-        break;
-    }
-    case CamPropertyType::String:
-        out["value"] = Utf8(static_cast<const clCamPropertyString*>(p)->value);
-        break;
-    default:
-        out["value"] = nullptr;
-        break;
-    }
     return out;
 }
 

@@ -2,9 +2,11 @@
 // the property view commits them, and property values in text and JSON form.
 #pragma once
 
+#include "app/PropertyBinding.h"
 #include "camdef/CamProperty.h"
 
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -14,12 +16,18 @@ class clCamPropertyMgr;
 
 struct PropertyEdit {
     clCamProperty* property = nullptr;
+    std::shared_ptr<const propview::clPropertyBinding> binding;
     bool hasValue = false;
-    int64_t integer = 0;   // Integer, Selection (the entry's value), Bool (0 off, 1 on)
-    double number = 0.0;   // Float
-    std::u16string text;   // String
+    // What is stored: Integer an int64, Selection the entry's value, Bool 0 off or 1 on, Float a
+    // double, String a text.
+    PropValue value;
     bool adjusted = false; // an Integer moved onto its step
 };
+
+// A text from the command line decoded from its codeset (null: the locale's). False with a
+// one-line reason naming the position of the first character the bytes do not spell.
+bool DecodeArgument(std::string_view argument, std::u16string& text, std::string& reason,
+                    const char* codeset = nullptr);
 
 // A text from the command line that goes to the camera, decoded from the locale codeset and
 // checked as every command is (CheckCommandText). False with a one-line reason naming the
@@ -38,7 +46,7 @@ bool CommandArgument(std::string_view argument, std::u16string& text, std::strin
 bool ParsePropertyEdit(const clCamPropertyMgr& manager, std::string_view argument,
                        PropertyEdit& edit, std::string& error, const char* codeset = nullptr);
 
-// Stores the value through the manager's setters (dependent calculators follow).
+// Stores the value through the property's binding (dependent calculators follow).
 void StorePropertyEdit(clCamPropertyMgr& manager, const PropertyEdit& edit);
 
 // The value of a property as the tool prints it (Bool "on"/"off", Selection its entry text).

@@ -34,6 +34,9 @@ struct Request {
 
 // One request of a line, or the error response that stands for it (null for a notification
 // that cannot run: it is never answered).
+// Only the JSON value's destructor may throw (when it cannot allocate while freeing a deep
+// value), and that ends the program in any destructor.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct Entry {
     std::optional<Request> request;
     nlohmann::json error; // a whole response object, or null, when request is empty

@@ -14,7 +14,6 @@
 #include <libxml/xmlversion.h>
 
 const char16_t kChannelSection[] = u"CAMERA_COMM_Ch00";
-const char16_t kNoSettings[] = u"No settings";
 
 namespace {
 
@@ -58,20 +57,20 @@ SessionSettings SessionSettings::Read(const std::u16string& ini) {
     SessionSettings s;
     auto timeout = [&ini](const char16_t* key) {
         return ApplyTimeoutRule(
-            platform::GetPrivateProfileInt(u"TARN_Timeouts", key, kDefaultTimeoutMs, ini));
+            platform::ReadSettingInt(u"TARN_Timeouts", key, kDefaultTimeoutMs, ini));
     };
     s.firstReceive = timeout(u"First Recv");
     s.nextReceive = timeout(u"Next Recv");
     s.send = timeout(u"Send");
-    s.commandGap = platform::GetPrivateProfileInt(u"TARN_Timeouts", u"Command Gap",
-                                                  clCommunicateModel::kDefaultCommandGapMs, ini);
-    s.receiveBufferBytes = platform::GetPrivateProfileInt(u"App", u"Receive Buffer Bytes",
-                                                          kDefaultReceiveBufferBytes, ini);
+    s.commandGap = platform::ReadSettingInt(u"TARN_Timeouts", u"Command Gap",
+                                            clCommunicateModel::kDefaultCommandGapMs, ini);
+    s.receiveBufferBytes =
+        platform::ReadSettingInt(u"App", u"Receive Buffer Bytes", kDefaultReceiveBufferBytes, ini);
     s.consoleRows = static_cast<int32_t>(
-        platform::GetPrivateProfileInt(u"App", u"Console Rows", kDefaultConsoleRows, ini));
-    s.forceEnglish = platform::GetPrivateProfileInt(u"Internationalize", u"Force English", 0, ini);
-    s.selectedInterface = platform::GetPrivateProfileString(
-        kChannelSection, u"SelectInterface", kNoSettings, ini, kMaxInterfaceNameChars);
+        platform::ReadSettingInt(u"App", u"Console Rows", kDefaultConsoleRows, ini));
+    s.forceEnglish = platform::ReadSettingInt(u"Internationalize", u"Force English", 0, ini);
+    s.selectedInterface = platform::ReadSetting(kChannelSection, u"SelectInterface", kNoSettings,
+                                                ini, kMaxInterfaceNameChars);
     return s;
 }
 
@@ -193,7 +192,8 @@ void clSession::UseFolders(const std::u16string& programFolder,
     m_portParams.settingsFilePath = m_settingsFile.c_str();
 }
 
-bool clSession::StartWorker(std::function<std::unique_ptr<IDeviceEventSource>()> deviceSource) {
+bool clSession::StartWorker(
+    const std::function<std::unique_ptr<IDeviceEventSource>()>& deviceSource) {
     if (!m_engine)
         return false;
     bool ok = true;
@@ -552,7 +552,7 @@ void clSession::WriteLog(std::u16string_view line) {
 }
 
 bool clSession::ReconnectEnabled() const {
-    return platform::GetPrivateProfileInt(m_channelSection, u"Reconnect", 1, m_settingsFile) != 0;
+    return platform::ReadSettingInt(m_channelSection, u"Reconnect", 1, m_settingsFile) != 0;
 }
 
 void clSession::HandlePortLost() {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "app/PortLinkGuard.h"
+#include "base/MessageTable.h"
 #include "comm/CommunicateModel.h"
 #include "comm/EngineEvents.h"
 #include "port/CamPort.h"
@@ -53,8 +54,6 @@ struct SessionSettings {
 
 // The channel section of every instance, "CAMERA_COMM_Ch00".
 extern const char16_t kChannelSection[];
-// The texts the settings and the port lines use for "nothing chosen".
-extern const char16_t kNoSettings[];
 // The name of an instance's settings file ("Quillon_00.ini") and of its log file
 // ("Quillon_00_Log.txt").
 std::u16string SettingsFileName(int instance);
@@ -138,7 +137,7 @@ public:
     void SetEvents(IEngineEvents* events) { m_events = events; }
     // The worker thread (and the watch of the built-in port's device, from deviceSource; empty:
     // udev). False when it could not start (logged).
-    bool StartWorker(std::function<std::unique_ptr<IDeviceEventSource>()> deviceSource = {});
+    bool StartWorker(const std::function<std::unique_ptr<IDeviceEventSource>()>& deviceSource = {});
     // Stops the watch of the device and the worker (pumping), then no event reaches the
     // front-end. False when the worker did not end in time.
     bool StopWorker();

@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+// What the settings file stores and the port lines show while no interface or port is chosen:
+// the same in both languages, since the settings file reads it back.
+inline constexpr char16_t kNoSettings[] = u"No settings";
+
 enum MessageId : int {
     MSG_MENU_FILE = 0,
     MSG_MENU_COMMUNICATION = 1,

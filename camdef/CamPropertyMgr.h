@@ -181,7 +181,7 @@ private:
 
     // Property records and tree nodes of the loaded definition live here and are released as a
     // whole by Clear: a large definition is freed in a few blocks instead of record by record.
-    std::pmr::monotonic_buffer_resource m_arena{64 * 1024};
+    std::pmr::monotonic_buffer_resource m_arena{size_t{64} * 1024};
     clCamTreeNode* m_treeRoot = nullptr;
     int32_t m_loaded = 0;
     uint64_t m_loadGeneration = 1;

@@ -233,9 +233,19 @@ private:
     void BuildInformation(const xmlNode* element);
     void BuildProperty(const xmlNode* element, CamPropertyType type, bool calculator);
     void ReadCommonChild(clCamProperty& p, const xmlNode* child);
+    // The children an Integer and a Float share: the value, the index property, the values by
+    // index and the default. False for any other child.
+    template <typename Record>
+    bool ReadNumberChild(Record& p, const xmlNode* child);
+    // The number of an element for a record of that kind (0 or 0.0 when the element is empty).
+    int64_t NumberOr(const clCamPropertyInteger&, const xmlNode* element) {
+        return IntegerOr(element, u"0");
+    }
+    double NumberOr(const clCamPropertyFloat&, const xmlNode* element) {
+        return FloatOr(element, u"0.0");
+    }
     void ReadIntegerChild(clCamPropertyInteger& p, const xmlNode* child);
     void ReadBoolChild(clCamPropertyBool& p, const xmlNode* child);
-    void ReadFloatChild(clCamPropertyFloat& p, const xmlNode* child);
     void ReadStringChild(clCamPropertyString& p, const xmlNode* child);
     void ReadSelectionChild(clCamPropertySelection& p, const xmlNode* child);
 
@@ -551,7 +561,7 @@ void clCamPropertyMgr::Builder::BuildProperty(const xmlNode* element, CamPropert
             ReadBoolChild(static_cast<clCamPropertyBool&>(*record), child);
             break;
         case CamPropertyType::Float:
-            ReadFloatChild(static_cast<clCamPropertyFloat&>(*record), child);
+            ReadNumberChild(static_cast<clCamPropertyFloat&>(*record), child);
             break;
         case CamPropertyType::String:
             ReadStringChild(static_cast<clCamPropertyString&>(*record), child);
@@ -598,11 +608,34 @@ void clCamPropertyMgr::Builder::ReadCommonChild(clCamProperty& p, const xmlNode*
     }
 }
 
-void clCamPropertyMgr::Builder::ReadIntegerChild(clCamPropertyInteger& p, const xmlNode* child) {
+template <typename Record>
+bool clCamPropertyMgr::Builder::ReadNumberChild(Record& p, const xmlNode* child) {
     const char* n = reinterpret_cast<const char*>(child->name);
     if (std::strcmp(n, kValue) == 0) {
-        p.value = IntegerOr(child, u"0");
-    } else if (std::strcmp(n, kMin) == 0) {
+        p.value = NumberOr(p, child);
+    } else if (std::strcmp(n, kPIndex) == 0) {
+        Text(child, p.indexPropertyName);
+    } else if (std::strcmp(n, kValueIndexed) == 0) {
+        std::u16string index;
+        if (Attribute(child, kAttrIndex, index)) {
+            if (p.indexTable.empty())
+                p.indexTable.rehash(kValueTableBuckets);
+            p.indexTable[camdef::ParseIntegerText(index)] = NumberOr(p, child);
+        }
+    } else if (std::strcmp(n, kValueDefault) == 0) {
+        p.defaultValue = NumberOr(p, child);
+        p.value = p.defaultValue;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void clCamPropertyMgr::Builder::ReadIntegerChild(clCamPropertyInteger& p, const xmlNode* child) {
+    if (ReadNumberChild(p, child))
+        return;
+    const char* n = reinterpret_cast<const char*>(child->name);
+    if (std::strcmp(n, kMin) == 0) {
         p.min = IntegerOr(child, u"-32768");
         p.hasRange = 1;
     } else if (std::strcmp(n, kMax) == 0) {
@@ -620,18 +653,6 @@ void clCamPropertyMgr::Builder::ReadIntegerChild(clCamPropertyInteger& p, const 
     } else if (std::strcmp(n, kIncReference) == 0) {
         Text(child, p.incReference);
         p.hasRange = 1;
-    } else if (std::strcmp(n, kPIndex) == 0) {
-        Text(child, p.indexPropertyName);
-    } else if (std::strcmp(n, kValueIndexed) == 0) {
-        std::u16string index;
-        if (Attribute(child, kAttrIndex, index)) {
-            if (p.indexTable.empty())
-                p.indexTable.rehash(kValueTableBuckets);
-            p.indexTable[camdef::ParseIntegerText(index)] = IntegerOr(child, u"0");
-        }
-    } else if (std::strcmp(n, kValueDefault) == 0) {
-        p.defaultValue = IntegerOr(child, u"0");
-        p.value = p.defaultValue;
     }
 }
 
@@ -643,25 +664,6 @@ void clCamPropertyMgr::Builder::ReadBoolChild(clCamPropertyBool& p, const xmlNod
         p.onValue = IntegerOr(child, u"1");
     else if (std::strcmp(n, kOffValue) == 0)
         p.offValue = IntegerOr(child, u"0");
-}
-
-void clCamPropertyMgr::Builder::ReadFloatChild(clCamPropertyFloat& p, const xmlNode* child) {
-    const char* n = reinterpret_cast<const char*>(child->name);
-    if (std::strcmp(n, kValue) == 0) {
-        p.value = FloatOr(child, u"0.0");
-    } else if (std::strcmp(n, kPIndex) == 0) {
-        Text(child, p.indexPropertyName);
-    } else if (std::strcmp(n, kValueIndexed) == 0) {
-        std::u16string index;
-        if (Attribute(child, kAttrIndex, index)) {
-            if (p.indexTable.empty())
-                p.indexTable.rehash(kValueTableBuckets);
-            p.indexTable[camdef::ParseIntegerText(index)] = FloatOr(child, u"0.0");
-        }
-    } else if (std::strcmp(n, kValueDefault) == 0) {
-        p.defaultValue = FloatOr(child, u"0.0");
-        p.value = p.defaultValue;
-    }
 }
 
 void clCamPropertyMgr::Builder::ReadStringChild(clCamPropertyString& p, const xmlNode* child) {

@@ -33,6 +33,9 @@ int DigitValue(char32_t cp) {
     return cp - *it < 10 ? static_cast<int>(cp - *it) : -1;
 }
 
+// White space before a number of a definition: every Unicode space, no-break spaces and NEL
+// included, since a value element may be padded with any of them. The reply scan's white space
+// (IsScanSpace) leaves the no-break spaces out, because there it also splits texts.
 bool IsSpace(char16_t c) {
     switch (c) {
     case 0x09:

@@ -53,52 +53,55 @@ enum class FloatState {
     Start,
     Sign,
     Zero,
+    Prefix, // "0x": the mantissa is hexadecimal
     Int,
     Dot,  // "." without digits before it
     Frac, // digits with a point somewhere
     Exp,
     ExpSign,
     ExpDigits,
-    HexX,
-    HexInt,
-    HexDot,
-    HexFrac,
-    HexExp,
-    HexExpSign,
-    HexExpDigits,
     Inf,
     Nan,
     NanParen,
     NanDone,
 };
 
-bool IsAccepting(FloatState s, size_t letters) {
-    switch (s) {
+// Where a float reader stands. A decimal and a hexadecimal number go through the same states:
+// only the digits of the mantissa and the letter of the exponent ('e', 'p') differ; the
+// exponent's digits are decimal in both.
+struct FloatScan {
+    FloatState state = FloatState::Start;
+    bool hexadecimal = false;
+    size_t letters = 0; // of "infinity" or "nan"
+};
+
+bool IsAccepting(const FloatScan& f) {
+    switch (f.state) {
     case FloatState::Zero:
     case FloatState::Int:
     case FloatState::Frac:
     case FloatState::ExpDigits:
-    case FloatState::HexInt:
-    case FloatState::HexFrac:
-    case FloatState::HexExpDigits:
     case FloatState::NanDone:
         return true;
     case FloatState::Inf:
-        return letters == 3 || letters == 8;
+        return f.letters == 3 || f.letters == 8;
     case FloatState::Nan:
-        return letters == 3;
+        return f.letters == 3;
     default:
         return false;
     }
 }
 
 // Next state after `c`, or false when `c` cannot continue a number.
-bool FloatStep(FloatState& s, size_t& letters, char16_t c) {
+bool FloatStep(FloatScan& f, char16_t c) {
     static constexpr char16_t kInfinity[] = u"infinity";
     static constexpr char16_t kNan[] = u"nan";
     const bool digit = c >= u'0' && c <= u'9';
     const bool hex = DigitIn(c, 16) >= 0;
+    const bool mantissaDigit = f.hexadecimal ? hex : digit;
     const char16_t l = Lower(c);
+    const bool exponent = l == (f.hexadecimal ? u'p' : u'e');
+    FloatState& s = f.state;
     switch (s) {
     case FloatState::Start:
         if (c == u'+' || c == u'-') {
@@ -114,37 +117,46 @@ bool FloatStep(FloatState& s, size_t& letters, char16_t c) {
         else if (c == u'.')
             s = FloatState::Dot;
         else if (l == u'i')
-            s = FloatState::Inf, letters = 1;
+            s = FloatState::Inf, f.letters = 1;
         else if (l == u'n')
-            s = FloatState::Nan, letters = 1;
+            s = FloatState::Nan, f.letters = 1;
         else
             return false;
         return true;
     case FloatState::Zero:
         if (l == u'x') {
-            s = FloatState::HexX;
+            s = FloatState::Prefix;
+            f.hexadecimal = true;
             return true;
         }
         [[fallthrough]];
     case FloatState::Int:
-        if (digit)
+        if (mantissaDigit)
             s = FloatState::Int;
         else if (c == u'.')
             s = FloatState::Frac;
-        else if (l == u'e')
+        else if (exponent)
             s = FloatState::Exp;
         else
             return false;
         return true;
+    case FloatState::Prefix:
+        if (mantissaDigit)
+            s = FloatState::Int;
+        else if (c == u'.')
+            s = FloatState::Dot;
+        else
+            return false;
+        return true;
     case FloatState::Dot:
-        if (!digit)
+        if (!mantissaDigit)
             return false;
         s = FloatState::Frac;
         return true;
     case FloatState::Frac:
-        if (l == u'e')
+        if (exponent)
             s = FloatState::Exp;
-        else if (!digit)
+        else if (!mantissaDigit)
             return false;
         return true;
     case FloatState::Exp:
@@ -161,57 +173,16 @@ bool FloatStep(FloatState& s, size_t& letters, char16_t c) {
             return false;
         s = FloatState::ExpDigits;
         return true;
-    case FloatState::HexX:
-        if (hex)
-            s = FloatState::HexInt;
-        else if (c == u'.')
-            s = FloatState::HexDot;
-        else
-            return false;
-        return true;
-    case FloatState::HexInt:
-        if (c == u'.')
-            s = FloatState::HexFrac;
-        else if (l == u'p')
-            s = FloatState::HexExp;
-        else if (!hex)
-            return false;
-        return true;
-    case FloatState::HexDot:
-        if (!hex)
-            return false;
-        s = FloatState::HexFrac;
-        return true;
-    case FloatState::HexFrac:
-        if (l == u'p')
-            s = FloatState::HexExp;
-        else if (!hex)
-            return false;
-        return true;
-    case FloatState::HexExp:
-        if (c == u'+' || c == u'-')
-            s = FloatState::HexExpSign;
-        else if (digit)
-            s = FloatState::HexExpDigits;
-        else
-            return false;
-        return true;
-    case FloatState::HexExpSign:
-    case FloatState::HexExpDigits:
-        if (!digit)
-            return false;
-        s = FloatState::HexExpDigits;
-        return true;
     case FloatState::Inf:
-        if (letters >= 8 || l != kInfinity[letters])
+        if (f.letters >= 8 || l != kInfinity[f.letters])
             return false;
-        ++letters;
+        ++f.letters;
         return true;
     case FloatState::Nan:
-        if (letters < 3) {
-            if (l != kNan[letters])
+        if (f.letters < 3) {
+            if (l != kNan[f.letters])
                 return false;
-            ++letters;
+            ++f.letters;
         } else if (c == u'(') {
             s = FloatState::NanParen;
         } else {
@@ -231,14 +202,13 @@ bool FloatStep(FloatState& s, size_t& letters, char16_t c) {
 }
 
 std::string ReadFloat(Cursor& in, size_t width) {
-    FloatState s = FloatState::Start;
-    size_t letters = 0;
+    FloatScan f;
     std::string read;
     size_t complete = 0;
-    while (read.size() < width && !in.AtEnd() && FloatStep(s, letters, in.Peek())) {
+    while (read.size() < width && !in.AtEnd() && FloatStep(f, in.Peek())) {
         read.push_back(static_cast<char>(in.Peek())); // every accepted character is ASCII
         ++in.pos;
-        if (IsAccepting(s, letters))
+        if (IsAccepting(f))
             complete = read.size();
     }
     read.resize(complete);

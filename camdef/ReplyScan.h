@@ -58,7 +58,9 @@ struct ScanValue {
 };
 
 // White space as the scan sees it: the ASCII controls 9 to 13, space, and the Unicode spaces
-// that are not no-break spaces.
+// that are not no-break spaces. Narrower than the white space before a number of a definition
+// (camdef/NumberText.cpp) on purpose: here white space also ends a "%s" text and matches a space
+// of the format, and a no-break space is meant to hold a reply's words together.
 bool IsScanSpace(char16_t c);
 
 // Applies `format` to `text`. Returns the number of conversions that assigned a value (those

@@ -27,9 +27,9 @@ std::u16string CameraIdentity::Text() const {
 }
 
 clCommunicateModel::clCommunicateModel(clEngineContext& ctx)
-    : propertyManager(std::make_unique<clCamPropertyMgr>()),
-      managerCommands(std::make_unique<clCamPropertyCommandSource>(*propertyManager)),
-      propertySource(managerCommands.get()), context(ctx) {}
+    : m_propertyManager(std::make_unique<clCamPropertyMgr>()),
+      m_managerCommands(std::make_unique<clCamPropertyCommandSource>(*m_propertyManager)),
+      m_propertySource(m_managerCommands.get()), m_context(ctx) {}
 
 clCommunicateModel::~clCommunicateModel() {
     if (m_worker.Exists())
@@ -40,11 +40,11 @@ clCommunicateModel::~clCommunicateModel() {
 // The client's thread
 
 int32_t clCommunicateModel::Refusal() const {
-    if (connected == 0 || m_closing)
+    if (m_connected == 0 || m_closing)
         return SUBMIT_NOT_CONNECTED;
     if (!IsReady())
         return SUBMIT_BUSY;
-    if (!context.JobEvent())
+    if (!m_context.JobEvent())
         return SUBMIT_NO_WORKER;
     return SUBMIT_OK;
 }
@@ -52,7 +52,7 @@ int32_t clCommunicateModel::Refusal() const {
 int32_t clCommunicateModel::Hand(JobKind kind) {
     m_mailbox.Post(kind);
     m_jobPending = true;
-    context.JobEvent()->Set();
+    m_context.JobEvent()->Set();
     NotifyStateChanged();
     return SUBMIT_OK;
 }
@@ -73,7 +73,7 @@ int32_t clCommunicateModel::SubmitCommandJob(std::u16string_view command, bool a
 int32_t clCommunicateModel::SubmitPropertyJob(uint64_t generation, uint32_t index) {
     if (const int32_t refused = Refusal())
         return refused;
-    const clCamProperty* property = propertyManager->RecordOf(generation, index);
+    const clCamProperty* property = m_propertyManager->RecordOf(generation, index);
     if (!property)
         return SUBMIT_STALE_RECORD;
     return RunPropertyJob(property);
@@ -85,8 +85,8 @@ int32_t clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
     if (const int32_t refused = Refusal())
         return refused;
     std::u16string prompt;
-    if (propertySource &&
-        propertySource->ConfirmationPrompt(property, context.LanguageCode(), prompt)) {
+    if (m_propertySource &&
+        m_propertySource->ConfirmationPrompt(property, m_context.LanguageCode(), prompt)) {
         int32_t answer = 0;
         m_gate.Call([&](IEngineEvents& e) {
             answer = e.Ask({prompt, u"", MB_OKCANCEL | MB_ICONQUESTION | kMbDefaultButton2});
@@ -110,13 +110,13 @@ int32_t clCommunicateModel::SubmitBatchJob(std::vector<std::u16string> lines) {
 
 void clCommunicateModel::SetCameraIdentity(std::u16string model, std::u16string version,
                                            std::u16string serial) {
-    cameraModel = std::move(model);
-    cameraVersion = std::move(version);
-    cameraSerial = std::move(serial);
+    m_cameraModel = std::move(model);
+    m_cameraVersion = std::move(version);
+    m_cameraSerial = std::move(serial);
 }
 
 void clCommunicateModel::MarkConnected() {
-    ring.Reset();
+    m_ring.Reset();
     m_closing = false;
     {
         std::lock_guard<std::mutex> guard(m_lostLock);
@@ -124,14 +124,14 @@ void clCommunicateModel::MarkConnected() {
         m_lost = false;
     }
     m_sendAbort.ResetEvent();
-    phase = PHASE_IDLE;
-    receiveTimer.Cancel();
-    connected = 1;
+    m_phase = PHASE_IDLE;
+    m_receiveTimer.Cancel();
+    m_connected = 1;
 }
 
 bool clCommunicateModel::InterruptRequested() const {
-    return m_closing || m_lost || cancelEvent.IsSignalled() ||
-           (context.StopEvent() && context.StopEvent()->IsSignalled());
+    return m_closing || m_lost || m_cancelEvent.IsSignalled() ||
+           (m_context.StopEvent() && m_context.StopEvent()->IsSignalled());
 }
 
 void clCommunicateModel::AbortSend() {
@@ -141,7 +141,7 @@ void clCommunicateModel::AbortSend() {
 }
 
 void clCommunicateModel::CancelReceiving() {
-    cancelEvent.Set();
+    m_cancelEvent.Set();
     AbortSend();
 }
 
@@ -153,7 +153,7 @@ void clCommunicateModel::PortLost(const std::u16string& device) {
         m_lostDevice = device;
         m_lost = true;
     }
-    cancelEvent.Set();
+    m_cancelEvent.Set();
     AbortSend();
 }
 
@@ -161,13 +161,13 @@ void clCommunicateModel::EndSendUnderWay(const Pump& pump) {
     // A port that cannot watch the abort event (a plug-in) is disconnected under a send that
     // outlasts one poll: every port takes Disconnect while a send runs, and its send then ends.
     const auto deadline = Clock::now() + std::chrono::milliseconds(kPollMs);
-    while (phase == PHASE_SENDING && Clock::now() < deadline) {
+    while (m_phase == PHASE_SENDING && Clock::now() < deadline) {
         if (pump)
             pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (phase == PHASE_SENDING)
-        if (clCamPort* port = context.CurrentPort())
+    if (m_phase == PHASE_SENDING)
+        if (clCamPort* port = m_context.CurrentPort())
             port->Disconnect();
 }
 
@@ -192,39 +192,39 @@ void clCommunicateModel::DisconnectCamera(const Pump& pump) {
     if (m_closing.exchange(true))
         return;
     // The running job ends within one poll: its transaction as cancelled, no further command.
-    cancelEvent.Set();
+    m_cancelEvent.Set();
     AbortSend();
     EndSendUnderWay(pump);
     if (!WaitUntilIdle(pump))
-        if (clSimpleLog* log = context.Log())
+        if (clSimpleLog* log = m_context.Log())
             log->Write(u"Job did not end within 5000 ms of the disconnect");
     // What the ended job told the client is taken in before the port closes.
     if (pump)
         pump();
-    context.ShowWaitDialog(context.MessageText(MSG_PLEASE_WAIT),
-                           context.MessageText(MSG_DISCONNECTING));
-    if (clCamPort* port = context.CurrentPort()) {
+    m_context.ShowWaitDialog(m_context.MessageText(MSG_PLEASE_WAIT),
+                             m_context.MessageText(MSG_DISCONNECTING));
+    if (clCamPort* port = m_context.CurrentPort()) {
         port->Disconnect();
         port->Uninit();
     }
-    phase = PHASE_NOT_CONNECTED;
-    connected = 0;
-    if (clWatchThread* watch = context.Watch())
+    m_phase = PHASE_NOT_CONNECTED;
+    m_connected = 0;
+    if (clWatchThread* watch = m_context.Watch())
         watch->ClearElapsed();
-    context.HideWaitDialog();
+    m_context.HideWaitDialog();
     m_closing = false;
     NotifyStateChanged();
 }
 
 bool clCommunicateModel::ShutDown(const Pump& pump, int64_t timeoutMs) {
     // Stop before cancel: a transaction woken by either sees the stop and ends as stopped.
-    if (platform::Event* stop = context.StopEvent())
+    if (platform::Event* stop = m_context.StopEvent())
         stop->Set();
-    cancelEvent.Set();
+    m_cancelEvent.Set();
     AbortSend();
     bool ended = true;
     if (m_worker.Exists()) {
-        if (connected)
+        if (m_connected)
             EndSendUnderWay(pump);
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!m_worker.Finished() && Clock::now() < deadline) {
@@ -248,7 +248,7 @@ void clCommunicateModel::OnReceiveData(const uint8_t* bytes, uint32_t length, vo
     // Logged first: the ring's data event wakes the transaction at once, and the log must
     // show the bytes before the outcome they end in.
     engine->m_traffic.Received(bytes, length);
-    engine->ring.Append(bytes, length);
+    engine->m_ring.Append(bytes, length);
     engine->m_gate.Call([](IEngineEvents& e) { e.BytesReceived(); });
 }
 
@@ -260,13 +260,13 @@ bool clCommunicateModel::StartWorker() {
 }
 
 bool clCommunicateModel::StopWorker(int64_t timeoutMs) {
-    if (platform::Event* stop = context.StopEvent())
+    if (platform::Event* stop = m_context.StopEvent())
         stop->Set();
     if (!m_worker.Exists())
         return true;
     if (m_worker.JoinFor(timeoutMs))
         return true;
-    if (clSimpleLog* log = context.Log())
+    if (clSimpleLog* log = m_context.Log())
         log->Write(u"Worker thread did not end in time; left running");
     return false;
 }
@@ -274,18 +274,18 @@ bool clCommunicateModel::StopWorker(int64_t timeoutMs) {
 void clCommunicateModel::WorkerLoop() {
     for (;;) {
         // Nothing to do between jobs: the wait has no period.
-        const int w =
-            platform::WaitForAny({context.StopEvent(), context.JobEvent()}, platform::kInfinite);
+        const int w = platform::WaitForAny({m_context.StopEvent(), m_context.JobEvent()},
+                                           platform::kInfinite);
         if (w == 0)
             return;
         if (w == 1) {
             // Busy before the pending mark goes, so the engine never looks ready in between.
-            busy = 1;
+            m_busy = 1;
             m_jobPending = false;
             JobReport report;
             report.kind = m_mailbox.Kind();
             const bool stopped = RunJob(report.kind, report);
-            busy = 0;
+            m_busy = 0;
             NotifyStateChanged();
             // The client hears of the end once the engine is ready again.
             m_gate.Call([&report](IEngineEvents& e) { e.JobEnded(report); });
@@ -319,15 +319,15 @@ bool clCommunicateModel::RunJob(JobKind kind, JobReport& report) {
 }
 
 void clCommunicateModel::JobStartFrame(JobKind kind) {
-    cancelEvent.ResetEvent();
-    busy = 1;
+    m_cancelEvent.ResetEvent();
+    m_busy = 1;
     m_gate.Call([kind](IEngineEvents& e) { e.JobStarted(kind); });
 }
 
 void clCommunicateModel::JobEndFrame() {
     // Idle as far as the client can tell; the worker loop clears it again after the job and
     // then reports the end.
-    busy = 0;
+    m_busy = 0;
 }
 
 JobOutcome clCommunicateModel::OutcomeOf(int32_t result, bool stopFlag) const {
@@ -351,7 +351,7 @@ int32_t clCommunicateModel::CommandStep(bool& stopFlag, std::u16string_view comm
     ++job.transactions;
     if (!stopFlag)
         ClassifyReply();
-    m_traffic.Result(TransactionOutcomeText(result, replyCode, stopFlag));
+    m_traffic.Result(TransactionOutcomeText(result, m_replyCode, stopFlag));
     TransactionReport report = TakeReport(result);
     if (report.Lost())
         job.lostDevice = report.lostDevice;
@@ -373,20 +373,20 @@ TransactionReport clCommunicateModel::TakeReport(int32_t result) {
            (report.command.back() == u'\r' || report.command.back() == u'\n'))
         report.command.pop_back();
     report.result = result;
-    report.status = status;
-    report.replyCode = replyCode;
+    report.status = m_status;
+    report.replyCode = m_replyCode;
     report.elapsedMs =
         m_sentAt == Clock::time_point{}
             ? 0
             : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_sentAt)
                   .count();
-    report.receivedUpTo = ring.TakenCount(clRingBuffer::kTransactionReader);
+    report.receivedUpTo = m_ring.TakenCount(clRingBuffer::kTransactionReader);
     report.refusal = m_refusal;
-    if (status == STATUS_REPLY_COMPLETE && replyCode == kReplyCodeOk) {
-        std::lock_guard<std::mutex> guard(replyLinesLock);
-        report.replyLines.assign(std::make_move_iterator(replyLines.begin()),
-                                 std::make_move_iterator(replyLines.end()));
-        replyLines.clear();
+    if (m_status == STATUS_REPLY_COMPLETE && m_replyCode == kReplyCodeOk) {
+        std::lock_guard<std::mutex> guard(m_replyLinesLock);
+        report.replyLines.assign(std::make_move_iterator(m_replyLines.begin()),
+                                 std::make_move_iterator(m_replyLines.end()));
+        m_replyLines.clear();
     }
     if (result == TRANSACTION_CANCELLED && m_lost) {
         std::lock_guard<std::mutex> guard(m_lostLock);
@@ -402,7 +402,7 @@ void clCommunicateModel::ConsolePause() {
 }
 
 clCommunicateModel::Interruption clCommunicateModel::CheckStopOrCancel(bool& stopFlag) {
-    const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, 0);
+    const int w = platform::WaitForAny({m_context.StopEvent(), &m_cancelEvent}, 0);
     if (w == 0) {
         stopFlag = true;
         return kStopSeen;
@@ -411,7 +411,7 @@ clCommunicateModel::Interruption clCommunicateModel::CheckStopOrCancel(bool& sto
 }
 
 bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
-    if (platform::WaitForAny({context.StopEvent()}, ms) == 0) {
+    if (platform::WaitForAny({m_context.StopEvent()}, ms) == 0) {
         stopFlag = true;
         return true;
     }
@@ -419,13 +419,13 @@ bool clCommunicateModel::PauseOrStop(int64_t ms, bool& stopFlag) {
 }
 
 bool clCommunicateModel::CommandGapPause(bool& stopFlag) {
-    const int w = platform::WaitForAny({context.StopEvent(), &cancelEvent}, commandGap);
+    const int w = platform::WaitForAny({m_context.StopEvent(), &m_cancelEvent}, m_commandGap);
     if (w == 0) {
         stopFlag = true;
         return true;
     }
     if (w == 1)
-        cancelEvent.Set();
+        m_cancelEvent.Set();
     return false;
 }
 
@@ -435,9 +435,9 @@ void clCommunicateModel::RunSingleCommandJob(bool& stopFlag, JobReport& job) {
     const int32_t result = CommandStep(stopFlag, command, job);
     if (!stopFlag && m_mailbox.AutoSelectRequested()) {
         m_mailbox.ClearAutoSelect();
-        if (result == TRANSACTION_OK && replyCode == kReplyCodeOk && !m_mailbox.ModelDetected())
+        if (result == TRANSACTION_OK && m_replyCode == kReplyCodeOk && !m_mailbox.ModelDetected())
             m_gate.Call([this](IEngineEvents& e) {
-                e.Ask({context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK});
+                e.Ask({m_context.MessageText(MSG_MODEL_NOT_DETECTED), u"", MB_OK});
             });
     }
     JobEndFrame();
@@ -447,8 +447,8 @@ void clCommunicateModel::RunPropertyCommands(bool& stopFlag, JobReport& job) {
     JobStartFrame(JOB_PROPERTY);
     const clCamProperty* property = m_mailbox.Property();
     std::vector<std::u16string> names;
-    if (property && propertySource)
-        names = propertySource->CommandNames(property);
+    if (property && m_propertySource)
+        names = m_propertySource->CommandNames(property);
     for (const std::u16string& name : names) {
         if (CheckStopOrCancel(stopFlag) != kNoInterruption) {
             job.outcome = stopFlag ? JobOutcome::kStopped
@@ -456,7 +456,7 @@ void clCommunicateModel::RunPropertyCommands(bool& stopFlag, JobReport& job) {
             break;
         }
         std::u16string text;
-        if (propertySource->ComposeCommand(property, name, text) !=
+        if (m_propertySource->ComposeCommand(property, name, text) !=
             IPropertyCommandSource::kComposed)
             continue;
         if (CommandStep(stopFlag, text, job) != TRANSACTION_OK || stopFlag)
@@ -581,10 +581,10 @@ void clCommunicateModel::RunBatchJob(bool& stopFlag, JobReport& job) {
 
 int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view command) {
     std::u16string text(command);
-    if (appendCR)
+    if (m_appendCR)
         text.push_back(u'\r');
-    commandBytes = platform::Utf16ToLocale(text);
-    commandLength = std::strlen(commandBytes.c_str());
+    m_commandBytes = platform::Utf16ToLocale(text);
+    m_commandLength = std::strlen(m_commandBytes.c_str());
     m_command = text;
     m_sentAt = Clock::time_point{};
     // A text that would not go out as itself is not sent at all (nor echoed as sent).
@@ -592,7 +592,7 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
     if (const CommandCheck check = CheckCommandText(command); !check.Fit())
         m_refusal = CommandCheckText(check);
     else
-        m_gate.Call([&text, before = ring.WrittenCount()](IEngineEvents& e) {
+        m_gate.Call([&text, before = m_ring.WrittenCount()](IEngineEvents& e) {
             e.CommandSent(text, before);
         });
 
@@ -600,50 +600,51 @@ int32_t clCommunicateModel::RunTransaction(bool& stopFlag, std::u16string_view c
 
     if (m_closing || m_lost) {
         // The connection is being closed or its device is gone: nothing more goes out.
-        receiveTimer.Cancel();
-        status = STATUS_RECEIVE_CANCELLED;
+        m_receiveTimer.Cancel();
+        m_status = STATUS_RECEIVE_CANCELLED;
         MovePhase(PHASE_IDLE);
         return TRANSACTION_CANCELLED;
     }
     if (!m_refusal.empty()) {
-        status = STATUS_SEND_FAILED;
+        m_status = STATUS_SEND_FAILED;
         MovePhase(PHASE_IDLE);
-        if (clSimpleLog* log = context.Log())
+        if (clSimpleLog* log = m_context.Log())
             log->Write(u"Command refused: " + m_refusal);
         return TRANSACTION_SEND_FAILED;
     }
-    clCamPort* port = context.CurrentPort();
-    m_traffic.Sent(reinterpret_cast<const uint8_t*>(commandBytes.data()), commandLength);
+    clCamPort* port = m_context.CurrentPort();
+    m_traffic.Sent(reinterpret_cast<const uint8_t*>(m_commandBytes.data()), m_commandLength);
     m_sentAt = Clock::now();
-    lastSendResult = port ? port->SendData(reinterpret_cast<const uint8_t*>(commandBytes.data()),
-                                           static_cast<uint32_t>(commandLength))
-                          : 1;
+    m_lastSendResult = port
+                           ? port->SendData(reinterpret_cast<const uint8_t*>(m_commandBytes.data()),
+                                            static_cast<uint32_t>(m_commandLength))
+                           : 1;
     int32_t result;
-    if (lastSendResult != 0) {
+    if (m_lastSendResult != 0) {
         // A send that gave up because it was told to is a cancel, not a failure of the line.
         const bool interrupted = InterruptRequested();
-        status = interrupted ? STATUS_RECEIVE_CANCELLED : STATUS_SEND_FAILED;
+        m_status = interrupted ? STATUS_RECEIVE_CANCELLED : STATUS_SEND_FAILED;
         MovePhase(PHASE_IDLE);
-        if (clSimpleLog* log = context.Log())
+        if (clSimpleLog* log = m_context.Log())
             log->Write(u"SendData failed");
         result = interrupted ? TRANSACTION_CANCELLED : TRANSACTION_SEND_FAILED;
-        if (platform::WaitForAny({context.StopEvent()}, 0) == 0)
+        if (platform::WaitForAny({m_context.StopEvent()}, 0) == 0)
             stopFlag = true;
     } else {
         AwaitReply();
-        if (clWatchThread* watch = context.Watch())
+        if (clWatchThread* watch = m_context.Watch())
             watch->SignalStart();
         result = ReceiveReply(stopFlag);
     }
-    if (clWatchThread* watch = context.Watch())
+    if (clWatchThread* watch = m_context.Watch())
         watch->SignalHalt();
     return result;
 }
 
 void clCommunicateModel::MovePhase(int32_t to) {
-    int32_t current = phase;
+    int32_t current = m_phase;
     while (current != PHASE_NOT_CONNECTED && current != to &&
-           !phase.compare_exchange_weak(current, to)) {
+           !m_phase.compare_exchange_weak(current, to)) {
     }
     if (current != PHASE_NOT_CONNECTED && current != to)
         NotifyStateChanged();
@@ -655,20 +656,20 @@ void clCommunicateModel::AwaitReply() {
 }
 
 void clCommunicateModel::BeginTransaction() {
-    status = STATUS_SENDING;
+    m_status = STATUS_SENDING;
     // A cancel that came before this point still ends the send: the abort is reset first and
     // then set again when a cancel is already waiting.
     m_sendAbort.ResetEvent();
     if (InterruptRequested())
         m_sendAbort.Set();
     MovePhase(PHASE_SENDING);
-    replyCode = kNoReplyCode;
+    m_replyCode = kNoReplyCode;
     {
-        std::lock_guard<std::mutex> guard(replyLinesLock);
-        replyLines.clear();
+        std::lock_guard<std::mutex> guard(m_replyLinesLock);
+        m_replyLines.clear();
     }
     m_collector.Clear();
-    ring.SkipPending(clRingBuffer::kTransactionReader);
+    m_ring.SkipPending(clRingBuffer::kTransactionReader);
 }
 
 int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
@@ -677,19 +678,19 @@ int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
         // The ring's data event wakes the wait as soon as bytes arrive; the period only bounds
         // how late a wait that misses every event notices them.
         const int w = platform::WaitForAny(
-            {context.StopEvent(), &cancelEvent, &receiveTimer, &ring.DataEvent()}, kPollMs);
+            {m_context.StopEvent(), &m_cancelEvent, &m_receiveTimer, &m_ring.DataEvent()}, kPollMs);
         if (w == 0) {
             stopFlag = true;
             result = TRANSACTION_OK;
             break;
         }
         if (w == 1 || m_closing || m_lost) {
-            status = STATUS_RECEIVE_CANCELLED;
+            m_status = STATUS_RECEIVE_CANCELLED;
             result = TRANSACTION_CANCELLED;
             break;
         }
         if (w == 2) {
-            status = STATUS_RECEIVE_TIMEOUT;
+            m_status = STATUS_RECEIVE_TIMEOUT;
             result = TRANSACTION_TIMEOUT;
             break;
         }
@@ -700,20 +701,20 @@ int32_t clCommunicateModel::ReceiveReply(bool& stopFlag) {
             break;
         }
     }
-    receiveTimer.Cancel();
+    m_receiveTimer.Cancel();
     MovePhase(PHASE_IDLE);
     return result;
 }
 
 bool clCommunicateModel::TakeReplyBytes() {
-    const uint64_t n = ring.Pending(clRingBuffer::kTransactionReader);
+    const uint64_t n = m_ring.Pending(clRingBuffer::kTransactionReader);
     if (n == 0)
         return false;
-    const int32_t current = phase;
+    const int32_t current = m_phase;
     if (current != PHASE_WAIT_FIRST && current != PHASE_RECEIVING) {
         // Not waiting for a reply: the bytes are dropped.
         for (uint64_t i = 0; i < n; ++i)
-            ring.Take(clRingBuffer::kTransactionReader);
+            m_ring.Take(clRingBuffer::kTransactionReader);
         return false;
     }
     // The timer restarts for every chunk taken: the bytes of one chunk are taken in the same
@@ -721,15 +722,15 @@ bool clCommunicateModel::TakeReplyBytes() {
     MovePhase(PHASE_RECEIVING);
     RestartReceiveTimer();
     for (uint64_t i = 0; i < n; ++i) {
-        switch (m_collector.Feed(ring.Take(clRingBuffer::kTransactionReader))) {
+        switch (m_collector.Feed(m_ring.Take(clRingBuffer::kTransactionReader))) {
         case clReplyCollector::Result::kEnd:
-            cancelEvent.ResetEvent();
-            status = STATUS_REPLY_COMPLETE;
+            m_cancelEvent.ResetEvent();
+            m_status = STATUS_REPLY_COMPLETE;
             return true;
         case clReplyCollector::Result::kLine: {
-            std::lock_guard<std::mutex> guard(replyLinesLock);
-            if (replyLines.size() < kMaxReplyLines)
-                replyLines.push_back(m_collector.TakeLine());
+            std::lock_guard<std::mutex> guard(m_replyLinesLock);
+            if (m_replyLines.size() < kMaxReplyLines)
+                m_replyLines.push_back(m_collector.TakeLine());
             break;
         }
         case clReplyCollector::Result::kNothing:
@@ -740,36 +741,36 @@ bool clCommunicateModel::TakeReplyBytes() {
 }
 
 void clCommunicateModel::RestartReceiveTimer() {
-    receiveTimer.Cancel();
+    m_receiveTimer.Cancel();
     uint32_t timeout;
-    const int32_t current = phase;
+    const int32_t current = m_phase;
     if (current == PHASE_WAIT_FIRST)
-        timeout = firstReceiveTimeout;
+        timeout = m_firstReceiveTimeout;
     else if (current == PHASE_RECEIVING)
-        timeout = nextReceiveTimeout;
+        timeout = m_nextReceiveTimeout;
     else
         return;
     if (timeout == kNoTimeLimit)
         return;
-    receiveTimer.ArmAfter(std::chrono::milliseconds(timeout));
+    m_receiveTimer.ArmAfter(std::chrono::milliseconds(timeout));
 }
 
 void clCommunicateModel::ClassifyReply() {
-    if (status != STATUS_REPLY_COMPLETE)
+    if (m_status != STATUS_REPLY_COMPLETE)
         return;
     std::u16string first;
     {
-        std::lock_guard<std::mutex> guard(replyLinesLock);
-        if (replyLines.empty())
+        std::lock_guard<std::mutex> guard(m_replyLinesLock);
+        if (m_replyLines.empty())
             return;
-        first = std::move(replyLines.front());
-        replyLines.pop_front();
+        first = std::move(m_replyLines.front());
+        m_replyLines.pop_front();
     }
-    replyCode = ReplyCodeOf(first);
+    m_replyCode = ReplyCodeOf(first);
 }
 
 void clCommunicateModel::ReportTransactionError() {
-    const int32_t s = status;
+    const int32_t s = m_status;
     int id = -1;
     if (s == STATUS_RECEIVE_TIMEOUT)
         id = MSG_RECEIVE_TIMEOUT;
@@ -779,6 +780,6 @@ void clCommunicateModel::ReportTransactionError() {
         return;
     // A text refused before it went out says why instead of a transmit time-out.
     const std::u16string text =
-        id == MSG_TRANSMIT_TIMEOUT && !m_refusal.empty() ? m_refusal : context.MessageText(id);
+        id == MSG_TRANSMIT_TIMEOUT && !m_refusal.empty() ? m_refusal : m_context.MessageText(id);
     m_gate.Call([&text](IEngineEvents& e) { e.Ask({text, u"", MB_OK}); });
 }

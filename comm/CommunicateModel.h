@@ -79,7 +79,7 @@ public:
     static constexpr int64_t kPollMs = 50;
     // The default pause after each command of property and batch jobs.
     static constexpr uint32_t kDefaultCommandGapMs = 50;
-    static constexpr int64_t kThreadStopTimeoutMs = 5000;
+    static constexpr int64_t kThreadStopTimeoutMs = platform::kThreadStopTimeoutMs;
     // More reply lines than any camera sends; further lines of one reply are dropped.
     static constexpr size_t kMaxReplyLines = 65536;
 
@@ -141,42 +141,44 @@ public:
     int64_t ConsoleBacklog() const { return m_mailbox.ConsoleBacklog(); }
 
     // --- State (any thread reads; for enable rules and display) ---------------------------
-    bool IsReady() const { return busy == 0 && phase == PHASE_IDLE && !m_jobPending && !m_closing; }
-    bool IsConnected() const { return connected != 0; }
+    bool IsReady() const {
+        return m_busy == 0 && m_phase == PHASE_IDLE && !m_jobPending && !m_closing;
+    }
+    bool IsConnected() const { return m_connected != 0; }
     // A job runs, or was submitted and waits for the worker.
-    bool IsBusy() const { return busy != 0 || m_jobPending; }
-    int32_t Phase() const { return phase; }
-    bool AppendsCR() const { return appendCR != 0; }
+    bool IsBusy() const { return m_busy != 0 || m_jobPending; }
+    int32_t Phase() const { return m_phase; }
+    bool AppendsCR() const { return m_appendCR != 0; }
     // The receive ring (the port's receive thread writes, the readers take).
-    clRingBuffer& Ring() { return ring; }
+    clRingBuffer& Ring() { return m_ring; }
     // The camera definition and the property values. The client changes the definition only
     // while no job runs.
-    clCamPropertyMgr& PropertyManager() { return *propertyManager; }
-    const clCamPropertyMgr& PropertyManager() const { return *propertyManager; }
+    clCamPropertyMgr& PropertyManager() { return *m_propertyManager; }
+    const clCamPropertyMgr& PropertyManager() const { return *m_propertyManager; }
     // The camera's identity lines, kept by the reply-line handling (client thread).
-    const std::u16string& CameraModel() const { return cameraModel; }
-    const std::u16string& CameraVersion() const { return cameraVersion; }
-    const std::u16string& CameraSerial() const { return cameraSerial; }
-    CameraIdentity Identity() const { return {cameraModel, cameraVersion, cameraSerial}; }
+    const std::u16string& CameraModel() const { return m_cameraModel; }
+    const std::u16string& CameraVersion() const { return m_cameraVersion; }
+    const std::u16string& CameraSerial() const { return m_cameraSerial; }
+    CameraIdentity Identity() const { return {m_cameraModel, m_cameraVersion, m_cameraSerial}; }
     void SetCameraIdentity(std::u16string model, std::u16string version, std::u16string serial);
-    void SetCameraModel(std::u16string model) { cameraModel = std::move(model); }
-    void SetCameraVersion(std::u16string version) { cameraVersion = std::move(version); }
-    void SetCameraSerial(std::u16string serial) { cameraSerial = std::move(serial); }
-    clEngineContext& Context() { return context; }
+    void SetCameraModel(std::u16string model) { m_cameraModel = std::move(model); }
+    void SetCameraVersion(std::u16string version) { m_cameraVersion = std::move(version); }
+    void SetCameraSerial(std::u16string serial) { m_cameraSerial = std::move(serial); }
+    clEngineContext& Context() { return m_context; }
 
     // --- Set-up (client thread, while no job runs) --------------------------------------
     void SetReceiveTimeouts(uint32_t first, uint32_t next) {
-        firstReceiveTimeout = first;
-        nextReceiveTimeout = next;
+        m_firstReceiveTimeout = first;
+        m_nextReceiveTimeout = next;
     }
-    uint32_t FirstReceiveTimeout() const { return firstReceiveTimeout; }
-    uint32_t NextReceiveTimeout() const { return nextReceiveTimeout; }
+    uint32_t FirstReceiveTimeout() const { return m_firstReceiveTimeout; }
+    uint32_t NextReceiveTimeout() const { return m_nextReceiveTimeout; }
     // The pause after each command of property and batch jobs, in milliseconds (0: none).
-    void SetCommandGap(uint32_t ms) { commandGap = ms; }
-    uint32_t CommandGap() const { return commandGap; }
+    void SetCommandGap(uint32_t ms) { m_commandGap = ms; }
+    uint32_t CommandGap() const { return m_commandGap; }
     // Property jobs look at the definition through it (the manager's own by default).
-    void SetPropertySource(IPropertyCommandSource* source) { propertySource = source; }
-    clCamPropertyCommandSource& ManagerCommands() { return *managerCommands; }
+    void SetPropertySource(IPropertyCommandSource* source) { m_propertySource = source; }
+    clCamPropertyCommandSource& ManagerCommands() { return *m_managerCommands; }
     // The traffic log of every transaction; closed until someone opens it (any thread).
     clTrafficLog& Traffic() { return m_traffic; }
     // Signalled while a send should give up at once (cancel, loss, disconnect, shutdown); a
@@ -262,31 +264,31 @@ private:
     // a send that outlasts one poll. True when no send is under way.
     void EndSendUnderWay(const Pump& pump);
 
-    std::atomic<int32_t> connected{0};
-    int32_t lastSendResult = 0;
-    std::string commandBytes;
-    uint64_t commandLength = 0;
-    std::atomic<int32_t> phase{PHASE_NOT_CONNECTED};
-    std::atomic<int32_t> status{0};
-    clRingBuffer ring;
-    std::atomic<int32_t> busy{0};
-    int32_t appendCR = 1;
-    platform::Event cancelEvent{platform::Event::Reset::Auto};
+    std::atomic<int32_t> m_connected{0};
+    int32_t m_lastSendResult = 0;
+    std::string m_commandBytes;
+    uint64_t m_commandLength = 0;
+    std::atomic<int32_t> m_phase{PHASE_NOT_CONNECTED};
+    std::atomic<int32_t> m_status{0};
+    clRingBuffer m_ring;
+    std::atomic<int32_t> m_busy{0};
+    int32_t m_appendCR = 1;
+    platform::Event m_cancelEvent{platform::Event::Reset::Auto};
     platform::Event m_sendAbort{platform::Event::Reset::Manual};
-    platform::DeadlineTimer receiveTimer;
-    std::atomic<uint32_t> firstReceiveTimeout{20000};
-    std::atomic<uint32_t> nextReceiveTimeout{20000};
-    std::atomic<uint32_t> commandGap{kDefaultCommandGapMs};
-    std::deque<std::u16string> replyLines;
-    std::mutex replyLinesLock;
-    std::atomic<int32_t> replyCode{kNoReplyCode};
+    platform::DeadlineTimer m_receiveTimer;
+    std::atomic<uint32_t> m_firstReceiveTimeout{20000};
+    std::atomic<uint32_t> m_nextReceiveTimeout{20000};
+    std::atomic<uint32_t> m_commandGap{kDefaultCommandGapMs};
+    std::deque<std::u16string> m_replyLines;
+    std::mutex m_replyLinesLock;
+    std::atomic<int32_t> m_replyCode{kNoReplyCode};
     std::u16string m_refusal; // why the last transaction's text was not sent (worker thread)
-    std::u16string cameraModel;
-    std::u16string cameraVersion;
-    std::u16string cameraSerial;
-    std::unique_ptr<clCamPropertyMgr> propertyManager;
-    std::unique_ptr<clCamPropertyCommandSource> managerCommands;
-    IPropertyCommandSource* propertySource = nullptr;
+    std::u16string m_cameraModel;
+    std::u16string m_cameraVersion;
+    std::u16string m_cameraSerial;
+    std::unique_ptr<clCamPropertyMgr> m_propertyManager;
+    std::unique_ptr<clCamPropertyCommandSource> m_managerCommands;
+    IPropertyCommandSource* m_propertySource = nullptr;
     clJobMailbox m_mailbox;
     // A job was submitted and the worker has not taken it yet.
     std::atomic<bool> m_jobPending{false};
@@ -300,7 +302,7 @@ private:
     std::u16string m_command;
     std::chrono::steady_clock::time_point m_sentAt{};
 
-    clEngineContext& context;
+    clEngineContext& m_context;
 
     platform::Thread m_worker;
     clReplyCollector m_collector;

@@ -6,15 +6,15 @@
 
 class clCommunicateModelProbe {
 public:
-    static void SetPhase(clCommunicateModel& e, int32_t phase) { e.phase = phase; }
-    static void SetStatus(clCommunicateModel& e, int32_t status) { e.status = status; }
-    static void SetReplyCode(clCommunicateModel& e, int32_t code) { e.replyCode = code; }
-    static void SetBusy(clCommunicateModel& e, int32_t busy) { e.busy = busy; }
-    static int32_t Status(const clCommunicateModel& e) { return e.status; }
-    static int32_t ReplyCode(const clCommunicateModel& e) { return e.replyCode; }
-    static int32_t LastSendResult(const clCommunicateModel& e) { return e.lastSendResult; }
-    static uint64_t CommandLength(const clCommunicateModel& e) { return e.commandLength; }
-    static platform::Event& CancelEvent(clCommunicateModel& e) { return e.cancelEvent; }
+    static void SetPhase(clCommunicateModel& e, int32_t phase) { e.m_phase = phase; }
+    static void SetStatus(clCommunicateModel& e, int32_t status) { e.m_status = status; }
+    static void SetReplyCode(clCommunicateModel& e, int32_t code) { e.m_replyCode = code; }
+    static void SetBusy(clCommunicateModel& e, int32_t busy) { e.m_busy = busy; }
+    static int32_t Status(const clCommunicateModel& e) { return e.m_status; }
+    static int32_t ReplyCode(const clCommunicateModel& e) { return e.m_replyCode; }
+    static int32_t LastSendResult(const clCommunicateModel& e) { return e.m_lastSendResult; }
+    static uint64_t CommandLength(const clCommunicateModel& e) { return e.m_commandLength; }
+    static platform::Event& CancelEvent(clCommunicateModel& e) { return e.m_cancelEvent; }
     static clJobMailbox& Mailbox(clCommunicateModel& e) { return e.m_mailbox; }
     static bool EventsOpen(clCommunicateModel& e) { return e.m_gate.IsOpen(); }
 
@@ -32,7 +32,7 @@ public:
     static void ReportTransactionError(clCommunicateModel& e) { e.ReportTransactionError(); }
     // The reply lines left after classification (a transaction's report takes them).
     static std::vector<std::u16string> ReplyLines(clCommunicateModel& e) {
-        std::lock_guard<std::mutex> guard(e.replyLinesLock);
-        return {e.replyLines.begin(), e.replyLines.end()};
+        std::lock_guard<std::mutex> guard(e.m_replyLinesLock);
+        return {e.m_replyLines.begin(), e.m_replyLines.end()};
     }
 };

@@ -50,7 +50,7 @@ void clWatchThread::Stop() {
             if (stopEvent)
                 stopEvent->Set();
         }
-        if (!m_thread.JoinFor(5000) && log)
+        if (!m_thread.JoinFor(platform::kThreadStopTimeoutMs) && log)
             log->Write(u"Elapsed-time watch did not end within 5000 ms; left running");
     }
     std::lock_guard<std::mutex> guard(m_eventLock);

@@ -90,7 +90,8 @@ bool FindVersionSection(int fd, uint64_t fileSize, uint64_t& offset, uint64_t& s
         if (sh.sh_name >= names.size() || sh.sh_type == SHT_NOBITS)
             continue;
         const char* name = names.data() + sh.sh_name;
-        if (std::strlen(name) != wantedLen || std::memcmp(name, kVersionSectionName, wantedLen))
+        if (std::strlen(name) != wantedLen ||
+            std::memcmp(name, kVersionSectionName, wantedLen) != 0)
             continue;
         if (sh.sh_size == 0 || sh.sh_size > kMaxVersionBlockBytes)
             return false;

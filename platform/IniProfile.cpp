@@ -190,8 +190,8 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
 
 } // namespace
 
-uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
-                              uint32_t defaultValue, std::u16string_view filePath) {
+uint32_t ReadSettingInt(std::u16string_view section, std::u16string_view key, uint32_t defaultValue,
+                        std::u16string_view filePath) {
     std::optional<std::string> value = ReadValue(section, key, filePath);
     if (!value || value->empty())
         return defaultValue;
@@ -219,9 +219,9 @@ uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view k
     return static_cast<uint32_t>(n);
 }
 
-std::u16string GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
-                                       std::u16string_view defaultValue,
-                                       std::u16string_view filePath, size_t maxChars) {
+std::u16string ReadSetting(std::u16string_view section, std::u16string_view key,
+                           std::u16string_view defaultValue, std::u16string_view filePath,
+                           size_t maxChars) {
     std::optional<std::string> value = ReadValue(section, key, filePath);
     std::u16string text = value ? PathToUtf16(*value) : std::u16string(defaultValue);
     if (text.size() > maxChars) {
@@ -233,8 +233,8 @@ std::u16string GetPrivateProfileString(std::u16string_view section, std::u16stri
     return text;
 }
 
-bool WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
-                               std::u16string_view value, std::u16string_view filePath) {
+bool WriteSetting(std::u16string_view section, std::u16string_view key, std::u16string_view value,
+                  std::u16string_view filePath) {
     const std::string sec = Utf16ToUtf8(section);
     const std::string k = Utf16ToUtf8(key);
     const std::string val = Utf16ToPath(value);

@@ -20,24 +20,24 @@
 
 namespace platform {
 
-constexpr size_t kMaxProfileFileBytes = 16u * 1024u * 1024u;
+constexpr size_t kMaxProfileFileBytes = size_t{16} * 1024 * 1024;
 
 // The value as a decimal integer returned as unsigned 32-bit: a missing key or an empty value
 // gives defaultValue; otherwise an optional sign and the leading digits count ("12ab" gives 12,
 // "ab" gives 0, "-1" gives 4294967295); values beyond 32 bits saturate.
-uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
-                              uint32_t defaultValue, std::u16string_view filePath);
+uint32_t ReadSettingInt(std::u16string_view section, std::u16string_view key, uint32_t defaultValue,
+                        std::u16string_view filePath);
 
 // The value as text: a missing key gives defaultValue, an empty value gives an empty text. At
 // most maxChars UTF-16 units are returned (a surrogate pair is never split).
-std::u16string GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
-                                       std::u16string_view defaultValue,
-                                       std::u16string_view filePath, size_t maxChars = SIZE_MAX);
+std::u16string ReadSetting(std::u16string_view section, std::u16string_view key,
+                           std::u16string_view defaultValue, std::u16string_view filePath,
+                           size_t maxChars = SIZE_MAX);
 
 // Sets key = value in section, creating the file, the section or the key when missing. False
 // when the file cannot be read or written, and for names or values that cannot be stored in one
 // line (a line break or NUL anywhere, "=" in the key, "]" in the section, an empty name).
-bool WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
-                               std::u16string_view value, std::u16string_view filePath);
+bool WriteSetting(std::u16string_view section, std::u16string_view key, std::u16string_view value,
+                  std::u16string_view filePath);
 
 } // namespace platform

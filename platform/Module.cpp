@@ -1,9 +1,23 @@
 #include "platform/Module.h"
 
+#include <climits>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <utility>
 
 namespace platform {
+
+std::string ModuleFolderOf(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || !info.dli_fname)
+        return {};
+    char resolved[PATH_MAX];
+    const std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+    const size_t slash = file.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return file.substr(0, slash + 1);
+}
 
 Module::Module(Module&& other) noexcept
     : m_handle(std::exchange(other.m_handle, nullptr)), m_path(std::move(other.m_path)),

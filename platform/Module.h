@@ -6,6 +6,10 @@
 
 namespace platform {
 
+// The folder, with a trailing "/", of the module file (program or shared library) that holds
+// `address`, its links resolved; empty when it cannot be found.
+std::string ModuleFolderOf(const void* address);
+
 class Module {
 public:
     Module() = default;

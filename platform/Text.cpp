@@ -60,18 +60,18 @@ bool IsUtf8Codeset(const std::string& cs) {
 // RAII holder of an iconv descriptor.
 class Iconv {
 public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    Iconv(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
     ~Iconv() {
         if (ok())
-            iconv_close(cd_);
+            iconv_close(m_handle);
     }
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
+    bool ok() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return m_handle; }
 
 private:
-    iconv_t cd_;
+    iconv_t m_handle;
 };
 
 } // namespace

@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// How long the program waits for one of its threads to end when it stops it.
+inline constexpr int64_t kThreadStopTimeoutMs = 5000;
+
 class Thread {
 public:
     Thread() = default;

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr char16_t kNoSettings[] = u"No settings";
 constexpr size_t kMaxPortNameChars = 500;
 
 PortParamBlock* g_params = nullptr;
@@ -56,7 +55,7 @@ int32_t SettingDialog() {
     port.identity.portName = name;
     port.identity.devicePath = Text(VorlixGetFileNameW(index));
     port.identity.description = Text(VorlixGetDescriptionW(index));
-    platform::WritePrivateProfileString(channel, u"COM Port Name", port.identity.portName, ini);
+    platform::WriteSetting(channel, u"COM Port Name", port.identity.portName, ini);
     VorlixSaveCOMportParaW(ini.c_str(), port.identity.portName.c_str(), &port.params);
     return 1;
 }
@@ -219,8 +218,8 @@ InterfaceTable* GetBuiltInComInterface(PortParamBlock* params) {
     VorlixSetAddedDeviceFormat(Msg(MSG_ADDED_DEVICE), Msg(MSG_ADDED_ADDRESS));
     VorlixInitW(ini.c_str());
     // The stored port choice.
-    const std::u16string stored = platform::GetPrivateProfileString(
-        ChannelSection(), u"COM Port Name", kNoSettings, ini, kMaxPortNameChars);
+    const std::u16string stored = platform::ReadSetting(ChannelSection(), u"COM Port Name",
+                                                        kNoSettings, ini, kMaxPortNameChars);
     // Resolved against the ports present now.
     const int32_t index = VorlixGetIndexW(stored.c_str());
     port.identity.index = index;

@@ -46,7 +46,7 @@ class clCamPort {
 public:
     static constexpr int32_t kStagingSize = 3072;
     static constexpr int32_t kDefaultSendTimeout = 20000;
-    static constexpr int64_t kThreadStopTimeoutMs = 5000;
+    static constexpr int64_t kThreadStopTimeoutMs = platform::kThreadStopTimeoutMs;
 
     explicit clCamPort(clCamCtrl* owner = nullptr);
     // The virtual operations keep the order of the port contract: the destructor first, then

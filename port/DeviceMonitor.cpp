@@ -97,7 +97,7 @@ void clDeviceMonitor::Stop() {
     if (!m_thread.Exists())
         return;
     m_stop.Set();
-    (void)m_thread.JoinFor(5000);
+    (void)m_thread.JoinFor(platform::kThreadStopTimeoutMs);
 }
 
 int clDeviceMonitor::AddListener(Listener listener) {

@@ -45,11 +45,11 @@ int32_t clPortComm::Reset() {
         ::close(old);
     m_net.reset();
     params = ComPortParams{};
-    dcb = termios{};
+    lineSettings = termios{};
     dtrFlag = 0;
     dtrRaised = false;
     commErr.count = 0;
-    lost = false;
+    m_lost = false;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_problem = platform::DeviceProblem{};
@@ -65,7 +65,7 @@ int32_t clPortComm::Reset() {
 
 void clPortComm::LoadSettings() {
     const std::u16string& ini = owner ? owner->settingsPath : std::u16string();
-    dtrFlag = platform::GetPrivateProfileInt(kSection, u"DTR Control", 0, ini) != 0 ? 1 : 0;
+    dtrFlag = platform::ReadSettingInt(kSection, u"DTR Control", 0, ini) != 0 ? 1 : 0;
 }
 
 int32_t clPortComm::Init() {
@@ -133,7 +133,7 @@ int32_t clPortComm::Connect() {
     // Open from here on, so the host's disconnect closes it whatever fails below.
     openFlag = 1;
     m_disconnecting.ResetEvent();
-    lost = false;
+    m_lost = false;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_connectedDevice = identity.devicePath;
@@ -146,13 +146,13 @@ int32_t clPortComm::Connect() {
         (void)modemControl(dev, TIOCMBIC, &bits);
     }
     // Device settings.
-    if (::tcgetattr(dev, &dcb) != 0) {
+    if (::tcgetattr(dev, &lineSettings) != 0) {
         WriteLog(u"GetCommState Fail");
         return PORT_GET_STATE_FAILED;
     }
     // Line settings of the port parameters, then the exact line speed, read back.
-    VorlixSetupDCB(&params, &dcb);
-    if (::tcsetattr(dev, TCSANOW, &dcb) != 0) {
+    VorlixSetupDCB(&params, &lineSettings);
+    if (::tcsetattr(dev, TCSANOW, &lineSettings) != 0) {
         WriteLog(u"SetCommState Fail");
         return PORT_SET_STATE_FAILED;
     }
@@ -220,7 +220,7 @@ void clPortComm::SetLossHandler(LossHandler handler) {
 }
 
 void clPortComm::MarkLost() {
-    if (!openFlag || lost.exchange(true))
+    if (!openFlag || m_lost.exchange(true))
         return;
     std::u16string device;
     {
@@ -350,7 +350,7 @@ int32_t clPortComm::SendData(const uint8_t* bytes, uint32_t length) {
     if (m_net)
         return SendNetwork(bytes, length);
     const int dev = fd;
-    if (dev < 0 || lost || (!bytes && length > 0))
+    if (dev < 0 || m_lost || (!bytes && length > 0))
         return PORT_SEND_FAILED;
     using Clock = std::chrono::steady_clock;
     const auto deadline =

@@ -82,7 +82,7 @@ public:
     // Marks the connection lost and calls the handler, once per connection; nothing when the
     // port is not open. Sends fail at once from then on.
     void MarkLost();
-    bool LinkLost() const { return lost; }
+    bool LinkLost() const { return m_lost; }
     // The device path of the open connection and its /dev/serial/by-id links (taken at
     // Connect), to recognise its removal and its return.
     std::u16string ConnectedDevice() const;
@@ -101,7 +101,7 @@ public:
 
     std::atomic<int> fd{-1}; // the device handle
     ComPortParams params;
-    struct termios dcb {};
+    struct termios lineSettings {};
     int32_t dtrFlag = 0;
     clCommErr commErr;
     // DTR was raised by the last Connect, so Disconnect lowers it.
@@ -126,7 +126,7 @@ private:
     LossHandler m_lossHandler;
     std::u16string m_connectedDevice;
     std::vector<std::string> m_connectedLinks;
-    std::atomic<bool> lost{false};
+    std::atomic<bool> m_lost{false};
     const platform::Waitable* m_sendAbort = nullptr;
     // Set by Disconnect so that a send under way gives up; reset by Connect.
     platform::Event m_disconnecting{platform::Event::Reset::Manual};

@@ -54,7 +54,7 @@ int32_t clPortComm::ConnectNetwork(const std::string& address) {
         m_net = std::move(link);
     }
     openFlag = 1;
-    lost = false;
+    m_lost = false;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_connectedDevice = identity.devicePath;
@@ -104,7 +104,7 @@ void clPortComm::NetworkReceiveLoop() {
 }
 
 int32_t clPortComm::SendNetwork(const uint8_t* bytes, uint32_t length) {
-    if (!m_net || lost || (!bytes && length > 0))
+    if (!m_net || m_lost || (!bytes && length > 0))
         return PORT_SEND_FAILED;
     if (length == 0)
         return PORT_OK;

@@ -19,7 +19,7 @@ CFileDialogHlp::CFileDialogHlp(bool open, std::u16string defaultExtension, std::
 void CFileDialogHlp::PrepareInitialFolder(const std::u16string& defaultFolder) {
     std::u16string folder = defaultFolder;
     const std::u16string stored =
-        platform::GetPrivateProfileString(section, key, u"@", settingsFilePath, kMaxFolderChars);
+        platform::ReadSetting(section, key, u"@", settingsFilePath, kMaxFolderChars);
     if (!stored.empty() && stored != u"@")
         folder = stored;
     folder = platform::ExpandEnvironment(folder);
@@ -46,6 +46,6 @@ bool CFileDialogHlp::StoreChosenFolder() {
     const size_t slash = m_chosenPath.find_last_of(u'/');
     if (slash == std::u16string::npos)
         return false;
-    return platform::WritePrivateProfileString(section, key, m_chosenPath.substr(0, slash + 1),
-                                               settingsFilePath);
+    return platform::WriteSetting(section, key, m_chosenPath.substr(0, slash + 1),
+                                  settingsFilePath);
 }

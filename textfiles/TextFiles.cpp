@@ -100,18 +100,27 @@ std::u16string clTextFiles::TitleWithDefinition(const std::u16string& path) cons
 // ---------------------------------------------------------------------------------------------
 // Text Save
 
-int32_t clTextFiles::SaveSettingsText() {
+bool clTextFiles::ChooseTextFile(bool open, std::u16string defaultExtension, int titleId,
+                                 std::u16string key, std::u16string& path) {
     CurrentDirectoryKeeper keeper;
-    CFileDialogHlp dialog(false, u"txt", Text(MSG_FILTER_TEXT_FILE));
-    dialog.title = Text(MSG_TEXT_SAVE);
+    CFileDialogHlp dialog(open, std::move(defaultExtension), Text(MSG_FILTER_TEXT_FILE));
+    dialog.title = Text(titleId);
     dialog.section = kSectionPath;
-    dialog.key = u"Text Save";
+    dialog.key = std::move(key);
     dialog.settingsFilePath = m_app.SettingsFilePath();
     dialog.PrepareInitialFolder(keeper.Path());
     if (!dialog.Run(m_ui))
-        return FILE_COMMAND_CANCELLED;
+        return false;
     dialog.StoreChosenFolder();
-    return WriteSettingsText(dialog.PathName());
+    path = dialog.PathName();
+    return true;
+}
+
+int32_t clTextFiles::SaveSettingsText() {
+    std::u16string path;
+    if (!ChooseTextFile(false, u"txt", MSG_TEXT_SAVE, u"Text Save", path))
+        return FILE_COMMAND_CANCELLED;
+    return WriteSettingsText(path);
 }
 
 int32_t clTextFiles::WriteSettingsText(const std::u16string& path) {
@@ -206,17 +215,10 @@ void clTextFiles::WriteLog(std::u16string_view line) {
 // Text Load
 
 int32_t clTextFiles::LoadBatchText() {
-    CurrentDirectoryKeeper keeper;
-    CFileDialogHlp dialog(true, u"", Text(MSG_FILTER_TEXT_FILE));
-    dialog.title = Text(MSG_TEXT_LOAD);
-    dialog.section = kSectionPath;
-    dialog.key = u"Text Load";
-    dialog.settingsFilePath = m_app.SettingsFilePath();
-    dialog.PrepareInitialFolder(keeper.Path());
-    if (!dialog.Run(m_ui))
+    std::u16string path;
+    if (!ChooseTextFile(true, u"", MSG_TEXT_LOAD, u"Text Load", path))
         return FILE_COMMAND_CANCELLED;
-    dialog.StoreChosenFolder();
-    return ReplayBatchFile(dialog.PathName());
+    return ReplayBatchFile(path);
 }
 
 int32_t clTextFiles::ReplayBatchFile(const std::u16string& path) {
@@ -296,8 +298,7 @@ int32_t clTextFiles::OpenDefinitionFile(const std::u16string& path) {
             if (m_ui->PropertyViewExists())
                 m_ui->RebuildPropertyView();
         }
-        platform::WritePrivateProfileString(kSectionApp, kKeyLastConfig, path,
-                                            m_app.SettingsFilePath());
+        platform::WriteSetting(kSectionApp, kKeyLastConfig, path, m_app.SettingsFilePath());
         return FILE_COMMAND_OK;
     }
     const std::u16string error = Text(DefinitionLoadFailureMessage(result));
@@ -339,7 +340,7 @@ void clTextFiles::CloseDefinitionFile() {
 }
 
 int32_t clTextFiles::OfferLastDefinition() {
-    const std::u16string path = platform::GetPrivateProfileString(
+    const std::u16string path = platform::ReadSetting(
         kSectionApp, kKeyLastConfig, u"", m_app.SettingsFilePath(), kMaxLastConfigChars);
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(PathBytes(path), ec))

@@ -100,6 +100,11 @@ public:
 
 private:
     void EmptyViewAndTitle();
+    // The file dialog of Text Save (open false) and Text Load: titled `titleId`, starting in the
+    // folder remembered under `key` of the path section, which keeps the chosen file's folder.
+    // False when cancelled.
+    bool ChooseTextFile(bool open, std::u16string defaultExtension, int titleId, std::u16string key,
+                        std::u16string& path);
     void ReportSaveFailure(const std::u16string& path, const std::u16string& reason);
     void WriteLog(std::u16string_view line);
     std::u16string Text(int id) const;

@@ -111,53 +111,52 @@ void CCamPropertyForm::UpdateButtons() {
 
 CMFCPropertyGridPropertyEx* CCamPropertyForm::CreateItem(const clCamTreeNode& node) {
     clCamProperty* record = m_mgr->FindProperty(node.name);
-    const int32_t type = record ? static_cast<int32_t>(record->type) : -1;
     const QString label = ToQ(propview::ItemLabel(record, UiLanguageCode()));
 
     PropertyItemLink& link = m_links.emplace_back();
-    link.view = this;
     link.property = record;
-    link.type = type;
+    link.type = record ? static_cast<int32_t>(record->type) : -1;
     link.name = node.name;
+    link.binding = propview::BindProperty(record);
+    const propview::clPropertyBinding& binding = *link.binding;
 
     CMFCPropertyGridPropertyEx* item = nullptr;
-    switch (type) {
-    case static_cast<int32_t>(CamPropertyType::Integer):
-        item = new CSliderValueProp(label, 0, QString(), &link);
-        item->OnRangeRequest = &CCamPropertyForm::OnItemRangeRequest;
+    switch (binding.Editor()) {
+    case propview::EditorKind::Slider:
+        item = new CSliderValueProp(label, 0);
+        item->OnRangeRequest = [this, &link](CMFCPropertyGridPropertyEx& i) {
+            UpdateRange(link, i);
+        };
         break;
-    case static_cast<int32_t>(CamPropertyType::Bool):
-        item = new CCheckBoxProp(label, false, QString(), &link);
+    case propview::EditorKind::CheckBox:
+        item = new CCheckBoxProp(label, false);
         break;
-    case static_cast<int32_t>(CamPropertyType::Execution):
-        item = new CButtonProp(label, QString(), &link);
+    case propview::EditorKind::Button:
+        item = new CButtonProp(label);
         break;
-    case static_cast<int32_t>(CamPropertyType::Float):
-        item = new CDefaultExProp(label, PropValue(0.0), QString(), &link,
-                                  QStringLiteral("-.0123456789"));
+    case propview::EditorKind::Text:
+        item = new CDefaultExProp(label, binding.Value(*m_mgr), QString(),
+                                  ToQ(std::u16string(binding.ValidChars())));
         break;
-    case static_cast<int32_t>(CamPropertyType::String):
-        item = new CDefaultExProp(label, PropValue(std::u16string()), QString(), &link);
-        break;
-    case static_cast<int32_t>(CamPropertyType::Selection): {
-        const auto* selection = static_cast<const clCamPropertySelection*>(record);
-        auto* select = new CSelectProp(
-            label, selection->entryTexts.empty() ? QString() : ToQ(selection->entryTexts.front()),
-            QString(), &link);
-        for (const std::u16string& text : selection->entryTexts)
+    case propview::EditorKind::List: {
+        const std::vector<std::u16string> entries = binding.Entries();
+        auto* select = new CSelectProp(label, entries.empty() ? QString() : ToQ(entries.front()));
+        for (const std::u16string& text : entries)
             select->AddOption(ToQ(text), true);
         item = select;
         break;
     }
-    default:
-        item = new CMFCPropertyGridPropertyEx(label, PropValue(std::u16string(u"unknown")),
-                                              QString(), &link);
+    case propview::EditorKind::Unknown:
+        item = new CMFCPropertyGridPropertyEx(label, binding.Value(*m_mgr));
         item->Enable(false);
         break;
     }
-    if (type >= 0)
-        item->OnValueCommitted = &CCamPropertyForm::OnItemCommitted;
-    item->OnDescriptionRequest = &CCamPropertyForm::OnItemDescriptionRequest;
+    if (record)
+        item->OnValueCommitted = [this, &link](CMFCPropertyGridPropertyEx& i, const PropValue& v,
+                                               const QPoint*) { Commit(link, i, v); };
+    item->OnDescriptionRequest = [this, &link](CMFCPropertyGridPropertyEx& i) {
+        UpdateDescription(link, i);
+    };
     link.item = item;
     return item;
 }
@@ -220,40 +219,13 @@ void CCamPropertyForm::ReloadItem(PropertyItemLink& link, bool engineReady) {
     clCamProperty* record = link.property;
     if (!item)
         return;
-    switch (link.type) {
-    case static_cast<int32_t>(CamPropertyType::Integer): {
-        const auto* p = static_cast<const clCamPropertyInteger*>(record);
-        int64_t value = 0;
-        m_mgr->GetIntegerValue(p, value);
-        item->SetValue(PropValue(value));
-        if (propview::IsWritable(record)) {
-            int64_t min = 0;
-            int64_t max = 0;
-            m_mgr->GetIntegerMin(p, min);
-            m_mgr->GetIntegerMax(p, max);
-            item->SetRange64(true, min, max);
-        }
-        break;
-    }
-    case static_cast<int32_t>(CamPropertyType::Bool):
-        item->SetValue(
-            PropValue(int32_t{static_cast<const clCamPropertyBool*>(record)->state != 0 ? 1 : 0}));
-        break;
-    case static_cast<int32_t>(CamPropertyType::Float): {
-        double value = 0.0;
-        m_mgr->GetFloatValue(static_cast<const clCamPropertyFloat*>(record), value);
-        item->SetValue(PropValue(value));
-        break;
-    }
-    case static_cast<int32_t>(CamPropertyType::String):
-        item->SetValue(PropValue(static_cast<const clCamPropertyString*>(record)->value));
-        break;
-    case static_cast<int32_t>(CamPropertyType::Selection):
-        item->SetValue(PropValue(static_cast<const clCamPropertySelection*>(record)->ValueText()));
-        break;
-    default: // Execution has no value; an unknown property keeps "unknown"
-        break;
-    }
+    // An Execution has no value; an unknown property keeps "unknown".
+    if (const PropValue value = link.binding->Value(*m_mgr);
+        record && !std::holds_alternative<std::monostate>(value))
+        item->SetValue(value);
+    if (int64_t min = 0, max = 0;
+        propview::IsWritable(record) && link.binding->Range(*m_mgr, min, max))
+        item->SetRange64(true, min, max);
     // Writable items take edits only while the engine is ready, as at every refresh: an item
     // enabled between a reload and the job's own refresh would let the user change a value the
     // worker thread is sending.
@@ -316,98 +288,34 @@ const PropertyItemLink* CCamPropertyForm::FindLink(std::u16string_view name) con
     return nullptr;
 }
 
-// --- Hooks -----------------------------------------------------------------------------------
+// --- Item callbacks --------------------------------------------------------------------------
 
-void CCamPropertyForm::OnItemCommitted(CMFCPropertyGridPropertyEx& item, const PropValue& value,
-                                       void* data, const QPoint* /*click*/) {
-    auto* link = static_cast<PropertyItemLink*>(data);
-    if (link && link->view)
-        link->view->Commit(*link, item, value);
+void CCamPropertyForm::UpdateRange(const PropertyItemLink& link,
+                                   CMFCPropertyGridPropertyEx& item) const {
+    if (int64_t min = 0, max = 0; m_mgr && link.binding->Range(*m_mgr, min, max))
+        item.SetRange64(item.HasSpin(), min, max);
 }
 
-void CCamPropertyForm::OnItemRangeRequest(CMFCPropertyGridPropertyEx& item, const PropValue& value,
-                                          void* data) {
-    auto* link = static_cast<PropertyItemLink*>(data);
-    if (!link || !link->view || !link->view->m_mgr || !propvalue::IsInteger(value))
-        return;
-    const auto* p = PropertyAs<clCamPropertyInteger>(link->property);
-    if (!p)
-        return;
-    int64_t min = 0;
-    int64_t max = 0;
-    link->view->m_mgr->GetIntegerMin(p, min);
-    link->view->m_mgr->GetIntegerMax(p, max);
-    item.SetRange64(item.HasSpin(), min, max);
-}
-
-void CCamPropertyForm::OnItemDescriptionRequest(CMFCPropertyGridPropertyEx& item, void* data) {
-    auto* link = static_cast<PropertyItemLink*>(data);
-    if (!link || !link->view || !link->view->m_mgr)
+void CCamPropertyForm::UpdateDescription(const PropertyItemLink& link,
+                                         CMFCPropertyGridPropertyEx& item) const {
+    if (!m_mgr)
         return;
     item.SetDescription(ToQ(propview::BuildDescription(
-        *link->view->m_mgr, link->property,
-        link->type == static_cast<int32_t>(CamPropertyType::Integer), UiLanguageCode())));
+        *m_mgr, link.property, link.binding->Editor() == propview::EditorKind::Slider,
+        UiLanguageCode())));
 }
 
-void CCamPropertyForm::Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx& item,
+void CCamPropertyForm::Commit(const PropertyItemLink& link, CMFCPropertyGridPropertyEx& item,
                               const PropValue& value) {
     if (!m_mgr || !link.property)
         return;
-    switch (link.type) {
-    case static_cast<int32_t>(CamPropertyType::Integer): {
-        auto* p = static_cast<clCamPropertyInteger*>(link.property);
-        int64_t min = 0;
-        int64_t max = 0;
-        int64_t inc = 1;
-        m_mgr->GetIntegerMin(p, min);
-        m_mgr->GetIntegerMax(p, max);
-        m_mgr->GetIntegerInc(p, inc);
-        const IntegerCommit commit = CommitInteger(propvalue::AsInt64(value), min, max, inc);
-        if (commit.adjusted)
-            item.SetValue(PropValue(commit.value));
-        m_mgr->SetIntegerValue(p, commit.value);
-        break;
-    }
-    case static_cast<int32_t>(CamPropertyType::Bool):
-        m_mgr->SetBoolValue(static_cast<clCamPropertyBool*>(link.property),
-                            propvalue::AsInt64(value) != 0 ? 1 : 0);
-        break;
-    case static_cast<int32_t>(CamPropertyType::Execution):
-        break;
-    case static_cast<int32_t>(CamPropertyType::Float):
-        m_mgr->SetFloatValue(static_cast<clCamPropertyFloat*>(link.property),
-                             propvalue::AsDouble(value));
-        break;
-    case static_cast<int32_t>(CamPropertyType::String): {
-        auto* p = static_cast<clCamPropertyString*>(link.property);
-        std::u16string text = propvalue::Format(value);
-        if (CutToLength(text, p->length))
-            item.SetValue(PropValue(text));
-        // A text that would not go out as typed is neither stored nor sent; the item shows the
-        // stored value again.
-        if (const CommandCheck check = CheckCommandText(text);
-            !check.Fit() && check.fault != CommandCheck::kEmpty) {
-            item.SetValue(PropValue(p->value));
-            RunMessageBox(this, QString(), ToQ(p->name + u": " + CommandCheckText(check)),
-                          MB_OK | MB_ICONWARNING);
-            return;
-        }
-        // Stores the text and re-evaluates the calculators that depend on it.
-        m_mgr->SetStringValue(p, std::move(text));
-        break;
-    }
-    case static_cast<int32_t>(CamPropertyType::Selection): {
-        auto* p = static_cast<clCamPropertySelection*>(link.property);
-        const int entry = FindEntryByText(*p, propvalue::Format(value));
-        if (entry < 0)
-            return; // no entry of that text: nothing is stored or sent
-        m_mgr->SetSelectionValue(p, p->entryValues[static_cast<size_t>(entry)]);
-        break;
-    }
-    default:
-        return;
-    }
-    RunJob(link.property);
+    const propview::EditResult result = link.binding->Commit(*m_mgr, value);
+    if (result.showChanged)
+        item.SetValue(result.shown);
+    if (!result.refusal.empty())
+        RunMessageBox(this, QString(), ToQ(result.refusal), MB_OK | MB_ICONWARNING);
+    if (result.run)
+        RunJob(link.property);
 }
 
 void CCamPropertyForm::RunJob(clCamProperty* record) {

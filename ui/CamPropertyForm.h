@@ -8,13 +8,15 @@
 // a definition.
 #pragma once
 
+#include "app/PropValue.h"
+#include "app/PropertyBinding.h"
 #include "camdef/CamProperty.h"
-#include "ui/PropValue.h"
 
 #include <QWidget>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,13 +29,13 @@ class CMFCPropertyGridPropertyEx;
 class QPushButton;
 class QLabel;
 
-// One per property item; the item's data points to it.
+// One per property item; the item's callbacks reach it.
 struct PropertyItemLink {
     CMFCPropertyGridPropertyEx* item = nullptr; // owned by the grid
-    CCamPropertyForm* view = nullptr;
-    clCamProperty* property = nullptr; // none when the tree names no known property
-    int32_t type = -1;                 // CamPropertyType, -1 without a record
-    std::u16string name;               // the tree node's name
+    clCamProperty* property = nullptr;          // none when the tree names no known property
+    int32_t type = -1;                          // CamPropertyType, -1 without a record
+    std::u16string name;                        // the tree node's name
+    std::unique_ptr<propview::clPropertyBinding> binding;
 };
 
 class CCamPropertyForm : public QWidget {
@@ -85,17 +87,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // The hooks every item gets; `data` is the item's link.
-    static void OnItemCommitted(CMFCPropertyGridPropertyEx& item, const PropValue& value,
-                                void* data, const QPoint* click);
-    static void OnItemRangeRequest(CMFCPropertyGridPropertyEx& item, const PropValue& value,
-                                   void* data);
-    static void OnItemDescriptionRequest(CMFCPropertyGridPropertyEx& item, void* data);
-
     bool EngineReady() const { return !m_ready || m_ready(); }
     CMFCPropertyGridPropertyEx* CreateItem(const clCamTreeNode& node);
     void ReloadItem(PropertyItemLink& link, bool engineReady);
-    void Commit(PropertyItemLink& link, CMFCPropertyGridPropertyEx& item, const PropValue& value);
+    void Commit(const PropertyItemLink& link, CMFCPropertyGridPropertyEx& item,
+                const PropValue& value);
+    void UpdateRange(const PropertyItemLink& link, CMFCPropertyGridPropertyEx& item) const;
+    void UpdateDescription(const PropertyItemLink& link, CMFCPropertyGridPropertyEx& item) const;
     void RunJob(clCamProperty* record);
     void UpdateButtons();
     // The grid fills the form below the buttons, keeping its margins.

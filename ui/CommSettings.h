@@ -2,6 +2,8 @@
 // as the dialog sees them, the dialog's data and the rules for its time-out edits and OK.
 #pragma once
 
+#include "base/MessageTable.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,7 +15,7 @@ constexpr uint32_t kMinTimeout = 100;
 constexpr uint32_t kMaxTimeout = 4294967294u;
 constexpr uint32_t kDefaultTimeout = 20000;
 // The port name of an interface that has no port chosen yet.
-constexpr std::u16string_view kNoSettings = u"No settings";
+constexpr std::u16string_view kNoSettings = ::kNoSettings;
 
 // The registered interfaces (built-in serial first, then the plug-ins), by index.
 class IInterfaceList {

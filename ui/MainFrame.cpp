@@ -297,9 +297,9 @@ void CMainFrame::CreateMenus() {
     QMenu* view = bar->addMenu(M(MSG_MENU_VIEW));
     view->setObjectName(QStringLiteral("menuView"));
     AddCommand(view, ID_WINDOW_SPLIT, MSG_MENU_SPLIT);
-    AddCommand(view, ID_TRAFFIC_LOG, MSG_TRAFFIC_LOG)->setCheckable(true);
-    AddCommand(view, ID_MONITOR, MSG_MONITOR);
-    AddCommand(view, ID_SCRIPT_SOCKET, MSG_SCRIPT_SOCKET)->setCheckable(true);
+    AddCommand(view, kTrafficLogCommand, MSG_TRAFFIC_LOG)->setCheckable(true);
+    AddCommand(view, kMonitorCommand, MSG_MONITOR);
+    AddCommand(view, kScriptSocketCommand, MSG_SCRIPT_SOCKET)->setCheckable(true);
 
     QMenu* help = bar->addMenu(M(MSG_MENU_HELP));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -521,8 +521,8 @@ intptr_t CMainFrame::OnMessageBox(uintptr_t wParam, intptr_t style) {
 
 void CMainFrame::OnStartUp() {
     m_app.StartWorkerThreads();
-    if (platform::GetPrivateProfileInt(kScriptingSection, kScriptSocketKey, 1,
-                                       m_app.SettingsFilePath()) != 0)
+    if (platform::ReadSettingInt(kScriptingSection, kScriptSocketKey, 1,
+                                 m_app.SettingsFilePath()) != 0)
         StartScriptSocket();
     if (m_fileHooks.offerLastDefinition)
         m_fileHooks.offerLastDefinition();
@@ -905,9 +905,9 @@ void CMainFrame::UpdateCommandEnables() {
     const mainframe::EngineState s = CurrentEngineState();
     for (auto& [id, action] : m_actions)
         action->setEnabled(mainframe::IsCommandEnabled(id, s));
-    if (QAction* traffic = Action(mainframe::ID_TRAFFIC_LOG))
+    if (QAction* traffic = Action(mainframe::kTrafficLogCommand))
         traffic->setChecked(m_app.Engine() && m_app.Engine()->Traffic().IsOpen());
-    if (QAction* socket = Action(mainframe::ID_SCRIPT_SOCKET))
+    if (QAction* socket = Action(mainframe::kScriptSocketCommand))
         socket->setChecked(m_script->Listening());
     using namespace mainframe;
     for (int control : barcontrol::kCommandButtons)
@@ -1021,13 +1021,13 @@ void CMainFrame::RunCommand(int id) {
     case ID_WINDOW_SPLIT:
         StartSplitMode();
         break;
-    case ID_TRAFFIC_LOG:
+    case kTrafficLogCommand:
         ToggleTrafficLog();
         break;
-    case ID_MONITOR:
+    case kMonitorCommand:
         ShowMonitor();
         break;
-    case ID_SCRIPT_SOCKET:
+    case kScriptSocketCommand:
         ToggleScriptSocket();
         break;
     case IDC_CANCEL_RECEIVING:
@@ -1116,14 +1116,12 @@ void CMainFrame::CommunicationSettings() {
     m_app.SetTimeouts(out.firstReceive, out.nextReceive, out.send);
     const std::u16string& ini = m_app.SettingsFilePath();
     auto number = [](uint32_t v) { return platform::Utf8ToUtf16(std::to_string(v)); };
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", number(out.firstReceive),
-                                        ini);
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", number(out.nextReceive),
-                                        ini);
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Send", number(out.send), ini);
+    platform::WriteSetting(u"TARN_Timeouts", u"First Recv", number(out.firstReceive), ini);
+    platform::WriteSetting(u"TARN_Timeouts", u"Next Recv", number(out.nextReceive), ini);
+    platform::WriteSetting(u"TARN_Timeouts", u"Send", number(out.send), ini);
 
     if (const std::u16string name = m_app.SelectInterface(out.selectedInterface); !name.empty())
-        platform::WritePrivateProfileString(m_app.ChannelSection(), u"SelectInterface", name, ini);
+        platform::WriteSetting(m_app.ChannelSection(), u"SelectInterface", name, ini);
     RefreshStatus();
     UpdateCommandEnables();
 }
@@ -1217,8 +1215,8 @@ void CMainFrame::ToggleScriptSocket() {
         StartScriptSocket();
     else
         m_script->Stop();
-    platform::WritePrivateProfileString(kScriptingSection, kScriptSocketKey, on ? u"1" : u"0",
-                                        m_app.SettingsFilePath());
+    platform::WriteSetting(kScriptingSection, kScriptSocketKey, on ? u"1" : u"0",
+                           m_app.SettingsFilePath());
     UpdateCommandEnables();
 }
 

@@ -24,7 +24,6 @@ int CommandOfControl(int controlId) {
     case IDC_CANCEL_RECEIVING:
     case IDC_SHOW_CONSOLE:
     case IDC_HIDE_CONSOLE:
-        return controlId;
     case ID_SELECT_FILE: // items of the file menu button's popup
     case ID_AUTO_SELECT:
         return controlId;
@@ -58,9 +57,9 @@ bool IsCommandEnabled(int commandId, const EngineState& s) {
     case ID_APP_ABOUT:
     case ID_APP_EXIT:
     case ID_WINDOW_SPLIT:
-    case ID_TRAFFIC_LOG:
-    case ID_MONITOR:
-    case ID_SCRIPT_SOCKET:
+    case kTrafficLogCommand:
+    case kMonitorCommand:
+    case kScriptSocketCommand:
     case IDC_SHOW_CONSOLE:
     case IDC_HIDE_CONSOLE:
         return true;

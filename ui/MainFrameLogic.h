@@ -25,9 +25,9 @@ enum CommandId : int {
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_WINDOW_SPLIT = 57653,
-    ID_TRAFFIC_LOG = 32790, // checkable: the traffic log is being written
-    ID_MONITOR = 32795,
-    ID_SCRIPT_SOCKET = 32796, // checkable: scripts may connect to the window's socket
+    kTrafficLogCommand = 32790, // checkable: the traffic log is being written
+    kMonitorCommand = 32795,
+    kScriptSocketCommand = 32796, // checkable: scripts may connect to the window's socket
 };
 
 // Bar controls that are commands of their own (no menu item).
@@ -63,8 +63,8 @@ bool IsCommandEnabled(int commandId, const EngineState& state);
 inline constexpr int kAllCommands[] = {
     ID_SELECT_FILE,  ID_AUTO_SELECT,       ID_CLOSE_DEFINE,  ID_TEXT_SAVE,     ID_TEXT_LOAD,
     ID_CONNECT,      ID_DISCONNECT,        ID_COMM_SETTINGS, ID_APP_ABOUT,     ID_APP_EXIT,
-    ID_WINDOW_SPLIT, IDC_CANCEL_RECEIVING, IDC_SHOW_CONSOLE, IDC_HIDE_CONSOLE, ID_TRAFFIC_LOG,
-    ID_MONITOR,      ID_SCRIPT_SOCKET,
+    ID_WINDOW_SPLIT, IDC_CANCEL_RECEIVING, IDC_SHOW_CONSOLE, IDC_HIDE_CONSOLE, kTrafficLogCommand,
+    kMonitorCommand, kScriptSocketCommand,
 };
 
 // What a file dropped on the main window does: a definition (".xml") opens as Select file

@@ -14,6 +14,7 @@
 #include <QToolTip>
 #include <QValidator>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -24,7 +25,8 @@ QString ToQ(const std::u16string& text) {
 // Accepts a text only when every character is one of the valid characters.
 class ValidCharsValidator : public QValidator {
 public:
-    ValidCharsValidator(QString chars, QObject* parent) : QValidator(parent), m_chars(chars) {}
+    ValidCharsValidator(QString chars, QObject* parent)
+        : QValidator(parent), m_chars(std::move(chars)) {}
     State validate(QString& input, int& /*pos*/) const override {
         for (QChar c : input)
             if (!m_chars.contains(c))
@@ -79,14 +81,14 @@ CMFCPropertyGridProperty::CMFCPropertyGridProperty(const QString& groupName)
     : m_name(groupName), m_isGroup(true) {}
 
 CMFCPropertyGridProperty::CMFCPropertyGridProperty(const QString& name, PropValue value,
-                                                   const QString& description, void* data,
+                                                   const QString& description,
                                                    const QString& validChars)
     : m_value(std::move(value)), m_originalValue(m_value), m_name(name), m_description(description),
-      m_validChars(validChars), m_data(data) {}
+      m_validChars(validChars) {}
 
 CMFCPropertyGridProperty::~CMFCPropertyGridProperty() {
-    if (m_inPlaceWnd)
-        m_inPlaceWnd->deleteLater();
+    if (m_inPlaceEditor)
+        m_inPlaceEditor->deleteLater();
     // Free the subtree with a list of its own, so a deep tree never becomes a deep recursion:
     // every item taken from the list hands its children to the list before it goes.
     std::vector<std::unique_ptr<CMFCPropertyGridProperty>> pending = std::move(m_children);
@@ -115,6 +117,10 @@ CMFCPropertyGridProperty* CMFCPropertyGridProperty::GetSubItem(int index) const 
     if (index < 0 || index >= GetSubItemsCount())
         return nullptr;
     return m_children[static_cast<size_t>(index)].get();
+}
+
+QComboBox* CMFCPropertyGridProperty::InPlaceList() const {
+    return m_combo;
 }
 
 void CMFCPropertyGridProperty::AttachToGrid(CMFCPropertyGridCtrlEx* grid) {
@@ -187,7 +193,7 @@ void CMFCPropertyGridProperty::EnableSpinControl(bool enable, int32_t min, int32
 }
 
 bool CMFCPropertyGridProperty::IsSelected() const {
-    return m_grid && m_grid->GetCurSel() == this;
+    return m_grid && m_grid->SelectedItem() == this;
 }
 
 void CMFCPropertyGridProperty::Redraw() {
@@ -199,7 +205,7 @@ QString CMFCPropertyGridProperty::FormatProperty() const {
     return ToQ(propvalue::Format(m_value));
 }
 
-bool CMFCPropertyGridProperty::TextToVar(const QString& text) {
+bool CMFCPropertyGridProperty::SetValueFromText(const QString& text) {
     return propvalue::FromText(m_value, text.toStdU16String());
 }
 
@@ -323,7 +329,7 @@ bool CMFCPropertyGridProperty::OnEdit(const QPoint* click) {
         QObject::connect(combo, &QComboBox::activated, m_grid,
                          &CMFCPropertyGridCtrlEx::OnComboActivated);
         m_combo = combo;
-        m_inPlaceWnd = combo;
+        m_inPlaceEditor = combo;
         m_inPlaceEdit = true;
         combo->show();
         combo->setFocus(Qt::OtherFocusReason);
@@ -340,7 +346,7 @@ bool CMFCPropertyGridProperty::OnEdit(const QPoint* click) {
     if (defaultFormat)
         edit->setText(FormatProperty());
     AdoptInPlaceWindow(edit);
-    m_inPlaceWnd = edit;
+    m_inPlaceEditor = edit;
     m_inPlaceEdit = true;
     edit->show();
     edit->setFocus(Qt::OtherFocusReason);
@@ -349,12 +355,12 @@ bool CMFCPropertyGridProperty::OnEdit(const QPoint* click) {
 }
 
 bool CMFCPropertyGridProperty::OnUpdateValue() {
-    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
     if (!edit)
         return true;
     const QString text = edit->text();
     const bool changed = text != FormatProperty();
-    if (TextToVar(text) && changed && m_grid)
+    if (SetValueFromText(text) && changed && m_grid)
         m_grid->OnPropertyChanged(this);
     return true;
 }
@@ -367,11 +373,11 @@ bool CMFCPropertyGridProperty::OnEndEdit() {
 }
 
 void CMFCPropertyGridProperty::OnDestroyWindow() {
-    if (m_inPlaceWnd) {
-        QWidget* window = m_inPlaceWnd;
+    if (m_inPlaceEditor) {
+        QWidget* window = m_inPlaceEditor;
         if (m_combo)
             m_combo->hidePopup();
-        m_inPlaceWnd = nullptr;
+        m_inPlaceEditor = nullptr;
         m_combo = nullptr;
         window->removeEventFilter(m_grid);
         window->hide();
@@ -388,12 +394,12 @@ void CMFCPropertyGridProperty::OnSelectCombo(int index) {
         m_grid->OnPropertyChanged(this);
 }
 
-bool CMFCPropertyGridProperty::PushChar(const QString& text) {
+bool CMFCPropertyGridProperty::StartEditWithText(const QString& text) {
     if (!m_enabled || !m_allowEdit || !HasTextEntry() || !m_grid)
         return false;
     if (!m_inPlaceEdit && !m_grid->EditItem(this))
         return false;
-    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
     if (!edit)
         return false;
     edit->selectAll();
@@ -408,13 +414,13 @@ bool CMFCPropertyGridProperty::OnSetCursor() const {
 }
 
 void CMFCPropertyGridProperty::RepositionWindows() {
-    if (!m_inPlaceWnd)
+    if (!m_inPlaceEditor)
         return;
     const QRect valueRect = ValueRect();
     if (m_combo)
-        m_inPlaceWnd->setGeometry(valueRect);
+        m_inPlaceEditor->setGeometry(valueRect);
     else
-        m_inPlaceWnd->setGeometry(GetEditRect(valueRect));
+        m_inPlaceEditor->setGeometry(GetEditRect(valueRect));
 }
 
 // --- CMFCPropertyGridCtrlEx ------------------------------------------------------------------
@@ -444,7 +450,6 @@ CMFCPropertyGridProperty*
 CMFCPropertyGridCtrlEx::AddProperty(std::unique_ptr<CMFCPropertyGridProperty> item) {
     if (!item)
         return nullptr;
-    item->m_parent = nullptr;
     item->AttachToGrid(this);
     m_items.push_back(std::move(item));
     OnItemsChanged();
@@ -477,10 +482,10 @@ void CMFCPropertyGridCtrlEx::ExpandAll(bool expand) {
     while (!stack.empty()) {
         CMFCPropertyGridProperty* item = stack.back();
         stack.pop_back();
-        if (item->m_isGroup)
-            item->m_expanded = expand;
-        for (auto& child : item->m_children)
-            stack.push_back(child.get());
+        if (item->IsGroup())
+            item->SetExpandedFlag(expand);
+        for (int i = 0; i < item->GetSubItemsCount(); ++i)
+            stack.push_back(item->GetSubItem(i));
     }
     OnItemsChanged();
     SelectShownAncestor();
@@ -490,11 +495,11 @@ void CMFCPropertyGridCtrlEx::ExpandAll(bool expand) {
 
 void CMFCPropertyGridCtrlEx::SelectShownAncestor() {
     CMFCPropertyGridProperty* shown = m_sel;
-    for (CMFCPropertyGridProperty* p = m_sel ? m_sel->m_parent : nullptr; p; p = p->m_parent)
-        if (!p->m_expanded)
+    for (CMFCPropertyGridProperty* p = m_sel ? m_sel->GetParent() : nullptr; p; p = p->GetParent())
+        if (!p->IsExpanded())
             shown = p;
     if (shown != m_sel)
-        SetCurSel(shown);
+        SelectItem(shown);
 }
 
 void CMFCPropertyGridCtrlEx::SetHeaderTexts(const QString& name, const QString& value) {
@@ -572,13 +577,12 @@ void CMFCPropertyGridCtrlEx::RebuildVisibleRows() const {
     while (!stack.empty()) {
         const Frame f = stack.back();
         stack.pop_back();
-        f.item->m_depth = f.depth;
-        f.item->m_row = f.shown ? static_cast<int>(m_visible.size()) : -1;
+        f.item->SetLayoutPlace(f.depth, f.shown ? static_cast<int>(m_visible.size()) : -1);
         if (f.shown)
             m_visible.push_back(f.item);
-        const bool childrenShown = f.shown && f.item->m_expanded;
-        for (auto it = f.item->m_children.rbegin(); it != f.item->m_children.rend(); ++it)
-            stack.push_back({it->get(), f.depth + 1, childrenShown});
+        const bool childrenShown = f.shown && f.item->IsExpanded();
+        for (int i = f.item->GetSubItemsCount() - 1; i >= 0; --i)
+            stack.push_back({f.item->GetSubItem(i), f.depth + 1, childrenShown});
     }
     m_visibleDirty = false;
 }
@@ -593,10 +597,10 @@ void CMFCPropertyGridCtrlEx::UpdateScrollBar() {
 }
 
 int CMFCPropertyGridCtrlEx::RowIndex(const CMFCPropertyGridProperty* item) const {
-    if (!item || item->m_grid != this)
+    if (!item || item->GetGrid() != this)
         return -1;
     VisibleRows();
-    return item->m_row;
+    return item->LayoutRow();
 }
 
 int CMFCPropertyGridCtrlEx::FirstRow() const {
@@ -628,7 +632,7 @@ QRect CMFCPropertyGridCtrlEx::NameRect(const CMFCPropertyGridProperty* item) con
     const QRect row = RowRect(item);
     if (row.isNull())
         return QRect();
-    const int indent = m_rowHeight * (item->m_depth + 1);
+    const int indent = m_rowHeight * (item->Depth() + 1);
     if (item->IsGroup())
         return QRect(indent, row.top(), std::max(0, row.width() - indent), row.height() - 1);
     return QRect(indent, row.top(), std::max(0, GetLeftColumnWidth() - indent), row.height() - 1);
@@ -638,7 +642,7 @@ QRect CMFCPropertyGridCtrlEx::ExpandBoxRect(const CMFCPropertyGridProperty* item
     const QRect row = RowRect(item);
     if (row.isNull() || !item->IsGroup())
         return QRect();
-    return QRect(m_rowHeight * item->m_depth, row.top(), m_rowHeight, m_rowHeight);
+    return QRect(m_rowHeight * item->Depth(), row.top(), m_rowHeight, m_rowHeight);
 }
 
 CMFCPropertyGridProperty* CMFCPropertyGridCtrlEx::HitTest(const QPoint& point) const {
@@ -653,7 +657,7 @@ bool CMFCPropertyGridCtrlEx::OnDivider(int x) const {
     return std::abs(x - GetLeftColumnWidth()) <= 3;
 }
 
-void CMFCPropertyGridCtrlEx::SetCurSel(CMFCPropertyGridProperty* item, bool redraw) {
+void CMFCPropertyGridCtrlEx::SelectItem(CMFCPropertyGridProperty* item, bool redraw) {
     if (m_sel == item)
         return;
     if (m_sel && m_sel->IsInPlaceEditing())
@@ -670,7 +674,7 @@ void CMFCPropertyGridCtrlEx::SetCurSel(CMFCPropertyGridProperty* item, bool redr
 bool CMFCPropertyGridCtrlEx::EditItem(CMFCPropertyGridProperty* item, const QPoint* click) {
     if (!item || item->IsGroup() || !item->IsEnabled() || item->GetGrid() != this)
         return false;
-    SetCurSel(item);
+    SelectItem(item);
     if (item->IsInPlaceEditing())
         return true;
     EnsureVisible(item);
@@ -705,9 +709,9 @@ bool CMFCPropertyGridCtrlEx::EndEditItem(bool update) {
 void CMFCPropertyGridCtrlEx::EnsureVisible(CMFCPropertyGridProperty* item) {
     // Open the groups above the item first.
     bool opened = false;
-    for (CMFCPropertyGridProperty* p = item ? item->m_parent : nullptr; p; p = p->m_parent)
-        if (!p->m_expanded) {
-            p->m_expanded = true;
+    for (CMFCPropertyGridProperty* p = item ? item->GetParent() : nullptr; p; p = p->GetParent())
+        if (!p->IsExpanded()) {
+            p->SetExpandedFlag(true);
             opened = true;
         }
     if (opened)
@@ -816,11 +820,11 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
         const QRect row(0, y, width, m_rowHeight);
         if (!row.intersects(area))
             continue;
-        const int indent = m_rowHeight * (item->m_depth + 1);
+        const int indent = m_rowHeight * (item->Depth() + 1);
         const bool selected = item == m_sel;
         const QColor textColor =
-            pal.color(item->m_enabled ? QPalette::Active : QPalette::Disabled, QPalette::Text);
-        if (item->m_isGroup) {
+            pal.color(item->IsEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+        if (item->IsGroup()) {
             painter.fillRect(row, marginColor);
             const QRect box = ExpandBoxRect(item).adjusted(0, 0, 0, 0);
             const int side = std::max(7, (m_rowHeight / 2) | 1);
@@ -832,7 +836,7 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
             painter.setPen(pal.color(QPalette::Text));
             const int c = square.center().y();
             painter.drawLine(square.left() + 2, c, square.right() - 2, c);
-            if (!item->m_expanded) {
+            if (!item->IsExpanded()) {
                 const int cx = square.center().x();
                 painter.drawLine(cx, square.top() + 2, cx, square.bottom() - 2);
             }
@@ -865,7 +869,7 @@ void CMFCPropertyGridCtrlEx::paintEvent(QPaintEvent* event) {
                 item->OnDrawButton(painter, button);
             }
             painter.setPen(textColor);
-            if (!item->m_inPlaceWnd)
+            if (!item->InPlaceEditor())
                 item->OnDrawValue(painter, valueText);
             painter.setPen(lineColor);
             painter.drawLine(split, y, split, y + m_rowHeight - 1);
@@ -896,13 +900,13 @@ void CMFCPropertyGridCtrlEx::mousePressEvent(QMouseEvent* event) {
         return;
     }
     if (item->IsGroup()) {
-        SetCurSel(item);
+        SelectItem(item);
         if (event->button() == Qt::LeftButton && ExpandBoxRect(item).contains(point))
             item->Expand(!item->IsExpanded());
         return;
     }
     const bool wasEditing = item->IsInPlaceEditing();
-    SetCurSel(item);
+    SelectItem(item);
     if (event->button() != Qt::LeftButton || !item->IsEnabled())
         return;
     const QRect value = ValueRect(item);
@@ -966,7 +970,7 @@ void CMFCPropertyGridCtrlEx::SelectRow(int row) {
     if (visible.empty())
         return;
     row = std::clamp(row, 0, static_cast<int>(visible.size()) - 1);
-    SetCurSel(visible[static_cast<size_t>(row)]);
+    SelectItem(visible[static_cast<size_t>(row)]);
 }
 
 void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
@@ -1001,14 +1005,14 @@ void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
         if (sel && sel->IsGroup() && sel->IsExpanded())
             sel->Expand(false);
         else if (sel && sel->GetParent())
-            SetCurSel(sel->GetParent());
+            SelectItem(sel->GetParent());
         return;
     case Qt::Key_Right:
         if (sel && sel->IsGroup()) {
             if (!sel->IsExpanded())
                 sel->Expand(true);
             else if (sel->GetSubItemsCount() > 0)
-                SetCurSel(sel->GetSubItem(0));
+                SelectItem(sel->GetSubItem(0));
         }
         return;
     case Qt::Key_Plus:
@@ -1043,7 +1047,7 @@ void CMFCPropertyGridCtrlEx::keyPressEvent(QKeyEvent* event) {
     const QString text = event->text();
     if (sel && !sel->IsGroup() && !text.isEmpty() && text[0].isPrint() &&
         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        if (sel->PushChar(text))
+        if (sel->StartEditWithText(text))
             return;
     }
     QAbstractScrollArea::keyPressEvent(event);
@@ -1076,11 +1080,11 @@ bool CMFCPropertyGridCtrlEx::viewportEvent(QEvent* event) {
 bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
     // Keys and wheel of the in-place windows.
     auto* window = qobject_cast<QWidget*>(watched);
-    if (!window || !m_sel || m_sel->GetInPlaceWnd() == nullptr)
+    if (!window || !m_sel || m_sel->InPlaceEditor() == nullptr)
         return QAbstractScrollArea::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        const bool combo = qobject_cast<QComboBox*>(m_sel->GetInPlaceWnd()) != nullptr;
+        const bool combo = qobject_cast<QComboBox*>(m_sel->InPlaceEditor()) != nullptr;
         switch (key->key()) {
         case Qt::Key_Escape:
             EndEditItem(false);
@@ -1095,7 +1099,7 @@ bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
         case Qt::Key_Down:
             // Alt+Down opens the list of a drop-down, as F4 does.
             if (combo && key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier)) {
-                static_cast<QComboBox*>(m_sel->GetInPlaceWnd())->showPopup();
+                static_cast<QComboBox*>(m_sel->InPlaceEditor())->showPopup();
                 return true;
             }
             // Arrows leave the edit for the row above or below. A drop-down list does not
@@ -1107,7 +1111,7 @@ bool CMFCPropertyGridCtrlEx::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case Qt::Key_F4:
             if (combo) {
-                static_cast<QComboBox*>(m_sel->GetInPlaceWnd())->showPopup();
+                static_cast<QComboBox*>(m_sel->InPlaceEditor())->showPopup();
                 return true;
             }
             break;
@@ -1159,7 +1163,7 @@ void CMFCPropertyGridCtrlEx::OnFocusChanged(QWidget* /*old*/, QWidget* now) {
 void CMFCPropertyGridCtrlEx::OnComboActivated(int index) {
     CMFCPropertyGridProperty* item = m_sel;
     // Only the list of the edit in progress chooses.
-    if (!item || !item->IsInPlaceEditing() || sender() != item->m_combo.data())
+    if (!item || !item->IsInPlaceEditing() || sender() != item->InPlaceList())
         return;
     item->OnSelectCombo(index);
     if (m_sel == item)

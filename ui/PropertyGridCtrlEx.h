@@ -7,7 +7,7 @@
 // per row. The grid owns its items; an item added under a group belongs to the group.
 #pragma once
 
-#include "ui/PropValue.h"
+#include "app/PropValue.h"
 
 #include <QAbstractScrollArea>
 #include <QMetaObject>
@@ -31,7 +31,7 @@ public:
     explicit CMFCPropertyGridProperty(const QString& groupName);
     // An item with a value. `validChars` limits the characters its edit accepts (empty: all).
     CMFCPropertyGridProperty(const QString& name, PropValue value,
-                             const QString& description = QString(), void* data = nullptr,
+                             const QString& description = QString(),
                              const QString& validChars = QString());
     // Frees the item and everything under it, without recursion.
     virtual ~CMFCPropertyGridProperty();
@@ -48,8 +48,19 @@ public:
     CMFCPropertyGridProperty* GetParent() const { return m_parent; }
     bool IsExpanded() const { return m_expanded; }
     void Expand(bool expand = true);
+    // Only the flag, for the grid that lays out once after changing many groups.
+    void SetExpandedFlag(bool expand) { m_expanded = expand; }
     // Nesting level of the row as last laid out (0 at the top level).
     int Depth() const { return m_depth; }
+    // Index among the shown rows as last laid out, -1 when hidden.
+    int LayoutRow() const { return m_row; }
+    // The grid's layout records where the row went.
+    void SetLayoutPlace(int depth, int row) {
+        m_depth = depth;
+        m_row = row;
+    }
+    // The grid that shows this row and everything under it (the grid sets it on its top rows).
+    void AttachToGrid(CMFCPropertyGridCtrlEx* grid);
 
     // --- Data ------------------------------------------------------------------------------
     const QString& GetName() const { return m_name; }
@@ -61,8 +72,6 @@ public:
     void SetOriginalValue(const PropValue& value) { m_originalValue = value; }
     const QString& GetDescription() const { return m_description; }
     void SetDescription(const QString& description);
-    void* GetData() const { return m_data; }
-    void SetData(void* data) { m_data = data; }
     const QString& GetValidChars() const { return m_validChars; }
     bool IsEnabled() const { return m_enabled; }
     virtual void Enable(bool enable = true);
@@ -87,7 +96,9 @@ public:
     CMFCPropertyGridCtrlEx* GetGrid() const { return m_grid; }
     bool IsInPlaceEditing() const { return m_inPlaceEdit; }
     // The in-place edit or drop-down list while editing, else nullptr.
-    QWidget* GetInPlaceWnd() const { return m_inPlaceWnd; }
+    QWidget* InPlaceEditor() const { return m_inPlaceEditor; }
+    // The drop-down list while choosing, else nullptr.
+    QComboBox* InPlaceList() const;
     bool IsSelected() const;
     // Whether the value text, or the name, was cut with an ellipsis when last drawn.
     bool IsValueTruncated() const { return m_valueTruncated; }
@@ -99,7 +110,7 @@ public:
     // Text of the value cell and of a new edit.
     virtual QString FormatProperty() const;
     // Reads the edit's text into the value. False when the text cannot become a value.
-    virtual bool TextToVar(const QString& text);
+    virtual bool SetValueFromText(const QString& text);
     // Whether the value differs from the value at the start of the edit.
     virtual bool IsValueChanged() const;
     // Whether the value is typed into an edit.
@@ -131,7 +142,7 @@ public:
     virtual void OnSelectCombo(int index);
     // A character typed on the selected row: starts editing with that character. False when
     // the item takes no text.
-    virtual bool PushChar(const QString& text);
+    virtual bool StartEditWithText(const QString& text);
     // Whether the mouse over the value shows the text cursor.
     virtual bool OnSetCursor() const;
     // Where the in-place edit goes inside the value cell.
@@ -157,20 +168,16 @@ protected:
     PropValue m_value;
     PropValue m_originalValue;
     bool m_inPlaceEdit = false;
-    QPointer<QWidget> m_inPlaceWnd;
+    QPointer<QWidget> m_inPlaceEditor;
     QPointer<QComboBox> m_combo;
     bool m_valueTruncated = false;
     bool m_nameTruncated = false;
 
 private:
-    friend class CMFCPropertyGridCtrlEx;
-    void AttachToGrid(CMFCPropertyGridCtrlEx* grid);
-
     QString m_name;
     QString m_description;
     QString m_validChars;
     QStringList m_options;
-    void* m_data = nullptr;
     bool m_isGroup = false;
     bool m_expanded = true;
     bool m_enabled = true;
@@ -214,9 +221,9 @@ public:
     void SetLeftColumnWidth(int width);
 
     // --- Selection and editing -------------------------------------------------------------
-    CMFCPropertyGridProperty* GetCurSel() const { return m_sel; }
+    CMFCPropertyGridProperty* SelectedItem() const { return m_sel; }
     // Selects an item (ends the edit of the one selected before, taking its text).
-    void SetCurSel(CMFCPropertyGridProperty* item, bool redraw = true);
+    void SelectItem(CMFCPropertyGridProperty* item, bool redraw = true);
     // Starts editing an item (selecting it first).
     bool EditItem(CMFCPropertyGridProperty* item, const QPoint* click = nullptr);
     // Ends the edit of the selected item. `update` 1 takes the edit's text as the value, 0
@@ -252,6 +259,11 @@ public:
     // Draws the header.
     void DrawHeader(QPainter& painter, const QRect& rect);
 
+    // Moves the selection from a row hidden under a collapsed group to that group.
+    void SelectShownAncestor();
+    // An entry of the selected item's drop-down list was chosen.
+    void OnComboActivated(int index);
+
 Q_SIGNALS:
     void propertyChanged(CMFCPropertyGridProperty* item);
 
@@ -271,8 +283,6 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    friend class CMFCPropertyGridProperty;
-
     void UpdateRowHeight();
     void LayoutAreas();
     void RebuildVisibleRows() const;
@@ -285,9 +295,6 @@ private:
     void SelectRow(int row);
     bool OwnsWidget(const QWidget* widget) const;
     void OnFocusChanged(QWidget* old, QWidget* now);
-    void OnComboActivated(int index);
-    // Moves the selection from a row hidden under a collapsed group to that group.
-    void SelectShownAncestor();
 
     std::vector<std::unique_ptr<CMFCPropertyGridProperty>> m_items;
     mutable std::vector<CMFCPropertyGridProperty*> m_visible;

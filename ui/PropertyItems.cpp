@@ -50,9 +50,9 @@ bool IsScrollKey(int key) {
 // --- CMFCPropertyGridPropertyEx --------------------------------------------------------------
 
 CMFCPropertyGridPropertyEx::CMFCPropertyGridPropertyEx(const QString& name, PropValue value,
-                                                       const QString& description, void* data,
+                                                       const QString& description,
                                                        const QString& validChars)
-    : CMFCPropertyGridProperty(name, std::move(value), description, data, validChars) {}
+    : CMFCPropertyGridProperty(name, std::move(value), description, validChars) {}
 
 void CMFCPropertyGridPropertyEx::SetRange64(bool enable, int64_t min, int64_t max) {
     if (!propvalue::IsInteger(m_value))
@@ -69,7 +69,7 @@ void CMFCPropertyGridPropertyEx::ResetRange64() {
 
 void CMFCPropertyGridPropertyEx::OnDrawDescription(QPainter& painter, const QRect& rect) {
     if (OnDescriptionRequest)
-        OnDescriptionRequest(*this, GetData());
+        OnDescriptionRequest(*this);
     CMFCPropertyGridProperty::OnDrawDescription(painter, rect);
 }
 
@@ -78,17 +78,17 @@ void CMFCPropertyGridPropertyEx::CommitValue(const QPoint* click) {
     if (OnValueCommitted) {
         // A copy: the hook may set the item's value while it reads this one.
         const PropValue value = m_value;
-        OnValueCommitted(*this, value, GetData(), click);
+        OnValueCommitted(*this, value, click);
     }
 }
 
 bool CMFCPropertyGridPropertyEx::UpdateFromEdit() {
-    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    auto* edit = qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
     if (!edit)
         return true;
     const QString text = edit->text();
     const bool changed = text != FormatProperty();
-    const bool converted = TextToVar(text);
+    const bool converted = SetValueFromText(text);
     // Once per edit, whether or not the text changed.
     if (m_commitPending)
         CommitValue();
@@ -200,10 +200,11 @@ void CPropSliderCtrl::mouseReleaseEvent(QMouseEvent* event) {
 
 // --- CSliderValueProp ------------------------------------------------------------------------
 
-CSliderValueProp::CSliderValueProp(const QString& name, int64_t value, const QString& description,
-                                   void* data)
-    : CMFCPropertyGridPropertyEx(name, PropValue(value), description, data,
-                                 QString::fromLatin1(kValidChars)) {}
+CSliderValueProp::CSliderValueProp(const QString& name, int64_t value, const QString& description)
+    : CMFCPropertyGridPropertyEx(
+          name, PropValue(value), description,
+          QString::fromUtf16(propview::kIntegerChars.data(),
+                             static_cast<qsizetype>(propview::kIntegerChars.size()))) {}
 
 QLineEdit* CSliderValueProp::CreateInPlaceEdit(const QRect& rect, bool& defaultFormat) {
     auto* edit = new CPropSliderMaskedEdit(*this, GetGrid()->viewport());
@@ -213,7 +214,7 @@ QLineEdit* CSliderValueProp::CreateInPlaceEdit(const QRect& rect, bool& defaultF
 }
 
 QLineEdit* CSliderValueProp::GetEdit() const {
-    return qobject_cast<QLineEdit*>(m_inPlaceWnd.data());
+    return qobject_cast<QLineEdit*>(m_inPlaceEditor.data());
 }
 
 QRect CSliderValueProp::GetEditRect(const QRect& valueRect) const {
@@ -232,10 +233,8 @@ QRect CSliderValueProp::GetSliderRect(const QRect& valueRect) const {
 bool CSliderValueProp::OnEdit(const QPoint* click) {
     if (std::holds_alternative<std::monostate>(m_value) || !GetGrid())
         return false;
-    if (OnRangeRequest) {
-        const PropValue value = m_value;
-        OnRangeRequest(*this, value, GetData());
-    }
+    if (OnRangeRequest)
+        OnRangeRequest(*this);
     if (!CMFCPropertyGridPropertyEx::OnEdit(click))
         return false;
     if (HasSpin())
@@ -277,7 +276,7 @@ void CSliderValueProp::OnEditFocusLost() {
     QLineEdit* edit = GetEdit();
     if (!grid || !edit || !m_inPlaceEdit || grid->GetEndEditFlag() != 1)
         return;
-    TextToVar(edit->text());
+    SetValueFromText(edit->text());
     if (m_slider) {
         m_slider->setValue(SliderPositionOfValue());
         m_slider->update();
@@ -317,9 +316,8 @@ void CSliderValueProp::RepositionWindows() {
 
 // --- CCheckBoxProp ---------------------------------------------------------------------------
 
-CCheckBoxProp::CCheckBoxProp(const QString& name, bool checked, const QString& description,
-                             void* data)
-    : CMFCPropertyGridPropertyEx(name, PropValue(int32_t{checked ? 1 : 0}), description, data) {
+CCheckBoxProp::CCheckBoxProp(const QString& name, bool checked, const QString& description)
+    : CMFCPropertyGridPropertyEx(name, PropValue(int32_t{checked ? 1 : 0}), description) {
     AllowEdit(false);
 }
 
@@ -369,8 +367,8 @@ bool CCheckBoxProp::OnActivateByKey() {
 
 // --- CButtonProp -----------------------------------------------------------------------------
 
-CButtonProp::CButtonProp(const QString& name, const QString& description, void* data)
-    : CMFCPropertyGridPropertyEx(name, PropValue(std::u16string(u"(Command)")), description, data) {
+CButtonProp::CButtonProp(const QString& name, const QString& description)
+    : CMFCPropertyGridPropertyEx(name, PropValue(std::u16string(u"(Command)")), description) {
     AllowEdit(false);
 }
 
@@ -419,9 +417,8 @@ bool CButtonProp::OnActivateByKey() {
 
 // --- CSelectProp -----------------------------------------------------------------------------
 
-CSelectProp::CSelectProp(const QString& name, const QString& value, const QString& description,
-                         void* data)
-    : CMFCPropertyGridPropertyEx(name, PropValue(value.toStdU16String()), description, data) {
+CSelectProp::CSelectProp(const QString& name, const QString& value, const QString& description)
+    : CMFCPropertyGridPropertyEx(name, PropValue(value.toStdU16String()), description) {
     AllowEdit(false);
 }
 

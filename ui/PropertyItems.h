@@ -9,13 +9,15 @@
 //   CMFCPropertyGridPropertyEx     the base; alone it shows "unknown" properties
 #pragma once
 
-#include "ui/PropValue.h"
+#include "app/PropValue.h"
+#include "app/PropertyBinding.h"
 #include "ui/PropertyGridCtrlEx.h"
 #include "ui/PropertyViewLogic.h"
 
 #include <QLineEdit>
 #include <QPointer>
 #include <QSlider>
+#include <functional>
 
 class CSliderValueProp;
 
@@ -23,21 +25,20 @@ class CSliderValueProp;
 class CMFCPropertyGridPropertyEx : public CMFCPropertyGridProperty {
 public:
     // The user committed a value. `click` is the point of a button click, else nullptr.
-    using ValueCommittedHook = void (*)(CMFCPropertyGridPropertyEx& item, const PropValue& value,
-                                        void* data, const QPoint* click);
+    using ValueCommittedHook = std::function<void(CMFCPropertyGridPropertyEx& item,
+                                                  const PropValue& value, const QPoint* click)>;
     // Editing starts: the range of the item may be brought up to date.
-    using RangeRequestHook = void (*)(CMFCPropertyGridPropertyEx& item, const PropValue& value,
-                                      void* data);
+    using RangeRequestHook = std::function<void(CMFCPropertyGridPropertyEx& item)>;
     // The description is about to be drawn: the item's description may be brought up to date.
-    using DescriptionRequestHook = void (*)(CMFCPropertyGridPropertyEx& item, void* data);
+    using DescriptionRequestHook = std::function<void(CMFCPropertyGridPropertyEx& item)>;
 
     CMFCPropertyGridPropertyEx(const QString& name, PropValue value,
-                               const QString& description = QString(), void* data = nullptr,
+                               const QString& description = QString(),
                                const QString& validChars = QString());
 
-    ValueCommittedHook OnValueCommitted = nullptr;
-    RangeRequestHook OnRangeRequest = nullptr;
-    DescriptionRequestHook OnDescriptionRequest = nullptr;
+    ValueCommittedHook OnValueCommitted;
+    RangeRequestHook OnRangeRequest;
+    DescriptionRequestHook OnDescriptionRequest;
 
     // For items holding an integer: the 64-bit range becomes (min, max), the 32-bit range the
     // same bounds held inside the 32-bit range, and `enable` sets or clears the spin flag. Items
@@ -71,11 +72,10 @@ public:
     bool OnUpdateValue() override;
 };
 
-// The edit of an Integer item: at most 11 characters of "-0123456789". When it loses the focus
-// to the slider, the slider moves to the typed value.
-// The edit of an Integer item. Typing is limited to CSliderValueProp::kMaxChars characters; a
-// longer text put in by the program (a value that opens the edit) stays whole and may still be
-// shortened.
+// The edit of an Integer item. Typing is limited to CSliderValueProp::kMaxChars characters of
+// propview::kIntegerChars; a longer text put in by the program (a value that opens the edit)
+// stays whole and may still be shortened. When it loses the focus to the slider, the slider
+// moves to the typed value.
 class CPropSliderMaskedEdit : public QLineEdit {
     Q_OBJECT
 public:
@@ -114,10 +114,8 @@ private:
 class CSliderValueProp : public CMFCPropertyGridPropertyEx {
 public:
     static constexpr int kMaxChars = 11;
-    static constexpr const char* kValidChars = "-0123456789";
 
-    CSliderValueProp(const QString& name, int64_t value, const QString& description = QString(),
-                     void* data = nullptr);
+    CSliderValueProp(const QString& name, int64_t value, const QString& description = QString());
 
     bool HasButton() const override { return false; }
     bool OnEdit(const QPoint* click) override;
@@ -151,8 +149,7 @@ private:
 // Bool items: a check box, no edit.
 class CCheckBoxProp : public CMFCPropertyGridPropertyEx {
 public:
-    CCheckBoxProp(const QString& name, bool checked, const QString& description = QString(),
-                  void* data = nullptr);
+    CCheckBoxProp(const QString& name, bool checked, const QString& description = QString());
 
     bool HasButton() const override { return false; }
     bool HasTextEntry() const override { return false; }
@@ -171,7 +168,7 @@ private:
 // Execution items: "(Command)" and an "Execute" button that commits.
 class CButtonProp : public CMFCPropertyGridPropertyEx {
 public:
-    CButtonProp(const QString& name, const QString& description = QString(), void* data = nullptr);
+    explicit CButtonProp(const QString& name, const QString& description = QString());
 
     bool HasButton() const override { return true; }
     bool HasTextEntry() const override { return false; }
@@ -186,8 +183,7 @@ public:
 // Selection items: the value is chosen from the option list.
 class CSelectProp : public CMFCPropertyGridPropertyEx {
 public:
-    CSelectProp(const QString& name, const QString& value, const QString& description = QString(),
-                void* data = nullptr);
+    CSelectProp(const QString& name, const QString& value, const QString& description = QString());
 
     // The value is only ever chosen from the list.
     bool HasTextEntry() const override { return false; }

@@ -1,6 +1,6 @@
 // The property view's rules that need no window: the texts of labels and descriptions, when an
 // item may be edited, and how a slider follows held keys (how a typed value becomes the stored
-// value: camdef/PropertyCommit.h, shared with quillon-cli). The view (ui/CamPropertyForm.h) and the
+// value: app/PropertyBinding.h, shared with quillon-cli). The view (ui/CamPropertyForm.h) and the
 // editors (ui/PropertyItems.h) call these.
 #pragma once
 

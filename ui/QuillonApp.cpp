@@ -8,7 +8,7 @@
 #include "ui/MainFrame.h"
 #include "ui/MessageBox.h"
 #include "ui/TextFilesUi.h"
-#include "ui/VorlixSettingDlg.h"
+#include "ui/VorlixSettingDialog.h"
 #include "ui/WaitMsgDlg.h"
 
 #include <QLibraryInfo>

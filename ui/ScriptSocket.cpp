@@ -144,7 +144,7 @@ void CScriptSocket::JobEnded(const JobReport& report) {
     m_hooks.deliver(
         [this, alive, report, reports = std::move(reports), steps = std::move(steps)]() mutable {
             if (*alive)
-                OnJobEnded(report, std::move(reports), std::move(steps));
+                OnJobEnded(report, reports, steps);
         });
 }
 
@@ -367,8 +367,9 @@ CScriptSocket::Judge(const Operation& op, const JobReport& report,
     return std::nullopt;
 }
 
-void CScriptSocket::OnJobEnded(const JobReport& report, std::vector<TransactionReport> reports,
-                               std::vector<size_t> steps) {
+void CScriptSocket::OnJobEnded(const JobReport& report,
+                               const std::vector<TransactionReport>& reports,
+                               const std::vector<size_t>& steps) {
     if (!m_op || !m_waitingForJob)
         return;
     m_waitingForJob = false;

@@ -114,8 +114,8 @@ private:
     nlohmann::json Dispatch(uint64_t client, const serve::Request& r,
                             std::unique_ptr<Operation>* op);
     void SubmitNext();
-    void OnJobEnded(const JobReport& report, std::vector<TransactionReport> reports,
-                    std::vector<size_t> steps);
+    void OnJobEnded(const JobReport& report, const std::vector<TransactionReport>& reports,
+                    const std::vector<size_t>& steps);
     static std::optional<Failure> Judge(const Operation& op, const JobReport& report,
                                         const std::vector<TransactionReport>& reports);
     void EndOperation(nlohmann::json response);

@@ -33,7 +33,7 @@ bool CTextFilesUi::ShowFileDialog(const FileDialogRequest& request, std::u16stri
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
         return false;
-    const QString path = files.front();
+    const QString& path = files.front();
     chosenPath.assign(reinterpret_cast<const char16_t*>(path.utf16()),
                       static_cast<size_t>(path.size()));
     return true;

@@ -10,13 +10,12 @@ namespace placement {
 // as a signed value.
 int32_t IniStore::ReadInt(std::u16string_view key, int32_t defaultValue) {
     return static_cast<int32_t>(
-        platform::GetPrivateProfileInt(kSection, key, static_cast<uint32_t>(defaultValue), m_path));
+        platform::ReadSettingInt(kSection, key, static_cast<uint32_t>(defaultValue), m_path));
 }
 
 bool IniStore::WriteInt(std::u16string_view key, int32_t value) {
     const std::string text = std::to_string(value);
-    return platform::WritePrivateProfileString(kSection, key,
-                                               std::u16string(text.begin(), text.end()), m_path);
+    return platform::WriteSetting(kSection, key, std::u16string(text.begin(), text.end()), m_path);
 }
 
 } // namespace placement

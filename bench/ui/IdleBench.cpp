@@ -106,12 +106,10 @@ struct Window {
         const std::u16string settings = platform::Utf8ToUtf16((folder / "Quillon_00.ini").string());
         clApplication::WriteDefaultSettings(settings);
         const std::u16string channel = u"CAMERA_COMM_Ch00";
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
-        platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
-                                            settings);
-        platform::WritePrivateProfileString(channel, u"COM Port Name",
-                                            VorlixPortNameOfPath(platform::Utf8ToUtf16(device)),
-                                            settings);
+        platform::WriteSetting(u"Internationalize", u"Force English", u"1", settings);
+        platform::WriteSetting(channel, u"SelectInterface", u"COM port(Build In)", settings);
+        platform::WriteSetting(channel, u"COM Port Name",
+                               VorlixPortNameOfPath(platform::Utf8ToUtf16(device)), settings);
         VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(device)});
         clApplication::Environment env;
         env.programFolder = folder.string();

@@ -327,10 +327,10 @@ void LirnoLoadCLSettingParaW(const char16_t* settingsPath, const char16_t* chann
     try {
         std::memset(record, 0, sizeof *record);
         const std::u16string path = Str(settingsPath), section = Str(channelSection);
-        const std::u16string name = platform::GetPrivateProfileString(
-            section, kKeyLibrary, u"", path, kClLibraryNameChars - 1);
+        const std::u16string name =
+            platform::ReadSetting(section, kKeyLibrary, u"", path, kClLibraryNameChars - 1);
         CopyName(record->libraryName, kClLibraryNameChars, name);
-        record->serialIndex = platform::GetPrivateProfileInt(section, kKeyIndex, 0, path);
+        record->serialIndex = platform::ReadSettingInt(section, kKeyIndex, 0, path);
     } catch (...) {
         std::memset(record, 0, sizeof *record);
     }
@@ -344,8 +344,8 @@ bool LirnoSaveCLSettingParaW(const char16_t* settingsPath, const char16_t* chann
         const std::u16string path = Str(settingsPath), section = Str(channelSection);
         const std::u16string name = NameOf(record->libraryName, kClLibraryNameChars);
         const std::u16string index = platform::Utf8ToUtf16(std::to_string(record->serialIndex));
-        bool ok = platform::WritePrivateProfileString(section, kKeyLibrary, name, path);
-        return platform::WritePrivateProfileString(section, kKeyIndex, index, path) && ok;
+        bool ok = platform::WriteSetting(section, kKeyLibrary, name, path);
+        return platform::WriteSetting(section, kKeyIndex, index, path) && ok;
     } catch (...) {
         return false;
     }
@@ -361,7 +361,7 @@ void LirnoLoadCLSerParaW(const char16_t* settingsPath, const char16_t* portName,
         if (name.empty())
             return;
         const uint32_t baud =
-            platform::GetPrivateProfileInt(name, kKeyBaudRate, kDefaultBaudRate, Str(settingsPath));
+            platform::ReadSettingInt(name, kKeyBaudRate, kDefaultBaudRate, Str(settingsPath));
         params->baudRate = baud == 0 ? kDefaultBaudRate : baud;
     } catch (...) {
     }
@@ -375,9 +375,9 @@ bool LirnoSaveCLSerParaW(const char16_t* settingsPath, const char16_t* portName,
         const std::u16string name = Str(portName);
         if (name.empty())
             return false;
-        return platform::WritePrivateProfileString(
-            name, kKeyBaudRate, platform::Utf8ToUtf16(std::to_string(params->baudRate)),
-            Str(settingsPath));
+        return platform::WriteSetting(name, kKeyBaudRate,
+                                      platform::Utf8ToUtf16(std::to_string(params->baudRate)),
+                                      Str(settingsPath));
     } catch (...) {
         return false;
     }

@@ -165,7 +165,7 @@ ComPortParams LoadParams(const std::u16string& settingsPath, const std::u16strin
     uint32_t* words = &p.baudRate;
     const std::u16string section = kParamSectionPrefix + portName;
     for (int i = 0; i < 7; ++i)
-        words[i] = platform::GetPrivateProfileInt(section, kParamKeys[i], words[i], settingsPath);
+        words[i] = platform::ReadSettingInt(section, kParamKeys[i], words[i], settingsPath);
     return VorlixSanitize(p);
 }
 
@@ -271,10 +271,10 @@ bool VorlixSaveCOMportParaW(const char16_t* settingsPath, const char16_t* portNa
     const std::u16string section = std::u16string(kParamSectionPrefix) + portName;
     bool ok = true;
     for (int i = 0; i < 7; ++i)
-        ok = platform::WritePrivateProfileString(section, kParamKeys[i],
-                                                 platform::Utf8ToUtf16(std::to_string(words[i])),
-                                                 settingsPath) &&
-             ok;
+        ok =
+            platform::WriteSetting(section, kParamKeys[i],
+                                   platform::Utf8ToUtf16(std::to_string(words[i])), settingsPath) &&
+            ok;
     return ok;
 }
 
@@ -329,45 +329,45 @@ void VorlixGetLastSelect(int32_t* index) {
     *index = st.lastSelect;
 }
 
-void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb) {
-    if (!params || !dcb)
+void VorlixSetupDCB(const ComPortParams* params, struct termios* lineSettings) {
+    if (!params || !lineSettings)
         return;
     const ComPortParams p = VorlixSanitize(*params);
-    ::cfmakeraw(dcb);
-    dcb->c_cflag |= CLOCAL | CREAD;
-    dcb->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+    ::cfmakeraw(lineSettings);
+    lineSettings->c_cflag |= CLOCAL | CREAD;
+    lineSettings->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    dcb->c_cflag |= kSizes[p.dataBits - 5];
+    lineSettings->c_cflag |= kSizes[p.dataBits - 5];
     switch (p.parity) {
     case VORLIX_PARITY_ODD:
-        dcb->c_cflag |= PARENB | PARODD;
+        lineSettings->c_cflag |= PARENB | PARODD;
         break;
     case VORLIX_PARITY_EVEN:
-        dcb->c_cflag |= PARENB;
+        lineSettings->c_cflag |= PARENB;
         break;
     case VORLIX_PARITY_MARK:
-        dcb->c_cflag |= PARENB | PARODD | CMSPAR;
+        lineSettings->c_cflag |= PARENB | PARODD | CMSPAR;
         break;
     case VORLIX_PARITY_SPACE:
-        dcb->c_cflag |= PARENB | CMSPAR;
+        lineSettings->c_cflag |= PARENB | CMSPAR;
         break;
     default:
         break;
     }
     if (p.parity != VORLIX_PARITY_NONE)
-        dcb->c_iflag |= INPCK;
+        lineSettings->c_iflag |= INPCK;
     if (p.stopBits != VORLIX_STOP_ONE)
-        dcb->c_cflag |= CSTOPB;
-    dcb->c_iflag &= ~(IXON | IXOFF | IXANY);
+        lineSettings->c_cflag |= CSTOPB;
+    lineSettings->c_iflag &= ~(IXON | IXOFF | IXANY);
     if (p.flowControl == VORLIX_FLOW_RTSCTS)
-        dcb->c_cflag |= CRTSCTS;
+        lineSettings->c_cflag |= CRTSCTS;
     else if (p.flowControl == VORLIX_FLOW_XONXOFF)
-        dcb->c_iflag |= IXON | IXOFF;
-    dcb->c_cc[VMIN] = 0;
-    dcb->c_cc[VTIME] = 0;
+        lineSettings->c_iflag |= IXON | IXOFF;
+    lineSettings->c_cc[VMIN] = 0;
+    lineSettings->c_cc[VTIME] = 0;
     const speed_t speed = SpeedOf(p.baudRate);
-    ::cfsetispeed(dcb, speed);
-    ::cfsetospeed(dcb, speed);
+    ::cfsetispeed(lineSettings, speed);
+    ::cfsetospeed(lineSettings, speed);
 }
 
 std::u16string VorlixPortNameOfPath(const std::u16string& devicePath) {
@@ -415,7 +415,7 @@ ComPortParams VorlixSanitize(const ComPortParams& in) {
 std::vector<std::u16string> VorlixLoadAddedDevices(const std::u16string& settingsPath) {
     std::vector<std::u16string> out;
     const std::u16string value =
-        platform::GetPrivateProfileString(kComponentSection, kAddedKey, u"", settingsPath);
+        platform::ReadSetting(kComponentSection, kAddedKey, u"", settingsPath);
     size_t start = 0;
     while (start <= value.size() && out.size() < kMaxAddedDevices) {
         size_t end = value.find(u';', start);
@@ -443,10 +443,10 @@ bool VorlixSaveAddedDevices(const std::u16string& settingsPath,
         ++count;
     }
     const std::u16string old =
-        platform::GetPrivateProfileString(kComponentSection, kAddedKey, u"", settingsPath);
+        platform::ReadSetting(kComponentSection, kAddedKey, u"", settingsPath);
     if (old == value)
         return true;
-    return platform::WritePrivateProfileString(kComponentSection, kAddedKey, value, settingsPath);
+    return platform::WriteSetting(kComponentSection, kAddedKey, value, settingsPath);
 }
 
 const std::vector<uint32_t>& VorlixStandardBaudRates() {

@@ -106,7 +106,7 @@ void VorlixGetLastSelect(int32_t* index);
 // mode, receiver on, modem lines ignored, speed, character size, parity, stop bits and flow
 // control; reads return at once with what is buffered. The speed is the fastest classic rate
 // not above the record's (all a termios record holds); the port then sets the exact one.
-void VorlixSetupDCB(const ComPortParams* params, struct termios* dcb);
+void VorlixSetupDCB(const ComPortParams* params, struct termios* lineSettings);
 
 // ---- helpers, also for tests and the dialog
 // The file-name-safe port name of a device path: "/dev/ttyUSB0" -> "ttyUSB0",

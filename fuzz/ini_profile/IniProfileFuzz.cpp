@@ -47,18 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     }
     const std::u16string ini = platform::Utf8ToUtf16(path);
-    platform::GetPrivateProfileInt(section, key, 7, ini);
-    const std::u16string otherBefore =
-        platform::GetPrivateProfileString(section, other, u"\u0001missing", ini);
+    platform::ReadSettingInt(section, key, 7, ini);
+    const std::u16string otherBefore = platform::ReadSetting(section, other, u"\u0001missing", ini);
     const std::string before = ReadAll(path);
 
     const std::u16string value = pick & 0x40 ? u"" : u"v=1 ; \u00e9";
-    if (platform::WritePrivateProfileString(section, key, value, ini)) {
-        if (platform::GetPrivateProfileString(section, key, u"\u0001missing", ini) != value)
+    if (platform::WriteSetting(section, key, value, ini)) {
+        if (platform::ReadSetting(section, key, u"\u0001missing", ini) != value)
             std::abort();
         // Keys of another name keep their values (names that differ only in case are one key).
         if (!platform::EqualsIgnoreAsciiCase(other, key) &&
-            platform::GetPrivateProfileString(section, other, u"\u0001missing", ini) != otherBefore)
+            platform::ReadSetting(section, other, u"\u0001missing", ini) != otherBefore)
             std::abort();
     } else if (ReadAll(path) != before) {
         std::abort();

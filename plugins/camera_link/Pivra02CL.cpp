@@ -1,20 +1,20 @@
 // The Camera Link plug-in module Pivra02CL: module start-up and end, the entry
 // GetPivraInterfaceW, and the two function tables of the interface "Camera Link API".
 // Nothing thrown leaves the entry or a table function: each one catches at its edge.
+#include "base/MessageTable.h"
 #include "base/SimpleLog.h"
 #include "components/quastor/Quastor.h"
 #include "platform/DataFolders.h"
 #include "platform/IniProfile.h"
+#include "platform/Module.h"
 #include "platform/Text.h"
 #include "plugins/camera_link/PortCameraLink.h"
 #include "port/PortReason.h"
 #include "port/PortTables.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -27,21 +27,12 @@
 namespace {
 
 constexpr char16_t kInterfaceName[] = u"Camera Link API";
-constexpr char16_t kNoSettings[] = u"No settings";
 constexpr uint32_t kPortNameChars = 500;
 
 // The folder of this module file, with a trailing "/"; empty when it cannot be found.
 std::string ModuleFolder() {
-    Dl_info info{};
     static const int anchor = 0;
-    if (dladdr(&anchor, &info) == 0 || !info.dli_fname)
-        return {};
-    char resolved[PATH_MAX];
-    std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    return file.substr(0, slash + 1);
+    return platform::ModuleFolderOf(&anchor);
 }
 
 // Whether the log file can be written: an existing one must open for appending, a missing
@@ -166,7 +157,7 @@ public:
     CLSettingRecord setting{};
 };
 
-CPivra02CLApp theApp;
+CPivra02CLApp g_plugin;
 
 // ---- InterfaceTable ------------------------------------------------------------------------
 
@@ -180,7 +171,7 @@ const char16_t* GetInterfaceName() {
 
 int32_t SettingDialog() {
     try {
-        CPivra02CLApp& app = theApp;
+        CPivra02CLApp& app = g_plugin;
         if (!app.log)
             return 0;
         const std::u16string path = app.SettingsPath(), section = app.ChannelSection();
@@ -212,18 +203,18 @@ int32_t SettingDialog() {
 }
 
 const char16_t* GetPortName() {
-    return theApp.port.identity.portName.c_str();
+    return g_plugin.port.identity.portName.c_str();
 }
 
 const char16_t* GetPortDescription() {
-    return theApp.port.identity.description.c_str();
+    return g_plugin.port.identity.description.c_str();
 }
 
 // ---- PortOpTable ---------------------------------------------------------------------------
 
 int32_t OpInit() {
     try {
-        return theApp.port.Init();
+        return g_plugin.port.Init();
     } catch (...) {
         return PORT_ERROR;
     }
@@ -231,16 +222,16 @@ int32_t OpInit() {
 
 void OpUninit() {
     try {
-        theApp.port.Uninit();
+        g_plugin.port.Uninit();
     } catch (...) {
     }
 }
 
 int32_t OpConnect() {
     try {
-        if (theApp.params)
-            theApp.port.sendTimeout = theApp.params->sendTimeout;
-        return theApp.port.Connect();
+        if (g_plugin.params)
+            g_plugin.port.sendTimeout = g_plugin.params->sendTimeout;
+        return g_plugin.port.Connect();
     } catch (...) {
         return PORT_ERROR;
     }
@@ -248,37 +239,37 @@ int32_t OpConnect() {
 
 void OpDisconnect() {
     try {
-        theApp.port.Disconnect();
+        g_plugin.port.Disconnect();
     } catch (...) {
     }
 }
 
 int32_t OpSendData(const uint8_t* bytes, uint32_t length) {
     try {
-        return theApp.port.SendData(bytes, length);
+        return g_plugin.port.SendData(bytes, length);
     } catch (...) {
         return PORT_ERROR;
     }
 }
 
 int32_t OpSetReceiveCallback(ReceiveCallback callback, void* user) {
-    return theApp.port.SetReceiveCallback(callback, user);
+    return g_plugin.port.SetReceiveCallback(callback, user);
 }
 
 int32_t OpSetSendTimeout(int32_t ms) {
-    return theApp.port.SetSendTimeout(ms);
+    return g_plugin.port.SetSendTimeout(ms);
 }
 
 int32_t OpGetSendTimeout(int32_t* ms) {
-    return theApp.port.GetSendTimeout(ms);
+    return g_plugin.port.GetSendTimeout(ms);
 }
 
 int32_t OpIsConnected() {
-    return theApp.port.IsConnected();
+    return g_plugin.port.IsConnected();
 }
 
 uint32_t OpGetBaudRate() {
-    return theApp.port.GetBaudRate();
+    return g_plugin.port.GetBaudRate();
 }
 
 PortOpTable g_portOpTable = {OpInit,           OpUninit,         OpConnect,
@@ -288,7 +279,7 @@ PortOpTable g_portOpTable = {OpInit,           OpUninit,         OpConnect,
 
 PortOpTable* GetSelectedPortIF() {
     try {
-        CPivra02CLApp& app = theApp;
+        CPivra02CLApp& app = g_plugin;
         if (!app.log)
             return &g_portOpTable;
         // A connected port keeps its channel; only what it shows is refreshed.
@@ -314,7 +305,7 @@ PIVRA_EXPORT int32_t GetPivraPortReasonW(PortReason* out) {
         static std::mutex lock;
         static PortReasonInfo handedOut;
         std::lock_guard<std::mutex> guard(lock);
-        handedOut = theApp.port.reason;
+        handedOut = g_plugin.port.reason;
         FillPortReason(handedOut, out);
         return 0;
     } catch (...) {
@@ -324,7 +315,7 @@ PIVRA_EXPORT int32_t GetPivraPortReasonW(PortReason* out) {
 
 PIVRA_EXPORT InterfaceTable* GetPivraInterfaceW(PortParamBlock* params) {
     try {
-        CPivra02CLApp& app = theApp;
+        CPivra02CLApp& app = g_plugin;
         // Without its log the module did no set-up: refuse rather than hand out a table.
         if (!app.log || !params)
             return nullptr;

@@ -61,10 +61,10 @@ int32_t clPortCameraLink::Reset() {
 void clPortCameraLink::LoadSettings() {
     const std::u16string path = owner ? owner->settingsPath : std::u16string();
     readTimeout = std::clamp<uint32_t>(
-        platform::GetPrivateProfileInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path),
+        platform::ReadSettingInt(settingsSection, u"Timeout one Read", kDefaultTimeout, path),
         kMinTimeout, kMaxTimeout);
-    writeTimeout = platform::GetPrivateProfileInt(settingsSection, u"Timeout one Write",
-                                                  kDefaultTimeout, path);
+    writeTimeout =
+        platform::ReadSettingInt(settingsSection, u"Timeout one Write", kDefaultTimeout, path);
 }
 
 int32_t clPortCameraLink::Init() {

@@ -437,9 +437,8 @@ TEST_F(ApplicationTest, JapaneseUserLanguageChoosesJapaneseUnlessForcedToEnglish
     const int index = UiLanguageIndex();
     const std::u16string code = japanese->LanguageCode();
     japanese->ShutDown();
-    platform::WritePrivateProfileString(
-        u"Internationalize", u"Force English", u"7",
-        platform::Utf8ToUtf16(programFolder.file("Quillon_00.ini")));
+    platform::WriteSetting(u"Internationalize", u"Force English", u"7",
+                           platform::Utf8ToUtf16(programFolder.file("Quillon_00.ini")));
     auto forced = MakeApp();
     const int32_t second = forced->StartUp();
     if (old)

@@ -71,10 +71,10 @@ protected:
 
 TEST_F(EngineWiringTest, StartUpPreparesTheEngine) {
     ASSERT_TRUE(clApplication::WriteDefaultSettings(Settings()));
-    platform::WritePrivateProfileString(u"App", u"Receive Buffer Bytes", u"4096", Settings());
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"50", Settings());
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", u"1234", Settings());
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"Command Gap", u"0", Settings());
+    platform::WriteSetting(u"App", u"Receive Buffer Bytes", u"4096", Settings());
+    platform::WriteSetting(u"TARN_Timeouts", u"First Recv", u"50", Settings());
+    platform::WriteSetting(u"TARN_Timeouts", u"Next Recv", u"1234", Settings());
+    platform::WriteSetting(u"TARN_Timeouts", u"Command Gap", u"0", Settings());
     Start();
     EXPECT_EQ(app.Engine()->CommandGap(), 0u) << "a gap of 0 is kept";
     ASSERT_NE(app.Engine(), nullptr);
@@ -94,7 +94,7 @@ TEST_F(EngineWiringTest, StartUpPreparesTheEngine) {
 
 TEST_F(EngineWiringTest, AReceiveBufferOfZeroBytesTakesTheDefaultSize) {
     ASSERT_TRUE(clApplication::WriteDefaultSettings(Settings()));
-    platform::WritePrivateProfileString(u"App", u"Receive Buffer Bytes", u"0", Settings());
+    platform::WriteSetting(u"App", u"Receive Buffer Bytes", u"0", Settings());
     Start();
     EXPECT_EQ(app.Engine()->Ring().Size(), clApplication::kDefaultReceiveBufferBytes);
 }

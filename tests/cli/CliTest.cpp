@@ -1130,10 +1130,8 @@ TEST_P(CliReceiveTimeouts, FirstRecvWaitsForTheFirstByteNextRecvBetweenBytes) {
     TempDir dir;
     Camera camera(dir, c.camera);
     const std::filesystem::path folder = CopyProgramFolder(dir);
-    ASSERT_TRUE(platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", c.firstRecv,
-                                                    Ini(folder)));
-    ASSERT_TRUE(platform::WritePrivateProfileString(u"TARN_Timeouts", u"Next Recv", c.nextRecv,
-                                                    Ini(folder)));
+    ASSERT_TRUE(platform::WriteSetting(u"TARN_Timeouts", u"First Recv", c.firstRecv, Ini(folder)));
+    ASSERT_TRUE(platform::WriteSetting(u"TARN_Timeouts", u"Next Recv", c.nextRecv, Ini(folder)));
     const Result r = RunCli(dir, {"--port", "@PORT", "send", "sta"}, camera.link,
                             (folder / "quillon-cli").string());
     EXPECT_EQ(r.status, c.status) << r.err;
@@ -1168,8 +1166,7 @@ TEST_P(CliCommandGap, CommandsOfAJobGoOutTheGapApart) {
     const std::filesystem::path folder = CopyProgramFolder(dir);
     std::vector<std::string> args{"--port", "@PORT", "--definition", "@DEF", "--log", "@DIR/t.txt"};
     if (c.fromSettings)
-        ASSERT_TRUE(platform::WritePrivateProfileString(u"TARN_Timeouts", u"Command Gap", u"300",
-                                                        Ini(folder)));
+        ASSERT_TRUE(platform::WriteSetting(u"TARN_Timeouts", u"Command Gap", u"300", Ini(folder)));
     else
         args.insert(args.end(), {"--gap", "300"});
     args.insert(args.end(), c.job.begin(), c.job.end());
@@ -1201,10 +1198,10 @@ TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
     const std::u16string ini = Ini(folder, "Quillon_07.ini");
     const std::u16string link = platform::Utf8ToUtf16(camera.link);
     ASSERT_TRUE(VorlixSaveAddedDevices(ini, {link}));
-    ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
-                                                    u"COM port(Build In)", ini));
-    ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name",
-                                                    VorlixPortNameOfPath(link), ini));
+    ASSERT_TRUE(platform::WriteSetting(u"CAMERA_COMM_Ch00", u"SelectInterface",
+                                       u"COM port(Build In)", ini));
+    ASSERT_TRUE(platform::WriteSetting(u"CAMERA_COMM_Ch00", u"COM Port Name",
+                                       VorlixPortNameOfPath(link), ini));
     const std::string before = ReadFileBytes(platform::Utf16ToUtf8(ini));
     const std::string program = (folder / "quillon-cli").string();
 
@@ -1218,10 +1215,10 @@ TEST(CliInstance, UsesTheStoredInterfaceAndPortAndNeverWritesTheSettings) {
     fs::copy_file(kBin + "/Pivra02CL_64bit.so", folder / "Pivra02CL_64bit.so");
     fs::copy(kBin + "/clserial", folder / "clserial", fs::copy_options::recursive);
     const std::u16string cl = Ini(folder, "Quillon_03.ini");
-    ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
-                                                    u"Camera Link API", cl));
-    ASSERT_TRUE(platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL",
-                                                    u"libclsersim.so", cl));
+    ASSERT_TRUE(
+        platform::WriteSetting(u"CAMERA_COMM_Ch00", u"SelectInterface", u"Camera Link API", cl));
+    ASSERT_TRUE(
+        platform::WriteSetting(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"libclsersim.so", cl));
     r = RunCli(dir, {"-i", "3", "--json", "--definition", "auto", "set", "Gain=33"}, "", program);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(R"({"property":"Gain","source":"reply","type":"Integer","value":33})"),

@@ -140,12 +140,10 @@ TEST_F(QuastorTest, ChoiceAndParametersRoundTripThroughTheSettingsFile) {
 
     CLSettingRecord s = Setting(u"libclsersim.so", 1);
     ASSERT_TRUE(LirnoSaveCLSettingParaW(settings.c_str(), u"CAMERA_COMM_Ch00", &s));
+    EXPECT_EQ(platform::ReadSetting(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
+              u"libclsersim.so");
     EXPECT_EQ(
-        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
-        u"libclsersim.so");
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 9,
-                                             settings),
-              1u);
+        platform::ReadSettingInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 9, settings), 1u);
     LirnoLoadCLSettingParaW(settings.c_str(), u"CAMERA_COMM_Ch00", &loaded);
     EXPECT_EQ(std::u16string(loaded.libraryName), u"libclsersim.so");
     EXPECT_EQ(loaded.serialIndex, 1u);

@@ -115,9 +115,9 @@ TEST_F(VorlixTest, ParametersRoundTripAndBadValuesFallBackToDefaults) {
     EXPECT_EQ(back.flowControl, 0u);
 
     // A hand-edited file with nonsense: each bad word gets its default, good ones stay.
-    platform::WritePrivateProfileString(u"Vorlix Port ttyS1", u"Data Bits", u"12", ini);
-    platform::WritePrivateProfileString(u"Vorlix Port ttyS1", u"Baud Rate", u"19200", ini);
-    platform::WritePrivateProfileString(u"Vorlix Port ttyS1", u"Receive Queue", u"0", ini);
+    platform::WriteSetting(u"Vorlix Port ttyS1", u"Data Bits", u"12", ini);
+    platform::WriteSetting(u"Vorlix Port ttyS1", u"Baud Rate", u"19200", ini);
+    platform::WriteSetting(u"Vorlix Port ttyS1", u"Receive Queue", u"0", ini);
     VorlixLoadCOMportParaW(ini.c_str(), u"ttyS1", &back);
     EXPECT_EQ(back.baudRate, 19200u);
     EXPECT_EQ(back.dataBits, 8u);

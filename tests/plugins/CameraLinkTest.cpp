@@ -147,10 +147,9 @@ protected:
         return table;
     }
     void Choose(const char16_t* library, uint32_t index) {
-        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", library,
-                                            settings);
-        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index",
-                                            U(std::to_string(index)), settings);
+        platform::WriteSetting(u"CAMERA_COMM_Ch00", u"CameraLink DLL", library, settings);
+        platform::WriteSetting(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index",
+                               U(std::to_string(index)), settings);
     }
     std::vector<std::string> Log() { return LogLines(logPath); }
 
@@ -259,14 +258,11 @@ TEST_F(CameraLinkTest, SettingsDialogCancelledChangesNothingConfirmedStoresTheCh
     EXPECT_EQ(A(table->GetPortName()), "CL_libclsersim_1");
     // Described by the library just chosen, not by the one still in use.
     EXPECT_EQ(A(table->GetPortDescription()), "SIM-CL channel 1");
+    EXPECT_EQ(platform::ReadSetting(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
+              u"libclsersim.so");
     EXPECT_EQ(
-        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"CameraLink DLL", u"", settings),
-        u"libclsersim.so");
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 0,
-                                             settings),
-              1u);
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"CL_libclsersim_1", u"BaudRate", 0, settings),
-              38400u);
+        platform::ReadSettingInt(u"CAMERA_COMM_Ch00", u"CameraLink Serial Index", 0, settings), 1u);
+    EXPECT_EQ(platform::ReadSettingInt(u"CL_libclsersim_1", u"BaudRate", 0, settings), 38400u);
     ops = table->GetSelectedPortIF();
     EXPECT_EQ(ops->GetBaudRate(), 38400u);
     EXPECT_TRUE(Log().empty());
@@ -289,7 +285,7 @@ TEST_F(CameraLinkTest, BaudRateWithoutCodeIsSentAsAllOnesAndRefusedWithTen) {
     SimControl sim;
     ASSERT_NE(sim.stat, nullptr);
     Choose(u"libclsersim.so", 0);
-    platform::WritePrivateProfileString(u"CL_libclsersim_0", u"BaudRate", u"14400", settings);
+    platform::WriteSetting(u"CL_libclsersim_0", u"BaudRate", u"14400", settings);
     ASSERT_NE(Start(), nullptr);
     ASSERT_EQ(ops->Init(), 0);
     EXPECT_EQ(ops->GetBaudRate(), 14400u);
@@ -321,7 +317,7 @@ TEST_F(CameraLinkTest, FlushFailureGivesTwelveAndOldLibrariesSetNoBaudRate) {
 
     // A 1.0 library with a speed that has no code: nothing is set, the byte reader runs.
     Choose(u"libclsersim10.so", 0);
-    platform::WritePrivateProfileString(u"CL_libclsersim10_0", u"BaudRate", u"14400", settings);
+    platform::WriteSetting(u"CL_libclsersim10_0", u"BaudRate", u"14400", settings);
     entry(&params);
     ops = table->GetSelectedPortIF();
     ASSERT_EQ(ops->Init(), 0);
@@ -384,7 +380,7 @@ TEST_F(CameraLinkTest, DialogOffersWhatTheChannelSupportsAndConnectNamesARefused
     ASSERT_NE(sim.control, nullptr);
     ASSERT_EQ(sim.control("max_baud", 115200), 0);
     Choose(u"libclsersim.so", 0);
-    platform::WritePrivateProfileString(u"CL_libclsersim_0", u"BaudRate", u"230400", settings);
+    platform::WriteSetting(u"CL_libclsersim_0", u"BaudRate", u"230400", settings);
     ASSERT_NE(Start(), nullptr);
 
     EXPECT_EQ(table->SettingDialog(), 0);
@@ -402,7 +398,7 @@ TEST_F(CameraLinkTest, DialogOffersWhatTheChannelSupportsAndConnectNamesARefused
     EXPECT_EQ(Log(), (std::vector<std::string>{"clSetBaudRate = -10008, 10"}));
 
     // A supported speed connects, and the reason is gone.
-    platform::WritePrivateProfileString(u"CL_libclsersim_0", u"BaudRate", u"115200", settings);
+    platform::WriteSetting(u"CL_libclsersim_0", u"BaudRate", u"115200", settings);
     ops = table->GetSelectedPortIF();
     ASSERT_EQ(ops->Init(), 0);
     EXPECT_EQ(ops->Connect(), 0);
@@ -483,9 +479,9 @@ protected:
 
     void StartApp(clApplication& app) {
         fs::copy_file(QUILLON_BIN_DIR "/Pivra02CL_64bit.so", plugin);
-        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
-                                            u"Camera Link API", settings);
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
+        platform::WriteSetting(u"CAMERA_COMM_Ch00", u"SelectInterface", u"Camera Link API",
+                               settings);
+        platform::WriteSetting(u"Internationalize", u"Force English", u"1", settings);
         app.SetEnvironment(TestEnvironment(dir.str() + "/", locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
         ASSERT_EQ(app.CurrentPort(), &app.PlugInPort());
@@ -513,7 +509,7 @@ TEST_F(CameraLinkAppTest, RefusedSpeedIsTheSecondLineAndAUsableLibraryShowsItsSp
     sim.control("max_baud", 115200);
     clApplication::WriteDefaultSettings(settings);
     Choose(u"libclsersim.so", 1);
-    platform::WritePrivateProfileString(u"CL_libclsersim_1", u"BaudRate", u"230400", settings);
+    platform::WriteSetting(u"CL_libclsersim_1", u"BaudRate", u"230400", settings);
     clApplication app;
     StartApp(app);
     EXPECT_EQ(app.PortNameText(), u"CL_libclsersim_1");
@@ -612,7 +608,7 @@ class CameraLinkEngineTest : public CameraLinkTest,
 TEST_P(CameraLinkEngineTest, StaAndPropertyJobThroughTheEngine) {
     const std::u16string library = GetParam();
     Choose(library.c_str(), 1);
-    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", u"200", settings);
+    platform::WriteSetting(u"Camera Link API", u"Timeout one Read", u"200", settings);
     ASSERT_NE(Start(), nullptr);
     EXPECT_EQ(A(table->GetPortDescription()),
               library == u"libclsersim.so" ? "SIM-CL channel 1" : "");
@@ -681,8 +677,7 @@ TEST_P(CameraLinkReadTimeoutTest, StaysWithinItsBoundsAndNeverSpins) {
     SimControl sim("libclsersim10.so");
     ASSERT_NE(sim.stat, nullptr);
     Choose(u"libclsersim10.so", 0);
-    platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Read", GetParam().setting,
-                                        settings);
+    platform::WriteSetting(u"Camera Link API", u"Timeout one Read", GetParam().setting, settings);
     ASSERT_NE(Start(), nullptr);
     Received rx;
     ASSERT_EQ(ops->SetReceiveCallback(&Received::Callback, &rx), 0);
@@ -752,8 +747,8 @@ TEST_P(CameraLinkWriteTimeoutTest, IsTheStoredValue) {
     ASSERT_NE(sim.stat, nullptr);
     Choose(u"libclsersim.so", 0);
     if (*GetParam().setting)
-        platform::WritePrivateProfileString(u"Camera Link API", u"Timeout one Write",
-                                            GetParam().setting, settings);
+        platform::WriteSetting(u"Camera Link API", u"Timeout one Write", GetParam().setting,
+                               settings);
     ASSERT_NE(Start(), nullptr);
     ASSERT_EQ(ops->Init(), 0);
     ASSERT_EQ(ops->Connect(), 0);

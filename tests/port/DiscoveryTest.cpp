@@ -110,8 +110,8 @@ protected:
     void StartWith(clApplication& app, const char16_t* selectInterface) {
         clApplication::WriteDefaultSettings(settings);
         if (selectInterface)
-            platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface",
-                                                selectInterface, settings);
+            platform::WriteSetting(u"CAMERA_COMM_Ch00", u"SelectInterface", selectInterface,
+                                   settings);
         app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
     }

@@ -308,8 +308,7 @@ TEST(PortAccess, DtrFollowsDtrControl) {
     }
     {
         SerialRig rig; // 1: raised once the receive thread runs, lowered before it stops
-        platform::WritePrivateProfileString(u"COM port(Build In)", u"DTR Control", u"1",
-                                            rig.settings);
+        platform::WriteSetting(u"COM port(Build In)", u"DTR Control", u"1", rig.settings);
         DtrRecorder recorder;
         rig.Entry();
         ASSERT_EQ(rig.ConnectHost(), 0);

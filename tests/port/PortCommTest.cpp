@@ -121,7 +121,7 @@ TEST(PortComm, FailureAfterOpenKeepsThePortOpenUntilDisconnect) {
 
 TEST(PortComm, DtrOnPseudoTerminalFailsWithFourteenAfterTheThreadStarted) {
     SerialRig rig;
-    platform::WritePrivateProfileString(u"COM port(Build In)", u"DTR Control", u"1", rig.settings);
+    platform::WriteSetting(u"COM port(Build In)", u"DTR Control", u"1", rig.settings);
     rig.Entry();
     EXPECT_EQ(BuiltInComPort().dtrFlag, 1);
     EXPECT_EQ(rig.ConnectHost(), PORT_DTR_FAILED);
@@ -162,8 +162,7 @@ TEST(PortComm, SendThatCannotCompleteReturnsFiveWithinTheTimeOut) {
 TEST(PortComm, UnknownStoredPortIsReportedOnceAtStartAndMissingKeyNever) {
     {
         SerialRig rig({}, false);
-        platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name", u"ttyGONE9",
-                                            rig.settings);
+        platform::WriteSetting(u"CAMERA_COMM_Ch00", u"COM Port Name", u"ttyGONE9", rig.settings);
         rig.Entry();
         EXPECT_EQ(std::u16string(rig.table->GetPortName()), u"No settings");
         EXPECT_EQ(BuiltInComPort().identity.index, -1);
@@ -308,9 +307,8 @@ TEST(PortComm, ConfirmedSettingDialogStoresThePortAndItsParameters) {
     VorlixSetDialogHook(nullptr);
     const std::u16string name = VorlixPortNameOfPath(platform::Utf8ToUtf16(rig.link));
     EXPECT_EQ(std::u16string(rig.table->GetPortName()), name);
-    EXPECT_EQ(
-        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name", u"", rig.settings),
-        name);
+    EXPECT_EQ(platform::ReadSetting(u"CAMERA_COMM_Ch00", u"COM Port Name", u"", rig.settings),
+              name);
     // Selection resolves it again; the stored parameters come with it.
     rig.port.opTable = rig.table->GetSelectedPortIF();
     EXPECT_EQ(rig.port.GetBaudRate(), 19200u);

@@ -159,7 +159,7 @@ protected:
             const std::u16string ini = platform::Utf8ToUtf16(dir.file(file));
             VorlixSaveAddedDevices(ini, {platform::Utf8ToUtf16(link)});
             const std::u16string name = VorlixPortNameOfPath(platform::Utf8ToUtf16(link));
-            platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name", name, ini);
+            platform::WriteSetting(u"CAMERA_COMM_Ch00", u"COM Port Name", name, ini);
             ComPortParams params;
             params.baudRate = std::string(file) == "holder.ini" ? 19200 : 9600;
             ASSERT_TRUE(VorlixSaveCOMportParaW(ini.c_str(), name.c_str(), &params));

@@ -132,7 +132,7 @@ TEST_F(Ser2netTest, RawAndRfc2217CarryTransactionsAndTheSpeedReachesTheTerminal)
     VorlixSaveCOMportParaW(rig.settings.c_str(),
                            VorlixPortNameOfPath(platform::Utf8ToUtf16(server.Rfc2217())).c_str(),
                            &params);
-    platform::WritePrivateProfileString(clPortComm::kSection, u"DTR Control", u"1", rig.settings);
+    platform::WriteSetting(clPortComm::kSection, u"DTR Control", u"1", rig.settings);
     ASSERT_TRUE(ConnectTo(rig, server.Rfc2217()));
     // The line of the terminal, as ser2net set it on our request (a pseudo-terminal keeps 8
     // bits without parity whatever it is asked; speed and stop bits it takes).

@@ -65,9 +65,8 @@ struct SerialRig {
         params.sendTimeout = 2000;
         VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
         if (storePort)
-            platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"COM Port Name",
-                                                VorlixPortNameOfPath(platform::Utf8ToUtf16(link)),
-                                                settings);
+            platform::WriteSetting(u"CAMERA_COMM_Ch00", u"COM Port Name",
+                                   VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
         HostPortCtrl().log = &log;
         HostPortCtrl().settingsPath = settings;
         BuiltInComPort().Reset();

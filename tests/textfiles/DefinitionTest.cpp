@@ -11,8 +11,7 @@ class Definition : public ::testing::Test {
 protected:
     std::u16string Folder() { return rig.app.CamDefineFolder(); }
     void SetLastConfig(const std::u16string& value) {
-        platform::WritePrivateProfileString(u"App", u"LastConfig", value,
-                                            rig.app.SettingsFilePath());
+        platform::WriteSetting(u"App", u"LastConfig", value, rig.app.SettingsFilePath());
     }
     // Runs reply lines through the handler the way the main window drains them.
     uint32_t Reply(std::initializer_list<std::u16string_view> lines) {

@@ -227,7 +227,7 @@ TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
     TempDir dir;
     const std::u16string ini = U16(dir.file("q.ini"));
     setenv("QUILLON_TEST_DOCS", dir.str().c_str(), 1);
-    platform::WritePrivateProfileString(u"Path", u"Text Load", u"%QUILLON_TEST_DOCS%/docs", ini);
+    platform::WriteSetting(u"Path", u"Text Load", u"%QUILLON_TEST_DOCS%/docs", ini);
     CFileDialogHlp dialog(true, u"", u"");
     dialog.section = u"Path";
     dialog.key = u"Text Load";
@@ -236,7 +236,7 @@ TEST(FileDialogHlp, RememberedFolderWithEnvironmentReference) {
     EXPECT_EQ(dialog.Folder(), U16(dir.str() + "/docs"));
     EXPECT_EQ(dialog.Request().initialFolder, dialog.Folder());
 
-    platform::WritePrivateProfileString(u"Path", u"Text Load", u"", ini);
+    platform::WriteSetting(u"Path", u"Text Load", u"", ini);
     dialog.PrepareInitialFolder(u"/default");
     EXPECT_EQ(dialog.Folder(), u"/default");
     EXPECT_FALSE(dialog.Run(nullptr)); // no user interface: nothing chosen

@@ -126,6 +126,6 @@ struct TextFilesRig : EngineRig {
         return [this](std::u16string_view model) { files->SelectDefinitionForModel(model); };
     }
     std::u16string Ini(const char16_t* section, const char16_t* key) {
-        return platform::GetPrivateProfileString(section, key, u"<none>", app.SettingsFilePath());
+        return platform::ReadSetting(section, key, u"<none>", app.SettingsFilePath());
     }
 };

@@ -211,14 +211,14 @@ TEST_F(CamPropertyFormTest, DescriptionOfTheSelectedItem) {
     SetUiLanguage(1, 1033);
     ShowForm();
     auto* gain = Item(u"Gain");
-    Grid().SetCurSel(gain);
+    Grid().SelectItem(gain);
     Grid().DescriptionArea()->repaint();
     EXPECT_EQ(gain->GetDescription(), QStringLiteral("Note  : Analog gain in steps of 0.1 dB.\n"
                                                      "Range : 0 to 240\n"
                                                      "Unit  : x0.1dB\n"));
     // Built anew each time: a changed reference shows at the next drawing.
     auto* exposure = Item(u"ExposureTime");
-    Grid().SetCurSel(exposure);
+    Grid().SelectItem(exposure);
     Record<clCamPropertyInteger>(u"ExposureMin")->value = 20;
     Grid().DescriptionArea()->repaint();
     EXPECT_TRUE(exposure->GetDescription().contains(QStringLiteral("Range : 20 to 33000\n")));
@@ -274,34 +274,34 @@ TEST_F(CamPropertyFormTest, KeyboardMovesOpensAndClosesGroups) {
     CMFCPropertyGridCtrlEx& grid = Grid();
     grid.setFocus();
     QTest::keyClick(&grid, Qt::Key_Home);
-    EXPECT_EQ(grid.GetCurSel(), grid.GetProperty(0));
+    EXPECT_EQ(grid.SelectedItem(), grid.GetProperty(0));
     QTest::keyClick(&grid, Qt::Key_Left);
     EXPECT_FALSE(grid.GetProperty(0)->IsExpanded());
     QTest::keyClick(&grid, Qt::Key_Down);
-    EXPECT_EQ(grid.GetCurSel(), grid.GetProperty(1));
+    EXPECT_EQ(grid.SelectedItem(), grid.GetProperty(1));
     QTest::keyClick(&grid, Qt::Key_Up);
     QTest::keyClick(&grid, Qt::Key_Right);
     EXPECT_TRUE(grid.GetProperty(0)->IsExpanded());
     QTest::keyClick(&grid, Qt::Key_Right);
-    EXPECT_EQ(grid.GetCurSel(), Item(u"Gain"));
+    EXPECT_EQ(grid.SelectedItem(), Item(u"Gain"));
     QTest::keyClick(&grid, Qt::Key_Return);
     ASSERT_TRUE(Item(u"Gain")->IsInPlaceEditing());
     // Down in the edit takes the text and moves on.
-    auto* edit = static_cast<QLineEdit*>(Item(u"Gain")->GetInPlaceWnd());
+    auto* edit = static_cast<QLineEdit*>(Item(u"Gain")->InPlaceEditor());
     edit->selectAll();
     QTest::keyClicks(edit, "9");
     QTest::keyClick(edit, Qt::Key_Down);
     EXPECT_EQ(Record<clCamPropertyInteger>(u"Gain")->value, 9);
-    EXPECT_EQ(grid.GetCurSel(), Item(u"BlackLevel"));
+    EXPECT_EQ(grid.SelectedItem(), Item(u"BlackLevel"));
     QTest::keyClick(&grid, Qt::Key_End);
-    EXPECT_EQ(grid.GetCurSel(), Item(u"SaveSettings"));
+    EXPECT_EQ(grid.SelectedItem(), Item(u"SaveSettings"));
     // Left on an item goes to its group; collapsing a group with the selection inside keeps
     // the selection on a shown row.
     QTest::keyClick(&grid, Qt::Key_Left);
-    EXPECT_EQ(grid.GetCurSel(), grid.GetProperty(3));
-    grid.SetCurSel(Item(u"FrameRate"));
+    EXPECT_EQ(grid.SelectedItem(), grid.GetProperty(3));
+    grid.SelectItem(Item(u"FrameRate"));
     form->CollapseAll();
-    EXPECT_EQ(grid.GetCurSel(), grid.GetProperty(1));
+    EXPECT_EQ(grid.SelectedItem(), grid.GetProperty(1));
 }
 
 TEST_F(CamPropertyFormTest, GridFollowsTheFormSize) {
@@ -351,7 +351,7 @@ TEST_F(CamPropertyFormTest, LargeAndDeepDefinitionsUseNoWidgetPerRow) {
     ASSERT_NE(Edit(item), nullptr);
     EXPECT_EQ(Grid().viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 2)
         << "an edit and a slider while editing";
-    QTest::keyClick(item->GetInPlaceWnd(), Qt::Key_Escape);
+    QTest::keyClick(item->InPlaceEditor(), Qt::Key_Escape);
     form->CollapseAll();
     EXPECT_EQ(Grid().VisibleRows().size(), 21u);
     form->Clear();

@@ -39,11 +39,11 @@
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
 #include "ui/MonitorPanel.h"
-#include "ui/QuastorSettingDlg.h"
+#include "ui/QuastorSettingDialog.h"
 #include "ui/QuillonApp.h"
 #include "ui/SimpleSelectDlg.h"
 #include "ui/TextFilesUi.h"
-#include "ui/VorlixSettingDlg.h"
+#include "ui/VorlixSettingDialog.h"
 #include "ui/WaitMsgDlg.h"
 
 #include <QAbstractButton>
@@ -139,16 +139,15 @@ protected:
         server.faults = faults;
         ASSERT_TRUE(server.Start());
         const std::u16string channel = u"CAMERA_COMM_Ch00";
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English",
-                                            japanese ? u"0" : u"1", settings);
-        platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
-                                            settings);
-        platform::WritePrivateProfileString(
-            channel, u"COM Port Name", VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
+        platform::WriteSetting(u"Internationalize", u"Force English", japanese ? u"0" : u"1",
+                               settings);
+        platform::WriteSetting(channel, u"SelectInterface", u"COM port(Build In)", settings);
+        platform::WriteSetting(channel, u"COM Port Name",
+                               VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
         VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
         for (const char16_t* key : {u"First Recv", u"Next Recv"})
-            platform::WritePrivateProfileString(u"TARN_Timeouts", key, receiveTimeout, settings);
-        platform::WritePrivateProfileString(u"TARN_Timeouts", u"Send", u"3000", settings);
+            platform::WriteSetting(u"TARN_Timeouts", key, receiveTimeout, settings);
+        platform::WriteSetting(u"TARN_Timeouts", u"Send", u"3000", settings);
 
         app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
@@ -316,8 +315,8 @@ TEST(MainFrameMenus, BothLanguagesInOrder) {
                   (QStringList{M(MSG_CONNECT), M(MSG_DISCONNECT), "-", M(MSG_COMM_SETTINGS)}));
         EXPECT_EQ(Texts(top[2]->menu()), (QStringList{M(MSG_MENU_SPLIT), M(MSG_TRAFFIC_LOG),
                                                       M(MSG_MONITOR), M(MSG_SCRIPT_SOCKET)}));
-        EXPECT_TRUE(frame.Action(ID_TRAFFIC_LOG)->isCheckable());
-        EXPECT_TRUE(frame.Action(ID_SCRIPT_SOCKET)->isCheckable());
+        EXPECT_TRUE(frame.Action(kTrafficLogCommand)->isCheckable());
+        EXPECT_TRUE(frame.Action(kScriptSocketCommand)->isCheckable());
         EXPECT_EQ(Texts(top[3]->menu()), QStringList{M(MSG_ABOUT)});
         const QString show =
             frame.LowerBar()->findChild<QAbstractButton*>(QStringLiteral("ctl1203"))->text();
@@ -465,7 +464,7 @@ TEST_F(MainWindowTest, ConsoleFlushTakesAShareAndLeavesTheBacklogInTheMailbox) {
 TEST_F(MainWindowTest, TheViewItemStartsAndStopsTheTrafficLog) {
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
-    QAction* item = frame->Action(ID_TRAFFIC_LOG);
+    QAction* item = frame->Action(kTrafficLogCommand);
     ASSERT_NE(item, nullptr);
     const std::u16string path = TrafficLogPathBeside(app.SettingsFilePath());
     WriteFileBytes(platform::Utf16ToUtf8(path), "an earlier line\n");
@@ -581,7 +580,7 @@ TEST_F(PortLinkWindowTest, DisconnectOfTheUserEndsThePendingIdentityCheck) {
 }
 
 TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
-    platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"Reconnect", u"0", settings);
+    platform::WriteSetting(u"CAMERA_COMM_Ch00", u"Reconnect", u"0", settings);
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
     Unplug();
@@ -590,7 +589,7 @@ TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
     EXPECT_FALSE(app.PortLink()->AwaitingReturn());
     // A disconnect by the user is not a loss either.
     PlugIn();
-    platform::WritePrivateProfileString(u"CAMERA_COMM_Ch00", u"Reconnect", u"1", settings);
+    platform::WriteSetting(u"CAMERA_COMM_Ch00", u"Reconnect", u"1", settings);
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
     frame->RunCommand(ID_DISCONNECT);
@@ -602,7 +601,7 @@ TEST_F(PortLinkWindowTest, WithoutReconnectTheReturnedDeviceIsLeftAlone) {
 // A reconnect whose "sta" gets no answer tells nothing of the camera: the identity from before
 // the loss is kept, so a camera swapped at the next loss is still seen.
 TEST_F(PortLinkWindowTest, AnUnansweredReconnectCheckKeepsTheIdentityForTheNextOne) {
-    platform::WritePrivateProfileString(u"TARN_Timeouts", u"First Recv", u"300", settings);
+    platform::WriteSetting(u"TARN_Timeouts", u"First Recv", u"300", settings);
     app.SetTimeouts(300, 300, 3000);
     ConnectAndAskIdentity();
     BoxAnswer answer(QMessageBox::Ok);
@@ -797,7 +796,7 @@ TEST_F(MainWindowTest, ClosingWhileConnectedAsksFirst) {
     EXPECT_FALSE(frame->isVisible());
     EXPECT_FALSE(app.IsConnected());
     // The placement was saved on the way out.
-    EXPECT_NE(platform::GetPrivateProfileString(u"WindowPlace", u"Right", u"", settings), u"");
+    EXPECT_NE(platform::ReadSetting(u"WindowPlace", u"Right", u"", settings), u"");
 }
 
 TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
@@ -820,11 +819,9 @@ TEST_F(MainWindowTest, CommunicationSettingsAreStored) {
     frame->RunCommand(ID_COMM_SETTINGS);
     EXPECT_EQ(app.TimeoutFirstRecv(), 1500u);
     EXPECT_EQ(app.Engine()->FirstReceiveTimeout(), 1500u);
-    EXPECT_EQ(platform::GetPrivateProfileString(u"TARN_Timeouts", u"First Recv", u"", settings),
-              u"1500");
-    EXPECT_EQ(
-        platform::GetPrivateProfileString(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
-        u"COM port(Build In)");
+    EXPECT_EQ(platform::ReadSetting(u"TARN_Timeouts", u"First Recv", u"", settings), u"1500");
+    EXPECT_EQ(platform::ReadSetting(u"CAMERA_COMM_Ch00", u"SelectInterface", u"", settings),
+              u"COM port(Build In)");
     EXPECT_NE(app.CurrentPort(), nullptr);
 }
 
@@ -862,7 +859,7 @@ TEST_F(SilentCameraTest, ClosingWhileAReplyIsAwaitedEndsTheWorkerAtOnce) {
 TEST_F(SilentCameraTest, TransactionEndedByShutdownIsLoggedAsStoppedWithItsTime) {
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
-    frame->Action(ID_TRAFFIC_LOG)->trigger();
+    frame->Action(kTrafficLogCommand)->trigger();
     frame->Console()->Input()->setText(QStringLiteral("sta"));
     frame->Console()->Send();
     ASSERT_TRUE(WaitProcessingEvents([&] { return app.Engine()->Phase() == PHASE_WAIT_FIRST; }));
@@ -1166,7 +1163,7 @@ TEST_F(SilentDropTest, DropsWhileAJobRunsAreRefusedVisibly) {
 // for someone to press OK.
 TEST_F(SilentDropTest, FailedLineIsLoggedBeforeItsBoxOpens) {
     for (const char16_t* key : {u"First Recv", u"Next Recv"})
-        platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"300", settings);
+        platform::WriteSetting(u"TARN_Timeouts", key, u"300", settings);
     app.SetTimeouts(300, 300, 3000);
     Button(1012)->click();
     ASSERT_TRUE(app.IsConnected());
@@ -1438,7 +1435,7 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
             if (!port.added)
                 for (const std::u16string& text : {port.name, port.description})
                     g_walk->AddData(QString::fromStdU16String(text));
-        CVorlixSettingDlg dlg(request);
+        CVorlixSettingDialog dlg(request);
         g_walk->Walk("port settings", &dlg);
         return 0;
     });
@@ -1473,7 +1470,7 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
     request.baudRate = 115200;
     request.channelRates = channelRates;
     {
-        CQuastorSettingDlg none(request);
+        CQuastorSettingDialog none(request);
         walk.Walk("Camera Link, no library", &none);
     }
     request.libraryCount = 1;
@@ -1481,7 +1478,7 @@ TEST_F(JapaneseWindowTest, EveryTextOfTheProgramsOwnHasJapanese) {
     request.channelCount = 1;
     request.channels = &channel;
     request.library = 0;
-    CQuastorSettingDlg quastor(request);
+    CQuastorSettingDialog quastor(request);
     walk.Walk("Camera Link", &quastor);
 
     g_walk = nullptr;
@@ -1557,7 +1554,7 @@ protected:
                   0);
         frame->SetPropertyView(new QWidget, {}); // the commits' view
         frame->RefreshViews(REFRESH_STATUS | REFRESH_PROPERTIES);
-        frame->RunCommand(ID_MONITOR);
+        frame->RunCommand(kMonitorCommand);
         ASSERT_NE(panel(), nullptr);
         Button(1012)->click();
         ASSERT_TRUE(app.IsConnected());

@@ -134,12 +134,12 @@ TEST_F(PropertyEditorsTest, SliderTakesTheRangeClampedTo32Bits) {
         EXPECT_EQ(item->GetSlider()->maximum(), c.max32);
         EXPECT_EQ(item->GetSlider()->value(), propvalue::ClampToInt32(IntValue(c.name)));
         // The edit is (height / 2) x 10 wide; the slider fills the rest of the value cell.
-        const QRect edit = item->GetInPlaceWnd()->geometry();
+        const QRect edit = item->InPlaceEditor()->geometry();
         EXPECT_EQ(edit.width(), (edit.height() / 2) * 10);
         const QRect slider = item->GetSlider()->geometry();
         EXPECT_EQ(slider.left(), edit.right() + 1);
         EXPECT_EQ(slider.right(), Grid().ValueRect(item).right());
-        QTest::keyClick(item->GetInPlaceWnd(), Qt::Key_Escape);
+        QTest::keyClick(item->InPlaceEditor(), Qt::Key_Escape);
     }
     EXPECT_TRUE(Jobs().empty());
 }
@@ -162,15 +162,15 @@ TEST_F(PropertyEditorsTest, IntegerEditRefusesLettersAndATwelfthCharacter) {
     // A character typed on the selected row starts the edit with that character; a letter
     // starts it but is not taken.
     Grid().setFocus();
-    Grid().SetCurSel(item);
+    Grid().SelectItem(item);
     QTest::keyClick(&Grid(), Qt::Key_A);
     ASSERT_TRUE(item->IsInPlaceEditing());
-    EXPECT_EQ(static_cast<QLineEdit*>(item->GetInPlaceWnd())->text(), QStringLiteral("5"));
-    QTest::keyClick(item->GetInPlaceWnd(), Qt::Key_Escape);
+    EXPECT_EQ(static_cast<QLineEdit*>(item->InPlaceEditor())->text(), QStringLiteral("5"));
+    QTest::keyClick(item->InPlaceEditor(), Qt::Key_Escape);
     QTest::keyClick(&Grid(), Qt::Key_7);
     ASSERT_TRUE(item->IsInPlaceEditing());
-    EXPECT_EQ(static_cast<QLineEdit*>(item->GetInPlaceWnd())->text(), QStringLiteral("7"));
-    QTest::keyClick(item->GetInPlaceWnd(), Qt::Key_Return);
+    EXPECT_EQ(static_cast<QLineEdit*>(item->InPlaceEditor())->text(), QStringLiteral("7"));
+    QTest::keyClick(item->InPlaceEditor(), Qt::Key_Return);
     EXPECT_EQ(IntValue(u"Wide"), 7);
 }
 
@@ -294,7 +294,7 @@ TEST_F(PropertyEditorsTest, CheckBoxTogglesAndCommitsOnClickOnlyWhenEnabled) {
     EXPECT_EQ(propvalue::AsInt64(enable->GetValue()), 1);
     ASSERT_EQ(Jobs().size(), 1u);
     EXPECT_EQ(Jobs()[0], mgr.FindProperty(u"Enable"));
-    EXPECT_EQ(enable->GetInPlaceWnd(), nullptr) << "no edit for a check box";
+    EXPECT_EQ(enable->InPlaceEditor(), nullptr) << "no edit for a check box";
     ClickValue(enable);
     EXPECT_EQ(Record<clCamPropertyBool>(u"Enable")->state, 0);
     EXPECT_EQ(Jobs().size(), 2u);
@@ -337,7 +337,7 @@ TEST_F(PropertyEditorsTest, SelectionListsATextOnceAndStoresItsFirstEntry) {
     EXPECT_EQ(mode->GetOptionCount(), 2);
     EXPECT_EQ(mode->FormatProperty(), QStringLiteral("B"));
     ClickValue(mode);
-    auto* combo = qobject_cast<QComboBox*>(mode->GetInPlaceWnd());
+    auto* combo = qobject_cast<QComboBox*>(mode->InPlaceEditor());
     ASSERT_NE(combo, nullptr);
     ASSERT_EQ(combo->count(), 2);
     combo->hidePopup();
@@ -351,7 +351,7 @@ TEST_F(PropertyEditorsTest, SelectionListsATextOnceAndStoresItsFirstEntry) {
     // Choosing the entry already shown commits again.
     Record<clCamPropertySelection>(u"Mode")->value = 7;
     ClickValue(mode);
-    combo = qobject_cast<QComboBox*>(mode->GetInPlaceWnd());
+    combo = qobject_cast<QComboBox*>(mode->InPlaceEditor());
     ASSERT_NE(combo, nullptr);
     combo->hidePopup();
     EXPECT_EQ(combo->currentIndex(), 0);
@@ -361,7 +361,7 @@ TEST_F(PropertyEditorsTest, SelectionListsATextOnceAndStoresItsFirstEntry) {
 
     // Arrow keys on the closed list leave the row; they never choose an entry.
     Grid().EditItem(mode);
-    combo = qobject_cast<QComboBox*>(mode->GetInPlaceWnd());
+    combo = qobject_cast<QComboBox*>(mode->InPlaceEditor());
     ASSERT_NE(combo, nullptr);
     QTest::keyClick(combo, Qt::Key_Down);
     EXPECT_EQ(Record<clCamPropertySelection>(u"Mode")->value, 3);
@@ -373,13 +373,13 @@ TEST_F(PropertyEditorsTest, AltDownOpensTheSelectionList) {
     ASSERT_NE(mode, nullptr);
     // On the selected row: the edit starts with its list open.
     Grid().setFocus();
-    Grid().SetCurSel(mode);
+    Grid().SelectItem(mode);
     QTest::keyClick(&Grid(), Qt::Key_Down, Qt::AltModifier);
-    auto* combo = qobject_cast<QComboBox*>(mode->GetInPlaceWnd());
+    auto* combo = qobject_cast<QComboBox*>(mode->InPlaceEditor());
     ASSERT_NE(combo, nullptr);
     EXPECT_TRUE(combo->view()->isVisible());
     combo->hidePopup();
-    EXPECT_EQ(Grid().GetCurSel(), mode) << "the row stays selected";
+    EXPECT_EQ(Grid().SelectedItem(), mode) << "the row stays selected";
     // In the open edit: the closed list opens again instead of leaving the row.
     QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
     EXPECT_TRUE(mode->IsInPlaceEditing());
@@ -391,7 +391,7 @@ TEST_F(PropertyEditorsTest, AltDownOpensTheSelectionList) {
 TEST_F(PropertyEditorsTest, UnchangedFloatEditStillCommits) {
     auto* ratio = Item<CDefaultExProp>(u"Ratio");
     ClickValue(ratio);
-    auto* edit = qobject_cast<QLineEdit*>(ratio->GetInPlaceWnd());
+    auto* edit = qobject_cast<QLineEdit*>(ratio->InPlaceEditor());
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->text(), QStringLiteral("1.500000"));
     EXPECT_TRUE(ratio->IsCommitPending());

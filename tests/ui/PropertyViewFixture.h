@@ -103,7 +103,7 @@ protected:
         Grid().EnsureVisible(item);
         if (!Grid().EditItem(item))
             return nullptr;
-        return qobject_cast<QLineEdit*>(item->GetInPlaceWnd());
+        return qobject_cast<QLineEdit*>(item->InPlaceEditor());
     }
     // Replaces the text of an edit by typing and accepts it with Enter.
     void TypeAndEnter(QLineEdit* edit, const QString& text) {

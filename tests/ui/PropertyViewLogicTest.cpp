@@ -2,10 +2,10 @@
 // descriptions, enable states, slider pacing, and the value texts of the grid.
 #include "ui/PropertyViewLogic.h"
 
+#include "app/PropValue.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
 #include "support/TempDir.h"
-#include "ui/PropValue.h"
 
 #include <gtest/gtest.h>
 #include <limits>

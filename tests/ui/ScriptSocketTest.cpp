@@ -146,14 +146,13 @@ protected:
         server.faults = faults;
         ASSERT_TRUE(server.Start());
         const std::u16string channel = u"CAMERA_COMM_Ch00";
-        platform::WritePrivateProfileString(u"Internationalize", u"Force English", u"1", settings);
-        platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
-                                            settings);
-        platform::WritePrivateProfileString(
-            channel, u"COM Port Name", VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
+        platform::WriteSetting(u"Internationalize", u"Force English", u"1", settings);
+        platform::WriteSetting(channel, u"SelectInterface", u"COM port(Build In)", settings);
+        platform::WriteSetting(channel, u"COM Port Name",
+                               VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
         VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
         for (const char16_t* key : {u"First Recv", u"Next Recv"})
-            platform::WritePrivateProfileString(u"TARN_Timeouts", key, u"60000", settings);
+            platform::WriteSetting(u"TARN_Timeouts", key, u"60000", settings);
         app.SetEnvironment(TestEnvironment(folder.str(), locks.str(), &workingSet));
         ASSERT_EQ(app.StartUp(), 0);
         frame = std::make_unique<CMainFrame>(app);
@@ -229,7 +228,7 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat((locks.str() + "/quillon").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_TRUE(frame->Action(ID_SCRIPT_SOCKET)->isChecked());
+    EXPECT_TRUE(frame->Action(kScriptSocketCommand)->isChecked());
 
     Script script(path);
     ASSERT_TRUE(script.connected);
@@ -307,11 +306,11 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
     EXPECT_TRUE(WaitProcessingEvents([&] { return Logged("Script 1 disconnected"); }));
 
     // The View item stops the socket and removes its file; the settings keep the choice.
-    frame->Action(ID_SCRIPT_SOCKET)->trigger();
+    frame->Action(kScriptSocketCommand)->trigger();
     EXPECT_FALSE(frame->ScriptSocket()->Listening());
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
-    EXPECT_EQ(platform::GetPrivateProfileInt(u"Scripting", u"Socket", 1, settings), 0u);
-    frame->Action(ID_SCRIPT_SOCKET)->trigger();
+    EXPECT_EQ(platform::ReadSettingInt(u"Scripting", u"Socket", 1, settings), 0u);
+    frame->Action(kScriptSocketCommand)->trigger();
     EXPECT_TRUE(Script(path).connected);
 }
 

@@ -11,16 +11,15 @@
 // the speeds the 1.1 library supports to those up to it, as a frame grabber that stops at
 // 115200 does. Tests steer faults and read counters through clsersim_Control and clsersim_Stat.
 #include "components/quastor/ClSerialApi.h"
+#include "platform/Module.h"
 #include "platform/Text.h"
 #include "tools/camsim/CameraSim.h"
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <mutex>
 #include <string>
 
@@ -87,13 +86,12 @@ Library& L() {
 std::string DefaultDefinition() {
     if (const char* env = std::getenv("CLSERSIM_DEFINITION"); env && *env)
         return env;
-    Dl_info info{};
     static const int anchor = 0;
-    if (dladdr(&anchor, &info) == 0 || !info.dli_fname)
+    std::string folder = platform::ModuleFolderOf(&anchor);
+    if (folder.empty())
         return {};
-    char resolved[PATH_MAX];
-    std::string file = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
-    std::string folder = file.substr(0, file.rfind('/'));
+    // The definitions lie beside the library's folder.
+    folder.pop_back();
     return folder.substr(0, folder.rfind('/') + 1) + "CamDefine/XC-100.xml";
 }
 
@@ -206,7 +204,8 @@ CLSERSIM_EXPORT int32_t clSerialRead(hSerRef serialRef, char* buffer, uint32_t* 
     if (!c->open)
         return CL_ERR_INVALID_REFERENCE;
     const size_t n = std::min<size_t>(wanted, c->toHost.size());
-    std::memcpy(buffer, c->toHost.data(), n);
+    // Bytes of the line, not a C string: nothing is terminated.
+    std::memcpy(buffer, c->toHost.data(), n); // NOLINT(bugprone-not-null-terminated-result)
     c->toHost.erase(0, n);
     *bufferSize = static_cast<uint32_t>(n);
     return n == wanted ? CL_ERR_NO_ERR : CL_ERR_TIMEOUT;

@@ -155,7 +155,7 @@ bool clPtyServer::Start() {
 void clPtyServer::Stop() {
     m_stop.Set();
     if (m_thread.Exists())
-        m_thread.JoinFor(5000);
+        m_thread.JoinFor(platform::kThreadStopTimeoutMs);
 }
 
 std::string clPtyServer::Received() const {

@@ -136,16 +136,23 @@ int RunAttached(const std::string& path, const CliCommand& command, const clCliO
                 if (!line.is_object() || !line.contains("id"))
                     continue; // a notification
                 answered = true;
-                if (line.contains("result")) {
-                    out.Emit(line["result"], line["result"].dump());
-                    status = kCliOk;
-                } else {
-                    const json& e = line["error"];
-                    clCliOutput::Error(e.value("message", std::string("failed")));
-                    if (out.Json() && e.contains("data"))
-                        out.Emit(e["data"], e["data"].dump());
-                    const int code = e.value("code", 1);
-                    status = code >= 1 && code <= 6 ? code : kCliUsage;
+                try {
+                    if (line.contains("result")) {
+                        out.Emit(line["result"], line["result"].dump());
+                        status = kCliOk;
+                    } else {
+                        const json e = line.value("error", json::object());
+                        clCliOutput::Error(e.value("message", std::string("failed")));
+                        if (out.Json() && e.contains("data"))
+                            out.Emit(e["data"], e["data"].dump());
+                        const int code = e.value("code", 1);
+                        status = code >= 1 && code <= 6 ? code : kCliUsage;
+                    }
+                } catch (const json::exception& e) {
+                    // An answer of another shape than the protocol's (or text that is no UTF-8).
+                    clCliOutput::Error(std::string("the window's answer cannot be read: ") +
+                                       e.what());
+                    status = kCliPort;
                 }
             }
         }

@@ -1,7 +1,7 @@
 #include "tools/cli/Commands.h"
 
-#include "app/Monitor.h"
 #include "app/DefinitionCheck.h"
+#include "app/Monitor.h"
 #include "app/PropertyEdit.h"
 #include "app/Verify.h"
 #include "base/MessageTable.h"
@@ -150,7 +150,8 @@ int ParseEdits(clCliSession& session, const std::vector<std::string>& arguments,
         if (!ParsePropertyEdit(session.Manager(), arguments[i], edit, error))
             return Fail(kCliUsage, error);
         if (edit.adjusted)
-            clCliOutput::Error(arguments[i] + ": stored as " + std::to_string(edit.integer) +
+            clCliOutput::Error(arguments[i] + ": stored as " +
+                               std::to_string(propvalue::AsInt64(edit.value)) +
                                " (the property's step)");
         edits.push_back(edit);
     }
@@ -511,7 +512,7 @@ int Check(clCliSession& session, const clCliOutput& out, const std::vector<std::
 // ---- watch
 
 int Watch(clCliSession& session, const clCliOutput& out, const CliCommand& command) {
-    constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
+    constexpr int64_t kLeastMs = 100, kMostMs = int64_t{24} * 3600 * 1000;
     int64_t every = 0;
     if (!ParseDuration(command.every, every) || every < kLeastMs || every > kMostMs)
         return Fail(kCliUsage, "--every takes a duration from 100ms to 24h, such as 500ms, 2s or "

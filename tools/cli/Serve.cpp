@@ -997,7 +997,7 @@ json clServer::Subscribe(const ClientPtr& client, const json& p) {
 }
 
 json clServer::Watch(const ClientPtr& client, const json& p) {
-    constexpr int64_t kLeastMs = 100, kMostMs = 24 * 3600 * 1000;
+    constexpr int64_t kLeastMs = 100, kMostMs = int64_t{24} * 3600 * 1000;
     const int64_t every = p["every_ms"].get<int64_t>();
     if (every < kLeastMs || every > kMostMs)
         throw Failure{kCliUsage, "every_ms must lie from 100 to 86400000"};

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,9 @@ void AddCommonOptions(CLI::App& app, CliOptions& o) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     // --attach [N] takes an optional number, which the parser below could not tell from a
     // command: it is taken out first.
@@ -169,4 +172,16 @@ int main(int argc, char** argv) {
         return 128 + signal;
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        // Nothing of ours throws past its command; this is memory running out and the like.
+        clCliOutput::Error(std::string("cannot go on: ") + e.what());
+        return EXIT_FAILURE;
+    }
 }

@@ -65,12 +65,10 @@ int main(int argc, char** argv) {
         return 1;
     const std::u16string channel = u"CAMERA_COMM_Ch00";
     clApplication::WriteDefaultSettings(settings);
-    platform::WritePrivateProfileString(u"Internationalize", u"Force English",
-                                        japanese ? u"0" : u"1", settings);
-    platform::WritePrivateProfileString(channel, u"SelectInterface", u"COM port(Build In)",
-                                        settings);
-    platform::WritePrivateProfileString(
-        channel, u"COM Port Name", VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
+    platform::WriteSetting(u"Internationalize", u"Force English", japanese ? u"0" : u"1", settings);
+    platform::WriteSetting(channel, u"SelectInterface", u"COM port(Build In)", settings);
+    platform::WriteSetting(channel, u"COM Port Name",
+                           VorlixPortNameOfPath(platform::Utf8ToUtf16(link)), settings);
     VorlixSaveAddedDevices(settings, {platform::Utf8ToUtf16(link)});
 
     int status = 1;

@@ -1,4 +1,4 @@
-#include "ui/PropValue.h"
+#include "app/PropValue.h"
 
 #include <charconv>
 #include <clocale>

@@ -1,4 +1,4 @@
-#include "ui/QuastorSettingDlg.h"
+#include "ui/QuastorSettingDialog.h"
 
 #include "base/MessageTable.h"
 
@@ -28,7 +28,7 @@ QString Text16(const char16_t* text, size_t capacity) {
 
 } // namespace
 
-CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWidget* parent)
+CQuastorSettingDialog::CQuastorSettingDialog(const QuastorDialogRequest& request, QWidget* parent)
     : QDialog(parent), m_request(request) {
     setWindowTitle(M(MSG_CAMERA_LINK_SETTINGS));
     auto* form = new QFormLayout;
@@ -74,7 +74,7 @@ CQuastorSettingDlg::CQuastorSettingDlg(const QuastorDialogRequest& request, QWid
     buttons->button(QDialogButtonBox::Ok)->setEnabled(request.libraryCount > 0);
 }
 
-void CQuastorSettingDlg::FillChannels(uint32_t preferredIndex) {
+void CQuastorSettingDialog::FillChannels(uint32_t preferredIndex) {
     m_channel->clear();
     const int library = m_library->currentIndex();
     int select = 0;
@@ -94,7 +94,7 @@ void CQuastorSettingDlg::FillChannels(uint32_t preferredIndex) {
         m_channel->setCurrentIndex(select);
 }
 
-uint32_t CQuastorSettingDlg::ChannelRates() const {
+uint32_t CQuastorSettingDialog::ChannelRates() const {
     const bool told =
         m_request.structSize >= sizeof(QuastorDialogRequest) && m_request.channelRates != nullptr;
     if (!told || m_channel->currentIndex() < 0)
@@ -109,7 +109,7 @@ uint32_t CQuastorSettingDlg::ChannelRates() const {
     return 0;
 }
 
-void CQuastorSettingDlg::FillBaudRates(uint32_t preferred) {
+void CQuastorSettingDialog::FillBaudRates(uint32_t preferred) {
     const QSignalBlocker block(m_baud);
     m_baud->clear();
     const uint32_t rates = ChannelRates();
@@ -132,7 +132,7 @@ void CQuastorSettingDlg::FillBaudRates(uint32_t preferred) {
     m_baud->setCurrentIndex(std::max(select, 0));
 }
 
-bool CQuastorSettingDlg::Apply(QuastorDialogRequest& request) const {
+bool CQuastorSettingDialog::Apply(QuastorDialogRequest& request) const {
     if (m_library->currentIndex() < 0 || m_channel->currentIndex() < 0)
         return false;
     request.library = m_library->currentIndex();
@@ -149,7 +149,7 @@ int32_t QuillonQuastorSettingDialog(QuastorDialogRequest* request) {
         QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
         if (!app || QThread::currentThread() != app->thread())
             return 0;
-        CQuastorSettingDlg dlg(*request, QApplication::activeWindow());
+        CQuastorSettingDialog dlg(*request, QApplication::activeWindow());
         if (dlg.exec() != QDialog::Accepted)
             return 0;
         return dlg.Apply(*request) ? 1 : 0;

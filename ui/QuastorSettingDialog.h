@@ -9,11 +9,11 @@
 
 class QComboBox;
 
-class CQuastorSettingDlg : public QDialog {
+class CQuastorSettingDialog : public QDialog {
     Q_OBJECT
 public:
     // The request is read at construction and written by Apply.
-    explicit CQuastorSettingDlg(const QuastorDialogRequest& request, QWidget* parent = nullptr);
+    explicit CQuastorSettingDialog(const QuastorDialogRequest& request, QWidget* parent = nullptr);
 
     // Writes the current choice into the request; false when no library is chosen.
     bool Apply(QuastorDialogRequest& request) const;

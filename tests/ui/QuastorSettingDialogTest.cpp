@@ -1,6 +1,6 @@
 // The settings dialog of the Camera Link serial utility component, on a request as the
 // component builds it.
-#include "ui/QuastorSettingDlg.h"
+#include "ui/QuastorSettingDialog.h"
 
 #include "QtAppTest.h"
 
@@ -51,11 +51,11 @@ struct Request {
 
 } // namespace
 
-class QuastorSettingDlgTest : public QtAppTest {};
+class QuastorSettingDialogTest : public QtAppTest {};
 
-TEST_F(QuastorSettingDlgTest, ShowsTheCurrentChoiceAndReturnsTheNewOne) {
+TEST_F(QuastorSettingDialogTest, ShowsTheCurrentChoiceAndReturnsTheNewOne) {
     Request req;
-    CQuastorSettingDlg dlg(req.r);
+    CQuastorSettingDialog dlg(req.r);
     EXPECT_EQ(dlg.libraryBox()->count(), 2);
     EXPECT_EQ(dlg.libraryBox()->currentIndex(), 1);
     EXPECT_EQ(dlg.libraryBox()->currentText(), QStringLiteral("libb.so (Maker) API 1.1"));
@@ -86,11 +86,11 @@ QStringList Items(QComboBox* box) {
 
 } // namespace
 
-TEST_F(QuastorSettingDlgTest, OffersTheChannelsSpeedsAndMarksAStoredOneItDoesNotSupport) {
+TEST_F(QuastorSettingDialogTest, OffersTheChannelsSpeedsAndMarksAStoredOneItDoesNotSupport) {
     Request req;
     req.channelRates[2] = 0b011; // libb channel 1: 9600 and 19200
     req.r.baudRate = 115200;
-    CQuastorSettingDlg dlg(req.r);
+    CQuastorSettingDialog dlg(req.r);
     ASSERT_EQ(dlg.channelBox()->currentText(), QStringLiteral("1: grabber port B"));
     EXPECT_EQ(Items(dlg.baudBox()), (QStringList{"9600", "19200", "115200 (not supported)"}));
     EXPECT_EQ(dlg.baudBox()->currentIndex(), 2);
@@ -113,16 +113,16 @@ TEST_F(QuastorSettingDlgTest, OffersTheChannelsSpeedsAndMarksAStoredOneItDoesNot
     EXPECT_EQ(out.baudRate, 19200u);
 }
 
-TEST_F(QuastorSettingDlgTest, RequestOfAnOlderComponentOffersEverySpeed) {
+TEST_F(QuastorSettingDialogTest, RequestOfAnOlderComponentOffersEverySpeed) {
     Request req;
     req.channelRates[2] = 0b001;
     req.r.baudRate = 19200;
     req.r.structSize = kQuastorDialogRequestBaseSize; // ends before channelRates
-    CQuastorSettingDlg dlg(req.r);
+    CQuastorSettingDialog dlg(req.r);
     EXPECT_EQ(Items(dlg.baudBox()), (QStringList{"9600", "19200", "115200"}));
     QTimer::singleShot(0, [] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<CQuastorSettingDlg*>(w))
+            if (auto* d = qobject_cast<CQuastorSettingDialog*>(w))
                 d->accept();
     });
     EXPECT_EQ(QuillonQuastorSettingDialog(&req.r), 1);
@@ -131,11 +131,11 @@ TEST_F(QuastorSettingDlgTest, RequestOfAnOlderComponentOffersEverySpeed) {
     EXPECT_EQ(QuillonQuastorSettingDialog(&req.r), 0);
 }
 
-TEST_F(QuastorSettingDlgTest, HookReportsCancelAndConfirm) {
+TEST_F(QuastorSettingDialogTest, HookReportsCancelAndConfirm) {
     Request req;
     QTimer::singleShot(0, [] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<CQuastorSettingDlg*>(w))
+            if (auto* d = qobject_cast<CQuastorSettingDialog*>(w))
                 d->reject();
     });
     EXPECT_EQ(QuillonQuastorSettingDialog(&req.r), 0);
@@ -143,7 +143,7 @@ TEST_F(QuastorSettingDlgTest, HookReportsCancelAndConfirm) {
 
     QTimer::singleShot(0, [] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<CQuastorSettingDlg*>(w)) {
+            if (auto* d = qobject_cast<CQuastorSettingDialog*>(w)) {
                 d->baudBox()->setCurrentIndex(1);
                 d->accept();
             }

@@ -1,4 +1,4 @@
-#include "ui/VorlixSettingDlg.h"
+#include "ui/VorlixSettingDialog.h"
 
 #include "base/MessageTable.h"
 #include "platform/NetAddress.h"
@@ -30,7 +30,7 @@ QString M(int id) {
 }
 
 int ShowDialog(VorlixDialogRequest& request) {
-    CVorlixSettingDlg dlg(request);
+    CVorlixSettingDialog dlg(request);
     if (dlg.exec() != QDialog::Accepted)
         return 0;
     dlg.StoreChoice();
@@ -49,17 +49,17 @@ void Select(QComboBox* box, int value) {
 
 } // namespace
 
-std::function<std::unique_ptr<IDeviceEventSource>()> CVorlixSettingDlg::deviceSource =
+std::function<std::unique_ptr<IDeviceEventSource>()> CVorlixSettingDialog::deviceSource =
     &MakeUdevTtySource;
 
 void RegisterVorlixSettingDialog() {
     VorlixSetDialogHook(&ShowDialog);
 }
 
-CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* parent)
+CVorlixSettingDialog::CVorlixSettingDialog(VorlixDialogRequest& request, QWidget* parent)
     : QDialog(parent), m_request(request) {
     setWindowTitle(M(MSG_COM_PORT_SETTINGS));
-    setObjectName(QStringLiteral("VorlixSettingDlg"));
+    setObjectName(QStringLiteral("VorlixSettingDialog"));
 
     portCombo = new QComboBox(this);
     portCombo->setObjectName(QStringLiteral("portCombo"));
@@ -147,9 +147,9 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
 
     FillPorts();
     ShowParams(m_request.params);
-    connect(portCombo, &QComboBox::currentIndexChanged, this, &CVorlixSettingDlg::OnPortChanged);
-    connect(addButton, &QPushButton::clicked, this, &CVorlixSettingDlg::OnAdd);
-    connect(removeButton, &QPushButton::clicked, this, &CVorlixSettingDlg::OnRemove);
+    connect(portCombo, &QComboBox::currentIndexChanged, this, &CVorlixSettingDialog::OnPortChanged);
+    connect(addButton, &QPushButton::clicked, this, &CVorlixSettingDialog::OnAdd);
+    connect(removeButton, &QPushButton::clicked, this, &CVorlixSettingDialog::OnRemove);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -159,7 +159,7 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     for (const std::u16string& path : m_request.added)
         watched.push_back(platform::Utf16ToUtf8(path));
     m_monitor->WatchPaths(std::move(watched));
-    QPointer<CVorlixSettingDlg> self(this);
+    QPointer<CVorlixSettingDialog> self(this);
     m_monitor->AddListener([self](const DeviceEvent&) {
         // On the monitor's thread: the list is redone on the dialog's own.
         QMetaObject::invokeMethod(
@@ -173,13 +173,13 @@ CVorlixSettingDlg::CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* pare
     m_monitor->Start();
 }
 
-CVorlixSettingDlg::~CVorlixSettingDlg() {
+CVorlixSettingDialog::~CVorlixSettingDialog() {
     // No event may arrive for a dialog that is going.
     if (m_monitor)
         m_monitor->Stop();
 }
 
-void CVorlixSettingDlg::Relist() {
+void CVorlixSettingDialog::Relist() {
     if (!m_request.relist)
         return;
     m_request.relist(m_request);
@@ -191,7 +191,7 @@ void CVorlixSettingDlg::Relist() {
     FillPorts();
 }
 
-void CVorlixSettingDlg::FillPorts() {
+void CVorlixSettingDialog::FillPorts() {
     const QSignalBlocker block(portCombo);
     if (m_request.selected >= 0 && static_cast<size_t>(m_request.selected) < m_request.ports.size())
         m_chosenName = m_request.ports[static_cast<size_t>(m_request.selected)].name;
@@ -215,7 +215,7 @@ void CVorlixSettingDlg::FillPorts() {
             : QString());
 }
 
-void CVorlixSettingDlg::ShowParams(const ComPortParams& in) {
+void CVorlixSettingDialog::ShowParams(const ComPortParams& in) {
     const ComPortParams p = VorlixSanitize(in);
     const int b = baudCombo->findData(p.baudRate);
     if (b >= 0)
@@ -230,7 +230,7 @@ void CVorlixSettingDlg::ShowParams(const ComPortParams& in) {
     transmitQueueSpin->setValue(static_cast<int>(p.transmitQueue));
 }
 
-void CVorlixSettingDlg::OnPortChanged(int row) {
+void CVorlixSettingDialog::OnPortChanged(int row) {
     m_request.selected = row;
     if (row >= 0 && static_cast<size_t>(row) < m_request.ports.size())
         m_chosenName = m_request.ports[static_cast<size_t>(row)].name;
@@ -244,7 +244,7 @@ void CVorlixSettingDlg::OnPortChanged(int row) {
         ShowParams(m_request.loadParams(m_request.settingsPath, port.name));
 }
 
-void CVorlixSettingDlg::OnAdd() {
+void CVorlixSettingDialog::OnAdd() {
     const QString path = addEdit->text().trimmed();
     const std::u16string p = path.toStdU16String();
     platform::NetAddress address;
@@ -271,7 +271,7 @@ void CVorlixSettingDlg::OnAdd() {
     Relist();
 }
 
-void CVorlixSettingDlg::OnRemove() {
+void CVorlixSettingDialog::OnRemove() {
     const int row = addedList->currentRow();
     if (row < 0 || static_cast<size_t>(row) >= m_request.added.size())
         return;
@@ -280,7 +280,7 @@ void CVorlixSettingDlg::OnRemove() {
     Relist();
 }
 
-void CVorlixSettingDlg::StoreChoice() {
+void CVorlixSettingDialog::StoreChoice() {
     m_request.selected = portCombo->currentIndex();
     ComPortParams p;
     p.baudRate = baudCombo->currentText().toUInt();

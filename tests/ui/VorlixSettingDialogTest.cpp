@@ -1,5 +1,5 @@
 // The port-settings dialog with real widgets, driven as a user would.
-#include "ui/VorlixSettingDlg.h"
+#include "ui/VorlixSettingDialog.h"
 
 #include "base/MessageTable.h"
 #include "support/FakeDeviceSource.h"
@@ -45,7 +45,7 @@ struct App {
     std::unique_ptr<QApplication> app{qApp ? nullptr : new QApplication(argc, argv)};
 };
 
-TEST(VorlixSettingDlg, ChoosingAPortShowsItsStoredParametersAndOkReturnsTheEdits) {
+TEST(VorlixSettingDialog, ChoosingAPortShowsItsStoredParametersAndOkReturnsTheEdits) {
     App app;
     VorlixDialogRequest r;
     r.ports = {{u"ttyUSB0", u"/dev/ttyUSB0", u"usb-FTDI", false},
@@ -53,7 +53,7 @@ TEST(VorlixSettingDlg, ChoosingAPortShowsItsStoredParametersAndOkReturnsTheEdits
     r.selected = 0;
     r.loadParams = &Stored;
     r.relist = &Relist;
-    CVorlixSettingDlg dlg(r);
+    CVorlixSettingDialog dlg(r);
     EXPECT_EQ(dlg.deviceLabel->text(), QStringLiteral("/dev/ttyUSB0"));
     EXPECT_EQ(dlg.baudCombo->currentText(), QStringLiteral("9600"));
 
@@ -71,11 +71,11 @@ TEST(VorlixSettingDlg, ChoosingAPortShowsItsStoredParametersAndOkReturnsTheEdits
     EXPECT_EQ(r.params.stopBits, static_cast<uint32_t>(VORLIX_STOP_TWO));
 }
 
-TEST(VorlixSettingDlg, AddedDevicePathsAreKeptAndListed) {
+TEST(VorlixSettingDialog, AddedDevicePathsAreKeptAndListed) {
     App app;
     VorlixDialogRequest r;
     r.relist = &Relist;
-    CVorlixSettingDlg dlg(r);
+    CVorlixSettingDialog dlg(r);
     dlg.addEdit->setText(QStringLiteral("relative/path"));
     dlg.findChild<QPushButton*>(QStringLiteral("addButton"))->click();
     EXPECT_TRUE(r.added.empty()); // only absolute paths
@@ -116,17 +116,19 @@ bool WaitForCount(QComboBox* box, int n) {
     return WaitProcessingEvents([&] { return box->count() == n; });
 }
 
-TEST(VorlixSettingDlg, PortListFollowsDevicesPluggedInAndOutAndMarksPortsInUse) {
+TEST(VorlixSettingDialog, PortListFollowsDevicesPluggedInAndOutAndMarksPortsInUse) {
     App app;
     SetUiLanguage(1, 1033);
     auto feed = std::make_shared<FakeDeviceSource::Feed>();
-    CVorlixSettingDlg::deviceSource = [feed] { return std::make_unique<FakeDeviceSource>(feed); };
+    CVorlixSettingDialog::deviceSource = [feed] {
+        return std::make_unique<FakeDeviceSource>(feed);
+    };
     g_machine = {{u"ttyS1", u"/dev/ttyS1", u"serial8250", false, true}};
     VorlixDialogRequest r;
     r.ports = g_machine;
     r.relist = &RelistMachine;
     {
-        CVorlixSettingDlg dlg(r);
+        CVorlixSettingDialog dlg(r);
         ASSERT_EQ(dlg.portCombo->count(), 1);
         EXPECT_EQ(dlg.portCombo->itemText(0), QStringLiteral("ttyS1  (serial8250)  [in use]"));
 
@@ -151,7 +153,7 @@ TEST(VorlixSettingDlg, PortListFollowsDevicesPluggedInAndOutAndMarksPortsInUse) 
     // The dialog has gone: a late event reaches nothing.
     feed->Push(DeviceEvent::Kind::Removed, "/dev/ttyS1");
     QCoreApplication::processEvents();
-    CVorlixSettingDlg::deviceSource = &MakeUdevTtySource;
+    CVorlixSettingDialog::deviceSource = &MakeUdevTtySource;
 }
 
 } // namespace

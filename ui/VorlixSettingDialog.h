@@ -17,12 +17,12 @@ class QLineEdit;
 class QListWidget;
 class QSpinBox;
 
-class CVorlixSettingDlg : public QDialog {
+class CVorlixSettingDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CVorlixSettingDlg(VorlixDialogRequest& request, QWidget* parent = nullptr);
+    explicit CVorlixSettingDialog(VorlixDialogRequest& request, QWidget* parent = nullptr);
 
-    ~CVorlixSettingDlg() override;
+    ~CVorlixSettingDialog() override;
 
     // Copies the choice into the request (called on OK).
     void StoreChoice();
