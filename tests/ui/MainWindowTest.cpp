@@ -1560,6 +1560,16 @@ protected:
         ASSERT_TRUE(app.IsConnected());
     }
     CMonitorPanel* panel() { return frame->Monitor(); }
+    // Rounds of ReadTemperature every 100 ms, plotting the sensor alone.
+    void StartTemperatureRounds() {
+        MonitorChoice kept;
+        kept.run = u"ReadTemperature";
+        kept.traces = {{u"SensorTemperature", false, 0, 0}};
+        kept.intervalMs = 100;
+        OpenWith(kept);
+        if (!HasFatalFailure())
+            panel()->Start();
+    }
     size_t Rounds() { return panel()->History().Rounds().size(); }
     // Posts a commit of Gain and waits until the camera has it; returns how many rounds went
     // out between the post and the commit.
@@ -1654,13 +1664,8 @@ TEST_F(MonitorWindowTest, RoundsRunInTheGapsAndACrossingIsLoggedOnce) {
 // commit made meanwhile runs after it (and its own time-out asks as ever).
 TEST_F(SilentMonitorTest, ARoundWithoutReplyIsAGapAndTheCommitStillRuns) {
     BoxAnswer boxes(QMessageBox::Ok);
-    MonitorChoice kept;
-    kept.run = u"ReadTemperature";
-    kept.traces = {{u"SensorTemperature", false, 0, 0}};
-    kept.intervalMs = 100;
-    OpenWith(kept);
+    StartTemperatureRounds();
     ASSERT_FALSE(HasFatalFailure());
-    panel()->Start();
     ASSERT_TRUE(
         WaitProcessingEvents([&] { return server.Received().find("tmp\r") != std::string::npos; }));
     EXPECT_LE(CommitGain(57), 1);
@@ -1676,13 +1681,8 @@ TEST_F(SilentMonitorTest, ARoundWithoutReplyIsAGapAndTheCommitStillRuns) {
 // A reply whose value cannot be read is a gap too, not the value stored before, and says why.
 TEST_F(UnreadableMonitorTest, AValueThatDoesNotParseIsAGap) {
     BoxAnswer boxes(QMessageBox::Ok);
-    MonitorChoice kept;
-    kept.run = u"ReadTemperature";
-    kept.traces = {{u"SensorTemperature", false, 0, 0}};
-    kept.intervalMs = 100;
-    OpenWith(kept);
+    StartTemperatureRounds();
     ASSERT_FALSE(HasFatalFailure());
-    panel()->Start();
     ASSERT_TRUE(WaitProcessingEvents([&] { return Rounds() >= 2; }));
     panel()->Stop();
     for (const MonitorRound& round : panel()->History().Rounds())
