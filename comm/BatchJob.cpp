@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 BatchStep ParseBatchLine(std::u16string_view line) {
@@ -48,7 +49,7 @@ int64_t BatchTimeLeftMs(const BatchProgress& p) {
     if (p.commandsDone == 0)
         return -1;
     const double each = static_cast<double>(p.commandMs) / static_cast<double>(p.commandsDone);
-    return static_cast<int64_t>(each * static_cast<double>(p.commandsLeft) + 0.5) + p.pauseMsLeft;
+    return std::llround(each * static_cast<double>(p.commandsLeft)) + p.pauseMsLeft;
 }
 
 std::u16string BatchDurationText(int64_t ms) {

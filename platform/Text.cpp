@@ -67,6 +67,8 @@ public:
     }
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
+    // iconv_open fails with (iconv_t)-1, a number made a pointer by its contract.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     bool ok() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return m_handle; }
 
@@ -149,14 +151,14 @@ namespace {
 // *exact and, for the first one, sets *firstFailure to its index.
 std::string ConvertToLocale(std::u16string_view s, bool* exact, size_t* firstFailure) {
     auto fail = [&](size_t at) {
-        if (exact && *exact && firstFailure)
+        if (exact != nullptr && *exact && firstFailure != nullptr)
             *firstFailure = at;
-        if (exact)
+        if (exact != nullptr)
             *exact = false;
     };
     const std::string cs = LocaleCodeset();
     if (IsUtf8Codeset(cs)) {
-        if (exact) {
+        if (exact != nullptr) {
             for (size_t i = 0; i < s.size();) {
                 const size_t at = i;
                 if (NextCodePoint(s, i) == kReplacement && s[i - 1] != kReplacement)
