@@ -1,5 +1,6 @@
 #include "app/DefinitionCheck.h"
 
+#include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "platform/Text.h"
 
@@ -141,4 +142,27 @@ std::vector<DefinitionProblem> CheckDefinition(const clCamPropertyMgr& manager) 
     CheckRanges(manager, out);
     CheckEntries(manager, out);
     return out;
+}
+
+int DefinitionLoadFailureMessage(int loadResult) {
+    switch (loadResult) {
+    case kLoadXmlParseError:
+        return MSG_XML_PARSE_ERROR;
+    case kLoadNoRoot:
+        return MSG_XML_NO_ROOT;
+    case kLoadUnsupportedRoot:
+        return MSG_XML_NOT_SUPPORTED;
+    case kLoadSchemaNotFound:
+        return MSG_SCHEMA_NOT_FOUND;
+    case kLoadSchemaContext:
+        return MSG_FAIL_OPEN_DEFINE_FILE;
+    case kLoadSchemaParseError:
+        return MSG_SCHEMA_PARSE_ERROR;
+    case kLoadValidatorFailed:
+        return MSG_FAIL_CREATE_VALIDATOR;
+    case kLoadValidationError:
+        return MSG_XML_VALIDATION_ERROR;
+    default:
+        return MSG_UNKNOWN_ERROR;
+    }
 }

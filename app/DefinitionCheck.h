@@ -19,5 +19,9 @@ struct DefinitionProblem {
 // Sorted by record name within each kind, kinds in the order above.
 std::vector<DefinitionProblem> CheckDefinition(const clCamPropertyMgr& manager);
 
+// The message id that names why a camera definition did not load (a result of
+// clCamPropertyMgr::Load other than kLoadOk).
+int DefinitionLoadFailureMessage(int loadResult);
+
 // The property names of the property tree, in the order the tree shows them.
 std::vector<std::u16string> TreePropertyNames(const clCamPropertyMgr& manager);

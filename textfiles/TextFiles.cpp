@@ -253,29 +253,6 @@ int32_t clTextFiles::ReadBatchText(const std::u16string& path) {
 // ---------------------------------------------------------------------------------------------
 // Camera definition file
 
-int DefinitionLoadFailureMessage(int loadResult) {
-    switch (loadResult) {
-    case kLoadXmlParseError:
-        return MSG_XML_PARSE_ERROR;
-    case kLoadNoRoot:
-        return MSG_XML_NO_ROOT;
-    case kLoadUnsupportedRoot:
-        return MSG_XML_NOT_SUPPORTED;
-    case kLoadSchemaNotFound:
-        return MSG_SCHEMA_NOT_FOUND;
-    case kLoadSchemaContext:
-        return MSG_FAIL_OPEN_DEFINE_FILE;
-    case kLoadSchemaParseError:
-        return MSG_SCHEMA_PARSE_ERROR;
-    case kLoadValidatorFailed:
-        return MSG_FAIL_CREATE_VALIDATOR;
-    case kLoadValidationError:
-        return MSG_XML_VALIDATION_ERROR;
-    default:
-        return MSG_UNKNOWN_ERROR;
-    }
-}
-
 void clTextFiles::EmptyViewAndTitle() {
     if (m_ui && m_ui->PropertyViewExists()) {
         m_ui->EmptyPropertyView();

@@ -5,6 +5,7 @@
 // (app/Session.h).
 #pragma once
 
+#include "app/DefinitionCheck.h"
 #include "textfiles/TextFilesUi.h"
 
 #include <cstdint>
@@ -23,10 +24,6 @@ enum FileCommandResult : int32_t {
     FILE_COMMAND_NO_DEFINITION = 6, // no definition file names the camera's model
     FILE_COMMAND_CANCELLED = 10,
 };
-
-// The message id that names why a camera definition did not load (a result of
-// clCamPropertyMgr::Load other than kLoadOk).
-int DefinitionLoadFailureMessage(int loadResult);
 
 class clTextFiles {
 public:

@@ -3,6 +3,10 @@
 // the user-interface thread.
 #pragma once
 
+#include "base/Messages.h"
+#include "platform/Text.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -78,4 +82,33 @@ public:
     virtual void EmptyPropertyView() = 0;
     // Rebuilds the tree from the loaded definition and refreshes it.
     virtual void RebuildPropertyView() = 0;
+};
+
+// The text-file commands without a window (scripts): no dialogs; a message box is kept as the
+// reason of a failure.
+class clQuietFilesUi : public ITextFilesUi {
+public:
+    bool ShowFileDialog(const FileDialogRequest&, std::u16string&) override { return false; }
+    bool ChooseFromList(std::u16string_view, std::u16string_view,
+                        const std::vector<std::u16string>&, size_t&) override {
+        return false;
+    }
+    int32_t ShowMessageBox(std::u16string_view text, std::u16string_view, uint32_t) override {
+        message.assign(text);
+        return IDOK;
+    }
+    void SetMainWindowTitle(std::u16string_view) override {}
+    bool PropertyViewExists() override { return false; }
+    void EmptyPropertyView() override {}
+    void RebuildPropertyView() override {}
+
+    // The last message on one line (UTF-8), and forgotten.
+    std::string Reason() {
+        std::u16string text;
+        text.swap(message);
+        std::replace(text.begin(), text.end(), u'\n', u' ');
+        return platform::Utf16ToUtf8(text);
+    }
+
+    std::u16string message;
 };

@@ -1087,6 +1087,8 @@ void CMainFrame::PortLost(const std::u16string& device) {
     const std::u16string text = FormatMsg(MSG_PORT_LOST, {device});
     ConsoleNote(text);
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    if (m_script)
+        m_script->PortLost(device);
     RunMessageBox(this, QStringLiteral("Quillon"), ToQString(text), MB_OK | MB_ICONWARNING);
 }
 
@@ -1094,6 +1096,8 @@ void CMainFrame::PortReturned(const std::u16string& device, const CameraIdentity
                               const CameraIdentity& before) {
     ConsoleNote(FormatMsg(MSG_PORT_RECONNECTED, {device}));
     RefreshViews(REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);
+    if (m_script)
+        m_script->PortReturned(device, identity);
     if (before.Empty() || identity.Empty() || identity == before)
         return;
     const std::u16string warning =

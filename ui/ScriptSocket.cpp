@@ -3,7 +3,6 @@
 #include "app/Application.h"
 #include "app/PropertyEdit.h"
 #include "app/ServeSocket.h"
-#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
@@ -11,6 +10,7 @@
 #include "comm/TrafficLog.h"
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
+#include "textfiles/TextFiles.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -26,8 +26,12 @@ std::u16string Wide(std::string_view utf8) {
     return platform::Utf8ToUtf16(utf8);
 }
 
-// The serve protocol's error codes (quillon-cli's exit statuses).
-enum Code : int { kUsage = 1, kFile = 2, kPort = 3, kTransaction = 4, kReply = 5, kMismatch = 6 };
+using enum serve::Status;
+
+// Whether a request waits its turn (runs as an operation) rather than being answered at once.
+bool Waits(std::string_view method) {
+    return serve::NeedsCamera(method) || method == "check";
+}
 
 // Between two jobs of scripts the engine stays free a little longer than the interval the
 // operator's waiting commit tries again at: the operator's commits keep their turn.
@@ -46,7 +50,10 @@ std::string OutcomeText(const TransactionReport& t) {
 } // namespace
 
 CScriptSocket::CScriptSocket(clApplication& app, Hooks hooks, QObject* parent)
-    : QObject(parent), m_app(app), m_hooks(std::move(hooks)) {}
+    : QObject(parent), m_app(app), m_hooks(std::move(hooks)), m_roundTimer(new QTimer(this)) {
+    m_roundTimer->setSingleShot(true);
+    connect(m_roundTimer, &QTimer::timeout, this, [this] { QueueRounds(); });
+}
 
 CScriptSocket::~CScriptSocket() {
     *m_alive = false;
@@ -85,6 +92,9 @@ void CScriptSocket::Stop() {
             m_hooks.log(FormatMsg(MSG_SCRIPT_DISCONNECTED, {Wide(std::to_string(id))}));
     m_clients.clear();
     m_queue.clear();
+    m_watches.clear();
+    m_roundTimer->stop();
+    ListenToTraffic();
     if (m_hooks.countChanged)
         m_hooks.countChanged(0);
 }
@@ -164,6 +174,8 @@ void CScriptSocket::OnGone(uint64_t client) {
     // Its queued lines never run; a running request completes (the camera's state stays
     // consistent) and its answer goes nowhere.
     std::erase_if(m_queue, [client](const Work& w) { return w.client == client; });
+    std::erase_if(m_watches, [client](const WatchRound& w) { return w.client == client; });
+    ListenToTraffic();
     if (m_hooks.log)
         m_hooks.log(FormatMsg(MSG_SCRIPT_DISCONNECTED, {Wide(std::to_string(client))}));
     if (m_hooks.countChanged)
@@ -175,7 +187,7 @@ void CScriptSocket::OnLine(uint64_t client, serve::Line line) {
     if (it == m_clients.end())
         return;
     const bool camera = std::any_of(line.entries.begin(), line.entries.end(), [](const auto& e) {
-        return e.request && serve::NeedsCamera(e.request->method);
+        return e.request && Waits(e.request->method);
     });
     // A cancel is for what runs now: it never waits.
     const bool cancel = line.entries.size() == 1 && line.entries.front().request &&
@@ -207,6 +219,18 @@ void CScriptSocket::Pump() {
         return;
     m_work = std::make_unique<Work>(std::move(m_queue.front()));
     m_queue.pop_front();
+    if (m_work->watch) {
+        const auto it = std::find_if(m_watches.begin(), m_watches.end(),
+                                     [this](const WatchRound& w) { return w.id == m_work->watch; });
+        if (it == m_watches.end()) { // stopped meanwhile
+            m_work.reset();
+            Pump();
+            return;
+        }
+        m_op = Round(it->spec);
+        SubmitNext();
+        return;
+    }
     Advance();
 }
 
@@ -232,7 +256,7 @@ void CScriptSocket::Advance() {
         return;
     const Work work = std::move(*m_work);
     m_work.reset();
-    if (const auto it = m_clients.find(work.client); it != m_clients.end()) {
+    if (const auto it = m_clients.find(work.client); it != m_clients.end() && !work.watch) {
         if (!work.responses.empty())
             m_listener.Write(work.client,
                              work.line.batch ? work.responses : work.responses.front());
@@ -243,6 +267,26 @@ void CScriptSocket::Advance() {
 }
 
 void CScriptSocket::FinishEntry(json response) {
+    if (m_work->watch) {
+        // A round: its script hears the values or why the round is a gap.
+        const uint64_t id = m_work->watch;
+        const auto it = std::find_if(m_watches.begin(), m_watches.end(),
+                                     [id](const WatchRound& w) { return w.id == id; });
+        if (it == m_watches.end())
+            return;
+        it->queued = false;
+        json params;
+        if (response.contains("result")) {
+            params = serve::RoundParams(id, response["result"], nullptr);
+        } else {
+            const Failure f{response["error"]["code"].get<int>(),
+                            response["error"]["message"].get<std::string>()};
+            params = serve::RoundParams(id, nullptr, &f);
+        }
+        m_listener.Write(it->client, serve::Notification("watch", params));
+        QueueRounds();
+        return;
+    }
     if (!m_work->line.entries[m_work->next].request->notification)
         m_work->responses.push_back(std::move(response));
     ++m_work->next;
@@ -261,38 +305,43 @@ void CScriptSocket::EndOperation(json response) {
 json CScriptSocket::Dispatch(uint64_t client, const serve::Request& r,
                              std::unique_ptr<Operation>* op) {
     const json& p = r.params;
-    try {
-        json result;
-        if (r.method == "get")
-            result = Get(p);
-        else if (r.method == "describe")
-            result = Describe(p);
-        else if (r.method == "cancel")
-            result = Cancel(client);
-        else if (r.method == "subscribe")
-            result = Subscribe(client, p);
-        else if (r.method == "open" || r.method == "close")
+    const std::string& m = r.method;
+    return serve::Answer(r, [&]() -> json {
+        if (m == "get" || m == "describe") {
+            NeedDefinition();
+            const clCamPropertyMgr& manager = m_app.Engine()->PropertyManager();
+            return m == "get" ? serve::GetValues(manager, p)
+                              : serve::DescribeProperties(manager, p);
+        }
+        if (m == "cancel")
+            return Cancel(client);
+        if (m == "subscribe")
+            return Subscribe(client, p);
+        if (m == "ports")
+            return serve::ListPorts(m_app.Interfaces(), m_app.Session().ConnectedDevice());
+        if (m == "watch")
+            return Watch(client, p);
+        if (m == "unwatch")
+            return Unwatch(client, p);
+        if (m == "open" || m == "close")
             // The operator decides which port the window holds, and when.
             throw Failure{kPort, "the window holds the port"};
-        else if (op && (r.method == "send" || r.method == "set" || r.method == "execute" ||
-                        r.method == "identify" || r.method == "load")) {
-            *op = r.method == "send"       ? Send(p)
-                  : r.method == "set"      ? Set(p)
-                  : r.method == "execute"  ? Execute(p)
-                  : r.method == "identify" ? Identify()
-                                           : Load(p);
-            (*op)->request = r;
-            return nullptr;
-        } else
-            return serve::ErrorResponse(r.id, serve::kMethodNotFound,
-                                        "the window does not serve \"" + r.method +
-                                            "\": use quillon-cli serve for it");
-        return serve::Response(r.id, std::move(result));
-    } catch (const Failure& f) {
-        return serve::ErrorResponse(r.id, f.code, f.message, f.data);
-    } catch (const std::exception& e) {
-        return serve::ErrorResponse(r.id, serve::kInternalError, e.what());
-    }
+        std::unique_ptr<Operation> made = m == "send"       ? Send(p)
+                                          : m == "set"      ? Set(p)
+                                          : m == "execute"  ? Execute(p)
+                                          : m == "identify" ? Identify()
+                                          : m == "load"     ? Load(p)
+                                          : m == "save"     ? Save(p)
+                                          : m == "check"    ? Check(p)
+                                                            : nullptr;
+        if (!made)
+            throw Failure{serve::kMethodNotFound, "no method \"" + m + "\""};
+        if (!op)
+            throw Failure{serve::kInternalError, m + " cannot be answered at once"};
+        made->request = r;
+        *op = std::move(made);
+        return nullptr;
+    });
 }
 
 // ---- the jobs of a request
@@ -317,11 +366,22 @@ void CScriptSocket::SubmitNext() {
         }
         if (op.cancelled)
             throw Failure{kTransaction, "cancelled: nothing more was sent"};
-        if (op.job > 0 && !m_app.IsConnected())
+        if (op.needsPort && op.job > 0 && !m_app.IsConnected())
             // The operator disconnected while the request ran: it ends as a cancel does.
             throw Failure{kTransaction, "the window was disconnected: nothing more was sent"};
-        NeedPort();
+        if (op.needsPort)
+            NeedPort();
+        if (!op.needsIdle) {
+            op.jobs[op.job]();
+            ++op.job;
+            // One step a turn of the event loop: the window stays responsive.
+            m_retryQueued = true;
+            QTimer::singleShot(0, this, [this] { SubmitNext(); });
+            return;
+        }
         clCommunicateModel* engine = m_app.Engine();
+        if (!engine)
+            throw Failure{kUsage, "the window has no engine"};
         if (engine->IsBusy()) {
             // The operator's job (or the identity check after a reconnect) runs: ours waits.
             m_retryQueued = true;
@@ -333,6 +393,13 @@ void CScriptSocket::SubmitNext() {
         m_submitting = true;
         const int32_t submitted = op.jobs[op.job]();
         m_submitting = false;
+        if (submitted == kRanHere) {
+            m_armed = false;
+            ++op.job;
+            m_retryQueued = true;
+            QTimer::singleShot(0, this, [this] { SubmitNext(); });
+            return;
+        }
         if (submitted == SUBMIT_OK) {
             m_waitingForJob = true;
             return;
@@ -410,52 +477,6 @@ void CScriptSocket::NeedPort() const {
         throw Failure{kPort, "the window is not connected: the operator connects it"};
 }
 
-namespace {
-
-// The properties named by "names" (all, in the property tree's order, without it).
-std::vector<const clCamProperty*> Named(const clCamPropertyMgr& m, const json& p,
-                                        std::string& unknown) {
-    if (!p.contains("names"))
-        return TreeOrder(m);
-    std::vector<const clCamProperty*> list;
-    for (const json& n : p["names"]) {
-        const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
-        if (!property) {
-            unknown = n.get<std::string>();
-            return {};
-        }
-        list.push_back(property);
-    }
-    return list;
-}
-
-} // namespace
-
-json CScriptSocket::Get(const json& p) {
-    NeedDefinition();
-    const clCamPropertyMgr& m = m_app.Engine()->PropertyManager();
-    std::string unknown;
-    json values = json::object();
-    for (const clCamProperty* property : Named(m, p, unknown))
-        if (property->type != CamPropertyType::Execution)
-            values[Utf8(property->name)] = PlainValue(PropertyValueJson(m, property));
-    if (!unknown.empty())
-        throw Failure{kUsage, "no property \"" + unknown + "\" in the definition"};
-    return {{"values", values}};
-}
-
-json CScriptSocket::Describe(const json& p) {
-    NeedDefinition();
-    const clCamPropertyMgr& m = m_app.Engine()->PropertyManager();
-    std::string unknown;
-    json properties = json::array();
-    for (const clCamProperty* property : Named(m, p, unknown))
-        properties.push_back(DescribeProperty(m, property));
-    if (!unknown.empty())
-        throw Failure{kUsage, "no property \"" + unknown + "\" in the definition"};
-    return {{"properties", properties}};
-}
-
 json CScriptSocket::Cancel(uint64_t client) {
     if (!m_op || !m_work || m_work->client != client)
         return {{"cancelled", false}};
@@ -470,6 +491,7 @@ json CScriptSocket::Subscribe(uint64_t client, const json& p) {
     for (const json& e : p["events"])
         events.insert(e.get<std::string>());
     m_clients[client].events = std::move(events);
+    ListenToTraffic();
     return nullptr;
 }
 
@@ -605,9 +627,7 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Load(const json& p) {
     std::u16string text;
     const BatchTextFault fault = ReadCheckedBatchText(file, text);
     if (!fault.reason.empty())
-        throw Failure{kFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
-                                 (fault.line ? ": line " + std::to_string(fault.line) : "") + ": " +
-                                 fault.reason};
+        throw serve::BatchFileFailure(file, fault.line, fault.reason);
     auto batch = std::make_shared<ScriptBatch>(SplitScriptBatch(text));
     NeedPort();
     auto op = std::make_unique<Operation>();
@@ -644,24 +664,168 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Load(const json& p) {
             std::vector<std::u16string> replyLines;
             for (const json& r : t["replies"])
                 replyLines.push_back(u">" + Wide(r.get<std::string>()));
-            std::vector<VerifyMismatch> found;
-            if (!VerifyCommandReply(m.IsLoaded() ? &m : nullptr,
-                                    Wide(t["command"].get<std::string>()), replyLines, found))
-                continue;
             const size_t step = i < op->steps.size() ? op->steps[i] : 0;
-            for (const VerifyMismatch& x : found)
-                result["mismatches"].push_back({{"line", fileLine(step)},
-                                                {"command", t["command"]},
-                                                {"field", x.field},
-                                                {"sent", x.sent},
-                                                {"camera", x.received}});
+            serve::AddMismatches(m.IsLoaded() ? &m : nullptr, Wide(t["command"].get<std::string>()),
+                                 replyLines, fileLine(step), result["mismatches"]);
         }
         if (!result["mismatches"].empty())
-            failure = Failure{kMismatch,
-                              "the camera holds other values than sent (" +
-                                  std::to_string(result["mismatches"].size()) + " mismatches)",
-                              result};
+            failure = serve::MismatchFailure(result);
     };
     op->result = [op = op.get()] { return op->extra; };
     return op;
+}
+
+std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Save(const json& p) {
+    NeedDefinition();
+    (void)serve::ReadValues(m_app.Engine()->PropertyManager(), p.value("values", json::object()));
+    auto op = std::make_unique<Operation>();
+    op->needsPort = false;
+    // Written while the engine runs no job: no command is composed from the values the file
+    // takes for a moment.
+    auto saved = std::make_shared<json>();
+    op->jobs.push_back([this, p, saved] {
+        NeedDefinition();
+        clQuietFilesUi quiet;
+        clTextFiles files(m_app, *m_app.Engine(), &quiet);
+        *saved = serve::SaveSettings(m_app.Engine()->PropertyManager(), p,
+                                     [&](const std::u16string& path, std::string& reason) {
+                                         const int32_t written = files.WriteSettingsText(path);
+                                         reason = quiet.Reason();
+                                         return written;
+                                     });
+        return kRanHere;
+    });
+    op->result = [saved] { return *saved; };
+    return op;
+}
+
+std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Check(const json& p) {
+    if (p["paths"].empty())
+        throw Failure{kUsage, "check needs at least one definition file"};
+    const clCommunicateModel* engine = m_app.Engine();
+    auto check = std::make_shared<serve::DefinitionsCheck>(
+        engine ? engine->PropertyManager().SchemaPathFormat() : std::u16string());
+    auto op = std::make_unique<Operation>();
+    op->needsPort = false;
+    op->needsIdle = false;
+    // One file a step: the window stays responsive however many a script names.
+    for (const json& f : p["paths"])
+        op->jobs.push_back([check, file = f.get<std::string>()] {
+            check->Add(file);
+            return kRanHere;
+        });
+    op->result = [check] { return check->Result(); };
+    return op;
+}
+
+json CScriptSocket::Watch(uint64_t client, const json& p) {
+    NeedDefinition();
+    WatchRound w;
+    w.spec = serve::ReadWatch(m_app.Engine()->PropertyManager(), p);
+    NeedPort();
+    w.id = ++m_lastWatch;
+    w.client = client;
+    w.due = std::chrono::steady_clock::now();
+    m_watches.push_back(std::move(w));
+    // The first round is queued behind this answer.
+    QueueRounds();
+    return {{"id", m_lastWatch}};
+}
+
+json CScriptSocket::Unwatch(uint64_t client, const json& p) {
+    const size_t before = m_watches.size();
+    std::erase_if(m_watches, [&](const WatchRound& w) {
+        return w.client == client && (!p.contains("id") || w.id == p["id"].get<uint64_t>());
+    });
+    return {{"stopped", before - m_watches.size()}};
+}
+
+std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Round(const serve::WatchSpec& spec) {
+    auto op = std::make_unique<Operation>();
+    if (!spec.run.empty()) {
+        op->jobs.push_back([this, run = spec.run] {
+            const clCamProperty* property = m_app.Engine()->PropertyManager().FindProperty(run);
+            if (!property || property->type != CamPropertyType::Execution)
+                throw Failure{kUsage,
+                              "no Execution property \"" + Utf8(run) + "\" in the definition"};
+            return m_app.Engine()->RunPropertyJob(property);
+        });
+    } else if (!spec.send.empty()) {
+        op->jobs.push_back(
+            [this, send = spec.send] { return m_app.Engine()->SubmitCommandJob(send); });
+    }
+    op->needsPort = !op->jobs.empty();
+    op->afterJob = [this](size_t) {
+        if (m_hooks.valuesChanged)
+            m_hooks.valuesChanged();
+    };
+    op->result = [this, names = spec.names] {
+        NeedDefinition();
+        return serve::WatchValues(m_app.Engine()->PropertyManager(), names);
+    };
+    return op;
+}
+
+void CScriptSocket::QueueRounds() {
+    const auto now = std::chrono::steady_clock::now();
+    for (WatchRound& w : m_watches) {
+        if (w.queued || w.due > now)
+            continue;
+        w.queued = true;
+        // Rounds keep their pace; one that overran its interval is followed at once.
+        w.due = std::max(w.due + w.spec.every, now);
+        Work round;
+        round.client = w.client;
+        round.watch = w.id;
+        m_queue.push_back(std::move(round));
+    }
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const WatchRound& w : m_watches)
+        if (!w.queued && (!next || w.due < *next))
+            next = w.due;
+    m_roundTimer->stop();
+    if (next) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+        m_roundTimer->start(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
+    }
+    Pump();
+}
+
+void CScriptSocket::ListenToTraffic() {
+    const bool wanted = std::any_of(m_clients.begin(), m_clients.end(), [](const auto& c) {
+        return c.second.events.count("traffic") > 0;
+    });
+    clCommunicateModel* engine = m_app.Engine();
+    if (wanted == m_listeningToTraffic || !engine)
+        return;
+    m_listeningToTraffic = wanted;
+    if (!wanted) {
+        engine->Traffic().SetListener({});
+        return;
+    }
+    // The log's lines come on the engine's threads: each is handed to this thread.
+    auto alive = m_alive;
+    engine->Traffic().SetListener([this, alive](std::string_view direction, std::string_view text,
+                                                std::chrono::system_clock::time_point at) {
+        if (direction == "==")
+            return;
+        m_hooks.deliver([this, alive, params = serve::TrafficParams(direction, text, at)] {
+            if (*alive)
+                Notify("traffic", "traffic", params);
+        });
+    });
+}
+
+void CScriptSocket::PortLost(const std::u16string& device) {
+    Notify("port", "port_lost", {{"device", Utf8(device)}});
+}
+
+void CScriptSocket::PortReturned(const std::u16string& device, const CameraIdentity& identity) {
+    json who = nullptr;
+    if (!identity.Empty())
+        who = {{"model", Utf8(identity.model)},
+               {"type", ""},
+               {"version", Utf8(identity.version)},
+               {"serial", Utf8(identity.serial)}};
+    Notify("port", "port_returned", {{"device", Utf8(device)}, {"identity", who}});
 }

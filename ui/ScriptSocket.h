@@ -12,11 +12,13 @@
 #pragma once
 
 #include "app/ScriptListener.h"
+#include "app/ScriptMethods.h"
 #include "app/ServeRequest.h"
 #include "comm/EngineEvents.h"
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -29,6 +31,7 @@
 #include <string>
 #include <vector>
 
+class QTimer;
 class clApplication;
 
 class CScriptSocket : public QObject {
@@ -61,6 +64,11 @@ public:
     void TransactionEnded(const TransactionReport& report);
     void BatchProgressed(const BatchProgress& progress);
     void JobEnded(const JobReport& report);
+    // ---- the session, user-interface thread (forwarded by the frame): scripts that subscribed
+    // to "port" hear of it
+    void PortLost(const std::u16string& device);
+    void PortReturned(const std::u16string& device, const CameraIdentity& identity);
+
     // Whether a question of the engine belongs to a script's job: it is then answered without a
     // box (the script confirmed what it asked for). On the user-interface thread a question
     // comes from a submit (the script's own while it submits); on the worker, from the job.
@@ -71,24 +79,25 @@ private:
         size_t inFlight = 0; // lines queued or running
         std::set<std::string> events;
     };
-    // A line of one client and how far it has been answered.
+    // A line of one client and how far it has been answered, or a round of one of its watches.
     struct Work {
         uint64_t client = 0;
         serve::Line line;
         size_t next = 0; // the entry to run next
         nlohmann::json responses = nlohmann::json::array();
+        uint64_t watch = 0; // a round of this watch (the line is empty)
     };
-    // The outcome of a request other than its result.
-    struct Failure {
-        int code;
-        std::string message;
-        nlohmann::json data = nullptr;
-    };
-    // A request that needs the camera: its jobs run in order; after each, its follow-up (the
+    using Failure = serve::Failure;
+    // A step of an operation done on this thread: nothing was submitted to the engine.
+    static constexpr int32_t kRanHere = -1;
+    // A request that waits its turn: its jobs run in order; after each, its follow-up (the
     // values of a set) runs; at the end, its result.
     struct Operation {
         serve::Request request;
-        std::vector<std::function<int32_t()>> jobs; // each submits one job: a SUBMIT_ code
+        // Each submits one job (a SUBMIT_ code) or does its step at once (kRanHere).
+        std::vector<std::function<int32_t()>> jobs;
+        bool needsPort = true; // the window must be connected
+        bool needsIdle = true; // a step waits until the engine runs no job
         std::function<void(size_t job)> afterJob;
         std::function<nlohmann::json()> result;
         // A job's end as the request sees it beyond the common rules (load's outcome and
@@ -121,8 +130,6 @@ private:
     void EndOperation(nlohmann::json response);
 
     // ---- the methods
-    nlohmann::json Get(const nlohmann::json& p);
-    nlohmann::json Describe(const nlohmann::json& p);
     nlohmann::json Cancel(uint64_t client);
     nlohmann::json Subscribe(uint64_t client, const nlohmann::json& p);
     std::unique_ptr<Operation> Send(const nlohmann::json& p);
@@ -130,6 +137,16 @@ private:
     std::unique_ptr<Operation> Execute(const nlohmann::json& p);
     std::unique_ptr<Operation> Identify();
     std::unique_ptr<Operation> Load(const nlohmann::json& p);
+    std::unique_ptr<Operation> Save(const nlohmann::json& p);
+    std::unique_ptr<Operation> Check(const nlohmann::json& p);
+    nlohmann::json Watch(uint64_t client, const nlohmann::json& p);
+    nlohmann::json Unwatch(uint64_t client, const nlohmann::json& p);
+    // A round of a watch: its job, then the values for its notification.
+    std::unique_ptr<Operation> Round(const serve::WatchSpec& spec);
+    // Queues the rounds that are due and sets the timer for the next.
+    void QueueRounds();
+    // The traffic log tells the socket its lines while a script subscribed to "traffic".
+    void ListenToTraffic();
     void NeedDefinition() const;
     void NeedPort() const;
     void Notify(const std::string& event, const std::string& method, const nlohmann::json& params);
@@ -154,6 +171,21 @@ private:
     std::atomic<size_t> m_step{0};
     // The batch file's line of each step of a running load (user-interface thread).
     std::vector<size_t> m_loadLines;
+
+    // What the scripts watch: each round is queued as a line is, runs an Execution property or
+    // sends a command, and tells its script the values of the names. Names, not records: the
+    // operator may open another definition meanwhile.
+    struct WatchRound {
+        uint64_t id = 0;
+        uint64_t client = 0;
+        serve::WatchSpec spec;
+        std::chrono::steady_clock::time_point due;
+        bool queued = false; // a round waits or runs: the next is not queued before it ends
+    };
+    std::vector<WatchRound> m_watches;
+    uint64_t m_lastWatch = 0;
+    QTimer* m_roundTimer = nullptr;
+    bool m_listeningToTraffic = false;
     // Cleared when the socket goes: calls still queued for the user-interface thread then do
     // nothing.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -270,7 +270,11 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
          1,
          "SaveSettings asks before it runs: execute it with confirm: true"},
         {"set", {{"values", {{"Gain", 300}}}}, 1, "Gain: 300 is out of range 0 to 240"},
-        {"watch", {{"every_ms", 1000}, {"names", {"Gain"}}}, -32601, nullptr},
+        {"watch",
+         {{"every_ms", 50}, {"names", {"Gain"}}},
+         1,
+         "every_ms must lie from 100 to 86400000"},
+        {"save", {{"path", "/nonexistent/x.txt"}}, 2, nullptr},
     };
     int id = 10;
     for (const Refusal& x : refusals) {
@@ -414,6 +418,106 @@ TEST_F(ScriptSocketTest, BadScriptsLeaveTheWindowServing) {
     ASSERT_TRUE(WaitProcessingEvents([&] { return app.IsEngineReady(); }));
     EXPECT_LE(server.Commands() - sentBefore, 1) << "at most the running request: " << Received();
     EXPECT_EQ(Received().find("gai 44"), std::string::npos);
+}
+
+// What a script learns besides its answers: the window's traffic, its port, watch rounds; and
+// the requests that need no camera job (save, check, ports) answered from the window.
+TEST_F(ScriptSocketTest, TheWindowServesWatchesFilesPortsAndNotifications) {
+    Script script(path);
+    ASSERT_TRUE(script.Call(1, "subscribe", {{"events", {"traffic", "port"}}}).contains("result"));
+    ASSERT_TRUE(script.Call(2, "send", {{"commands", {"gai 5"}}}).contains("result"));
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        script.Call(3, "get", {{"names", {"Gain"}}}); // collects what came before its answer
+        return std::any_of(script.notes.begin(), script.notes.end(), [](const json& n) {
+            return n["method"] == "traffic" && n["params"]["dir"] == ">>" &&
+                   n["params"]["text"] == "gai 5\\r";
+        });
+    }));
+
+    // Two rounds of a watch, each sending its command before the values are read.
+    json r = script.Call(4, "watch", {{"every_ms", 100}, {"send", "gai 6"}, {"names", {"Gain"}}});
+    ASSERT_TRUE(r.contains("result")) << r.dump();
+    const uint64_t id = r["result"]["id"];
+    std::vector<json> rounds;
+    while (rounds.size() < 2) {
+        const json line = script.Next();
+        ASSERT_FALSE(line.is_null()) << "no round came";
+        if (line.is_object() && line.value("method", "") == "watch")
+            rounds.push_back(line["params"]);
+    }
+    EXPECT_EQ(rounds[0]["id"], id);
+    EXPECT_EQ(rounds[0]["values"]["Gain"], 6) << rounds[0].dump();
+    EXPECT_TRUE(WaitProcessingEvents([&] { return Shown(u"Gain") == QStringLiteral("6"); }));
+    r = script.Call(5, "unwatch", {{"id", id}});
+    EXPECT_EQ(r["result"]["stopped"], 1) << r.dump();
+
+    // save writes the window's values with those given; the window keeps its own.
+    const std::string saved = folder.file("saved.txt");
+    r = script.Call(6, "save", {{"path", saved}, {"values", {{"Gain", 33}}}});
+    ASSERT_TRUE(r.contains("result")) << r.dump();
+    EXPECT_NE(ReadFileBytes(saved).find("gai 33\r\n"), std::string::npos) << ReadFileBytes(saved);
+    EXPECT_EQ(script.Call(7, "get", {{"names", {"Gain"}}})["result"]["values"]["Gain"], 6);
+
+    // check: each file on its own manager; the window's definition stays.
+    const std::string broken = folder.file("broken.xml");
+    WriteFileBytes(broken, "<not a definition");
+    r = script.Call(
+        8, "check",
+        {{"paths", {std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml", broken}}});
+    EXPECT_EQ(r["error"]["code"], 2) << r.dump();
+    ASSERT_EQ(r["error"]["data"]["problems"].size(), 1u) << r.dump();
+    EXPECT_EQ(r["error"]["data"]["problems"][0]["kind"], "load");
+    EXPECT_TRUE(app.Engine()->PropertyManager().IsLoaded());
+
+    // ports: the port the window holds is in use.
+    r = script.Call(9, "ports");
+    const json& ports = r["result"]["ports"];
+    EXPECT_TRUE(std::any_of(ports.begin(), ports.end(), [](const json& p) {
+        return p["in_use"] == true;
+    })) << r.dump();
+
+    // The camera's adapter is pulled out: the script hears it before the operator's box.
+    script.notes.clear();
+    BoxAnswer boxes(QMessageBox::Ok);
+    server.Stop();
+    server.CloseTerminal();
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        script.Call(10, "get", {{"names", {"Gain"}}});
+        return std::any_of(script.notes.begin(), script.notes.end(),
+                           [](const json& n) { return n["method"] == "port_lost"; });
+    }));
+}
+
+// The Python package attached to the window: what it sets reaches the camera and the view.
+TEST_F(ScriptSocketTest, APythonScriptAttachedToTheWindow) {
+#ifndef QUILLON_PYTHON
+    GTEST_SKIP() << "no Python 3";
+#else
+    const std::string program = R"(
+import quillon
+with quillon.attach(0) as cam:
+    cam.set(Gain=77)
+    assert cam.get("Gain") == {"Gain": 77}, cam.get("Gain")
+    with cam.watch("Gain", every=0.1) as w:
+        r = w.next(timeout=30)
+        assert r.values == {"Gain": 77}, r
+    print("done")
+)";
+    QProcess python;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(locks.str()));
+    env.insert(QStringLiteral("PYTHONPATH"), QStringLiteral(QUILLON_SOURCE_DIR "/python"));
+    env.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("1"));
+    python.setProcessEnvironment(env);
+    python.start(QStringLiteral(QUILLON_PYTHON),
+                 {QStringLiteral("-c"), QString::fromStdString(program)});
+    ASSERT_TRUE(WaitProcessingEvents([&] { return python.state() == QProcess::NotRunning; },
+                                     std::chrono::seconds(60)));
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    EXPECT_TRUE(python.readAllStandardOutput().contains("done"));
+    EXPECT_NE(Received().find("gai 77\r"), std::string::npos) << Received();
+    EXPECT_TRUE(WaitProcessingEvents([&] { return Shown(u"Gain") == QStringLiteral("77"); }));
+#endif
 }
 
 // A peer of another user is closed unanswered (needs root to become another user here).

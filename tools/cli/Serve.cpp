@@ -1,22 +1,19 @@
 #include "tools/cli/Serve.h"
 
-#include "app/DefinitionCheck.h"
 #include "app/PropertyEdit.h"
+#include "app/ScriptMethods.h"
 #include "app/ServeRequest.h"
 #include "app/ServeSocket.h"
-#include "app/Verify.h"
 #include "base/MessageTable.h"
 #include "camdef/CamPropertyMgr.h"
 #include "comm/CommunicateModel.h"
 #include "comm/ReplyCollector.h"
 #include "comm/TrafficLog.h"
-#include "components/vorlix/Vorlix.h"
 #include "platform/Event.h"
 #include "platform/Text.h"
 #include "textfiles/BatchText.h"
 #include "textfiles/TextFiles.h"
 #include "tools/cli/Commands.h"
-#include "tools/cli/Output.h"
 #include "tools/cli/Reports.h"
 #include "tools/cli/Session.h"
 
@@ -28,7 +25,6 @@
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,12 +51,14 @@ std::u16string Wide(std::string_view utf8) {
 // must not hold up the camera or the others.
 constexpr int kSendTimeoutSeconds = 10;
 
-// The outcome of a request other than its result: the error it is answered with.
-struct Failure {
-    int code;
-    std::string message;
-    json data = nullptr;
-};
+using serve::Failure;
+// A request's error codes are the tool's exit statuses.
+constexpr bool SameCode(CliStatus status, serve::Status code) {
+    return static_cast<int>(status) == static_cast<int>(code);
+}
+static_assert(SameCode(kCliUsage, serve::kUsage) && SameCode(kCliFile, serve::kFile) &&
+              SameCode(kCliPort, serve::kPort) && SameCode(kCliTransaction, serve::kTransaction) &&
+              SameCode(kCliReply, serve::kReply) && SameCode(kCliMismatch, serve::kMismatch));
 
 // ---------------------------------------------------------------------------------------------
 // Clients
@@ -183,7 +181,6 @@ private:
     json Describe(const json& params);
     json Load(const json& params);
     json Save(const json& params);
-    json Check(const json& params);
     json Ports();
     json Cancel(const ClientPtr& client);
     json Subscribe(const ClientPtr& client, const json& params);
@@ -207,7 +204,6 @@ private:
     // transactions so far) when the job did not end well, Interrupted for a signal.
     CliJob RunJob(const std::function<CliJob()>& run, json& transactions, json extra = nullptr);
     json IdentityJson();
-    std::vector<PropertyEdit> ParseValues(const json& values);
     void Notify(const std::string& event, const std::string& method, const json& params);
 
     clCliSession& m_session;
@@ -227,10 +223,7 @@ private:
     struct WatchRound {
         uint64_t id = 0;
         ClientPtr client;
-        std::chrono::milliseconds every{0};
-        std::u16string run;
-        std::u16string send;
-        std::vector<std::string> names;
+        serve::WatchSpec spec;
         std::chrono::steady_clock::time_point due;
     };
     std::vector<WatchRound> m_watches; // main thread
@@ -261,10 +254,7 @@ clServer::clServer(clCliSession& session) : m_session(session), m_defaults(sessi
                                            std::chrono::system_clock::time_point at) {
         if (direction == "==")
             return;
-        Notify("traffic", "traffic",
-               {{"time", clCliOutput::LocalTime(at)},
-                {"dir", std::string(direction)},
-                {"text", std::string(text)}});
+        Notify("traffic", "traffic", serve::TrafficParams(direction, text, at));
     });
 }
 
@@ -419,50 +409,42 @@ json clServer::Respond(const ClientPtr& client, const serve::Line& line) {
 
 json clServer::Dispatch(const ClientPtr& client, const serve::Request& r) {
     const json& p = r.params;
-    try {
-        json result;
-        if (r.method == "open")
-            result = Open(p);
-        else if (r.method == "close")
-            result = Close();
-        else if (r.method == "identify")
-            result = Identify();
-        else if (r.method == "send")
-            result = Send(p);
-        else if (r.method == "get")
-            result = Get(p);
-        else if (r.method == "set")
-            result = Set(p);
-        else if (r.method == "execute")
-            result = Execute(p);
-        else if (r.method == "describe")
-            result = Describe(p);
-        else if (r.method == "load")
-            result = Load(p);
-        else if (r.method == "save")
-            result = Save(p);
-        else if (r.method == "check")
-            result = Check(p);
-        else if (r.method == "ports")
-            result = Ports();
-        else if (r.method == "cancel")
-            result = Cancel(client);
-        else if (r.method == "subscribe")
-            result = Subscribe(client, p);
-        else if (r.method == "watch")
-            result = Watch(client, p);
-        else if (r.method == "unwatch")
-            result = Unwatch(client, p);
-        else
-            return serve::ErrorResponse(r.id, serve::kMethodNotFound,
-                                        "no method \"" + r.method + "\"");
-        return serve::Response(r.id, std::move(result));
-    } catch (const Failure& f) {
-        return serve::ErrorResponse(r.id, f.code, f.message, f.data);
-    } catch (const std::exception& e) {
-        // A fault of the service itself: the client hears it, the service goes on.
-        return serve::ErrorResponse(r.id, serve::kInternalError, e.what());
-    }
+    const std::string& m = r.method;
+    return serve::Answer(r, [&]() -> json {
+        if (m == "open")
+            return Open(p);
+        if (m == "close")
+            return Close();
+        if (m == "identify")
+            return Identify();
+        if (m == "send")
+            return Send(p);
+        if (m == "get")
+            return Get(p);
+        if (m == "set")
+            return Set(p);
+        if (m == "execute")
+            return Execute(p);
+        if (m == "describe")
+            return Describe(p);
+        if (m == "load")
+            return Load(p);
+        if (m == "save")
+            return Save(p);
+        if (m == "check")
+            return serve::CheckDefinitions(p, m_session.Manager().SchemaPathFormat());
+        if (m == "ports")
+            return Ports();
+        if (m == "cancel")
+            return Cancel(client);
+        if (m == "subscribe")
+            return Subscribe(client, p);
+        if (m == "watch")
+            return Watch(client, p);
+        if (m == "unwatch")
+            return Unwatch(client, p);
+        throw Failure{serve::kMethodNotFound, "no method \"" + m + "\""};
+    });
 }
 
 int clServer::Run() {
@@ -594,30 +576,6 @@ json clServer::IdentityJson() {
             {"serial", Utf8(m_session.Serial())}};
 }
 
-// The properties named by "names" (all, in the property tree's order, without it).
-std::vector<const clCamProperty*> NamedProperties(const clCamPropertyMgr& m, const json& p) {
-    if (!p.contains("names"))
-        return TreeOrder(m);
-    std::vector<const clCamProperty*> list;
-    for (const json& n : p["names"]) {
-        const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
-        if (!property)
-            throw Failure{kCliUsage,
-                          "no property \"" + n.get<std::string>() + "\" in the definition"};
-        list.push_back(property);
-    }
-    return list;
-}
-
-std::vector<PropertyEdit> clServer::ParseValues(const json& values) {
-    std::vector<PropertyEdit> edits;
-    std::string error;
-    json range;
-    if (!ParseScriptValues(m_session.Manager(), values, edits, error, range))
-        throw Failure{kCliUsage, error, range};
-    return edits;
-}
-
 // ---- the methods
 
 json clServer::Open(const json& p) {
@@ -732,13 +690,7 @@ json clServer::Send(const json& p) {
 json clServer::Get(const json& p) {
     std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
     NeedDefinition();
-    const clCamPropertyMgr& m = m_session.Manager();
-    const std::vector<const clCamProperty*> list = NamedProperties(m, p);
-    json values = json::object();
-    for (const clCamProperty* property : list)
-        if (property->type != CamPropertyType::Execution)
-            values[Utf8(property->name)] = PlainValue(PropertyValueJson(m, property));
-    return {{"values", values}};
+    return serve::GetValues(m_session.Manager(), p);
 }
 
 json clServer::Set(const json& p) {
@@ -748,7 +700,7 @@ json clServer::Set(const json& p) {
         NeedDefinition();
         if (p["values"].empty())
             throw Failure{kCliUsage, "set needs at least one value"};
-        edits = ParseValues(p["values"]);
+        edits = serve::ReadValues(m_session.Manager(), p["values"]);
     }
     NeedPort();
     json transactions = json::array();
@@ -798,14 +750,7 @@ json clServer::Execute(const json& p) {
 json clServer::Describe(const json& p) {
     std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
     NeedDefinition();
-    const clCamPropertyMgr& m = m_session.Manager();
-    const std::vector<const clCamProperty*> list = NamedProperties(m, p);
-    json properties = json::array();
-    for (const clCamProperty* property : list) {
-        json o = DescribeProperty(m, property);
-        properties.push_back(std::move(o));
-    }
-    return {{"properties", properties}};
+    return serve::DescribeProperties(m_session.Manager(), p);
 }
 
 json clServer::Load(const json& p) {
@@ -814,9 +759,7 @@ json clServer::Load(const json& p) {
     std::u16string text;
     const BatchTextFault fault = ReadCheckedBatchText(file, text);
     if (!fault.reason.empty())
-        throw Failure{kCliFile, Utf8(Msg(MSG_FAIL_OPEN_BATCH_FILE)) + ": " + file +
-                                    (fault.line ? ": line " + std::to_string(fault.line) : "") +
-                                    ": " + fault.reason};
+        throw serve::BatchFileFailure(file, fault.line, fault.reason);
     ScriptBatch batch = SplitScriptBatch(text);
     std::vector<std::u16string> lines = std::move(batch.lines);
     const size_t total = batch.commands;
@@ -858,123 +801,31 @@ json clServer::Load(const json& p) {
         throw Failure{kCliTransaction, "not verified: the batch stopped before its end", result};
     std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
     clCamPropertyMgr* m = m_session.Manager().IsLoaded() ? &m_session.Manager() : nullptr;
-    for (const CliTransaction& t : job.transactions) {
-        std::vector<VerifyMismatch> found;
-        if (!VerifyCommandReply(m, t.command, t.replyLines, found))
-            continue;
-        for (const VerifyMismatch& x : found)
-            result["mismatches"].push_back({{"line", fileLine(t.line)},
-                                            {"command", Utf8(t.command)},
-                                            {"field", x.field},
-                                            {"sent", x.sent},
-                                            {"camera", x.received}});
-    }
+    for (const CliTransaction& t : job.transactions)
+        serve::AddMismatches(m, t.command, t.replyLines, fileLine(t.line), result["mismatches"]);
     if (!result["mismatches"].empty()) {
         result["transactions"] = transactions;
-        throw Failure{kCliMismatch,
-                      "the camera holds other values than sent (" +
-                          std::to_string(result["mismatches"].size()) + " mismatches)",
-                      result};
+        throw serve::MismatchFailure(result);
     }
     return result;
 }
 
 json clServer::Save(const json& p) {
-    const std::string file = p["path"].get<std::string>();
     std::lock_guard<std::mutex> writing(m_session.DefinitionLock());
     NeedDefinition();
-    const json values = p.value("values", json::object());
-    const std::vector<PropertyEdit> edits = ParseValues(values);
-    // The file takes the values given; the session keeps those the camera has.
-    clCamPropertyMgr& m = m_session.Manager();
-    std::vector<std::string> before;
-    for (const PropertyEdit& edit : edits)
-        before.push_back(Utf8(edit.property->name) + "=" + PropertyValueText(m, edit.property));
-    for (const PropertyEdit& edit : edits)
-        StorePropertyEdit(m, edit);
-    std::string reason;
-    const int32_t written = m_session.WriteSettingsText(platform::PathToUtf16(file), reason);
-    for (auto it = before.rbegin(); it != before.rend(); ++it) {
-        PropertyEdit edit;
-        std::string error;
-        if (ParsePropertyEdit(m, *it, edit, error, "UTF-8"))
-            StorePropertyEdit(m, edit);
-    }
-    if (written != FILE_COMMAND_OK)
-        throw Failure{kCliFile, "cannot write " + file + (reason.empty() ? "" : ": " + reason)};
-    size_t count = 0;
-    std::ifstream in(file, std::ios::binary);
-    for (std::string line; std::getline(in, line);)
-        ++count;
-    return {{"path", file}, {"lines", count}};
-}
-
-json clServer::Check(const json& p) {
-    if (p["paths"].empty())
-        throw Failure{kCliUsage, "check needs at least one definition file"};
-    // A manager of its own: the session's definition stays as it is, and a job may run.
-    clCamPropertyMgr manager;
-    manager.SetSchemaPathFormat(m_session.Manager().SchemaPathFormat());
-    json problems = json::array();
-    int code = kCliOk;
-    std::string message;
-    for (const json& f : p["paths"]) {
-        const std::string file = f.get<std::string>();
-        const int result = manager.Load(platform::PathToUtf16(file));
-        if (result != kLoadOk) {
-            std::string why = Utf8(Msg(DefinitionLoadFailureMessage(result)));
-            if (!manager.LastErrorDetail().empty())
-                why += " (" + Utf8(manager.LastErrorDetail()) + ")";
-            problems.push_back({{"file", file}, {"kind", "load"}, {"name", ""}, {"detail", why}});
-            if (code != kCliFile)
-                message = "cannot use the definition " + file + ": " + why;
-            code = kCliFile;
-            continue;
-        }
-        for (const DefinitionProblem& problem : CheckDefinition(manager)) {
-            problems.push_back({{"file", file},
-                                {"kind", problem.kind},
-                                {"name", problem.where},
-                                {"detail", problem.detail}});
-            if (code == kCliOk) {
-                code = kCliMismatch;
-                message = file + ": " + problem.kind + " " + problem.where + ": " + problem.detail;
-            }
-        }
-    }
-    if (code != kCliOk) {
-        if (code == kCliMismatch && problems.size() > 1)
-            message += " (and " + std::to_string(problems.size() - 1) + " more problems)";
-        throw Failure{code, message, {{"problems", problems}}};
-    }
-    return {{"problems", problems}};
+    return serve::SaveSettings(m_session.Manager(), p,
+                               [this](const std::u16string& path, std::string& reason) {
+                                   return m_session.WriteSettingsText(path, reason);
+                               });
 }
 
 json clServer::Ports() {
-    json interfaces = json::array();
-    const clInterfaceRegistry& r = m_session.Interfaces();
-    for (size_t i = 0; i < r.Count(); ++i) {
-        const InterfaceTable* t = r.interfaces[i];
-        const char16_t* name = t && t->GetInterfaceName ? t->GetInterfaceName() : u"";
-        interfaces.push_back(
-            {{"name", Utf8(name ? name : u"")}, {"version", Utf8(r.versionTexts[i])}});
-    }
-    json ports = json::array();
     std::u16string held;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         held = m_heldPort;
     }
-    for (int32_t i = 0; VorlixGetPortNameW(i); ++i) {
-        const char16_t* path = VorlixGetFileNameW(i);
-        const char16_t* description = VorlixGetDescriptionW(i);
-        const std::u16string device = path ? path : u"";
-        ports.push_back({{"name", Utf8(VorlixGetPortNameW(i))},
-                         {"device", Utf8(device)},
-                         {"description", Utf8(description ? description : u"")},
-                         {"in_use", !held.empty() && held == device}});
-    }
-    return {{"interfaces", interfaces}, {"ports", ports}};
+    return serve::ListPorts(m_session.Interfaces(), held);
 }
 
 json clServer::Cancel(const ClientPtr& client) {
@@ -997,41 +848,14 @@ json clServer::Subscribe(const ClientPtr& client, const json& p) {
 }
 
 json clServer::Watch(const ClientPtr& client, const json& p) {
-    constexpr int64_t kLeastMs = 100, kMostMs = int64_t{24} * 3600 * 1000;
-    const int64_t every = p["every_ms"].get<int64_t>();
-    if (every < kLeastMs || every > kMostMs)
-        throw Failure{kCliUsage, "every_ms must lie from 100 to 86400000"};
-    if (p.contains("run") && p.contains("send"))
-        throw Failure{kCliUsage, "watch takes run or send, not both"};
     WatchRound w;
-    w.client = client;
-    w.every = std::chrono::milliseconds(every);
-    if (p.contains("send")) {
-        std::string reason;
-        if (!CommandArgument(p["send"].get<std::string>(), w.send, reason, false, "UTF-8"))
-            throw Failure{kCliUsage, "send \"" + p["send"].get<std::string>() + "\": " + reason};
-    }
     {
         std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
         NeedDefinition();
-        const clCamPropertyMgr& m = m_session.Manager();
-        for (const json& n : p["names"]) {
-            const clCamProperty* property = m.FindProperty(Wide(n.get<std::string>()));
-            if (!property || property->type == CamPropertyType::Execution)
-                throw Failure{kCliUsage, "no property \"" + n.get<std::string>() +
-                                             "\" with a value in the definition"};
-            w.names.push_back(n.get<std::string>());
-        }
-        if (p.contains("run")) {
-            const clCamProperty* run = m.FindProperty(Wide(p["run"].get<std::string>()));
-            if (!run || run->type != CamPropertyType::Execution)
-                throw Failure{kCliUsage,
-                              "run needs an Execution property of the definition, not \"" +
-                                  p["run"].get<std::string>() + "\""};
-            w.run = run->name;
-        }
+        w.spec = serve::ReadWatch(m_session.Manager(), p);
     }
     NeedPort();
+    w.client = client;
     w.id = ++m_lastWatch;
     w.due = std::chrono::steady_clock::now();
     m_watches.push_back(std::move(w));
@@ -1068,41 +892,34 @@ void clServer::RunRound() {
                          [](const WatchRound& a, const WatchRound& b) { return a.due < b.due; });
     WatchRound& w = *it;
     // Rounds keep their pace; one that overran its interval is followed at once.
-    w.due = std::max(w.due + w.every, now);
+    w.due = std::max(w.due + w.spec.every, now);
     const ClientPtr client = w.client;
-    m_cancelled = false; // a round is nobody's request: no cancel is meant for it
-    json message{{"id", w.id}};
+    m_cancelled = false;                  // a round is nobody's request: no cancel is meant for it
+    const serve::WatchSpec spec = w.spec; // a copy: the round may outlive its watch
+    const uint64_t id = w.id;
+    json message;
     try {
         json transactions = json::array();
-        if (!w.run.empty()) {
+        if (!spec.run.empty()) {
             const clCamProperty* run = nullptr;
             {
                 std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
-                run = m_session.Manager().FindProperty(w.run);
+                run = m_session.Manager().FindProperty(spec.run);
             }
             if (!run || run->type != CamPropertyType::Execution)
                 throw Failure{kCliUsage,
-                              "no Execution property \"" + Utf8(w.run) + "\" in the definition"};
+                              "no Execution property \"" + Utf8(spec.run) + "\" in the definition"};
             RunJob([this, run] { return m_session.RunProperty(run); }, transactions);
-        } else if (!w.send.empty()) {
-            const std::u16string send = w.send;
+        } else if (!spec.send.empty()) {
+            const std::u16string send = spec.send;
             RunJob([this, &send] { return m_session.RunCommand(send); }, transactions);
         }
         std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
-        const clCamPropertyMgr& m = m_session.Manager();
-        json values = json::object();
-        for (const std::string& name : w.names) {
-            const clCamProperty* property = m.FindProperty(Wide(name));
-            if (!property)
-                throw Failure{kCliUsage, "no property \"" + name + "\" in the definition"};
-            values[name] = PlainValue(PropertyValueJson(m, property));
-        }
-        message["values"] = values;
+        message =
+            serve::RoundParams(id, serve::WatchValues(m_session.Manager(), spec.names), nullptr);
     } catch (const Failure& f) {
-        // A round that failed is a gap: the client hears why, and the watch goes on.
-        message["error"] = {{"code", f.code}, {"message", f.message}};
+        message = serve::RoundParams(id, nullptr, &f);
     }
-    message["time"] = clCliOutput::LocalTime(std::chrono::system_clock::now());
     if (!client->Gone())
         client->Write(serve::Notification("watch", message));
 }

@@ -38,26 +38,6 @@ std::string CliTransaction::Outcome() const {
     return TransactionOutcomeText(result, replyCode, false);
 }
 
-// The text-file commands' window: no dialogs; a message box is kept as the reason of a failure.
-class clCliSession::FilesUi : public ITextFilesUi {
-public:
-    bool ShowFileDialog(const FileDialogRequest&, std::u16string&) override { return false; }
-    bool ChooseFromList(std::u16string_view, std::u16string_view,
-                        const std::vector<std::u16string>&, size_t&) override {
-        return false;
-    }
-    int32_t ShowMessageBox(std::u16string_view text, std::u16string_view, uint32_t) override {
-        message.assign(text);
-        return IDOK;
-    }
-    void SetMainWindowTitle(std::u16string_view) override {}
-    bool PropertyViewExists() override { return false; }
-    void EmptyPropertyView() override {}
-    void RebuildPropertyView() override {}
-
-    std::u16string message;
-};
-
 clCliSession::clCliSession(CliOptions options) : m_options(std::move(options)) {}
 
 clCliSession::~clCliSession() {
@@ -111,7 +91,7 @@ int clCliSession::Start(std::string& error) {
     m_app->UseDefinitionFolders(m_camDefineFolder,
                                 platform::PathToUtf16(data.userDefinitionFolder));
     // Text Save and the definition search of the window.
-    m_filesUi = std::make_unique<FilesUi>();
+    m_filesUi = std::make_unique<clQuietFilesUi>();
     m_files = std::make_unique<clTextFiles>(*m_app, m_session.Engine(), m_filesUi.get());
     m_files->SetProgramFile(platform::ProgramFilePath());
     if (!m_options.logFile.empty() && !m_session.Engine().Traffic().Open(m_options.logFile)) {
@@ -494,9 +474,7 @@ int32_t clCliSession::WriteSettingsText(const std::u16string& path, std::string&
     m_app->SetCurrentDefinitionFile(m_definitionPath);
     m_filesUi->message.clear();
     const int32_t result = m_files->WriteSettingsText(path);
-    std::u16string text = m_filesUi->message;
-    std::replace(text.begin(), text.end(), u'\n', u' ');
-    reason = Utf8(text);
+    reason = m_filesUi->Reason();
     return result;
 }
 

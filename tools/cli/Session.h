@@ -21,6 +21,7 @@
 
 class clApplication;
 class clCamPropertyMgr;
+class clQuietFilesUi;
 class clTextFiles;
 class clTrafficLog;
 
@@ -150,7 +151,6 @@ public:
     std::vector<std::u16string> DefinitionsForModel(std::u16string_view model);
 
 private:
-    class FilesUi;
     using Clock = std::chrono::steady_clock;
 
     CliJob RunJob(const std::function<int32_t()>& submit);
@@ -199,7 +199,7 @@ private:
     // What the text-file commands read of the application: folders, title, definition file.
     std::unique_ptr<clApplication> m_app;
     std::unique_ptr<clTextFiles> m_files;
-    std::unique_ptr<FilesUi> m_filesUi;
+    std::unique_ptr<clQuietFilesUi> m_filesUi;
     int m_signalFd = -1;
     int m_signal = 0;
     // Declared last, so it goes first: its worker reports to the members above.
