@@ -79,13 +79,13 @@ int32_t clCommunicateModel::SubmitPropertyJob(uint64_t generation, uint32_t inde
     return RunPropertyJob(property);
 }
 
-int32_t clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
+int32_t clCommunicateModel::RunPropertyJob(const clCamProperty* property, bool confirmed) {
     if (!property)
         return SUBMIT_STALE_RECORD;
     if (const int32_t refused = Refusal())
         return refused;
     std::u16string prompt;
-    if (m_propertySource &&
+    if (!confirmed && m_propertySource &&
         m_propertySource->ConfirmationPrompt(property, m_context.LanguageCode(), prompt)) {
         int32_t answer = 0;
         m_gate.Call([&](IEngineEvents& e) {
@@ -95,7 +95,7 @@ int32_t clCommunicateModel::RunPropertyJob(const clCamProperty* property) {
             return SUBMIT_DECLINED;
         // The box let other work run: the state is asked again.
         if (const int32_t refused = Refusal())
-            return refused;
+            return refused == SUBMIT_BUSY ? SUBMIT_BUSY_CONFIRMED : refused;
     }
     m_mailbox.Property() = property;
     return Hand(JOB_PROPERTY);

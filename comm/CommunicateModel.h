@@ -107,8 +107,9 @@ public:
     // and its index (clCamPropertyMgr::NameOf), through RunPropertyJob.
     int32_t SubmitPropertyJob(uint64_t generation, uint32_t index);
     // The property job of a record of the loaded definition: when the property asks for
-    // confirmation the user is asked first (the events' Ask); then it is submitted.
-    int32_t RunPropertyJob(const clCamProperty* property);
+    // confirmation the user is asked first (the events' Ask) unless confirmed; then it is
+    // submitted.
+    int32_t RunPropertyJob(const clCamProperty* property, bool confirmed = false);
     // A batch job (JOB_BATCH) of the given lines (textfiles/BatchText.h cuts a file into them).
     int32_t SubmitBatchJob(std::vector<std::u16string> lines);
     // Cancel receiving (any thread): the running transaction, or a send that cannot go out,

@@ -40,4 +40,7 @@ enum SubmitResult : int32_t {
     SUBMIT_NO_WORKER = 3,     // no worker thread or no job event
     SUBMIT_STALE_RECORD = 4,  // the property record is not one of the loaded definition
     SUBMIT_DECLINED = 5,      // the user declined the confirmation
+    // The user confirmed, and a job started while the question was open: the caller submits
+    // again later, confirmed, so the user is not asked twice.
+    SUBMIT_BUSY_CONFIRMED = 6,
 };

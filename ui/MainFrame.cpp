@@ -773,7 +773,7 @@ void CMainFrame::FlushReceived() {
         m_flushTimer->start(kFlushIntervalMs);
 }
 
-void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
+void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index, bool confirmed) {
     clCommunicateModel* engine = m_app.Engine();
     if (!PropertyViewValid() || !engine || index < 0)
         return;
@@ -786,16 +786,18 @@ void CMainFrame::OnRunPropertyJob(uintptr_t generation, intptr_t index) {
         return;
     if (m_propertyCalls.reloadValues)
         m_propertyCalls.reloadValues();
-    const int32_t result = engine->RunPropertyJob(property);
-    if (result == SUBMIT_BUSY) {
-        // A second commit while a job runs or waits: it runs after that job, before any round
-        // of the Monitor.
+    const int32_t result = engine->RunPropertyJob(property, confirmed);
+    if (result == SUBMIT_BUSY || result == SUBMIT_BUSY_CONFIRMED) {
+        // A second commit while a job runs or waits (or one that started while the operator's
+        // box was open): it runs after that job, before any round of the Monitor, and is not
+        // asked again.
+        confirmed = confirmed || result == SUBMIT_BUSY_CONFIRMED;
         ++m_commitsWaiting;
         QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
-                           [this, generation, index] {
+                           [this, generation, index, confirmed] {
                                --m_commitsWaiting;
                                if (!m_detached)
-                                   OnRunPropertyJob(generation, index);
+                                   OnRunPropertyJob(generation, index, confirmed);
                            });
     } else if (result != SUBMIT_OK && result != SUBMIT_DECLINED) {
         // Refused: the view shows the stored values and the enable states as they are.

@@ -167,7 +167,8 @@ private:
     // is left is told to the engine as the console backlog (UM_CONSOLE_FLUSH, and whenever
     // bytes arrive).
     void FlushConsole();
-    void OnRunPropertyJob(uintptr_t generation, intptr_t index);
+    // confirmed: the operator answered the property's question already.
+    void OnRunPropertyJob(uintptr_t generation, intptr_t index, bool confirmed = false);
     // The engine's activity, on the UI thread: received bytes (a flush, coalesced) or a state
     // change (the enable rules).
     void OnEngineActivity(bool received);

@@ -377,6 +377,28 @@ TEST_F(SlowCameraTest, TwoScriptsAndTheOperatorTakeTurns) {
         << "the operator's commit goes before the scripts' next jobs: " << Received();
 }
 
+// The operator's commit that asks first is asked once, even when a script's job starts while
+// the box is open: it runs after that job, confirmed.
+TEST_F(SlowCameraTest, TheOperatorIsAskedOnceWhileAScriptsJobRuns) {
+    Script script(path);
+    BoxAnswer boxes(QMessageBox::Ok);
+    boxes.onBox = [&] {
+        if (!boxes.texts.isEmpty())
+            return;
+        script.Request(1, "send", {{"commands", {"gai 3"}}});
+        WaitProcessingEvents([&] { return Received().find("gai 3") != std::string::npos; });
+    };
+    const clCamPropertyMgr& m = app.Engine()->PropertyManager();
+    const auto name = m.NameOf(m.FindProperty(u"SaveSettings"));
+    frame->PostUiMessage(UM_RUN_PROPERTY_JOB, name.generation, name.index);
+    EXPECT_TRUE(script.Answer(1).contains("result"));
+    ASSERT_TRUE(WaitProcessingEvents([&] {
+        return Received().find("sav") != std::string::npos && app.IsEngineReady();
+    })) << Received();
+    EXPECT_EQ(boxes.texts.size(), 1) << boxes.texts.join('|').toStdString();
+    EXPECT_LT(Received().find("gai 3"), Received().find("sav"));
+}
+
 // Garbage, an overlong line, a flood and a script that goes away mid-request: each gets its
 // answer or nothing, the window keeps serving, and nothing is sent that nobody asked for.
 TEST_F(ScriptSocketTest, BadScriptsLeaveTheWindowServing) {
