@@ -48,6 +48,21 @@ using namespace mainframe;
 
 namespace {
 
+// The thread checker cannot follow a process started from the threaded window (the child of
+// the fork dies there): under it the parts that run quillon-cli or Python are left out; their
+// protocol is the core suite's.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kChildProcesses = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kChildProcesses = false;
+#else
+constexpr bool kChildProcesses = true;
+#endif
+#else
+constexpr bool kChildProcesses = true;
+#endif
+
 // A script speaking raw lines; every wait runs the window's events.
 class Script {
 public:
@@ -293,16 +308,18 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
     EXPECT_TRUE(app.IsConnected());
 
     // quillon-cli --attach: the same through the window, the runtime folder being the locks'.
-    QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(locks.str()));
-    cli.setProcessEnvironment(env);
-    cli.start(QStringLiteral(QUILLON_BIN_DIR "/quillon-cli"),
-              {QStringLiteral("--attach"), QStringLiteral("send"), QStringLiteral("gai 9")});
-    ASSERT_TRUE(WaitProcessingEvents([&] { return cli.state() == QProcess::NotRunning; }));
-    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
-    EXPECT_TRUE(cli.readAllStandardOutput().contains("\"gai 9\""));
-    EXPECT_TRUE(WaitProcessingEvents([&] { return Shown(u"Gain") == QStringLiteral("9"); }));
+    if (kChildProcesses) {
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(locks.str()));
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(QUILLON_BIN_DIR "/quillon-cli"),
+                  {QStringLiteral("--attach"), QStringLiteral("send"), QStringLiteral("gai 9")});
+        ASSERT_TRUE(WaitProcessingEvents([&] { return cli.state() == QProcess::NotRunning; }));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        EXPECT_TRUE(cli.readAllStandardOutput().contains("\"gai 9\""));
+        EXPECT_TRUE(WaitProcessingEvents([&] { return Shown(u"Gain") == QStringLiteral("9"); }));
+    }
 
     script.Close();
     EXPECT_TRUE(WaitProcessingEvents([&] { return !frame->ScriptStatusLabel()->isVisible(); }));
@@ -515,6 +532,8 @@ TEST_F(ScriptSocketTest, APythonScriptAttachedToTheWindow) {
 #ifndef QUILLON_PYTHON
     GTEST_SKIP() << "no Python 3";
 #else
+    if (!kChildProcesses)
+        GTEST_SKIP() << "the thread checker cannot follow a child process of the window";
     const std::string program = R"(
 import quillon
 with quillon.attach(0) as cam:
