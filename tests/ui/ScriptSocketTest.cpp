@@ -309,16 +309,23 @@ TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
 
     // quillon-cli --attach: the same through the window, the runtime folder being the locks'.
     if (kChildProcesses) {
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(locks.str()));
-        cli.setProcessEnvironment(env);
-        cli.start(QStringLiteral(QUILLON_BIN_DIR "/quillon-cli"),
-                  {QStringLiteral("--attach"), QStringLiteral("send"), QStringLiteral("gai 9")});
-        ASSERT_TRUE(WaitProcessingEvents([&] { return cli.state() == QProcess::NotRunning; }));
-        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
-        EXPECT_TRUE(cli.readAllStandardOutput().contains("\"gai 9\""));
+        auto attach = [&](const QStringList& arguments) {
+            QProcess cli;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(locks.str()));
+            cli.setProcessEnvironment(env);
+            cli.start(QStringLiteral(QUILLON_BIN_DIR "/quillon-cli"),
+                      QStringList{QStringLiteral("--attach")} + arguments);
+            EXPECT_TRUE(WaitProcessingEvents([&] { return cli.state() == QProcess::NotRunning; }));
+            EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+            return cli.readAllStandardOutput();
+        };
+        EXPECT_TRUE(
+            attach({QStringLiteral("send"), QStringLiteral("gai 9")}).contains("\"gai 9\""));
         EXPECT_TRUE(WaitProcessingEvents([&] { return Shown(u"Gain") == QStringLiteral("9"); }));
+        EXPECT_TRUE(attach({QStringLiteral("check"),
+                            QStringLiteral(QUILLON_SOURCE_DIR "/CamDefine/XC-100.xml")})
+                        .contains("\"problems\":[]"));
     }
 
     script.Close();

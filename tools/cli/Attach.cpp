@@ -21,38 +21,58 @@ bool AllDigits(const std::string& text) {
            text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// NAME=VALUE arguments as a values object (texts: the window reads them as set does).
+bool ValuesOf(const std::vector<std::string>& arguments, size_t from, json& values,
+              std::string& error, const std::string& command) {
+    values = json::object();
+    for (size_t i = from; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        const size_t equals = a.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            error = command + " needs NAME=VALUE, not \"" + a + "\"";
+            return false;
+        }
+        values[a.substr(0, equals)] = a.substr(equals + 1);
+    }
+    return true;
+}
+
+// A file argument as the window finds it: the window has a current folder of its own.
+std::string WindowPath(const std::string& file) {
+    std::error_code ec;
+    return std::filesystem::absolute(file, ec).string();
+}
+
 // The request the command stands for; false (with the reason) for a command the window does
 // not run for scripts.
 bool RequestOf(const CliCommand& c, json& request, std::string& error) {
     json params = json::object();
-    if (c.name == "identify") {
+    if (c.name == "identify" || c.name == "ports") {
     } else if (c.name == "send") {
         params["commands"] = c.arguments;
     } else if (c.name == "describe") {
         if (!c.arguments.empty())
             params["names"] = c.arguments;
     } else if (c.name == "set") {
-        params["values"] = json::object();
-        for (const std::string& a : c.arguments) {
-            const size_t equals = a.find('=');
-            if (equals == std::string::npos || equals == 0) {
-                error = "set needs NAME=VALUE, not \"" + a + "\"";
-                return false;
-            }
-            params["values"][a.substr(0, equals)] = a.substr(equals + 1);
-        }
-    } else if (c.name == "load") {
-        if (c.arguments.size() != 1) {
-            error = "load takes one FILE";
+        if (!ValuesOf(c.arguments, 0, params["values"], error, "set"))
+            return false;
+    } else if (c.name == "load" || c.name == "save") {
+        if (c.arguments.empty() || (c.name == "load" && c.arguments.size() != 1)) {
+            error = c.name + (c.name == "load" ? " takes one FILE" : " takes a FILE");
             return false;
         }
-        // The window has a current folder of its own.
-        std::error_code ec;
-        params["path"] = std::filesystem::absolute(c.arguments.front(), ec).string();
-        params["verify"] = c.verify;
+        params["path"] = WindowPath(c.arguments.front());
+        if (c.name == "load")
+            params["verify"] = c.verify;
+        else if (!ValuesOf(c.arguments, 1, params["values"], error, "save"))
+            return false;
+    } else if (c.name == "check") {
+        params["paths"] = json::array();
+        for (const std::string& file : c.arguments)
+            params["paths"].push_back(WindowPath(file));
     } else {
-        error = c.name + " does not run through the window: with --attach, identify, send, " +
-                "set, describe and load do";
+        error = c.name + " does not run through the window: with --attach, every command but " +
+                "watch does";
         return false;
     }
     request = {{"jsonrpc", "2.0"}, {"id", 1}, {"method", c.name}, {"params", params}};

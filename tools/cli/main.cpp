@@ -4,7 +4,7 @@
 //               describe [NAME...] | load FILE [--verify] | save OUT [NAME=VALUE...] |
 //               check DEF... | watch --every DURATION [--run NAME|--send CMD] NAME... |
 //               serve [--socket PATH]
-//   quillon-cli --attach [N] identify | send | set | describe | load ...   (through the window)
+//   quillon-cli --attach [N] COMMAND ...   (through the window; every command but watch)
 //
 // Exit status: 0 success, 1 usage, 2 file, 3 port, 4 transaction, 5 reply code, 6 mismatch or
 // problem, 130/143 SIGINT/SIGTERM.
