@@ -347,7 +347,6 @@ json CScriptSocket::Dispatch(uint64_t client, const serve::Request& r,
 // ---- the jobs of a request
 
 void CScriptSocket::SubmitNext() {
-    m_retryQueued = false;
     if (!m_op)
         return;
     Operation& op = *m_op;
@@ -375,7 +374,6 @@ void CScriptSocket::SubmitNext() {
             op.jobs[op.job]();
             ++op.job;
             // One step a turn of the event loop: the window stays responsive.
-            m_retryQueued = true;
             QTimer::singleShot(0, this, [this] { SubmitNext(); });
             return;
         }
@@ -384,7 +382,6 @@ void CScriptSocket::SubmitNext() {
             throw Failure{kUsage, "the window has no engine"};
         if (engine->IsBusy()) {
             // The operator's job (or the identity check after a reconnect) runs: ours waits.
-            m_retryQueued = true;
             QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
                                [this] { SubmitNext(); });
             return;
@@ -396,7 +393,6 @@ void CScriptSocket::SubmitNext() {
         if (submitted == kRanHere) {
             m_armed = false;
             ++op.job;
-            m_retryQueued = true;
             QTimer::singleShot(0, this, [this] { SubmitNext(); });
             return;
         }
@@ -460,7 +456,6 @@ void CScriptSocket::OnJobEnded(const JobReport& report,
     }
     ++op.job;
     // The operator's waiting commit goes first.
-    m_retryQueued = true;
     QTimer::singleShot(kOperatorTurnMs, this, [this] { SubmitNext(); });
 }
 

@@ -159,7 +159,6 @@ private:
     std::unique_ptr<Work> m_work;    // the line being answered
     std::unique_ptr<Operation> m_op; // its request that needs the camera
     bool m_waitingForJob = false;    // m_op's job was submitted and has not ended
-    bool m_retryQueued = false;
 
     // The socket's job: armed before a submit, owned from its JobStarted to its JobEnded.
     std::atomic<bool> m_submitting{false};
