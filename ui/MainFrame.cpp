@@ -245,6 +245,7 @@ CMainFrame::CMainFrame(clApplication& app, QWidget* parent) : QMainWindow(parent
     scriptHooks.valuesChanged = [this] {
         RefreshViews(REFRESH_PROPERTIES | REFRESH_RELOAD_VALUES);
     };
+    scriptHooks.operatorWaiting = [this] { return m_commitsWaiting > 0; };
     m_script = new CScriptSocket(m_app, std::move(scriptHooks), this);
 
     UpdateCommandEnables();

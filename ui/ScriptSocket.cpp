@@ -33,10 +33,6 @@ bool Waits(std::string_view method) {
     return serve::NeedsCamera(method) || method == "check";
 }
 
-// Between two jobs of scripts the engine stays free a little longer than the interval the
-// operator's waiting commit tries again at: the operator's commits keep their turn.
-constexpr int kOperatorTurnMs = static_cast<int>(clCommunicateModel::kPollMs) * 2;
-
 json ReportJson(const TransactionReport& t) {
     return TransactionJson(t.command, t.result, t.replyCode, t.replyLines, t.elapsedMs, t.Lost());
 }
@@ -298,8 +294,7 @@ void CScriptSocket::EndOperation(json response) {
     if (!m_work)
         return;
     FinishEntry(std::move(response));
-    // The operator's commit that waits gets the engine before the next job of a script.
-    QTimer::singleShot(kOperatorTurnMs, this, [this] { Advance(); });
+    QTimer::singleShot(0, this, [this] { Advance(); });
 }
 
 json CScriptSocket::Dispatch(uint64_t client, const serve::Request& r,
@@ -380,8 +375,9 @@ void CScriptSocket::SubmitNext() {
         clCommunicateModel* engine = m_app.Engine();
         if (!engine)
             throw Failure{kUsage, "the window has no engine"};
-        if (engine->IsBusy()) {
-            // The operator's job (or the identity check after a reconnect) runs: ours waits.
+        if (engine->IsBusy() || (m_hooks.operatorWaiting && m_hooks.operatorWaiting())) {
+            // The operator's job (or the identity check after a reconnect) runs, or the
+            // operator's commit waits for the engine: ours goes after it.
             QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
                                [this] { SubmitNext(); });
             return;
@@ -455,8 +451,7 @@ void CScriptSocket::OnJobEnded(const JobReport& report,
         return;
     }
     ++op.job;
-    // The operator's waiting commit goes first.
-    QTimer::singleShot(kOperatorTurnMs, this, [this] { SubmitNext(); });
+    SubmitNext();
 }
 
 // ---- the methods

@@ -46,6 +46,9 @@ public:
         std::function<void(const std::u16string&)> log;
         // A value stored or carried by replies: the property view shows the values again.
         std::function<void()> valuesChanged;
+        // Whether a commit of the operator waits for the engine: it goes before a script's
+        // next job.
+        std::function<bool()> operatorWaiting;
     };
 
     CScriptSocket(clApplication& app, Hooks hooks, QObject* parent = nullptr);

@@ -14,6 +14,10 @@
 //                               how long after its writing the reply showed in the console
 //   bench_idle bursts [COUNT]   COUNT (default 20) bursts of 100 KB, each once the console has
 //                               shown the one before: the console's pace from a terminal
+//   bench_idle scripts [COUNT]  a script on the window's socket (the simulator connected, the
+//                               sample definition open): COUNT `get` and COUNT `send` requests
+//                               one after another (latency of each), then COUNT `get` lines
+//                               written at once, with the longest stall of the UI thread
 //
 // Real application start-up, real window (QT_QPA_PLATFORM=offscreen is set when unset), real
 // built-in serial port, real engine threads.
@@ -38,6 +42,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -46,14 +51,19 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -114,6 +124,7 @@ struct Window {
         clApplication::Environment env;
         env.programFolder = folder.string();
         env.lockFolder = (folder / "locks").string();
+        env.scriptFolder = (folder / "run").string();
         env.workingSet = &workingSet;
         env.changeCurrentDirectory = false;
         app.SetEnvironment(env);
@@ -151,7 +162,7 @@ void RunFor(int ms) {
 
 // The sample definition opened and the Monitor started: a 1 s round reading the sensor
 // temperature, plotted.
-bool StartWatch(Window& window) {
+bool OpenDefinition(Window& window) {
     const std::string definition = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml";
     clCamPropertyMgr& mgr = window.app.Engine()->PropertyManager();
     mgr.SetSchemaPathFormat(platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) +
@@ -159,6 +170,12 @@ bool StartWatch(Window& window) {
     if (mgr.Load(platform::Utf8ToUtf16(definition)) != 0)
         return false;
     window.app.SetCurrentDefinitionFile(platform::Utf8ToUtf16(definition));
+    return true;
+}
+
+bool StartWatch(Window& window) {
+    if (!OpenDefinition(window))
+        return false;
     MonitorChoice choice;
     choice.run = u"ReadTemperature";
     choice.traces = {{u"SensorTemperature", true, 0.0, 50.0}};
@@ -169,34 +186,60 @@ bool StartWatch(Window& window) {
     return window.frame->Monitor()->Running();
 }
 
-int Idle(int seconds, bool tcp, bool watch) {
-    // The link in a folder of its own: the watch over it sleeps until that folder changes.
-    std::string folder = (fs::temp_directory_path() / "quillon-bench-sim-XXXXXX").string();
-    if (!mkdtemp(folder.data()))
-        return 1;
-    std::string link = folder + "/camera";
-    int out[2];
-    if (pipe(out) != 0)
-        return 1;
-    const pid_t sim = fork();
-    if (sim == 0) {
-        dup2(out[1], 1);
-        const std::string program = std::string(QUILLON_BIN_DIR) + "/camsim";
-        const std::string definition = std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml";
-        execl(program.c_str(), "camsim", "--definition", definition.c_str(),
-              tcp ? "--tcp" : "--link", tcp ? "127.0.0.1:0" : link.c_str(), "--drift",
-              "SensorTemperature=0.1", static_cast<char*>(nullptr));
-        _exit(127);
+// The camera simulator serving the sample definition with a drifting sensor temperature, on a
+// link in a folder of its own (the watch over it sleeps until that folder changes) or on TCP.
+struct Simulator {
+    std::string folder;
+    std::string link; // what the window connects to
+    pid_t pid = -1;
+
+    bool Start(bool tcp) {
+        folder = (fs::temp_directory_path() / "quillon-bench-sim-XXXXXX").string();
+        if (!mkdtemp(folder.data()))
+            return false;
+        link = folder + "/camera";
+        int out[2];
+        if (pipe(out) != 0)
+            return false;
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            const std::string program = std::string(QUILLON_BIN_DIR) + "/camsim";
+            const std::string definition =
+                std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml";
+            execl(program.c_str(), "camsim", "--definition", definition.c_str(),
+                  tcp ? "--tcp" : "--link", tcp ? "127.0.0.1:0" : link.c_str(), "--drift",
+                  "SensorTemperature=0.1", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        // "camsim: tcp://127.0.0.1:PORT" or "camsim: LINK -> DEVICE" once it serves.
+        std::string said;
+        char c = 0;
+        while (said.find('\n') == std::string::npos && read(out[0], &c, 1) == 1)
+            said.push_back(c);
+        close(out[0]);
+        if (tcp)
+            link = said.substr(0, said.find('\n')).substr(said.find(' ') + 1);
+        return !said.empty();
     }
-    close(out[1]);
-    // "camsim: tcp://127.0.0.1:PORT" or "camsim: LINK -> DEVICE" once it serves.
-    std::string said;
-    char c = 0;
-    while (said.find('\n') == std::string::npos && read(out[0], &c, 1) == 1)
-        said.push_back(c);
-    close(out[0]);
-    if (tcp)
-        link = said.substr(0, said.find('\n')).substr(said.find(' ') + 1);
+
+    ~Simulator() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        std::error_code ec;
+        if (!folder.empty())
+            fs::remove_all(folder, ec);
+    }
+};
+
+int Idle(int seconds, bool tcp, bool watch) {
+    Simulator simulator;
+    if (!simulator.Start(tcp))
+        return 1;
+    const std::string& link = simulator.link;
     int rc = 1;
     {
         Window window;
@@ -222,10 +265,6 @@ int Idle(int seconds, bool tcp, bool watch) {
             rc = 0;
         }
     }
-    kill(sim, SIGTERM);
-    waitpid(sim, nullptr, 0);
-    std::error_code ec;
-    fs::remove_all(folder, ec);
     return rc;
 }
 
@@ -307,6 +346,55 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// A probe posted to the UI thread every 2 ms from a thread of its own; the UI thread notes how
+// late each one ran (the longest delay is the longest stall) and runs onProbe.
+class StallProbe {
+public:
+    explicit StallProbe(std::function<void()> onProbe = {}) : m_onProbe(std::move(onProbe)) {
+        m_thread = std::thread([this] {
+            while (m_probing) {
+                const auto posted = Clock::now();
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [this, posted] {
+                        const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(
+                                               Clock::now() - posted)
+                                               .count();
+                        int64_t seen = m_longestUs;
+                        while (us > seen && !m_longestUs.compare_exchange_weak(seen, us)) {
+                        }
+                        ++m_probes;
+                        if (m_onProbe)
+                            m_onProbe();
+                    },
+                    Qt::QueuedConnection);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    // Stops probing and runs the probes still queued.
+    void Stop() {
+        if (!m_thread.joinable())
+            return;
+        m_probing = false;
+        m_thread.join();
+        QCoreApplication::processEvents();
+    }
+    ~StallProbe() { Stop(); }
+    StallProbe(const StallProbe&) = delete;
+    StallProbe& operator=(const StallProbe&) = delete;
+
+    double LongestMs() const { return static_cast<double>(m_longestUs) / 1000.0; }
+    long Probes() const { return m_probes; }
+
+private:
+    std::function<void()> m_onProbe;
+    std::atomic<bool> m_probing{true};
+    std::atomic<int64_t> m_longestUs{0};
+    std::atomic<long> m_probes{0};
+    std::thread m_thread;
+};
+
 int Flood(long bytes) {
     int master = -1, slave = -1;
     char name[256] = {};
@@ -332,34 +420,11 @@ int Flood(long bytes) {
         } else {
             clCommunicateModel& engine = *window.app.Engine();
             CMainFrame& frame = *window.frame;
-            // A probe posted every 2 ms from a thread of its own; the UI thread notes how late
-            // each one ran (the longest delay is the longest stall) and when the console first
-            // shows the reply.
-            std::atomic<bool> probing{true};
-            std::atomic<int64_t> longestUs{0};
-            std::atomic<long> probes{0};
+            // The UI thread's stalls, and when the console first shows the reply.
             Clock::time_point replyShown{};
-            std::thread prober([&] {
-                while (probing) {
-                    const auto posted = Clock::now();
-                    QMetaObject::invokeMethod(
-                        qApp,
-                        [&, posted] {
-                            const int64_t us =
-                                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() -
-                                                                                      posted)
-                                    .count();
-                            int64_t seen = longestUs;
-                            while (us > seen && !longestUs.compare_exchange_weak(seen, us)) {
-                            }
-                            ++probes;
-                            if (replyShown == Clock::time_point{} &&
-                                ConsoleShows(frame, u">Model=BENCH"))
-                                replyShown = Clock::now();
-                        },
-                        Qt::QueuedConnection);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                }
+            StallProbe probe([&] {
+                if (replyShown == Clock::time_point{} && ConsoleShows(frame, u">Model=BENCH"))
+                    replyShown = Clock::now();
             });
             const auto t0 = Clock::now();
             if (write(go[1], "g", 1) != 1)
@@ -384,9 +449,7 @@ int Flood(long bytes) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             const double drained = Seconds(Clock::now() - t0);
             RunFor(200);
-            probing = false;
-            prober.join();
-            QCoreApplication::processEvents();
+            probe.Stop();
             int64_t answeredNs = 0;
             const bool answered = read(times[0], &answeredNs, sizeof answeredNs) ==
                                   static_cast<ssize_t>(sizeof answeredNs);
@@ -396,7 +459,7 @@ int Flood(long bytes) {
             std::printf("flood of %ld bytes, sent in %.2f s, console caught up after %.2f s\n",
                         bytes, sent, drained);
             std::printf("  longest UI-thread stall %.1f ms over %ld probes (target <= 50 ms)\n",
-                        static_cast<double>(longestUs) / 1000.0, static_cast<long>(probes));
+                        probe.LongestMs(), probe.Probes());
             std::printf("  received %llu bytes; console showed %llu, passed over %llu: "
                         "%.2f MB/s shown\n",
                         static_cast<unsigned long long>(engine.Ring().WrittenCount()),
@@ -475,6 +538,134 @@ int Bursts(int count) {
     return rc;
 }
 
+// A script on a Unix socket: one request at a time, its answer read to the line end.
+class ScriptClient {
+public:
+    bool Connect(const std::string& path) {
+        m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        path.copy(a.sun_path, sizeof a.sun_path - 1);
+        return m_fd >= 0 && connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~ScriptClient() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    bool Write(const std::string& bytes) {
+        for (size_t at = 0; at < bytes.size();) {
+            const ssize_t n = send(m_fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    // The next line (without its line feed); empty when the socket ended.
+    std::string ReadLine() {
+        for (;;) {
+            const size_t end = m_pending.find('\n');
+            if (end != std::string::npos) {
+                std::string line = m_pending.substr(0, end);
+                m_pending.erase(0, end + 1);
+                return line;
+            }
+            char buffer[65536];
+            const ssize_t n = read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                return {};
+            m_pending.append(buffer, static_cast<size_t>(n));
+        }
+    }
+
+private:
+    int m_fd = -1;
+    std::string m_pending;
+};
+
+std::string RequestLine(int id, const std::string& method, const nlohmann::json& params) {
+    return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}}
+               .dump() +
+           "\n";
+}
+
+// p50 and p99 of the samples, in milliseconds.
+std::pair<double, double> Percentiles(std::vector<double> ms) {
+    if (ms.empty())
+        return {0, 0};
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)]};
+}
+
+int Scripts(int count) {
+    Simulator simulator;
+    if (!simulator.Start(false))
+        return 1;
+    Window window;
+    if (!window.Start(simulator.link) || !OpenDefinition(window)) {
+        std::fprintf(stderr, "could not connect to the simulator at %s\n", simulator.link.c_str());
+        return 1;
+    }
+    const std::string path = (window.folder / "run" / "Quillon_00.sock").string();
+    RunFor(300);
+    StallProbe probe;
+    std::vector<double> getMs, sendMs, sendTransactionMs;
+    double floodS = 0;
+    bool ok = true;
+    // The script runs on a thread of its own; the window's thread runs its loop meanwhile.
+    std::atomic<bool> done{false};
+    std::thread script([&] {
+        ScriptClient client;
+        ok = client.Connect(path);
+        for (int i = 0; ok && i < count; ++i) {
+            const auto t0 = Clock::now();
+            ok = client.Write(RequestLine(i, "get", {{"names", {"Gain"}}})) &&
+                 !client.ReadLine().empty();
+            getMs.push_back(Seconds(Clock::now() - t0) * 1000.0);
+        }
+        for (int i = 0; ok && i < count; ++i) {
+            const auto t0 = Clock::now();
+            ok = client.Write(
+                RequestLine(i, "send", {{"commands", {"gai " + std::to_string(i % 200)}}}));
+            const nlohmann::json answer = nlohmann::json::parse(client.ReadLine(), nullptr, false);
+            sendMs.push_back(Seconds(Clock::now() - t0) * 1000.0);
+            ok = ok && answer.contains("result");
+            if (ok)
+                sendTransactionMs.push_back(
+                    answer["result"]["transactions"][0]["elapsed_ms"].get<double>());
+        }
+        std::string flood;
+        for (int i = 0; i < count; ++i)
+            flood += RequestLine(i, "get", {{"names", {"Gain"}}});
+        const auto t0 = Clock::now();
+        ok = ok && client.Write(flood);
+        for (int i = 0; ok && i < count; ++i)
+            ok = !client.ReadLine().empty();
+        floodS = Seconds(Clock::now() - t0);
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    script.join();
+    probe.Stop();
+    if (!ok) {
+        std::fprintf(stderr, "the script's requests were not all answered\n");
+        return 1;
+    }
+    const auto [getP50, getP99] = Percentiles(getMs);
+    const auto [sendP50, sendP99] = Percentiles(sendMs);
+    const auto [txP50, txP99] = Percentiles(sendTransactionMs);
+    std::printf("a script on the window's socket, connected to %s\n", simulator.link.c_str());
+    std::printf("  %d get one at a time: p50 %.2f ms, p99 %.2f ms\n", count, getP50, getP99);
+    std::printf("  %d send one at a time: p50 %.2f ms, p99 %.2f ms (the transaction itself "
+                "p50 %.0f ms, p99 %.0f ms)\n",
+                count, sendP50, sendP99, txP50, txP99);
+    std::printf("  %d get written at once: all answered in %.3f s\n", count, floodS);
+    std::printf("  longest UI-thread stall %.1f ms over %ld probes (target <= 50 ms)\n",
+                probe.LongestMs(), probe.Probes());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -487,8 +678,9 @@ int main(int argc, char** argv) {
         return Flood(argc > 2 ? std::atol(argv[2]) : 4L << 20);
     if (mode == "bursts")
         return Bursts(argc > 2 ? std::atoi(argv[2]) : 20);
-    std::fprintf(
-        stderr,
-        "usage: bench_idle idle|idle-tcp|watch [SECONDS] | flood [BYTES] | bursts [COUNT]\n");
+    if (mode == "scripts")
+        return Scripts(argc > 2 ? std::atoi(argv[2]) : 1000);
+    std::fprintf(stderr, "usage: bench_idle idle|idle-tcp|watch [SECONDS] | flood [BYTES] | "
+                         "bursts [COUNT] | scripts [COUNT]\n");
     return 2;
 }
