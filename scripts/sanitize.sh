@@ -32,7 +32,7 @@ run_config() {
         --output-on-failure --timeout 900 -R "$ui_tests"
 }
 
-ui_tests='^(MainWindowTest|PortLinkWindowTest|SilentCameraTest|MainFrame|DropTest|SilentDropTest|ScriptSocketTest|SlowCameraTest|MonitorWindowTest|SilentMonitorTest|UnreadableMonitorTest)\.'
+ui_tests='^(MainWindowTest|PortLinkWindowTest|SilentCameraTest|MainFrame|DropTest|SilentDropTest|ScriptSocketTest|SlowCameraTest|BusyScriptTest|MonitorWindowTest|SilentMonitorTest|UnreadableMonitorTest)\.'
 export TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$PWD/scripts/tsan-qt.supp"
 
 case "${1:-all}" in

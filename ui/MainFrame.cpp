@@ -651,6 +651,11 @@ void CMainFrame::BatchProgressed(const BatchProgress& progress) {
 }
 
 void CMainFrame::JobEnded(const JobReport& report) {
+    // A Monitor round that waits goes before a script's next job (queued first).
+    Queue([this] {
+        if (m_monitor)
+            m_monitor->EngineReady();
+    });
     m_script->JobEnded(report);
     PostUiMessage(UM_CLOSE_WAIT_DIALOG, 0, 0);
     PostUiMessage(UM_REFRESH_VIEWS, 0, REFRESH_STATUS | REFRESH_CONSOLE | REFRESH_PROPERTIES);

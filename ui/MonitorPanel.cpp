@@ -333,6 +333,13 @@ void CMonitorPanel::Stop() {
     UpdateEnables();
 }
 
+void CMonitorPanel::EngineReady() {
+    if (!Running() || !m_retry->isActive())
+        return;
+    m_retry->stop();
+    TryRound();
+}
+
 void CMonitorPanel::Tick() {
     // A round still running or waiting for its gap: this tick is not another one.
     if (m_inFlight || m_retry->isActive())

@@ -46,6 +46,8 @@ public:
     void Start();
     void Stop();
     bool Running() const;
+    // The engine has ended a job: a round that waits for it goes now.
+    void EngineReady();
     // Writes the history as CSV (streamed); false when the file cannot be written.
     bool ExportCsv(const std::u16string& path) const;
 

@@ -137,8 +137,16 @@ void CScriptSocket::BatchProgressed(const BatchProgress& progress) {
 }
 
 void CScriptSocket::JobEnded(const JobReport& report) {
-    if (!m_owning.exchange(false))
+    if (!m_owning.exchange(false)) {
+        // Another job ended: a request that waits for the engine goes on (after the window's
+        // own work that was queued before this).
+        auto alive = m_alive;
+        m_hooks.deliver([this, alive] {
+            if (*alive && m_waitingForEngine)
+                SubmitNext();
+        });
         return;
+    }
     std::vector<TransactionReport> reports;
     std::vector<size_t> steps;
     {
@@ -342,8 +350,9 @@ json CScriptSocket::Dispatch(uint64_t client, const serve::Request& r,
 // ---- the jobs of a request
 
 void CScriptSocket::SubmitNext() {
-    if (!m_op)
+    if (!m_op || m_waitingForJob)
         return;
+    m_waitingForEngine = false;
     Operation& op = *m_op;
     auto fail = [&](const Failure& f) {
         json data = f.data.is_null() ? op.extra : f.data;
@@ -376,8 +385,10 @@ void CScriptSocket::SubmitNext() {
         if (!engine)
             throw Failure{kUsage, "the window has no engine"};
         if (engine->IsBusy() || (m_hooks.operatorWaiting && m_hooks.operatorWaiting())) {
-            // The operator's job (or the identity check after a reconnect) runs, or the
-            // operator's commit waits for the engine: ours goes after it.
+            // The operator's job (a Monitor round, the identity check after a reconnect) runs,
+            // or the operator's commit waits for the engine: ours goes after it, at the end of
+            // that job or at the latest one poll later.
+            m_waitingForEngine = true;
             QTimer::singleShot(static_cast<int>(clCommunicateModel::kPollMs), this,
                                [this] { SubmitNext(); });
             return;

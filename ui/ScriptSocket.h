@@ -162,6 +162,7 @@ private:
     std::unique_ptr<Work> m_work;    // the line being answered
     std::unique_ptr<Operation> m_op; // its request that needs the camera
     bool m_waitingForJob = false;    // m_op's job was submitted and has not ended
+    bool m_waitingForEngine = false; // m_op's next job waits for another job to end
 
     // The socket's job: armed before a submit, owned from its JobStarted to its JobEnded.
     std::atomic<bool> m_submitting{false};

@@ -6,6 +6,7 @@
 #include "BoxAnswer.h"
 #include "QtAppTest.h"
 #include "app/Application.h"
+#include "app/Monitor.h"
 #include "base/MessageTable.h"
 #include "base/Messages.h"
 #include "camdef/CamPropertyMgr.h"
@@ -23,6 +24,7 @@
 #include "ui/ImageButton.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameLogic.h"
+#include "ui/MonitorPanel.h"
 #include "ui/PropertyGridCtrlEx.h"
 #include "ui/PropertyItems.h"
 
@@ -235,6 +237,12 @@ protected:
     SlowCameraTest() { faults.answerDelayMs = 400; }
 };
 
+// A camera that answers after 20 ms: a script's stream of requests keeps the engine busy.
+class BusyScriptTest : public ScriptSocketTest {
+protected:
+    BusyScriptTest() { faults.answerDelayMs = 20; }
+};
+
 } // namespace
 
 TEST_F(ScriptSocketTest, AScriptDrivesTheWindowsCameraAndTheWindowShowsIt) {
@@ -421,6 +429,44 @@ TEST_F(SlowCameraTest, TheOperatorIsAskedOnceWhileAScriptsJobRuns) {
     })) << Received();
     EXPECT_EQ(boxes.texts.size(), 1) << boxes.texts.join('|').toStdString();
     EXPECT_LT(Received().find("gai 3"), Received().find("sav"));
+}
+
+// A script's requests one after another leave the Monitor its rounds: a round that waits for
+// the engine goes before the script's next job.
+TEST_F(BusyScriptTest, MonitorRoundsKeepTheirTurnBesideAScript) {
+    MonitorChoice choice;
+    choice.run = u"ReadTemperature";
+    choice.traces = {{u"SensorTemperature", false, 0, 0}};
+    choice.intervalMs = 100;
+    ASSERT_TRUE(choice.Write(settings, u"XC-100.xml"));
+    app.SetCurrentDefinitionFile(
+        platform::Utf8ToUtf16(std::string(QUILLON_SOURCE_DIR) + "/CamDefine/XC-100.xml"));
+    frame->RunCommand(kMonitorCommand);
+    CMonitorPanel* monitor = frame->Monitor();
+    ASSERT_NE(monitor, nullptr);
+    monitor->Start();
+    ASSERT_TRUE(monitor->Running());
+    ASSERT_TRUE(WaitProcessingEvents([&] { return !monitor->History().Rounds().empty(); }));
+
+    // One request of 50 commands: each job is followed at once by the next one.
+    Script script(path);
+    json commands = json::array();
+    for (int i = 0; i < 50; ++i)
+        commands.push_back("gai " + std::to_string(i));
+    ASSERT_TRUE(script.Call(1, "send", {{"commands", commands}}).contains("result"));
+    // A round is due every 100 ms and goes at the end of the job it waits for: a few of the
+    // script's commands (each takes over 20 ms) between two rounds, never a long run of them.
+    const std::string received = Received();
+    size_t run = 0, longest = 0;
+    for (size_t at = received.find("gai 0\r"); at < received.size();) {
+        const size_t end = received.find('\r', at);
+        const std::string_view command(received.data() + at, end - at);
+        run = command.rfind("gai", 0) == 0 ? run + 1 : 0;
+        longest = std::max(longest, run);
+        at = end + 1;
+    }
+    EXPECT_LE(longest, 10u) << received;
+    monitor->Stop();
 }
 
 // Garbage, an overlong line, a flood and a script that goes away mid-request: each gets its
