@@ -170,14 +170,14 @@ json SaveSettings(clCamPropertyMgr& m, const json& p, const SettingsWriter& writ
     return {{"path", file}, {"lines", count}};
 }
 
-WatchSpec ReadWatch(const clCamPropertyMgr& m, const json& p) {
+WatchPlan ReadWatch(const clCamPropertyMgr& m, const json& p) {
     constexpr int64_t kLeastMs = 100, kMostMs = int64_t{24} * 3600 * 1000;
     const int64_t every = p["every_ms"].get<int64_t>();
     if (every < kLeastMs || every > kMostMs)
         throw Failure{kUsage, "every_ms must lie from 100 to 86400000"};
     if (p.contains("run") && p.contains("send"))
         throw Failure{kUsage, "watch takes run or send, not both"};
-    WatchSpec w;
+    WatchPlan w;
     w.every = std::chrono::milliseconds(every);
     if (p.contains("send")) {
         std::string reason;

@@ -93,13 +93,13 @@ nlohmann::json SaveSettings(clCamPropertyMgr& m, const nlohmann::json& p,
                             const SettingsWriter& write);
 
 // What a watch asks for, checked against the definition.
-struct WatchSpec {
+struct WatchPlan {
     std::chrono::milliseconds every{0};
     std::vector<std::string> names; // properties with a value, read after each round's job
     std::u16string run;             // an Execution property run each round, or empty
     std::u16string send;            // a command sent each round, or empty
 };
-WatchSpec ReadWatch(const clCamPropertyMgr& m, const nlohmann::json& p);
+WatchPlan ReadWatch(const clCamPropertyMgr& m, const nlohmann::json& p);
 // The values of a round.
 nlohmann::json WatchValues(const clCamPropertyMgr& m, const std::vector<std::string>& names);
 // The parameters of a round's "watch" notification: its values, or why the round is a gap.

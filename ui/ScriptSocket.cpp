@@ -231,7 +231,7 @@ void CScriptSocket::Pump() {
             Pump();
             return;
         }
-        m_op = Round(it->spec);
+        m_op = Round(it->plan);
         SubmitNext();
         return;
     }
@@ -722,7 +722,7 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Check(const json& p) {
 json CScriptSocket::Watch(uint64_t client, const json& p) {
     NeedDefinition();
     WatchRound w;
-    w.spec = serve::ReadWatch(m_app.Engine()->PropertyManager(), p);
+    w.plan = serve::ReadWatch(m_app.Engine()->PropertyManager(), p);
     NeedPort();
     w.id = ++m_lastWatch;
     w.client = client;
@@ -741,26 +741,26 @@ json CScriptSocket::Unwatch(uint64_t client, const json& p) {
     return {{"stopped", before - m_watches.size()}};
 }
 
-std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Round(const serve::WatchSpec& spec) {
+std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Round(const serve::WatchPlan& plan) {
     auto op = std::make_unique<Operation>();
-    if (!spec.run.empty()) {
-        op->jobs.push_back([this, run = spec.run] {
+    if (!plan.run.empty()) {
+        op->jobs.push_back([this, run = plan.run] {
             const clCamProperty* property = m_app.Engine()->PropertyManager().FindProperty(run);
             if (!property || property->type != CamPropertyType::Execution)
                 throw Failure{kUsage,
                               "no Execution property \"" + Utf8(run) + "\" in the definition"};
             return m_app.Engine()->RunPropertyJob(property);
         });
-    } else if (!spec.send.empty()) {
+    } else if (!plan.send.empty()) {
         op->jobs.push_back(
-            [this, send = spec.send] { return m_app.Engine()->SubmitCommandJob(send); });
+            [this, send = plan.send] { return m_app.Engine()->SubmitCommandJob(send); });
     }
     op->needsPort = !op->jobs.empty();
     op->afterJob = [this](size_t) {
         if (m_hooks.valuesChanged)
             m_hooks.valuesChanged();
     };
-    op->result = [this, names = spec.names] {
+    op->result = [this, names = plan.names] {
         NeedDefinition();
         return serve::WatchValues(m_app.Engine()->PropertyManager(), names);
     };
@@ -774,7 +774,7 @@ void CScriptSocket::QueueRounds() {
             continue;
         w.queued = true;
         // Rounds keep their pace; one that overran its interval is followed at once.
-        w.due = std::max(w.due + w.spec.every, now);
+        w.due = std::max(w.due + w.plan.every, now);
         Work round;
         round.client = w.client;
         round.watch = w.id;

@@ -145,7 +145,7 @@ private:
     nlohmann::json Watch(uint64_t client, const nlohmann::json& p);
     nlohmann::json Unwatch(uint64_t client, const nlohmann::json& p);
     // A round of a watch: its job, then the values for its notification.
-    std::unique_ptr<Operation> Round(const serve::WatchSpec& spec);
+    std::unique_ptr<Operation> Round(const serve::WatchPlan& plan);
     // Queues the rounds that are due and sets the timer for the next.
     void QueueRounds();
     // The traffic log tells the socket its lines while a script subscribed to "traffic".
@@ -181,7 +181,7 @@ private:
     struct WatchRound {
         uint64_t id = 0;
         uint64_t client = 0;
-        serve::WatchSpec spec;
+        serve::WatchPlan plan;
         std::chrono::steady_clock::time_point due;
         bool queued = false; // a round waits or runs: the next is not queued before it ends
     };

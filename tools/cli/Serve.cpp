@@ -223,7 +223,7 @@ private:
     struct WatchRound {
         uint64_t id = 0;
         ClientPtr client;
-        serve::WatchSpec spec;
+        serve::WatchPlan plan;
         std::chrono::steady_clock::time_point due;
     };
     std::vector<WatchRound> m_watches; // main thread
@@ -852,7 +852,7 @@ json clServer::Watch(const ClientPtr& client, const json& p) {
     {
         std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
         NeedDefinition();
-        w.spec = serve::ReadWatch(m_session.Manager(), p);
+        w.plan = serve::ReadWatch(m_session.Manager(), p);
     }
     NeedPort();
     w.client = client;
@@ -892,31 +892,31 @@ void clServer::RunRound() {
                          [](const WatchRound& a, const WatchRound& b) { return a.due < b.due; });
     WatchRound& w = *it;
     // Rounds keep their pace; one that overran its interval is followed at once.
-    w.due = std::max(w.due + w.spec.every, now);
+    w.due = std::max(w.due + w.plan.every, now);
     const ClientPtr client = w.client;
     m_cancelled = false;                  // a round is nobody's request: no cancel is meant for it
-    const serve::WatchSpec spec = w.spec; // a copy: the round may outlive its watch
+    const serve::WatchPlan plan = w.plan; // a copy: the round may outlive its watch
     const uint64_t id = w.id;
     json message;
     try {
         json transactions = json::array();
-        if (!spec.run.empty()) {
+        if (!plan.run.empty()) {
             const clCamProperty* run = nullptr;
             {
                 std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
-                run = m_session.Manager().FindProperty(spec.run);
+                run = m_session.Manager().FindProperty(plan.run);
             }
             if (!run || run->type != CamPropertyType::Execution)
                 throw Failure{kCliUsage,
-                              "no Execution property \"" + Utf8(spec.run) + "\" in the definition"};
+                              "no Execution property \"" + Utf8(plan.run) + "\" in the definition"};
             RunJob([this, run] { return m_session.RunProperty(run); }, transactions);
-        } else if (!spec.send.empty()) {
-            const std::u16string send = spec.send;
+        } else if (!plan.send.empty()) {
+            const std::u16string send = plan.send;
             RunJob([this, &send] { return m_session.RunCommand(send); }, transactions);
         }
         std::lock_guard<std::mutex> reading(m_session.DefinitionLock());
         message =
-            serve::RoundParams(id, serve::WatchValues(m_session.Manager(), spec.names), nullptr);
+            serve::RoundParams(id, serve::WatchValues(m_session.Manager(), plan.names), nullptr);
     } catch (const Failure& f) {
         message = serve::RoundParams(id, nullptr, &f);
     }
