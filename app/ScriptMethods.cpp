@@ -82,6 +82,7 @@ DefinitionsCheck::DefinitionsCheck(const std::u16string& schemaPathFormat)
 DefinitionsCheck::~DefinitionsCheck() = default;
 
 void DefinitionsCheck::Add(const std::string& file) {
+    ++m_files;
     const int result = m_manager->Load(platform::PathToUtf16(file));
     if (result != kLoadOk) {
         std::string why = Utf8(Msg(DefinitionLoadFailureMessage(result)));
@@ -106,6 +107,8 @@ void DefinitionsCheck::Add(const std::string& file) {
 }
 
 json DefinitionsCheck::Result() const {
+    if (m_files == 0)
+        throw Failure{kUsage, "check needs at least one definition file"};
     if (m_code == kOk)
         return {{"problems", m_problems}};
     std::string message = m_message;
@@ -115,8 +118,6 @@ json DefinitionsCheck::Result() const {
 }
 
 json CheckDefinitions(const json& p, const std::u16string& schemaPathFormat) {
-    if (p["paths"].empty())
-        throw Failure{kUsage, "check needs at least one definition file"};
     DefinitionsCheck check(schemaPathFormat);
     for (const json& f : p["paths"])
         check.Add(f.get<std::string>());

@@ -67,12 +67,13 @@ public:
     DefinitionsCheck& operator=(const DefinitionsCheck&) = delete;
 
     void Add(const std::string& file);
-    // {"problems": []}, or a Failure kFile (a file that does not load; it wins) or kMismatch
-    // (the first problem named) with every problem as its data.
+    // {"problems": []}, or a Failure kUsage (no file added), kFile (a file that does not load; it
+    // wins) or kMismatch (the first problem named) with every problem as its data.
     nlohmann::json Result() const;
 
 private:
     std::unique_ptr<clCamPropertyMgr> m_manager;
+    size_t m_files = 0;
     nlohmann::json m_problems = nlohmann::json::array();
     int m_code = kOk;
     std::string m_message;

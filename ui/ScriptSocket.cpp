@@ -678,7 +678,6 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Load(const json& p) {
 
 std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Save(const json& p) {
     NeedDefinition();
-    (void)serve::ReadValues(m_app.Engine()->PropertyManager(), p.value("values", json::object()));
     auto op = std::make_unique<Operation>();
     op->needsPort = false;
     // Written while the engine runs no job: no command is composed from the values the file
@@ -701,8 +700,6 @@ std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Save(const json& p) {
 }
 
 std::unique_ptr<CScriptSocket::Operation> CScriptSocket::Check(const json& p) {
-    if (p["paths"].empty())
-        throw Failure{kUsage, "check needs at least one definition file"};
     const clCommunicateModel* engine = m_app.Engine();
     auto check = std::make_shared<serve::DefinitionsCheck>(
         engine ? engine->PropertyManager().SchemaPathFormat() : std::u16string());
